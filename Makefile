@@ -1,0 +1,58 @@
+# Tonemirror developer entry points. See README.md.
+SHELL := /bin/bash
+BUILD ?= build
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+GENERATOR := -G Ninja
+
+ASAN_DIR := $(BUILD)/asan
+RELEASE_DIR := $(BUILD)/release
+FUZZ_DIR := $(BUILD)/fuzz
+TSAN_DIR := $(BUILD)/tsan
+
+.PHONY: all bootstrap test demo bench fuzz tsan format clean
+
+all: test
+
+bootstrap:
+	@scripts/bootstrap
+
+# AddressSanitizer + UBSan build, every test.
+test: bootstrap
+	cmake -S . -B $(ASAN_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+	    -DTM_SANITIZE=address,undefined -DTM_BUILD_TESTS=ON
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+$(RELEASE_DIR)/build.ninja:
+	cmake -S . -B $(RELEASE_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DTM_BUILD_TESTS=OFF -DTM_BUILD_BENCH=ON
+
+release: bootstrap $(RELEASE_DIR)/build.ninja
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+demo: release
+	scripts/demo $(RELEASE_DIR)/bin $(BUILD)/demo
+
+bench: release
+	scripts/bench $(RELEASE_DIR)/bin
+
+# libFuzzer targets (clang), each run for FUZZ_SECONDS.
+fuzz: bootstrap
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DTM_SANITIZE=address,undefined -DTM_BUILD_FUZZ=ON -DTM_BUILD_TESTS=OFF -DTM_BUILD_APP=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	scripts/fuzz $(FUZZ_DIR)/bin $(FUZZ_SECONDS)
+
+# ThreadSanitizer build of the engine tests.
+tsan: bootstrap
+	cmake -S . -B $(TSAN_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+	    -DTM_SANITIZE=thread -DTM_BUILD_TESTS=ON -DTM_BUILD_APP=OFF
+	cmake --build $(TSAN_DIR) -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(TSAN_DIR) --output-on-failure -L engine -j $(JOBS)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD)

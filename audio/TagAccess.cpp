@@ -1,0 +1,80 @@
+#include "audio/TagAccess.h"
+
+#include "audio/PluginList.h"
+
+#include <algorithm>
+
+namespace tonemirror::audio {
+
+namespace {
+
+const std::string kNoPlugin;
+
+std::vector<TagAccess::Tagger> collectTaggers(const PluginList& plugins) {
+    std::vector<TagAccess::Tagger> taggers;
+    for (const auto& entry : plugins.entries()) {
+        void* object = nullptr;
+        if (succeeded(entry.getInterface(kIidTagger, &object)) && object != nullptr) {
+            taggers.push_back({static_cast<ITagger*>(object), entry.name()});
+        }
+    }
+    return taggers;
+}
+
+} // namespace
+
+TagAccess::TagAccess(const PluginList& plugins) : TagAccess(collectTaggers(plugins)) {}
+
+TagAccess::TagAccess(std::vector<Tagger> taggers) : taggers_(std::move(taggers)) {
+    std::erase_if(taggers_, [](const Tagger& t) { return t.object == nullptr; });
+    std::stable_sort(taggers_.begin(), taggers_.end(), [](const Tagger& a, const Tagger& b) {
+        return a.object->vtbl->GetPriority(a.object) > b.object->vtbl->GetPriority(b.object);
+    });
+}
+
+TagAccess::~TagAccess() {
+    close();
+    for (auto& t : taggers_) {
+        t.object->vtbl->Release(t.object);
+    }
+}
+
+HResult TagAccess::open(const std::u16string& path) {
+    close();
+    for (const auto& t : taggers_) {
+        if (succeeded(t.object->vtbl->Open(t.object, path.c_str()))) {
+            current_ = &t;
+            return S_OK;
+        }
+    }
+    return E_FAIL;
+}
+
+HResult TagAccess::getTag(std::int32_t tag, char16_t* buffer, std::int32_t capacity) {
+    if (current_ == nullptr) {
+        return E_FAIL;
+    }
+    return current_->object->vtbl->GetTag(current_->object, tag, buffer, capacity);
+}
+
+HResult TagAccess::setTag(std::int32_t tag, const char16_t* text, std::int32_t length) {
+    if (current_ == nullptr) {
+        return E_FAIL;
+    }
+    return current_->object->vtbl->SetTag(current_->object, tag, text, length);
+}
+
+HResult TagAccess::close() {
+    if (current_ == nullptr) {
+        return E_FAIL;
+    }
+    const Tagger* t = current_;
+    current_ = nullptr;
+    return t->object->vtbl->Close(t->object);
+}
+
+const std::string& TagAccess::currentPluginName() const {
+    return current_ != nullptr ? current_->pluginName : kNoPlugin;
+}
+
+} // namespace tonemirror::audio

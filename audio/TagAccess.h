@@ -1,0 +1,43 @@
+#pragma once
+
+#include "plugin-api/PluginApi.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tonemirror::audio {
+
+class PluginList;
+
+// Reads and writes tags through the codec plug-ins' taggers. One object per thread.
+class TagAccess {
+public:
+    struct Tagger {
+        ITagger* object = nullptr;
+        std::string pluginName;
+    };
+
+    explicit TagAccess(const PluginList& plugins);
+    explicit TagAccess(std::vector<Tagger> taggers);
+    ~TagAccess();
+    TagAccess(const TagAccess&) = delete;
+    TagAccess& operator=(const TagAccess&) = delete;
+
+    // Closes any current tagger, then keeps the first tagger that opens the file. S_OK or E_FAIL.
+    HResult open(const std::u16string& path);
+    HResult getTag(std::int32_t tag, char16_t* buffer, std::int32_t capacity);
+    HResult setTag(std::int32_t tag, const char16_t* text, std::int32_t length);
+    // Commits the changes through the current tagger and forgets it; E_FAIL when nothing is open.
+    HResult close();
+
+    bool isOpen() const { return current_ != nullptr; }
+    const std::string& currentPluginName() const;
+    std::size_t taggerCount() const { return taggers_.size(); }
+
+private:
+    std::vector<Tagger> taggers_;
+    const Tagger* current_ = nullptr;
+};
+
+} // namespace tonemirror::audio

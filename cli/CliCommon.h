@@ -1,0 +1,27 @@
+#pragma once
+
+#include "plugin-api/PluginApi.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tonemirror::cli {
+
+// Exit statuses of every subcommand.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+using Args = std::vector<std::string>;
+
+// Error line on stderr, prefixed with the program name.
+void printError(std::string_view message);
+
+// UTF-8 text of a NUL-terminated field of at most `capacity` UTF-16 units.
+std::string fieldText(const char16_t* field, std::size_t capacity);
+
+// "S_OK", "E_FAIL", ... or the hexadecimal value.
+std::string resultName(HResult result);
+
+} // namespace tonemirror::cli

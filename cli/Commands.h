@@ -1,0 +1,15 @@
+#pragma once
+
+#include "cli/CliCommon.h"
+
+namespace tonemirror::audio {
+class PluginList;
+}
+
+namespace tonemirror::cli {
+
+// Each subcommand takes the arguments after its name and returns the exit status.
+int runDecode(const Args& args, const audio::PluginList& plugins);
+int runInfo(const Args& args, const audio::PluginList& plugins);
+
+} // namespace tonemirror::cli

@@ -1,0 +1,99 @@
+# Build helpers shared by every folder.
+
+set(TM_WARNINGS
+    -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual
+    -Wimplicit-fallthrough -Wformat=2 -Wundef -Wcast-qual -Wmissing-declarations)
+if(DEFINED ENV{CI})
+    list(APPEND TM_WARNINGS -Werror)
+endif()
+
+if(TM_SANITIZE)
+    add_compile_options(-fsanitize=${TM_SANITIZE} -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=${TM_SANITIZE})
+    if(TM_SANITIZE MATCHES "undefined")
+        add_compile_options(-fno-sanitize-recover=all)
+    endif()
+endif()
+if(TM_BUILD_FUZZ)
+    # Every library is instrumented for coverage; only the fuzz executables get the libFuzzer main.
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
+# Applies the project's warnings to a target of ours (not to third-party code).
+function(tm_target_warnings target)
+    target_compile_options(${target} PRIVATE ${TM_WARNINGS})
+endfunction()
+
+# tm_add_library(<name> [STATIC|INTERFACE] SOURCES ... DEPS ... PRIVATE_DEPS ...)
+# One library per folder; includes are written from the repository root ("audio/AudioSource.h").
+function(tm_add_library name)
+    cmake_parse_arguments(ARG "INTERFACE" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+    if(ARG_INTERFACE)
+        add_library(tm_${name} INTERFACE)
+        target_include_directories(tm_${name} INTERFACE ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+        target_link_libraries(tm_${name} INTERFACE ${ARG_DEPS})
+    else()
+        add_library(tm_${name} STATIC ${ARG_SOURCES})
+        target_include_directories(tm_${name} PUBLIC ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+        target_link_libraries(tm_${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+        tm_target_warnings(tm_${name})
+    endif()
+    add_library(Tonemirror::${name} ALIAS tm_${name})
+endfunction()
+
+# tm_add_plugin(<name> SOURCES ... DEPS ...): a codec plug-in, loaded at run time from the program's folder.
+# Only GetInterface is exported.
+function(tm_add_plugin name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    add_library(${name} MODULE ${ARG_SOURCES})
+    set_target_properties(${name} PROPERTIES PREFIX "" CXX_VISIBILITY_PRESET hidden
+                                             C_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+    target_link_options(${name} PRIVATE -Wl,--no-undefined)
+    tm_target_warnings(${name})
+endfunction()
+
+# tm_add_test(<name> SOURCES ... LIBS ... [LABELS ...]): one executable per test file, one ctest entry each.
+function(tm_add_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+    tm_target_warnings(${name})
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 600)
+    endif()
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+endfunction()
+
+# tm_add_fuzzer(<name> SOURCES ... LIBS ...): a libFuzzer target.
+function(tm_add_fuzzer name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    tm_target_warnings(${name})
+endfunction()
+
+# tm_add_bench(<name> SOURCES ... LIBS ...): a Google Benchmark executable.
+function(tm_add_bench name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark)
+    tm_target_warnings(${name})
+endfunction()
+
+# Adds every subfolder of the current folder that has a CMakeLists.txt (tests/, fuzz/, bench/).
+function(tm_add_subfolders)
+    file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+    list(SORT children)
+    foreach(child IN LISTS children)
+        if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+            if(child STREQUAL "app" AND NOT TM_BUILD_APP)
+                continue()
+            endif()
+            add_subdirectory(${child})
+        endif()
+    endforeach()
+endfunction()
