@@ -1,0 +1,28 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tonemirror::analysis {
+
+inline constexpr std::size_t kLevelProfileSize = 100;
+inline constexpr std::size_t kSectionCount = 10;
+inline constexpr std::size_t kSpectrumSize = 2048;
+
+// What is kept for one analysed file: its content fingerprint and its four normalised texts
+// (trimmed of blanks and tabs, lower-cased). The arrays are plain values, copied as whole blocks.
+struct TrackRecord {
+    std::array<float, kLevelProfileSize> levelProfile{};
+    std::array<float, kSectionCount> sectionCorrelations{};
+    std::array<float, kSpectrumSize> meanSpectrum{};
+    // Serial number within the current scan; -1 = not seen in the current scan.
+    std::int32_t trackId = -1;
+    std::u16string nameText;
+    std::u16string titleText;
+    std::u16string artistText;
+    std::u16string albumText;
+};
+
+} // namespace tonemirror::analysis
