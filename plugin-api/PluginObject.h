@@ -128,3 +128,6 @@ HResult createObject(void** object, Args&&... args) noexcept {
 
 // Declares the exported entry point with C linkage and default visibility.
 #define TM_PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
+
+// The plug-in's entry point (see PluginApi.h); each plug-in defines it once.
+TM_PLUGIN_EXPORT TmResult GetInterface(TmGuid iid, void** object);

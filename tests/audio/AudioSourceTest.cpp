@@ -7,8 +7,8 @@
 #include <cstring>
 
 using namespace tonemirror;
-using testing::FakeStream;
-using testing::makeFakeDecoder;
+using fakes::FakeStream;
+using fakes::makeFakeDecoder;
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-namespace tonemirror::testing {
+namespace tonemirror::fakes {
 
 struct FakeStream {
     StreamFormat format{1, 1, 22050};
@@ -108,4 +108,4 @@ inline audio::AudioSource::Decoder makeFakeDecoder(std::shared_ptr<FakeStream> s
     return {static_cast<IDecoder*>(object), std::move(name)};
 }
 
-} // namespace tonemirror::testing
+} // namespace tonemirror::fakes
