@@ -1,0 +1,352 @@
+#include "engine/ScanEngine.h"
+
+#include "analysis/CComparer.h"
+#include "analysis/ContentComparison.h"
+#include "analysis/TagComparison.h"
+#include "analysis/TrackTexts.h"
+#include "audio/AudioSource.h"
+#include "engine/CWorker.h"
+#include "engine/EngineResults.h"
+#include "engine/TrackStore.h"
+#include "platform/os/Paths.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace tonemirror::engine {
+
+namespace {
+
+// The fast content key agrees with the direct formula to about 1e-6; pairs whose bound comes this
+// close to a threshold are scored exactly, so no pair that reaches it is ever missed.
+constexpr float kBoundMargin = 1e-4f;
+// How often the comparison loop looks for a stop request.
+constexpr std::size_t kStopCheckInterval = 1024;
+
+} // namespace
+
+float mapScore(float score, float threshold) {
+    if (threshold == 1.0f) {
+        return 1.0f;
+    }
+    const double mapped = (static_cast<double>(score) - static_cast<double>(threshold)) /
+                          (1.0 - static_cast<double>(threshold));
+    return mapped < 0.0 ? -1.0f : static_cast<float>(mapped);
+}
+
+ScanEngine::ScanEngine(TrackStore& store, const audio::PluginList& plugins, MessageSink* sink)
+    : store_(store), plugins_(plugins), sink_(sink), control_(sink), pool_(control_) {}
+
+ScanEngine::~ScanEngine() {
+    control_.requestStop();
+    pool_.shutdown(WorkerPool::kInfiniteWait);
+}
+
+HResult ScanEngine::createPool(unsigned threadCount) {
+    const bool created = pool_.create(threadCount, [this]() -> std::unique_ptr<WorkerPool::Worker> {
+        auto worker = std::make_unique<CWorker>(*this, plugins_);
+        if (!worker->initialize()) {
+            return nullptr;
+        }
+        return worker;
+    });
+    return created ? S_OK : E_FAIL;
+}
+
+bool ScanEngine::shutdown(std::chrono::milliseconds maxWait) {
+    return pool_.shutdown(maxWait);
+}
+
+void ScanEngine::post(std::uint32_t message) {
+    if (sink_ != nullptr) {
+        sink_->post(message);
+    }
+}
+
+void ScanEngine::queue(ScanJob::Kind kind, std::u16string path1, std::u16string path2) {
+    pool_.post(ScanJob::make(control_, kind, std::move(path1), std::move(path2)));
+}
+
+std::vector<std::u16string> ScanEngine::distinctFolders(const std::vector<std::u16string>& folders) {
+    std::vector<std::u16string> normal;
+    for (const auto& folder : folders) {
+        std::u16string f = folder;
+        while (f.size() > 1 && f.back() == os::kNativeSeparator) {
+            f.pop_back();
+        }
+        if (!f.empty()) {
+            normal.push_back(std::move(f));
+        }
+    }
+    const auto inside = [](const std::u16string& inner, const std::u16string& outer) {
+        if (inner == outer) {
+            return true;
+        }
+        if (outer.size() == 1 && outer[0] == os::kNativeSeparator) {
+            return inner.size() > 1 && inner[0] == os::kNativeSeparator;
+        }
+        return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
+               inner[outer.size()] == os::kNativeSeparator;
+    };
+    std::vector<std::u16string> result;
+    for (std::size_t i = 0; i < normal.size(); ++i) {
+        bool covered = false;
+        for (std::size_t j = 0; j < normal.size() && !covered; ++j) {
+            if (i == j) {
+                continue;
+            }
+            // An equal folder listed earlier covers this one; a containing folder always does.
+            covered = normal[i] == normal[j] ? j < i : inside(normal[i], normal[j]);
+        }
+        if (!covered) {
+            result.push_back(normal[i]);
+        }
+    }
+    return result;
+}
+
+void ScanEngine::startScan(const std::vector<std::u16string>& folders) {
+    {
+        TableLockHolder table(store_.lock());
+        std::lock_guard results(resultsLock_);
+        post(UM_RESULTS_RESET);
+        filesQueued_.store(0);
+        filesDone_.store(0);
+        store_.table().resetTrackIds();
+        index_.clear();
+    }
+    for (auto& folder : distinctFolders(folders)) {
+        queue(ScanJob::WalkFolder, std::move(folder));
+    }
+}
+
+std::vector<DuplicatePair> ScanEngine::takePendingPairs() {
+    std::vector<DuplicatePair> taken;
+    std::lock_guard lock(resultsLock_);
+    taken.swap(pendingPairs_);
+    return taken;
+}
+
+ScanEngine::Counters ScanEngine::counters() const {
+    return {filesQueued_.load(), filesDone_.load(), store_.tracksKnown(), control_.jobCount()};
+}
+
+HResult ScanEngine::clearCache() {
+    {
+        TableLockHolder table(store_.lock());
+        index_.clear();
+    }
+    return store_.clearCache();
+}
+
+HResult ScanEngine::walkFolder(const std::u16string& folder) {
+    return walk(folder) ? S_OK : E_FAIL;
+}
+
+bool ScanEngine::walk(const std::u16string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::directory_iterator it(os::toNativePath(folder), fs::directory_options::skip_permission_denied, ec);
+    if (ec) {
+        return false;
+    }
+    for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+        const fs::directory_entry& entry = *it;
+        std::error_code statusError;
+        const fs::file_status own = entry.symlink_status(statusError);
+        if (statusError) {
+            continue;
+        }
+        std::u16string path = folder;
+        if (path.empty() || path.back() != os::kNativeSeparator) {
+            path.push_back(os::kNativeSeparator);
+        }
+        path += os::fromNativePath(entry.path().filename());
+        if (fs::is_directory(own)) {
+            walk(path); // at once, before the next entry; an unreadable folder yields nothing
+            continue;
+        }
+        // Only regular files (also through a link): a folder reached through a link is never entered,
+        // so link loops cannot recurse, and pipes or devices would block a decoder.
+        if (!fs::is_regular_file(entry.status(statusError)) || statusError) {
+            continue;
+        }
+        if (control_.isStopped()) {
+            continue; // the listing finishes, nothing more is queued
+        }
+        filesQueued_.fetch_add(1);
+        queue(ScanJob::AnalyseFile, std::move(path));
+    }
+    return true;
+}
+
+HResult ScanEngine::runAnalyseFile(analysis::CComparer& comparer, const std::u16string& path) {
+    const HResult rc = analyseFile(comparer, path);
+    if (control_.isStopped()) {
+        return rc;
+    }
+    if (failed(rc)) {
+        filesQueued_.fetch_sub(1);
+    } else {
+        filesDone_.fetch_add(1);
+    }
+    post(UM_FILE_DONE);
+    return rc;
+}
+
+HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16string& path) {
+    {
+        TableLockHolder table(store_.lock());
+        if (control_.isStopped()) {
+            return E_FAIL;
+        }
+        if (analysis::TrackRecord* known = store_.table().find(path); known != nullptr && known->trackId == -1) {
+            // Known from the cache or an earlier scan: it joins this scan without decoding.
+            known->trackId = store_.takeNextTrackId();
+            index_.append(path, *known);
+        }
+    }
+    const HResult known = compareWithAll(path);
+    if (known != E_TRACK_UNKNOWN) {
+        return known;
+    }
+
+    audio::AudioSource& source = comparer.audioSource();
+    if (failed(source.open(path))) {
+        return E_FAIL;
+    }
+    analysis::TrackRecord& record = comparer.record();
+    StreamInfo info{};
+    const analysis::TrackTexts texts =
+        analysis::makeTrackTexts(path, succeeded(source.getInfo(&info)) ? &info : nullptr);
+    record.nameText = texts.nameText;
+    record.titleText = texts.titleText;
+    record.artistText = texts.artistText;
+    record.albumText = texts.albumText;
+
+    const HResult excerpt = comparer.readExcerpt();
+    source.close();
+    if (failed(excerpt) || failed(comparer.computeSpectra()) || failed(comparer.computeLevelProfile())) {
+        return E_FAIL;
+    }
+
+    {
+        TableLockHolder table(store_.lock());
+        if (control_.isStopped()) {
+            return E_FAIL; // a stop discards the analysis: not stored, not cached
+        }
+        record.trackId = store_.takeNextTrackId();
+        if (!store_.table().insert(path, record)) {
+            return E_ALREADY_PRESENT; // another worker stored this path first
+        }
+        const analysis::TrackRecord* stored = store_.table().find(path);
+        store_.appendRecord(path, *stored); // a failed append only costs a re-analysis next run
+        index_.append(path, *stored);
+    }
+    return compareWithAll(path);
+}
+
+HResult ScanEngine::compareWithAll(const std::u16string& path) {
+    struct Match {
+        std::size_t position;
+        float content;
+        float tags;
+    };
+    std::vector<Match> matches;
+
+    SharedTableLockHolder table(store_.lock());
+    if (control_.isStopped()) {
+        return E_FAIL;
+    }
+    const analysis::TrackRecord* record = store_.table().find(path);
+    if (record == nullptr) {
+        return E_TRACK_UNKNOWN;
+    }
+    const std::ptrdiff_t position = index_.positionOf(record->trackId);
+    if (position < 0) {
+        return S_OK; // not part of this scan
+    }
+
+    const std::int32_t method = ScanSettings::normalisedMethod(settings_.compareMethod.load());
+    const bool byContent = (method & ScanSettings::kByContent) != 0;
+    const bool byTags = (method & ScanSettings::kByTags) != 0;
+    const float contentThreshold = settings_.contentThreshold.load();
+    const float tagsThreshold = settings_.tagsThreshold.load();
+    const bool accurate = settings_.accurate.load();
+
+    const auto me = static_cast<std::size_t>(position);
+    const analysis::ContentKey& myKey = index_.contentKey(me);
+    const analysis::TagSketch& mySketch = index_.tagSketch(me);
+    for (std::size_t i = 0; i < me; ++i) {
+        if (i % kStopCheckInterval == kStopCheckInterval - 1 && control_.isStopped()) {
+            return E_FAIL;
+        }
+        const analysis::TrackRecord& other = *index_.entry(i).record;
+        // Cheap bounds first: most pairs cannot reach either threshold.
+        const bool contentMayPass =
+            byContent && analysis::contentUpperBound(myKey, index_.contentKey(i)) >= contentThreshold - kBoundMargin;
+        const bool tagsMayPass =
+            byTags && !contentMayPass &&
+            analysis::compareTagsUpperBound(*record, mySketch, other, index_.tagSketch(i)) >= tagsThreshold - kBoundMargin;
+        if (!contentMayPass && !tagsMayPass) {
+            continue;
+        }
+        const float content = analysis::compareContent(*record, other);
+        const float tags = analysis::compareTags(*record, other);
+        if ((byContent && content >= contentThreshold) || (byTags && tags >= tagsThreshold)) {
+            matches.push_back({i, content, tags});
+        }
+    }
+
+    // Pairs go out in path order of the earlier track.
+    std::sort(matches.begin(), matches.end(), [this](const Match& a, const Match& b) {
+        return index_.entry(a.position).path < index_.entry(b.position).path;
+    });
+    for (const Match& m : matches) {
+        const std::u16string& otherPath = index_.entry(m.position).path;
+        if (store_.isIgnored(path, otherPath)) {
+            continue;
+        }
+        if (accurate) {
+            queue(ScanJob::ComparePair, path, otherPath);
+        }
+        DuplicatePair pair;
+        pair.path1 = path;
+        pair.path2 = otherPath;
+        pair.contentPercent = 100.0f * mapScore(m.content, contentThreshold);
+        pair.tagsPercent = 100.0f * mapScore(m.tags, tagsThreshold);
+        pair.experimentalPercent = accurate ? -1.0f : -100.0f;
+        {
+            std::lock_guard results(resultsLock_);
+            pendingPairs_.push_back(std::move(pair));
+        }
+        post(UM_PAIRS_PENDING);
+    }
+    return S_OK;
+}
+
+HResult ScanEngine::runComparePair(analysis::CComparer& comparer, const std::u16string& path1,
+                                   const std::u16string& path2) {
+    float score = 0.0f;
+    const HResult rc = comparer.compareExperimental(path1, path2, &score, control_.stopFlag());
+    if (failed(rc)) {
+        return rc;
+    }
+    {
+        std::lock_guard results(resultsLock_);
+        if (!control_.isStopped()) {
+            DuplicatePair update;
+            update.path1 = path1;
+            update.path2 = path2;
+            update.contentPercent = 0.0f;
+            update.tagsPercent = 0.0f;
+            update.experimentalPercent = score > 0.0f ? 100.0f * score : 0.0f;
+            update.isUpdate = true;
+            pendingPairs_.push_back(std::move(update));
+        }
+    }
+    post(UM_PAIRS_PENDING);
+    return S_OK;
+}
+
+} // namespace tonemirror::engine

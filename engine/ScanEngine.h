@@ -1,0 +1,100 @@
+#pragma once
+
+#include "engine/DuplicatePair.h"
+#include "engine/ScanControl.h"
+#include "engine/ScanIndex.h"
+#include "engine/ScanSettings.h"
+#include "engine/UserMessage.h"
+#include "engine/WorkerPool.h"
+#include "plugin-api/PluginApi.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tonemirror::audio {
+class PluginList;
+}
+namespace tonemirror::analysis {
+class CComparer;
+}
+
+namespace tonemirror::engine {
+
+class TrackStore;
+
+// The scan engine: turns a list of folders into jobs on the worker pool, analyses or reuses every
+// file, compares each new track of the scan with every earlier one and hands reported pairs to the
+// front end through PendingPairs and posted messages. It knows nothing of any front end beyond the
+// MessageSink. The track store and the plug-ins are owned by the application and outlive the engine.
+class ScanEngine {
+public:
+    struct Counters {
+        std::int32_t filesQueued;
+        std::int32_t filesDone;
+        std::int32_t tracksKnown;
+        std::int32_t jobCount;
+    };
+
+    ScanEngine(TrackStore& store, const audio::PluginList& plugins, MessageSink* sink);
+    // Requests a stop and waits for every worker to end.
+    ~ScanEngine();
+    ScanEngine(const ScanEngine&) = delete;
+    ScanEngine& operator=(const ScanEngine&) = delete;
+
+    ScanSettings& settings() { return settings_; }
+    ScanControl& control() { return control_; }
+    TrackStore& store() { return store_; }
+
+    // Starts the worker threads (0 = two per processor). E_FAIL when already started.
+    HResult createPool(unsigned threadCount = 0);
+    // Stops the threads, waiting up to maxWait (0 = the pool's default, kInfiniteWait = no limit).
+    bool shutdown(std::chrono::milliseconds maxWait);
+
+    // Front-end operations (one thread).
+    void startScan(const std::vector<std::u16string>& folders);
+    void togglePause() { control_.togglePause(); }
+    void requestStop() { control_.requestStop(); }
+    // Swaps the pending pairs out in one step.
+    std::vector<DuplicatePair> takePendingPairs();
+    Counters counters() const;
+    // Empties the track table, the ignored pairs and the cache file. Only while no scan runs.
+    HResult clearCache();
+
+    // Worker operations, each on the calling worker's own comparer.
+    HResult walkFolder(const std::u16string& folder);
+    HResult runAnalyseFile(analysis::CComparer& comparer, const std::u16string& path);
+    HResult analyseFile(analysis::CComparer& comparer, const std::u16string& path);
+    HResult compareWithAll(const std::u16string& path);
+    HResult runComparePair(analysis::CComparer& comparer, const std::u16string& path1,
+                           const std::u16string& path2);
+
+    // The folders a scan really walks: duplicates and folders inside another listed folder are
+    // dropped, so no file is queued twice.
+    static std::vector<std::u16string> distinctFolders(const std::vector<std::u16string>& folders);
+
+private:
+    void post(std::uint32_t message);
+    void queue(ScanJob::Kind kind, std::u16string path1, std::u16string path2 = {});
+    bool walk(const std::u16string& folder);
+
+    TrackStore& store_;
+    const audio::PluginList& plugins_;
+    MessageSink* sink_;
+    ScanSettings settings_;
+    ScanControl control_;
+    ScanIndex index_; // guarded by the store's TableLock
+
+    std::atomic<std::int32_t> filesQueued_{0};
+    std::atomic<std::int32_t> filesDone_{0};
+
+    std::mutex resultsLock_; // always taken after the TableLock, never before
+    std::vector<DuplicatePair> pendingPairs_;
+
+    WorkerPool pool_; // last: its threads use everything above
+};
+
+} // namespace tonemirror::engine

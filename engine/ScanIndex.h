@@ -1,0 +1,43 @@
+#pragma once
+
+#include "analysis/ContentComparison.h"
+#include "analysis/TagComparison.h"
+#include "analysis/TrackRecord.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tonemirror::engine {
+
+// The tracks of the current scan in the order they got their track ids, each with the prepared forms
+// the comparison loop reads: a new track is compared with every entry before it. The keys are
+// packed in contiguous arrays so the loop streams through memory instead of chasing map nodes.
+// Appended to under the TableLock held exclusively; read under it held shared.
+class ScanIndex {
+public:
+    struct Entry {
+        std::u16string path;
+        const analysis::TrackRecord* record; // lives in the track table, which never moves its records
+    };
+
+    void clear();
+    // Adds a track that has just received its id (ids grow with every append).
+    void append(const std::u16string& path, const analysis::TrackRecord& record);
+    std::size_t size() const { return entries_.size(); }
+
+    // Position of a track by its id, or -1 when it is not part of this scan.
+    std::ptrdiff_t positionOf(std::int32_t trackId) const;
+
+    const Entry& entry(std::size_t i) const { return entries_[i]; }
+    const analysis::ContentKey& contentKey(std::size_t i) const { return contentKeys_[i]; }
+    const analysis::TagSketch& tagSketch(std::size_t i) const { return tagSketches_[i]; }
+
+private:
+    std::vector<Entry> entries_;
+    std::vector<std::int32_t> ids_;
+    std::vector<analysis::ContentKey> contentKeys_;
+    std::vector<analysis::TagSketch> tagSketches_;
+};
+
+} // namespace tonemirror::engine
