@@ -1,0 +1,134 @@
+#include "analysis/ContentComparison.h"
+
+#include "analysis/SignalMath.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tonemirror::analysis {
+
+namespace {
+
+constexpr float kSpectrumWeight = 0.6f;
+constexpr float kOtherWeight = 0.2f;
+constexpr std::uint32_t kSpectrumConstant = 1;
+constexpr std::uint32_t kLevelConstant = 2;
+constexpr std::uint32_t kSectionsConstant = 4;
+
+// The weighted sum is formed in double precision and rounded to float before the root.
+float combine(float cs, float cl, float cc) {
+    const double sum = static_cast<double>(kSpectrumWeight) * cs * cs +
+                       static_cast<double>(kOtherWeight) * cl * cl +
+                       static_cast<double>(kOtherWeight) * cc * cc;
+    return std::min(1.0f, std::sqrt(static_cast<float>(sum)));
+}
+
+// Unit-length, mean-free copy of values[0..n) into lanes (zero beyond n). Returns false for an array
+// without variance.
+bool normalise(const float* values, std::size_t n, float* lanes, std::size_t laneCount) {
+    std::fill(lanes, lanes + laneCount, 0.0f);
+    if (std::all_of(values, values + n, [&](float v) { return v == values[0]; })) {
+        return false;
+    }
+    if (!std::all_of(values, values + n, [](float v) { return std::isfinite(v); })) {
+        return true; // correlates as 0
+    }
+    double sum = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        sum += values[i];
+    }
+    const double mean = sum / static_cast<double>(n);
+    double squares = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double d = values[i] - mean;
+        squares += d * d;
+    }
+    if (squares == 0.0) {
+        return false;
+    }
+    const double scale = 1.0 / std::sqrt(squares);
+    for (std::size_t i = 0; i < n; ++i) {
+        lanes[i] = static_cast<float>((values[i] - mean) * scale);
+    }
+    return true;
+}
+
+// Dot product over a multiple of 8 lanes with independent partial sums, which the compiler maps to
+// vector registers.
+float dot8(const float* __restrict a, const float* __restrict b, std::size_t lanes) {
+    float acc[8] = {};
+    for (std::size_t i = 0; i < lanes; i += 8) {
+        for (std::size_t j = 0; j < 8; ++j) {
+            acc[j] += a[i + j] * b[i + j];
+        }
+    }
+    return ((acc[0] + acc[4]) + (acc[1] + acc[5])) + ((acc[2] + acc[6]) + (acc[3] + acc[7]));
+}
+
+float sectionsDot(const ContentKey& a, const ContentKey& b) {
+    float sum = 0.0f;
+    for (std::size_t i = 0; i < kSectionCount; ++i) {
+        sum += a.sections[i] * b.sections[i];
+    }
+    return sum;
+}
+
+float coefficient(float dot, std::uint32_t mask, std::uint32_t bit) {
+    return (mask & bit) != 0 ? 1.0f : std::min(1.0f, std::fabs(dot));
+}
+
+} // namespace
+
+float compareContent(const TrackRecord& first, const TrackRecord& second) {
+    const float cs =
+        std::fabs(correlation(first.meanSpectrum.data(), second.meanSpectrum.data(), kComparedSpectrumBins));
+    const float cl =
+        std::fabs(correlation(first.levelProfile.data(), second.levelProfile.data(), kLevelProfileSize));
+    const float cc = std::fabs(
+        correlation(first.sectionCorrelations.data(), second.sectionCorrelations.data(), kSectionCount));
+    return combine(cs, cl, cc);
+}
+
+void makeContentKey(const TrackRecord& record, ContentKey& key) {
+    key.constantMask = 0;
+    if (!normalise(record.meanSpectrum.data(), kComparedSpectrumBins, key.spectrum,
+                   ContentKey::kSpectrumLanes)) {
+        key.constantMask |= kSpectrumConstant;
+    }
+    if (!normalise(record.levelProfile.data(), kLevelProfileSize, key.level, ContentKey::kLevelLanes)) {
+        key.constantMask |= kLevelConstant;
+    }
+    if (!normalise(record.sectionCorrelations.data(), kSectionCount, key.sections, kSectionCount)) {
+        key.constantMask |= kSectionsConstant;
+    }
+    double tail = 0.0;
+    for (std::size_t i = ContentKey::kBoundPrefix; i < ContentKey::kSpectrumLanes; ++i) {
+        tail += static_cast<double>(key.spectrum[i]) * key.spectrum[i];
+    }
+    // Rounded up a little so that the bound stays a bound despite float rounding in the dot products.
+    key.spectrumTailNorm = static_cast<float>(std::sqrt(tail)) * 1.00001f + 1e-6f;
+    std::fill(std::begin(key.reserved), std::end(key.reserved), 0.0f);
+}
+
+float compareContent(const ContentKey& first, const ContentKey& second) {
+    const std::uint32_t mask = first.constantMask | second.constantMask;
+    const float cs = coefficient(dot8(first.spectrum, second.spectrum, ContentKey::kSpectrumLanes), mask,
+                                 kSpectrumConstant);
+    const float cl =
+        coefficient(dot8(first.level, second.level, ContentKey::kLevelLanes), mask, kLevelConstant);
+    const float cc = coefficient(sectionsDot(first, second), mask, kSectionsConstant);
+    return combine(cs, cl, cc);
+}
+
+float contentUpperBound(const ContentKey& first, const ContentKey& second) {
+    const std::uint32_t mask = first.constantMask | second.constantMask;
+    const float head = std::fabs(dot8(first.spectrum, second.spectrum, ContentKey::kBoundPrefix));
+    const float cs =
+        coefficient(head + first.spectrumTailNorm * second.spectrumTailNorm, mask, kSpectrumConstant);
+    const float cl =
+        coefficient(dot8(first.level, second.level, ContentKey::kLevelLanes), mask, kLevelConstant);
+    const float cc = coefficient(sectionsDot(first, second), mask, kSectionsConstant);
+    return combine(cs, cl, cc);
+}
+
+} // namespace tonemirror::analysis
