@@ -1,0 +1,81 @@
+#include "platform/wmf/TagAttributes.h"
+
+#include "platform/os/Text.h"
+
+#include <taglib/fileref.h>
+#include <taglib/tfilestream.h>
+#include <taglib/tpropertymap.h>
+
+#include <algorithm>
+#include <limits>
+
+namespace tonemirror::wmf {
+
+namespace {
+
+TagLib::String toTagString(const std::u16string& text) {
+    return TagLib::String(os::utf16ToUtf8(text), TagLib::String::UTF8);
+}
+
+std::u16string fromTagString(const TagLib::String& text) {
+    return os::utf8ToUtf16(text.to8Bit(true));
+}
+
+} // namespace
+
+bool readTagAttributes(const std::filesystem::path& file, AttributeStore& store) {
+    TagLib::FileStream stream(file.c_str(), true);
+    if (!stream.isOpen()) {
+        return false;
+    }
+    TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Average);
+    if (ref.isNull() || !ref.file()->isValid()) {
+        return false;
+    }
+    const TagLib::PropertyMap properties = ref.file()->properties();
+    for (const auto& attribute : kTextAttributes) {
+        const auto it = properties.find(attribute.property);
+        // Several values of one property: the first stands for all, as the editor writes one.
+        if (it != properties.end() && !it->second.isEmpty()) {
+            store.putString(attribute.name, fromTagString(it->second.front()));
+        }
+    }
+    if (const TagLib::AudioProperties* audio = ref.audioProperties()) {
+        if (audio->bitrate() > 0) {
+            store.putDword(kAttrBitrate, static_cast<std::uint32_t>(audio->bitrate()) * 1000u);
+        }
+        if (audio->lengthInMilliseconds() > 0) {
+            store.putQword(kAttrDuration, static_cast<std::uint64_t>(audio->lengthInMilliseconds()) * 10000u);
+        }
+    }
+    return true;
+}
+
+HResult writeTagAttributes(const std::filesystem::path& file, const AttributeStore& store,
+                           const std::set<std::u16string>& names) {
+    TagLib::FileRef ref(file.c_str(), false);
+    if (ref.isNull() || !ref.file()->isValid() || ref.file()->readOnly()) {
+        return E_FAIL;
+    }
+    TagLib::PropertyMap properties = ref.file()->properties();
+    for (const auto& attribute : kTextAttributes) {
+        if (!names.contains(attribute.name)) {
+            continue;
+        }
+        const std::u16string text = store.stringValue(attribute.name);
+        if (text.empty()) {
+            properties.erase(attribute.property);
+        } else {
+            properties.replace(attribute.property, TagLib::StringList(toTagString(text)));
+        }
+    }
+    const TagLib::PropertyMap refused = ref.file()->setProperties(properties);
+    for (const auto& attribute : kTextAttributes) {
+        if (names.contains(attribute.name) && refused.contains(attribute.property)) {
+            return E_NOTIMPL;
+        }
+    }
+    return ref.file()->save() ? S_OK : E_FAIL;
+}
+
+} // namespace tonemirror::wmf

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/wmf/AttributeStore.h"
+
+#include <filesystem>
+#include <string>
+
+namespace tonemirror::wmf {
+
+// Attribute names of the runtime.
+inline constexpr char16_t kAttrTitle[] = u"Title";
+inline constexpr char16_t kAttrAuthor[] = u"Author";
+inline constexpr char16_t kAttrAlbum[] = u"WM/AlbumTitle";
+inline constexpr char16_t kAttrYear[] = u"WM/Year";
+inline constexpr char16_t kAttrTrack[] = u"WM/TrackNumber";
+inline constexpr char16_t kAttrDescription[] = u"Description";
+inline constexpr char16_t kAttrGenre[] = u"WM/Genre";
+inline constexpr char16_t kAttrBitrate[] = u"Bitrate";   // Dword, bits per second
+inline constexpr char16_t kAttrDuration[] = u"Duration"; // Qword, 100 ns units
+
+// The text attributes and the tag-library property each one is kept in.
+struct TextAttribute {
+    const char16_t* name;
+    const char* property;
+};
+inline constexpr TextAttribute kTextAttributes[] = {
+    {kAttrTitle, "TITLE"},       {kAttrAuthor, "ARTIST"},       {kAttrAlbum, "ALBUM"}, {kAttrYear, "DATE"},
+    {kAttrTrack, "TRACKNUMBER"}, {kAttrDescription, "COMMENT"}, {kAttrGenre, "GENRE"},
+};
+
+// Fills `store` with the text attributes, bit rate and duration of the file, read without writing.
+// False when the tag library does not know the file.
+bool readTagAttributes(const std::filesystem::path& file, AttributeStore& store);
+
+// Writes the named text attributes of `store` into `file` (an empty text removes the property).
+// S_OK or a failure; on failure the file may be half written, so callers pass a copy.
+HResult writeTagAttributes(const std::filesystem::path& file, const AttributeStore& store,
+                           const std::set<std::u16string>& names);
+
+} // namespace tonemirror::wmf

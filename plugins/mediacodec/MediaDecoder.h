@@ -1,0 +1,39 @@
+#pragma once
+
+#include "platform/wmf/Runtime.h"
+#include "plugin-api/PluginApi.h"
+
+#include <memory>
+
+namespace tonemirror::mediacodec {
+
+inline constexpr std::int32_t kPriority = 100;
+
+// IDecoder over the media runtime's synchronous reader: picks the first output the runtime offers as
+// 16-bit PCM with one or two channels and hands its sample buffers on unchanged.
+class MediaDecoder {
+public:
+    // A reader that cannot be created leaves a decoder whose Open answers E_FAIL.
+    explicit MediaDecoder(wmf::IRuntime& runtime);
+    ~MediaDecoder();
+    MediaDecoder(const MediaDecoder&) = delete;
+    MediaDecoder& operator=(const MediaDecoder&) = delete;
+
+    HResult open(const char16_t* path);
+    HResult close();
+    HResult read(const void** data, std::uint32_t* bytes);
+    std::int32_t priority() const { return kPriority; }
+    HResult info(StreamInfo* out);
+    HResult format(StreamFormat* out) const;
+
+private:
+    HResult selectOutput();
+
+    std::unique_ptr<wmf::ISyncReader> reader_;
+    std::unique_ptr<wmf::ISampleBuffer> sample_;
+    bool opened_ = false;
+    std::uint16_t streamNumber_ = 0;
+    StreamFormat format_{};
+};
+
+} // namespace tonemirror::mediacodec
