@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/CComparer.h"
+#include "audio/AudioSource.h"
 #include "engine/WorkerPool.h"
 
 namespace tonemirror::engine {
@@ -11,7 +12,8 @@ class ScanEngine;
 // engine it works for. Runs each job on the engine with that comparer.
 class CWorker : public WorkerPool::Worker {
 public:
-    CWorker(ScanEngine& engine, const audio::PluginList& plugins) : engine_(engine), comparer_(plugins) {}
+    CWorker(ScanEngine& engine, std::unique_ptr<audio::AudioSource> source)
+        : engine_(engine), comparer_(std::move(source)) {}
 
     // Lowers the thread's priority; false when the comparer cannot start.
     bool initialize() { return succeeded(comparer_.initialize()); }

@@ -35,7 +35,10 @@ float mapScore(float score, float threshold) {
 }
 
 ScanEngine::ScanEngine(TrackStore& store, const audio::PluginList& plugins, MessageSink* sink)
-    : store_(store), plugins_(plugins), sink_(sink), control_(sink), pool_(control_) {}
+    : ScanEngine(store, [&plugins] { return std::make_unique<audio::AudioSource>(plugins); }, sink) {}
+
+ScanEngine::ScanEngine(TrackStore& store, SourceFactory sources, MessageSink* sink)
+    : store_(store), sources_(std::move(sources)), sink_(sink), control_(sink), pool_(control_) {}
 
 ScanEngine::~ScanEngine() {
     control_.requestStop();
@@ -44,7 +47,7 @@ ScanEngine::~ScanEngine() {
 
 HResult ScanEngine::createPool(unsigned threadCount) {
     const bool created = pool_.create(threadCount, [this]() -> std::unique_ptr<WorkerPool::Worker> {
-        auto worker = std::make_unique<CWorker>(*this, plugins_);
+        auto worker = std::make_unique<CWorker>(*this, sources_());
         if (!worker->initialize()) {
             return nullptr;
         }

@@ -11,13 +11,16 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace tonemirror::audio {
+class AudioSource;
 class PluginList;
-}
+} // namespace tonemirror::audio
 namespace tonemirror::analysis {
 class CComparer;
 }
@@ -39,7 +42,11 @@ public:
         std::int32_t jobCount;
     };
 
+    // Makes the AudioSource of one worker; by default one with a decoder from every loaded plug-in.
+    using SourceFactory = std::function<std::unique_ptr<audio::AudioSource>()>;
+
     ScanEngine(TrackStore& store, const audio::PluginList& plugins, MessageSink* sink);
+    ScanEngine(TrackStore& store, SourceFactory sources, MessageSink* sink);
     // Requests a stop and waits for every worker to end.
     ~ScanEngine();
     ScanEngine(const ScanEngine&) = delete;
@@ -82,7 +89,7 @@ private:
     bool walk(const std::u16string& folder);
 
     TrackStore& store_;
-    const audio::PluginList& plugins_;
+    SourceFactory sources_;
     MessageSink* sink_;
     ScanSettings settings_;
     ScanControl control_;

@@ -1,0 +1,314 @@
+#include "engine/ScanEngine.h"
+#include "engine/TrackStore.h"
+#include "support/ToneDecoder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+using namespace tonemirror;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Records every message the engine posts.
+class RecordingSink : public engine::MessageSink {
+public:
+    void post(std::uint32_t message) override {
+        std::lock_guard lock(mutex_);
+        messages_.push_back(message);
+        changed_.notify_all();
+    }
+    int count(std::uint32_t message) {
+        std::lock_guard lock(mutex_);
+        return static_cast<int>(std::count(messages_.begin(), messages_.end(), message));
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::uint32_t> messages_;
+};
+
+class ScanEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() / ("tm-scan-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "music");
+        stats_ = std::make_shared<fakes::ToneStats>();
+        openStore();
+    }
+    void TearDown() override {
+        engine_.reset();
+        store_.reset();
+        fs::remove_all(root_);
+    }
+
+    void openStore() {
+        engine_.reset();
+        store_.reset();
+        engine::StorageLocations where;
+        where.cacheFile = root_ / "cache.dat";
+        where.ignoreListFile = root_ / "ignores.list";
+        store_ = std::make_unique<engine::TrackStore>(where);
+        ASSERT_EQ(store_->openCache(), S_OK);
+        store_->loadIgnoreList();
+        sink_ = std::make_unique<RecordingSink>();
+        engine_ = std::make_unique<engine::ScanEngine>(
+            *store_, [stats = stats_] { return fakes::makeToneSource(stats); }, sink_.get());
+        ASSERT_EQ(engine_->createPool(3), S_OK);
+    }
+
+    fs::path write(const std::string& relative, const fakes::ToneSong& song) {
+        const fs::path p = root_ / "music" / relative;
+        fs::create_directories(p.parent_path());
+        std::ofstream(p) << song.text();
+        return p;
+    }
+    fs::path writeRaw(const std::string& relative, const std::string& content) {
+        const fs::path p = root_ / "music" / relative;
+        fs::create_directories(p.parent_path());
+        std::ofstream(p) << content;
+        return p;
+    }
+
+    std::u16string folder(const std::string& relative = {}) const {
+        return os::fromNativePath(relative.empty() ? root_ / "music" : root_ / "music" / relative);
+    }
+
+    // Starts a scan and collects its pairs until the job count is back at zero.
+    std::vector<engine::DuplicatePair> scan(const std::vector<std::u16string>& folders) {
+        engine_->startScan(folders);
+        return waitForEnd();
+    }
+    std::vector<engine::DuplicatePair> waitForEnd() {
+        std::vector<engine::DuplicatePair> pairs;
+        const auto deadline = std::chrono::steady_clock::now() + 120s;
+        while (engine_->control().jobCount() > 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(5ms);
+        }
+        EXPECT_EQ(engine_->control().jobCount(), 0) << "scan did not end";
+        auto rest = engine_->takePendingPairs();
+        pairs.insert(pairs.end(), rest.begin(), rest.end());
+        return pairs;
+    }
+
+    static fakes::ToneSong song(std::uint32_t seed, std::string title, std::string artist = "artist",
+                                double seconds = 20.0) {
+        fakes::ToneSong s;
+        s.seed = seed;
+        s.seconds = seconds;
+        s.title = std::move(title);
+        s.artist = std::move(artist);
+        s.album = "album";
+        return s;
+    }
+
+    fs::path root_;
+    std::shared_ptr<fakes::ToneStats> stats_;
+    std::unique_ptr<engine::TrackStore> store_;
+    std::unique_ptr<RecordingSink> sink_;
+    std::unique_ptr<engine::ScanEngine> engine_;
+};
+
+bool samePair(const engine::DuplicatePair& p, const fs::path& a, const fs::path& b) {
+    const auto pa = os::fromNativePath(a);
+    const auto pb = os::fromNativePath(b);
+    return (p.path1 == pa && p.path2 == pb) || (p.path1 == pb && p.path2 == pa);
+}
+
+TEST_F(ScanEngineTest, FindsCopiesByContentAndTagsAndLeavesUnrelatedSongsAlone) {
+    const auto original = write("a/one.tone", song(1, "Morning light", "The Band"));
+    auto quiet = song(1, "Completely different title", "Nobody");
+    quiet.gain = 0.3;
+    quiet.lead = 2.0;
+    const auto copy = write("b/quiet copy.tone", quiet);
+    const auto unrelated = write("b/two.tone", song(2, "Evening rain", "Other people"));
+    const auto sameTags = write("c/three.tone", song(3, "Morning light", "The Band"));
+
+    const auto pairs = scan({folder()});
+    const auto c = engine_->counters();
+    EXPECT_EQ(c.filesQueued, 4);
+    EXPECT_EQ(c.filesDone, 4);
+    EXPECT_EQ(c.tracksKnown, 4);
+
+    const auto find = [&](const fs::path& a, const fs::path& b) -> const engine::DuplicatePair* {
+        for (const auto& p : pairs) {
+            if (samePair(p, a, b)) {
+                return &p;
+            }
+        }
+        return nullptr;
+    };
+    const auto* byContent = find(original, copy);
+    ASSERT_NE(byContent, nullptr) << "a quieter copy with a lead-in is the same recording";
+    EXPECT_GT(byContent->contentPercent, 50.0f);
+    EXPECT_EQ(byContent->tagsPercent, -100.0f);
+    EXPECT_EQ(byContent->experimentalPercent, -100.0f);
+    const auto* byTags = find(original, sameTags);
+    ASSERT_NE(byTags, nullptr) << "same title, artist and album";
+    EXPECT_GT(byTags->tagsPercent, 0.0f);
+    EXPECT_EQ(byTags->contentPercent, -100.0f);
+    EXPECT_EQ(find(original, unrelated), nullptr);
+    EXPECT_EQ(find(copy, unrelated), nullptr);
+    // The later track of each pair is path1.
+    for (const auto& p : pairs) {
+        EXPECT_GT(store_->table().find(p.path1)->trackId, store_->table().find(p.path2)->trackId);
+    }
+    EXPECT_EQ(sink_->count(engine::UM_FILE_DONE), 4);
+    EXPECT_EQ(sink_->count(engine::UM_RESULTS_RESET), 1);
+    EXPECT_EQ(sink_->count(engine::UM_SCAN_STATE), 2);
+}
+
+TEST_F(ScanEngineTest, FolderTickedTwiceOrWithItsSubfolderQueuesEachFileOnce) {
+    const auto a = write("x/one.tone", song(4, "Same"));
+    const auto b = write("x/sub/two.tone", song(4, "Same"));
+    const auto pairs = scan({folder("x"), folder("x/sub"), folder("x"), folder("x") + u"/"});
+    EXPECT_EQ(engine_->counters().filesQueued, 2);
+    EXPECT_EQ(engine_->counters().filesDone, 2);
+    ASSERT_EQ(pairs.size(), 1u) << "a pair is reported once";
+    EXPECT_TRUE(samePair(pairs[0], a, b));
+}
+
+TEST(ScanEngineFolders, DistinctFoldersDropsDuplicatesAndNestedFolders) {
+    using engine::ScanEngine;
+    EXPECT_EQ(ScanEngine::distinctFolders({u"/m/a", u"/m/a/b", u"/m/ab", u"/m/a/", u"/n"}),
+              (std::vector<std::u16string>{u"/m/a", u"/m/ab", u"/n"}));
+    EXPECT_EQ(ScanEngine::distinctFolders({u"/m/a/b", u"/"}), (std::vector<std::u16string>{u"/"}));
+    EXPECT_EQ(ScanEngine::distinctFolders({u""}), (std::vector<std::u16string>{}));
+}
+
+TEST_F(ScanEngineTest, EmptyFolderPostsTwoStateChangesAndNoFileDone) {
+    fs::create_directories(root_ / "music" / "empty");
+    const auto pairs = scan({folder("empty")});
+    EXPECT_TRUE(pairs.empty());
+    EXPECT_EQ(sink_->count(engine::UM_SCAN_STATE), 2);
+    EXPECT_EQ(sink_->count(engine::UM_FILE_DONE), 0);
+}
+
+TEST_F(ScanEngineTest, NonAudioFilesLeaveQueuedEqualToDone) {
+    write("one.tone", song(5, "A"));
+    writeRaw("cover.jpg", std::string("\xFF\xD8\xFF\xE0 not really an image", 24));
+    writeRaw("notes.txt", "hello");
+    writeRaw("empty.mp3", "");
+    write("short.tone", song(6, "too short", "x", 5.0)); // decodes but is under 15 s
+    fs::create_directories(root_ / "music" / "sub");
+    fs::create_directory_symlink(root_ / "music", root_ / "music" / "sub" / "loop");
+    ::mkfifo((root_ / "music" / "pipe.mp3").c_str(), 0600);
+    scan({folder()});
+    const auto c = engine_->counters();
+    EXPECT_EQ(c.filesQueued, 1);
+    EXPECT_EQ(c.filesDone, 1);
+    EXPECT_EQ(sink_->count(engine::UM_FILE_DONE), 5) << "every regular file's job reports";
+}
+
+TEST_F(ScanEngineTest, ContentOnlyIgnoresAPerfectTagMatch) {
+    write("x/same.tone", song(7, "Same title", "Same artist"));
+    write("y/same.tone", song(8, "Same title", "Same artist"));
+    engine_->settings().compareMethod = engine::ScanSettings::kByContent;
+    EXPECT_TRUE(scan({folder()}).empty());
+    engine_->settings().compareMethod = engine::ScanSettings::kByTags;
+    const auto pairs = scan({folder()});
+    ASSERT_EQ(pairs.size(), 1u);
+    EXPECT_EQ(pairs[0].tagsPercent, 100.0f);
+    EXPECT_EQ(pairs[0].contentPercent, -100.0f);
+}
+
+TEST_F(ScanEngineTest, ThresholdOfOneShowsHundredPercentForEveryReportedPair) {
+    write("x/same.tone", song(9, "Same title", "Same artist"));
+    write("y/same.tone", song(10, "Same title", "Same artist"));
+    engine_->settings().contentThreshold = 0.0f;
+    engine_->settings().tagsThreshold = 1.0f;
+    const auto pairs = scan({folder()});
+    ASSERT_EQ(pairs.size(), 1u);
+    EXPECT_EQ(pairs[0].tagsPercent, 100.0f);
+    EXPECT_GE(pairs[0].contentPercent, 0.0f) << "threshold 0 reports every pair by content";
+    EXPECT_LT(pairs[0].contentPercent, 75.0f);
+}
+
+TEST_F(ScanEngineTest, SecondScanAndNextRunTakeEveryFileFromTheCache) {
+    write("a.tone", song(11, "One"));
+    write("b.tone", song(11, "Two"));
+    write("c.tone", song(12, "Three"));
+    const auto first = scan({folder()});
+    EXPECT_EQ(stats_->decoded.load(), 3);
+    const auto second = scan({folder()});
+    EXPECT_EQ(stats_->decoded.load(), 3) << "nothing decoded again in this run";
+    EXPECT_EQ(second.size(), first.size());
+    openStore(); // a new run loads the cache file
+    EXPECT_EQ(store_->tracksKnown(), 3);
+    const auto third = scan({folder()});
+    EXPECT_EQ(stats_->decoded.load(), 3) << "nothing decoded again in the next run";
+    ASSERT_EQ(third.size(), first.size());
+    EXPECT_EQ(engine_->counters().filesDone, 3);
+}
+
+TEST_F(ScanEngineTest, CachedTracksOutsideTheScannedFoldersTakeNoPart) {
+    write("in/a.tone", song(13, "One"));
+    write("out/b.tone", song(13, "One"));
+    EXPECT_EQ(scan({folder()}).size(), 1u);
+    EXPECT_TRUE(scan({folder("in")}).empty());
+}
+
+TEST_F(ScanEngineTest, IgnoredPairsAreSkippedInBothOrders) {
+    const auto a = write("a.tone", song(14, "One"));
+    const auto b = write("b.tone", song(14, "One"));
+    const auto c = write("c.tone", song(14, "One"));
+    ASSERT_EQ(store_->ignorePair(os::fromNativePath(a), os::fromNativePath(b)), S_OK);
+    ASSERT_EQ(store_->ignorePair(os::fromNativePath(c), os::fromNativePath(b)), S_OK);
+    const auto pairs = scan({folder()});
+    ASSERT_EQ(pairs.size(), 1u);
+    EXPECT_TRUE(samePair(pairs[0], a, c));
+}
+
+TEST_F(ScanEngineTest, StopWhilePausedDrainsTheQueueAndReturnsToIdle) {
+    for (int i = 0; i < 12; ++i) {
+        write("f" + std::to_string(i) + ".tone", song(20 + static_cast<std::uint32_t>(i), "t"));
+    }
+    engine_->startScan({folder()});
+    engine_->togglePause();
+    EXPECT_FALSE(engine_->control().isRunning());
+    // Jobs taken before the pause run to their end; after that the workers hold every job.
+    std::this_thread::sleep_for(3s);
+    const int held = engine_->control().jobCount();
+    const int doneWhilePaused = engine_->counters().filesDone;
+    std::this_thread::sleep_for(300ms);
+    EXPECT_GT(held, 0);
+    EXPECT_EQ(engine_->control().jobCount(), held) << "nothing runs while paused";
+    EXPECT_EQ(engine_->counters().filesDone, doneWhilePaused);
+    engine_->requestStop();
+    waitForEnd();
+    EXPECT_TRUE(engine_->control().isRunning()) << "a stop while paused also un-pauses";
+    EXPECT_FALSE(engine_->control().isStopped());
+    EXPECT_EQ(engine_->counters().filesDone, doneWhilePaused) << "queued jobs were discarded";
+    EXPECT_LT(engine_->counters().filesDone, 12);
+    // The engine is usable again.
+    scan({folder()});
+    EXPECT_EQ(engine_->counters().filesDone, 12);
+}
+
+TEST_F(ScanEngineTest, AccurateModeDeliversExperimentalScoresBeforeTheScanEnds) {
+    const auto a = write("a.tone", song(30, "x1", "y1", 65.0));
+    auto later = song(30, "x2", "y2", 65.0);
+    later.lead = 3.0;
+    const auto b = write("b.tone", later);
+    engine_->settings().accurate = true;
+    const auto pairs = scan({folder()});
+    ASSERT_EQ(pairs.size(), 2u);
+    EXPECT_FALSE(pairs[0].isUpdate);
+    EXPECT_EQ(pairs[0].experimentalPercent, -1.0f) << "pending when first delivered";
+    EXPECT_TRUE(pairs[1].isUpdate);
+    EXPECT_TRUE(samePair(pairs[1], a, b));
+    EXPECT_GT(pairs[1].experimentalPercent, 50.0f);
+}
+
+} // namespace
