@@ -21,18 +21,12 @@ bool stopRequested(const std::atomic<bool>* stop) {
 } // namespace
 
 const std::array<std::uint32_t, kBandCount + 1>& bandEdges() {
-    // Logarithmic edges exp(b ln(32768) / 25), evaluated in single precision and truncated.
-    static const std::array<std::uint32_t, kBandCount + 1> edges = [] {
-        std::array<std::uint32_t, kBandCount + 1> e{};
-        const float ln = std::log(32768.0f);
-        for (std::size_t b = 1; b < kBandCount; ++b) {
-            const float exponent = static_cast<float>(b) * ln / static_cast<float>(kBandCount);
-            e[b] = static_cast<std::uint32_t>(std::exp(exponent));
-        }
-        e[kBandCount] = kBandFftSize / 2 + 1;
-        return e;
-    }();
-    return edges;
+    // exp(b ln(32768) / 25) truncated, as single-precision evaluation gives it (511 rather than 512 for
+    // band 15). Kept as a table: the exact rounding of that evaluation differs between libraries.
+    static constexpr std::array<std::uint32_t, kBandCount + 1> kEdges = {
+        0,   1,   2,   3,   5,    8,    12,   18,   27,   42,   64,    97,    147,
+        222, 337, 511, 776, 1176, 1782, 2702, 4096, 6208, 9410, 14263, 21618, 32769};
+    return kEdges;
 }
 
 HResult levelChangeCurve(const float* x, std::size_t n, std::size_t window, std::size_t group, float rms,
