@@ -138,8 +138,10 @@ TEST_F(ExperimentalScores, ShortOrUndecodableFilesFail) {
     const Signal short59(song_->begin(), song_->begin() + 59 * kSecond);
     Pair p(*song_, short59);
     EXPECT_EQ(p.result, E_FAIL);
+    EXPECT_EQ(p.comparer.lastFailure(), AnalysisFailure::tooShort);
     float score = 5.0f;
     EXPECT_EQ(p.comparer.compareExperimental(u"a", u"missing", &score), E_FAIL);
+    EXPECT_EQ(p.comparer.lastFailure(), AnalysisFailure::noDecoder);
     EXPECT_EQ(p.comparer.compareExperimental(u"missing", u"a", &score), E_FAIL);
     EXPECT_EQ(score, 0.0f);
 }
@@ -149,6 +151,7 @@ TEST_F(ExperimentalScores, AStopRequestEndsTheComparison) {
     CComparer comparer(testing::makeSource(std::make_shared<SignalMap>(SignalMap{{u"a", *song_}})));
     float score = 0.0f;
     EXPECT_EQ(comparer.compareExperimental(u"a", u"a", &score, &stop), E_FAIL);
+    EXPECT_EQ(comparer.lastFailure(), AnalysisFailure::stopped);
 }
 
 TEST(Experimental, LongExcerptRejectsNonFiniteSamplesAndCopesWithEmptyStreams) {

@@ -82,6 +82,7 @@ TEST_P(ExcerptLength, FifteenSecondsIsTheMinimum) {
     const auto [n, ok] = GetParam();
     Extraction e(testing::noise(n, 0.3, 3));
     EXPECT_EQ(e.result, ok ? S_OK : E_FAIL);
+    EXPECT_EQ(e.comparer.lastFailure(), ok ? AnalysisFailure::none : AnalysisFailure::tooShort);
     if (ok) {
         EXPECT_EQ(e.comparer.samples().size(), std::min(n, kExcerptLength));
     }
@@ -94,7 +95,9 @@ INSTANTIATE_TEST_SUITE_P(Lengths, ExcerptLength,
                                            LengthCase{90 * kSecond, true}));
 
 TEST(ReadExcerpt, SilentOrNegativeFilesFail) {
-    EXPECT_EQ(Extraction(Signal(40 * kSecond, 0)).result, E_FAIL);
+    Extraction silent(Signal(40 * kSecond, 0));
+    EXPECT_EQ(silent.result, E_FAIL);
+    EXPECT_EQ(silent.comparer.lastFailure(), AnalysisFailure::silent);
     // Only negative values fading in slowly: no rise, and no sample above a tenth of the level, so
     // everything read is cut and the rest of the file is too short.
     Signal negative(40 * kSecond);
@@ -122,6 +125,7 @@ TEST(ReadExcerpt, NonFiniteSamplesMakeTheFileUndecodable) {
             stream.data[at] = bad;
             CComparer comparer(nullptr);
             EXPECT_EQ(comparer.readExcerpt(BlockReader(stream)), E_FAIL) << bad << " at " << at;
+            EXPECT_EQ(comparer.lastFailure(), AnalysisFailure::badSamples);
         }
     }
 }
