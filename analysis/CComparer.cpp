@@ -52,6 +52,24 @@ BlockReader sourceReader(audio::AudioSource& source) {
 
 } // namespace
 
+const char* failureText(AnalysisFailure failure) {
+    switch (failure) {
+    case AnalysisFailure::none:
+        return "";
+    case AnalysisFailure::noDecoder:
+        return "no decoder";
+    case AnalysisFailure::tooShort:
+        return "too short";
+    case AnalysisFailure::silent:
+        return "silent";
+    case AnalysisFailure::badSamples:
+        return "non-finite samples";
+    case AnalysisFailure::stopped:
+        return "stopped";
+    }
+    return "";
+}
+
 CComparer::CComparer(const audio::PluginList& plugins)
     : source_(std::make_unique<audio::AudioSource>(plugins)) {}
 
@@ -73,6 +91,7 @@ HResult CComparer::initialize() {
 
 HResult CComparer::readExcerpt() {
     if (source_ == nullptr) {
+        lastFailure_ = AnalysisFailure::noDecoder;
         return E_FAIL;
     }
     return readExcerpt(sourceReader(*source_));
@@ -80,6 +99,7 @@ HResult CComparer::readExcerpt() {
 
 HResult CComparer::readExcerpt(const BlockReader& read) {
     samples_.clear();
+    lastFailure_ = AnalysisFailure::none;
     const float* block = nullptr;
     std::uint32_t count = 0;
 
@@ -91,6 +111,7 @@ HResult CComparer::readExcerpt(const BlockReader& read) {
             break;
         }
         if (!allFinite(block, count)) {
+            lastFailure_ = AnalysisFailure::badSamples;
             return E_FAIL;
         }
         const std::size_t first = samples_.size();
@@ -102,6 +123,7 @@ HResult CComparer::readExcerpt(const BlockReader& read) {
     }
     const std::size_t n = std::min(samples_.size(), kExcerptLength);
     if (n < kMinimumLength || level == 0.0f) {
+        lastFailure_ = n < kMinimumLength ? AnalysisFailure::tooShort : AnalysisFailure::silent;
         return E_FAIL;
     }
 
@@ -163,12 +185,17 @@ HResult CComparer::readExcerpt(const BlockReader& read) {
             }
             const std::size_t take = std::min<std::size_t>(count, kExcerptLength - samples_.size());
             if (!allFinite(block, take)) {
+                lastFailure_ = AnalysisFailure::badSamples;
                 return E_FAIL;
             }
             samples_.insert(samples_.end(), block, block + take);
         }
     }
-    return samples_.size() < kMinimumLength ? E_FAIL : S_OK;
+    if (samples_.size() < kMinimumLength) {
+        lastFailure_ = AnalysisFailure::tooShort;
+        return E_FAIL;
+    }
+    return S_OK;
 }
 
 HResult CComparer::computeSpectra() {
@@ -267,6 +294,7 @@ HResult CComparer::readLongExcerpt(const std::u16string& path, std::size_t limit
     *rms = 0.0f;
     out.clear();
     if (source_ == nullptr || failed(source_->open(path))) {
+        lastFailure_ = AnalysisFailure::noDecoder;
         return E_FAIL;
     }
     const HResult r = readLongExcerpt(sourceReader(*source_), limit, out, rms);
@@ -279,6 +307,7 @@ HResult CComparer::readLongExcerpt(const BlockReader& read, std::size_t limit, s
     *rms = 0.0f;
     out.clear();
     out.reserve(limit);
+    lastFailure_ = AnalysisFailure::none;
     float sum = 0.0f;
     const float* block = nullptr;
     std::uint32_t count = 0;
@@ -286,6 +315,7 @@ HResult CComparer::readLongExcerpt(const BlockReader& read, std::size_t limit, s
         const std::size_t take = std::min<std::size_t>(count, limit - out.size());
         if (!allFinite(block, take)) {
             out.clear();
+            lastFailure_ = AnalysisFailure::badSamples;
             return E_FAIL;
         }
         for (std::size_t i = 0; i < take; ++i) {

@@ -29,6 +29,18 @@ inline constexpr std::size_t kSpectrumSections = 11;
 // Yields the next block of samples (count may be 0); a negative result ends the stream.
 using BlockReader = std::function<HResult(const float** samples, std::uint32_t* count)>;
 
+// Why the last readExcerpt, readLongExcerpt or experimental comparison failed.
+enum class AnalysisFailure {
+    none,
+    noDecoder,  // no decoder opens the file
+    tooShort,   // fewer than 15 s (excerpt) or 60 s (experimental) of audio
+    silent,     // the first 30 s are all zero
+    badSamples, // the decoder delivered non-finite samples
+    stopped,    // a stop was requested
+};
+// "no decoder", "too short", "silent", "non-finite samples", "stopped" ("" for none).
+const char* failureText(AnalysisFailure failure);
+
 // The analysis context of one worker thread: its AudioSource, the excerpt buffer, the FFT work area and
 // the record under construction. Never shared between threads; the buffers keep their capacity from
 // file to file.
@@ -47,6 +59,7 @@ public:
     HResult initialize();
 
     audio::AudioSource& audioSource() { return *source_; }
+    AnalysisFailure lastFailure() const { return lastFailure_; }
 
     // Fingerprint extraction, in this order: readExcerpt with the AudioSource open (the caller closes it
     // afterwards either way), then computeSpectra and computeLevelProfile on the buffer alone.
@@ -90,6 +103,7 @@ private:
     std::vector<float> bandRe_;
     std::vector<float> bandIm_;
     TrackRecord record_;
+    AnalysisFailure lastFailure_ = AnalysisFailure::none;
 };
 
 // Experimental comparison steps, exposed for tests and benchmarks.

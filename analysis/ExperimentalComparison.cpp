@@ -21,18 +21,12 @@ bool stopRequested(const std::atomic<bool>* stop) {
 } // namespace
 
 const std::array<std::uint32_t, kBandCount + 1>& bandEdges() {
-    // Logarithmic edges exp(b ln(32768) / 25), evaluated in single precision and truncated.
-    static const std::array<std::uint32_t, kBandCount + 1> edges = [] {
-        std::array<std::uint32_t, kBandCount + 1> e{};
-        const float ln = std::log(32768.0f);
-        for (std::size_t b = 1; b < kBandCount; ++b) {
-            const float exponent = static_cast<float>(b) * ln / static_cast<float>(kBandCount);
-            e[b] = static_cast<std::uint32_t>(std::exp(exponent));
-        }
-        e[kBandCount] = kBandFftSize / 2 + 1;
-        return e;
-    }();
-    return edges;
+    // exp(b ln(32768) / 25) truncated, as single-precision evaluation gives it (511 rather than 512 for
+    // band 15). Kept as a table: the exact rounding of that evaluation differs between libraries.
+    static constexpr std::array<std::uint32_t, kBandCount + 1> kEdges = {
+        0,   1,   2,   3,   5,    8,    12,   18,   27,   42,   64,    97,    147,
+        222, 337, 511, 776, 1176, 1782, 2702, 4096, 6208, 9410, 14263, 21618, 32769};
+    return kEdges;
 }
 
 HResult levelChangeCurve(const float* x, std::size_t n, std::size_t window, std::size_t group, float rms,
@@ -191,8 +185,14 @@ HResult CComparer::compareExperimental(const std::u16string& path1, const std::u
     std::vector<float> samples2;
     float rms1 = 0.0f;
     float rms2 = 0.0f;
-    if (failed(readLongExcerpt(path1, kLongExcerptLength, samples1, &rms1)) || stopRequested(stop) ||
-        failed(readLongExcerpt(path2, kLongExcerptLength, samples2, &rms2))) {
+    if (failed(readLongExcerpt(path1, kLongExcerptLength, samples1, &rms1))) {
+        return E_FAIL;
+    }
+    if (stopRequested(stop)) {
+        lastFailure_ = AnalysisFailure::stopped;
+        return E_FAIL;
+    }
+    if (failed(readLongExcerpt(path2, kLongExcerptLength, samples2, &rms2))) {
         return E_FAIL;
     }
     return compareSamples(samples1, rms1, samples2, rms2, score, stop);
@@ -203,24 +203,42 @@ HResult CComparer::compareSamples(const std::vector<float>& samples1, float rms1
                                   const std::atomic<bool>* stop) {
     *score = 0.0f;
     // Files shorter than 60 s get no experimental score.
-    if (samples1.size() < kLongExcerptLength || samples2.size() < kLongExcerptLength || stopRequested(stop)) {
+    if (samples1.size() < kLongExcerptLength || samples2.size() < kLongExcerptLength) {
+        lastFailure_ = AnalysisFailure::tooShort;
+        return E_FAIL;
+    }
+    const auto stopped = [&] {
+        if (stopRequested(stop)) {
+            lastFailure_ = AnalysisFailure::stopped;
+            return true;
+        }
+        return false;
+    };
+    if (stopped()) {
         return E_FAIL;
     }
     std::vector<float> curve1;
     std::vector<float> curve2;
     if (failed(levelChangeCurve(samples1.data(), samples1.size(), kLevelWindow, kCurveGroup, rms1, curve1)) ||
-        failed(levelChangeCurve(samples2.data(), samples2.size(), kLevelWindow, kCurveGroup, rms2, curve2)) ||
-        stopRequested(stop)) {
+        failed(levelChangeCurve(samples2.data(), samples2.size(), kLevelWindow, kCurveGroup, rms2, curve2))) {
+        lastFailure_ = AnalysisFailure::tooShort;
+        return E_FAIL;
+    }
+    if (stopped()) {
         return E_FAIL;
     }
     std::vector<float> bands1;
     std::vector<float> bands2;
     bandEnergies(samples1.data(), samples1.size(), bands1, bandRe_, bandIm_);
-    if (stopRequested(stop)) {
+    if (stopped()) {
         return E_FAIL;
     }
     bandEnergies(samples2.data(), samples2.size(), bands2, bandRe_, bandIm_);
-    if (curve1.size() < 2 * kCurveTrim || curve2.size() < 2 * kCurveTrim || stopRequested(stop)) {
+    if (curve1.size() < 2 * kCurveTrim || curve2.size() < 2 * kCurveTrim) {
+        lastFailure_ = AnalysisFailure::tooShort;
+        return E_FAIL;
+    }
+    if (stopped()) {
         return E_FAIL;
     }
     for (auto* curve : {&curve1, &curve2}) {
@@ -230,6 +248,7 @@ HResult CComparer::compareSamples(const std::vector<float>& samples1, float rms1
     const float forward = matchProbes(curve1, curve2, bands1, bands2, kCurveProbe, kBandProbe);
     const float backward = matchProbes(curve2, curve1, bands2, bands1, kCurveProbe, kBandProbe);
     *score = std::max(forward, backward);
+    lastFailure_ = AnalysisFailure::none;
     return S_OK;
 }
 

@@ -48,21 +48,9 @@ struct Parts {
 
 // Parts counted whatever their score: a title, artist or name present on both sides (a mismatch then
 // counts as 0), an album present on either side.
-unsigned alwaysCounted(const TrackRecord& a, const TrackRecord& b) {
-    unsigned counted = 0;
-    if (!a.titleText.empty() && !b.titleText.empty()) {
-        counted |= kTitle;
-    }
-    if (!a.artistText.empty() && !b.artistText.empty()) {
-        counted |= kArtist;
-    }
-    if (!a.nameText.empty() && !b.nameText.empty()) {
-        counted |= kName;
-    }
-    if (!a.albumText.empty() || !b.albumText.empty()) {
-        counted |= kAlbum;
-    }
-    return counted;
+unsigned alwaysCounted(bool titles, bool artists, bool names, bool anyAlbum) {
+    return (titles ? kTitle : 0u) | (artists ? kArtist : 0u) | (names ? kName : 0u) |
+           (anyAlbum ? kAlbum : 0u);
 }
 
 // Highest score possible when each part is at most its given value: a part not always counted may be
@@ -123,7 +111,10 @@ float compareTags(const TrackRecord& newer, const TrackRecord& older) noexcept {
     p.artist = artist;
     p.name = textLikeness(newer.nameText, older.nameText);
     p.album = textLikeness(newer.albumText, older.albumText);
-    p.counted = alwaysCounted(newer, older);
+    p.counted = alwaysCounted(!newer.titleText.empty() && !older.titleText.empty(),
+                              !newer.artistText.empty() && !older.artistText.empty(),
+                              !newer.nameText.empty() && !older.nameText.empty(),
+                              !newer.albumText.empty() || !older.albumText.empty());
     if (p.title != 0.0f) {
         p.counted |= kTitle;
     }
@@ -147,34 +138,32 @@ TagSketch makeTagSketch(const TrackRecord& record) noexcept {
 // Mirrors compareTags with every textLikeness replaced by its upper bound. The swap decision depends
 // on the exact values, so both outcomes are bounded and the larger taken; the fallbacks only raise a
 // part, so their bounds are folded in with max. bestScore then covers the weight-sum choices.
-float compareTagsUpperBound(const TrackRecord& newer, const TagSketch& newerSketch, const TrackRecord& older,
-                            const TagSketch& olderSketch) noexcept {
-    const auto bound = [](const std::u16string& a, const TextSketch& as, const std::u16string& b,
-                          const TextSketch& bs) { return textLikenessUpperBound(a, as, b, bs); };
-    const float title = bound(newer.titleText, newerSketch.title, older.titleText, olderSketch.title);
-    const float artist = bound(newer.artistText, newerSketch.artist, older.artistText, olderSketch.artist);
-    const float crossTitle = bound(newer.titleText, newerSketch.title, older.artistText, olderSketch.artist);
-    const float crossArtist = bound(newer.artistText, newerSketch.artist, older.titleText, olderSketch.title);
+float compareTagsUpperBound(const TagSketch& newer, const TagSketch& older) noexcept {
+    const float title = textLikenessUpperBound(newer.title, older.title);
+    const float artist = textLikenessUpperBound(newer.artist, older.artist);
+    const float crossTitle = textLikenessUpperBound(newer.title, older.artist);
+    const float crossArtist = textLikenessUpperBound(newer.artist, older.title);
 
     float titleFallback = 0.0f;
     float artistFallback = 0.0f;
-    if (newer.titleText.empty()) {
-        titleFallback = bound(newer.nameText, newerSketch.name, older.titleText, olderSketch.title);
+    if (newer.title.length == 0) {
+        titleFallback = textLikenessUpperBound(newer.name, older.title);
     }
-    if (older.titleText.empty()) {
-        titleFallback = std::max(titleFallback,
-                                 bound(newer.titleText, newerSketch.title, older.nameText, olderSketch.name));
+    if (older.title.length == 0) {
+        titleFallback = std::max(titleFallback, textLikenessUpperBound(newer.title, older.name));
     }
-    if (newer.artistText.empty()) {
-        artistFallback = bound(newer.nameText, newerSketch.name, older.artistText, olderSketch.artist);
+    if (newer.artist.length == 0) {
+        artistFallback = textLikenessUpperBound(newer.name, older.artist);
     }
-    if (older.artistText.empty()) {
-        artistFallback = std::max(
-            artistFallback, bound(newer.artistText, newerSketch.artist, older.nameText, olderSketch.name));
+    if (older.artist.length == 0) {
+        artistFallback = std::max(artistFallback, textLikenessUpperBound(newer.artist, older.name));
     }
-    const float name = bound(newer.nameText, newerSketch.name, older.nameText, olderSketch.name);
-    const float album = bound(newer.albumText, newerSketch.album, older.albumText, olderSketch.album);
-    const unsigned forced = alwaysCounted(newer, older);
+    const float name = textLikenessUpperBound(newer.name, older.name);
+    const float album = textLikenessUpperBound(newer.album, older.album);
+    const unsigned forced = alwaysCounted(newer.title.length != 0 && older.title.length != 0,
+                                          newer.artist.length != 0 && older.artist.length != 0,
+                                          newer.name.length != 0 && older.name.length != 0,
+                                          newer.album.length != 0 || older.album.length != 0);
 
     float best =
         bestScore(std::max(title, titleFallback), std::max(artist, artistFallback), name, album, forced);

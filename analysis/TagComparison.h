@@ -21,10 +21,9 @@ struct TagSketch {
 
 TagSketch makeTagSketch(const TrackRecord& record) noexcept;
 
-// Never below compareTags(newer, older), and far cheaper (linear in the text lengths instead of
-// quadratic), so pairs whose bound is under the tag threshold can skip compareTags. The sketches must
-// be those of the two records.
-float compareTagsUpperBound(const TrackRecord& newer, const TagSketch& newerSketch, const TrackRecord& older,
-                            const TagSketch& olderSketch) noexcept;
+// Never below compareTags of the two records the sketches were made from, and far cheaper (a few
+// hundred word operations, whatever the text lengths), so that pairs whose bound is under the tag
+// threshold can skip compareTags.
+float compareTagsUpperBound(const TagSketch& newer, const TagSketch& older) noexcept;
 
 } // namespace tonemirror::analysis

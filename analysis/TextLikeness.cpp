@@ -25,6 +25,21 @@ float ratio(std::uint64_t found, std::uint64_t total) {
 // usual right-to-left recurrence ext(s, t) = x[s] == y[t] ? ext(s + 1, t + 1) + 1 : 0, one row per s;
 // the row maximum is M(s) and the running column maximum is the same quantity for y.
 //
+// One row of the recurrence, written without branches so that it vectorises; returns the row maximum.
+template <typename Cell>
+Cell extendRow(char16_t c, const char16_t* __restrict ys, std::size_t m, const Cell* __restrict prev,
+               Cell* __restrict cur, Cell* __restrict colMax) {
+    Cell rowMax = 0;
+    for (std::size_t t = 0; t < m; ++t) {
+        const Cell match = static_cast<Cell>(-static_cast<Cell>(ys[t] == c)); // all ones or zero
+        const Cell v = static_cast<Cell>((prev[t + 1] + 1) & match);
+        cur[t] = v;
+        colMax[t] = colMax[t] < v ? v : colMax[t];
+        rowMax = rowMax < v ? v : rowMax;
+    }
+    return rowMax;
+}
+
 // Cell must hold values up to shorter.size(). prev and cur have shorter.size() + 1 cells, colMax
 // shorter.size(); their contents on entry do not matter.
 template <typename Cell>
@@ -37,15 +52,7 @@ std::uint64_t foundSubstrings(std::u16string_view longer, std::u16string_view sh
     cur[m] = 0;
     std::uint64_t found = 0;
     for (std::size_t s = longer.size(); s-- > 0;) {
-        const char16_t c = longer[s];
-        Cell rowMax = 0;
-        for (std::size_t t = 0; t < m; ++t) {
-            const Cell v = ys[t] == c ? static_cast<Cell>(prev[t + 1] + 1) : Cell{0};
-            cur[t] = v;
-            colMax[t] = std::max(colMax[t], v);
-            rowMax = std::max(rowMax, v);
-        }
-        found += rowMax;
+        found += extendRow<Cell>(longer[s], ys, m, prev, cur, colMax);
         std::swap(prev, cur);
     }
     for (std::size_t t = 0; t < m; ++t) {
@@ -68,38 +75,63 @@ unsigned pairBucket(char16_t a, char16_t b) {
 }
 
 template <std::size_t N>
-bool testBit(const std::array<std::uint64_t, N>& bits, unsigned bucket) {
-    return (bits[bucket >> 6] >> (bucket & 63)) & 1u;
-}
-
-template <std::size_t N>
 void setBit(std::array<std::uint64_t, N>& bits, unsigned bucket) {
     bits[bucket >> 6] |= std::uint64_t{1} << (bucket & 63);
 }
 
-// Upper bound of the substrings of x found in y (the sum of M(s) above). M(s) >= 1 needs x[s] in y;
-// M(s) >= k needs every adjacent pair x[j], x[j + 1] for s <= j < s + k - 1 in y. A clear bucket in
-// y's sketch proves the character or pair absent, so M(s) <= 1 + (run of pairs from s whose buckets
-// are set in y), and M(s) <= |y|.
-std::uint64_t foundBound(std::u16string_view x, std::u16string_view y, const TextSketch& ySketch) {
-    const std::size_t lx = x.size();
-    const std::uint64_t ly = y.size();
-    std::uint64_t found = 0;
-    std::uint64_t run = 0; // pairs passing from s onwards; none at the last position
-    bool nextCharIn = false;
-    for (std::size_t s = lx; s-- > 0;) {
-        const bool charIn = testBit(ySketch.chars, charBucket(x[s]));
-        if (s + 1 < lx && nextCharIn && testBit(ySketch.pairs, pairBucket(x[s], x[s + 1]))) {
-            ++run;
-        } else {
-            run = 0;
-        }
-        if (charIn) {
-            found += std::min(run + 1, ly);
-        }
-        nextCharIn = charIn;
+// Bit count without a library call (the baseline x86-64 target has no popcount instruction).
+unsigned bitCount(std::uint64_t v) {
+    v = v - ((v >> 1) & 0x5555555555555555u);
+    v = (v & 0x3333333333333333u) + ((v >> 2) & 0x3333333333333333u);
+    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<unsigned>((v * 0x0101010101010101u) >> 56);
+}
+
+template <std::size_t N>
+unsigned bitCount(const std::array<std::uint64_t, N>& bits) {
+    unsigned n = 0;
+    for (const std::uint64_t w : bits) {
+        n += bitCount(w);
     }
-    return found;
+    return n;
+}
+
+template <std::size_t N>
+unsigned sharedBits(const std::array<std::uint64_t, N>& a, const std::array<std::uint64_t, N>& b) {
+    unsigned n = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+        n += bitCount(a[i] & b[i]);
+    }
+    return n;
+}
+
+// sum of min(k, cap) for k = 1..n
+std::uint64_t cappedTriangle(std::uint64_t n, std::uint64_t cap) {
+    if (n <= cap) {
+        return n * (n + 1) / 2;
+    }
+    return cap * (cap + 1) / 2 + (n - cap) * cap;
+}
+
+// Upper bound of the substrings of x found in y, i.e. of the sum of M(s) above.
+//
+// M(s) >= 1 needs x[s] to occur in y, and M(s) >= 1 + k needs the k adjacent pairs from s on to occur
+// in y. So with c the positions of x whose character occurs in y and, for the pairs of x that occur in
+// y, maximal blocks of consecutive positions of lengths r1, r2, ... (summing to p):
+//   sum M(s) <= c + sum over blocks of (1 + 2 + ... + r), each term capped at |y| - 1,
+// and one block of length p gives the most, because the capped triangle numbers are superadditive.
+// A position counts towards c or p only if its bucket is set in y; x's positions in the shared
+// buckets number at most the shared buckets plus x's repeats (positions whose bucket an earlier
+// position already set). The shared bucket counts are the same from either side, so they come in.
+std::uint64_t foundBound(const TextSketch& x, const TextSketch& y, unsigned sharedChars,
+                         unsigned sharedPairs) {
+    const std::uint64_t lx = x.length;
+    const std::uint64_t ly = y.length;
+    const std::uint64_t chars = std::min<std::uint64_t>(lx, sharedChars + x.repeatedChars);
+    const std::uint64_t pairs = std::min<std::uint64_t>(lx - 1, sharedPairs + x.repeatedPairs);
+    const std::uint64_t l = std::min(lx, ly);
+    const std::uint64_t ownSubstrings = l * (lx + 1) - l * (l + 1) / 2;
+    return std::min(ownSubstrings, chars + cappedTriangle(pairs, ly - 1));
 }
 
 } // namespace
@@ -134,23 +166,27 @@ float textLikeness(std::u16string_view x, std::u16string_view y) noexcept {
 
 TextSketch makeTextSketch(std::u16string_view text) noexcept {
     TextSketch sketch;
+    sketch.length = text.size();
     for (std::size_t i = 0; i < text.size(); ++i) {
         setBit(sketch.chars, charBucket(text[i]));
         if (i + 1 < text.size()) {
             setBit(sketch.pairs, pairBucket(text[i], text[i + 1]));
         }
     }
+    sketch.repeatedChars = sketch.length - bitCount(sketch.chars);
+    sketch.repeatedPairs = sketch.length == 0 ? 0 : sketch.length - 1 - bitCount(sketch.pairs);
     return sketch;
 }
 
-float textLikenessUpperBound(std::u16string_view x, const TextSketch& xSketch, std::u16string_view y,
-                             const TextSketch& ySketch) noexcept {
-    if (x.empty() || y.empty()) {
+float textLikenessUpperBound(const TextSketch& x, const TextSketch& y) noexcept {
+    if (x.length == 0 || y.length == 0) {
         return 0.0f;
     }
-    const std::uint64_t found = foundBound(x, y, ySketch) + foundBound(y, x, xSketch);
+    const unsigned sharedChars = sharedBits(x.chars, y.chars);
+    const unsigned sharedPairs = sharedBits(x.pairs, y.pairs);
     // Each side's bound is at most the number of its own substrings, so this never exceeds 1.
-    return ratio(found, substringTotal(x.size(), y.size()));
+    return ratio(foundBound(x, y, sharedChars, sharedPairs) + foundBound(y, x, sharedChars, sharedPairs),
+                 substringTotal(x.length, y.length));
 }
 
 } // namespace tonemirror::analysis

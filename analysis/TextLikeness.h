@@ -16,23 +16,26 @@ float textLikeness(std::u16string_view x, std::u16string_view y) noexcept;
 
 inline constexpr std::size_t kTextLikenessStackChars = 1024;
 
-// A fixed-size fingerprint of one text, made once and used to bound textLikeness of that text against
-// any other without running the full comparison: the set of characters and the set of adjacent
-// character pairs, both hashed into buckets. A bucket that is set may be a false positive (another
-// character shares it), one that is clear is a certain miss, which is all the bound relies on.
+// A fixed-size summary of one text, made once and used to bound textLikeness of that text against any
+// other without looking at the texts again: the length, the set of characters and the set of adjacent
+// character pairs, both hashed into buckets, and how many positions repeat a bucket already set. A set
+// bucket may be a false positive (another character shares it); a clear one is a certain miss, which
+// is all the bound relies on.
 struct TextSketch {
     static constexpr unsigned kCharBuckets = 128;
     static constexpr unsigned kPairBuckets = 512;
     std::array<std::uint64_t, kCharBuckets / 64> chars{};
     std::array<std::uint64_t, kPairBuckets / 64> pairs{};
+    std::uint64_t length = 0;
+    std::uint64_t repeatedChars = 0; // length - distinct character buckets
+    std::uint64_t repeatedPairs = 0; // (length - 1) - distinct pair buckets
 };
 
 TextSketch makeTextSketch(std::u16string_view text) noexcept;
 
-// Never below textLikeness(x, y) (the same 32-bit float rounding is applied to a count of found
-// substrings that is never below the true one); 0 when either text is empty. xSketch and ySketch must
-// be the sketches of x and y. Costs O(|x| + |y|).
-float textLikenessUpperBound(std::u16string_view x, const TextSketch& xSketch, std::u16string_view y,
-                             const TextSketch& ySketch) noexcept;
+// Never below textLikeness of the two texts the sketches were made from (the same 32-bit float rounding
+// is applied to a count of found substrings that is never below the true one); 0 when either text is
+// empty. Costs a few dozen word operations, whatever the lengths.
+float textLikenessUpperBound(const TextSketch& x, const TextSketch& y) noexcept;
 
 } // namespace tonemirror::analysis

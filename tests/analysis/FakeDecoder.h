@@ -46,7 +46,7 @@ public:
         if (position_ >= current_->size()) {
             return E_END_OF_STREAM;
         }
-        static constexpr std::size_t kChunks[] = {997, 1, 4093, 2311, 0, 17, 8191};
+        static constexpr std::size_t kChunks[] = {997, 1, 4093, 2311, 17, 8191};
         const std::size_t want = kChunks[chunk_++ % std::size(kChunks)];
         const std::size_t take = std::min(want, current_->size() - position_);
         *data = current_->data() + position_;

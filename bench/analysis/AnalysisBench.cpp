@@ -1,0 +1,202 @@
+// Costs of the analysis: transforms, fingerprinting an excerpt, content comparison (direct formula as
+// the baseline for the prepared keys) and the experimental comparison.
+#include "analysis/CComparer.h"
+#include "analysis/ContentComparison.h"
+#include "analysis/SignalMath.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace {
+
+using namespace tonemirror;
+using namespace tonemirror::analysis;
+
+// Notes of random pitch, length and loudness, like the test signals.
+std::vector<float> musicLike(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::vector<float> x(n, 0.0f);
+    std::size_t pos = 0;
+    while (pos < n) {
+        const auto length = static_cast<std::size_t>(22050 * (0.15 + 0.6 * u(rng)));
+        const double freq = 110.0 * std::pow(2.0, 4.0 * u(rng));
+        const double loud = 0.1 + 0.4 * u(rng);
+        for (std::size_t i = 0; i < length && pos + i < n; ++i) {
+            const double t = static_cast<double>(i) / 22050.0;
+            x[pos + i] += static_cast<float>(loud * std::min(1.0, t * 50.0) * std::exp(-3.0 * t) *
+                                             std::sin(2 * M_PI * freq * t));
+        }
+        pos += length;
+    }
+    return x;
+}
+
+// The transform with twiddle factors from the library per k: the baseline for the table.
+void fftPerKTwiddles(float* re, float* im, std::size_t n) {
+    for (std::size_t i = 0, j = 0; i < n; ++i) {
+        if (i < j) {
+            std::swap(re[i], re[j]);
+            std::swap(im[i], im[j]);
+        }
+        std::size_t bit = n >> 1;
+        for (; bit != 0 && (j & bit) != 0; bit >>= 1) {
+            j ^= bit;
+        }
+        j |= bit;
+    }
+    for (std::size_t b = 2; b <= n; b *= 2) {
+        const std::size_t h = b / 2;
+        for (std::size_t k = 0; k < h; ++k) {
+            const float angle = static_cast<float>(k) * (3.1415927f / static_cast<float>(h));
+            const float c = std::cos(angle);
+            const float s = std::sin(angle);
+            for (std::size_t i = k; i < n; i += b) {
+                const float tr = re[i + h] * c - im[i + h] * s;
+                const float ti = re[i + h] * s + im[i + h] * c;
+                re[i + h] = re[i] - tr;
+                im[i + h] = im[i] - ti;
+                re[i] += tr;
+                im[i] += ti;
+            }
+        }
+    }
+}
+
+template <void (*Transform)(float*, float*, std::size_t)>
+void BM_Fft(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const std::vector<float> input = musicLike(n, 1);
+    std::vector<float> re(n);
+    std::vector<float> im(n);
+    for (auto _ : state) {
+        std::copy(input.begin(), input.end(), re.begin());
+        std::fill(im.begin(), im.end(), 0.0f);
+        Transform(re.data(), im.data(), n);
+        benchmark::DoNotOptimize(re.data());
+    }
+}
+BENCHMARK(BM_Fft<fft>)->Name("fft/table")->Arg(2048)->Arg(65536);
+BENCHMARK(BM_Fft<fftPerKTwiddles>)->Name("fft/perKTwiddles")->Arg(2048)->Arg(65536);
+
+// Excerpt search, spectra and level profile of 30 s of decoded audio (2 s of lead-in silence).
+void BM_Fingerprint30s(benchmark::State& state) {
+    std::vector<float> audio(2 * 22050, 0.0f);
+    const std::vector<float> music = musicLike(35 * 22050, 2);
+    audio.insert(audio.end(), music.begin(), music.end());
+    CComparer comparer(nullptr);
+    for (auto _ : state) {
+        std::size_t pos = 0;
+        const BlockReader read = [&](const float** samples, std::uint32_t* count) {
+            if (pos >= audio.size()) {
+                return E_END_OF_STREAM;
+            }
+            const std::size_t take = std::min<std::size_t>(4608, audio.size() - pos);
+            *samples = audio.data() + pos;
+            *count = static_cast<std::uint32_t>(take);
+            pos += take;
+            return S_OK;
+        };
+        if (failed(comparer.readExcerpt(read)) || failed(comparer.computeSpectra()) ||
+            failed(comparer.computeLevelProfile())) {
+            state.SkipWithError("extraction failed");
+            break;
+        }
+        benchmark::DoNotOptimize(comparer.record().meanSpectrum.data());
+    }
+    state.SetLabel("goal: < 20 ms");
+}
+BENCHMARK(BM_Fingerprint30s)->Unit(benchmark::kMillisecond);
+
+// Real-shaped fingerprints of `count` tracks.
+std::vector<TrackRecord> records(std::size_t count) {
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    std::vector<TrackRecord> out(count);
+    for (auto& r : out) {
+        const float slope = 0.5f + u(rng);
+        for (std::size_t k = 0; k < r.meanSpectrum.size(); ++k) {
+            const std::size_t bin = k <= 1024 ? k : 2048 - k;
+            r.meanSpectrum[k] = static_cast<float>(bin + 1) / 2048.0f * 40.0f /
+                                std::pow(1.0f + static_cast<float>(bin) * 0.05f, slope) * (0.5f + u(rng));
+        }
+        for (auto& v : r.levelProfile) {
+            v = 0.15f + 0.1f * u(rng);
+        }
+        for (auto& v : r.sectionCorrelations) {
+            v = 0.9f + 0.1f * u(rng);
+        }
+    }
+    return out;
+}
+
+// One new track against every earlier one, as the scan does: the argument is the number of earlier
+// tracks (1000 fit in the caches, 10000 stream from memory).
+void BM_CompareContentDirect(benchmark::State& state) {
+    const auto tracks = records(static_cast<std::size_t>(state.range(0)) + 1);
+    float sum = 0.0f;
+    for (auto _ : state) {
+        for (std::size_t i = 1; i < tracks.size(); ++i) {
+            sum += compareContent(tracks[0], tracks[i]);
+        }
+    }
+    benchmark::DoNotOptimize(sum);
+    state.SetItemsProcessed(state.iterations() * (state.range(0)));
+}
+BENCHMARK(BM_CompareContentDirect)->Arg(1000);
+
+template <float (*Score)(const ContentKey&, const ContentKey&)>
+void BM_CompareContentKeys(benchmark::State& state) {
+    const auto count = static_cast<std::size_t>(state.range(0)) + 1;
+    const auto tracks = records(count);
+    auto keys = std::make_unique<ContentKey[]>(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        makeContentKey(tracks[i], keys[i]);
+    }
+    float sum = 0.0f;
+    for (auto _ : state) {
+        for (std::size_t i = 1; i < count; ++i) {
+            sum += Score(keys[0], keys[i]);
+        }
+    }
+    benchmark::DoNotOptimize(sum);
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_CompareContentKeys<compareContent>)->Name("BM_CompareContentFast")->Arg(1000)->Arg(10000);
+BENCHMARK(BM_CompareContentKeys<contentUpperBound>)->Name("BM_ContentUpperBound")->Arg(1000)->Arg(10000);
+
+void BM_MakeContentKey(benchmark::State& state) {
+    const auto tracks = records(64);
+    ContentKey key{};
+    std::size_t i = 0;
+    for (auto _ : state) {
+        makeContentKey(tracks[i++ % tracks.size()], key);
+        benchmark::DoNotOptimize(&key);
+    }
+}
+BENCHMARK(BM_MakeContentKey);
+
+// The experimental comparison of two 60 s excerpts after decoding (curves, bands, probes).
+void BM_ExperimentalCompare(benchmark::State& state) {
+    const std::vector<float> a = musicLike(kLongExcerptLength, 4);
+    std::vector<float> b(3 * 22050, 0.0f);
+    b.insert(b.end(), a.begin(), a.end() - 3 * 22050);
+    CComparer comparer(nullptr);
+    float score = 0.0f;
+    for (auto _ : state) {
+        if (failed(comparer.compareSamples(a, 0.1f, b, 0.1f, &score))) {
+            state.SkipWithError("comparison failed");
+            break;
+        }
+    }
+    state.counters["score"] = score;
+}
+BENCHMARK(BM_ExperimentalCompare)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

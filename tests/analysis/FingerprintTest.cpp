@@ -1,0 +1,286 @@
+#include "FakeDecoder.h"
+#include "analysis/CComparer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace tonemirror::analysis {
+namespace {
+
+using testing::FloatStream;
+using testing::Signal;
+using testing::SignalMap;
+
+constexpr std::size_t kSecond = 22050;
+
+// Runs readExcerpt on one in-memory signal through a real AudioSource.
+struct Extraction {
+    CComparer comparer;
+    HResult result;
+
+    explicit Extraction(const Signal& signal)
+        : comparer(testing::makeSource(std::make_shared<SignalMap>(SignalMap{{u"a.wav", signal}}))),
+          result(run()) {}
+
+    HResult run() {
+        if (failed(comparer.audioSource().open(u"a.wav"))) {
+            return E_FAIL;
+        }
+        const HResult r = comparer.readExcerpt();
+        comparer.audioSource().close();
+        return r;
+    }
+};
+
+Signal concat(Signal a, const Signal& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(ReadExcerpt, LeadingSilenceIsCutWhereTheMusicStarts) {
+    const Signal music = testing::noise(40 * kSecond, 0.3, 1);
+    Extraction e(concat(Signal(2 * kSecond, 0), music));
+    ASSERT_EQ(e.result, S_OK);
+    const auto& x = e.comparer.samples();
+    ASSERT_EQ(x.size(), kExcerptLength);
+    for (std::size_t i = 0; i < 100; ++i) {
+        ASSERT_EQ(x[i], static_cast<float>(music[i]) / 32768.0f) << i;
+    }
+}
+
+TEST(ReadExcerpt, FullLevelFromTheFirstSampleKeepsEverything) {
+    const Signal music = testing::noise(35 * kSecond, 0.3, 2);
+    Extraction e(music);
+    ASSERT_EQ(e.result, S_OK);
+    EXPECT_EQ(e.comparer.samples().front(), static_cast<float>(music[0]) / 32768.0f);
+}
+
+TEST(ReadExcerpt, NoRiseStartsAtTheFirstSampleAboveATenthOfTheLevel) {
+    // A slow fade-in never rises by a third of the mean level within half a second.
+    Signal s(40 * kSecond);
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const double ramp = std::min(1.0, static_cast<double>(i) / (20.0 * kSecond));
+        s[i] = testing::toPcm(0.5 * ramp * ((i % 2) != 0 ? 1.0 : -1.0));
+    }
+    Extraction e(s);
+    ASSERT_EQ(e.result, S_OK);
+    const float first = e.comparer.samples().front();
+    EXPECT_GT(first, 0.0f);
+    EXPECT_LT(first, 0.1f);
+}
+
+struct LengthCase {
+    std::size_t samples;
+    bool succeeds;
+};
+
+class ExcerptLength : public ::testing::TestWithParam<LengthCase> {};
+
+TEST_P(ExcerptLength, FifteenSecondsIsTheMinimum) {
+    const auto [n, ok] = GetParam();
+    Extraction e(testing::noise(n, 0.3, 3));
+    EXPECT_EQ(e.result, ok ? S_OK : E_FAIL);
+    EXPECT_EQ(e.comparer.lastFailure(), ok ? AnalysisFailure::none : AnalysisFailure::tooShort);
+    if (ok) {
+        EXPECT_EQ(e.comparer.samples().size(), std::min(n, kExcerptLength));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, ExcerptLength,
+                         ::testing::Values(LengthCase{0, false}, LengthCase{1, false},
+                                           LengthCase{kMinimumLength - 1, false},
+                                           LengthCase{kMinimumLength, true}, LengthCase{20 * kSecond, true},
+                                           LengthCase{90 * kSecond, true}));
+
+TEST(ReadExcerpt, SilentOrNegativeFilesFail) {
+    Extraction silent(Signal(40 * kSecond, 0));
+    EXPECT_EQ(silent.result, E_FAIL);
+    EXPECT_EQ(silent.comparer.lastFailure(), AnalysisFailure::silent);
+    // Only negative values fading in slowly: no rise, and no sample above a tenth of the level, so
+    // everything read is cut and the rest of the file is too short.
+    Signal negative(40 * kSecond);
+    for (std::size_t i = 0; i < negative.size(); ++i) {
+        negative[i] = testing::toPcm(-0.5 * std::min(1.0, static_cast<double>(i) / (20.0 * kSecond)));
+    }
+    EXPECT_EQ(Extraction(negative).result, E_FAIL);
+}
+
+TEST(ReadExcerpt, ALongLeadInLeavesTooLittleAudio) {
+    Extraction e(concat(Signal(10 * kSecond, 0), testing::noise(10 * kSecond, 0.3, 4)));
+    EXPECT_EQ(e.result, E_FAIL);
+}
+
+TEST(ReadExcerpt, NonFiniteSamplesMakeTheFileUndecodable) {
+    for (const float bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity()}) {
+        for (const std::size_t at : {std::size_t{5}, std::size_t{600000}, std::size_t{700000}}) {
+            FloatStream stream;
+            // 2 s of silence, so that the excerpt is refilled after the cut.
+            stream.data.assign(40 * kSecond, 0.0f);
+            for (std::size_t i = 2 * kSecond; i < stream.data.size(); ++i) {
+                stream.data[i] = (i % 2) != 0 ? 0.25f : -0.25f;
+            }
+            stream.data[at] = bad;
+            CComparer comparer(nullptr);
+            EXPECT_EQ(comparer.readExcerpt(BlockReader(stream)), E_FAIL) << bad << " at " << at;
+            EXPECT_EQ(comparer.lastFailure(), AnalysisFailure::badSamples);
+        }
+    }
+}
+
+TEST(ReadExcerpt, AnEmptyBlockEndsOnlyTheRefill) {
+    // 2 s of silence, then music with an empty block at 35 s: read past it while the first 30 s are
+    // read, the refill after the cut stops there.
+    std::vector<float> data(40 * kSecond, 0.0f);
+    for (std::size_t i = 2 * kSecond; i < data.size(); ++i) {
+        data[i] = (i % 3) != 0 ? 0.25f : -0.5f;
+    }
+    const auto reader = [&](std::size_t emptyAt) {
+        return [&data, emptyAt, pos = std::size_t{0}, gap = false](const float** samples,
+                                                                   std::uint32_t* count) mutable {
+            if (pos >= data.size()) {
+                return E_END_OF_STREAM;
+            }
+            if (pos == emptyAt && !gap) {
+                gap = true;
+                *samples = nullptr;
+                *count = 0;
+                return S_OK;
+            }
+            *samples = data.data() + pos;
+            *count = 1050;
+            pos += 1050;
+            return S_OK;
+        };
+    };
+    CComparer comparer(nullptr);
+    ASSERT_EQ(comparer.readExcerpt(reader(10 * kSecond)), S_OK);
+    EXPECT_EQ(comparer.samples().size(), kExcerptLength);
+    ASSERT_EQ(comparer.readExcerpt(reader(31 * kSecond)), S_OK);
+    EXPECT_EQ(comparer.samples().size(), 29 * kSecond);
+}
+
+TEST(ReadExcerpt, EndlessEmptyBlocksEndTheStream) {
+    std::size_t calls = 0;
+    std::vector<float> block(1000, 0.5f);
+    const BlockReader read = [&](const float** samples, std::uint32_t* count) {
+        ++calls;
+        // 20 s of audio, then empty blocks for ever.
+        if (calls <= 441) {
+            *samples = block.data();
+            *count = 1000;
+        } else {
+            *samples = nullptr;
+            *count = 0;
+        }
+        return S_OK;
+    };
+    CComparer comparer(nullptr);
+    EXPECT_EQ(comparer.readExcerpt(read), S_OK);
+    EXPECT_EQ(comparer.samples().size(), 441000u);
+    EXPECT_LT(calls, 100000u);
+}
+
+TEST(ReadExcerpt, TheBufferIsEmptiedForEachFile) {
+    CComparer comparer(testing::makeSource(
+        std::make_shared<SignalMap>(SignalMap{{u"long.wav", testing::noise(40 * kSecond, 0.3, 5)},
+                                              {u"short.wav", testing::noise(20 * kSecond, 0.3, 6)}})));
+    for (const auto* path : {u"long.wav", u"short.wav"}) {
+        ASSERT_EQ(comparer.audioSource().open(path), S_OK);
+        ASSERT_EQ(comparer.readExcerpt(), S_OK);
+        comparer.audioSource().close();
+    }
+    EXPECT_EQ(comparer.samples().size(), 20 * kSecond);
+}
+
+TEST(LevelProfile, TwentySecondsFillSixtySevenSegments) {
+    Extraction e(testing::noise(20 * kSecond, 0.3, 7));
+    ASSERT_EQ(e.result, S_OK);
+    ASSERT_EQ(e.comparer.computeLevelProfile(), S_OK);
+    const auto& p = e.comparer.record().levelProfile;
+    for (std::size_t i = 0; i <= 66; ++i) {
+        EXPECT_NEAR(p[i], 0.3f / std::sqrt(3.0f), 0.01f) << i;
+    }
+    for (std::size_t i = 67; i < p.size(); ++i) {
+        EXPECT_EQ(p[i], 0.0f) << i;
+    }
+}
+
+TEST(LevelProfile, SegmentsFollowTheLevelAndConstantsGiveZero) {
+    CComparer comparer(nullptr);
+    auto& x = comparer.samples();
+    x.assign(kExcerptLength, 0.3f); // nearly constant: the variance may round below zero
+    // Segment 10 (samples 66151..72765) alternates between +-0.5.
+    for (std::size_t i = 66151; i <= 72765; ++i) {
+        x[i] = (i % 2) != 0 ? 0.5f : -0.5f;
+    }
+    ASSERT_EQ(comparer.computeLevelProfile(), S_OK);
+    const auto& p = comparer.record().levelProfile;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        ASSERT_TRUE(std::isfinite(p[i])) << i;
+        if (i == 10) {
+            EXPECT_NEAR(p[i], 0.5f, 1e-4f);
+        } else {
+            EXPECT_LT(p[i], 1e-3f) << i;
+        }
+    }
+}
+
+TEST(Spectra, ASinePeaksAtItsBinAndTheUpperHalfMirrors) {
+    CComparer comparer(nullptr);
+    auto& x = comparer.samples();
+    x.resize(kExcerptLength);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        x[i] = 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 100.0 * static_cast<double>(i) / 2048.0));
+    }
+    ASSERT_EQ(comparer.computeSpectra(), S_OK);
+    const auto& s = comparer.record().meanSpectrum;
+    std::size_t peak = 0;
+    for (std::size_t k = 0; k <= 1024; ++k) {
+        if (s[k] > s[peak]) {
+            peak = k;
+        }
+    }
+    EXPECT_EQ(peak, 100u);
+    // 0.5 * 1024 per block, tilted by 101 / 2048; the last block is shorter.
+    EXPECT_NEAR(s[100], 512.0f * 101.0f / 2048.0f, 0.5f);
+    for (std::size_t k = 1; k < 1024; ++k) {
+        ASSERT_NEAR(s[2048 - k] / static_cast<float>(2049 - k), s[k] / static_cast<float>(k + 1),
+                    1e-3f * (s[k] + 1e-3f))
+            << k;
+    }
+    // A steady tone: every section looks like the next.
+    for (float c : comparer.record().sectionCorrelations) {
+        EXPECT_NEAR(c, 1.0f, 1e-3f);
+    }
+}
+
+TEST(Spectra, ShortBuffers) {
+    CComparer comparer(nullptr);
+    comparer.samples().assign(2047, 0.5f);
+    EXPECT_EQ(comparer.computeSpectra(), E_FAIL);
+    // Two blocks leave most sections empty; nothing may turn into NaN.
+    comparer.samples() = std::vector<float>(4096);
+    for (std::size_t i = 0; i < 4096; ++i) {
+        comparer.samples()[i] = static_cast<float>(i % 7) * 0.1f;
+    }
+    ASSERT_EQ(comparer.computeSpectra(), S_OK);
+    for (float v : comparer.record().meanSpectrum) {
+        ASSERT_TRUE(std::isfinite(v));
+    }
+    for (float v : comparer.record().sectionCorrelations) {
+        ASSERT_TRUE(std::isfinite(v));
+    }
+}
+
+TEST(Initialize, FailsWithoutAnAudioSource) {
+    CComparer comparer(nullptr);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(comparer.initialize(), E_FAIL);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr().rfind("CComparer::Initialize:", 0), 0u);
+}
+
+} // namespace
+} // namespace tonemirror::analysis
