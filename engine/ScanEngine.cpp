@@ -279,21 +279,25 @@ HResult ScanEngine::compareWithAll(const std::u16string& path) {
 
     const auto me = static_cast<std::size_t>(position);
     const analysis::ContentKey& myKey = index_.contentKey(me);
-    const analysis::TagSketch& mySketch = index_.tagSketch(me);
+    const ContentSketch& mySketch = index_.contentSketch(me);
+    const analysis::TagSketch& myTags = index_.tagSketch(me);
     for (std::size_t i = 0; i < me; ++i) {
         if (i % kStopCheckInterval == kStopCheckInterval - 1 && control_.isStopped()) {
             return E_FAIL;
         }
-        const analysis::TrackRecord& other = *index_.entry(i).record;
-        // Cheap bounds first: most pairs cannot reach either threshold.
-        const bool contentMayPass =
-            byContent && analysis::contentUpperBound(myKey, index_.contentKey(i)) >= contentThreshold - kBoundMargin;
-        const bool tagsMayPass =
-            byTags && !contentMayPass &&
-            analysis::compareTagsUpperBound(*record, mySketch, other, index_.tagSketch(i)) >= tagsThreshold - kBoundMargin;
-        if (!contentMayPass && !tagsMayPass) {
+        // Cheap bounds first, from a few hundred bytes per track: most pairs cannot reach either
+        // threshold. The content key's fast score (within 1e-5 of the exact one) settles the rest.
+        bool candidate = false;
+        if (byContent && contentSketchBound(mySketch, index_.contentSketch(i)) >= contentThreshold - kBoundMargin) {
+            candidate = analysis::compareContent(myKey, index_.contentKey(i)) >= contentThreshold - kBoundMargin;
+        }
+        if (!candidate && byTags) {
+            candidate = analysis::compareTagsUpperBound(myTags, index_.tagSketch(i)) >= tagsThreshold - kBoundMargin;
+        }
+        if (!candidate) {
             continue;
         }
+        const analysis::TrackRecord& other = *index_.entry(i).record;
         const float content = analysis::compareContent(*record, other);
         const float tags = analysis::compareTags(*record, other);
         if ((byContent && content >= contentThreshold) || (byTags && tags >= tagsThreshold)) {

@@ -9,12 +9,14 @@ void ScanIndex::clear() {
     ids_.clear();
     contentKeys_.clear();
     tagSketches_.clear();
+    contentSketches_.clear();
 }
 
 void ScanIndex::append(const std::u16string& path, const analysis::TrackRecord& record) {
     entries_.push_back({path, &record});
     ids_.push_back(record.trackId);
     analysis::makeContentKey(record, contentKeys_.emplace_back());
+    makeContentSketch(contentKeys_.back(), contentSketches_.emplace_back());
     tagSketches_.push_back(analysis::makeTagSketch(record));
 }
 

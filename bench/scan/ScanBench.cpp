@@ -1,0 +1,223 @@
+// End-to-end scan of a library whose every file is already in the cache: walk, cache lookups and the
+// comparison of every pair with method "tags and content". Each size runs in its own process so that
+// its peak memory can be read. The baseline is the plain loop that scores every pair exactly
+// (content and tags), timed on a sample of pairs in the same process.
+//
+//   bench_scan [N...]     (default: 1000 10000 30000)
+
+#include "analysis/ContentComparison.h"
+#include "analysis/TagComparison.h"
+#include "audio/AudioSource.h"
+#include "engine/ScanEngine.h"
+#include "engine/TrackStore.h"
+#include "platform/os/Paths.h"
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace tonemirror;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const char* const kWords[] = {
+    "love", "night", "dance", "heart", "fire", "rain", "summer", "blue", "dream", "light", "road", "home",
+    "river", "city", "star", "time", "baby", "world", "wild", "gold", "moon", "sky", "shadow", "ocean",
+    "angel", "storm", "winter", "sweet", "lonely", "crazy", "forever", "tonight", "morning", "broken",
+    "electric", "silver", "paradise", "memory", "echo", "horizon", "velvet", "thunder", "garden", "glass",
+    "midnight", "highway", "sunset", "little", "secret", "golden", "feel", "run", "fall", "rise", "song",
+    "way", "down", "away", "again", "still", "dark", "bright", "young", "old"};
+
+std::u16string words(std::mt19937& rng, int count) {
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(kWords) - 1);
+    std::string s;
+    for (int i = 0; i < count; ++i) {
+        if (i > 0) {
+            s += ' ';
+        }
+        s += kWords[pick(rng)];
+    }
+    return std::u16string(s.begin(), s.end());
+}
+
+// Fingerprints shaped like real music: a falling spectrum with its own tilt, knee and resonances, a
+// level course with sections, and high section-to-section correlations.
+analysis::TrackRecord makeRecord(std::mt19937& rng, const std::vector<std::u16string>& artists) {
+    analysis::TrackRecord r;
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    const float slope = 0.8f + 1.2f * u(rng);
+    const float knee = 4.0f + 60.0f * u(rng);
+    float bumpAt[8];
+    float bumpWidth[8];
+    float bumpGain[8];
+    for (int b = 0; b < 8; ++b) {
+        bumpAt[b] = 1024.0f * u(rng) * u(rng);
+        bumpWidth[b] = 2.0f + 40.0f * u(rng);
+        bumpGain[b] = 0.5f * u(rng);
+    }
+    for (std::size_t k = 0; k <= 1024; ++k) {
+        const float x = static_cast<float>(k);
+        float m = 1.0f / std::pow(1.0f + x / knee, slope);
+        for (int b = 0; b < 8; ++b) {
+            const float d = (x - bumpAt[b]) / bumpWidth[b];
+            m += bumpGain[b] * m * std::exp(-d * d);
+        }
+        m *= 1.0f + 0.1f * (u(rng) - 0.5f);
+        r.meanSpectrum[k] = m * (x + 1.0f) / 2048.0f * 40.0f;
+    }
+    for (std::size_t k = 1025; k < 2048; ++k) {
+        r.meanSpectrum[k] = r.meanSpectrum[2048 - k];
+    }
+    float level = 0.05f + 0.2f * u(rng);
+    for (std::size_t i = 0; i < analysis::kLevelProfileSize; ++i) {
+        if (i % 12 == 0) {
+            level = 0.05f + 0.25f * u(rng);
+        }
+        r.levelProfile[i] = level * (0.9f + 0.2f * u(rng));
+    }
+    for (float& c : r.sectionCorrelations) {
+        c = 0.85f + 0.15f * u(rng);
+    }
+    std::uniform_int_distribution<std::size_t> artist(0, artists.size() - 1);
+    r.titleText = words(rng, 1 + static_cast<int>(rng() % 3));
+    r.artistText = artists[artist(rng)];
+    r.albumText = words(rng, 2);
+    r.nameText = r.artistText + u" - " + r.titleText;
+    return r;
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long peakMemoryKb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+class NullSink : public engine::MessageSink {
+public:
+    void post(std::uint32_t) override {}
+};
+
+// Exact scores of pairs in the plain way, as the baseline: pairs per second on one thread.
+double baselinePairsPerSecond(const std::vector<analysis::TrackRecord>& records) {
+    const std::size_t pairs = 200000;
+    const std::size_t n = records.size();
+    volatile float sink = 0.0f;
+    const auto start = Clock::now();
+    std::size_t done = 0;
+    for (std::size_t i = 1; i < n && done < pairs; ++i) {
+        for (std::size_t j = 0; j < i && done < pairs; ++j, ++done) {
+            sink = sink + analysis::compareContent(records[i], records[j]) + analysis::compareTags(records[i], records[j]);
+        }
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return static_cast<double>(done) / seconds;
+}
+
+void runOne(std::size_t n) {
+    const fs::path root = fs::temp_directory_path() / ("tm-bench-scan-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root / "library");
+    std::mt19937 rng(12345);
+    std::vector<std::u16string> artists;
+    for (int i = 0; i < 400; ++i) {
+        artists.push_back(words(rng, 1 + i % 2));
+    }
+    std::vector<analysis::TrackRecord> records;
+    records.reserve(n);
+    {
+        engine::StorageLocations where;
+        where.cacheFile = root / "cache.dat";
+        where.ignoreListFile = root / "ignores.list";
+        engine::TrackStore store(where);
+        store.openCache();
+        for (std::size_t i = 0; i < n; ++i) {
+            const fs::path dir = root / "library" / ("artist" + std::to_string(i % 97)) / ("album" + std::to_string(i % 13));
+            fs::create_directories(dir);
+            const fs::path file = dir / ("track" + std::to_string(i) + ".mp3");
+            std::ofstream(file).put('x');
+            records.push_back(makeRecord(rng, artists));
+            store.appendRecord(os::fromNativePath(file), records.back());
+        }
+    }
+
+    engine::StorageLocations where;
+    where.cacheFile = root / "cache.dat";
+    where.ignoreListFile = root / "ignores.list";
+    engine::TrackStore store(where);
+    const auto loadStart = Clock::now();
+    store.openCache();
+    const double loadSeconds = std::chrono::duration<double>(Clock::now() - loadStart).count();
+
+    NullSink sink;
+    std::size_t reported = 0;
+    double scanSeconds = 0.0;
+    double scanCpu = 0.0;
+    {
+        engine::ScanEngine engine(
+            store, [] { return std::make_unique<audio::AudioSource>(std::vector<audio::AudioSource::Decoder>{}); }, &sink);
+        engine.createPool(0);
+        const auto start = Clock::now();
+        const double cpuStart = cpuSeconds();
+        engine.startScan({os::fromNativePath(root / "library")});
+        while (engine.control().jobCount() > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            reported += engine.takePendingPairs().size();
+        }
+        scanSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+        scanCpu = cpuSeconds() - cpuStart;
+        reported += engine.takePendingPairs().size();
+    }
+    const double pairs = static_cast<double>(n) * static_cast<double>(n - 1) / 2.0;
+    const double baseline = baselinePairsPerSecond(records);
+    std::printf("%6zu tracks %11.0f pairs | load %5.2f s | scan %6.2f s, cpu %6.2f s, %6.2f M pairs/cpu-s"
+                " | baseline %5.3f M pairs/cpu-s (x%.0f) | reported %zu | peak %ld MB\n",
+                n, pairs, loadSeconds, scanSeconds, scanCpu, pairs / scanCpu / 1e6, baseline / 1e6,
+                pairs / scanCpu / baseline, reported, peakMemoryKb() / 1024);
+    std::fflush(stdout);
+    fs::remove_all(root);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::size_t> sizes;
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] != '-') {
+            sizes.push_back(std::stoul(argv[i]));
+        }
+    }
+    if (sizes.empty()) {
+        sizes = {1000, 10000, 30000};
+    }
+    std::printf("scan of a fully cached library, method tags and content, thresholds 75 %%, %u threads\n",
+                2 * std::thread::hardware_concurrency());
+    for (std::size_t n : sizes) {
+        const pid_t child = fork();
+        if (child == 0) {
+            runOne(n);
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+    }
+    return 0;
+}

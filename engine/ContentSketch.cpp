@@ -1,0 +1,92 @@
+#include "engine/ContentSketch.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <vector>
+
+namespace tonemirror::engine {
+
+namespace {
+
+// Must match the content key's flags.
+constexpr std::uint32_t kSpectrumConstant = 1u;
+constexpr std::uint32_t kLevelConstant = 2u;
+constexpr std::uint32_t kSectionsConstant = 4u;
+
+// Covers the float rounding of the sketches and of the dot products below; far under any threshold step.
+constexpr float kSlack = 2e-4f;
+
+// Orthonormal DCT-II basis vectors 1..terms of length n (vector 0, the constant, is orthogonal to every
+// mean-free array and left out).
+std::vector<double> cosineBasis(std::size_t n, std::size_t terms) {
+    std::vector<double> basis(terms * n);
+    const double scale = std::sqrt(2.0 / static_cast<double>(n));
+    for (std::size_t k = 0; k < terms; ++k) {
+        for (std::size_t i = 0; i < n; ++i) {
+            basis[k * n + i] = scale * std::cos(M_PI * (static_cast<double>(i) + 0.5) * static_cast<double>(k + 1) /
+                                                static_cast<double>(n));
+        }
+    }
+    return basis;
+}
+
+// Projects x (length n) on the basis; returns the length of the rest.
+float project(const float* x, std::size_t n, const std::vector<double>& basis, std::size_t terms, float* out) {
+    std::vector<double> rest(x, x + n);
+    for (std::size_t k = 0; k < terms; ++k) {
+        const double* c = &basis[k * n];
+        double a = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            a += static_cast<double>(x[i]) * c[i];
+        }
+        out[k] = static_cast<float>(a);
+        for (std::size_t i = 0; i < n; ++i) {
+            rest[i] -= static_cast<double>(out[k]) * c[i];
+        }
+    }
+    double norm = 0.0;
+    for (double r : rest) {
+        norm += r * r;
+    }
+    return static_cast<float>(std::sqrt(norm));
+}
+
+template <std::size_t N>
+float dot(const float (&a)[N], const float (&b)[N]) {
+    float sum = 0.0f;
+    for (std::size_t i = 0; i < N; ++i) {
+        sum += a[i] * b[i];
+    }
+    return sum;
+}
+
+} // namespace
+
+void makeContentSketch(const analysis::ContentKey& key, ContentSketch& sketch) {
+    static const std::vector<double> spectrumBasis =
+        cosineBasis(analysis::kComparedSpectrumBins, ContentSketch::kSpectrumTerms);
+    static const std::vector<double> levelBasis = cosineBasis(analysis::kLevelProfileSize, ContentSketch::kLevelTerms);
+    sketch = ContentSketch{};
+    sketch.spectrumRest = project(key.spectrum, analysis::kComparedSpectrumBins, spectrumBasis,
+                                  ContentSketch::kSpectrumTerms, sketch.spectrum);
+    sketch.levelRest =
+        project(key.level, analysis::kLevelProfileSize, levelBasis, ContentSketch::kLevelTerms, sketch.level);
+    std::copy(key.sections, key.sections + analysis::kSectionCount, sketch.sections);
+    sketch.constantMask = key.constantMask;
+}
+
+float contentSketchBound(const ContentSketch& a, const ContentSketch& b) {
+    const std::uint32_t mask = a.constantMask | b.constantMask;
+    // An array without variance correlates as 1 with anything.
+    const auto coefficient = [mask](float bound, std::uint32_t flag) {
+        return (mask & flag) != 0 ? 1.0f : std::min(1.0f, bound + kSlack);
+    };
+    const float cs =
+        coefficient(std::fabs(dot(a.spectrum, b.spectrum)) + a.spectrumRest * b.spectrumRest, kSpectrumConstant);
+    const float cl = coefficient(std::fabs(dot(a.level, b.level)) + a.levelRest * b.levelRest, kLevelConstant);
+    const float cc = coefficient(std::fabs(dot(a.sections, b.sections)), kSectionsConstant);
+    return std::sqrt(0.6f * cs * cs + 0.2f * cl * cl + 0.2f * cc * cc) + kSlack;
+}
+
+} // namespace tonemirror::engine
