@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/TrackRecord.h"
+#include "audio/AudioSource.h"
 #include "plugin-api/PluginApi.h"
 
 #include <array>
@@ -13,7 +14,6 @@
 #include <vector>
 
 namespace tonemirror::audio {
-class AudioSource;
 class PluginList;
 } // namespace tonemirror::audio
 

@@ -25,7 +25,7 @@ struct alignas(64) ContentKey {
     // Lanes of the spectrum that the pruning bound reads (contentUpperBound).
     static constexpr std::size_t kBoundPrefix = 256;
 
-    float spectrum[kSpectrumLanes];
+    // The parts the pruning bound reads come first, so that it streams one contiguous prefix.
     float level[kLevelLanes];
     float sections[kSectionCount];
     // Bit 0: spectrum constant, bit 1: level profile constant, bit 2: section correlations constant.
@@ -33,6 +33,7 @@ struct alignas(64) ContentKey {
     // Length of the spectrum lanes from kBoundPrefix on.
     float spectrumTailNorm;
     float reserved[4];
+    float spectrum[kSpectrumLanes];
 };
 static_assert(sizeof(ContentKey) == 4608, "1152 floats: a multiple of 16 lanes and of 64 bytes");
 

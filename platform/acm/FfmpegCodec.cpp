@@ -8,6 +8,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 #include <libavutil/samplefmt.h>
 }
 
@@ -18,6 +19,8 @@ namespace {
 // Rate assumed for sizing blocks when the record names none (free-format MPEG, odd WMA records).
 constexpr std::uint32_t kFallbackBytesPerSecond = 40000;
 constexpr std::uint32_t kMaxMpegFrameSamples = 1152;
+// Moves a context's error and warning messages down to the debug levels.
+constexpr int kQuietLogOffset = AV_LOG_DEBUG - AV_LOG_ERROR;
 
 std::uint32_t clampU32(std::uint64_t v) {
     return v > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(v);
@@ -128,6 +131,8 @@ MmResult FfmpegCodec::open(const SourceRecord& record) {
     decoder_->sample_rate = static_cast<int>(format_.samplesPerSec);
     av_channel_layout_default(&decoder_->ch_layout, format_.channels);
     decoder_->thread_count = 1; // streams run on the caller's thread; the caller has many of them
+    // Damaged frames are expected in the wild and handled here; they are not worth an error line each.
+    decoder_->log_level_offset = kQuietLogOffset;
     if (kind_ == SourceKind::Wma) {
         decoder_->block_align = format_.blockAlign;
         decoder_->bit_rate = static_cast<std::int64_t>(format_.avgBytesPerSec) * 8;
@@ -147,6 +152,7 @@ MmResult FfmpegCodec::open(const SourceRecord& record) {
         if (parser_ == nullptr || parserContext_ == nullptr) {
             return kNotPossible;
         }
+        parserContext_->log_level_offset = kQuietLogOffset;
     }
     if (avcodec_open2(decoder_, codec, nullptr) < 0) {
         return kNotPossible;

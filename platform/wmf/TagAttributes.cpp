@@ -29,7 +29,9 @@ bool readTagAttributes(const std::filesystem::path& file, AttributeStore& store)
         return false;
     }
     TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Average);
-    if (ref.isNull() || !ref.file()->isValid()) {
+    // The tag library takes any file with a known extension; one without audio is not ours to tag.
+    if (ref.isNull() || !ref.file()->isValid() || ref.audioProperties() == nullptr ||
+        ref.audioProperties()->sampleRate() <= 0) {
         return false;
     }
     const TagLib::PropertyMap properties = ref.file()->properties();
@@ -40,7 +42,7 @@ bool readTagAttributes(const std::filesystem::path& file, AttributeStore& store)
             store.putString(attribute.name, fromTagString(it->second.front()));
         }
     }
-    if (const TagLib::AudioProperties* audio = ref.audioProperties()) {
+    if (const TagLib::AudioProperties* audio = ref.audioProperties(); audio != nullptr) {
         if (audio->bitrate() > 0) {
             store.putDword(kAttrBitrate, static_cast<std::uint32_t>(audio->bitrate()) * 1000u);
         }

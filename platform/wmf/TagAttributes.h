@@ -29,7 +29,7 @@ inline constexpr TextAttribute kTextAttributes[] = {
 };
 
 // Fills `store` with the text attributes, bit rate and duration of the file, read without writing.
-// False when the tag library does not know the file.
+// False when the tag library does not know the file or finds no audio in it.
 bool readTagAttributes(const std::filesystem::path& file, AttributeStore& store);
 
 // Writes the named text attributes of `store` into `file` (an empty text removes the property).

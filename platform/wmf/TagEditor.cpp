@@ -87,9 +87,11 @@ HResult TagEditor::open(const char16_t* path) {
         return E_INVALIDARG;
     }
     close();
-    const std::filesystem::path native = os::toNativePath(path);
+    // Through a symbolic link the file it points to is edited; the link itself stays a link.
+    std::error_code ec;
+    const std::filesystem::path native = std::filesystem::canonical(os::toNativePath(path), ec);
     struct stat st {};
-    if (::stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (ec || ::stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return E_FAIL;
     }
     auto store = std::make_unique<AttributeStore>(writableNames());
