@@ -20,6 +20,7 @@ const std::map<std::string, Command>& commands() {
     static const std::map<std::string, Command> table = {
         {"decode", {tonemirror::cli::runDecode, "decode FILE [-o OUT]   mono float32 samples at 22050 Hz"}},
         {"info", {tonemirror::cli::runInfo, "info FILE              format, stream info and decoder as JSON"}},
+        {"scan", {tonemirror::cli::runScan, "scan [OPTIONS] FOLDER... find duplicates (scan --help for options)"}},
         {"tags", {tonemirror::cli::runTags, "tags get|set FILE ...  read tags as JSON, or set --title --artist ..."}},
     };
     return table;
