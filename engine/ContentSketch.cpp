@@ -52,26 +52,50 @@ float project(const float* x, std::size_t n, const std::vector<double>& basis, s
     return static_cast<float>(std::sqrt(norm));
 }
 
+// Lengths of `chunks` consecutive pieces of x (length n); the last piece takes the remainder.
+void chunkLengths(const float* x, std::size_t n, std::size_t chunks, float* out) {
+    const std::size_t per = n / chunks;
+    for (std::size_t c = 0; c < chunks; ++c) {
+        const std::size_t end = c + 1 == chunks ? n : (c + 1) * per;
+        double sum = 0.0;
+        for (std::size_t i = c * per; i < end; ++i) {
+            sum += static_cast<double>(x[i]) * x[i];
+        }
+        out[c] = static_cast<float>(std::sqrt(sum));
+    }
+}
+
+// Eight independent partial sums, so the compiler can keep them in vector lanes (the order of a bound's
+// additions does not matter; the slack covers the rounding).
 template <std::size_t N>
 float dot(const float (&a)[N], const float (&b)[N]) {
-    float sum = 0.0f;
-    for (std::size_t i = 0; i < N; ++i) {
-        sum += a[i] * b[i];
+    static_assert(N % 4 == 0);
+    constexpr std::size_t kLanes = N % 8 == 0 ? 8 : 4;
+    float sum[kLanes] = {};
+    for (std::size_t i = 0; i < N; i += kLanes) {
+        for (std::size_t l = 0; l < kLanes; ++l) {
+            sum[l] += a[i + l] * b[i + l];
+        }
     }
-    return sum;
+    float total = 0.0f;
+    for (float s : sum) {
+        total += s;
+    }
+    return total;
 }
 
 } // namespace
 
 void makeContentSketch(const analysis::ContentKey& key, ContentSketch& sketch) {
-    static const std::vector<double> spectrumBasis =
-        cosineBasis(analysis::kComparedSpectrumBins, ContentSketch::kSpectrumTerms);
     static const std::vector<double> levelBasis = cosineBasis(analysis::kLevelProfileSize, ContentSketch::kLevelTerms);
     sketch = ContentSketch{};
-    sketch.spectrumRest = project(key.spectrum, analysis::kComparedSpectrumBins, spectrumBasis,
-                                  ContentSketch::kSpectrumTerms, sketch.spectrum);
+    std::copy(key.spectrum, key.spectrum + ContentSketch::kSpectrumHead, sketch.spectrumHead);
     sketch.levelRest =
         project(key.level, analysis::kLevelProfileSize, levelBasis, ContentSketch::kLevelTerms, sketch.level);
+    chunkLengths(key.spectrum + ContentSketch::kSpectrumHead,
+                 analysis::kComparedSpectrumBins - ContentSketch::kSpectrumHead, ContentSketch::kSpectrumChunks,
+                 sketch.spectrumChunks);
+    chunkLengths(key.level, analysis::kLevelProfileSize, ContentSketch::kLevelChunks, sketch.levelChunks);
     std::copy(key.sections, key.sections + analysis::kSectionCount, sketch.sections);
     sketch.constantMask = key.constantMask;
 }
@@ -82,9 +106,11 @@ float contentSketchBound(const ContentSketch& a, const ContentSketch& b) {
     const auto coefficient = [mask](float bound, std::uint32_t flag) {
         return (mask & flag) != 0 ? 1.0f : std::min(1.0f, bound + kSlack);
     };
-    const float cs =
-        coefficient(std::fabs(dot(a.spectrum, b.spectrum)) + a.spectrumRest * b.spectrumRest, kSpectrumConstant);
-    const float cl = coefficient(std::fabs(dot(a.level, b.level)) + a.levelRest * b.levelRest, kLevelConstant);
+    const float cs = coefficient(std::fabs(dot(a.spectrumHead, b.spectrumHead)) + dot(a.spectrumChunks, b.spectrumChunks),
+                                 kSpectrumConstant);
+    const float cl = coefficient(
+        std::min(std::fabs(dot(a.level, b.level)) + a.levelRest * b.levelRest, dot(a.levelChunks, b.levelChunks)),
+        kLevelConstant);
     const float cc = coefficient(std::fabs(dot(a.sections, b.sections)), kSectionsConstant);
     return std::sqrt(0.6f * cs * cs + 0.2f * cl * cl + 0.2f * cc * cc) + kSlack;
 }

@@ -7,26 +7,31 @@
 
 namespace tonemirror::engine {
 
-// A few hundred bytes per track from which the comparison loop bounds the content score of a pair
-// without touching the full fingerprints. Each mean-free, unit-length array of the content key is
-// split into its projection on the first cosine (DCT-II) basis vectors and the length of what is left:
-// for two such arrays u = P a + r and v = P b + s, |u.v| <= |a.b| + |r| |s| (Cauchy-Schwarz on the
-// rest). Fingerprints are smooth curves, so most of their energy lies in the first terms and the bound
-// is tight enough to drop nearly every pair of unrelated tracks.
+// Under a kilobyte per track from which the comparison loop bounds the content score of a pair
+// without touching the full fingerprints (4.5 KB each). For mean-free, unit-length arrays u and v:
+// - spectrum: the first 128 values exactly, the rest as the lengths of 32 consecutive chunks:
+//   |u.v| <= |u_head.v_head| + sum over chunks |u_c| |v_c| (Cauchy-Schwarz per chunk). Spectra keep
+//   most of their energy in the low bins, and unrelated recordings put the rest in different places;
+// - level profile: the smaller of two bounds, its projection a on the first cosine (DCT-II) basis
+//   vectors with the length of the rest (|u.v| <= |a.b| + |r| |s|), and chunk lengths as above;
+// - section correlations: all ten values.
 struct alignas(64) ContentSketch {
-    static constexpr std::size_t kSpectrumTerms = 32;
+    static constexpr std::size_t kSpectrumHead = 128;
+    static constexpr std::size_t kSpectrumChunks = 32;
     static constexpr std::size_t kLevelTerms = 16;
+    static constexpr std::size_t kLevelChunks = 16;
     static constexpr std::size_t kSectionLanes = 12;
 
-    float spectrum[kSpectrumTerms];
+    float spectrumHead[kSpectrumHead];
+    float spectrumChunks[kSpectrumChunks];
     float level[kLevelTerms];
+    float levelChunks[kLevelChunks];
     float sections[kSectionLanes]; // the ten values of the key, exactly; lanes 10 and 11 are zero
-    float spectrumRest;
     float levelRest;
     std::uint32_t constantMask; // as in the content key
-    float reserved;
+    float reserved[2];
 };
-static_assert(sizeof(ContentSketch) == 256);
+static_assert(sizeof(ContentSketch) == 832);
 
 void makeContentSketch(const analysis::ContentKey& key, ContentSketch& sketch);
 
