@@ -174,13 +174,15 @@ HResult CTranslator::loadBuffer(std::span<const std::uint8_t> bytes) {
         }
     }
 
-    std::size_t start = text[0] == 0xFEFF ? 1 : 0;
+    const std::size_t start = text[0] == 0xFEFF ? 1 : 0;
+    // Kept before parsing, so that entries never outlive their text even if parsing throws.
+    texts_.push_back(std::move(text));
     std::size_t added = 0;
-    parse(text.get() + start, length - start, added);
+    parse(texts_.back().get() + start, length - start, added);
     if (added == 0) {
+        texts_.pop_back(); // nothing points into it
         return E_FAIL;
     }
-    texts_.push_back(std::move(text));
     return S_OK;
 }
 

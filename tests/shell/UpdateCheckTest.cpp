@@ -290,9 +290,4 @@ TEST(AutomaticCheck, DueOncePerUtcCalendarDay) {
     }
 }
 
-TEST(UpdateCheck, ProductionTalksToPort80) {
-    EXPECT_EQ(tonemirror::shell::defaultUpdateServer().port, 80);
-    EXPECT_FALSE(tonemirror::shell::defaultUpdateServer().host.empty());
-}
-
 } // namespace
