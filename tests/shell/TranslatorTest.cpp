@@ -1,11 +1,14 @@
 #include "shell/CTranslator.h"
 
+#include "platform/os/Text.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -19,28 +22,10 @@ using tonemirror::shell::keyLess;
 enum class Encoding { Utf16WithMark, Utf16, Utf8WithMark, Utf8 };
 
 std::string encode(const std::u16string& text, Encoding encoding) {
-    std::string bytes;
     if (encoding == Encoding::Utf8WithMark || encoding == Encoding::Utf8) {
-        if (encoding == Encoding::Utf8WithMark) {
-            bytes = "\xEF\xBB\xBF";
-        }
-        for (char16_t unit : text) { // the tests only use the basic plane
-            if (unit < 0x80) {
-                bytes.push_back(static_cast<char>(unit));
-            } else if (unit < 0x800) {
-                bytes.push_back(static_cast<char>(0xC0 | (unit >> 6)));
-                bytes.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
-            } else {
-                bytes.push_back(static_cast<char>(0xE0 | (unit >> 12)));
-                bytes.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
-                bytes.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
-            }
-        }
-        return bytes;
+        return (encoding == Encoding::Utf8WithMark ? "\xEF\xBB\xBF" : "") + tonemirror::os::utf16ToUtf8(text);
     }
-    if (encoding == Encoding::Utf16WithMark) {
-        bytes = "\xFF\xFE";
-    }
+    std::string bytes = encoding == Encoding::Utf16WithMark ? "\xFF\xFE" : "";
     for (char16_t unit : text) {
         bytes.push_back(static_cast<char>(unit & 0xFF));
         bytes.push_back(static_cast<char>(unit >> 8));
@@ -52,8 +37,8 @@ class TranslatorTest : public ::testing::Test {
 protected:
     void SetUp() override {
         folder_ = std::filesystem::temp_directory_path() /
-                  ("tm-translator-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                   "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                  ("tm-translator-" + std::to_string(getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
     }
