@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 using namespace tonemirror::acm;
@@ -206,4 +207,24 @@ TEST(AcmStream, MpegOutputIsTheSameWhateverTheBlockSizes) {
     const Bytes pieces = convertStream(small, mp3, 777, 1000);
     streamClose(small, 0);
     EXPECT_EQ(pieces, reference);
+
+    // Streams share nothing: several decode at once on their own threads.
+    std::vector<Bytes> results(4);
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < results.size(); ++t) {
+        threads.emplace_back([&, t] {
+            WaveFormatEx dest{};
+            StreamHandle s = openStream(record.data(), record.size(), dest);
+            if (s != nullptr) {
+                results[t] = convertStream(s, mp3, 500 + 1000 * static_cast<std::uint32_t>(t), 3000);
+                streamClose(s, 0);
+            }
+        });
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
+    for (const auto& r : results) {
+        EXPECT_EQ(r, reference);
+    }
 }
