@@ -22,6 +22,9 @@ const std::map<std::string, Command>& commands() {
         {"fingerprint", {tonemirror::cli::runFingerprint, "fingerprint FILE...    fingerprints and texts as JSON"}},
         {"compare", {tonemirror::cli::runCompare, "compare FILE1 FILE2 [--experimental]   scores as JSON"}},
         {"info", {tonemirror::cli::runInfo, "info FILE              format, stream info and decoder as JSON"}},
+        {"cache", {tonemirror::cli::runCache, "cache stats|clear [--cache FILE]   the analysis cache file"}},
+        {"ignore",
+         {tonemirror::cli::runIgnore, "ignore list|add PATH1 PATH2 [--ignore-list FILE]   ignored pairs"}},
         {"tags", {tonemirror::cli::runTags, "tags get|set FILE ...  read tags as JSON, or set --title --artist ..."}},
     };
     return table;

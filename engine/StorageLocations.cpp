@@ -3,6 +3,7 @@
 #include "platform/os/Paths.h"
 
 #include <system_error>
+#include <unistd.h>
 
 namespace tonemirror::engine {
 
@@ -43,6 +44,32 @@ bool StorageLocations::createUserDataFolder() const {
     std::error_code ec;
     std::filesystem::create_directories(userDataFolder, ec);
     return !ec && std::filesystem::is_directory(userDataFolder, ec);
+}
+
+std::optional<StorageLocations::Candidate>
+StorageLocations::firstUsable(const std::vector<Candidate>& candidates) {
+    for (const auto& candidate : candidates) {
+        std::error_code ec;
+        if (std::filesystem::exists(candidate.file, ec)) {
+            if (::access(candidate.file.c_str(), R_OK | W_OK) == 0) {
+                return candidate;
+            }
+            continue;
+        }
+        // Walk up to the nearest existing folder: that is where creation would start.
+        std::filesystem::path folder = candidate.file.parent_path();
+        while (!folder.empty() && !std::filesystem::exists(folder, ec)) {
+            if (!candidate.inUserData || folder == folder.parent_path()) {
+                folder.clear();
+                break;
+            }
+            folder = folder.parent_path();
+        }
+        if (!folder.empty() && std::filesystem::is_directory(folder, ec) && os::isFolderWritable(folder)) {
+            return candidate;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace tonemirror::engine

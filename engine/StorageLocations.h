@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 namespace tonemirror::engine {
@@ -29,6 +30,12 @@ struct StorageLocations {
     std::vector<Candidate> ignoreListCandidates() const;
 
     bool createUserDataFolder() const;
+
+    // The candidate the program would open, found without opening, creating or locking anything:
+    // the first whose file exists and is readable and writable, or is missing in a folder where it
+    // can be created (a missing user-data folder counts, since it would be created). nullopt when
+    // none qualifies.
+    static std::optional<Candidate> firstUsable(const std::vector<Candidate>& candidates);
 
 private:
     std::vector<Candidate> candidates(const std::filesystem::path& explicitFile, const char* name) const;
