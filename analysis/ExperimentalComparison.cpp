@@ -247,7 +247,8 @@ HResult CComparer::compareSamples(const std::vector<float>& samples1, float rms1
     }
     const float forward = matchProbes(curve1, curve2, bands1, bands2, kCurveProbe, kBandProbe);
     const float backward = matchProbes(curve2, curve1, bands2, bands1, kCurveProbe, kBandProbe);
-    *score = std::max(forward, backward);
+    // Rounding in the normalised correlations can lift a perfect match a hair above 1.
+    *score = std::min(1.0f, std::max(forward, backward));
     lastFailure_ = AnalysisFailure::none;
     return S_OK;
 }

@@ -11,6 +11,10 @@ namespace tonemirror::cli {
 // Each subcommand takes the arguments after its name and returns the exit status.
 int runDecode(const Args& args, const audio::PluginList& plugins);
 int runInfo(const Args& args, const audio::PluginList& plugins);
+int runCache(const Args& args, const audio::PluginList& plugins);
+int runIgnore(const Args& args, const audio::PluginList& plugins);
+int runFingerprint(const Args& args, const audio::PluginList& plugins);
+int runCompare(const Args& args, const audio::PluginList& plugins);
 int runScan(const Args& args, const audio::PluginList& plugins);
 int runTags(const Args& args, const audio::PluginList& plugins);
 

@@ -19,7 +19,12 @@ struct Command {
 const std::map<std::string, Command>& commands() {
     static const std::map<std::string, Command> table = {
         {"decode", {tonemirror::cli::runDecode, "decode FILE [-o OUT]   mono float32 samples at 22050 Hz"}},
+        {"fingerprint", {tonemirror::cli::runFingerprint, "fingerprint FILE...    fingerprints and texts as JSON"}},
+        {"compare", {tonemirror::cli::runCompare, "compare FILE1 FILE2 [--experimental]   scores as JSON"}},
         {"info", {tonemirror::cli::runInfo, "info FILE              format, stream info and decoder as JSON"}},
+        {"cache", {tonemirror::cli::runCache, "cache stats|clear [--cache FILE]   the analysis cache file"}},
+        {"ignore",
+         {tonemirror::cli::runIgnore, "ignore list|add PATH1 PATH2 [--ignore-list FILE]   ignored pairs"}},
         {"scan", {tonemirror::cli::runScan, "scan [OPTIONS] FOLDER... find duplicates (scan --help for options)"}},
         {"tags", {tonemirror::cli::runTags, "tags get|set FILE ...  read tags as JSON, or set --title --artist ..."}},
     };

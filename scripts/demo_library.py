@@ -10,6 +10,7 @@ import json
 import os
 import random
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -248,6 +249,11 @@ def build_song(song, song_files, seed, root):
     return song["id"], info, time.monotonic() - started
 
 
+def _quiet_interrupts():
+    # Ctrl-C is reported once, by the main process; workers simply end, without a traceback each.
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
 def _parameters(seed, songs, unrelated):
     return {"generator": GENERATOR_VERSION, "seed": seed, "songs": songs, "unrelated": unrelated}
 
@@ -306,7 +312,8 @@ def generate(out_dir, songs=12, seed=1, unrelated=3, jobs=2, log=print):
 
     infos = {}
     started = time.monotonic()
-    with concurrent.futures.ProcessPoolExecutor(max_workers=max(1, jobs)) as pool:
+    pool = concurrent.futures.ProcessPoolExecutor(max_workers=max(1, jobs), initializer=_quiet_interrupts)
+    try:
         futures = [
             pool.submit(build_song, song, [f for f in files if f.get("song") == song["id"]], seed, work)
             for song in song_list
@@ -319,6 +326,11 @@ def generate(out_dir, songs=12, seed=1, unrelated=3, jobs=2, log=print):
             log(f"[{done:2d}/{len(song_list)}] {song_id} \"{song['title']}\" by {song['artist']}: "
                 f"{info['seconds']:.1f} s, {info['tempo']:.0f} bpm, {info['key']}, {info['drums']}, "
                 f"{copies} file{'s' if copies != 1 else ''} ({seconds:.1f} s)")
+    except BaseException:
+        # Interrupted or failed: do not start the songs still waiting.
+        pool.shutdown(wait=True, cancel_futures=True)
+        raise
+    pool.shutdown()
 
     for f in files:
         if not f.get("audio"):
@@ -388,4 +400,7 @@ def main(argv=None):
     except (RuntimeError, OSError) as e:
         print(f"make-demo-library: {e}", file=sys.stderr)
         return 1
+    except KeyboardInterrupt:
+        print("make-demo-library: interrupted; the unfinished library is removed on the next run", file=sys.stderr)
+        return 130
     return 0

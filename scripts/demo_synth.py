@@ -8,7 +8,7 @@ the level and texture change from section to section.
 
 import math
 import random
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 
 import numpy as np
 
@@ -128,7 +128,6 @@ class SongPlan:
     lowpass_hz: float
     drive: float
     seconds: float = 0.0
-    extras: dict = field(default_factory=dict)
 
     @property
     def key_name(self):
@@ -357,7 +356,7 @@ class Renderer:
         elif recipe == "soft":
             a = h ** -(timbre.rolloff + 1.5)
         elif recipe in ("bell", "fm"):
-            # Built as tables too: a fixed bright spectrum, the envelope and dark table do the rest.
+            # A plain rolled-off table; their character comes from _tone (inharmonic partial, modulation).
             a = np.exp(-h / (2.0 + timbre.rolloff * 3)) * (1 + (h % 3 == 0))
         else:
             a = h ** -timbre.rolloff
@@ -497,9 +496,9 @@ class Renderer:
                         self._add(self.tone(tm["pad"], midi, plan.bar_seconds * 0.95), bar_start, g * tm["pad"].level,
                                   (d - chord_root - 2) * 0.25)
                 if "bass" in section.parts:
-                    self._bass(section, bar_start, chord_root, g)
+                    self._bass(bar_start, chord_root, g)
                 if "arp" in section.parts:
-                    self._arp(section, bar_start, chord, g, bar_index)
+                    self._arp(bar_start, chord, g, bar_index)
                 if "lead" in section.parts:
                     half = b % 2
                     for s, length, degree in section.motif:
@@ -515,7 +514,7 @@ class Renderer:
                 bar_index += 1
             t0 += section.bars * plan.bar_seconds
 
-    def _bass(self, section, bar_start, chord_root, g):
+    def _bass(self, bar_start, chord_root, g):
         plan = self.plan
         timbre = plan.timbres["bass"]
         step = plan.step_seconds
@@ -538,7 +537,7 @@ class Renderer:
                 midi = degree_midi(plan, chord_root + extra, timbre.octave)
             self._add(self.tone(timbre, midi, length * step * 0.85), bar_start + s * step, g * timbre.level, 0.0)
 
-    def _arp(self, section, bar_start, chord, g, bar_index):
+    def _arp(self, bar_start, chord, g, bar_index):
         plan = self.plan
         timbre = plan.timbres["arp"]
         step = plan.step_seconds

@@ -21,10 +21,24 @@ std::u16string fromTagString(const TagLib::String& text) {
     return os::utf8ToUtf16(text.to8Bit(true));
 }
 
+// The tag library allocates whatever a size field in the file asks for before it reads; asking for
+// more than is left in the file is cut down here, so a damaged size costs no more than the file's size.
+class BoundedFileStream final : public TagLib::FileStream {
+public:
+    using TagLib::FileStream::FileStream;
+
+    TagLib::ByteVector readBlock(unsigned long length) override {
+        const long size = TagLib::FileStream::length();
+        const long position = tell();
+        const unsigned long room = size > position ? static_cast<unsigned long>(size - position) : 0;
+        return TagLib::FileStream::readBlock(std::min(length, room));
+    }
+};
+
 } // namespace
 
 bool readTagAttributes(const std::filesystem::path& file, AttributeStore& store) {
-    TagLib::FileStream stream(file.c_str(), true);
+    BoundedFileStream stream(file.c_str(), true);
     if (!stream.isOpen()) {
         return false;
     }
@@ -55,7 +69,11 @@ bool readTagAttributes(const std::filesystem::path& file, AttributeStore& store)
 
 HResult writeTagAttributes(const std::filesystem::path& file, const AttributeStore& store,
                            const std::set<std::u16string>& names) {
-    TagLib::FileRef ref(file.c_str(), false);
+    BoundedFileStream stream(file.c_str(), false);
+    if (!stream.isOpen() || stream.readOnly()) {
+        return E_FAIL;
+    }
+    TagLib::FileRef ref(&stream, false);
     if (ref.isNull() || !ref.file()->isValid() || ref.file()->readOnly()) {
         return E_FAIL;
     }

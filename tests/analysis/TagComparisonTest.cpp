@@ -37,7 +37,7 @@ class CompareTagsCases : public ::testing::TestWithParam<TagCase> {};
 
 TEST_P(CompareTagsCases, Score) {
     const TagCase& c = GetParam();
-    EXPECT_FLOAT_EQ(compareTags(c.newer, c.older), c.expected);
+    EXPECT_FLOAT_EQ(compareTags(c.newer, c.older), c.expected) << c.label;
 }
 
 // Texts chosen so each likeness is known: equal texts 1, no shared character 0, abcd/abxy 0.3.
@@ -61,16 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Partial matches everywhere; both titles present, so a zero title still weighs.
         TagCase{"partial", record(u"abcd", u"xyz", u"abcd", u"abcd"),
                 record(u"abxy", u"uvw", u"abxy", u"abcd"),
-                mean(0.0f, 0.3f, 0.3f, 1.0f, 0.4f + 0.3f + 0.15f + 0.15f)}),
-    [](const ::testing::TestParamInfo<TagCase>& param) {
-        std::string name = param.param.label;
-        for (char& ch : name) {
-            if (ch == ' ') {
-                ch = '_';
-            }
-        }
-        return name;
-    });
+                mean(0.0f, 0.3f, 0.3f, 1.0f, 0.4f + 0.3f + 0.15f + 0.15f)}));
 
 // The swap looks at the newer track's title against the older one's artist, so which record comes
 // first matters: here title/title and artist/artist find nothing, the newer title equals the older
@@ -89,13 +80,7 @@ class RandomTags {
 public:
     explicit RandomTags(unsigned seed) : rng_(seed) {}
 
-    TrackRecord next() {
-        TrackRecord r = record(text(), text(), text(), text());
-        if (coin(0.1)) {
-            std::swap(r.titleText, r.artistText);
-        }
-        return r;
-    }
+    TrackRecord next() { return record(text(), text(), text(), text()); }
 
     // A variant of r: some texts copied, altered slightly, swapped or dropped.
     TrackRecord variant(const TrackRecord& r) {
@@ -193,10 +178,6 @@ protected:
         std::copy_n(text.begin(), std::min(text.size(), std::size(field)), field);
     }
 
-    static TrackRecord fromTexts(const TrackTexts& t) {
-        return record(t.nameText, t.titleText, t.artistText, t.albumText);
-    }
-
     static StreamInfo info(std::u16string_view title, std::u16string_view artist, std::u16string_view album) {
         StreamInfo si{};
         setField(si.title, title);
@@ -236,14 +217,6 @@ TEST_F(TrackTextsTest, TagFieldsTrimmedAndLowerCased) {
     EXPECT_EQ(t.titleText, u"hello world");
     EXPECT_EQ(t.artistText, u"\u00e9dith piaf");
     EXPECT_EQ(t.albumText, u"\u0436\u0451\u043b\u0442\u044b\u0439 \xD83D\xDE00"); // surrogates untouched
-}
-
-TEST_F(TrackTextsTest, CapitalsAndSmallLettersCompareEqual) {
-    const StreamInfo upper = info(u"YELLOW SUBMARINE", u"THE BEATLES", u"REVOLVER");
-    const StreamInfo lower = info(u"yellow submarine ", u"the beatles", u"revolver");
-    const TrackRecord a = fromTexts(makeTrackTexts(u"/x/Yellow Submarine.MP3", &upper));
-    const TrackRecord b = fromTexts(makeTrackTexts(u"/y/yellow submarine.wav", &lower));
-    EXPECT_EQ(compareTags(a, b), 1.0f);
 }
 
 TEST_F(TrackTextsTest, FieldsEndAtNulOrAtTheirSize) {

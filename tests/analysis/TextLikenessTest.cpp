@@ -74,7 +74,7 @@ std::u16string randomText(std::mt19937& rng, std::size_t maxLength, const std::u
     return text;
 }
 
-TEST(TextLikeness, EqualsTheDefinitionOnRandomPairs) {
+TEST(TextLikeness, EqualsTheLiteralCountOnRandomPairs) {
     std::mt19937 rng(20261207);
     const std::u16string alphabets[] = {
         u"ab",

@@ -2,7 +2,6 @@
 
 import importlib.machinery
 import importlib.util
-import io
 import json
 import os
 import shutil

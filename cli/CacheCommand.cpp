@@ -1,0 +1,118 @@
+#include "cli/Commands.h"
+#include "engine/CacheFormat.h"
+#include "engine/FileIo.h"
+#include "engine/IgnoreSet.h"
+#include "engine/StorageLocations.h"
+#include "engine/TrackStore.h"
+#include "engine/TrackTable.h"
+
+#include <fcntl.h>
+#include <iostream>
+#include <optional>
+#include <unistd.h>
+
+namespace tonemirror::cli {
+
+namespace {
+
+constexpr const char* kUsage = "usage: tonemirror-cli cache stats|clear [--cache FILE]";
+
+// The cache file the program would use (or the one given), without creating anything.
+std::optional<std::filesystem::path> locateCache(const std::string& explicitFile) {
+    if (!explicitFile.empty()) {
+        return std::filesystem::absolute(explicitFile);
+    }
+    const auto locations = engine::StorageLocations::standard();
+    const auto found = engine::StorageLocations::firstUsable(locations.cacheCandidates());
+    if (!found) {
+        printError("no usable location for the cache file (program folder '" +
+                   locations.programFolder.string() + "', user folder '" + locations.userDataFolder.string() +
+                   "')");
+        return std::nullopt;
+    }
+    return found->file;
+}
+
+int stats(const std::filesystem::path& file) {
+    std::cout << "location: " << file.string() << '\n';
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT) {
+            printError("cannot read '" + file.string() + "'");
+            return kExitFailure;
+        }
+        std::cout << "tracks: 0\nbytes: 0\nignored pairs: 0\nstate: not created yet\n";
+        return kExitOk;
+    }
+    const auto data = engine::readWholeFile(fd);
+    ::close(fd);
+    if (!data) {
+        printError("cannot read '" + file.string() + "'");
+        return kExitFailure;
+    }
+    engine::TrackTable table;
+    engine::IgnoreSet ignored;
+    const auto parsed = engine::cache::parse(*data, table, ignored);
+    std::cout << "tracks: " << table.size() << '\n'
+              << "bytes: " << data->size() << '\n'
+              << "ignored pairs: " << ignored.size() << '\n';
+    if (!parsed.headerValid) {
+        std::cout << "state: " << (data->empty() ? "empty" : "not a cache file of this version")
+                  << " (reset at the next start)\n";
+    } else if (parsed.goodEnd < data->size()) {
+        std::cout << "state: damaged tail of " << data->size() - parsed.goodEnd
+                  << " bytes (cut at the next start)\n";
+    } else {
+        std::cout << "state: ok\n";
+    }
+    return kExitOk;
+}
+
+int clear(const std::filesystem::path& file) {
+    engine::StorageLocations locations;
+    locations.cacheFile = file;
+    engine::TrackStore store(locations);
+    if (failed(store.openCache())) {
+        const bool locked = !store.cacheAttempts().empty() &&
+                            store.cacheAttempts().front().result == engine::CacheFile::OpenResult::Locked;
+        printError(locked ? "'" + file.string() + "' is in use by a running copy of Tonemirror"
+                          : "cannot open '" + file.string() + "'");
+        return kExitFailure;
+    }
+    std::size_t tracks = 0;
+    std::size_t pairs = 0;
+    {
+        engine::SharedTableLockHolder hold(store.lock());
+        tracks = store.table().size();
+        pairs = store.ignoreSet().size();
+    }
+    store.clearCache();
+    std::cout << "cleared " << file.string() << ": " << tracks << " tracks and " << pairs
+              << " ignored pairs removed\n";
+    return kExitOk;
+}
+
+} // namespace
+
+int runCache(const Args& args, const audio::PluginList&) {
+    if (args.empty() || (args[0] != "stats" && args[0] != "clear")) {
+        printError(kUsage);
+        return kExitUsage;
+    }
+    std::string explicitFile;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--cache" && i + 1 < args.size() && !args[i + 1].empty()) {
+            explicitFile = args[++i];
+        } else {
+            printError(kUsage);
+            return kExitUsage;
+        }
+    }
+    const auto file = locateCache(explicitFile);
+    if (!file) {
+        return kExitFailure;
+    }
+    return args[0] == "stats" ? stats(*file) : clear(*file);
+}
+
+} // namespace tonemirror::cli

@@ -1,0 +1,61 @@
+#include "analysis/CComparer.h"
+#include "analysis/ContentComparison.h"
+#include "analysis/TagComparison.h"
+#include "cli/Commands.h"
+#include "cli/TrackAnalysis.h"
+#include "platform/os/Paths.h"
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <iostream>
+
+namespace tonemirror::cli {
+
+int runCompare(const Args& args, const audio::PluginList& plugins) {
+    std::vector<std::string> files;
+    bool experimental = false;
+    for (const std::string& a : args) {
+        if (a == "--experimental") {
+            experimental = true;
+        } else {
+            files.push_back(a);
+        }
+    }
+    if (files.size() != 2) {
+        printError("usage: tonemirror-cli compare FILE1 FILE2 [--experimental]");
+        return kExitUsage;
+    }
+    analysis::CComparer comparer(plugins);
+    nlohmann::json j;
+    j["file1"] = files[0];
+    j["file2"] = files[1];
+    // FILE1 plays the newer track, as in a scan that met FILE2 first.
+    analysis::TrackRecord records[2];
+    for (int i = 0; i < 2; ++i) {
+        const analysis::AnalysisFailure failure = analyseTrack(comparer, files[i], records[i]);
+        if (failure != analysis::AnalysisFailure::none) {
+            j["failure"] = {{"file", files[i]}, {"reason", analysis::failureText(failure)}};
+            std::cout << j.dump(2) << '\n';
+            return kExitFailure;
+        }
+    }
+    j["contentScore"] = analysis::compareContent(records[0], records[1]);
+    j["tagsScore"] = analysis::compareTags(records[0], records[1]);
+    if (experimental) {
+        float score = 0.0f;
+        const auto path = [](const std::string& f) {
+            return os::fromNativePath(std::filesystem::absolute(f));
+        };
+        if (succeeded(comparer.compareExperimental(path(files[0]), path(files[1]), &score))) {
+            j["experimentalScore"] = score;
+        } else {
+            j["experimentalScore"] = nullptr;
+            j["experimentalFailure"] = analysis::failureText(comparer.lastFailure());
+        }
+    }
+    std::cout << j.dump(2) << '\n';
+    return kExitOk;
+}
+
+} // namespace tonemirror::cli

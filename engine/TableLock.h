@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <semaphore>
+
+namespace tonemirror::engine {
+
+// Reader-writer lock guarding the track table, the ignored pairs, the cache file position and the
+// track-id counter. A waiting writer keeps new readers out, so inserts are never starved by the long
+// comparison loops that hold the lock shared. When the lock is released it is handed straight to the
+// next owner (one writer, or every waiting reader at once) before anyone else can grab it.
+// Not re-entrant: a thread holding it, in either mode, must unlock before taking it again.
+class TableLock {
+public:
+    TableLock() = default;
+    TableLock(const TableLock&) = delete;
+    TableLock& operator=(const TableLock&) = delete;
+
+    void lockShared();
+    void lockExclusive();
+    void unlock();
+
+    // Counters as seen under the guard, for diagnostics and tests.
+    struct State {
+        std::int32_t waitingReaders;
+        std::int32_t waitingWriters;
+        std::int32_t active; // > 0 readers holding it, -1 a writer holds it, 0 free
+    };
+    State state() const;
+
+private:
+    static constexpr std::ptrdiff_t kMaxWaiting = 0x7FFFFFFF;
+
+    mutable std::mutex guard_;
+    std::counting_semaphore<kMaxWaiting> readerGate_{0};
+    std::counting_semaphore<kMaxWaiting> writerGate_{0};
+    std::int32_t waitingReaders_ = 0;
+    std::int32_t waitingWriters_ = 0;
+    std::int32_t active_ = 0;
+};
+
+// Holds the lock exclusively from creation; can drop it early and take it again. Unlocks on
+// destruction only if it still holds the lock.
+class TableLockHolder {
+public:
+    explicit TableLockHolder(TableLock& lock) : lock_(lock) {
+        lock_.lockExclusive();
+        held_ = true;
+    }
+    ~TableLockHolder() {
+        if (held_) {
+            lock_.unlock();
+        }
+    }
+    TableLockHolder(const TableLockHolder&) = delete;
+    TableLockHolder& operator=(const TableLockHolder&) = delete;
+
+    void unlock() {
+        if (held_) {
+            held_ = false;
+            lock_.unlock();
+        }
+    }
+    void relock() {
+        if (!held_) {
+            lock_.lockExclusive();
+            held_ = true;
+        }
+    }
+    bool holds() const { return held_; }
+
+private:
+    TableLock& lock_;
+    bool held_ = false;
+};
+
+// Holds the lock shared for its whole scope (the comparison loop).
+class SharedTableLockHolder {
+public:
+    explicit SharedTableLockHolder(TableLock& lock) : lock_(lock) { lock_.lockShared(); }
+    ~SharedTableLockHolder() { lock_.unlock(); }
+    SharedTableLockHolder(const SharedTableLockHolder&) = delete;
+    SharedTableLockHolder& operator=(const SharedTableLockHolder&) = delete;
+
+private:
+    TableLock& lock_;
+};
+
+} // namespace tonemirror::engine

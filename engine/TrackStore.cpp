@@ -1,0 +1,150 @@
+#include "engine/TrackStore.h"
+
+#include "engine/CacheFormat.h"
+#include "engine/EngineResults.h"
+#include "engine/FileIo.h"
+#include "engine/IgnoreListFormat.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tonemirror::engine {
+
+TrackStore::TrackStore(StorageLocations locations) : locations_(std::move(locations)) {}
+
+std::int32_t TrackStore::takeNextTrackId() {
+    // Unsigned arithmetic: wrapping after 2^32 ids is harmless, overflowing a signed counter is not.
+    ++nextTrackId_;
+    return static_cast<std::int32_t>(nextTrackId_);
+}
+
+HResult TrackStore::openCache() {
+    cache_.close();
+    cacheAttempts_.clear();
+    lastLoad_ = {};
+    table_.clear();
+    ignored_.clear();
+    for (const auto& candidate : locations_.cacheCandidates()) {
+        if (candidate.inUserData && !locations_.createUserDataFolder()) {
+            cacheAttempts_.push_back({candidate.file, CacheFile::OpenResult::CannotOpen});
+            continue;
+        }
+        const CacheFile::OpenResult r = cache_.open(candidate.file);
+        cacheAttempts_.push_back({candidate.file, r});
+        if (r == CacheFile::OpenResult::Ok) {
+            break;
+        }
+    }
+    if (!cache_.isOpen()) {
+        return E_FAIL;
+    }
+    lastLoad_ = cache_.load(table_, ignored_);
+    if (failed(lastLoad_.result)) {
+        cache_.close();
+        table_.clear();
+        ignored_.clear();
+    }
+    return lastLoad_.result;
+}
+
+HResult TrackStore::appendRecord(std::u16string_view path, const analysis::TrackRecord& record,
+                                 std::vector<std::byte>& buffer) {
+    if (!cache_.isOpen()) {
+        return E_FAIL;
+    }
+    if (const HResult r = cache::serializeTrack(path, record, buffer); failed(r)) {
+        return r;
+    }
+    return cache_.append(buffer);
+}
+
+HResult TrackStore::appendRecord(std::u16string_view path, const analysis::TrackRecord& record) {
+    return appendRecord(path, record, appendBuffer_);
+}
+
+HResult TrackStore::clearCache() {
+    TableLockHolder hold(lock_);
+    table_.clear();
+    ignored_.clear();
+    if (cache_.isOpen()) {
+        // A failed cut leaves old records behind the new end; the next load drops them.
+        (void)cache_.truncateToHeader();
+    }
+    return S_OK;
+}
+
+namespace {
+
+// Reads an open descriptor whole and closes it.
+HResult readAndClose(int fd, IgnoreSet& set) {
+    const auto data = readWholeFile(fd);
+    ::close(fd);
+    if (!data) {
+        return E_FAIL;
+    }
+    ignore_list::parse(*data, set);
+    return S_OK;
+}
+
+} // namespace
+
+HResult TrackStore::loadIgnoreList() {
+    ignoreListPath_.clear();
+    if (!locations_.ignoreListFile.empty()) {
+        // An explicit file that does not exist yet is an empty list.
+        const auto& file = locations_.ignoreListFile;
+        ignoreListPath_ = file;
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return errno == ENOENT ? S_OK : E_FAIL;
+        }
+        return readAndClose(fd, ignored_);
+    }
+    for (const auto& candidate : locations_.ignoreListCandidates()) {
+        int fd = -1;
+        if (!candidate.inUserData) {
+            // The program folder's list is created empty when missing.
+            fd = ::open(candidate.file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        } else if (locations_.createUserDataFolder()) {
+            fd = ::open(candidate.file.c_str(), O_RDONLY | O_CLOEXEC);
+        }
+        if (fd >= 0) {
+            ignoreListPath_ = candidate.file;
+            return readAndClose(fd, ignored_);
+        }
+    }
+    return E_FAIL;
+}
+
+HResult TrackStore::ignorePair(std::u16string_view first, std::u16string_view second) {
+    TableLockHolder hold(lock_);
+    return ignored_.insert(std::u16string(first), std::u16string(second)) ? S_OK : E_ALREADY_PRESENT;
+}
+
+bool TrackStore::isIgnored(std::u16string_view newPath, std::u16string_view otherPath) const {
+    return ignored_.contains(otherPath, newPath) || ignored_.contains(newPath, otherPath);
+}
+
+HResult TrackStore::saveIgnoreList(std::size_t* skipped) {
+    ignore_list::Formatted text;
+    {
+        TableLockHolder hold(lock_);
+        text = ignore_list::format(ignored_);
+    }
+    if (skipped != nullptr) {
+        *skipped = text.skipped;
+    }
+    for (const auto& candidate : locations_.ignoreListCandidates()) {
+        if (candidate.inUserData && !locations_.createUserDataFolder()) {
+            continue;
+        }
+        if (replaceFile(candidate.file, text.bytes)) {
+            ignoreListPath_ = candidate.file;
+            return S_OK;
+        }
+    }
+    return E_FAIL;
+}
+
+} // namespace tonemirror::engine

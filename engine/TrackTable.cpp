@@ -1,0 +1,39 @@
+#include "engine/TrackTable.h"
+
+#include <limits>
+
+namespace tonemirror::engine {
+
+analysis::TrackRecord* TrackTable::find(std::u16string_view path) {
+    const auto it = map_.find(path);
+    return it == map_.end() ? nullptr : &it->second;
+}
+
+const analysis::TrackRecord* TrackTable::find(std::u16string_view path) const {
+    const auto it = map_.find(path);
+    return it == map_.end() ? nullptr : &it->second;
+}
+
+bool TrackTable::insert(std::u16string path, analysis::TrackRecord record) {
+    const bool inserted = map_.try_emplace(std::move(path), std::move(record)).second;
+    if (inserted) {
+        // The counter is 32-bit like the status display's; it saturates rather than wrapping.
+        const std::size_t n = map_.size();
+        const auto limit = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+        tracksKnown_.store(static_cast<std::int32_t>(n < limit ? n : limit), std::memory_order_relaxed);
+    }
+    return inserted;
+}
+
+void TrackTable::clear() {
+    tracksKnown_.store(0, std::memory_order_relaxed);
+    map_.clear();
+}
+
+void TrackTable::resetTrackIds() {
+    for (auto& entry : map_) {
+        entry.second.trackId = -1;
+    }
+}
+
+} // namespace tonemirror::engine

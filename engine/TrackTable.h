@@ -1,0 +1,53 @@
+#pragma once
+
+#include "analysis/TrackRecord.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace tonemirror::engine {
+
+// Every analysed file, by full path, ordered by UTF-16 code units (case-sensitive). An entry is
+// inserted once and never replaced; the table only grows until it is cleared as a whole.
+// Guarded by the TableLock, except tracksKnown(), which is an atomic mirror of size() that the
+// status display may read at any time.
+class TrackTable {
+public:
+    using Map = std::map<std::u16string, analysis::TrackRecord, std::less<>>;
+    using iterator = Map::iterator;
+    using const_iterator = Map::const_iterator;
+
+    TrackTable() = default;
+    TrackTable(const TrackTable&) = delete;
+    TrackTable& operator=(const TrackTable&) = delete;
+
+    analysis::TrackRecord* find(std::u16string_view path);
+    const analysis::TrackRecord* find(std::u16string_view path) const;
+
+    // False, leaving the existing record untouched, when the path is already present.
+    bool insert(std::u16string path, analysis::TrackRecord record);
+
+    void clear();
+    std::size_t size() const { return map_.size(); }
+    bool empty() const { return map_.empty(); }
+
+    // Marks every record as not seen in the current scan (trackId -1).
+    void resetTrackIds();
+
+    iterator begin() { return map_.begin(); }
+    iterator end() { return map_.end(); }
+    const_iterator begin() const { return map_.begin(); }
+    const_iterator end() const { return map_.end(); }
+
+    std::int32_t tracksKnown() const { return tracksKnown_.load(std::memory_order_relaxed); }
+
+private:
+    Map map_;
+    std::atomic<std::int32_t> tracksKnown_{0};
+};
+
+} // namespace tonemirror::engine

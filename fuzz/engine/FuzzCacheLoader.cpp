@@ -1,0 +1,56 @@
+// Feeds arbitrary bytes to the cache loader. Beyond not crashing, the loader must keep exactly the
+// good prefix: loading that prefix again gives the same records, and every loaded track written
+// back out reads back unchanged.
+#include "engine/CacheFormat.h"
+#include "engine/IgnoreSet.h"
+#include "engine/TrackTable.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+#include <vector>
+
+using namespace tonemirror::engine;
+
+namespace {
+
+void check(bool ok) {
+    if (!ok) {
+        std::abort();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::span<const std::byte> bytes(reinterpret_cast<const std::byte*>(data), size);
+    TrackTable table;
+    IgnoreSet ignored;
+    const auto result = cache::parse(bytes, table, ignored);
+    check(result.goodEnd <= size);
+    if (!result.headerValid) {
+        check(result.goodEnd == 0 && table.empty() && ignored.empty());
+        return 0;
+    }
+    check(result.goodEnd >= cache::kHeaderSize);
+    check(table.size() <= result.trackRecords && ignored.size() <= result.pairRecords);
+    check(static_cast<std::size_t>(table.tracksKnown()) == table.size());
+
+    TrackTable again;
+    IgnoreSet againIgnored;
+    const auto prefix = cache::parse(bytes.first(result.goodEnd), again, againIgnored);
+    check(prefix.goodEnd == result.goodEnd && again.size() == table.size() &&
+          againIgnored.size() == ignored.size());
+
+    std::vector<std::byte> file(cache::header().begin(), cache::header().end());
+    std::vector<std::byte> record;
+    for (const auto& [path, track] : table) {
+        check(track.trackId == -1);
+        check(cache::serializeTrack(path, track, record) == tonemirror::S_OK);
+        file.insert(file.end(), record.begin(), record.end());
+    }
+    TrackTable written;
+    const auto back = cache::parse(file, written, againIgnored);
+    check(back.goodEnd == file.size() && written.size() == table.size());
+    return 0;
+}

@@ -1,0 +1,486 @@
+#include "engine/CacheFormat.h"
+#include "engine/EngineResults.h"
+#include "engine/EngineTestSupport.h"
+#include "engine/TrackStore.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+namespace tonemirror::engine {
+namespace {
+
+using test::makeRecord;
+using test::readFile;
+using test::sameContent;
+using test::TempFolder;
+using test::writeFile;
+
+std::vector<std::byte> headerBytes() {
+    const auto& h = cache::header();
+    return {h.begin(), h.end()};
+}
+
+void put(std::vector<std::byte>& out, const std::vector<std::byte>& record) {
+    out.insert(out.end(), record.begin(), record.end());
+}
+
+std::vector<std::byte> trackBytes(std::u16string_view path, const analysis::TrackRecord& r) {
+    std::vector<std::byte> b;
+    EXPECT_EQ(cache::serializeTrack(path, r, b), S_OK);
+    return b;
+}
+
+std::vector<std::byte> pairBytes(std::u16string_view a, std::u16string_view b) {
+    std::vector<std::byte> out;
+    EXPECT_EQ(cache::serializeIgnoredPair(a, b, out), S_OK);
+    return out;
+}
+
+// A record of a kind this version does not know, which the loader must skip.
+std::vector<std::byte> unknownBytes(std::uint32_t type, std::uint32_t bodyLength, std::size_t actualBody) {
+    std::vector<std::byte> out;
+    for (const std::uint32_t v : {type, bodyLength}) {
+        for (int i = 0; i < 4; ++i) {
+            out.push_back(static_cast<std::byte>((v >> (8 * i)) & 0xFF));
+        }
+    }
+    out.resize(out.size() + actualBody, std::byte{0x5A});
+    return out;
+}
+
+StorageLocations explicitCache(const std::filesystem::path& file) {
+    StorageLocations l;
+    l.cacheFile = file;
+    return l;
+}
+
+// A cache of several record kinds, with the offset at which each record ends and how many tracks
+// and pairs are complete at that point.
+struct Sample {
+    std::vector<std::byte> bytes;
+    struct Boundary {
+        std::size_t end;
+        std::size_t tracks;
+        std::size_t pairs;
+    };
+    std::vector<Boundary> boundaries;
+};
+
+Sample makeSample() {
+    Sample s;
+    s.bytes = headerBytes();
+    s.boundaries.push_back({s.bytes.size(), 0, 0});
+    const auto add = [&](const std::vector<std::byte>& rec, std::size_t tracks, std::size_t pairs) {
+        put(s.bytes, rec);
+        s.boundaries.push_back({s.bytes.size(), tracks, pairs});
+    };
+    add(trackBytes(u"/music/b.mp3", makeRecord(1)), 1, 0);
+    add(pairBytes(u"/music/x.mp3", u"/music/y.mp3"), 1, 1);
+    add(unknownBytes(7, 5, 5), 1, 1);
+    add(trackBytes(u"/music/a.mp3", makeRecord(2, u"")), 2, 1);
+    analysis::TrackRecord bare = makeRecord(3, u"");
+    bare.titleText.clear();
+    bare.artistText.clear();
+    bare.albumText.clear();
+    add(trackBytes(u"/music/c.mp3", bare), 3, 1);
+    return s;
+}
+
+const Sample::Boundary& lastBoundaryAtOrBefore(const Sample& s, std::size_t cut) {
+    const Sample::Boundary* best = &s.boundaries.front();
+    for (const auto& b : s.boundaries) {
+        if (b.end <= cut) {
+            best = &b;
+        }
+    }
+    return *best;
+}
+
+// Opens the file in a fresh store, appends one new track, reopens it and checks the whole file
+// loads: the good prefix plus the new record, nothing dropped.
+void expectAppendLoadsCompletely(const std::filesystem::path& file, std::size_t tracksBefore) {
+    {
+        TrackStore store(explicitCache(file));
+        ASSERT_EQ(store.openCache(), S_OK);
+        ASSERT_EQ(store.tracksKnown(), static_cast<std::int32_t>(tracksBefore));
+        ASSERT_EQ(std::filesystem::file_size(file), store.cacheEndOffset());
+        TableLockHolder hold(store.lock());
+        ASSERT_EQ(store.appendRecord(u"/appended/new.flac", makeRecord(99)), S_OK);
+    }
+    TrackStore again(explicitCache(file));
+    ASSERT_EQ(again.openCache(), S_OK);
+    EXPECT_EQ(again.lastLoad().droppedBytes, 0u);
+    EXPECT_FALSE(again.lastLoad().headerReset);
+    EXPECT_EQ(again.tracksKnown(), static_cast<std::int32_t>(tracksBefore + 1));
+    EXPECT_NE(again.table().find(u"/appended/new.flac"), nullptr);
+}
+
+TEST(CacheFile, RecordsRoundTripInCodeUnitOrder) {
+    TempFolder dir;
+    const auto file = dir / "cache.dat";
+    // U+FF21 sorts after a surrogate pair by code units (but before it by code points).
+    const std::vector<std::u16string> paths = {u"/m/\uFF21.mp3", u"/m/\U0001F600.mp3", u"/m/B.mp3",
+                                               u"/m/a.mp3"};
+    {
+        TrackStore store(explicitCache(file));
+        ASSERT_EQ(store.openCache(), S_OK);
+        EXPECT_EQ(readFile(file), headerBytes());
+        TableLockHolder hold(store.lock());
+        std::vector<std::byte> buffer;
+        for (unsigned i = 0; i < paths.size(); ++i) {
+            ASSERT_EQ(store.appendRecord(paths[i], makeRecord(i), buffer), S_OK);
+        }
+    }
+    TrackStore store(explicitCache(file));
+    ASSERT_EQ(store.openCache(), S_OK);
+    ASSERT_EQ(store.tracksKnown(), 4);
+    std::vector<std::u16string> order;
+    for (const auto& [path, record] : store.table()) {
+        order.push_back(path);
+        EXPECT_EQ(record.trackId, -1);
+    }
+    EXPECT_EQ(order, (std::vector<std::u16string>{u"/m/B.mp3", u"/m/a.mp3", u"/m/\U0001F600.mp3",
+                                                  u"/m/\uFF21.mp3"}));
+    for (unsigned i = 0; i < paths.size(); ++i) {
+        const auto* r = store.table().find(paths[i]);
+        ASSERT_NE(r, nullptr);
+        EXPECT_TRUE(sameContent(*r, makeRecord(i)));
+    }
+}
+
+TEST(CacheFormat, TrackRecordLayout) {
+    analysis::TrackRecord r = makeRecord(5, u"ab");
+    r.titleText = u"t";
+    r.artistText.clear();
+    r.albumText = u"xyz";
+    const auto b = trackBytes(u"/p", r);
+    const std::size_t total = 8654 + 2 * (2 + 2 + 1 + 0 + 3);
+    ASSERT_EQ(b.size(), total);
+    const auto u32At = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) {
+            v |= static_cast<std::uint32_t>(b[at + i]) << (8 * i);
+        }
+        return v;
+    };
+    EXPECT_EQ(u32At(0), 1u);
+    EXPECT_EQ(u32At(4), total - 8);
+    EXPECT_EQ(b[8], std::byte{2});
+    EXPECT_EQ(b[9], std::byte{0});
+    EXPECT_EQ(b[10], std::byte{'/'});
+    float first = 0;
+    std::memcpy(&first, &b[14], 4);
+    EXPECT_EQ(first, r.levelProfile[0]);
+    const std::size_t texts = 14 + 400 + 40 + 8192;
+    EXPECT_EQ(b[texts], std::byte{2});      // nameText length
+    EXPECT_EQ(b[texts + 6], std::byte{1});  // titleText length
+    EXPECT_EQ(b[texts + 10], std::byte{0}); // artistText length
+    EXPECT_EQ(b[texts + 12], std::byte{3}); // albumText length
+    EXPECT_EQ(std::vector<std::byte>(b.end() - 4, b.end()),
+              (std::vector<std::byte>{std::byte{0xFF}, std::byte{'E'}, std::byte{'N'}, std::byte{'D'}}));
+}
+
+struct HeaderCase {
+    const char* name;
+    bool exists;
+    std::vector<std::byte> content;
+};
+
+void PrintTo(const HeaderCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CacheHeader : public ::testing::TestWithParam<HeaderCase> {};
+
+TEST_P(CacheHeader, IsResetToTheCurrentHeaderAlone) {
+    TempFolder dir;
+    const auto file = dir / "cache.dat";
+    if (GetParam().exists) {
+        writeFile(file, GetParam().content);
+    }
+    TrackStore store(explicitCache(file));
+    ASSERT_EQ(store.openCache(), S_OK);
+    EXPECT_EQ(store.tracksKnown(), 0);
+    EXPECT_EQ(readFile(file), headerBytes());
+    EXPECT_EQ(store.cacheEndOffset(), 32u);
+}
+
+std::vector<std::byte> olderVersion(bool withRecords) {
+    std::vector<std::byte> b(32, std::byte{0});
+    const char* text = "Tonemirror 0.81";
+    for (std::size_t i = 0; i < std::strlen(text); ++i) {
+        b[i] = static_cast<std::byte>(text[i]);
+    }
+    if (withRecords) {
+        put(b, trackBytes(u"/old.mp3", makeRecord(1)));
+    }
+    return b;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CacheHeader,
+                         ::testing::Values(HeaderCase{"Missing", false, {}}, HeaderCase{"Empty", true, {}},
+                                           HeaderCase{"Short", true,
+                                                      std::vector<std::byte>(10, std::byte{0x41})},
+                                           HeaderCase{"OlderVersion32Bytes", true, olderVersion(false)},
+                                           HeaderCase{"OlderVersionWithRecords", true, olderVersion(true)},
+                                           HeaderCase{"HeaderThenOneStrayByte", true,
+                                                      [] {
+                                                          auto b = headerBytes();
+                                                          b.push_back(std::byte{1});
+                                                          return b;
+                                                      }()}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(CacheFormat, EveryCutKeepsExactlyTheCompleteRecordsBeforeIt) {
+    const Sample s = makeSample();
+    for (std::size_t cut = 0; cut <= s.bytes.size(); ++cut) {
+        TrackTable table;
+        IgnoreSet ignored;
+        const auto r = cache::parse(std::span(s.bytes).first(cut), table, ignored);
+        if (cut < 32) {
+            ASSERT_FALSE(r.headerValid) << cut;
+            ASSERT_EQ(table.size(), 0u);
+            continue;
+        }
+        const auto& b = lastBoundaryAtOrBefore(s, cut);
+        ASSERT_EQ(r.goodEnd, b.end) << "cut at " << cut;
+        ASSERT_EQ(table.size(), b.tracks) << "cut at " << cut;
+        ASSERT_EQ(ignored.size(), b.pairs) << "cut at " << cut;
+    }
+}
+
+TEST(CacheFile, AfterACutAtAnyOffsetTheNextAppendLoadsCompletely) {
+    const Sample s = makeSample();
+    TempFolder dir;
+    const auto file = dir / "cache.dat";
+    // Every offset inside the small records and around each boundary, a stride elsewhere: each
+    // step opens and rewrites the file twice.
+    std::vector<std::size_t> cuts;
+    for (std::size_t cut = 0; cut <= s.bytes.size(); ++cut) {
+        bool near = cut % 97 == 0;
+        for (const auto& b : s.boundaries) {
+            near = near || (cut + 40 >= b.end && cut <= b.end + 40);
+        }
+        if (near) {
+            cuts.push_back(cut);
+        }
+    }
+    for (const std::size_t cut : cuts) {
+        SCOPED_TRACE(cut);
+        writeFile(file, {s.bytes.begin(), s.bytes.begin() + static_cast<std::ptrdiff_t>(cut)});
+        const std::size_t tracks = cut < 32 ? 0 : lastBoundaryAtOrBefore(s, cut).tracks;
+        expectAppendLoadsCompletely(file, tracks);
+        if (::testing::Test::HasFatalFailure()) {
+            return;
+        }
+    }
+}
+
+TEST(CacheFile, RandomBitFlipsNeverCrashAndTheNextAppendLoadsCompletely) {
+    const Sample s = makeSample();
+    TempFolder dir;
+    const auto file = dir / "cache.dat";
+    std::mt19937 rng(20261207);
+    std::uniform_int_distribution<std::size_t> byteAt(0, s.bytes.size() - 1);
+    for (int round = 0; round < 150; ++round) {
+        SCOPED_TRACE(round);
+        auto bytes = s.bytes;
+        const int flips = 1 + round % 3;
+        for (int f = 0; f < flips; ++f) {
+            // Bias towards the heads, lengths and markers, where a flip changes the structure.
+            std::size_t at = byteAt(rng);
+            if (round % 2 == 0) {
+                const auto& b = s.boundaries[at % (s.boundaries.size() - 1)];
+                at = b.end + (at % 12);
+            }
+            bytes[at] ^= static_cast<std::byte>(1u << (rng() % 8));
+        }
+        TrackTable table;
+        IgnoreSet ignored;
+        const auto parsed = cache::parse(bytes, table, ignored);
+        ASSERT_LE(parsed.goodEnd, bytes.size());
+        writeFile(file, bytes);
+        const std::size_t expected = parsed.headerValid ? table.size() : 0;
+        expectAppendLoadsCompletely(file, expected);
+        if (::testing::Test::HasFatalFailure()) {
+            return;
+        }
+    }
+}
+
+struct RuleCase {
+    const char* name;
+    std::vector<std::byte> tail; // appended after the header and one good track
+    std::size_t tracks;          // tracks loaded in total
+    std::size_t pairs;
+    bool tailKept; // the whole file is good
+};
+
+void PrintTo(const RuleCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CacheRecordRules : public ::testing::TestWithParam<RuleCase> {};
+
+TEST_P(CacheRecordRules, LoadStopsAtTheFirstBadRecord) {
+    TempFolder dir;
+    const auto file = dir / "cache.dat";
+    auto bytes = headerBytes();
+    put(bytes, trackBytes(u"/first.mp3", makeRecord(1)));
+    const std::size_t goodEnd = bytes.size();
+    put(bytes, GetParam().tail);
+    writeFile(file, bytes);
+
+    TrackStore store(explicitCache(file));
+    ASSERT_EQ(store.openCache(), S_OK);
+    EXPECT_EQ(store.tracksKnown(), static_cast<std::int32_t>(GetParam().tracks));
+    EXPECT_EQ(store.ignoreSet().size(), GetParam().pairs);
+    EXPECT_EQ(std::filesystem::file_size(file), GetParam().tailKept ? bytes.size() : goodEnd);
+    const auto* first = store.table().find(u"/first.mp3");
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(sameContent(*first, makeRecord(1)));
+}
+
+std::vector<std::byte> withPathLength(std::int16_t n) {
+    auto b = trackBytes(u"/zero.mp3", makeRecord(2));
+    b[8] = static_cast<std::byte>(static_cast<std::uint16_t>(n) & 0xFF);
+    b[9] = static_cast<std::byte>(static_cast<std::uint16_t>(n) >> 8);
+    return b;
+}
+
+std::vector<std::byte> concat(std::initializer_list<std::vector<std::byte>> parts) {
+    std::vector<std::byte> out;
+    for (const auto& p : parts) {
+        put(out, p);
+    }
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CacheRecordRules,
+    ::testing::Values(
+        RuleCase{"PathLengthZero", concat({withPathLength(0), trackBytes(u"/later.mp3", makeRecord(3))}), 1,
+                 0, false},
+        RuleCase{"PathLengthNegative", withPathLength(-2), 1, 0, false},
+        RuleCase{"SamePathTwiceFirstWins", trackBytes(u"/first.mp3", makeRecord(7)), 1, 0, true},
+        RuleCase{"WrongMarker",
+                 [] {
+                     auto b = trackBytes(u"/bad.mp3", makeRecord(4));
+                     b.back() = std::byte{'X'};
+                     return b;
+                 }(),
+                 1, 0, false},
+        RuleCase{"LegacyPairsAndUnknownKinds",
+                 concat({pairBytes(u"/a", u"/b"), unknownBytes(9, 3, 3), pairBytes(u"/b", u"/a"),
+                         pairBytes(u"/a", u"/b"), trackBytes(u"/second.mp3", makeRecord(5))}),
+                 2, 2, true},
+        RuleCase{"PairWithEmptySecondPath",
+                 [] {
+                     auto b = pairBytes(u"/a", u"/b");
+                     b[14] = std::byte{0}; // second length
+                     return b;
+                 }(),
+                 1, 0, false},
+        // Skipping past the end of the file would make later appends start beyond it.
+        RuleCase{"UnknownKindReachingPastTheEnd", unknownBytes(3, 1000, 10), 1, 0, false},
+        RuleCase{"UnknownKindHugeLength", unknownBytes(0xFFFFFFFF, 0xFFFFFFF0, 4), 1, 0, false}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(CacheFile, RefusesRecordsThatDoNotFitTheLengthFields) {
+    TempFolder dir;
+    const auto file = dir / "cache.dat";
+    {
+        TrackStore store(explicitCache(file));
+        ASSERT_EQ(store.openCache(), S_OK);
+        TableLockHolder hold(store.lock());
+        auto longest = makeRecord(1);
+        longest.albumText.assign(32767, u'x');
+        EXPECT_EQ(store.appendRecord(std::u16string(32767, u'p'), longest), S_OK);
+        const auto sizeAfterGood = std::filesystem::file_size(file);
+        auto tooLong = makeRecord(2);
+        tooLong.titleText.assign(32768, u'x');
+        EXPECT_EQ(store.appendRecord(u"/ok/path.mp3", tooLong), E_INVALIDARG);
+        EXPECT_EQ(store.appendRecord(std::u16string(32768, u'p'), makeRecord(3)), E_INVALIDARG);
+        EXPECT_EQ(store.appendRecord(u"", makeRecord(4)), E_INVALIDARG);
+        EXPECT_EQ(std::filesystem::file_size(file), sizeAfterGood);
+        EXPECT_EQ(store.appendRecord(u"/after.mp3", makeRecord(5)), S_OK);
+    }
+    TrackStore store(explicitCache(file));
+    ASSERT_EQ(store.openCache(), S_OK);
+    EXPECT_EQ(store.tracksKnown(), 2);
+    EXPECT_EQ(store.lastLoad().droppedBytes, 0u);
+}
+
+TEST(CacheFile, ASecondCopyCannotOpenALockedCacheAndFallsBack) {
+    TempFolder dir;
+    StorageLocations folders;
+    folders.programFolder = dir / "program";
+    folders.userDataFolder = dir / "user/data/Tonemirror";
+    std::filesystem::create_directories(folders.programFolder);
+
+    TrackStore first(folders);
+    ASSERT_EQ(first.openCache(), S_OK);
+    EXPECT_EQ(first.cachePath(), folders.programFolder / "cache.dat");
+
+    TrackStore second(folders);
+    ASSERT_EQ(second.openCache(), S_OK);
+    EXPECT_EQ(second.cachePath(), folders.userDataFolder / "cache.dat");
+    ASSERT_EQ(second.cacheAttempts().size(), 2u);
+    EXPECT_EQ(second.cacheAttempts()[0].result, CacheFile::OpenResult::Locked);
+
+    // An explicit file has no fallback.
+    TrackStore third(explicitCache(folders.programFolder / "cache.dat"));
+    EXPECT_EQ(third.openCache(), E_FAIL);
+    EXPECT_FALSE(third.hasCacheFile());
+    TableLockHolder hold(third.lock());
+    EXPECT_EQ(third.appendRecord(u"/x.mp3", makeRecord(1)), E_FAIL);
+    // The table still works in memory.
+    EXPECT_TRUE(third.table().insert(u"/x.mp3", makeRecord(1)));
+    EXPECT_EQ(third.tracksKnown(), 1);
+}
+
+TEST(CacheFile, NoUsableLocationFails) {
+    TempFolder dir;
+    StorageLocations none;
+    none.programFolder = dir / "missing";
+    writeFile(dir / "plainfile", {});
+    none.userDataFolder = dir / "plainfile" / "Tonemirror"; // cannot be created under a file
+    TrackStore store(none);
+    EXPECT_EQ(store.openCache(), E_FAIL);
+    EXPECT_EQ(store.cacheAttempts().size(), 2u);
+}
+
+TEST(CacheFile, ClearEmptiesTableAndPairsAndCutsTheFile) {
+    TempFolder dir;
+    const auto file = dir / "cache.dat";
+    auto bytes = headerBytes();
+    put(bytes, trackBytes(u"/a.mp3", makeRecord(1)));
+    put(bytes, pairBytes(u"/a.mp3", u"/b.mp3"));
+    writeFile(file, bytes);
+    {
+        TrackStore store(explicitCache(file));
+        ASSERT_EQ(store.openCache(), S_OK);
+        ASSERT_EQ(store.tracksKnown(), 1);
+        ASSERT_TRUE(store.isIgnored(u"/b.mp3", u"/a.mp3"));
+        {
+            TableLockHolder hold(store.lock());
+            ASSERT_EQ(store.appendRecord(u"/c.mp3", makeRecord(2)), S_OK);
+        }
+        EXPECT_EQ(store.clearCache(), S_OK);
+        EXPECT_EQ(store.tracksKnown(), 0);
+        EXPECT_TRUE(store.table().empty());
+        EXPECT_TRUE(store.ignoreSet().empty());
+        EXPECT_EQ(readFile(file), headerBytes());
+        TableLockHolder hold(store.lock());
+        ASSERT_EQ(store.appendRecord(u"/d.mp3", makeRecord(3)), S_OK);
+    }
+    TrackStore store(explicitCache(file));
+    ASSERT_EQ(store.openCache(), S_OK);
+    EXPECT_EQ(store.tracksKnown(), 1);
+    EXPECT_NE(store.table().find(u"/d.mp3"), nullptr);
+}
+
+} // namespace
+} // namespace tonemirror::engine
