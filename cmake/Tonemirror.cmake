@@ -5,7 +5,14 @@ set(TM_WARNINGS
     -Wimplicit-fallthrough -Wformat=2 -Wundef -Wcast-qual -Wmissing-declarations
     # g++ 12 reports impossible overlaps inside std::string copies at -O2 and above (a known false alarm).
     $<$<CXX_COMPILER_ID:GNU>:-Wno-restrict>)
+# Cached, so that a re-configure run by the build itself keeps what the first configure decided.
 if(DEFINED ENV{CI})
+    set(TM_WERROR_DEFAULT ON)
+else()
+    set(TM_WERROR_DEFAULT OFF)
+endif()
+option(TM_WERROR "Treat warnings as errors (on by default when CI is set)" ${TM_WERROR_DEFAULT})
+if(TM_WERROR)
     list(APPEND TM_WARNINGS -Werror)
 endif()
 
@@ -44,14 +51,19 @@ function(tm_add_library name)
 endfunction()
 
 # tm_add_plugin(<name> SOURCES ... DEPS ...): a codec plug-in, loaded at run time from the program's folder.
-# Only GetInterface is exported.
+# Only GetInterface is exported, also from the static libraries linked in. The plug-in stays mapped
+# after it is unloaded: the codec libraries it pulls in do not all survive being unloaded.
 function(tm_add_plugin name)
     cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
     add_library(${name} MODULE ${ARG_SOURCES})
     set_target_properties(${name} PROPERTIES PREFIX "" CXX_VISIBILITY_PRESET hidden
                                              C_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
     target_link_libraries(${name} PRIVATE ${ARG_DEPS})
-    target_link_options(${name} PRIVATE -Wl,--no-undefined)
+    target_link_options(${name} PRIVATE -Wl,--exclude-libs,ALL -Wl,-z,nodelete)
+    if(NOT TM_SANITIZE AND NOT TM_BUILD_FUZZ)
+        # With sanitizers the runtime's symbols come from the loading program.
+        target_link_options(${name} PRIVATE -Wl,--no-undefined)
+    endif()
     tm_target_warnings(${name})
 endfunction()
 
