@@ -142,8 +142,9 @@ HResult TagEditor::replaceWithTaggedCopy() {
 
     // The copy keeps the extension: the tag library picks the file type by it.
     const std::string extension = path_.extension().string();
-    std::string pattern =
-        (path_.parent_path() / ("." + path_.stem().string() + ".tmp-XXXXXX" + extension)).string();
+    std::string name = ".";
+    name.append(path_.stem().string()).append(".tmp-XXXXXX").append(extension);
+    std::string pattern = (path_.parent_path() / name).string();
     FileDescriptor target(::mkstemps(pattern.data(), static_cast<int>(extension.size())));
     if (target.get() < 0) {
         return E_FAIL;

@@ -186,38 +186,10 @@ TEST(CompressDecoder, TagsReachStreamInfo) {
     EXPECT_EQ(std::u16string(info.artist), std::u16string(255, u'a'));
     EXPECT_EQ(std::u16string(info.album), u"LP");
 
-    // ID3v2.4 is not read; the ID3v1 trailer is.
-    Bytes v24 = id3Tag(id3Frame("TIT2", latin1Text("Newer")), 4);
-    ASSERT_EQ(decoder.openSource(memory(mpegFile(5, v24, id3v1("Older", "Someone", "Record"))), u"/m/a.mp3"),
-              S_OK);
-    ASSERT_EQ(decoder.info(&info), S_OK);
-    EXPECT_EQ(std::u16string(info.title), u"Older");
-    EXPECT_EQ(std::u16string(info.artist), u"Someone");
-    EXPECT_EQ(std::u16string(info.album), u"Record");
-
     // A new open forgets the old tags.
     ASSERT_EQ(decoder.openSource(memory(mpegFile(5)), u"/m/a.mp3"), S_OK);
     ASSERT_EQ(decoder.info(&info), S_OK);
     EXPECT_EQ(info.title[0], u'\0');
-}
-
-TEST(CompressDecoder, ArgumentsAndState) {
-    CompressDecoder decoder;
-    const void* data = nullptr;
-    std::uint32_t bytes = 0;
-    EXPECT_EQ(decoder.open(nullptr), E_INVALIDARG);
-    EXPECT_EQ(decoder.open(u"/nonexistent/file.wav"), E_FAIL);
-    EXPECT_EQ(decoder.read(&data, &bytes), E_FAIL);
-    EXPECT_EQ(decoder.close(), S_OK);
-    EXPECT_EQ(decoder.priority(), 99);
-    ASSERT_EQ(decoder.openSource(memory(wav(1, 8000, 16, rampPcm(100))), u"a.wav"), S_OK);
-    EXPECT_EQ(decoder.read(nullptr, &bytes), E_INVALIDARG);
-    EXPECT_EQ(decoder.read(&data, nullptr), E_INVALIDARG);
-    EXPECT_EQ(decoder.info(nullptr), E_INVALIDARG);
-    EXPECT_EQ(decoder.format(nullptr), E_INVALIDARG);
-    // A failed open leaves the decoder closed.
-    EXPECT_EQ(decoder.openSource(memory(wav(1, 8000, 8, rampPcm(100))), u"a.wav"), E_FAIL);
-    EXPECT_EQ(decoder.read(&data, &bytes), E_FAIL);
 }
 
 namespace {

@@ -94,31 +94,6 @@ TEST(TableLock, ReleasedWriterAdmitsEveryWaitingReaderAtOnce) {
     EXPECT_EQ(lock.state().active, 0);
 }
 
-TEST(TableLock, WriterPassesTheLockToTheNextWriterBeforeReaders) {
-    TableLock lock;
-    lock.lockExclusive();
-    std::atomic<int> order{0};
-    std::atomic<int> secondWriter{-1};
-    std::atomic<int> reader{-1};
-    std::thread w([&] {
-        lock.lockExclusive();
-        secondWriter = order.fetch_add(1);
-        lock.unlock();
-    });
-    ASSERT_TRUE(waitFor(lock, [](const auto& s) { return s.waitingWriters == 1; }));
-    std::thread r([&] {
-        lock.lockShared();
-        reader = order.fetch_add(1);
-        lock.unlock();
-    });
-    ASSERT_TRUE(waitFor(lock, [](const auto& s) { return s.waitingReaders == 1; }));
-    lock.unlock();
-    w.join();
-    r.join();
-    EXPECT_EQ(secondWriter, 0);
-    EXPECT_EQ(reader, 1);
-}
-
 TEST(TableLock, HolderDropsAndRetakesAndUnlocksOnlyWhenHeld) {
     TableLock lock;
     {
@@ -164,12 +139,19 @@ TEST(TableLock, StressKeepsExclusionAndLosesNoWakeUps) {
     std::atomic<int> writersDone{0};
     long long guarded = 0; // plain data: only written under the exclusive lock
     std::atomic<long long> readsChecked{0};
+    std::atomic<bool> starved{false};
 
     std::vector<std::thread> threads;
     for (int i = 0; i < kReaders; ++i) {
         threads.emplace_back([&] {
-            // Readers never stop until every writer has finished: writers must not be starved.
+            // Readers keep arriving until every writer has finished; with a bound so that starved
+            // writers show as a failure rather than a hang.
+            const auto deadline = std::chrono::steady_clock::now() + 60s;
             while (writersDone.load() < kWriters) {
+                if (std::chrono::steady_clock::now() > deadline) {
+                    starved = true;
+                    break;
+                }
                 SharedTableLockHolder hold(lock);
                 readersInside.fetch_add(1);
                 if (writersInside.load() != 0) {
@@ -208,6 +190,7 @@ TEST(TableLock, StressKeepsExclusionAndLosesNoWakeUps) {
         t.join();
     }
     EXPECT_FALSE(violation.load());
+    EXPECT_FALSE(starved.load()) << "writers did not get through a stream of readers";
     EXPECT_EQ(guarded, static_cast<long long>(kWriters) * kWritesEach);
     EXPECT_GT(readsChecked.load(), 0);
     const auto s = lock.state();
