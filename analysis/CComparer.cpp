@@ -1,6 +1,7 @@
 #include "analysis/CComparer.h"
 
 #include "analysis/SignalMath.h"
+#include "analysis/TrackTexts.h"
 #include "audio/AudioSource.h"
 #include "platform/os/ErrorReport.h"
 #include "platform/os/ThreadPriority.h"
@@ -84,6 +85,29 @@ HResult CComparer::initialize() {
     }
     if (!os::setLowestThreadPriority()) {
         os::reportError("CComparer::Initialize", __LINE__, E_FAIL);
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+HResult CComparer::analyseFile(const std::u16string& path) {
+    if (source_ == nullptr || failed(source_->open(path))) {
+        lastFailure_ = AnalysisFailure::noDecoder;
+        return E_FAIL;
+    }
+    StreamInfo info{};
+    TrackTexts texts = makeTrackTexts(path, succeeded(source_->getInfo(&info)) ? &info : nullptr);
+    record_.nameText = std::move(texts.nameText);
+    record_.titleText = std::move(texts.titleText);
+    record_.artistText = std::move(texts.artistText);
+    record_.albumText = std::move(texts.albumText);
+    const HResult excerpt = readExcerpt();
+    source_->close();
+    if (failed(excerpt)) {
+        return excerpt;
+    }
+    if (failed(computeSpectra()) || failed(computeLevelProfile())) {
+        lastFailure_ = AnalysisFailure::tooShort;
         return E_FAIL;
     }
     return S_OK;

@@ -61,6 +61,12 @@ public:
     audio::AudioSource& audioSource() { return *source_; }
     AnalysisFailure lastFailure() const { return lastFailure_; }
 
+    // Analyses a new file the way a scan does: opens it through the AudioSource, takes the four texts
+    // from the decoder's stream info (all empty when it has none), reads the excerpt, closes the source
+    // and computes the fingerprints, all into record() (its trackId is left alone). E_FAIL with
+    // lastFailure() telling why.
+    HResult analyseFile(const std::u16string& path);
+
     // Fingerprint extraction, in this order: readExcerpt with the AudioSource open (the caller closes it
     // afterwards either way), then computeSpectra and computeLevelProfile on the buffer alone.
     // readExcerpt fails when the stream gives fewer than 15 s, is silent in its first 30 s, is too short

@@ -1,7 +1,5 @@
 #include "cli/TrackAnalysis.h"
 
-#include "analysis/TrackTexts.h"
-#include "audio/AudioSource.h"
 #include "platform/os/Paths.h"
 #include "platform/os/Text.h"
 
@@ -11,32 +9,14 @@ namespace tonemirror::cli {
 
 analysis::AnalysisFailure analyseTrack(analysis::CComparer& comparer, const std::string& input,
                                        analysis::TrackRecord& record) {
-    using analysis::AnalysisFailure;
     const std::u16string path = os::fromNativePath(std::filesystem::absolute(input));
-    audio::AudioSource& source = comparer.audioSource();
-    if (failed(source.open(path))) {
-        return AnalysisFailure::noDecoder;
-    }
-    StreamInfo info{};
-    const bool haveInfo = succeeded(source.getInfo(&info));
-    analysis::TrackTexts texts = analysis::makeTrackTexts(path, haveInfo ? &info : nullptr);
-    const HResult read = comparer.readExcerpt();
-    source.close();
-    if (failed(read)) {
+    if (failed(comparer.analyseFile(path))) {
         return comparer.lastFailure();
     }
-    if (failed(comparer.computeSpectra()) || failed(comparer.computeLevelProfile())) {
-        return AnalysisFailure::tooShort;
-    }
-    const analysis::TrackRecord& built = comparer.record();
-    record.levelProfile = built.levelProfile;
-    record.sectionCorrelations = built.sectionCorrelations;
-    record.meanSpectrum = built.meanSpectrum;
-    record.nameText = std::move(texts.nameText);
-    record.titleText = std::move(texts.titleText);
-    record.artistText = std::move(texts.artistText);
-    record.albumText = std::move(texts.albumText);
-    return AnalysisFailure::none;
+    const std::int32_t trackId = record.trackId;
+    record = comparer.record();
+    record.trackId = trackId;
+    return analysis::AnalysisFailure::none;
 }
 
 void addTrackFields(const analysis::TrackRecord& record, nlohmann::json& out) {

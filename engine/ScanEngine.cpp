@@ -3,7 +3,6 @@
 #include "analysis/CComparer.h"
 #include "analysis/ContentComparison.h"
 #include "analysis/TagComparison.h"
-#include "analysis/TrackTexts.h"
 #include "audio/AudioSource.h"
 #include "engine/CWorker.h"
 #include "engine/EngineResults.h"
@@ -214,24 +213,10 @@ HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16str
         return known;
     }
 
-    audio::AudioSource& source = comparer.audioSource();
-    if (failed(source.open(path))) {
+    if (failed(comparer.analyseFile(path))) {
         return E_FAIL;
     }
     analysis::TrackRecord& record = comparer.record();
-    StreamInfo info{};
-    const analysis::TrackTexts texts =
-        analysis::makeTrackTexts(path, succeeded(source.getInfo(&info)) ? &info : nullptr);
-    record.nameText = texts.nameText;
-    record.titleText = texts.titleText;
-    record.artistText = texts.artistText;
-    record.albumText = texts.albumText;
-
-    const HResult excerpt = comparer.readExcerpt();
-    source.close();
-    if (failed(excerpt) || failed(comparer.computeSpectra()) || failed(comparer.computeLevelProfile())) {
-        return E_FAIL;
-    }
 
     {
         TableLockHolder table(store_.lock());
