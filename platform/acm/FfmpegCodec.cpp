@@ -172,8 +172,13 @@ MmResult FfmpegCodec::feed(const std::uint8_t* source, std::uint32_t length, boo
                                     : feedMpeg(source, length, end, sink, used);
 }
 
-MmResult FfmpegCodec::feedMpeg(const std::uint8_t* source, std::uint32_t length, bool end, PcmSink& sink,
+MmResult FfmpegCodec::feedMpeg(const std::uint8_t* block, std::uint32_t length, bool end, PcmSink& sink,
                                std::uint32_t& used) {
+    // The parser and the decoder read up to AV_INPUT_BUFFER_PADDING_SIZE bytes past the data they are
+    // given (frames may be handed on in place), so they work on a zero-padded copy of the block.
+    padded_.assign(block, block + length);
+    padded_.resize(static_cast<std::size_t>(length) + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    const std::uint8_t* source = padded_.data();
     while (used < length && !sink.full()) {
         std::uint8_t* frame = nullptr;
         int frameSize = 0;

@@ -44,6 +44,7 @@ private:
     AVFrame* frame_ = nullptr;
     bool drained_ = false;
     std::vector<std::int16_t> scratch_;
+    std::vector<std::uint8_t> padded_;
 };
 
 } // namespace tonemirror::acm
