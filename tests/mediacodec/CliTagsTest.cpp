@@ -2,47 +2,18 @@
 
 #include "mediacodec/MediaFiles.h"
 #include "platform/os/Paths.h"
+#include "support/RunCli.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 using namespace mediafiles;
+using tonemirror::fakes::CliResult;
 
 namespace {
 
-struct CliResult {
-    int status = -1;
-    std::string out;
-};
-
 CliResult cli(const std::vector<std::string>& args, const TempFolder& folder) {
-    std::vector<std::string> argv = {(tonemirror::os::programFolder() / "tonemirror-cli").string()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> raw;
-    for (auto& a : argv) {
-        raw.push_back(a.data());
-    }
-    raw.push_back(nullptr);
-    const fs::path outFile = folder / "cli.out";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    CliResult r;
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ) == 0) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    const auto bytes = readBytes(outFile);
-    r.out.assign(bytes.begin(), bytes.end());
-    fs::remove(outFile);
-    return r;
+    return tonemirror::fakes::runCli(args, folder.path());
 }
 
 class CliTags : public testing::TestWithParam<const char*> {};

@@ -1,0 +1,110 @@
+// tonemirror-cli scan over WAV and MP3 files made at test time, through the real plug-ins.
+
+#include "mediacodec/MediaFiles.h"
+#include "support/RunCli.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+using namespace mediafiles;
+using tonemirror::fakes::CliResult;
+using tonemirror::fakes::runCli;
+
+namespace {
+
+class ScanCommand : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        library_ = new TempFolder;
+        const fs::path music = *library_ / "music";
+        fs::create_directories(music / "sub");
+        ASSERT_TRUE(makeTone(music / "a.wav", {}, {440, 44100, 2, 20}));
+        ASSERT_TRUE(makeTone(music / "sub" / "b.mp3", {"-b:a", "128k"}, {440, 44100, 2, 20}));
+        ASSERT_TRUE(makeTone(music / "c.wav", {}, {1300, 22050, 1, 20}));
+        std::ofstream(music / "notes.txt") << "not audio";
+    }
+    static void TearDownTestSuite() {
+        delete library_;
+        library_ = nullptr;
+    }
+
+    CliResult scan(std::vector<std::string> args) {
+        std::vector<std::string> all = {"scan", "--quiet", "--ignore-list", (scratch_ / "ignores.list").string()};
+        all.insert(all.end(), args.begin(), args.end());
+        return runCli(all, scratch_.path());
+    }
+    std::string music() const { return (*library_ / "music").string(); }
+
+    static TempFolder* library_;
+    TempFolder scratch_;
+};
+
+TempFolder* ScanCommand::library_ = nullptr;
+
+TEST_F(ScanCommand, JsonHoldsEveryFieldOfThePairsAndTheCounters) {
+    const CliResult r = scan({"--no-cache", "--format", "json", music()});
+    ASSERT_EQ(r.status, 0);
+    const auto j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j["pairs"].size(), 1u) << r.out;
+    const auto& pair = j["pairs"][0];
+    const std::string paths = pair["path1"].get<std::string>() + "|" + pair["path2"].get<std::string>();
+    EXPECT_NE(paths.find("a.wav"), std::string::npos);
+    EXPECT_NE(paths.find("b.mp3"), std::string::npos);
+    EXPECT_GT(pair["contentPercent"].get<double>(), 50.0);
+    EXPECT_TRUE(pair.contains("tagsPercent"));
+    EXPECT_EQ(pair["experimentalPercent"].get<double>(), -100.0);
+    EXPECT_EQ(j["counters"]["filesQueued"], 3) << "the text file is queued, fails and is taken out";
+    EXPECT_EQ(j["counters"]["filesDone"], 3);
+    EXPECT_EQ(j["counters"]["pairsFound"], 1);
+    EXPECT_FALSE(j["interrupted"].get<bool>());
+}
+
+TEST_F(ScanCommand, CsvAndPlaylistFormats) {
+    const CliResult csv = scan({"--no-cache", "--format", "csv", music()});
+    ASSERT_EQ(csv.status, 0);
+    EXPECT_EQ(csv.out.rfind("path1,path2,contentPercent,tagsPercent,experimentalPercent\r\n", 0), 0u);
+    EXPECT_NE(csv.out.find("\"" + music()), std::string::npos) << "paths are quoted fields";
+
+    const fs::path playlist = scratch_ / "dups.m3u";
+    ASSERT_EQ(scan({"--no-cache", "--format", "m3u", "--output", playlist.string(), music()}).status, 0);
+    const auto bytes = readBytes(playlist);
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(text.rfind("#EXTM3U\r\n", 0), 0u);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << text;
+}
+
+TEST_F(ScanCommand, CacheFileMakesTheSecondScanReuseTheAnalyses) {
+    const fs::path cache = scratch_ / "cache.dat";
+    ASSERT_EQ(scan({"--cache", cache.string(), "--format", "json", music()}).status, 0);
+    ASSERT_TRUE(fs::exists(cache));
+    const auto firstSize = fs::file_size(cache);
+    const CliResult again = scan({"--cache", cache.string(), "--format", "json", music()});
+    ASSERT_EQ(again.status, 0);
+    EXPECT_EQ(fs::file_size(cache), firstSize) << "nothing analysed twice";
+    EXPECT_EQ(nlohmann::json::parse(again.out)["counters"]["tracksKnown"], 3);
+}
+
+TEST_F(ScanCommand, IgnoredPairIsNotReported) {
+    std::ofstream list(scratch_ / "ignores.list", std::ios::binary);
+    const std::u16string line = u"\uFEFF\"" + tonemirror::os::fromNativePath(*library_ / "music" / "a.wav") +
+                                u"\",\"" + tonemirror::os::fromNativePath(*library_ / "music" / "sub" / "b.mp3") +
+                                u"\"\r\n";
+    list.write(reinterpret_cast<const char*>(line.data()), static_cast<std::streamsize>(line.size() * 2));
+    list.close();
+    const CliResult r = scan({"--no-cache", "--format", "json", music()});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_TRUE(nlohmann::json::parse(r.out)["pairs"].empty());
+}
+
+TEST_F(ScanCommand, UsageErrorsAndFailuresHaveTheirExitStatus) {
+    EXPECT_EQ(scan({}).status, 2) << "no folder";
+    EXPECT_EQ(scan({"--method", "sound", music()}).status, 2);
+    EXPECT_EQ(scan({"--content-threshold", "101", music()}).status, 2);
+    EXPECT_EQ(scan({"--tags-threshold", "7x", music()}).status, 2);
+    EXPECT_EQ(scan({"--format", "xml", music()}).status, 2);
+    EXPECT_EQ(scan({"--cache", "x", "--no-cache", music()}).status, 2);
+    EXPECT_EQ(scan({"--no-cache", (scratch_ / "missing").string()}).status, 1);
+    EXPECT_EQ(scan({"--no-cache", "--output", (scratch_ / "no" / "such" / "dir.txt").string(), music()}).status, 1);
+}
+
+} // namespace
