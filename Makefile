@@ -48,7 +48,7 @@ fuzz: bootstrap
 tsan: bootstrap
 	cmake -S . -B $(TSAN_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
 	    -DTM_SANITIZE=thread -DTM_BUILD_TESTS=ON -DTM_BUILD_APP=OFF
-	cmake --build $(TSAN_DIR) -j $(JOBS)
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target tests_engine
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(TSAN_DIR) --output-on-failure -L engine -j $(JOBS)
 
 format:

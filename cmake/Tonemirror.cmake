@@ -79,6 +79,13 @@ function(tm_add_test name)
         set(ARG_TIMEOUT 600)
     endif()
     set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+    # tests_<label> builds every test of a label (make tsan builds only the engine's).
+    foreach(label IN LISTS ARG_LABELS)
+        if(NOT TARGET tests_${label})
+            add_custom_target(tests_${label})
+        endif()
+        add_dependencies(tests_${label} ${name})
+    endforeach()
 endfunction()
 
 # tm_add_fuzzer(<name> SOURCES ... LIBS ...): a libFuzzer target.
