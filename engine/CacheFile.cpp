@@ -60,10 +60,9 @@ CacheFile::LoadResult CacheFile::load(TrackTable& table, IgnoreSet& ignored) {
     if (end_ < data->size()) {
         // Cut the damaged tail now: leftover bytes after later appends could otherwise line up as
         // records at the next load.
-        out.droppedBytes = data->size() - end_;
-        if (ftruncate(fd, static_cast<off_t>(end_)) != 0) {
-            // Still consistent: appends start at end_ and the next load cuts the rest.
-            out.result = S_OK;
+        // A failed cut is still consistent: appends start at end_ and the next load cuts the rest.
+        if (ftruncate(fd, static_cast<off_t>(end_)) == 0) {
+            out.droppedBytes = data->size() - end_;
         }
     }
     out.result = S_OK;
@@ -75,10 +74,9 @@ HResult CacheFile::append(std::span<const std::byte> record) {
         return E_FAIL;
     }
     if (!writeAllAt(file_.fd(), end_, record)) {
-        // Drop the partial record; if even that fails, the next append or load overwrites it.
-        if (ftruncate(file_.fd(), static_cast<off_t>(end_)) != 0) {
-            return E_FAIL;
-        }
+        // Drop the partial record; should that fail too, the next append or load overwrites it.
+        const bool cut = ftruncate(file_.fd(), static_cast<off_t>(end_)) == 0;
+        static_cast<void>(cut);
         return E_FAIL;
     }
     end_ += record.size();

@@ -24,7 +24,7 @@ public:
     struct LoadResult {
         HResult result = E_FAIL;
         bool headerReset = false;       // missing, short or of another version: reset to the header
-        std::uint64_t droppedBytes = 0; // damaged or partial tail cut off
+        std::uint64_t droppedBytes = 0; // bytes cut off: a damaged or partial tail, or a foreign file
         cache::ParseResult parse;
     };
 
