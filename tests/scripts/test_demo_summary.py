@@ -16,8 +16,8 @@ SUMMARY = os.path.join(SCRIPTS, "demo-summary")
 
 def load_summary_module():
     loader = importlib.machinery.SourceFileLoader("demo_summary", SUMMARY)
-    spec = importlib.util.spec_from_loader("demo_summary", loader)
-    module = importlib.util.module_from_spec(spec)
+    module_spec = importlib.util.spec_from_loader("demo_summary", loader)
+    module = importlib.util.module_from_spec(module_spec)
     loader.exec_module(module)
     return module
 
