@@ -227,6 +227,7 @@ int main(int argc, char** argv) {
     }
     std::printf("scan of a fully cached library, method tags and content, thresholds 75 %%, %u threads\n",
                 2 * std::thread::hardware_concurrency());
+    std::fflush(stdout); // the children must not print the parent's buffered lines again
     for (std::size_t n : sizes) {
         const pid_t child = fork();
         if (child == 0) {
