@@ -80,8 +80,9 @@ inline Bytes rampPcm(std::size_t samples) {
 
 // One MPEG-1 Layer III frame: 128 kbit/s, 44100 Hz, joint stereo, no padding (417 bytes).
 inline Bytes mpegFrame() {
-    Bytes f{0xFF, 0xFB, 0x90, 0x44};
-    f.resize(417, 0);
+    Bytes f(417, 0);
+    const std::uint8_t header[] = {0xFF, 0xFB, 0x90, 0x44};
+    std::copy(std::begin(header), std::end(header), f.begin());
     return f;
 }
 
