@@ -3,6 +3,7 @@
 #include "analysis/CComparer.h"
 #include "analysis/ContentComparison.h"
 #include "analysis/SignalMath.h"
+#include "support/ReferenceFft.h"
 
 #include <benchmark/benchmark.h>
 
@@ -36,37 +37,6 @@ std::vector<float> musicLike(std::size_t n, unsigned seed) {
     return x;
 }
 
-// The transform with twiddle factors from the library per k: the baseline for the table.
-void fftPerKTwiddles(float* re, float* im, std::size_t n) {
-    for (std::size_t i = 0, j = 0; i < n; ++i) {
-        if (i < j) {
-            std::swap(re[i], re[j]);
-            std::swap(im[i], im[j]);
-        }
-        std::size_t bit = n >> 1;
-        for (; bit != 0 && (j & bit) != 0; bit >>= 1) {
-            j ^= bit;
-        }
-        j |= bit;
-    }
-    for (std::size_t b = 2; b <= n; b *= 2) {
-        const std::size_t h = b / 2;
-        for (std::size_t k = 0; k < h; ++k) {
-            const float angle = static_cast<float>(k) * (3.1415927f / static_cast<float>(h));
-            const float c = std::cos(angle);
-            const float s = std::sin(angle);
-            for (std::size_t i = k; i < n; i += b) {
-                const float tr = re[i + h] * c - im[i + h] * s;
-                const float ti = re[i + h] * s + im[i + h] * c;
-                re[i + h] = re[i] - tr;
-                im[i + h] = im[i] - ti;
-                re[i] += tr;
-                im[i] += ti;
-            }
-        }
-    }
-}
-
 template <void (*Transform)(float*, float*, std::size_t)>
 void BM_Fft(benchmark::State& state) {
     const auto n = static_cast<std::size_t>(state.range(0));
@@ -81,7 +51,7 @@ void BM_Fft(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_Fft<fft>)->Name("fft/table")->Arg(2048)->Arg(65536);
-BENCHMARK(BM_Fft<fftPerKTwiddles>)->Name("fft/perKTwiddles")->Arg(2048)->Arg(65536);
+BENCHMARK(BM_Fft<referenceFft>)->Name("fft/perKTwiddles")->Arg(2048)->Arg(65536);
 
 // Excerpt search, spectra and level profile of 30 s of decoded audio (2 s of lead-in silence).
 void BM_Fingerprint30s(benchmark::State& state) {
