@@ -2,6 +2,7 @@
 // the longest-common-extension form the library uses; compareTags against its upper bound.
 #include "analysis/TagComparison.h"
 #include "analysis/TextLikeness.h"
+#include "support/LiteralLikeness.h"
 
 #include <benchmark/benchmark.h>
 
@@ -11,28 +12,6 @@
 
 namespace tonemirror::analysis {
 namespace {
-
-float literalLikeness(std::u16string_view x, std::u16string_view y) {
-    const std::size_t l = std::min(x.size(), y.size());
-    std::uint64_t total = 0;
-    std::uint64_t found = 0;
-    const auto side = [&](std::u16string_view a, std::u16string_view b, std::size_t len) {
-        for (std::size_t s = 0; s + len <= a.size(); ++s) {
-            ++total;
-            for (std::size_t t = 0; t + len <= b.size(); ++t) {
-                if (a.compare(s, len, b, t, len) == 0) {
-                    ++found;
-                    break;
-                }
-            }
-        }
-    };
-    for (std::size_t len = 1; len <= l; ++len) {
-        side(x, y, len);
-        side(y, x, len);
-    }
-    return total == 0 ? 0.0f : static_cast<float>(static_cast<double>(found) / static_cast<double>(total));
-}
 
 // Two tag-like texts of the given length that share words but differ in order, spelling and extras,
 // the usual case for two versions of one song.
@@ -60,43 +39,34 @@ void textLikenessFast(benchmark::State& state) {
 }
 BENCHMARK(textLikenessFast)->Arg(10)->Arg(30)->Arg(60);
 
-TrackRecord record(std::u16string name, std::u16string title, std::u16string artist, std::u16string album) {
-    TrackRecord r;
-    r.nameText = std::move(name);
-    r.titleText = std::move(title);
-    r.artistText = std::move(artist);
-    r.albumText = std::move(album);
-    return r;
-}
-
 // A small collection as a scan meets it: several songs of one artist and album, re-released copies,
 // files without tags, names in the usual "number - artist - title" forms.
 std::vector<TrackRecord> collection() {
     return {
-        record(u"01 - northern lights - harbour song", u"harbour song", u"northern lights", u"coastlines"),
-        record(u"02 - northern lights - glass river", u"glass river", u"northern lights", u"coastlines"),
-        record(u"03 - northern lights - the quiet hour", u"the quiet hour", u"northern lights",
+        tagRecord(u"01 - northern lights - harbour song", u"harbour song", u"northern lights", u"coastlines"),
+        tagRecord(u"02 - northern lights - glass river", u"glass river", u"northern lights", u"coastlines"),
+        tagRecord(u"03 - northern lights - the quiet hour", u"the quiet hour", u"northern lights",
                u"coastlines"),
-        record(u"northern lights - harbour song (2011 remaster)", u"harbour song (2011 remaster)",
+        tagRecord(u"northern lights - harbour song (2011 remaster)", u"harbour song (2011 remaster)",
                u"northern lights", u"coastlines (deluxe edition)"),
-        record(u"harbour song live", u"harbour song - live in oslo", u"the northern lights", u"live in oslo"),
-        record(u"track04", u"", u"", u""),
-        record(u"07 velvet morning", u"velvet morning", u"ana ruiz & the strangers", u"after the rain"),
-        record(u"08 paper planes", u"paper planes", u"ana ruiz & the strangers", u"after the rain"),
-        record(u"ana ruiz - velvet morning", u"ana ruiz", u"velvet morning", u""),
-        record(u"11. midnight train to memphis", u"midnight train to memphis", u"j.j. holloway",
+        tagRecord(u"harbour song live", u"harbour song - live in oslo", u"the northern lights", u"live in oslo"),
+        tagRecord(u"track04", u"", u"", u""),
+        tagRecord(u"07 velvet morning", u"velvet morning", u"ana ruiz & the strangers", u"after the rain"),
+        tagRecord(u"08 paper planes", u"paper planes", u"ana ruiz & the strangers", u"after the rain"),
+        tagRecord(u"ana ruiz - velvet morning", u"ana ruiz", u"velvet morning", u""),
+        tagRecord(u"11. midnight train to memphis", u"midnight train to memphis", u"j.j. holloway",
                u"greatest hits"),
-        record(u"12. sweet carolina rain", u"sweet carolina rain", u"j.j. holloway", u"greatest hits"),
-        record(u"midnight train to memphis (radio edit)", u"midnight train to memphis (radio edit)",
+        tagRecord(u"12. sweet carolina rain", u"sweet carolina rain", u"j.j. holloway", u"greatest hits"),
+        tagRecord(u"midnight train to memphis (radio edit)", u"midnight train to memphis (radio edit)",
                u"jj holloway", u"singles 1972-1979"),
-        record(u"a1 - drift", u"drift", u"kōan collective", u"slow water"),
-        record(u"b2 - undertow", u"undertow", u"kōan collective", u"slow water"),
-        record(u"symphony no. 5 in c minor, op. 67 - i. allegro con brio",
+        tagRecord(u"a1 - drift", u"drift", u"kōan collective", u"slow water"),
+        tagRecord(u"b2 - undertow", u"undertow", u"kōan collective", u"slow water"),
+        tagRecord(u"symphony no. 5 in c minor, op. 67 - i. allegro con brio",
                u"symphony no. 5 in c minor, op. 67: i. allegro con brio", u"berlin philharmonic",
                u"the nine symphonies"),
-        record(u"symphony no 5 - 1st movement", u"allegro con brio", u"berliner philharmoniker", u""),
-        record(u"02 - northern lights - glass river", u"glass river", u"northern lights", u"coastlines"),
-        record(u"08 paper planes (1)", u"paper planes", u"ana ruiz & the strangers", u"after the rain"),
+        tagRecord(u"symphony no 5 - 1st movement", u"allegro con brio", u"berliner philharmoniker", u""),
+        tagRecord(u"02 - northern lights - glass river", u"glass river", u"northern lights", u"coastlines"),
+        tagRecord(u"08 paper planes (1)", u"paper planes", u"ana ruiz & the strangers", u"after the rain"),
     };
 }
 

@@ -1,4 +1,5 @@
 #include "analysis/TagComparison.h"
+#include "support/LiteralLikeness.h"
 #include "analysis/TrackTexts.h"
 
 #include <gtest/gtest.h>
@@ -11,15 +12,6 @@
 
 namespace tonemirror::analysis {
 namespace {
-
-TrackRecord record(std::u16string name, std::u16string title, std::u16string artist, std::u16string album) {
-    TrackRecord r;
-    r.nameText = std::move(name);
-    r.titleText = std::move(title);
-    r.artistText = std::move(artist);
-    r.albumText = std::move(album);
-    return r;
-}
 
 // Weighted mean with the weights of the parts that count, in 32-bit floats like the score.
 float mean(float ti, float ar, float nm, float al, float weights) {
@@ -44,31 +36,31 @@ TEST_P(CompareTagsCases, Score) {
 INSTANTIATE_TEST_SUITE_P(
     Rules, CompareTagsCases,
     ::testing::Values(
-        TagCase{"identical", record(u"01 song", u"song", u"band", u"disc"),
-                record(u"01 song", u"song", u"band", u"disc"), 1.0f},
-        TagCase{"title and artist swapped", record(u"n", u"abcd", u"wxyz", u"disc"),
-                record(u"n", u"wxyz", u"abcd", u"disc"), 1.0f},
-        TagCase{"nothing known on either side", record(u"", u"", u"", u""), record(u"", u"", u"", u""), 0.0f},
+        TagCase{"identical", tagRecord(u"01 song", u"song", u"band", u"disc"),
+                tagRecord(u"01 song", u"song", u"band", u"disc"), 1.0f},
+        TagCase{"title and artist swapped", tagRecord(u"n", u"abcd", u"wxyz", u"disc"),
+                tagRecord(u"n", u"wxyz", u"abcd", u"disc"), 1.0f},
+        TagCase{"nothing known on either side", tagRecord(u"", u"", u"", u""), tagRecord(u"", u"", u"", u""), 0.0f},
         // Album on one side only counts as a mismatch with its full weight.
-        TagCase{"album on one side", record(u"n", u"t", u"a", u"disc"), record(u"n", u"t", u"a", u""), 0.85f},
+        TagCase{"album on one side", tagRecord(u"n", u"t", u"a", u"disc"), tagRecord(u"n", u"t", u"a", u""), 0.85f},
         // A title missing on one side, not found in the file name either, drops out of the score.
-        TagCase{"title missing on one side", record(u"qqq", u"", u"abcd", u""),
-                record(u"qqq", u"xyw", u"abcd", u""), 1.0f},
+        TagCase{"title missing on one side", tagRecord(u"qqq", u"", u"abcd", u""),
+                tagRecord(u"qqq", u"xyw", u"abcd", u""), 1.0f},
         // Only the file name known: the title comes from it (abcd against abxy), the artist finds
         // nothing and drops out, the other file's album counts as 0.
-        TagCase{"file name only", record(u"abcd", u"", u"", u""), record(u"abcd", u"abxy", u"qq", u"zz"),
+        TagCase{"file name only", tagRecord(u"abcd", u"", u"", u""), tagRecord(u"abcd", u"abxy", u"qq", u"zz"),
                 mean(0.3f, 0.0f, 1.0f, 0.0f, 0.4f + 0.15f + 0.15f)},
         // Partial matches everywhere; both titles present, so a zero title still weighs.
-        TagCase{"partial", record(u"abcd", u"xyz", u"abcd", u"abcd"),
-                record(u"abxy", u"uvw", u"abxy", u"abcd"),
+        TagCase{"partial", tagRecord(u"abcd", u"xyz", u"abcd", u"abcd"),
+                tagRecord(u"abxy", u"uvw", u"abxy", u"abcd"),
                 mean(0.0f, 0.3f, 0.3f, 1.0f, 0.4f + 0.3f + 0.15f + 0.15f)}));
 
 // The swap looks at the newer track's title against the older one's artist, so which record comes
 // first matters: here title/title and artist/artist find nothing, the newer title equals the older
 // artist (1) and the newer artist is like the older title (0.3).
 TEST(CompareTags, OrderOfTheTracksMatters) {
-    const TrackRecord newer = record(u"n", u"abcd", u"pqrs", u"");
-    const TrackRecord older = record(u"n", u"pquv", u"abcd", u"");
+    const TrackRecord newer = tagRecord(u"n", u"abcd", u"pqrs", u"");
+    const TrackRecord older = tagRecord(u"n", u"pquv", u"abcd", u"");
     const float weights = 0.4f + 0.3f + 0.15f;
     EXPECT_FLOAT_EQ(compareTags(newer, older), mean(1.0f, 0.3f, 1.0f, 0.0f, weights));
     EXPECT_FLOAT_EQ(compareTags(older, newer), mean(0.3f, 1.0f, 1.0f, 0.0f, weights));
@@ -80,7 +72,7 @@ class RandomTags {
 public:
     explicit RandomTags(unsigned seed) : rng_(seed) {}
 
-    TrackRecord next() { return record(text(), text(), text(), text()); }
+    TrackRecord next() { return tagRecord(text(), text(), text(), text()); }
 
     // A variant of r: some texts copied, altered slightly, swapped or dropped.
     TrackRecord variant(const TrackRecord& r) {

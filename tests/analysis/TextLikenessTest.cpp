@@ -1,4 +1,5 @@
 #include "analysis/TextLikeness.h"
+#include "support/LiteralLikeness.h"
 
 #include <gtest/gtest.h>
 
@@ -8,29 +9,6 @@
 
 namespace tonemirror::analysis {
 namespace {
-
-// The measure exactly as defined: every length, every start, searched for anywhere in the other text.
-float literalLikeness(std::u16string_view x, std::u16string_view y) {
-    const std::size_t l = std::min(x.size(), y.size());
-    std::uint64_t total = 0;
-    std::uint64_t found = 0;
-    const auto side = [&](std::u16string_view a, std::u16string_view b, std::size_t len) {
-        for (std::size_t s = 0; s + len <= a.size(); ++s) {
-            ++total;
-            for (std::size_t t = 0; t + len <= b.size(); ++t) {
-                if (a.substr(s, len) == b.substr(t, len)) {
-                    ++found;
-                    break;
-                }
-            }
-        }
-    };
-    for (std::size_t len = 1; len <= l; ++len) {
-        side(x, y, len);
-        side(y, x, len);
-    }
-    return total == 0 ? 0.0f : static_cast<float>(static_cast<double>(found) / static_cast<double>(total));
-}
 
 struct Worked {
     std::u16string x;
