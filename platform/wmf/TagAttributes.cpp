@@ -3,6 +3,8 @@
 #include "platform/os/Text.h"
 
 #include <taglib/fileref.h>
+#include <taglib/mp4atom.h>
+#include <taglib/mp4file.h>
 #include <taglib/tfilestream.h>
 #include <taglib/tpropertymap.h>
 
@@ -34,6 +36,36 @@ public:
         return TagLib::FileStream::readBlock(std::min(length, room));
     }
 };
+
+// Saving an MP4 tag that changes size shifts every chunk offset in the stco/co64 tables, trusting each
+// table's entry count. A damaged count (up to 4 billion) would make the save run for hours and write
+// gigabytes; such a file is refused. The atoms are read the same way the save reads them.
+bool mp4OffsetTablesSound(TagLib::MP4::File& file) {
+    file.seek(0);
+    TagLib::MP4::Atoms atoms(&file);
+    TagLib::MP4::Atom* moov = atoms.find("moov");
+    if (moov == nullptr) {
+        return true;
+    }
+    const std::pair<const char*, long> tables[] = {{"stco", 4}, {"co64", 8}};
+    for (const auto& [name, entrySize] : tables) {
+        for (const TagLib::MP4::Atom* atom : moov->findall(name, true)) {
+            if (atom->length < 16) {
+                return false;
+            }
+            file.seek(atom->offset + 12);
+            const TagLib::ByteVector header = file.readBlock(4);
+            if (header.size() != 4) {
+                return false;
+            }
+            const unsigned long count = header.toUInt();
+            if (count > static_cast<unsigned long>((atom->length - 16) / entrySize)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
 
 } // namespace
 
@@ -75,6 +107,9 @@ HResult writeTagAttributes(const std::filesystem::path& file, const AttributeSto
     }
     TagLib::FileRef ref(&stream, false);
     if (ref.isNull() || !ref.file()->isValid() || ref.file()->readOnly()) {
+        return E_FAIL;
+    }
+    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(ref.file()); mp4 != nullptr && !mp4OffsetTablesSound(*mp4)) {
         return E_FAIL;
     }
     TagLib::PropertyMap properties = ref.file()->properties();

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -173,6 +175,35 @@ TEST_F(TagWriteSafety, FolderGoneFailsCleanly) {
     writeBytes(inner, {'x'});
     EXPECT_TRUE(failed(tags.close()));
     EXPECT_EQ(readBytes(inner), std::vector<unsigned char>{'x'});
+}
+
+// An M4A whose chunk-offset table claims far more entries than it holds: a tag that changes size
+// would make the tag library rewrite billions of offsets. The write is refused, nothing is left behind,
+// and the same file with a sound table still takes the tag.
+TEST_F(TagWriteSafety, DamagedMp4OffsetTableRefusesTheWrite) {
+    const fs::path good = folder / "good.m4a";
+    ASSERT_TRUE(makeTone(good, {"-c:a", "aac", "-metadata", "title=Before"}, {440, 44100, 1, 1.0}));
+    std::vector<unsigned char> bytes = readBytes(good);
+    const std::string tag = "stco";
+    const auto at = std::search(bytes.begin(), bytes.end(), tag.begin(), tag.end());
+    ASSERT_NE(at, bytes.end());
+    // Count field: after the 4-byte name and 4 bytes of version and flags.
+    const auto count = static_cast<std::size_t>(at - bytes.begin()) + 8;
+    ASSERT_LE(count + 4, bytes.size());
+    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(count), 4, 0xff);
+    const fs::path damaged = folder / "damaged.m4a";
+    writeBytes(damaged, bytes);
+
+    const std::u16string longTitle(300, u'x');
+    audio::TagAccess tags(plugins());
+    stageTitle(tags, damaged, longTitle);
+    EXPECT_TRUE(failed(tags.close()));
+    EXPECT_EQ(readBytes(damaged), bytes);
+
+    stageTitle(tags, good, longTitle);
+    EXPECT_EQ(tags.close(), S_OK);
+    EXPECT_EQ(title(good), longTitle.substr(0, 127)); // as much as the reading buffer holds
+    EXPECT_EQ(folderEntries(), (std::vector<std::string>{"damaged.m4a", "good.m4a", "song.mp3"}));
 }
 
 } // namespace
