@@ -5,6 +5,7 @@
 
 extern "C" {
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 }
 
 #include <mutex>
@@ -14,8 +15,14 @@ namespace tonemirror::wmf {
 
 void FfmpegRuntime::initialiseLibraries() {
     static std::once_flag once;
-    // Damaged files are expected; FFmpeg's complaints about them would only flood standard error.
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+    std::call_once(once, [] {
+        // Damaged files are expected; FFmpeg's complaints about them would only flood standard error.
+        av_log_set_level(AV_LOG_QUIET);
+        // Some demuxers allocate what a size field asks for before reading it (a RIFF INFO entry may
+        // ask for gigabytes in a file of a few hundred bytes). No buffer of a real audio file, cover
+        // art included, comes near this.
+        av_max_alloc(kMaxFfmpegAllocation);
+    });
 }
 
 HResult FfmpegRuntime::createSyncReader(std::unique_ptr<ISyncReader>* reader) {

@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <random>
 #include <thread>
@@ -111,6 +114,15 @@ protected:
                                         0,   16,  0,    'd',  'a',  't',  'a',  0xFF, 0xFF, 0xFF, 0x7F};
         wav.assign(std::begin(header), std::end(header));
         writeBytes(f / "hugeclaim.wav", wav);
+
+        // A few hundred bytes whose INFO entry claims a gigabyte.
+        const unsigned char greedy[] = {
+            'R', 'I', 'F', 'F', 0xB0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 1, 0,
+            0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0, 'L', 'I', 'S', 'T', 0x24, 0, 0, 0xA6, 'I', 'N',
+            'F', 'O', 'I', 'N', 'A', 'M', 0, 0, 0, 0x40, 'd', 'e', 'b', 'u', 'g', 0};
+        wav.assign(std::begin(greedy), std::end(greedy));
+        wav.resize(wav.size() + 120, 0x11);
+        writeBytes(f / "greedy.wav", wav);
     }
     static void TearDownTestSuite() {
         delete folder_;
@@ -179,6 +191,47 @@ TEST_F(BadInput, DamagedFilesEndWithoutCrashing) {
         EXPECT_EQ(d->vtbl->Close(d), S_OK);
     }
     d->vtbl->Release(d);
+}
+
+// Peak memory, in kilobytes, that opening and reading a file adds; measured in a child process so
+// that earlier peaks of this one do not hide it.
+long peakGrowthKb(const fs::path& path) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        return -1;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        rusage before{};
+        ::getrusage(RUSAGE_SELF, &before);
+        audio::AudioSource source(plugins());
+        if (succeeded(source.open(os::fromNativePath(path)))) {
+            const float* samples = nullptr;
+            std::uint32_t count = 0;
+            for (int i = 0; i < 64 && succeeded(source.read(&samples, &count)) && count > 0; ++i) {
+            }
+        }
+        rusage after{};
+        ::getrusage(RUSAGE_SELF, &after);
+        const long growth = after.ru_maxrss - before.ru_maxrss;
+        (void)!::write(fds[1], &growth, sizeof growth);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    long growth = -1;
+    if (::read(fds[0], &growth, sizeof growth) != sizeof growth) {
+        growth = -1;
+    }
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return growth;
+}
+
+TEST_F(BadInput, SizeFieldsDoNotBuyMemory) {
+    const long growth = peakGrowthKb(file("greedy.wav"));
+    ASSERT_GE(growth, 0) << "the child did not report";
+    EXPECT_LT(growth, 200 * 1024) << "opening a 180-byte file grew the peak by " << growth / 1024 << " MB";
 }
 
 TEST_F(BadInput, EntryPointArguments) {
