@@ -109,7 +109,8 @@ HResult writeTagAttributes(const std::filesystem::path& file, const AttributeSto
     if (ref.isNull() || !ref.file()->isValid() || ref.file()->readOnly()) {
         return E_FAIL;
     }
-    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(ref.file()); mp4 != nullptr && !mp4OffsetTablesSound(*mp4)) {
+    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(ref.file());
+        mp4 != nullptr && !mp4OffsetTablesSound(*mp4)) {
         return E_FAIL;
     }
     TagLib::PropertyMap properties = ref.file()->properties();

@@ -116,10 +116,11 @@ protected:
         writeBytes(f / "hugeclaim.wav", wav);
 
         // A few hundred bytes whose INFO entry claims a gigabyte.
-        const unsigned char greedy[] = {
-            'R', 'I', 'F', 'F', 0xB0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 1, 0,
-            0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0, 'L', 'I', 'S', 'T', 0x24, 0, 0, 0xA6, 'I', 'N',
-            'F', 'O', 'I', 'N', 'A', 'M', 0, 0, 0, 0x40, 'd', 'e', 'b', 'u', 'g', 0};
+        const unsigned char greedy[] = {'R', 'I',  'F',  'F',  0xB0, 0,   0,   0,   'W', 'A', 'V', 'E',  'f',
+                                        'm', 't',  ' ',  16,   0,    0,   0,   1,   0,   1,   0,   0x40, 0x1F,
+                                        0,   0,    0x80, 0x3E, 0,    0,   2,   0,   16,  0,   'L', 'I',  'S',
+                                        'T', 0x24, 0,    0,    0xA6, 'I', 'N', 'F', 'O', 'I', 'N', 'A',  'M',
+                                        0,   0,    0,    0x40, 'd',  'e', 'b', 'u', 'g', 0};
         wav.assign(std::begin(greedy), std::end(greedy));
         wav.resize(wav.size() + 120, 0x11);
         writeBytes(f / "greedy.wav", wav);
