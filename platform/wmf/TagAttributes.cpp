@@ -25,16 +25,47 @@ std::u16string fromTagString(const TagLib::String& text) {
 
 // The tag library allocates whatever a size field in the file asks for before it reads; asking for
 // more than is left in the file is cut down here, so a damaged size costs no more than the file's size.
+// Some parsers go on reading past the end for every entry a damaged count names (hundreds of thousands
+// of reads for a 1 KB file): those reads are answered without a system call.
 class BoundedFileStream final : public TagLib::FileStream {
 public:
     using TagLib::FileStream::FileStream;
 
     TagLib::ByteVector readBlock(unsigned long length) override {
-        const long size = TagLib::FileStream::length();
         const long position = tell();
-        const unsigned long room = size > position ? static_cast<unsigned long>(size - position) : 0;
-        return TagLib::FileStream::readBlock(std::min(length, room));
+        const long size = cachedLength();
+        if (position < 0 || position >= size) {
+            return {};
+        }
+        return TagLib::FileStream::readBlock(std::min(length, static_cast<unsigned long>(size - position)));
     }
+
+    void writeBlock(const TagLib::ByteVector& data) override {
+        length_ = -1;
+        TagLib::FileStream::writeBlock(data);
+    }
+    void insert(const TagLib::ByteVector& data, unsigned long start, unsigned long replace) override {
+        length_ = -1;
+        TagLib::FileStream::insert(data, start, replace);
+    }
+    void removeBlock(unsigned long start, unsigned long length) override {
+        length_ = -1;
+        TagLib::FileStream::removeBlock(start, length);
+    }
+    void truncate(long length) override {
+        length_ = -1;
+        TagLib::FileStream::truncate(length);
+    }
+
+private:
+    long cachedLength() {
+        if (length_ < 0) {
+            length_ = TagLib::FileStream::length();
+        }
+        return length_;
+    }
+
+    long length_ = -1;
 };
 
 // Saving an MP4 tag that changes size shifts every chunk offset in the stco/co64 tables, trusting each
