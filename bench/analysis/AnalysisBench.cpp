@@ -3,6 +3,7 @@
 #include "analysis/CComparer.h"
 #include "analysis/ContentComparison.h"
 #include "analysis/SignalMath.h"
+#include "support/RealShapedRecord.h"
 #include "support/ReferenceFft.h"
 
 #include <benchmark/benchmark.h>
@@ -85,21 +86,9 @@ BENCHMARK(BM_Fingerprint30s)->Unit(benchmark::kMillisecond);
 // Real-shaped fingerprints of `count` tracks.
 std::vector<TrackRecord> records(std::size_t count) {
     std::mt19937 rng(3);
-    std::uniform_real_distribution<float> u(0.0f, 1.0f);
     std::vector<TrackRecord> out(count);
     for (auto& r : out) {
-        const float slope = 0.5f + u(rng);
-        for (std::size_t k = 0; k < r.meanSpectrum.size(); ++k) {
-            const std::size_t bin = k <= 1024 ? k : 2048 - k;
-            r.meanSpectrum[k] = static_cast<float>(bin + 1) / 2048.0f * 40.0f /
-                                std::pow(1.0f + static_cast<float>(bin) * 0.05f, slope) * (0.5f + u(rng));
-        }
-        for (auto& v : r.levelProfile) {
-            v = 0.15f + 0.1f * u(rng);
-        }
-        for (auto& v : r.sectionCorrelations) {
-            v = 0.9f + 0.1f * u(rng);
-        }
+        r = realShapedRecord(rng);
     }
     return out;
 }

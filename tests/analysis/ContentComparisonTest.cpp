@@ -1,4 +1,5 @@
 #include "analysis/ContentComparison.h"
+#include "support/RealShapedRecord.h"
 
 #include <gtest/gtest.h>
 
@@ -9,26 +10,6 @@
 
 namespace tonemirror::analysis {
 namespace {
-
-// Records shaped like real fingerprints: a decaying, tilted spectrum with peaks, a level profile
-// around 0.2 and section correlations near 1.
-TrackRecord realShaped(std::mt19937& rng) {
-    std::uniform_real_distribution<float> u(0.0f, 1.0f);
-    TrackRecord r;
-    const float slope = 0.5f + u(rng);
-    for (std::size_t k = 0; k < r.meanSpectrum.size(); ++k) {
-        const std::size_t bin = k <= 1024 ? k : 2048 - k;
-        const float base = 40.0f / std::pow(1.0f + static_cast<float>(bin) * 0.05f, slope);
-        r.meanSpectrum[k] = static_cast<float>(bin + 1) / 2048.0f * base * (0.5f + u(rng));
-    }
-    for (auto& v : r.levelProfile) {
-        v = 0.15f + 0.1f * u(rng);
-    }
-    for (auto& v : r.sectionCorrelations) {
-        v = 0.9f + 0.1f * u(rng);
-    }
-    return r;
-}
 
 TrackRecord uniform(std::mt19937& rng) {
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
@@ -70,7 +51,7 @@ void alternate(std::array<float, N>& a, std::size_t period) {
 
 TEST(CompareContent, WorkedExamples) {
     std::mt19937 rng(1);
-    const TrackRecord base = realShaped(rng);
+    const TrackRecord base = realShapedRecord(rng);
     TrackRecord a = base;
     TrackRecord b = base;
     alternate(a.levelProfile, 1);
@@ -124,19 +105,19 @@ std::vector<TrackRecord> recordPool() {
     std::vector<TrackRecord> pool;
     for (int i = 0; i < 12; ++i) {
         pool.push_back(uniform(rng));
-        pool.push_back(realShaped(rng));
+        pool.push_back(realShapedRecord(rng));
         pool.push_back(near(pool.back(), 0.05f, rng));
         pool.push_back(near(pool.back(), 0.5f, rng));
     }
-    TrackRecord flat = realShaped(rng);
+    TrackRecord flat = realShapedRecord(rng);
     flat.levelProfile.fill(0.0f);
     flat.sectionCorrelations.fill(1.0f);
     pool.push_back(flat);
-    TrackRecord tenths = realShaped(rng);
+    TrackRecord tenths = realShapedRecord(rng);
     tenths.levelProfile.fill(0.1f);
     tenths.meanSpectrum.fill(0.3f);
     pool.push_back(tenths);
-    TrackRecord broken = realShaped(rng);
+    TrackRecord broken = realShapedRecord(rng);
     broken.meanSpectrum[17] = std::numeric_limits<float>::quiet_NaN();
     broken.levelProfile[3] = std::numeric_limits<float>::infinity();
     pool.push_back(broken);
@@ -170,7 +151,7 @@ TEST(ContentKey, UpperBoundIsNeverBelowTheScoreOnRandomPairs) {
     ContentKey b{};
     int pruned = 0;
     for (int i = 0; i < 2000; ++i) {
-        const TrackRecord x = (i % 2) != 0 ? realShaped(rng) : uniform(rng);
+        const TrackRecord x = (i % 2) != 0 ? realShapedRecord(rng) : uniform(rng);
         const TrackRecord y = (i % 3) != 0 ? near(x, strength(rng), rng) : uniform(rng);
         makeContentKey(x, a);
         makeContentKey(y, b);
