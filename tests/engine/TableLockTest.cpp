@@ -168,6 +168,11 @@ TEST(TableLock, StressKeepsExclusionAndLosesNoWakeUps) {
     }
     for (int i = 0; i < kWriters; ++i) {
         threads.emplace_back([&] {
+            // Writers start once readers are streaming in; otherwise, on a busy machine, they may all
+            // finish before the first reader thread runs.
+            while (readsChecked.load() == 0) {
+                std::this_thread::yield();
+            }
             for (int n = 0; n < kWritesEach; ++n) {
                 TableLockHolder hold(lock);
                 if (writersInside.fetch_add(1) != 0 || readersInside.load() != 0) {
