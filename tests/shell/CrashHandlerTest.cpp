@@ -49,6 +49,14 @@ TEST(CrashReportName, FollowsUtcTime) {
     }
 }
 
+// The clock the handler names its report by. std::time may read a coarser clock that is still on the
+// previous second when the handler's has moved on.
+std::time_t realtimeSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec;
+}
+
 struct HelperRun {
     int signal = 0; // the signal that ended the helper, 0 when it exited
     std::string output;
@@ -89,7 +97,7 @@ HelperRun runHelper(const fs::path& program, const fs::path& userData, const std
         ADD_FAILURE() << "pipe";
         return run;
     }
-    run.started = std::time(nullptr);
+    run.started = realtimeSeconds();
     const pid_t child = fork();
     if (child == 0) {
         dup2(out[1], STDOUT_FILENO);
@@ -106,7 +114,7 @@ HelperRun runHelper(const fs::path& program, const fs::path& userData, const std
     close(out[0]);
     int status = 0;
     waitpid(child, &status, 0);
-    run.ended = std::time(nullptr);
+    run.ended = realtimeSeconds();
     if (WIFSIGNALED(status)) {
         run.signal = WTERMSIG(status);
     } else {
