@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analysis/AcousticMatch.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +25,8 @@ struct TrackRecord {
     std::u16string titleText;
     std::u16string artistText;
     std::u16string albumText;
+    // Made from the same excerpt; empty when none could be made or the record predates it.
+    AcousticPrint acousticPrint;
 };
 
 } // namespace tonemirror::analysis
