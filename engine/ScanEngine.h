@@ -23,7 +23,8 @@ class PluginList;
 } // namespace tonemirror::audio
 namespace tonemirror::analysis {
 class CComparer;
-}
+struct TrackRecord;
+} // namespace tonemirror::analysis
 
 namespace tonemirror::engine {
 
@@ -84,7 +85,35 @@ public:
     static std::vector<std::u16string> distinctFolders(const std::vector<std::u16string>& folders);
 
 private:
+    // The comparison settings of one compareWithAll, read once.
+    struct Rule {
+        bool byContent = false;
+        bool byTags = false;
+        bool verify = false;
+        bool accurate = false;
+        float contentThreshold = 0.0f;
+        float tagsThreshold = 0.0f;
+        float acousticThreshold = 0.0f;
+        float contentFloor = 0.0f; // content scores from here on are candidates
+    };
+    struct Match {
+        std::size_t position;
+        float content;
+        float tags;
+        float acoustic; // -1: a track has no print
+    };
+
     void post(std::uint32_t message);
+    // Caller holds the TableLock exclusively.
+    void joinScan(const std::u16string& path, analysis::TrackRecord& record);
+    HResult storeNewTrack(const std::u16string& path, analysis::TrackRecord& record);
+    HResult addPrint(const std::u16string& path, const analysis::TrackRecord* analysed);
+    // Caller holds the TableLock shared.
+    Rule currentRule() const;
+    bool isCandidate(const Rule& rule, std::size_t me, std::size_t i) const;
+    static float acousticScore(const analysis::TrackRecord& a, const analysis::TrackRecord& b);
+    static bool isReported(const Rule& rule, const Match& m);
+    void reportMatches(const std::u16string& path, const Rule& rule, std::vector<Match>& matches);
     void queue(ScanJob::Kind kind, std::u16string path1, std::u16string path2 = {});
     bool walk(const std::u16string& folder);
 
