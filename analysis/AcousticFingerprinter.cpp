@@ -3,6 +3,7 @@
 #include <chromaprint.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <mutex>
 
@@ -35,6 +36,18 @@ std::int16_t halfRateSample(const float* x, std::size_t n, std::size_t k) {
     };
     const float v = (16.0f * at(0) + 9.0f * (at(-1) + at(1)) - (at(-3) + at(3))) / 32.0f;
     return static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0f, 1.0f) * 32767.0f));
+}
+
+// A print whose words hardly change from frame to frame (a steady tone, a drone) says nothing about
+// timing, and any two such prints look alike: no print is better than a misleading one.
+constexpr double kMinMeanChange = 1.0;
+
+double meanChange(const AcousticPrint& print) {
+    std::size_t bits = 0;
+    for (std::size_t i = 1; i < print.size(); ++i) {
+        bits += static_cast<std::size_t>(std::popcount(print[i] ^ print[i - 1]));
+    }
+    return static_cast<double>(bits) / static_cast<double>(print.size() - 1);
 }
 
 } // namespace
@@ -85,6 +98,9 @@ HResult AcousticFingerprinter::compute(const float* samples, std::size_t n, Acou
         out.assign(words, words + std::min(count, kMaxAcousticWords));
     }
     chromaprint_dealloc(words);
+    if (!out.empty() && meanChange(out) < kMinMeanChange) {
+        out.clear();
+    }
     return out.empty() ? E_FAIL : S_OK;
 }
 

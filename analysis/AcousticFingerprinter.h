@@ -25,8 +25,8 @@ public:
     AcousticFingerprinter& operator=(const AcousticFingerprinter&) = delete;
 
     // The print of samples[0..n) (values beyond -1..1 are clipped, non-finite ones count as 0).
-    // S_OK with at least kMinAcousticWords words; E_FAIL with `out` empty when the library fails or
-    // the sound is too short for a print.
+    // S_OK with at least kMinAcousticWords words; E_FAIL with `out` empty when the library fails, the
+    // sound is too short for a print, or it is so steady that its print would hardly change over time.
     HResult compute(const float* samples, std::size_t n, AcousticPrint& out);
 
 private:

@@ -149,11 +149,19 @@ TEST(AcousticMatch, ShiftsBeyondTheSearchOrTooShortAPrintDoNotMatch) {
     EXPECT_EQ(compareAcoustic(ones, ones), 1.0f);
 }
 
-TEST(AcousticFingerprinter, SilenceOrAFewFramesGiveNoPrint) {
+TEST(AcousticFingerprinter, AFewFramesOrASteadyToneGiveNoPrint) {
     AcousticFingerprinter fingerprinter;
     AcousticPrint print{1, 2, 3};
     const std::vector<float> shortSound = song(3, 1.0);
     EXPECT_EQ(fingerprinter.compute(shortSound.data(), shortSound.size(), print), E_FAIL);
+    EXPECT_TRUE(print.empty());
+    // Two steady tones would share almost every bit, so neither gets a print.
+    std::vector<float> tone(20 * kSecond);
+    for (std::size_t i = 0; i < tone.size(); ++i) {
+        tone[i] = 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 440.0 * static_cast<double>(i) / kSecond));
+    }
+    print = {1};
+    EXPECT_EQ(fingerprinter.compute(tone.data(), tone.size(), print), E_FAIL);
     EXPECT_TRUE(print.empty());
     // The context is reusable after a failure, and odd values are tolerated.
     std::vector<float> full = song(3, 30.0);
