@@ -60,6 +60,10 @@ float compareAcoustic(std::span<const std::uint32_t> first, std::span<const std:
     return std::clamp(1.0f - 2.0f * bestBitErrorRate(first, second), 0.0f, 1.0f);
 }
 
+std::size_t encodedAcousticSize(std::size_t words) {
+    return words == 0 ? 0 : kAcousticHeadSize + 4 * std::min(words, kMaxAcousticWords);
+}
+
 void encodeAcousticPrint(std::span<const std::uint32_t> print, std::uint8_t algorithm,
                          std::vector<std::byte>& out) {
     out.clear();
@@ -67,7 +71,7 @@ void encodeAcousticPrint(std::span<const std::uint32_t> print, std::uint8_t algo
         return;
     }
     const std::size_t n = std::min(print.size(), kMaxAcousticWords);
-    out.resize(kAcousticHeadSize + 4 * n);
+    out.resize(encodedAcousticSize(n));
     out[0] = std::byte{kAcousticFormat};
     out[1] = std::byte{algorithm};
     out[2] = static_cast<std::byte>(n & 0xFF);
@@ -84,8 +88,7 @@ HResult decodeAcousticPrint(std::span<const std::byte> data, std::uint8_t algori
     if (data.empty()) {
         return S_OK;
     }
-    if (data.size() < kAcousticHeadSize || data[0] != std::byte{kAcousticFormat} ||
-        data[1] != std::byte{algorithm}) {
+    if (data.size() < kAcousticHeadSize || data[0] != std::byte{kAcousticFormat}) {
         return E_INVALIDARG;
     }
     const std::size_t n =
@@ -93,6 +96,9 @@ HResult decodeAcousticPrint(std::span<const std::byte> data, std::uint8_t algori
     // The count must describe exactly the bytes that follow, so nothing is sized from it unchecked.
     if (n == 0 || n > kMaxAcousticWords || data.size() != kAcousticHeadSize + 4 * n) {
         return E_INVALIDARG;
+    }
+    if (data[1] != std::byte{algorithm}) {
+        return kOtherAlgorithm;
     }
     out.resize(n);
     for (std::size_t i = 0; i < n; ++i) {

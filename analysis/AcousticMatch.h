@@ -43,12 +43,19 @@ float bestBitErrorRate(std::span<const std::uint32_t> first, std::span<const std
 inline constexpr std::uint8_t kAcousticFormat = 1;
 inline constexpr std::size_t kAcousticHeadSize = 4;
 
+// Bytes of the stored form of a print of `words` words (0 for an empty print).
+std::size_t encodedAcousticSize(std::size_t words);
+
 void encodeAcousticPrint(std::span<const std::uint32_t> print, std::uint8_t algorithm,
                          std::vector<std::byte>& out);
 
+// A success result of decodeAcousticPrint: the bytes are a print of another algorithm.
+inline constexpr HResult kOtherAlgorithm = 1;
+
 // Reads a stored print (untrusted): S_OK with the words when the bytes are exactly one well-formed
-// print of the expected algorithm with at most kMaxAcousticWords words; E_INVALIDARG otherwise, with
-// `out` emptied. Zero bytes decode as the empty print.
+// print of the expected algorithm with at most kMaxAcousticWords words; kOtherAlgorithm with `out`
+// empty for a well-formed print of another algorithm (not comparable, but no damage); E_INVALIDARG
+// otherwise, with `out` emptied. Zero bytes decode as the empty print.
 HResult decodeAcousticPrint(std::span<const std::byte> data, std::uint8_t algorithm, AcousticPrint& out);
 
 } // namespace tonemirror::analysis

@@ -8,10 +8,12 @@
 #include "engine/CWorker.h"
 #include "engine/EngineResults.h"
 #include "engine/TrackStore.h"
+#include "platform/os/FileIdentity.h"
 #include "platform/os/Paths.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 
 namespace tonemirror::engine {
 
@@ -24,6 +26,19 @@ constexpr float kBoundMargin = 1e-4f;
 constexpr std::size_t kStopCheckInterval = 1024;
 // How far under the content threshold a pair may score and still be verified by its prints.
 constexpr float kVerifyContentMargin = 0.35f;
+
+std::optional<analysis::FileStamp> fileStamp(const std::u16string& path) {
+    const auto id = os::identify(os::toNativePath(path));
+    if (!id) {
+        return std::nullopt;
+    }
+    analysis::FileStamp stamp;
+    stamp.known = true;
+    stamp.size = id->size;
+    stamp.modifiedSeconds = id->modifiedSeconds;
+    stamp.modifiedNanoseconds = id->modifiedNanoseconds;
+    return stamp;
+}
 
 } // namespace
 
@@ -200,44 +215,63 @@ HResult ScanEngine::runAnalyseFile(analysis::CComparer& comparer, const std::u16
     return rc;
 }
 
+ScanEngine::Known ScanEngine::joinKnownTrack(const std::u16string& path, const analysis::FileStamp& stamp) {
+    analysis::TrackRecord* known = store_.table().find(path);
+    if (known == nullptr) {
+        return Known::No;
+    }
+    if (known->trackId != -1) {
+        return Known::Joined; // already part of this scan
+    }
+    if (known->fileStamp.known && known->fileStamp != stamp) {
+        return Known::No; // the file changed since it was analysed
+    }
+    if (!known->fileStamp.known) {
+        // An older version's record: trusted this once, and from now on held to this stamp.
+        known->fileStamp = stamp;
+        store_.appendDetails(path, *known); // a failed append only costs the same trust next run
+    }
+    if (settings_.verifyMatches.load() && known->acousticPrint.empty()) {
+        return Known::NeedsPrint; // verification needs its print: the file is analysed once more
+    }
+    // Known from the cache or an earlier scan: it joins this scan without decoding.
+    joinScan(path, *known);
+    return Known::Joined;
+}
+
 HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16string& path) {
-    bool needsPrint = false;
+    // Taken before reading: a change while the file is analysed shows at the next scan.
+    const std::optional<analysis::FileStamp> stamp = fileStamp(path);
+    if (!stamp) {
+        return E_FAIL;
+    }
+    Known known = Known::No;
     {
         TableLockHolder table(store_.lock());
         if (control_.isStopped()) {
             return E_FAIL;
         }
-        if (analysis::TrackRecord* known = store_.table().find(path);
-            known != nullptr && known->trackId == -1) {
-            // Known from the cache or an earlier scan: it joins this scan without decoding, unless
-            // matches are verified by sound and it has no print yet.
-            needsPrint = settings_.verifyMatches.load() && known->acousticPrint.empty();
-            if (!needsPrint) {
-                joinScan(path, *known);
-            }
-        }
-    }
-    if (!needsPrint) {
-        const HResult known = compareWithAll(path);
-        if (known != E_TRACK_UNKNOWN) {
-            return known;
+        known = joinKnownTrack(path, *stamp);
+        if (known == Known::Joined) {
+            table.unlock();
+            return compareWithAll(path);
         }
     }
 
     const bool analysed = succeeded(comparer.analyseFile(path));
-    if (!analysed && !needsPrint) {
+    if (!analysed && known == Known::No) {
         return E_FAIL;
     }
+    analysis::TrackRecord& record = comparer.record();
+    record.fileStamp = *stamp;
     {
         TableLockHolder table(store_.lock());
         if (control_.isStopped()) {
             return E_FAIL; // a stop discards the analysis: not stored, not cached
         }
-        if (needsPrint) {
-            if (const HResult r = addPrint(path, analysed ? &comparer.record() : nullptr); failed(r)) {
-                return r;
-            }
-        } else if (const HResult r = storeNewTrack(path, comparer.record()); failed(r)) {
+        const HResult r = known == Known::NeedsPrint ? addPrint(path, analysed ? &record : nullptr)
+                                                     : storeAnalysis(path, record);
+        if (failed(r)) {
             return r;
         }
     }
@@ -249,10 +283,16 @@ void ScanEngine::joinScan(const std::u16string& path, analysis::TrackRecord& rec
     index_.append(path, record);
 }
 
-HResult ScanEngine::storeNewTrack(const std::u16string& path, analysis::TrackRecord& record) {
-    record.trackId = store_.takeNextTrackId();
-    if (!store_.table().insert(path, record)) {
+HResult ScanEngine::storeAnalysis(const std::u16string& path, analysis::TrackRecord& record) {
+    const analysis::TrackRecord* existing = store_.table().find(path);
+    if (existing != nullptr && existing->trackId != -1) {
         return E_ALREADY_PRESENT; // another worker stored this path first
+    }
+    record.trackId = store_.takeNextTrackId();
+    if (existing != nullptr) {
+        store_.table().replace(path, record); // a newer analysis of a changed file
+    } else {
+        store_.table().insert(path, record);
     }
     const analysis::TrackRecord* stored = store_.table().find(path);
     store_.appendRecord(path, *stored); // a failed append only costs a re-analysis next run
@@ -269,6 +309,7 @@ HResult ScanEngine::addPrint(const std::u16string& path, const analysis::TrackRe
     // other scores do not move. A file that no longer decodes still joins with what was cached.
     if (analysed != nullptr && !analysed->acousticPrint.empty()) {
         known->acousticPrint = analysed->acousticPrint;
+        store_.appendDetails(path, *known); // a failed append only costs another analysis next time
     }
     joinScan(path, *known);
     return S_OK;

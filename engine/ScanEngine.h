@@ -23,6 +23,7 @@ class PluginList;
 } // namespace tonemirror::audio
 namespace tonemirror::analysis {
 class CComparer;
+struct FileStamp;
 struct TrackRecord;
 } // namespace tonemirror::analysis
 
@@ -103,10 +104,16 @@ private:
         float acoustic; // -1: a track has no print
     };
 
+    enum class Known { No, Joined, NeedsPrint };
+
+    // Lets a track already in the table join this scan when its file is unchanged (caller holds the
+    // TableLock exclusively). No: the file must be analysed (new, or changed since). NeedsPrint:
+    // unchanged, but matches are verified and it has no acoustic print yet.
+    Known joinKnownTrack(const std::u16string& path, const analysis::FileStamp& stamp);
     void post(std::uint32_t message);
     // Caller holds the TableLock exclusively.
     void joinScan(const std::u16string& path, analysis::TrackRecord& record);
-    HResult storeNewTrack(const std::u16string& path, analysis::TrackRecord& record);
+    HResult storeAnalysis(const std::u16string& path, analysis::TrackRecord& record);
     HResult addPrint(const std::u16string& path, const analysis::TrackRecord* analysed);
     // Caller holds the TableLock shared.
     Rule currentRule() const;

@@ -359,4 +359,46 @@ TEST_F(ScanEngineTest, VerifyingBySoundRescuesNearMissCopiesAndDropsNamesakes) {
     EXPECT_EQ(stats_->decoded.load(), 3) << "verification needs no decoding of known tracks";
 }
 
+TEST_F(ScanEngineTest, ATrackCachedWithoutAPrintGetsOneOnlyWhenVerifying) {
+    write("a.tone", song(50, "First"));
+    auto late = song(50, "Second", "artist", 17.0);
+    late.skip = 3.0;
+    write("b.tone", late);
+    scan({folder()});
+    ASSERT_EQ(stats_->decoded.load(), 2);
+    // Rewrite the cache as a version without prints left it.
+    std::vector<std::pair<std::u16string, analysis::TrackRecord>> old;
+    {
+        engine::TableLockHolder table(store_->lock());
+        for (const auto& [path, record] : store_->table()) {
+            old.emplace_back(path, record);
+        }
+    }
+    ASSERT_EQ(store_->clearCache(), S_OK);
+    {
+        engine::TableLockHolder table(store_->lock());
+        for (auto& [path, record] : old) {
+            record.acousticPrint.clear();
+            ASSERT_EQ(store_->appendRecord(path, record), S_OK);
+        }
+    }
+    openStore();
+
+    const auto plain = scan({folder()});
+    ASSERT_EQ(plain.size(), 1u);
+    EXPECT_EQ(plain[0].acousticPercent, -100.0f) << "no print, nothing measured";
+    EXPECT_EQ(stats_->decoded.load(), 2) << "without verification nothing is analysed again";
+
+    engine_->settings().verifyMatches = true;
+    const auto verified = scan({folder()});
+    ASSERT_EQ(verified.size(), 1u);
+    EXPECT_GT(verified[0].acousticPercent, 60.0f);
+    EXPECT_EQ(stats_->decoded.load(), 4) << "each track analysed once for its print";
+
+    openStore(); // the prints were stored with their tracks
+    engine_->settings().verifyMatches = true;
+    ASSERT_EQ(scan({folder()}).size(), 1u);
+    EXPECT_EQ(stats_->decoded.load(), 4);
+}
+
 } // namespace
