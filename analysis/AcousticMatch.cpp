@@ -29,31 +29,83 @@ differingBits(const std::uint32_t* a, const std::uint32_t* b, std::size_t n) {
     return bits;
 }
 
-} // namespace
-
-float bestBitErrorRate(std::span<const std::uint32_t> first, std::span<const std::uint32_t> second) {
-    const std::size_t na = std::min(first.size(), kMaxAcousticWords);
-    const std::size_t nb = std::min(second.size(), kMaxAcousticWords);
-    const std::size_t shorter = std::min(na, nb);
-    if (shorter < kMinAcousticWords) {
-        return 1.0f;
+// Differing bits of every `stride`-th word pair of n, and the number of pairs looked at.
+#if defined(__x86_64__) && defined(__GNUC__)
+[[gnu::target_clones("popcnt", "default")]]
+#endif
+std::uint32_t sampledBits(const std::uint32_t* a, const std::uint32_t* b, std::size_t n, std::size_t stride,
+                          std::size_t* looked) {
+    std::uint32_t bits = 0;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < n; i += stride, ++count) {
+        bits += static_cast<std::uint32_t>(std::popcount(a[i] ^ b[i]));
     }
-    const std::size_t needed = std::min(shorter, kMinAcousticOverlap);
-    float best = 1.0f;
+    *looked = count;
+    return bits;
+}
+
+// Calls f(start in the first print, start in the second, overlap length) for every alignment tried,
+// until f returns false.
+template <typename F>
+void forEachAlignment(std::size_t na, std::size_t nb, F&& f) {
+    const std::size_t needed = std::min(std::min(na, nb), kMinAcousticOverlap);
     // Word i of the first print meets word i - shift of the second.
     for (std::ptrdiff_t shift = -kMaxAcousticShift; shift <= kMaxAcousticShift; ++shift) {
         const std::ptrdiff_t begin = std::max<std::ptrdiff_t>(0, shift);
         const std::ptrdiff_t end =
             std::min(static_cast<std::ptrdiff_t>(na), static_cast<std::ptrdiff_t>(nb) + shift);
-        if (end - begin < static_cast<std::ptrdiff_t>(needed)) {
-            continue;
+        if (end - begin >= static_cast<std::ptrdiff_t>(needed) &&
+            !f(static_cast<std::size_t>(begin), static_cast<std::size_t>(begin - shift),
+               static_cast<std::size_t>(end - begin))) {
+            return;
         }
-        const auto count = static_cast<std::size_t>(end - begin);
-        const std::uint32_t bits =
-            differingBits(first.data() + begin, second.data() + (begin - shift), count);
-        best = std::min(best, static_cast<float>(bits) / static_cast<float>(count * kWordBits));
     }
+}
+
+// A pair is scored fully only when a sample of every fourth frame differs, at some alignment, in at
+// most the share of bits the threshold allows plus this slack: a copy passes with a wide margin.
+constexpr std::size_t kScreenStride = 4;
+constexpr float kScreenSlack = 0.1f;
+
+} // namespace
+
+float bestBitErrorRate(std::span<const std::uint32_t> first, std::span<const std::uint32_t> second) {
+    const std::size_t na = std::min(first.size(), kMaxAcousticWords);
+    const std::size_t nb = std::min(second.size(), kMaxAcousticWords);
+    if (std::min(na, nb) < kMinAcousticWords) {
+        return 1.0f;
+    }
+    float best = 1.0f;
+    forEachAlignment(na, nb, [&](std::size_t ia, std::size_t ib, std::size_t count) {
+        const std::uint32_t bits = differingBits(first.data() + ia, second.data() + ib, count);
+        best = std::min(best, static_cast<float>(bits) / static_cast<float>(count * kWordBits));
+        return true;
+    });
     return best;
+}
+
+float compareAcousticAtLeast(std::span<const std::uint32_t> first, std::span<const std::uint32_t> second,
+                             float threshold) {
+    if (!(threshold > 0.0f)) {
+        return compareAcoustic(first, second); // every score reaches it
+    }
+    const std::size_t na = std::min(first.size(), kMaxAcousticWords);
+    const std::size_t nb = std::min(second.size(), kMaxAcousticWords);
+    const float allowed = (1.0f - threshold) / 2.0f + kScreenSlack;
+    bool promising = false;
+    if (std::min(na, nb) >= kMinAcousticWords) {
+        forEachAlignment(na, nb, [&](std::size_t ia, std::size_t ib, std::size_t count) {
+            std::size_t looked = 0;
+            const std::uint32_t bits =
+                sampledBits(first.data() + ia, second.data() + ib, count, kScreenStride, &looked);
+            promising = static_cast<float>(bits) <= allowed * static_cast<float>(looked * kWordBits);
+            return !promising;
+        });
+    }
+    if (!promising) {
+        return 0.0f;
+    }
+    return compareAcoustic(first, second);
 }
 
 float compareAcoustic(std::span<const std::uint32_t> first, std::span<const std::uint32_t> second) {

@@ -118,7 +118,8 @@ private:
     // Caller holds the TableLock shared.
     Rule currentRule() const;
     bool isCandidate(const Rule& rule, std::size_t me, std::size_t i) const;
-    static float acousticScore(const analysis::TrackRecord& a, const analysis::TrackRecord& b);
+    static float acousticScore(const Rule& rule, const analysis::TrackRecord& a,
+                               const analysis::TrackRecord& b);
     static bool isReported(const Rule& rule, const Match& m);
     void reportMatches(const std::u16string& path, const Rule& rule, std::vector<Match>& matches);
     void queue(ScanJob::Kind kind, std::u16string path1, std::u16string path2 = {});

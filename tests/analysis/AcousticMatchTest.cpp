@@ -87,6 +87,10 @@ TEST_P(AcousticCopies, ACopyOfTheRecordingScoresHighAnotherPieceLow) {
     EXPECT_GE(same, 0.75f);
     EXPECT_EQ(same, compareAcoustic(copy, reference));
     EXPECT_LE(compareAcoustic(copy, other), 0.3f);
+    // Deciding against a threshold gives the same score for the copy, and rejects the other early.
+    EXPECT_EQ(compareAcousticAtLeast(reference, copy, 0.5f), same);
+    EXPECT_EQ(compareAcousticAtLeast(copy, other, 0.5f), 0.0f);
+    EXPECT_EQ(compareAcousticAtLeast(copy, other, 0.0f), compareAcoustic(copy, other));
 }
 
 INSTANTIATE_TEST_SUITE_P(
