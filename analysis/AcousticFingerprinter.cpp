@@ -22,20 +22,36 @@ std::mutex& contextLock() {
     return lock;
 }
 
-float finite(float v) {
-    return std::isfinite(v) ? std::clamp(v, -1.0f, 1.0f) : 0.0f;
+// Branch-free so that the loop below vectorises; NaN (from non-finite input) ends at -1.
+std::int16_t toPcm(float v) {
+    return static_cast<std::int16_t>(static_cast<int>(std::min(1.0f, std::max(-1.0f, v)) * 32767.0f));
 }
 
-// Output sample k of the halved rate: taps (-1, 0, 9, 16, 9, 0, -1) / 32 around input 2k, which pass
-// the chroma range (below 3.6 kHz) and keep what would fold back into it about 20 dB down.
-std::int16_t halfRateSample(const float* x, std::size_t n, std::size_t k) {
-    const std::size_t c = 2 * k;
-    const auto at = [&](std::ptrdiff_t offset) {
-        const std::ptrdiff_t i = static_cast<std::ptrdiff_t>(c) + offset;
-        return i < 0 || i >= static_cast<std::ptrdiff_t>(n) ? 0.0f : finite(x[i]);
+// Output samples first .. first + count of the halved rate: taps (-1, 0, 9, 16, 9, 0, -1) / 32
+// around input 2k, which pass the chroma range (below 3.6 kHz) and keep what would fold back into
+// it about 20 dB down.
+void halveRate(const float* x, std::size_t n, std::size_t first, std::size_t count, std::int16_t* out) {
+    const auto edge = [&](std::size_t k) {
+        const auto at = [&](std::ptrdiff_t i) {
+            return i < 0 || i >= static_cast<std::ptrdiff_t>(n) ? 0.0f : x[i];
+        };
+        const auto c = static_cast<std::ptrdiff_t>(2 * k);
+        return toPcm((16.0f * at(c) + 9.0f * (at(c - 1) + at(c + 1)) - (at(c - 3) + at(c + 3))) / 32.0f);
     };
-    const float v = (16.0f * at(0) + 9.0f * (at(-1) + at(1)) - (at(-3) + at(3))) / 32.0f;
-    return static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0f, 1.0f) * 32767.0f));
+    const std::size_t end = first + count;
+    // Inputs 2k - 3 .. 2k + 3 all exist for k in 2 .. (n - 4) / 2.
+    const std::size_t inner = n >= 4 ? std::min(end, (n - 4) / 2 + 1) : 0;
+    std::size_t k = first;
+    for (; k < end && k < 2; ++k) {
+        *out++ = edge(k);
+    }
+    for (; k < inner; ++k) {
+        const float* c = x + 2 * k;
+        *out++ = toPcm((16.0f * c[0] + 9.0f * (c[-1] + c[1]) - (c[-3] + c[3])) * (1.0f / 32.0f));
+    }
+    for (; k < end; ++k) {
+        *out++ = edge(k);
+    }
 }
 
 // A print whose words hardly change from frame to frame (a steady tone, a drone) says nothing about
@@ -81,9 +97,7 @@ HResult AcousticFingerprinter::compute(const float* samples, std::size_t n, Acou
     const std::size_t halved = n / 2;
     for (std::size_t pos = 0; pos < halved; pos += block_.size()) {
         const std::size_t len = std::min(block_.size(), halved - pos);
-        for (std::size_t k = 0; k < len; ++k) {
-            block_[k] = halfRateSample(samples, n, pos + k);
-        }
+        halveRate(samples, n, pos, len, block_.data());
         if (chromaprint_feed(ctx, block_.data(), static_cast<int>(len)) != 1) {
             return E_FAIL;
         }
