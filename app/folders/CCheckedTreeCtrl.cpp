@@ -20,7 +20,7 @@ namespace {
 constexpr int kPathRole = Qt::UserRole;      // QString: the path in the core's UTF-16 form
 constexpr int kImageRole = Qt::UserRole + 1; // int: the check-box image 1..4
 constexpr int kImageSize = 15;
-constexpr int kImageSlot = kImageSize + 4;   // image plus its margins, before the folder icon
+constexpr int kImageSlot = kImageSize + 4; // image plus its margins, before the folder icon
 
 QRect imageRectIn(const QRect& cell) {
     return QRect(cell.left() + 2, cell.top() + (cell.height() - kImageSize) / 2, kImageSize, kImageSize);
@@ -36,7 +36,8 @@ public:
         }
     }
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
         QStyleOptionViewItem shifted(option);
         shifted.rect.setLeft(option.rect.left() + kImageSlot);
         QStyledItemDelegate::paint(painter, shifted, index);

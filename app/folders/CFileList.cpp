@@ -77,8 +77,8 @@ CFileList::CFileList(QWidget* parent) : QWidget(parent) {
     fileIcon_ = provider.icon(QAbstractFileIconProvider::File);
     model_ = new QStandardItemModel(0, kColumns, this);
     // Column titles stay in English in every language.
-    model_->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Size"), QStringLiteral("Type"),
-                                       QStringLiteral("Modified")});
+    model_->setHorizontalHeaderLabels(
+        {QStringLiteral("Name"), QStringLiteral("Size"), QStringLiteral("Type"), QStringLiteral("Modified")});
     model_->horizontalHeaderItem(kSize)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     details_ = new QTreeView(this);
@@ -98,7 +98,8 @@ CFileList::CFileList(QWidget* parent) : QWidget(parent) {
     icons_->setObjectName(QStringLiteral("FileIcons"));
     icons_->setModel(model_);
     icons_->setSelectionModel(details_->selectionModel()); // one selection for both views
-    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(details_), static_cast<QAbstractItemView*>(icons_)}) {
+    for (QAbstractItemView* view :
+         {static_cast<QAbstractItemView*>(details_), static_cast<QAbstractItemView*>(icons_)}) {
         connectView(view);
     }
     stack_ = new QStackedWidget(this);
@@ -108,7 +109,8 @@ CFileList::CFileList(QWidget* parent) : QWidget(parent) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(stack_);
     setViewMode(114);
-    connect(details_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &CFileList::selectionChanged);
+    connect(details_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &CFileList::selectionChanged);
 }
 
 void CFileList::connectView(QAbstractItemView* view) {
@@ -157,7 +159,8 @@ void CFileList::setViewMode(int command) {
 }
 
 QAbstractItemView* CFileList::currentView() const {
-    return viewMode_ == 114 ? static_cast<QAbstractItemView*>(details_) : static_cast<QAbstractItemView*>(icons_);
+    return viewMode_ == 114 ? static_cast<QAbstractItemView*>(details_)
+                            : static_cast<QAbstractItemView*>(icons_);
 }
 
 void CFileList::showFolder(const std::u16string& folder) {
@@ -196,12 +199,17 @@ void CFileList::appendRow(const FolderEntry& entry) {
     name->setData(toQString(entry.path), kPathRole);
     name->setIcon(iconFor(entry, type.name(), type.iconName()));
     name->setToolTip(entry.name);
-    const QString sizeText = entry.size >= 0 ? locale.formattedDataSize(entry.size, 1, QLocale::DataSizeTraditionalFormat) : QString();
-    QStandardItem* size = cell(sizeText, entry.isFolder, entry.size >= 0 ? QVariant(qlonglong(entry.size)) : QVariant());
+    const QString sizeText = entry.size >= 0
+                                 ? locale.formattedDataSize(entry.size, 1, QLocale::DataSizeTraditionalFormat)
+                                 : QString();
+    QStandardItem* size =
+        cell(sizeText, entry.isFolder, entry.size >= 0 ? QVariant(qlonglong(entry.size)) : QVariant());
     size->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QStandardItem* kind = cell(type.comment(), entry.isFolder);
-    const QString time = entry.modified.isValid() ? locale.toString(entry.modified, QLocale::ShortFormat) : QString();
-    QStandardItem* modified = cell(time, entry.isFolder, entry.modified.isValid() ? QVariant(entry.modified) : QVariant());
+    const QString time =
+        entry.modified.isValid() ? locale.toString(entry.modified, QLocale::ShortFormat) : QString();
+    QStandardItem* modified =
+        cell(time, entry.isFolder, entry.modified.isValid() ? QVariant(entry.modified) : QVariant());
     model_->appendRow({name, size, kind, modified});
 }
 

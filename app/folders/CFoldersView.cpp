@@ -11,6 +11,7 @@
 #include "app/tags/CTagEditWnd.h"
 #include "app/tags/TagPanePainting.h"
 #include "shell/RecentValues.h"
+#include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
 #include "shell/TickedFolders.h"
 
@@ -71,7 +72,8 @@ QWidget* CFoldersView::createLeftPane() {
     layout->addWidget(tree_, 1);
     layout->addWidget(hint_);
     connect(tree_, &CCheckedTreeCtrl::checkClicked, this, &CFoldersView::onCheckClicked);
-    connect(tree_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) { onFolderSelected(item); });
+    connect(tree_, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { onFolderSelected(item); });
     return pane;
 }
 
@@ -133,14 +135,16 @@ bool CFoldersView::tagEditorShown() const {
 
 void CFoldersView::refreshHint() {
     if (ticked_.empty()) {
-        hint_->setText(context_.text(u"EMPTY_FOLDERS", u"Please, select folders with music and start scanning"));
+        hint_->setText(
+            context_.text(u"EMPTY_FOLDERS", u"Please, select folders with music and start scanning"));
         return;
     }
     QStringList shown;
     for (std::size_t i = 0; i < ticked_.size() && i < kHintFolders; ++i) {
         shown << toQString(ticked_[i]);
     }
-    hint_->setText(shown.join(QStringLiteral(", ")) + (ticked_.size() > kHintFolders ? QStringLiteral(", ...") : QString()));
+    hint_->setText(shown.join(QStringLiteral(", ")) +
+                   (ticked_.size() > kHintFolders ? QStringLiteral(", ...") : QString()));
 }
 
 // ---- ticking ----
@@ -172,7 +176,8 @@ void CFoldersView::onCheckClicked(QTreeWidgetItem* item) {
         return;
     }
     shell::DiskFolders disk;
-    const std::u16string changed = tick ? shell::tickFolder(ticked_, path, disk) : shell::untickFolder(ticked_, path, disk);
+    const std::u16string changed =
+        tick ? shell::tickFolder(ticked_, path, disk) : shell::untickFolder(ticked_, path, disk);
     CCheckedTreeCtrl::setImage(item, tick ? CCheckedTreeCtrl::kTicked : CCheckedTreeCtrl::kUnticked);
     for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
         refreshImages(tree_->topLevelItem(i), changed, tick);
@@ -190,8 +195,8 @@ void CFoldersView::refreshImages(QTreeWidgetItem* item, const std::u16string& ch
     }
     if (fileSystem) {
         const int image = path.size() < changed.size() ? CCheckedTreeCtrl::kPartial
-                          : ticked                      ? CCheckedTreeCtrl::kTicked
-                                                        : CCheckedTreeCtrl::kUnticked;
+                          : ticked                     ? CCheckedTreeCtrl::kTicked
+                                                       : CCheckedTreeCtrl::kUnticked;
         CCheckedTreeCtrl::setImage(item, image);
     }
     for (int i = 0; i < item->childCount(); ++i) {
@@ -299,10 +304,17 @@ void CFoldersView::hideTagEditor() {
 
 void CFoldersView::runCommand(int id) {
     switch (id) {
-    case cmd::kFilenameToTags: openConversion(CConvertDlg::Direction::FilenameToTags); return;
-    case cmd::kTagsToFilename: openConversion(CConvertDlg::Direction::TagsToFilename); return;
-    case cmd::kFolderDelete: deleteSelection(); return;
-    default: return;
+    case cmd::kFilenameToTags:
+        openConversion(CConvertDlg::Direction::FilenameToTags);
+        return;
+    case cmd::kTagsToFilename:
+        openConversion(CConvertDlg::Direction::TagsToFilename);
+        return;
+    case cmd::kFolderDelete:
+        deleteSelection();
+        return;
+    default:
+        return;
     }
 }
 
@@ -314,7 +326,8 @@ void CFoldersView::openConversion(CConvertDlg::Direction direction) {
     }
     if (!historiesRead_) {
         historiesRead_ = true;
-        for (const auto which : {CConvertDlg::Direction::FilenameToTags, CConvertDlg::Direction::TagsToFilename}) {
+        for (const auto which :
+             {CConvertDlg::Direction::FilenameToTags, CConvertDlg::Direction::TagsToFilename}) {
             histories_[historyIndex(which)] =
                 shell::parseQuotedList(context_.settings.readText(historySetting(which)).value_or(u""));
         }
@@ -360,13 +373,16 @@ int CFoldersView::applyConversion(CConvertDlg::Direction direction, const std::u
     FailureReport failures;
     int converted = 0;
     for (const std::u16string& file : files) {
-        converted += runNameTagConversion(context_, editor_->tagAccess(), direction, file, pattern, failures) ? 1 : 0;
+        converted +=
+            runNameTagConversion(context_, editor_->tagAccess(), direction, file, pattern, failures) ? 1 : 0;
     }
     if (converted > 0) {
         list_->reread();
     }
     failures.show(context_, this,
-                  context_.text(u"CONVERT_FAILED", u"%1 of %2 files could not be converted:").arg(failures.size()).arg(files.size()));
+                  context_.text(u"CONVERT_FAILED", u"%1 of %2 files could not be converted:")
+                      .arg(failures.size())
+                      .arg(files.size()));
     return converted;
 }
 
@@ -377,9 +393,10 @@ void CFoldersView::deleteSelection() {
     if (rows.empty()) {
         return;
     }
-    const QString question = rows.size() == 1
-                                 ? context_.text(u"CONFIRM_TRASH_ONE", u"Move \"%1\" to the trash?").arg(list_->name(rows.front()))
-                                 : context_.text(u"CONFIRM_TRASH", u"Move these %1 items to the trash?").arg(rows.size());
+    const QString question =
+        rows.size() == 1
+            ? context_.text(u"CONFIRM_TRASH_ONE", u"Move \"%1\" to the trash?").arg(list_->name(rows.front()))
+            : context_.text(u"CONFIRM_TRASH", u"Move these %1 items to the trash?").arg(rows.size());
     if (!context_.prompts.question(this, context_.text(u"QUESTION", u"Question"), question)) {
         return;
     }
@@ -397,7 +414,7 @@ void CFoldersView::deleteSelection() {
         list_->reread();
     }
     failures.show(context_, this,
-                  context_.text(u"TRASH_FAILED", u"%1 of %2 items could not be moved to the trash and are still in place:")
+                  context_.text(u"TRASH_FAILED", u"%1 of %2 items could not be moved to the trash:")
                       .arg(failures.size())
                       .arg(rows.size()));
 }

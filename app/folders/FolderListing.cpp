@@ -37,7 +37,7 @@ QDateTime modificationTime(const fs::directory_entry& entry) {
     if (error) {
         return {};
     }
-    const auto system = std::chrono::clock_cast<std::chrono::system_clock>(time);
+    const auto system = std::chrono::file_clock::to_sys(time);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(system.time_since_epoch());
     return QDateTime::fromMSecsSinceEpoch(ms.count());
 }
@@ -123,7 +123,9 @@ std::vector<FolderEntry> topLevelFolders() {
         }
         const fs::path root(volume.rootPath().toStdString());
         const QString label = volume.displayName();
-        const QString name = label == volume.rootPath() ? label : label + QStringLiteral(" (") + volume.rootPath() + QLatin1Char(')');
+        const QString name = label == volume.rootPath()
+                                 ? label
+                                 : label + QStringLiteral(" (") + volume.rootPath() + QLatin1Char(')');
         addTopLevel(items, root, name);
     }
     return items;

@@ -13,10 +13,10 @@ namespace tonemirror::app {
 // every native name (also one that is not valid UTF-8) back to the same bytes.
 struct FolderEntry {
     std::u16string path;
-    QString name;                // display name
+    QString name; // display name
     bool isFolder = false;
-    bool hasSubfolders = false;  // folders only, filled when asked for
-    std::int64_t size = -1;      // files only
+    bool hasSubfolders = false; // folders only, filled when asked for
+    std::int64_t size = -1;     // files only
     QDateTime modified;
 };
 

@@ -17,8 +17,9 @@ CConvertDlg::CConvertDlg(AppContext& context, Direction direction, const std::ve
     : QWidget(owner, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       context_(context), direction_(direction) {
     setObjectName(QStringLiteral("Tonemirror:ConvertDlg"));
-    setWindowTitle(direction == Direction::FilenameToTags ? context.text(u"FILENAME_TO_TAGS", u"Filename -> Tags")
-                                                          : context.text(u"TAGS_TO_FILENAME", u"Tags -> Filename"));
+    setWindowTitle(direction == Direction::FilenameToTags
+                       ? context.text(u"FILENAME_TO_TAGS", u"Filename -> Tags")
+                       : context.text(u"TAGS_TO_FILENAME", u"Tags -> Filename"));
     setFont(tagPaneFont());
     setFixedSize(400, 150);
     box_ = new QComboBox(this);
@@ -71,7 +72,8 @@ void CConvertDlg::finish(int button) {
     }
     finished_ = true;
     hide();
-    QMetaObject::invokeMethod(this, [this, button] { emit closed(button); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, button] { emit closed(button); }, Qt::QueuedConnection);
 }
 
 void CConvertDlg::closeEvent(QCloseEvent* event) {
@@ -99,7 +101,8 @@ void CConvertDlg::resizeEvent(QResizeEvent* event) {
 void CConvertDlg::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     paintTagPaneBackground(painter, rect());
-    drawTagPaneLabel(painter, QRect(QPoint(5, 5), QPoint(69, 28)), context_.text(u"CONVERT_FORMAT", u"Format:"));
+    drawTagPaneLabel(painter, QRect(QPoint(5, 5), QPoint(69, 28)),
+                     context_.text(u"CONVERT_FORMAT", u"Format:"));
     painter.setPen(Qt::black);
     const int wrap = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
     painter.drawText(QRect(QPoint(5, 40), QPoint(394, 119)), wrap, context_.text(u"CONVERT_USE", u"Use:"));

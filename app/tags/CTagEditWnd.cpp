@@ -7,6 +7,7 @@
 #include "plugin-api/PluginApi.h"
 #include "shell/GenreList.h"
 #include "shell/RecentValues.h"
+#include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
 
 #include <QCollator>
@@ -36,7 +37,7 @@ constexpr std::array<FieldSpec, CTagEditWnd::kFields> kFieldSpecs{{
     {TagId_Genre, "Genre", nullptr},
 }};
 
-constexpr int kLeftFields = 4;     // Title, Artist, Album, Comment; the rest stand on the right
+constexpr int kLeftFields = 4; // Title, Artist, Album, Comment; the rest stand on the right
 constexpr int kRowStep = 30;
 constexpr int kLabelHeight = 24;
 constexpr int kBoxHeight = 26;
@@ -87,7 +88,8 @@ void CTagEditWnd::fillBox(int field) {
     const FieldSpec& spec = kFieldSpecs[static_cast<std::size_t>(field)];
     QStringList items;
     if (spec.setting != nullptr) {
-        for (const std::u16string& value : shell::parseQuotedList(context_.settings.readText(spec.setting).value_or(u""))) {
+        for (const std::u16string& value :
+             shell::parseQuotedList(context_.settings.readText(spec.setting).value_or(u""))) {
             items << toQString(value);
         }
     } else {
@@ -96,7 +98,8 @@ void CTagEditWnd::fillBox(int field) {
         }
         QCollator collator;
         collator.setCaseSensitivity(Qt::CaseInsensitive);
-        std::sort(items.begin(), items.end(), [&](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
+        std::sort(items.begin(), items.end(),
+                  [&](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
     }
     items << unchangedText();
     box->clear();
@@ -212,14 +215,17 @@ void CTagEditWnd::writeFields(const std::vector<int>& changed) {
                            : 0;
         }
         if (failed(tags_.close())) {
-            failures.add(file, context_.text(u"TAGS_NOT_SAVED", u"the changes could not be saved; the file is as it was"));
+            failures.add(file, context_.text(u"TAGS_NOT_SAVED",
+                                             u"the changes could not be saved; the file is as it was"));
         } else if (refused > 0) {
-            failures.add(file, context_.text(u"TAGS_REFUSED", u"the file's format does not take some of the fields"));
+            failures.add(
+                file, context_.text(u"TAGS_REFUSED", u"the file's format does not take some of the fields"));
         }
     }
-    const QString heading = context_.text(u"TAGS_WRITE_FAILED", u"Tags could not be written to %1 of %2 files:")
-                                .arg(failures.size())
-                                .arg(loaded_.size());
+    const QString heading =
+        context_.text(u"TAGS_WRITE_FAILED", u"Tags could not be written to %1 of %2 files:")
+            .arg(failures.size())
+            .arg(loaded_.size());
     failures.show(context_, destroying_ ? nullptr : this, heading);
 }
 
@@ -258,13 +264,20 @@ void CTagEditWnd::retranslate() {
 
 QString CTagEditWnd::fieldLabel(int field) const {
     switch (field) {
-    case 0: return context_.text(u"TAG_TITLE", u"Title");
-    case 1: return context_.text(u"TAG_ARTIST", u"Artist");
-    case 2: return context_.text(u"TAG_ALBUM", u"Album");
-    case 3: return context_.text(u"TAG_COMMENT", u"Comment");
-    case 4: return context_.text(u"TAG_YEAR", u"Year");
-    case 5: return context_.text(u"TAG_TRACK", u"Track");
-    default: return context_.text(u"TAG_GENRE", u"Genre");
+    case 0:
+        return context_.text(u"TAG_TITLE", u"Title");
+    case 1:
+        return context_.text(u"TAG_ARTIST", u"Artist");
+    case 2:
+        return context_.text(u"TAG_ALBUM", u"Album");
+    case 3:
+        return context_.text(u"TAG_COMMENT", u"Comment");
+    case 4:
+        return context_.text(u"TAG_YEAR", u"Year");
+    case 5:
+        return context_.text(u"TAG_TRACK", u"Track");
+    default:
+        return context_.text(u"TAG_GENRE", u"Genre");
     }
 }
 
@@ -306,8 +319,10 @@ void CTagEditWnd::paintEvent(QPaintEvent*) {
     }
     if (!loaded_.empty()) {
         const int row = kFields - kLeftFields;
-        drawTagPaneLabel(painter, QRect(columns.rightLabelX, 5 + row * kRowStep, 90 + 5 + columns.rightBoxWidth, kLabelHeight),
-                         countText());
+        drawTagPaneLabel(
+            painter,
+            QRect(columns.rightLabelX, 5 + row * kRowStep, 90 + 5 + columns.rightBoxWidth, kLabelHeight),
+            countText());
     }
 }
 
