@@ -1,6 +1,7 @@
 #include "app/folders/CFileList.h"
 
 #include "app/AppContext.h"
+#include "app/common/NameCollator.h"
 #include "app/folders/FolderListing.h"
 #include "app/folders/WaitCursor.h"
 
@@ -48,12 +49,7 @@ public:
 
 private:
     static const QCollator& collator() {
-        thread_local const QCollator instance = [] {
-            QCollator made;
-            made.setCaseSensitivity(Qt::CaseInsensitive);
-            made.setNumericMode(true);
-            return made;
-        }();
+        thread_local const QCollator instance = nameCollator();
         return instance;
     }
 };

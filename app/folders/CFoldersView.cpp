@@ -13,7 +13,6 @@
 #include "shell/RecentValues.h"
 #include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
-#include "shell/TickedFolders.h"
 
 #include <QDesktopServices>
 #include <QFile>
@@ -29,7 +28,6 @@ namespace {
 constexpr int kTreeWidth = 250;
 constexpr int kHintHeight = 60;
 constexpr int kEditorHeight = 150;
-constexpr std::size_t kHintFolders = 5;
 
 const char* historySetting(CConvertDlg::Direction direction) {
     return direction == CConvertDlg::Direction::FilenameToTags ? "HelperConvert1" : "HelperConvert2";
@@ -48,6 +46,13 @@ CFoldersView::CFoldersView(AppContext& context, QWidget* parent)
     addWidget(createLeftPane());
     addWidget(createRightPane());
     setChildrenCollapsible(false);
+    connect(this, &QSplitter::splitterMoved, this, [this] {
+        const QList<int> panes = sizes();
+        initialSizesPending_ = false;
+        if (panes.size() == 2 && panes[0] + panes[1] > 0) {
+            treeShare_ = static_cast<double>(panes[0]) / (panes[0] + panes[1]);
+        }
+    });
     tree_->fillTopLevel();
     refreshHint();
 }
@@ -104,7 +109,7 @@ QWidget* CFoldersView::createRightPane() {
 }
 
 void CFoldersView::setTickedFolders(std::vector<std::u16string> folders) {
-    ticked_ = shell::dropRedundantFolders(std::move(folders));
+    ticked_.load(std::move(folders));
     refreshAllImages();
     refreshHint();
 }
@@ -114,10 +119,34 @@ void CFoldersView::setViewMode(int command) {
 }
 
 void CFoldersView::setInitialPaneSizes() {
-    setSizes({kTreeWidth, std::max(width() - kTreeWidth - handleWidth(), 1)});
     hint_->setFixedHeight(kHintHeight);
     editorFrame_->setFixedHeight(kEditorHeight);
+    // The page may not have its final width yet: the tree keeps 250 pixels until the page is first
+    // painted, from then on the panes keep their proportion.
+    initialSizesPending_ = true;
+    applyPaneSizes();
     refreshHint();
+}
+
+void CFoldersView::applyPaneSizes() {
+    const int available = std::max(width() - handleWidth(), 2);
+    if (initialSizesPending_) {
+        treeShare_ = std::min(static_cast<double>(kTreeWidth) / available, 0.9);
+    }
+    if (treeShare_ > 0) {
+        const int tree = static_cast<int>(treeShare_ * available + 0.5);
+        setSizes({tree, available - tree});
+    }
+}
+
+void CFoldersView::resizeEvent(QResizeEvent* event) {
+    QSplitter::resizeEvent(event);
+    applyPaneSizes();
+}
+
+void CFoldersView::paintEvent(QPaintEvent* event) {
+    initialSizesPending_ = false;
+    QSplitter::paintEvent(event);
 }
 
 void CFoldersView::retranslate() {
@@ -134,17 +163,9 @@ bool CFoldersView::tagEditorShown() const {
 }
 
 void CFoldersView::refreshHint() {
-    if (ticked_.empty()) {
-        hint_->setText(
-            context_.text(u"EMPTY_FOLDERS", u"Please, select folders with music and start scanning"));
-        return;
-    }
-    QStringList shown;
-    for (std::size_t i = 0; i < ticked_.size() && i < kHintFolders; ++i) {
-        shown << toQString(ticked_[i]);
-    }
-    hint_->setText(shown.join(QStringLiteral(", ")) +
-                   (ticked_.size() > kHintFolders ? QStringLiteral(", ...") : QString()));
+    const QString empty =
+        context_.text(u"EMPTY_FOLDERS", u"Please, select folders with music and start scanning");
+    hint_->setText(toQString(ticked_.hintText(toU16(empty))));
 }
 
 // ---- ticking ----
@@ -153,13 +174,15 @@ int CFoldersView::imageFor(const std::u16string& path) const {
     if (!shell::isFileSystemPath(path)) {
         return CCheckedTreeCtrl::kNoCheckBox;
     }
-    int image = CCheckedTreeCtrl::kUnticked;
-    for (const std::u16string& folder : ticked_) {
-        if (shell::pathsRelated(path, folder)) { // the last related folder decides
-            image = path.size() < folder.size() ? CCheckedTreeCtrl::kPartial : CCheckedTreeCtrl::kTicked;
-        }
+    switch (ticked_.markOf(path)) {
+    case shell::FolderMark::Ticked:
+        return CCheckedTreeCtrl::kTicked;
+    case shell::FolderMark::PartlyTicked:
+        return CCheckedTreeCtrl::kPartial;
+    case shell::FolderMark::Unticked:
+        break;
     }
-    return image;
+    return CCheckedTreeCtrl::kUnticked;
 }
 
 void CFoldersView::refreshAllImages() {
@@ -170,37 +193,33 @@ void CFoldersView::refreshAllImages() {
 }
 
 void CFoldersView::onCheckClicked(QTreeWidgetItem* item) {
-    const bool tick = CCheckedTreeCtrl::image(item) != CCheckedTreeCtrl::kTicked;
     const std::u16string path = CCheckedTreeCtrl::path(item);
     if (!shell::isFileSystemPath(path)) {
-        return;
+        return; // no check box
     }
-    shell::DiskFolders disk;
-    const std::u16string changed =
-        tick ? shell::tickFolder(ticked_, path, disk) : shell::untickFolder(ticked_, path, disk);
-    CCheckedTreeCtrl::setImage(item, tick ? CCheckedTreeCtrl::kTicked : CCheckedTreeCtrl::kUnticked);
+    const bool tick = CCheckedTreeCtrl::image(item) != CCheckedTreeCtrl::kTicked;
+    const std::u16string changed = tick ? ticked_.tick(path) : ticked_.untick(path);
+    CCheckedTreeCtrl::setImage(item, imageFor(path));
     for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
-        refreshImages(tree_->topLevelItem(i), changed, tick);
+        refreshImages(tree_->topLevelItem(i), changed);
     }
     tree_->viewport()->update();
     refreshHint();
 }
 
-// Items related to the folder whose display changed get their new image; their subtrees follow.
-void CFoldersView::refreshImages(QTreeWidgetItem* item, const std::u16string& changed, bool ticked) {
+// The loaded folders related to the highest folder whose mark changed take their marks again; other
+// branches are left alone. Items without a check box are looked into, as they may hold such folders.
+void CFoldersView::refreshImages(QTreeWidgetItem* item, const std::u16string& changed) {
     const std::u16string path = CCheckedTreeCtrl::path(item);
     const bool fileSystem = shell::isFileSystemPath(path);
     if (fileSystem && !shell::pathsRelated(path, changed)) {
         return;
     }
     if (fileSystem) {
-        const int image = path.size() < changed.size() ? CCheckedTreeCtrl::kPartial
-                          : ticked                     ? CCheckedTreeCtrl::kTicked
-                                                       : CCheckedTreeCtrl::kUnticked;
-        CCheckedTreeCtrl::setImage(item, image);
+        CCheckedTreeCtrl::setImage(item, imageFor(path));
     }
     for (int i = 0; i < item->childCount(); ++i) {
-        refreshImages(item->child(i), changed, ticked);
+        refreshImages(item->child(i), changed);
     }
 }
 

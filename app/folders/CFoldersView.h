@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/tags/CConvertDlg.h"
+#include "shell/DiskFolders.h"
+#include "shell/TickedFolders.h"
 
 #include <QPointer>
 #include <QSplitter>
@@ -33,7 +35,7 @@ public:
 
     // The ticked folders in tick order: read when a scan starts, loaded from "Folders" at start
     // (where a folder that repeats another or lies inside another gives way to the innermost one).
-    const std::vector<std::u16string>& tickedFolders() const { return ticked_; }
+    const std::vector<std::u16string>& tickedFolders() const { return ticked_.folders(); }
     void setTickedFolders(std::vector<std::u16string> folders);
 
     // File list view mode: commands 111 (medium icons) to 114 (details).
@@ -65,13 +67,18 @@ public:
     QString hintText() const;
     CConvertDlg* conversionWindow() const { return convert_; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
 private:
+    void applyPaneSizes();
     QWidget* createLeftPane();
     QWidget* createRightPane();
     int imageFor(const std::u16string& path) const;
     void refreshHint();
     void refreshAllImages();
-    void refreshImages(QTreeWidgetItem* item, const std::u16string& changed, bool ticked);
+    void refreshImages(QTreeWidgetItem* item, const std::u16string& changed);
     void onCheckClicked(QTreeWidgetItem* item);
     void onFolderSelected(QTreeWidgetItem* item);
     void onRowDoubleClicked(int row);
@@ -87,12 +94,15 @@ private:
     void deleteSelection();
 
     AppContext& context_;
-    std::vector<std::u16string> ticked_;
+    shell::DiskFolders disk_;
+    shell::TickedFolders ticked_{disk_};
     CCheckedTreeCtrl* tree_ = nullptr;
     QLabel* hint_ = nullptr;
     CFileList* list_ = nullptr;
     QWidget* editorFrame_ = nullptr;
     CTagEditWnd* editor_ = nullptr;
+    bool initialSizesPending_ = false;
+    double treeShare_ = 0; // the tree pane's part of the width, kept when the page is resized
     bool selectionChanged_ = false;
     bool reloadQueued_ = false;
     std::array<std::vector<std::u16string>, 2> histories_; // Filename -> Tags, Tags -> Filename

@@ -1,6 +1,7 @@
 #include "app/folders/FolderListing.h"
 
 #include "app/AppContext.h"
+#include "app/common/NameCollator.h"
 #include "platform/os/Paths.h"
 
 #include <QCollator>
@@ -57,9 +58,7 @@ FolderEntry makeEntry(const fs::directory_entry& entry, bool folder) {
 }
 
 void sortEntries(std::vector<FolderEntry>& entries) {
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    collator.setNumericMode(true);
+    const QCollator collator = nameCollator();
     std::stable_sort(entries.begin(), entries.end(), [&](const FolderEntry& a, const FolderEntry& b) {
         if (a.isFolder != b.isFolder) {
             return a.isFolder;

@@ -2,6 +2,7 @@
 
 #include "app/AppContext.h"
 #include "app/common/FailureReport.h"
+#include "app/common/NameCollator.h"
 #include "app/tags/EditText.h"
 #include "app/tags/TagPanePainting.h"
 #include "plugin-api/PluginApi.h"
@@ -96,8 +97,7 @@ void CTagEditWnd::fillBox(int field) {
         for (const std::u16string& genre : shell::genreNames()) {
             items << toQString(genre);
         }
-        QCollator collator;
-        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        const QCollator collator = nameCollator();
         std::sort(items.begin(), items.end(),
                   [&](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
     }
@@ -145,6 +145,7 @@ void CTagEditWnd::loadFile(const std::u16string& path) {
             entry.box->setCurrentIndex(entry.box->count() - 1);
             entry.remembered.clear();
         }
+        entry.box->lineEdit()->setCursorPosition(0); // the start of a long value shows
     }
     loaded_.push_back(path);
     tags_.close();

@@ -99,6 +99,7 @@ private slots:
             QVERIFY(QDir(music_).mkpath(QLatin1String(folder)));
         }
         QVERIFY(QDir(home_.path()).mkpath(QStringLiteral("Documents")));
+        QVERIFY(QDir(home_.path()).mkpath(QStringLiteral(".local/share")));
     }
 
     void topLevelIsHomeThenRootAndTheHomeIsExpanded() {

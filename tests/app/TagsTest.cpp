@@ -4,6 +4,7 @@
 
 #include "AppFixture.h"
 
+#include "app/common/NameCollator.h"
 #include "app/folders/CCheckedTreeCtrl.h"
 #include "app/folders/CFileList.h"
 #include "app/folders/CFoldersView.h"
@@ -223,8 +224,7 @@ private slots:
             genres << box->itemText(i);
         }
         QCOMPARE(box->itemText(148), QStringLiteral("<unchanged>"));
-        QCollator collator;
-        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        const QCollator collator = app::nameCollator();
         QVERIFY(std::is_sorted(genres.begin(), genres.end(), [&](const QString& a, const QString& b) {
             return collator.compare(a, b) < 0;
         }));
@@ -293,7 +293,7 @@ private slots:
                             QStringLiteral("untagged.mp3"), QStringLiteral("notes.mp3")});
         QCOMPARE(page->applyConversion(Direction::TagsToFilename, u"<track>. <artist> - <title>"), 2);
         QCOMPARE(names(folder),
-                 (QStringList{QStringLiteral(". - .mp3"), QStringLiteral("07. ACDC - Some Song.mp3"),
+                 (QStringList{QStringLiteral(".  - .mp3"), QStringLiteral("07. ACDC - Some Song.mp3"),
                               QStringLiteral("1. Taken - Song.mp3"), QStringLiteral("clash.mp3"),
                               QStringLiteral("notes.mp3")}));
         QCOMPARE(audioDigest(folder + QStringLiteral("/07. ACDC - Some Song.mp3")), before);
