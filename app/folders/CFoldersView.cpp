@@ -343,14 +343,7 @@ void CFoldersView::openConversion(CConvertDlg::Direction direction) {
     if (convert_ != nullptr) {
         return;
     }
-    if (!historiesRead_) {
-        historiesRead_ = true;
-        for (const auto which :
-             {CConvertDlg::Direction::FilenameToTags, CConvertDlg::Direction::TagsToFilename}) {
-            histories_[historyIndex(which)] =
-                shell::parseQuotedList(context_.settings.readText(historySetting(which)).value_or(u""));
-        }
-    }
+    readHistories();
     convert_ = new CConvertDlg(context_, direction, histories_[historyIndex(direction)], window());
     connect(convert_, &CConvertDlg::closed, this, &CFoldersView::onConversionClosed);
     setEnabled(false);
@@ -372,7 +365,20 @@ void CFoldersView::onConversionClosed(int button) {
     }
 }
 
+void CFoldersView::readHistories() {
+    if (historiesRead_) {
+        return;
+    }
+    historiesRead_ = true;
+    for (const auto which :
+         {CConvertDlg::Direction::FilenameToTags, CConvertDlg::Direction::TagsToFilename}) {
+        histories_[historyIndex(which)] =
+            shell::parseQuotedList(context_.settings.readText(historySetting(which)).value_or(u""));
+    }
+}
+
 void CFoldersView::rememberPattern(CConvertDlg::Direction direction, const std::u16string& pattern) {
+    readHistories(); // the stored patterns stay behind the new one
     std::vector<std::u16string>& history = histories_[historyIndex(direction)];
     const std::u16string stored = shell::stripDoubleQuotes(pattern);
     if (!stored.empty()) {

@@ -90,6 +90,7 @@ private:
     std::vector<std::u16string> selectedFiles() const;
     void openConversion(CConvertDlg::Direction direction);
     void onConversionClosed(int button);
+    void readHistories();
     void rememberPattern(CConvertDlg::Direction direction, const std::u16string& pattern);
     void deleteSelection();
 
