@@ -9,6 +9,8 @@ namespace tonemirror::shell {
 
 namespace {
 
+using Folders = std::vector<std::u16string>;
+
 constexpr char16_t kSeparator = os::kNativeSeparator;
 constexpr std::size_t kHintFolders = 5;
 
@@ -28,15 +30,25 @@ std::optional<std::u16string> parentOf(std::u16string_view path) {
     return std::u16string(path.substr(0, last == 0 ? 1 : last));
 }
 
-bool contains(const std::vector<std::u16string>& list, std::u16string_view path) {
+bool contains(const Folders& list, std::u16string_view path) {
     return std::find(list.begin(), list.end(), path) != list.end();
+}
+
+bool anyContaining(const Folders& ticked, std::u16string_view path) {
+    return std::any_of(ticked.begin(), ticked.end(), [&](const auto& t) { return pathInside(path, t); });
+}
+
+bool anyInside(const Folders& ticked, std::u16string_view path) {
+    return std::any_of(ticked.begin(), ticked.end(), [&](const auto& t) { return pathInside(t, path); });
+}
+
+void removeInside(Folders& ticked, std::u16string_view path) {
+    std::erase_if(ticked, [&](const auto& t) { return pathInside(t, path); });
 }
 
 } // namespace
 
-TickedFolders::TickedFolders(const FolderSystem& folders) : system_(folders) {}
-
-bool TickedFolders::related(std::u16string_view a, std::u16string_view b) {
+bool pathsRelated(std::u16string_view a, std::u16string_view b) {
     if (a.size() > b.size()) {
         std::swap(a, b);
     }
@@ -46,101 +58,93 @@ bool TickedFolders::related(std::u16string_view a, std::u16string_view b) {
     return a.size() == b.size() || (!a.empty() && a.back() == kSeparator) || b[a.size()] == kSeparator;
 }
 
-bool TickedFolders::inside(std::u16string_view inner, std::u16string_view outer) {
-    return inner.size() > outer.size() && related(inner, outer);
+bool pathInside(std::u16string_view inner, std::u16string_view outer) {
+    return inner.size() > outer.size() && pathsRelated(inner, outer);
 }
 
-bool TickedFolders::isFileSystemPath(std::u16string_view path) {
+bool isFileSystemPath(std::u16string_view path) {
     return !path.empty() && path.front() == kSeparator;
 }
 
-void TickedFolders::load(const std::vector<std::u16string>& stored) {
-    folders_.clear();
-    for (const auto& entry : stored) {
-        if (isFileSystemPath(entry)) {
-            folders_.push_back(normalised(entry));
-        }
+std::vector<std::u16string> dropRedundantFolders(std::vector<std::u16string> folders) {
+    std::erase_if(folders, [](const auto& entry) { return !isFileSystemPath(entry); });
+    for (auto& entry : folders) {
+        entry = normalised(entry);
     }
-    for (std::size_t i = 0; i < folders_.size();) {
+    for (std::size_t i = 0; i < folders.size();) {
         bool redundant = false;
-        for (std::size_t j = 0; j < folders_.size() && !redundant; ++j) {
-            redundant = j != i && (folders_[j] == folders_[i] || inside(folders_[j], folders_[i]));
+        for (std::size_t j = 0; j < folders.size() && !redundant; ++j) {
+            redundant = j != i && (folders[j] == folders[i] || pathInside(folders[j], folders[i]));
         }
         if (redundant) {
-            folders_.erase(folders_.begin() + static_cast<std::ptrdiff_t>(i));
+            folders.erase(folders.begin() + static_cast<std::ptrdiff_t>(i));
         } else {
             ++i;
         }
     }
+    return folders;
 }
 
-TickedFolders::Mark TickedFolders::markOf(std::u16string_view path) const {
+FolderMark folderMark(const std::vector<std::u16string>& ticked, std::u16string_view path) {
     const std::u16string folder = normalised(path);
-    if (isTicked(folder) || anyContaining(folder)) {
-        return Mark::Ticked;
+    if (contains(ticked, folder) || anyContaining(ticked, folder)) {
+        return FolderMark::Ticked;
     }
-    return anyInside(folder) ? Mark::PartlyTicked : Mark::Unticked;
+    return anyInside(ticked, folder) ? FolderMark::PartlyTicked : FolderMark::Unticked;
 }
 
-TickedFolders::Change TickedFolders::click(std::u16string_view path) {
-    if (!isFileSystemPath(path)) {
-        return {};
-    }
-    if (markOf(path) == Mark::Ticked) {
-        return {false, untick(path)};
-    }
-    return {true, tick(path)};
-}
-
-std::u16string TickedFolders::tick(std::u16string_view path) {
+std::u16string tickFolder(std::vector<std::u16string>& ticked, std::u16string_view path,
+                          const FolderSystem& system) {
     std::u16string folder = normalised(path);
-    if (anyContaining(folder)) {
+    if (anyContaining(ticked, folder)) {
         return folder; // already ticked through a folder above
     }
-    removeInside(folder);
+    removeInside(ticked, folder);
     while (true) {
-        if (!isTicked(folder)) {
-            folders_.push_back(folder);
+        if (!contains(ticked, folder)) {
+            ticked.push_back(folder);
         }
         const auto parent = parentOf(folder);
-        if (!parent || system_.isMountRoot(folder)) {
+        if (!parent || system.isMountRoot(folder)) {
             return folder;
         }
-        const auto siblings = system_.subfolders(*parent);
+        const auto siblings = system.subfolders(*parent);
         // A folder its parent does not list (gone, or hidden from the listing) never ticks the parent.
         if (!siblings || !contains(*siblings, folder) ||
-            !std::all_of(siblings->begin(), siblings->end(), [&](const auto& s) { return isTicked(s); })) {
+            !std::all_of(siblings->begin(), siblings->end(),
+                         [&](const auto& s) { return contains(ticked, s); })) {
             return folder;
         }
-        removeInside(*parent);
+        removeInside(ticked, *parent);
         folder = *parent;
     }
 }
 
-std::u16string TickedFolders::untick(std::u16string_view path) {
+std::u16string untickFolder(std::vector<std::u16string>& ticked, std::u16string_view path,
+                            const FolderSystem& system) {
     std::u16string folder = normalised(path);
-    removeInside(folder);
+    removeInside(ticked, folder);
     std::u16string changed = folder;
     bool insideTicked = true; // a ticked folder above still has to be split
     std::size_t added = 0;
     while (true) {
-        remove(folder);
-        insideTicked = insideTicked && anyContaining(folder);
+        std::erase(ticked, folder);
+        insideTicked = insideTicked && anyContaining(ticked, folder);
         const auto parent = parentOf(folder);
         // A ticked folder above a mount's root is split too; otherwise the climb ends there.
-        if (!parent || (!insideTicked && system_.isMountRoot(folder))) {
+        if (!parent || (!insideTicked && system.isMountRoot(folder))) {
             return changed;
         }
-        const auto listed = system_.subfolders(*parent);
+        const auto listed = system.subfolders(*parent);
         if (!listed) {
             return folder;
         }
-        std::vector<std::u16string> others;
+        Folders others;
         for (const auto& sibling : *listed) {
             if (sibling == folder) {
                 continue;
             }
-            if (isTicked(sibling)) {
+            if (contains(ticked, sibling)) {
                 return changed;
             }
             if (insideTicked) {
@@ -149,49 +153,39 @@ std::u16string TickedFolders::untick(std::u16string_view path) {
         }
         added += others.size();
         if (added == 0) {
-            if (anyInside(*parent)) {
+            if (anyInside(ticked, *parent)) {
                 return changed;
             }
             changed = *parent;
         }
-        folders_.insert(folders_.end(), others.begin(), others.end());
+        ticked.insert(ticked.end(), others.begin(), others.end());
         folder = *parent;
     }
 }
 
-std::u16string TickedFolders::hintText(std::u16string_view empty) const {
-    if (folders_.empty()) {
+std::u16string tickedFoldersHint(const std::vector<std::u16string>& ticked, std::u16string_view empty) {
+    if (ticked.empty()) {
         return std::u16string(empty);
     }
     std::u16string text;
-    for (std::size_t i = 0; i < folders_.size() && i < kHintFolders; ++i) {
+    for (std::size_t i = 0; i < ticked.size() && i < kHintFolders; ++i) {
         text += i == 0 ? u"" : u", ";
-        text += folders_[i];
+        text += ticked[i];
     }
-    if (folders_.size() > kHintFolders) {
+    if (ticked.size() > kHintFolders) {
         text += u", ...";
     }
     return text;
 }
 
-bool TickedFolders::isTicked(std::u16string_view path) const {
-    return contains(folders_, path);
-}
-
-bool TickedFolders::anyContaining(std::u16string_view path) const {
-    return std::any_of(folders_.begin(), folders_.end(), [&](const auto& t) { return inside(path, t); });
-}
-
-bool TickedFolders::anyInside(std::u16string_view path) const {
-    return std::any_of(folders_.begin(), folders_.end(), [&](const auto& t) { return inside(t, path); });
-}
-
-void TickedFolders::removeInside(std::u16string_view path) {
-    std::erase_if(folders_, [&](const auto& t) { return inside(t, path); });
-}
-
-void TickedFolders::remove(std::u16string_view path) {
-    std::erase_if(folders_, [&](const auto& t) { return t == path; });
+TickedFolders::Change TickedFolders::click(std::u16string_view path) {
+    if (!isFileSystemPath(path)) {
+        return {};
+    }
+    if (markOf(path) == FolderMark::Ticked) {
+        return {false, untick(path)};
+    }
+    return {true, tick(path)};
 }
 
 } // namespace tonemirror::shell

@@ -1,5 +1,4 @@
 #include "shell/TickedFolders.h"
-#include "shell/LocalFolderSystem.h"
 
 #include "ShellTestSupport.h"
 
@@ -11,11 +10,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using tonemirror::shell::DiskFolders;
 using tonemirror::shell::FolderSystem;
-using tonemirror::shell::LocalFolderSystem;
 using tonemirror::shell::TickedFolders;
 using tonemirror::shell::test::TempFolder;
-using Mark = TickedFolders::Mark;
+using Mark = tonemirror::shell::FolderMark;
 
 // The real file system, with chosen folders standing in as mount roots or left out of listings.
 class WithMounts : public FolderSystem {
@@ -36,7 +35,7 @@ public:
     std::set<std::u16string> hidden;
 
 private:
-    LocalFolderSystem local_;
+    DiskFolders local_;
 };
 
 std::u16string u16(const fs::path& path) {
@@ -149,10 +148,9 @@ TEST_F(TickingTest, ClickTicksWhatIsNotTickedAndIgnoresOtherItems) {
 }
 
 TEST(StoredFolders, RedundantEntriesGiveWayToTheInnermostAndTheLastCopy) {
-    LocalFolderSystem system;
-    TickedFolders folders(system);
-    folders.load({u"/m/Music", u"/m/Music/Rock", u"/m/b", u"relative", u"", u"/m/c/", u"/m/b", u"/m/bc"});
-    EXPECT_EQ(folders.folders(), (std::vector<std::u16string>{u"/m/Music/Rock", u"/m/c", u"/m/b", u"/m/bc"}));
+    EXPECT_EQ(tonemirror::shell::dropRedundantFolders(
+                  {u"/m/Music", u"/m/Music/Rock", u"/m/b", u"relative", u"", u"/m/c/", u"/m/b", u"/m/bc"}),
+              (std::vector<std::u16string>{u"/m/Music/Rock", u"/m/c", u"/m/b", u"/m/bc"}));
 }
 
 struct RelationCase {
@@ -164,8 +162,8 @@ struct RelationCase {
 class PathRelation : public ::testing::TestWithParam<RelationCase> {};
 
 TEST_P(PathRelation, PrefixEndingAtASeparator) {
-    EXPECT_EQ(TickedFolders::related(GetParam().a, GetParam().b), GetParam().related);
-    EXPECT_EQ(TickedFolders::related(GetParam().b, GetParam().a), GetParam().related);
+    EXPECT_EQ(tonemirror::shell::pathsRelated(GetParam().a, GetParam().b), GetParam().related);
+    EXPECT_EQ(tonemirror::shell::pathsRelated(GetParam().b, GetParam().a), GetParam().related);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -176,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RelationCase{u"/a/b", u"/a/c", false}));
 
 TEST(TickedFoldersHint, FirstFiveThenEllipsis) {
-    LocalFolderSystem system;
+    DiskFolders system;
     TickedFolders folders(system);
     EXPECT_EQ(folders.hintText(u"none"), u"none");
     folders.load({u"/1", u"/2", u"/3", u"/4", u"/5"});
@@ -185,13 +183,13 @@ TEST(TickedFoldersHint, FirstFiveThenEllipsis) {
     EXPECT_EQ(folders.hintText(u"none"), u"/1, /2, /3, /4, /5, ...");
 }
 
-TEST(LocalFolderSystemTest, ListsFoldersAndLinksToFoldersOnly) {
+TEST(DiskFoldersTest, ListsFoldersAndLinksToFoldersOnly) {
     TempFolder root;
     fs::create_directories(root / "a");
     fs::create_directories(root / "b");
     tonemirror::shell::test::writeText(root / "file", "x");
     fs::create_directory_symlink(root / "a", root / "link");
-    LocalFolderSystem system;
+    DiskFolders system;
     auto listed = system.subfolders(u16(root.path()));
     ASSERT_TRUE(listed.has_value());
     std::sort(listed->begin(), listed->end());

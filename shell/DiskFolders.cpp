@@ -1,4 +1,4 @@
-#include "shell/LocalFolderSystem.h"
+#include "shell/DiskFolders.h"
 
 #include "platform/os/Paths.h"
 
@@ -9,7 +9,7 @@ namespace tonemirror::shell {
 
 namespace fs = std::filesystem;
 
-std::optional<std::vector<std::u16string>> LocalFolderSystem::subfolders(std::u16string_view folder) const {
+std::optional<std::vector<std::u16string>> DiskFolders::subfolders(std::u16string_view folder) const {
     std::error_code error;
     fs::directory_iterator it(os::toNativePath(folder), error);
     if (error) {
@@ -32,7 +32,7 @@ std::optional<std::vector<std::u16string>> LocalFolderSystem::subfolders(std::u1
     return result;
 }
 
-bool LocalFolderSystem::isMountRoot(std::u16string_view folder) const {
+bool DiskFolders::isMountRoot(std::u16string_view folder) const {
     const fs::path path = os::toNativePath(folder);
     struct stat self {};
     struct stat parent {};
@@ -42,7 +42,7 @@ bool LocalFolderSystem::isMountRoot(std::u16string_view folder) const {
     return self.st_dev != parent.st_dev || self.st_ino == parent.st_ino;
 }
 
-bool LocalFolderSystem::exists(std::u16string_view folder) const {
+bool DiskFolders::exists(std::u16string_view folder) const {
     std::error_code error;
     return fs::is_directory(os::toNativePath(folder), error);
 }
