@@ -1,7 +1,7 @@
 #include "app/folders/CCheckedTreeCtrl.h"
 
 #include "app/AppContext.h"
-#include "app/common/ImageResources.h"
+#include "app/Resources.h"
 #include "app/folders/FolderListing.h"
 #include "app/folders/WaitCursor.h"
 
@@ -31,7 +31,7 @@ QRect imageRectIn(const QRect& cell) {
 class CheckImageDelegate : public QStyledItemDelegate {
 public:
     explicit CheckImageDelegate(QObject* parent) : QStyledItemDelegate(parent) {
-        loadImageResources();
+        loadImages(); // also when the page is made without the main window
         const char* names[4] = {"unticked", "ticked", "partial", "none"};
         for (int i = 0; i < 4; ++i) {
             images_[i] = QIcon(QStringLiteral(":/images/check-%1.svg").arg(QLatin1String(names[i])));

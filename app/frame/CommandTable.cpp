@@ -1,7 +1,6 @@
 #include "app/frame/CommandTable.h"
 
 #include "app/AppContext.h"
-#include "app/common/ImageResources.h"
 #include "app/frame/CommandIds.h"
 
 #include <QAction>
@@ -75,7 +74,6 @@ QIcon CommandImages::icon(int image) {
         return {};
     }
     ++loads_;
-    loadImageResources();
     QIcon icon(file);
     cache_.insert(image, icon);
     return icon;
