@@ -29,8 +29,9 @@ constexpr int kTreeWidth = 250;
 constexpr int kHintHeight = 60;
 constexpr int kEditorHeight = 150;
 
-const char* historySetting(CConvertDlg::Direction direction) {
-    return direction == CConvertDlg::Direction::FilenameToTags ? "HelperConvert1" : "HelperConvert2";
+std::string_view historySetting(CConvertDlg::Direction direction) {
+    return direction == CConvertDlg::Direction::FilenameToTags ? shell::settings::kHelperConvert1
+                                                               : shell::settings::kHelperConvert2;
 }
 
 std::size_t historyIndex(CConvertDlg::Direction direction) {

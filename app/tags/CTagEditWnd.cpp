@@ -24,18 +24,18 @@ namespace {
 
 struct FieldSpec {
     std::int32_t tag;
-    const char* name;    // object name of its box
-    const char* setting; // recent values; null for Genre, which offers the genre list
+    const char* name;         // object name of its box
+    std::string_view setting; // recent values; empty for Genre, which offers the genre list
 };
 
 constexpr std::array<FieldSpec, CTagEditWnd::kFields> kFieldSpecs{{
-    {TagId_Title, "Title", "HelperTitles"},
-    {TagId_Artist, "Artist", "HelperArtists"},
-    {TagId_Album, "Album", "HelperAlbums"},
-    {TagId_Comment, "Comment", "HelperComments"},
-    {TagId_Year, "Year", "HelperYears"},
-    {TagId_Track, "Track", "HelperTracks"},
-    {TagId_Genre, "Genre", nullptr},
+    {TagId_Title, "Title", shell::settings::kHelperTitles},
+    {TagId_Artist, "Artist", shell::settings::kHelperArtists},
+    {TagId_Album, "Album", shell::settings::kHelperAlbums},
+    {TagId_Comment, "Comment", shell::settings::kHelperComments},
+    {TagId_Year, "Year", shell::settings::kHelperYears},
+    {TagId_Track, "Track", shell::settings::kHelperTracks},
+    {TagId_Genre, "Genre", {}},
 }};
 
 constexpr int kLeftFields = 4; // Title, Artist, Album, Comment; the rest stand on the right
@@ -88,7 +88,7 @@ void CTagEditWnd::fillBox(int field) {
     QComboBox* box = fields_[static_cast<std::size_t>(field)].box;
     const FieldSpec& spec = kFieldSpecs[static_cast<std::size_t>(field)];
     QStringList items;
-    if (spec.setting != nullptr) {
+    if (!spec.setting.empty()) {
         for (const std::u16string& value :
              shell::parseQuotedList(context_.settings.readText(spec.setting).value_or(u""))) {
             items << toQString(value);
@@ -174,7 +174,7 @@ std::vector<int> CTagEditWnd::changedFields() {
         }
         entry.remembered = trimmedEditText(text);
         changed.push_back(field);
-        if (!entry.remembered.empty() && kFieldSpecs[static_cast<std::size_t>(field)].setting != nullptr) {
+        if (!entry.remembered.empty() && !kFieldSpecs[static_cast<std::size_t>(field)].setting.empty()) {
             pushRecent(field, entry.remembered);
         }
     }
@@ -243,7 +243,7 @@ void CTagEditWnd::clear() {
 void CTagEditWnd::storeRecentLists() {
     for (int field = 0; field < kFields; ++field) {
         const FieldSpec& spec = kFieldSpecs[static_cast<std::size_t>(field)];
-        if (spec.setting == nullptr) {
+        if (spec.setting.empty()) {
             continue;
         }
         const QComboBox* box = fields_[static_cast<std::size_t>(field)].box;
