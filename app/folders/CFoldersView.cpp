@@ -315,6 +315,11 @@ void CFoldersView::reloadTagEditor() {
     editorFrame_->setVisible(loaded > 0);
 }
 
+void CFoldersView::reloadTagEditorLater() {
+    selectionChanged_ = true;
+    list_->currentView()->viewport()->update();
+}
+
 void CFoldersView::hideTagEditor() {
     if (!editor_->loadedFiles().empty()) {
         editor_->commitAndClear();
@@ -404,6 +409,8 @@ int CFoldersView::applyConversion(CConvertDlg::Direction direction, const std::u
     }
     if (converted > 0) {
         list_->reread();
+    } else {
+        reloadTagEditorLater();
     }
     failures.show(context_, this,
                   context_.text(u"CONVERT_FAILED", u"%1 of %2 files could not be converted:")
@@ -415,7 +422,7 @@ int CFoldersView::applyConversion(CConvertDlg::Direction direction, const std::u
 // ---- delete ----
 
 void CFoldersView::deleteSelection() {
-    std::vector<int> rows = list_->selectedRows();
+    const std::vector<int> rows = list_->selectedRows();
     if (rows.empty()) {
         return;
     }
@@ -426,6 +433,7 @@ void CFoldersView::deleteSelection() {
     if (!context_.prompts.question(this, context_.text(u"QUESTION", u"Question"), question)) {
         return;
     }
+    hideTagEditor(); // edits waiting for the selected files land before the files go
     FailureReport failures;
     std::size_t moved = 0;
     for (const int row : rows) {
@@ -438,6 +446,8 @@ void CFoldersView::deleteSelection() {
     }
     if (moved > 0) {
         list_->reread();
+    } else {
+        reloadTagEditorLater();
     }
     failures.show(context_, this,
                   context_.text(u"TRASH_FAILED", u"%1 of %2 items could not be moved to the trash:")

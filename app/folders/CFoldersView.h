@@ -86,6 +86,8 @@ private:
     void onListPainted();
     void reloadTagEditor();
     void hideTagEditor();
+    // The selection stayed but the editor was emptied: it loads the selection again at the next paint.
+    void reloadTagEditorLater();
     bool selectionHoldsFile() const;
     std::vector<std::u16string> selectedFiles() const;
     void openConversion(CConvertDlg::Direction direction);
