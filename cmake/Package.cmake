@@ -13,21 +13,20 @@ set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find duplicate music files by sound and by tags")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-Tonemirror walks the folders you tick, decodes the opening of every audio file
+# CPack puts the summary line first and turns empty lines into the "." of the control file.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Tonemirror walks the folders you tick, decodes the opening of every audio file
 and reduces it to a content fingerprint, reads its tags, and reports pairs of
 files that sound alike or are named alike, even when they differ in format,
 bit rate, loudness or tags. From the results you play, compare, ignore or move
-files to the trash, edit tags and rename files from their tags.
-")
+files to the trash, edit tags and rename files from their tags.")
 if(TARGET tonemirror)
     string(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION "
-.
+
 This package holds the desktop program and tonemirror-cli, a command-line
 front end for scripted scans with text, JSON, CSV or M3U output.")
 else()
     string(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION "
-.
+
 This package holds tonemirror-cli, the command-line front end, for scripted
 scans with text, JSON, CSV or M3U output.")
 endif()
