@@ -8,7 +8,6 @@ set(TM_APP_ID io.github.tonemirror.Tonemirror)
 set(TM_DIST_SOURCE_DIR ${PROJECT_SOURCE_DIR}/dist)
 set(TM_DIST_BINARY_DIR ${CMAKE_BINARY_DIR}/dist)
 set(TM_ICON_SOURCE ${PROJECT_SOURCE_DIR}/app/images/tonemirror.svg)
-set(TM_ICON_PNG_SIZES 16 24 32 48 64 128 256)
 
 # The desktop program is installed once it is built; everything that only serves it follows it.
 set(tm_commands tonemirror-cli)
@@ -71,32 +70,19 @@ set(TM_SCREENSHOT_BASE_URL "https://www.kestrelwick.example/docs/screenshots/"
 configure_file(${TM_DIST_SOURCE_DIR}/${TM_APP_ID}.metainfo.xml.in ${TM_DIST_BINARY_DIR}/${TM_APP_ID}.metainfo.xml
                @ONLY)
 
-set(tm_icon_outputs "")
 if(TARGET tonemirror)
     install(FILES ${TM_DIST_SOURCE_DIR}/${TM_APP_ID}.desktop DESTINATION share/applications)
     install(FILES ${TM_DIST_BINARY_DIR}/${TM_APP_ID}.metainfo.xml DESTINATION share/metainfo)
-    if(EXISTS ${TM_ICON_SOURCE})
-        install(FILES ${TM_ICON_SOURCE} DESTINATION share/icons/hicolor/scalable/apps RENAME ${TM_APP_ID}.svg)
-        find_program(TM_RSVG_CONVERT rsvg-convert)
-        if(TM_RSVG_CONVERT)
-            foreach(size IN LISTS TM_ICON_PNG_SIZES)
-                set(png ${TM_DIST_BINARY_DIR}/icons/${size}x${size}/${TM_APP_ID}.png)
-                add_custom_command(OUTPUT ${png}
-                                   COMMAND ${CMAKE_COMMAND} -E make_directory ${TM_DIST_BINARY_DIR}/icons/${size}x${size}
-                                   COMMAND ${TM_RSVG_CONVERT} --width ${size} --height ${size} --keep-aspect-ratio
-                                           --output ${png} ${TM_ICON_SOURCE}
-                                   DEPENDS ${TM_ICON_SOURCE} COMMENT "Rendering the ${size} px icon" VERBATIM)
-                list(APPEND tm_icon_outputs ${png})
-                install(FILES ${png} DESTINATION share/icons/hicolor/${size}x${size}/apps)
-            endforeach()
-        else()
-            message(WARNING "rsvg-convert (Debian package librsvg2-bin) not found: only the SVG icon is installed")
-        endif()
-    else()
-        # The icon is drawn in app/images/tonemirror.svg; until it exists the desktop entry has none.
-        message(WARNING "${TM_ICON_SOURCE} does not exist yet: the desktop program is installed without an icon")
-    endif()
+    # The icon theme names the icon after the desktop entry; app/images renders the PNG sizes.
+    install(FILES ${TM_ICON_SOURCE} DESTINATION share/icons/hicolor/scalable/apps RENAME ${TM_APP_ID}.svg)
+    get_directory_property(icon_dir DIRECTORY ${PROJECT_SOURCE_DIR}/app DEFINITION TM_APP_ICON_DIR)
+    get_directory_property(icon_sizes DIRECTORY ${PROJECT_SOURCE_DIR}/app DEFINITION TM_APP_ICON_SIZES)
+    foreach(size IN LISTS icon_sizes)
+        install(FILES ${icon_dir}/hicolor/${size}x${size}/apps/tonemirror.png
+                DESTINATION share/icons/hicolor/${size}x${size}/apps RENAME ${TM_APP_ID}.png)
+    endforeach()
+    add_dependencies(installable tm_app_icons)
 endif()
 
-add_custom_target(dist ALL DEPENDS ${tm_man_outputs} ${tm_icon_outputs})
+add_custom_target(dist ALL DEPENDS ${tm_man_outputs})
 add_dependencies(installable dist)

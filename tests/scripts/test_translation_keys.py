@@ -22,6 +22,8 @@ def load_module():
 
 keys = load_module()
 BOM8 = b"\xef\xbb\xbf"
+# Entries of the keys every language file in CheckTest holds.
+COMMON = "MENU_STOP=x\nQUOTE=x\nTIP_STOP=x\n"
 
 
 class ParseTest(unittest.TestCase):
@@ -61,12 +63,14 @@ class CheckTest(unittest.TestCase):
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="tm-translation-keys-")
         self.write("app/frame/MainFrame.cpp",
-                   'setText(translate(u"SCAN_START", u"Start"));\n'
-                   'menu->addAction(tr(u"MENU_FILE",\n                 u"&File"));\n'
-                   'label(Tr(u"CUSTOM_KEY", u"Say \\"hi\\""));\n'
-                   'translate(key, u"not a literal key");\n')
-        self.write("shell/Update.cpp", 'translate(u"SCAN_START", u"Start");\n')
+                   'setText(context.text(u"SCAN_START", u"Start"));\n'
+                   'menu->addAction(addPopup(menu, u"MENU_FILE",\n                 u"&File"));\n'
+                   'label(context.text(u"QUOTE", u"Say \\"hi\\""));\n'
+                   '{cmd::kStop, u"MENU_STOP", u"Sto&p", u"Stop scanning", u"TIP_STOP", 234},\n'
+                   'settings.readNumber(u"CheckUpdate"); std::puts("NOT_UTF16");\n')
+        self.write("shell/Update.cpp", 'return {u"SCAN_START", u"Start"};\n')
         self.write("tests/app/Test.cpp", 'translate(u"TEST_ONLY", u"x");\n')
+        self.write("cli/Main.cpp", 'translate(u"CLI_ONLY", u"x");\n')
 
     def tearDown(self):
         shutil.rmtree(self.root)
@@ -77,40 +81,43 @@ class CheckTest(unittest.TestCase):
         with open(path, "wb") as f:
             f.write(data if data is not None else text.encode("utf-8"))
 
-    def run_check(self, functions=("translate", "tr")):
+    def run_check(self):
         out = io.StringIO()
-        problems = keys.check(self.root, os.path.join(self.root, "Locale"), functions, out)
+        problems = keys.check(self.root, os.path.join(self.root, "Locale"), out)
         return problems, out.getvalue()
 
-    def test_keys_come_from_calls_with_a_literal_key_outside_the_tests(self):
-        used = keys.used_keys(self.root, ("translate", "tr", "Tr"))
-        self.assertEqual(sorted(used), ["CUSTOM_KEY", "MENU_FILE", "SCAN_START"])
-        self.assertEqual(list(used["CUSTOM_KEY"]), ['Say \\"hi\\"'])
+    def test_keys_are_the_capital_utf16_literals_of_the_user_interface_code(self):
+        used = keys.used_keys(self.root)
+        self.assertEqual(sorted(used), ["MENU_FILE", "MENU_STOP", "QUOTE", "SCAN_START", "TIP_STOP"])
+        self.assertEqual(list(used["QUOTE"]), ['Say \\"hi\\"'])
+        self.assertEqual(list(used["MENU_FILE"]), ["&File"])
+        self.assertEqual(list(used["TIP_STOP"]), [None])  # the default stands before this key
         self.assertEqual(len(used["SCAN_START"]["Start"]), 2)
 
     def test_no_language_file_passes(self):
         self.assertEqual(self.run_check()[0], 0)
 
     def test_missing_and_unused_keys_are_reported_per_language(self):
-        self.write("Locale/de.lng", "", BOM8 + "[Deutsch]\nSCAN_START=Starten\nOLD_KEY=Alt\n".encode("utf-8"))
-        self.write("Locale/fr.lng", "", BOM8 + "[Français]\nSCAN_START=Démarrer\nMENU_FILE=&Fichier\n".encode())
+        self.write("Locale/de.lng", "", BOM8 + ("[Deutsch]\n" + COMMON + "SCAN_START=Starten\nOLD_KEY=Alt\n").encode())
+        self.write("Locale/fr.lng", "", BOM8 + ("[Français]\n" + COMMON + "SCAN_START=Démarrer\nMENU_FILE=&Fichier\n"
+                                                ).encode())
         problems, out = self.run_check()
-        self.assertEqual(problems, 2)
+        self.assertEqual(problems, 2, out)
         self.assertIn("Locale/de.lng [Deutsch]: missing MENU_FILE (\"&File\")", out)
         self.assertIn("Locale/de.lng [Deutsch]: OLD_KEY is not used by the code", out)
         self.assertNotIn("Français]", out)
 
     def test_one_language_split_over_two_files_is_checked_as_one(self):
-        self.write("Locale/de.lng", "", BOM8 + "[Deutsch]\nSCAN_START=Starten\n".encode("utf-8"))
+        self.write("Locale/de.lng", "", BOM8 + ("[Deutsch]\nSCAN_START=Starten\n" + COMMON).encode("utf-8"))
         self.write("Locale/de-menu.lng", "", b"\xff\xfe" + "[deutsch]\nMENU_FILE=&Datei\n".encode("utf-16-le"))
         problems, out = self.run_check()
         self.assertEqual(problems, 0, out)
 
     def test_unreadable_file_and_conflicting_defaults_are_reported(self):
-        self.write("Locale/es.lng", "[Español]\nSCAN_START=Iniciar\nMENU_FILE=&Archivo\n")  # no mark
+        self.write("Locale/es.lng", "[Español]\nSCAN_START=Iniciar\nMENU_FILE=&Archivo\n" + COMMON)  # no mark
         self.write("app/Other.cpp", 'translate(u"MENU_FILE", u"File");\n')
         problems, out = self.run_check()
-        self.assertEqual(problems, 2)
+        self.assertEqual(problems, 2, out)
         self.assertIn("Locale/es.lng: no language section with entries", out)
         self.assertIn("key MENU_FILE has different default texts", out)
 
