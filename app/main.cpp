@@ -17,7 +17,7 @@
 
 int main(int argc, char** argv) {
     using namespace tonemirror;
-    shell::installCrashHandler(); // first: a crash anywhere later leaves a report
+    shell::installCrashHandler();         // first: a crash anywhere later leaves a report
     QApplication application(argc, argv); // the program takes no arguments
     std::setlocale(LC_ALL, "");           // lower-casing of names follows the user's locale
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/tonemirror.svg")));
