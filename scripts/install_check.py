@@ -12,6 +12,7 @@ import importlib.machinery
 import importlib.util
 import json
 import os
+import re
 import stat
 import struct
 import subprocess
@@ -28,6 +29,11 @@ ALLOWED_PLACES = ("bin/", PROGRAM_DIR + "/", "share/applications/", "share/metai
 SAME_AUDIO_KINDS = ("mp3-128k", "renamed", "retagged", "untagged")
 # Unprivileged account used when the check runs as root (root may write anywhere).
 NOBODY = 65534
+
+
+def project_version():
+    with open(os.path.join(os.path.dirname(SCRIPTS), "CMakeLists.txt"), encoding="utf-8") as f:
+        return re.search(r"project\(Tonemirror VERSION ([0-9.]+)", f.read()).group(1)
 
 
 def commands(prefix):
@@ -71,8 +77,9 @@ def _man_problems(prefix, command):
             text = f.read()
     except OSError as e:
         return [f"manual page of {command}: {e}"]
-    if f".TH {command.upper()} 1" not in text or "@" in text.split("\n", 1)[0]:
-        return [f"manual page of {command} has no proper title line"]
+    title = text.split("\n", 1)[0]
+    if not title.startswith(f".TH {command.upper()} 1 ") or f'"Tonemirror {project_version()}"' not in title:
+        return [f"manual page of {command} has no title line naming this version: {title}"]
     return []
 
 
@@ -221,6 +228,10 @@ def cli_problems(prefix, workdir, reference_cli=None):
         info = user.run([alias, "info", wav], env)
         if info.returncode != 0 or json.loads(info.stdout).get("plugin") not in ("mediacodec", "compresscodec"):
             problems.append(f"info through a link found no plug-in: {info.stderr.strip()}")
+        version = user.run([cli, "--version"], env)
+        expected = f"tonemirror-cli (Tonemirror) {project_version()}"
+        if version.returncode != 0 or version.stdout.splitlines()[:1] != [expected]:
+            problems.append(f"--version says '{version.stdout.strip()}', expected '{expected}'")
         scan = user.run([cli, "scan", "--method", "both", "--format", "json", "--output", scan_json, "--quiet",
                          library], env)
         if scan.returncode != 0:
