@@ -1,6 +1,5 @@
 # The Debian package (`make package`). Its library dependencies come from dpkg-shlibdeps, run over every
-# executable and plug-in. Qt's X11 window-system and SVG plug-ins come with the libraries linked
-# (libqt6gui6, libqt6svg6), so nothing is listed by hand.
+# executable and plug-in; only what is loaded by name at run time is listed by hand.
 
 set(TM_PACKAGE_MAINTAINER "Kestrelwick Tonemirror team <packages@kestrelwick.example>"
     CACHE STRING "Maintainer field of the Debian package")
@@ -39,5 +38,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${TM_WEB_SITE_URL})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+if(TARGET tonemirror)
+    # The program's images are SVG, read through Qt's SVG image and icon plug-ins: nothing links them.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+    # Native windows on a Wayland desktop; without it Qt runs through X11 (libqt6gui6 brings that).
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
+endif()
 
 include(CPack)
