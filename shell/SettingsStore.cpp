@@ -125,6 +125,8 @@ std::filesystem::path SettingsStore::standardFile() {
         base = fs::path(home) / ".config";
     } else if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
         base = fs::path(pw->pw_dir) / ".config";
+    } else {
+        return {}; // no home: nowhere to keep settings (load() reports Unreadable)
     }
     return base / "Kestrelwick" / "Tonemirror.json";
 }

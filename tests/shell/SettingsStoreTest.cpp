@@ -162,6 +162,7 @@ TEST_F(SettingsStoreTest, UnusableLocationLeavesDefaultsAndLosesWrites) {
     EXPECT_EQ(store.load(), Status::Unreadable);
     EXPECT_FALSE(store.writeText(names::kLanguage, u"x"));
     EXPECT_TRUE(fs::is_directory(file()));
+    EXPECT_EQ(SettingsStore(fs::path()).load(), Status::Unreadable); // no home folder at all
 }
 
 // Two programs writing at once: the file stays whole and holds the last value of each.
