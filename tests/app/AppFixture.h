@@ -35,8 +35,8 @@ public:
 };
 
 struct FixtureOptions {
-    QString folder;         // where settings, cache and ignore list live; a new temporary one if empty
-    bool programFolderStorage = false; // cache in <folder>/program with <folder>/user as fallback
+    QString folder; // where settings, cache and ignore list live; a new temporary one if empty
+    bool programFolderStorage = false;       // cache in <folder>/program with <folder>/user as fallback
     QMap<QString, QByteArray> languageFiles; // written to <folder>/Locale before the translator loads
 };
 
@@ -46,6 +46,8 @@ public:
     ~AppFixture();
 
     QString path(const QString& name) const;
+    // Ends the workers and closes the cache file; only path() and settings() remain usable.
+    void shutDown();
     QString settingsFile() const { return path(QStringLiteral("config/Tonemirror.json")); }
     QString localeFolder() const { return path(QStringLiteral("Locale")); }
 
