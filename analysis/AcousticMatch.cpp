@@ -33,8 +33,9 @@ differingBits(const std::uint32_t* a, const std::uint32_t* b, std::size_t n) {
 #if defined(__x86_64__) && defined(__GNUC__)
 [[gnu::target_clones("popcnt", "default")]]
 #endif
-std::uint32_t sampledBits(const std::uint32_t* a, const std::uint32_t* b, std::size_t n, std::size_t stride,
-                          std::size_t* looked) {
+std::uint32_t
+sampledBits(const std::uint32_t* a, const std::uint32_t* b, std::size_t n, std::size_t stride,
+            std::size_t* looked) {
     std::uint32_t bits = 0;
     std::size_t count = 0;
     for (std::size_t i = 0; i < n; i += stride, ++count) {
