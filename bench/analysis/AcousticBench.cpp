@@ -104,6 +104,20 @@ void BM_AcousticScorePair(benchmark::State& state) {
 }
 BENCHMARK(BM_AcousticScorePair);
 
+// What verification pays for a candidate that is not a copy: the screen alone.
+void BM_AcousticDecidePair(benchmark::State& state) {
+    const auto& all = prints();
+    float sum = 0.0f;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        sum += compareAcousticAtLeast(all[i % all.size()], all[(i + 5) % all.size()], 0.5f);
+        ++i;
+    }
+    benchmark::DoNotOptimize(sum);
+    state.SetLabel("threshold 0.5, unrelated pieces");
+}
+BENCHMARK(BM_AcousticDecidePair);
+
 void BM_AcousticDecode(benchmark::State& state) {
     std::vector<std::byte> stored;
     encodeAcousticPrint(prints()[0], AcousticFingerprinter::algorithm(), stored);
