@@ -1,15 +1,16 @@
 #include "platform/wmf/TagAttributes.h"
 
 #include "platform/os/Text.h"
+#include "platform/wmf/CheckedFileStream.h"
+#include "platform/wmf/FileDescriptor.h"
+#include "platform/wmf/WriteResult.h"
 
 #include <taglib/fileref.h>
 #include <taglib/mp4atom.h>
 #include <taglib/mp4file.h>
-#include <taglib/tfilestream.h>
 #include <taglib/tpropertymap.h>
 
-#include <algorithm>
-#include <limits>
+#include <fcntl.h>
 
 namespace tonemirror::wmf {
 
@@ -22,51 +23,6 @@ TagLib::String toTagString(const std::u16string& text) {
 std::u16string fromTagString(const TagLib::String& text) {
     return os::utf8ToUtf16(text.to8Bit(true));
 }
-
-// The tag library allocates whatever a size field in the file asks for before it reads; asking for
-// more than is left in the file is cut down here, so a damaged size costs no more than the file's size.
-// Some parsers go on reading past the end for every entry a damaged count names (hundreds of thousands
-// of reads for a 1 KB file): those reads are answered without a system call.
-class BoundedFileStream final : public TagLib::FileStream {
-public:
-    using TagLib::FileStream::FileStream;
-
-    TagLib::ByteVector readBlock(unsigned long length) override {
-        const long position = tell();
-        const long size = cachedLength();
-        if (position < 0 || position >= size) {
-            return {};
-        }
-        return TagLib::FileStream::readBlock(std::min(length, static_cast<unsigned long>(size - position)));
-    }
-
-    void writeBlock(const TagLib::ByteVector& data) override {
-        length_ = -1;
-        TagLib::FileStream::writeBlock(data);
-    }
-    void insert(const TagLib::ByteVector& data, unsigned long start, unsigned long replace) override {
-        length_ = -1;
-        TagLib::FileStream::insert(data, start, replace);
-    }
-    void removeBlock(unsigned long start, unsigned long length) override {
-        length_ = -1;
-        TagLib::FileStream::removeBlock(start, length);
-    }
-    void truncate(long length) override {
-        length_ = -1;
-        TagLib::FileStream::truncate(length);
-    }
-
-private:
-    long cachedLength() {
-        if (length_ < 0) {
-            length_ = TagLib::FileStream::length();
-        }
-        return length_;
-    }
-
-    long length_ = -1;
-};
 
 // Saving an MP4 tag that changes size shifts every chunk offset in the stco/co64 tables, trusting each
 // table's entry count. A damaged count (up to 4 billion) would make the save run for hours and write
@@ -101,14 +57,19 @@ bool mp4OffsetTablesSound(TagLib::MP4::File& file) {
 } // namespace
 
 bool readTagAttributes(const std::filesystem::path& file, AttributeStore& store) {
-    BoundedFileStream stream(file.c_str(), true);
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    return fd.get() >= 0 && readTagAttributes(fd.get(), file.filename().string(), store);
+}
+
+bool readTagAttributes(int fd, const std::string& name, AttributeStore& store) {
+    CheckedFileStream stream(fd, name, false);
     if (!stream.isOpen()) {
         return false;
     }
     TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Average);
     // The tag library takes any file with a known extension; one without audio is not ours to tag.
     if (ref.isNull() || !ref.file()->isValid() || ref.audioProperties() == nullptr ||
-        ref.audioProperties()->sampleRate() <= 0) {
+        ref.audioProperties()->sampleRate() <= 0 || stream.error() != 0) {
         return false;
     }
     const TagLib::PropertyMap properties = ref.file()->properties();
@@ -119,30 +80,29 @@ bool readTagAttributes(const std::filesystem::path& file, AttributeStore& store)
             store.putString(attribute.name, fromTagString(it->second.front()));
         }
     }
-    if (const TagLib::AudioProperties* audio = ref.audioProperties(); audio != nullptr) {
-        if (audio->bitrate() > 0) {
-            store.putDword(kAttrBitrate, static_cast<std::uint32_t>(audio->bitrate()) * 1000u);
-        }
-        if (audio->lengthInMilliseconds() > 0) {
-            store.putQword(kAttrDuration, static_cast<std::uint64_t>(audio->lengthInMilliseconds()) * 10000u);
-        }
+    const TagLib::AudioProperties* audio = ref.audioProperties();
+    if (audio->bitrate() > 0) {
+        store.putDword(kAttrBitrate, static_cast<std::uint32_t>(audio->bitrate()) * 1000u);
+    }
+    if (audio->lengthInMilliseconds() > 0) {
+        store.putQword(kAttrDuration, static_cast<std::uint64_t>(audio->lengthInMilliseconds()) * 10000u);
     }
     return true;
 }
 
-HResult writeTagAttributes(const std::filesystem::path& file, const AttributeStore& store,
-                           const std::set<std::u16string>& names) {
-    BoundedFileStream stream(file.c_str(), false);
-    if (!stream.isOpen() || stream.readOnly()) {
+HResult writeTagAttributes(int fd, const std::string& name, const AttributeStore& store,
+                           const std::set<std::u16string>& names, long* length) {
+    CheckedFileStream stream(fd, name, true);
+    if (!stream.isOpen()) {
         return E_FAIL;
     }
     TagLib::FileRef ref(&stream, false);
-    if (ref.isNull() || !ref.file()->isValid() || ref.file()->readOnly()) {
-        return E_FAIL;
+    if (ref.isNull() || !ref.file()->isValid() || stream.error() != 0) {
+        return stream.error() != 0 ? resultFromErrno(stream.error()) : E_UNSUPPORTED_CONTENT;
     }
     if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(ref.file());
         mp4 != nullptr && !mp4OffsetTablesSound(*mp4)) {
-        return E_FAIL;
+        return E_DAMAGED_FILE;
     }
     TagLib::PropertyMap properties = ref.file()->properties();
     for (const auto& attribute : kTextAttributes) {
@@ -162,7 +122,13 @@ HResult writeTagAttributes(const std::filesystem::path& file, const AttributeSto
             return E_NOTIMPL;
         }
     }
-    return ref.file()->save() ? S_OK : E_FAIL;
+    const bool saved = ref.file()->save();
+    // The tag library calls a save done when the disk cut it short: the stream knows better.
+    if (stream.error() != 0) {
+        return resultFromErrno(stream.error());
+    }
+    *length = stream.length();
+    return saved ? S_OK : E_FAIL;
 }
 
 } // namespace tonemirror::wmf

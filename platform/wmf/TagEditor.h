@@ -10,9 +10,14 @@
 
 namespace tonemirror::wmf {
 
+struct AudioFootprint;
+class TaggedCopy;
+
 // Metadata editor over the tag library. Changes never touch the original file in place: flush writes
-// them into a copy in the same folder and renames the copy over the original, keeping its permissions.
-// When the original was changed or replaced since open, or anything fails, the original stays as it is.
+// them into a copy in the same folder, checks that the copy reads back with the same audio and the new
+// tags, and only then renames it over the original, keeping its permissions. When the original was
+// changed or replaced since open, or anything fails or looks doubtful, the original stays as it is and
+// the result names the cause.
 class TagEditor final : public IMetadataEditor {
 public:
     TagEditor() = default;
@@ -25,6 +30,9 @@ public:
 
 private:
     HResult replaceWithTaggedCopy();
+    HResult fillCopy(int source, TaggedCopy& copy) const;
+    HResult verifyCopy(const TaggedCopy& copy, const AudioFootprint& original) const;
+    bool unchangedSinceOpen(int fd) const;
 
     std::filesystem::path path_;
     struct stat opened_ {};

@@ -1,0 +1,160 @@
+// Tag writes a hostile but ordinary user provokes: a disk that fills up during the write, a file whose
+// content is not what its name says, values a file cannot hold. Each write is refused with its cause,
+// and the file stays byte for byte as it was.
+
+#include "audio/AudioSource.h"
+#include "audio/TagAccess.h"
+#include "mediacodec/MediaFiles.h"
+#include "platform/os/Paths.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+using namespace tonemirror;
+using namespace mediafiles;
+
+namespace {
+
+struct Format {
+    const char* extension;
+    std::vector<std::string> encode;
+};
+
+const Format kFormats[] = {
+    {".mp3", {"-c:a", "libmp3lame"}}, {".flac", {"-c:a", "flac"}},
+    {".ogg", {"-c:a", "libvorbis"}},  {".opus", {"-c:a", "libopus"}},
+    {".m4a", {"-c:a", "aac"}},        {".wma", {"-c:a", "wmav2"}},
+    {".wav", {"-c:a", "pcm_s16le"}},  {".aiff", {"-c:a", "pcm_s16be", "-write_id3v2", "1"}},
+};
+
+void PrintTo(const Format& format, std::ostream* os) {
+    *os << format.extension;
+}
+
+std::string formatName(const testing::TestParamInfo<Format>& info) {
+    return info.param.extension + 1;
+}
+
+std::vector<std::string> folderEntries(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Writes one tag the way the tag editor does; the problem TagAccess names, None on success.
+audio::TagProblem writeTag(const fs::path& file, TagId tag, const std::u16string& text) {
+    audio::TagAccess tags(plugins());
+    if (failed(tags.open(os::fromNativePath(file)))) {
+        return tags.lastProblem();
+    }
+    if (failed(tags.setTag(tag, text.c_str(), static_cast<std::int32_t>(text.size())))) {
+        const audio::TagProblem refused = tags.lastProblem();
+        tags.close();
+        return refused;
+    }
+    tags.close();
+    return tags.lastProblem();
+}
+
+std::u16string readTag(const fs::path& file, TagId tag) {
+    audio::TagAccess tags(plugins());
+    std::vector<char16_t> buffer(40000);
+    if (failed(tags.open(os::fromNativePath(file))) ||
+        failed(tags.getTag(tag, buffer.data(), static_cast<std::int32_t>(buffer.size())))) {
+        return u"<none>";
+    }
+    return buffer.data();
+}
+
+std::size_t decodedSamples(const fs::path& file) {
+    audio::AudioSource source(plugins());
+    return decodeAll(source, file).samples.size();
+}
+
+// A tmpfs of a given size, mounted for the test's life; needs the superuser.
+class SmallDisk {
+public:
+    SmallDisk(const fs::path& at, std::uintmax_t bytes) : at_(at) {
+        fs::create_directory(at_);
+        const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+        mounted_ = ::mount("tmpfs", at_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_) {
+            ::umount2(at_.c_str(), MNT_DETACH);
+        }
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool mounted() const { return mounted_; }
+
+private:
+    fs::path at_;
+    bool mounted_ = false;
+};
+
+class FullDisk : public testing::TestWithParam<Format> {};
+
+// The disk has room for the original and a copy of it, not for a copy with a 20,000-character title.
+TEST_P(FullDisk, LongTitleIsRefusedAndTheFileKeepsItsAudio) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "mounting a small tmpfs needs the superuser; run as root to test a full disk";
+    }
+    TempFolder folder;
+    const fs::path made = folder / (std::string("song") + GetParam().extension);
+    ASSERT_TRUE(makeTone(made, GetParam().encode, {440, 44100, 1, 3.0}));
+    const std::uintmax_t page = 4096;
+    const std::uintmax_t pages = (fs::file_size(made) + page - 1) / page;
+    SmallDisk disk(folder / "disk", (2 * pages + 3) * page);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "this system does not let the test mount a tmpfs";
+    }
+    const fs::path file = folder / "disk" / made.filename();
+    fs::copy_file(made, file);
+    const std::vector<unsigned char> original = readBytes(file);
+    const std::size_t samples = decodedSamples(file);
+    ASSERT_GT(samples, 0u);
+
+    EXPECT_EQ(writeTag(file, TagId_Title, std::u16string(20000, u'x')), audio::TagProblem::DiskFull);
+    EXPECT_EQ(readBytes(file), original);
+    EXPECT_EQ(folderEntries(folder / "disk"), std::vector<std::string>{file.filename().string()});
+
+    // A title that fits still goes in, so the refusal above was the disk's, not the format's.
+    EXPECT_EQ(writeTag(file, TagId_Title, u"Short"), audio::TagProblem::None);
+    EXPECT_EQ(readTag(file, TagId_Title), u"Short");
+    EXPECT_EQ(decodedSamples(file), samples);
+}
+
+INSTANTIATE_TEST_SUITE_P(Mediacodec, FullDisk, testing::ValuesIn(kFormats), formatName);
+
+// A file-size limit stops writes short the way a full disk does, and needs no privileges.
+TEST(FileSizeLimit, WriteCutShortIsRefused) {
+    TempFolder folder;
+    const fs::path file = folder / "song.flac";
+    ASSERT_TRUE(makeTone(file, {"-c:a", "flac"}, {440, 44100, 1, 2.0}));
+    const std::vector<unsigned char> original = readBytes(file);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit limit = old;
+    limit.rlim_cur = original.size() + 1000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const audio::TagProblem problem = writeTag(file, TagId_Title, std::u16string(20000, u'y'));
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(problem, audio::TagProblem::FileTooLarge);
+    EXPECT_EQ(readBytes(file), original);
+    EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{"song.flac"});
+}
+
+} // namespace
