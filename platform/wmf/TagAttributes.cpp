@@ -5,7 +5,6 @@
 #include "platform/wmf/FileDescriptor.h"
 #include "platform/wmf/WriteResult.h"
 
-#include <taglib/fileref.h>
 #include <taglib/mp4atom.h>
 #include <taglib/mp4file.h>
 #include <taglib/tpropertymap.h>
@@ -58,21 +57,18 @@ bool mp4OffsetTablesSound(TagLib::MP4::File& file) {
 
 bool readTagAttributes(const std::filesystem::path& file, AttributeStore& store) {
     FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    return fd.get() >= 0 && readTagAttributes(fd.get(), file.filename().string(), store);
+    return fd.get() >= 0 && readTagAttributes(fd.get(), detectFileKind(fd.get(), file), store);
 }
 
-bool readTagAttributes(int fd, const std::string& name, AttributeStore& store) {
-    CheckedFileStream stream(fd, name, false);
-    if (!stream.isOpen()) {
+bool readTagAttributes(int fd, FileKind kind, AttributeStore& store) {
+    CheckedFileStream stream(fd, "", false);
+    const auto file = stream.isOpen() ? openTagFile(kind, &stream, true) : nullptr;
+    // A file the tag library finds no audio in is not ours to tag.
+    if (file == nullptr || !file->isValid() || file->audioProperties() == nullptr ||
+        file->audioProperties()->sampleRate() <= 0 || stream.error() != 0) {
         return false;
     }
-    TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Average);
-    // The tag library takes any file with a known extension; one without audio is not ours to tag.
-    if (ref.isNull() || !ref.file()->isValid() || ref.audioProperties() == nullptr ||
-        ref.audioProperties()->sampleRate() <= 0 || stream.error() != 0) {
-        return false;
-    }
-    const TagLib::PropertyMap properties = ref.file()->properties();
+    const TagLib::PropertyMap properties = file->properties();
     for (const auto& attribute : kTextAttributes) {
         const auto it = properties.find(attribute.property);
         // Several values of one property: the first stands for all, as the editor writes one.
@@ -80,7 +76,7 @@ bool readTagAttributes(int fd, const std::string& name, AttributeStore& store) {
             store.putString(attribute.name, fromTagString(it->second.front()));
         }
     }
-    const TagLib::AudioProperties* audio = ref.audioProperties();
+    const TagLib::AudioProperties* audio = file->audioProperties();
     if (audio->bitrate() > 0) {
         store.putDword(kAttrBitrate, static_cast<std::uint32_t>(audio->bitrate()) * 1000u);
     }
@@ -90,21 +86,18 @@ bool readTagAttributes(int fd, const std::string& name, AttributeStore& store) {
     return true;
 }
 
-HResult writeTagAttributes(int fd, const std::string& name, const AttributeStore& store,
+HResult writeTagAttributes(int fd, FileKind kind, const AttributeStore& store,
                            const std::set<std::u16string>& names, long* length) {
-    CheckedFileStream stream(fd, name, true);
-    if (!stream.isOpen()) {
-        return E_FAIL;
-    }
-    TagLib::FileRef ref(&stream, false);
-    if (ref.isNull() || !ref.file()->isValid() || stream.error() != 0) {
+    CheckedFileStream stream(fd, "", true);
+    const auto file = stream.isOpen() ? openTagFile(kind, &stream, false) : nullptr;
+    if (file == nullptr || !file->isValid() || stream.error() != 0) {
         return stream.error() != 0 ? resultFromErrno(stream.error()) : E_UNSUPPORTED_CONTENT;
     }
-    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(ref.file());
+    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file.get());
         mp4 != nullptr && !mp4OffsetTablesSound(*mp4)) {
         return E_DAMAGED_FILE;
     }
-    TagLib::PropertyMap properties = ref.file()->properties();
+    TagLib::PropertyMap properties = file->properties();
     for (const auto& attribute : kTextAttributes) {
         if (!names.contains(attribute.name)) {
             continue;
@@ -116,13 +109,13 @@ HResult writeTagAttributes(int fd, const std::string& name, const AttributeStore
             properties.replace(attribute.property, TagLib::StringList(toTagString(text)));
         }
     }
-    const TagLib::PropertyMap refused = ref.file()->setProperties(properties);
+    const TagLib::PropertyMap refused = file->setProperties(properties);
     for (const auto& attribute : kTextAttributes) {
         if (names.contains(attribute.name) && refused.contains(attribute.property)) {
             return E_NOTIMPL;
         }
     }
-    const bool saved = ref.file()->save();
+    const bool saved = file->save();
     // The tag library calls a save done when the disk cut it short: the stream knows better.
     if (stream.error() != 0) {
         return resultFromErrno(stream.error());

@@ -2,6 +2,7 @@
 
 #include "platform/os/Paths.h"
 #include "platform/wmf/AudioFootprint.h"
+#include "platform/wmf/ContainerCheck.h"
 #include "platform/wmf/FileDescriptor.h"
 #include "platform/wmf/TagAttributes.h"
 #include "platform/wmf/TaggedCopy.h"
@@ -113,19 +114,27 @@ HResult TagEditor::open(const char16_t* path) {
     // Through a symbolic link the file it points to is edited; the link itself stays a link.
     std::error_code ec;
     const std::filesystem::path native = std::filesystem::canonical(os::toNativePath(path), ec);
+    if (ec) {
+        return resultFromErrno(ec.value());
+    }
+    FileDescriptor fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
-    if (ec || ::stat(native.c_str(), &st) != 0) {
-        return ec ? resultFromErrno(ec.value()) : resultFromErrno(errno);
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
+        return resultFromErrno(errno);
     }
-    if (!S_ISREG(st.st_mode)) {
-        return E_UNSUPPORTED_CONTENT;
-    }
+    const FileKind kind = S_ISREG(st.st_mode) ? detectFileKind(fd.get(), native) : FileKind::Unknown;
     auto store = std::make_unique<AttributeStore>(writableNames());
-    if (!readTagAttributes(native, *store)) {
+    if (kind == FileKind::Unknown) {
         return E_UNSUPPORTED_CONTENT;
+    }
+    if (!readTagAttributes(fd.get(), kind, *store)) {
+        return containerSound(fd.get(), kind) ? E_UNSUPPORTED_CONTENT : E_DAMAGED_FILE;
     }
     path_ = native;
     opened_ = st;
+    kind_ = kind;
+    // Its tags can be read; writing would put the wrong kind of tag where the name promises another.
+    refusal_ = nameFitsKind(native, kind) ? S_OK : E_CONTENT_MISMATCH;
     store_ = std::move(store);
     return S_OK;
 }
@@ -160,6 +169,9 @@ bool TagEditor::unchangedSinceOpen(int fd) const {
 }
 
 HResult TagEditor::replaceWithTaggedCopy() {
+    if (failed(refusal_)) {
+        return refusal_;
+    }
     if (::access(path_.c_str(), W_OK) != 0) {
         return errno == ENOENT ? kFileChanged : resultFromErrno(errno);
     }
@@ -169,6 +181,9 @@ HResult TagEditor::replaceWithTaggedCopy() {
     }
     if (!unchangedSinceOpen(source.get())) {
         return kFileChanged;
+    }
+    if (!containerSound(source.get(), kind_)) {
+        return E_DAMAGED_FILE;
     }
     const auto before = measureAudio(path_, readingLimit(opened_.st_size));
     if (!before) {
@@ -197,8 +212,7 @@ HResult TagEditor::fillCopy(int source, TaggedCopy& copy) const {
         return resultFromErrno(error);
     }
     long length = 0;
-    const HResult written =
-        writeTagAttributes(copy.fd(), path_.filename().string(), *store_, store_->changedNames(), &length);
+    const HResult written = writeTagAttributes(copy.fd(), kind_, *store_, store_->changedNames(), &length);
     if (failed(written)) {
         return written;
     }
@@ -217,7 +231,9 @@ HResult TagEditor::fillCopy(int source, TaggedCopy& copy) const {
 HResult TagEditor::verifyCopy(const TaggedCopy& copy, const AudioFootprint& original) const {
     FileDescriptor fd(::open(copy.path().c_str(), O_RDONLY | O_CLOEXEC));
     AttributeStore reread(writableNames());
-    if (fd.get() < 0 || !readTagAttributes(fd.get(), path_.filename().string(), reread)) {
+    // The copy must be the same kind of file, as sound in its structure, with the new tags in it.
+    if (fd.get() < 0 || detectFileKind(fd.get(), path_) != kind_ || !containerSound(fd.get(), kind_) ||
+        !readTagAttributes(fd.get(), kind_, reread)) {
         return E_VERIFY_FAILED;
     }
     for (const auto& name : store_->changedNames()) {

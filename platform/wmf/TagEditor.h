@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/wmf/AttributeStore.h"
+#include "platform/wmf/FileKind.h"
 #include "platform/wmf/Runtime.h"
 
 #include <sys/stat.h>
@@ -36,6 +37,8 @@ private:
 
     std::filesystem::path path_;
     struct stat opened_ {};
+    FileKind kind_ = FileKind::Unknown;
+    HResult refusal_ = S_OK; // why this file may be read but not written
     std::unique_ptr<AttributeStore> store_;
 };
 

@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <string>
 #include <vector>
@@ -156,5 +157,100 @@ TEST(FileSizeLimit, WriteCutShortIsRefused) {
     EXPECT_EQ(readBytes(file), original);
     EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{"song.flac"});
 }
+
+// A file named for one format that holds another. Its tags are read by what it holds; writing is
+// refused, since the name promises a kind of tag the content does not take (an ID3 tag in front of
+// "RIFF" was the result). Within the Ogg family the extensions are interchangeable.
+struct Misnamed {
+    const char* made;
+    const char* named;
+    bool writable;
+};
+
+void PrintTo(const Misnamed& m, std::ostream* os) {
+    *os << m.made << " named " << m.named;
+}
+
+class ContentAndName : public testing::TestWithParam<Misnamed> {};
+
+TEST_P(ContentAndName, WriteFollowsTheContentAndRefusesAMismatch) {
+    TempFolder folder;
+    const fs::path made = folder / (std::string("made") + GetParam().made);
+    ASSERT_TRUE(makeTone(made, {"-metadata", "title=Before"}, {440, 44100, 1, 1.0}));
+    const fs::path file = folder / (std::string("song") + GetParam().named);
+    fs::rename(made, file);
+    const std::vector<unsigned char> original = readBytes(file);
+    EXPECT_EQ(readTag(file, TagId_Title), u"Before");
+    if (GetParam().writable) {
+        EXPECT_EQ(writeTag(file, TagId_Title, u"After"), audio::TagProblem::None);
+        EXPECT_EQ(readTag(file, TagId_Title), u"After");
+    } else {
+        EXPECT_EQ(writeTag(file, TagId_Title, u"After"), audio::TagProblem::ContentMismatch);
+        EXPECT_EQ(readBytes(file), original);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Mediacodec, ContentAndName,
+                         testing::Values(Misnamed{".wav", ".mp3", false}, Misnamed{".mp3", ".flac", false},
+                                         Misnamed{".flac", ".m4a", false}, Misnamed{".m4a", ".wma", false},
+                                         Misnamed{".wma", ".ogg", false}, Misnamed{".ogg", ".wav", false},
+                                         Misnamed{".opus", ".ogg", true}, Misnamed{".ogg", ".oga", true}));
+
+// Damage a player shrugs off but the tag library would build on: a size field that disagrees with the
+// structure around it. The write is refused and the file stays as it was.
+struct Damage {
+    const char* extension;
+    void (*apply)(std::vector<unsigned char>& bytes);
+};
+
+void putLe32(std::vector<unsigned char>& bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[at + i] = static_cast<unsigned char>(value >> (8 * i));
+    }
+}
+
+std::size_t find(const std::vector<unsigned char>& bytes, const std::string& text) {
+    const auto it = std::search(bytes.begin(), bytes.end(), text.begin(), text.end());
+    return it == bytes.end() ? 0 : static_cast<std::size_t>(it - bytes.begin());
+}
+
+void PrintTo(const Damage& damage, std::ostream* os) {
+    *os << damage.extension;
+}
+
+const Damage kDamages[] = {
+    // The header object says it is 100 bytes longer than the objects it holds.
+    {".wma", [](auto& b) { putLe32(b, 16, b[16] + (b[17] << 8) + 100); }},
+    // The RIFF size claims more than the file holds.
+    {".wav", [](auto& b) { putLe32(b, 4, static_cast<std::uint32_t>(b.size()) + 4000); }},
+    // The ID3v2 size runs past the end of the file.
+    {".mp3", [](auto& b) { b[6] = 0x7F; }},
+    // The STREAMINFO block claims a length it cannot have.
+    {".flac", [](auto& b) { b[7] = 0x30; }},
+    // An atom inside "moov" claims more than its parent holds.
+    {".m4a", [](auto& b) { b[find(b, "mvhd") - 2] += 1; }},
+    // The last page was cut short.
+    {".ogg", [](auto& b) { b.erase(b.end() - 10, b.end()); }},
+};
+
+class DamagedContainer : public testing::TestWithParam<Damage> {};
+
+TEST_P(DamagedContainer, WriteIsRefusedAndTheFileUntouched) {
+    TempFolder folder;
+    const fs::path file = folder / (std::string("song") + GetParam().extension);
+    ASSERT_TRUE(makeTone(file, {"-metadata", "title=Before"}, {440, 44100, 1, 1.0}));
+    std::vector<unsigned char> bytes = readBytes(file);
+    GetParam().apply(bytes);
+    writeBytes(file, bytes);
+    EXPECT_EQ(writeTag(file, TagId_Title, u"After"), audio::TagProblem::Damaged);
+    EXPECT_EQ(readBytes(file), bytes);
+    EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{file.filename().string()});
+}
+
+std::string damageName(const testing::TestParamInfo<Damage>& info) {
+    return info.param.extension + 1;
+}
+
+INSTANTIATE_TEST_SUITE_P(Mediacodec, DamagedContainer, testing::ValuesIn(kDamages), damageName);
 
 } // namespace
