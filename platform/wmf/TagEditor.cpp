@@ -5,6 +5,7 @@
 #include "platform/wmf/ContainerCheck.h"
 #include "platform/wmf/FileDescriptor.h"
 #include "platform/wmf/TagAttributes.h"
+#include "platform/wmf/TagValueRules.h"
 #include "platform/wmf/TaggedCopy.h"
 #include "platform/wmf/WriteResult.h"
 
@@ -123,7 +124,10 @@ HResult TagEditor::open(const char16_t* path) {
         return resultFromErrno(errno);
     }
     const FileKind kind = S_ISREG(st.st_mode) ? detectFileKind(fd.get(), native) : FileKind::Unknown;
-    auto store = std::make_unique<AttributeStore>(writableNames());
+    auto store = std::make_unique<AttributeStore>(
+        writableNames(), [kind](const std::u16string& name, std::u16string_view text) {
+            return checkTagValue(kind, name, text);
+        });
     if (kind == FileKind::Unknown) {
         return E_UNSUPPORTED_CONTENT;
     }

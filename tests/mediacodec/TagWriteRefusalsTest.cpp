@@ -253,4 +253,53 @@ std::string damageName(const testing::TestParamInfo<Damage>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Mediacodec, DamagedContainer, testing::ValuesIn(kDamages), damageName);
 
+// Values a file cannot hold are refused with their reason and the old value stays; values at the
+// edge of what it holds come back exactly (a 16-bit track field, a title of 32,767 units ending in an
+// emoji).
+class TagValues : public testing::TestWithParam<Format> {};
+
+TEST_P(TagValues, RefusedValuesKeepTheOldOnesAndEdgeValuesRoundTrip) {
+    TempFolder folder;
+    const fs::path file = folder / (std::string("song") + GetParam().extension);
+    ASSERT_TRUE(makeTone(file, GetParam().encode, {440, 44100, 1, 1.0}));
+    ASSERT_EQ(writeTag(file, TagId_Track, u"5"), audio::TagProblem::None);
+    ASSERT_EQ(writeTag(file, TagId_Year, u"2001"), audio::TagProblem::None);
+    const std::vector<unsigned char> before = readBytes(file);
+    const bool asf = std::string(GetParam().extension) == ".wma";
+    const std::u16string emoji = u"\U0001F600";
+    const std::u16string longest = std::u16string(asf ? 32764 : 32765, u'a') + emoji;
+
+    const struct {
+        TagId tag;
+        std::u16string text;
+        audio::TagProblem problem;
+    } refused[] = {
+        {TagId_Track, u"abc", audio::TagProblem::NotANumber},
+        {TagId_Track, u"99999999999", audio::TagProblem::NotANumber},
+        {TagId_Track, u"32768", audio::TagProblem::NotANumber},
+        {TagId_Track, u"3/", audio::TagProblem::NotANumber},
+        {TagId_Year, u"hello", audio::TagProblem::NotADate},
+        {TagId_Year, u"2021-13", audio::TagProblem::NotADate},
+        {TagId_Title, longest + u"b", audio::TagProblem::TextTooLong},
+        {TagId_Title, emoji.substr(0, 1) + u"x", audio::TagProblem::InvalidText},
+        {TagId_Artist, std::u16string(u"a\0b", 3), audio::TagProblem::InvalidText},
+    };
+    for (const auto& value : refused) {
+        EXPECT_EQ(writeTag(file, value.tag, value.text), value.problem) << value.tag;
+    }
+    EXPECT_EQ(readBytes(file), before) << "nothing was written";
+    EXPECT_EQ(readTag(file, TagId_Track), u"5");
+    EXPECT_EQ(readTag(file, TagId_Year), u"2001");
+
+    for (const auto& [tag, text] :
+         {std::pair{TagId_Track, u"7/32767"}, std::pair{TagId_Year, u"2021-05-30"}}) {
+        ASSERT_EQ(writeTag(file, tag, text), audio::TagProblem::None) << tag;
+        EXPECT_EQ(readTag(file, tag), text);
+    }
+    ASSERT_EQ(writeTag(file, TagId_Title, longest), audio::TagProblem::None);
+    EXPECT_EQ(readTag(file, TagId_Title), longest);
+}
+
+INSTANTIATE_TEST_SUITE_P(Mediacodec, TagValues, testing::ValuesIn(kFormats), formatName);
+
 } // namespace
