@@ -67,7 +67,7 @@ const char* describeTagProblem(TagProblem problem) {
     case TagProblem::ContentMismatch:
         return "the file's content is another format than its name says";
     case TagProblem::UnsupportedContent:
-        return "the file's content is not a format whose tags can be written";
+        return "the file's content is not an audio format whose tags this program reads and writes";
     case TagProblem::Damaged:
         return "the file's structure is damaged, and writing tags into it could make it unplayable";
     case TagProblem::VerifyFailed:
@@ -91,7 +91,7 @@ const char* describeTagProblem(TagProblem problem) {
     case TagProblem::ValueRefused:
         return "this file cannot store that tag";
     case TagProblem::WriteFailed:
-        return "the tag library could not write the file";
+        return "the file could not be written";
     }
     return "";
 }

@@ -98,6 +98,11 @@ std::vector<unsigned long> trackNumbers(const std::u16string& text) {
     return numbers;
 }
 
+// The file was there at open: if it is gone now, someone else removed or moved it.
+HResult goneOrCause(int error) {
+    return error == ENOENT || error == ENOTDIR ? kFileChanged : resultFromErrno(error);
+}
+
 bool sameTagValue(const std::u16string& name, const std::u16string& wanted, const std::u16string& found) {
     if (name == kAttrTrack && wanted.size() < 12 && found.size() < 12) {
         return trackNumbers(wanted) == trackNumbers(found);
@@ -177,11 +182,11 @@ HResult TagEditor::replaceWithTaggedCopy() {
         return refusal_;
     }
     if (::access(path_.c_str(), W_OK) != 0) {
-        return errno == ENOENT ? kFileChanged : resultFromErrno(errno);
+        return goneOrCause(errno);
     }
     FileDescriptor source(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
     if (source.get() < 0) {
-        return errno == ENOENT ? kFileChanged : resultFromErrno(errno);
+        return goneOrCause(errno);
     }
     if (!unchangedSinceOpen(source.get())) {
         return kFileChanged;

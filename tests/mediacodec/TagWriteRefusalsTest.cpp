@@ -9,11 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <csignal>
 #include <string>
 #include <vector>
@@ -301,5 +303,48 @@ TEST_P(TagValues, RefusedValuesKeepTheOldOnesAndEdgeValuesRoundTrip) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Mediacodec, TagValues, testing::ValuesIn(kFormats), formatName);
+
+// A disk mounted read-only refuses the write with that reason, even to the superuser.
+TEST(ReadOnlyDisk, WriteIsRefusedAsReadOnly) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "mounting a tmpfs needs the superuser";
+    }
+    TempFolder folder;
+    const fs::path made = folder / "song.ogg";
+    ASSERT_TRUE(makeTone(made, {"-c:a", "libvorbis"}, {440, 44100, 1, 1.0}));
+    SmallDisk disk(folder / "disk", 4 << 20);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "this system does not let the test mount a tmpfs";
+    }
+    const fs::path file = folder / "disk" / "song.ogg";
+    fs::copy_file(made, file);
+    ASSERT_EQ(::mount(nullptr, (folder / "disk").c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    EXPECT_EQ(writeTag(file, TagId_Title, u"After"), audio::TagProblem::ReadOnly);
+    EXPECT_EQ(readBytes(file), readBytes(made));
+}
+
+// A path longer than the system takes is named as such; the folders are built and removed relative
+// to each other, since their full path cannot be used.
+TEST(LongPath, IsNamedTooLong) {
+    TempFolder folder;
+    const std::string part(200, 'd');
+    int dir = ::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY);
+    std::vector<int> dirs;
+    fs::path path = folder.path();
+    while (path.native().size() <= PATH_MAX) {
+        ASSERT_EQ(::mkdirat(dir, part.c_str(), 0755), 0);
+        dirs.push_back(dir);
+        dir = ::openat(dir, part.c_str(), O_RDONLY | O_DIRECTORY);
+        ASSERT_GE(dir, 0);
+        path /= part;
+    }
+    EXPECT_EQ(writeTag(path / "song.mp3", TagId_Title, u"x"), audio::TagProblem::NameTooLong);
+    ::close(dir);
+    while (!dirs.empty()) {
+        ::unlinkat(dirs.back(), part.c_str(), AT_REMOVEDIR);
+        ::close(dirs.back());
+        dirs.pop_back();
+    }
+}
 
 } // namespace

@@ -126,6 +126,7 @@ TEST_P(ChangedMeanwhile, WriteFailsAndKeepsTheOtherVersion) {
     }
 
     EXPECT_TRUE(failed(tags.close()));
+    EXPECT_EQ(tags.lastProblem(), audio::TagProblem::Changed);
     if (GetParam() == Meanwhile::Deleted) {
         EXPECT_FALSE(fs::exists(file));
         EXPECT_TRUE(folderEntries().empty());
@@ -146,6 +147,7 @@ TEST_F(TagWriteSafety, ReadOnlyFolderFailsAndKeepsTheOriginal) {
     stageTitle(tags, file);
     ASSERT_EQ(::chmod(folder.path().c_str(), 0555), 0);
     EXPECT_TRUE(failed(tags.close()));
+    EXPECT_EQ(tags.lastProblem(), audio::TagProblem::ReadOnly);
     ASSERT_EQ(::chmod(folder.path().c_str(), 0755), 0);
     EXPECT_EQ(readBytes(file), original);
     EXPECT_EQ(folderEntries(), std::vector<std::string>{"song.mp3"});
@@ -159,6 +161,7 @@ TEST_F(TagWriteSafety, ReadOnlyFileIsNotRewritten) {
     audio::TagAccess tags(plugins());
     stageTitle(tags, file);
     EXPECT_TRUE(failed(tags.close()));
+    EXPECT_EQ(tags.lastProblem(), audio::TagProblem::ReadOnly);
     EXPECT_EQ(readBytes(file), original);
 }
 
@@ -174,6 +177,7 @@ TEST_F(TagWriteSafety, FolderGoneFailsCleanly) {
     fs::remove_all(inner);
     writeBytes(inner, {'x'});
     EXPECT_TRUE(failed(tags.close()));
+    EXPECT_EQ(tags.lastProblem(), audio::TagProblem::Changed);
     EXPECT_EQ(readBytes(inner), std::vector<unsigned char>{'x'});
 }
 
@@ -198,6 +202,7 @@ TEST_F(TagWriteSafety, DamagedMp4OffsetTableRefusesTheWrite) {
     audio::TagAccess tags(plugins());
     stageTitle(tags, damaged, longTitle);
     EXPECT_TRUE(failed(tags.close()));
+    EXPECT_EQ(tags.lastProblem(), audio::TagProblem::Damaged);
     EXPECT_EQ(readBytes(damaged), bytes);
 
     stageTitle(tags, good, longTitle);
