@@ -207,7 +207,7 @@ HResult TagEditor::replaceWithTaggedCopy() {
         r = verifyCopy(copy, *before);
     }
     if (failed(r)) {
-        return r;
+        return copy.removed() ? E_INTERRUPTED : r;
     }
     // The last look before the rename: another program may have saved the file meanwhile.
     if (!unchangedSinceOpen(-1)) {

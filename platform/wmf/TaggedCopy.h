@@ -7,7 +7,9 @@
 namespace tonemirror::wmf {
 
 // The temporary copy a tag write goes through, made in the original's folder so the final rename
-// stays on one file system. Removed when destroyed, unless it has replaced the original.
+// stays on one file system. Its name is one of os::writeCopyName's, so scans and file lists pass it
+// by. It is locked while it exists, removed when destroyed (unless it has replaced the original) and
+// by SIGINT or SIGTERM, and creating one first clears the folder of stale copies a killed write left.
 class TaggedCopy {
 public:
     TaggedCopy() = default;
@@ -23,9 +25,15 @@ public:
     HResult finish();
     // Renames the copy over `original` and flushes the folder.
     HResult replace(const std::filesystem::path& original);
+    // True when the copy's name is gone: a signal removed it while the program went on.
+    bool removed() const;
 
 private:
+    void release();
+
     int fd_ = -1;
+    int lock_ = -1; // holds the lock from creation to the end, across finish()
+    int slot_ = -1;
     std::filesystem::path path_;
 };
 
