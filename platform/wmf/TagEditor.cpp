@@ -4,6 +4,7 @@
 #include "platform/wmf/AudioFootprint.h"
 #include "platform/wmf/ContainerCheck.h"
 #include "platform/wmf/FileDescriptor.h"
+#include "platform/wmf/FileIdentity.h"
 #include "platform/wmf/TagAttributes.h"
 #include "platform/wmf/TagValueRules.h"
 #include "platform/wmf/TaggedCopy.h"
@@ -191,6 +192,9 @@ HResult TagEditor::replaceWithTaggedCopy() {
     if (!unchangedSinceOpen(source.get())) {
         return kFileChanged;
     }
+    if (const HResult r = checkSingleName(opened_); failed(r)) {
+        return r;
+    }
     if (!containerSound(source.get(), kind_)) {
         return E_DAMAGED_FILE;
     }
@@ -200,6 +204,9 @@ HResult TagEditor::replaceWithTaggedCopy() {
     }
     TaggedCopy copy;
     HResult r = copy.create(path_);
+    if (succeeded(r)) {
+        r = copyIdentity(source.get(), copy.fd(), opened_); // on the empty copy: a refusal costs nothing
+    }
     if (succeeded(r)) {
         r = fillCopy(source.get(), copy);
     }
@@ -229,11 +236,6 @@ HResult TagEditor::fillCopy(int source, TaggedCopy& copy) const {
     if (::fstat(copy.fd(), &st) != 0 || st.st_size != length) {
         return E_VERIFY_FAILED; // the file system kept something else than what was written
     }
-    if (::fchmod(copy.fd(), opened_.st_mode & 07777) != 0) {
-        return resultFromErrno(errno);
-    }
-    // Keeping the owner needs privileges we usually lack; the permissions above are what matters.
-    (void)!::fchown(copy.fd(), opened_.st_uid, opened_.st_gid);
     return copy.finish();
 }
 

@@ -16,9 +16,10 @@ class TaggedCopy;
 
 // Metadata editor over the tag library. Changes never touch the original file in place: flush writes
 // them into a copy in the same folder, checks that the copy reads back with the same audio and the new
-// tags, and only then renames it over the original, keeping its permissions. When the original was
-// changed or replaced since open, or anything fails or looks doubtful, the original stays as it is and
-// the result names the cause.
+// tags, and only then renames it over the original, keeping its owner, group, permissions, access
+// lists and extended attributes. When the original was changed or replaced since open, when it cannot
+// stay the same file to others (see FileIdentity.h), or when anything fails or looks doubtful, the
+// original stays as it is and the result names the cause.
 class TagEditor final : public IMetadataEditor {
 public:
     TagEditor() = default;
