@@ -88,6 +88,12 @@ std::optional<AudioFootprint> measureAudio(const std::filesystem::path& file,
             print.bytes += static_cast<std::uint64_t>(packet->size);
             print.duration += static_cast<std::uint64_t>(packet->duration); // wraps, never overflows
             av_murmur3_update(hash.get(), packet->data, static_cast<size_t>(packet->size));
+            // Samples to drop at the start and end (gapless playback) are part of what is heard.
+            std::size_t skipSize = 0;
+            if (const std::uint8_t* skip =
+                    av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &skipSize)) {
+                av_murmur3_update(hash.get(), skip, skipSize);
+            }
         }
         av_packet_unref(packet.get());
     }

@@ -8,7 +8,7 @@
 namespace tonemirror::wmf {
 
 // The audio stream of a file as the demuxer hands it out: its packets, their sizes and durations, and a
-// hash of their bytes. Tags live outside the packets, so a tag write that kept the audio whole leaves
+// hash of their bytes and of the samples each one says to drop (gapless playback). Tags live outside the packets, so a tag write that kept the audio whole leaves
 // the footprint as it was, and a copy cut short or with a broken container does not.
 struct AudioFootprint {
     int codec = 0;

@@ -7,6 +7,7 @@
 
 #include <taglib/mp4atom.h>
 #include <taglib/mp4file.h>
+#include <taglib/mpegfile.h>
 #include <taglib/tpropertymap.h>
 
 #include <fcntl.h>
@@ -51,6 +52,23 @@ bool mp4OffsetTablesSound(TagLib::MP4::File& file) {
         }
     }
     return true;
+}
+
+// An MPEG file gets no ID3v1 tag it did not have: the tag library would add one, with the texts cut
+// to 30 Latin-1 characters, and the file's grown end makes some demuxers drop its gapless information.
+bool saveTags(TagLib::File& file) {
+    auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(&file);
+    if (mpeg == nullptr) {
+        return file.save();
+    }
+    int kept = TagLib::MPEG::File::ID3v2;
+    if (mpeg->hasID3v1Tag()) {
+        kept |= TagLib::MPEG::File::ID3v1;
+    }
+    if (mpeg->hasAPETag()) {
+        kept |= TagLib::MPEG::File::APE;
+    }
+    return mpeg->save(kept, TagLib::File::StripNone);
 }
 
 } // namespace
@@ -115,7 +133,7 @@ HResult writeTagAttributes(int fd, FileKind kind, const AttributeStore& store,
             return E_NOTIMPL;
         }
     }
-    const bool saved = file->save();
+    const bool saved = saveTags(*file);
     // The tag library calls a save done when the disk cut it short: the stream knows better.
     if (stream.error() != 0) {
         return resultFromErrno(stream.error());

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 
@@ -29,6 +30,11 @@ public:
     HResult close() override;
     HResult flush() override;
     HResult headerInfo(IHeaderInfo** info) override;
+
+    // How long reading a file's audio (to check a written copy against its original) may take, plus
+    // a millisecond per 10 kB; a write that cannot check its copy in time is refused. 30 s unless a
+    // tool that must bound its own run time (a fuzzer) lowers it.
+    static void setReadingAllowance(std::chrono::milliseconds base);
 
 private:
     HResult replaceWithTaggedCopy();

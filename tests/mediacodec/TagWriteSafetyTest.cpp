@@ -81,6 +81,10 @@ TEST_F(TagWriteSafety, ReplacesTheFileByRenameKeepingItsPermissions) {
     EXPECT_EQ(after.st_uid, before.st_uid);
     EXPECT_EQ(title(file), u"After");
     EXPECT_EQ(folderEntries(), std::vector<std::string>{"song.mp3"});
+    // No ID3v1 tag the file did not have: it would hold the title cut to 30 Latin-1 characters.
+    const auto bytes = readBytes(file);
+    ASSERT_GT(bytes.size(), 128u);
+    EXPECT_NE(std::string(bytes.end() - 128, bytes.end() - 125), "TAG");
 }
 
 TEST_F(TagWriteSafety, UnchangedTagsLeaveTheFileAlone) {
