@@ -76,9 +76,10 @@ std::set<std::u16string> writableNames() {
 
 std::atomic<std::int64_t> gReadingAllowanceMs{30000};
 
-// Reading the audio of a large file takes a while; a damaged one must not take forever.
+// Reading the audio of a large file takes a while, over a slow network share too (a millisecond per
+// kilobyte allows for 1 MB/s); a damaged file must not make it take forever.
 std::chrono::milliseconds readingLimit(off_t size) {
-    return std::chrono::milliseconds(gReadingAllowanceMs.load() + size / 10000);
+    return std::chrono::milliseconds(gReadingAllowanceMs.load() + size / 1000);
 }
 
 // A track number may come back in another spelling ("07" as "7"); its numbers must be the same.

@@ -32,7 +32,7 @@ public:
     HResult headerInfo(IHeaderInfo** info) override;
 
     // How long reading a file's audio (to check a written copy against its original) may take, plus
-    // a millisecond per 10 kB; a write that cannot check its copy in time is refused. 30 s unless a
+    // a millisecond per kilobyte; a write that cannot check its copy in time is refused. 30 s unless a
     // tool that must bound its own run time (a fuzzer) lowers it.
     static void setReadingAllowance(std::chrono::milliseconds base);
 
