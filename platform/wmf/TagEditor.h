@@ -19,7 +19,7 @@ class TaggedCopy;
 // them into a copy in the same folder, checks that the copy reads back with the same audio and the new
 // tags, and only then renames it over the original, keeping its owner, group, permissions, access
 // lists and extended attributes. When the original was changed or replaced since open, when it cannot
-// stay the same file to others (see FileIdentity.h), or when anything fails or looks doubtful, the
+// stay the same file to others (see CopyIdentity.h), or when anything fails or looks doubtful, the
 // original stays as it is and the result names the cause.
 class TagEditor final : public IMetadataEditor {
 public:

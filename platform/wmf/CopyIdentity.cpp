@@ -1,4 +1,4 @@
-#include "platform/wmf/FileIdentity.h"
+#include "platform/wmf/CopyIdentity.h"
 
 #include "platform/wmf/WriteResult.h"
 
