@@ -31,9 +31,12 @@ namespace {
 constexpr const char* kExtensions[] = {".mp3", ".flac", ".ogg", ".opus", ".m4a", ".wma", ".wav", ".aiff"};
 constexpr std::size_t kMaxInput = 256 * 1024;
 
+fs::path scratchRoot() {
+    return fs::temp_directory_path() / ("fuzz_tag_write_" + std::to_string(::getpid()));
+}
+
 fs::path scratch(const char* name) {
-    const fs::path folder =
-        fs::temp_directory_path() / ("fuzz_tag_write_" + std::to_string(::getpid())) / name;
+    const fs::path folder = scratchRoot() / name;
     fs::create_directories(folder);
     return folder;
 }
@@ -125,6 +128,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const bool ready = [] {
         wmf::FfmpegRuntime::initialiseLibraries();
         wmf::TagEditor::setReadingAllowance(std::chrono::seconds(2));
+        std::atexit([] {
+            std::error_code ec;
+            fs::remove_all(scratchRoot(), ec);
+        });
         return true;
     }();
     if (!ready || size < 1 || size > kMaxInput) {
