@@ -12,6 +12,7 @@ namespace tonemirror::wmf {
 namespace {
 
 constexpr std::size_t kMoveBlock = 1 << 20;
+constexpr std::size_t kCacheBlock = 64 * 1024;
 
 } // namespace
 
@@ -30,28 +31,50 @@ void CheckedFileStream::fail(int error) {
     }
 }
 
-TagLib::ByteVector CheckedFileStream::readBlock(unsigned long length) {
-    if (!isOpen() || position_ >= length_ || length == 0) {
-        return {};
-    }
-    const auto wanted = static_cast<std::size_t>(std::min<unsigned long>(length, length_ - position_));
-    TagLib::ByteVector data(static_cast<unsigned int>(wanted), '\0');
+bool CheckedFileStream::readAt(long offset, char* out, std::size_t size) {
     std::size_t done = 0;
-    while (done < wanted) {
-        const ssize_t n =
-            ::pread(fd_, data.data() + done, wanted - done, position_ + static_cast<long>(done));
+    while (done < size) {
+        const ssize_t n = ::pread(fd_, out + done, size - done, offset + static_cast<long>(done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
             // A file that shrank under us, or a read error: the tag library must not build on it.
             fail(n < 0 ? errno : EIO);
-            break;
+            return false;
         }
         done += static_cast<std::size_t>(n);
     }
-    data.resize(static_cast<unsigned int>(done));
-    position_ += static_cast<long>(done);
+    return true;
+}
+
+TagLib::ByteVector CheckedFileStream::readBlock(unsigned long length) {
+    if (!isOpen() || position_ >= length_ || length == 0) {
+        return {};
+    }
+    const auto wanted = static_cast<std::size_t>(std::min<unsigned long>(length, length_ - position_));
+    if (wanted > kCacheBlock) {
+        TagLib::ByteVector data(static_cast<unsigned int>(wanted), '\0');
+        if (!readAt(position_, data.data(), wanted)) {
+            return {};
+        }
+        position_ += static_cast<long>(wanted);
+        return data;
+    }
+    // The tag library reads a few bytes at a time, a damaged count makes it read thousands of times:
+    // small reads come from one cached block, as they would from a buffered file.
+    const auto cached = static_cast<long>(cache_.size());
+    if (position_ < cacheStart_ || position_ + static_cast<long>(wanted) > cacheStart_ + cached) {
+        cache_.resize(
+            static_cast<std::size_t>(std::min<long>(static_cast<long>(kCacheBlock), length_ - position_)));
+        cacheStart_ = position_;
+        if (!readAt(position_, cache_.data(), cache_.size())) {
+            cache_.clear();
+            return {};
+        }
+    }
+    TagLib::ByteVector data(cache_.data() + (position_ - cacheStart_), static_cast<unsigned int>(wanted));
+    position_ += static_cast<long>(wanted);
     return data;
 }
 
@@ -63,6 +86,7 @@ bool CheckedFileStream::writeAt(long offset, const char* data, std::size_t size)
         fail(EBADF);
         return false;
     }
+    cache_.clear();
     // Writing past the end would leave a hole; no sound save does that, a damaged offset would.
     if (offset < 0 || offset > length_) {
         fail(EINVAL);
@@ -174,6 +198,7 @@ void CheckedFileStream::truncate(long length) {
         fail(!writable_ ? EBADF : EINVAL);
         return;
     }
+    cache_.clear();
     while (::ftruncate(fd_, length) != 0) {
         if (errno != EINTR) {
             fail(errno);

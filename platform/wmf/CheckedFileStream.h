@@ -3,6 +3,7 @@
 #include <taglib/tiostream.h>
 
 #include <string>
+#include <vector>
 
 namespace tonemirror::wmf {
 
@@ -31,6 +32,7 @@ public:
     int error() const { return error_; }
 
 private:
+    bool readAt(long offset, char* out, std::size_t size);
     bool writeAt(long offset, const char* data, std::size_t size);
     // Moves the bytes [from, length) to `to`, as memmove would within the file.
     bool moveTail(long from, long to);
@@ -42,6 +44,8 @@ private:
     long position_ = 0;
     long length_ = -1;
     int error_ = 0;
+    std::vector<char> cache_; // the file's bytes from cacheStart_, dropped on every change
+    long cacheStart_ = 0;
 };
 
 } // namespace tonemirror::wmf
