@@ -10,7 +10,7 @@ RELEASE_DIR := $(BUILD)/release
 FUZZ_DIR := $(BUILD)/fuzz
 TSAN_DIR := $(BUILD)/tsan
 
-.PHONY: all bootstrap test demo bench fuzz tsan format clean
+.PHONY: all bootstrap test demo bench fuzz tsan format clean run screenshots
 
 all: test
 
@@ -33,6 +33,14 @@ release: bootstrap $(RELEASE_DIR)/build.ninja
 
 demo: release
 	scripts/demo $(RELEASE_DIR)/bin $(BUILD)/demo
+
+# The desktop program, from the build folder.
+run: release
+	$(RELEASE_DIR)/bin/tonemirror
+
+# Renders the windows offscreen to docs/screenshots/*.png.
+screenshots: release
+	QT_QPA_PLATFORM=offscreen $(RELEASE_DIR)/bin/tonemirror-screenshots docs/screenshots
 
 bench: release
 	scripts/bench $(RELEASE_DIR)/bin

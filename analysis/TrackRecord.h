@@ -11,6 +11,17 @@ inline constexpr std::size_t kLevelProfileSize = 100;
 inline constexpr std::size_t kSectionCount = 10;
 inline constexpr std::size_t kSpectrumSize = 2048;
 
+// Size and modification time of a file when it was analysed. A cached analysis is trusted only while
+// its file still shows the same stamp; records written by older versions carry none (known false).
+struct FileStamp {
+    bool known = false;
+    std::uint64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::uint32_t modifiedNanoseconds = 0;
+
+    bool operator==(const FileStamp&) const = default;
+};
+
 // What is kept for one analysed file: its content fingerprint and its four normalised texts
 // (trimmed of blanks and tabs, lower-cased). The arrays are plain values, copied as whole blocks.
 struct TrackRecord {
@@ -23,6 +34,8 @@ struct TrackRecord {
     std::u16string titleText;
     std::u16string artistText;
     std::u16string albumText;
+    // The analysed file's stamp (kept in the cache's per-track details record).
+    FileStamp fileStamp;
 };
 
 } // namespace tonemirror::analysis

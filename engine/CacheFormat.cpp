@@ -6,6 +6,8 @@
 #include <bit>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <utility>
 
 namespace tonemirror::engine::cache {
 
@@ -35,6 +37,14 @@ public:
     void u16(std::uint16_t v) {
         *out_++ = static_cast<std::byte>(v & 0xFF);
         *out_++ = static_cast<std::byte>(v >> 8);
+    }
+    void u64(std::uint64_t v) {
+        u32(static_cast<std::uint32_t>(v));
+        u32(static_cast<std::uint32_t>(v >> 32));
+    }
+    void fieldHead(DetailsField id, std::size_t length) {
+        u16(static_cast<std::uint16_t>(id));
+        u32(static_cast<std::uint32_t>(length));
     }
     void units(std::u16string_view text) {
         if constexpr (std::endian::native == std::endian::little) {
@@ -90,6 +100,23 @@ public:
             v |= static_cast<std::uint32_t>(data_[pos_ + i]) << (8 * i);
         }
         pos_ += 4;
+        return true;
+    }
+    bool u16(std::uint16_t& v) {
+        std::int16_t i = 0;
+        if (!i16(i)) {
+            return false;
+        }
+        v = static_cast<std::uint16_t>(i);
+        return true;
+    }
+    bool u64(std::uint64_t& v) {
+        std::uint32_t low = 0;
+        std::uint32_t high = 0;
+        if (remaining() < 8 || !u32(low) || !u32(high)) {
+            return false;
+        }
+        v = (static_cast<std::uint64_t>(high) << 32) | low;
         return true;
     }
     bool i16(std::int16_t& v) {
@@ -155,6 +182,8 @@ public:
         pos_ += kEndMarker.size();
         return true;
     }
+    // A reader over the next `count` bytes (the caller checked they exist); this one does not move.
+    Reader slice(std::size_t count) const { return Reader(data_.subspan(pos_, count), 0); }
     bool skip(std::uint64_t count) {
         if (remaining() < count) {
             return false;
@@ -193,27 +222,117 @@ bool readPair(Reader& in, std::u16string& first, std::u16string& second) {
     return in.text(first, 1) && in.text(second, 1) && in.marker();
 }
 
-} // namespace
+// --- per-track details: one entry per field in each of the functions below ---
 
-const std::array<std::byte, kHeaderSize>& header() {
-    return kHeader;
+// What one details record carried; a field it did not hold stays unset.
+struct Details {
+    std::optional<analysis::FileStamp> fileStamp;
+};
+
+std::size_t detailsFieldsSize(const analysis::TrackRecord& record) {
+    std::size_t size = 0;
+    if (record.fileStamp.known) {
+        size += kFieldHeadSize + kFileStampSize;
+    }
+    return size;
 }
 
-HResult serializeTrack(std::u16string_view path, const analysis::TrackRecord& record,
-                       std::vector<std::byte>& out) {
+void writeDetailsFields(Writer& w, const analysis::TrackRecord& record) {
+    if (record.fileStamp.known) {
+        w.fieldHead(DetailsField::FileStamp, kFileStampSize);
+        w.u64(record.fileStamp.size);
+        w.u64(static_cast<std::uint64_t>(record.fileStamp.modifiedSeconds));
+        w.u32(record.fileStamp.modifiedNanoseconds);
+    }
+}
+
+// Reads one field whose bytes lie in `field`; false when a known field is damaged.
+bool readDetailsField(std::uint16_t id, Reader field, Details& out) {
+    switch (static_cast<DetailsField>(id)) {
+    case DetailsField::FileStamp: {
+        analysis::FileStamp stamp;
+        std::uint64_t seconds = 0;
+        if (field.remaining() != kFileStampSize || !field.u64(stamp.size) || !field.u64(seconds) ||
+            !field.u32(stamp.modifiedNanoseconds) || stamp.modifiedNanoseconds >= 1000000000u) {
+            return false;
+        }
+        stamp.modifiedSeconds = static_cast<std::int64_t>(seconds);
+        stamp.known = true;
+        out.fileStamp = stamp;
+        return true;
+    }
+    }
+    return true; // a later version's field
+}
+
+void applyDetails(const Details& details, analysis::TrackRecord& record) {
+    if (details.fileStamp) {
+        record.fileStamp = *details.fileStamp;
+    }
+}
+
+// --- end of the per-field functions ---
+
+// The body of a details record: its path and fields, all inside bodyLength.
+bool readDetails(Reader& in, std::uint32_t bodyLength, std::u16string& path, Details& out) {
+    if (bodyLength > in.remaining() || bodyLength < kEndMarker.size()) {
+        return false;
+    }
+    const std::size_t fieldsEnd = in.position() + bodyLength - kEndMarker.size();
+    out = Details{};
+    if (!in.text(path, 1) || in.position() > fieldsEnd) {
+        return false;
+    }
+    while (in.position() < fieldsEnd) {
+        std::uint16_t id = 0;
+        std::uint32_t length = 0;
+        if (fieldsEnd - in.position() < kFieldHeadSize || !in.u16(id) || !in.u32(length) ||
+            length > fieldsEnd - in.position()) {
+            return false;
+        }
+        if (!readDetailsField(id, in.slice(length), out)) {
+            return false;
+        }
+        in.skip(length);
+    }
+    return in.marker();
+}
+
+HResult checkDetailsPath(std::u16string_view path, const analysis::TrackRecord& record) {
+    if (path.empty() || !fits(path) || !hasDetails(record)) {
+        return E_INVALIDARG;
+    }
+    return S_OK;
+}
+
+std::size_t detailsRecordSize(std::u16string_view path, const analysis::TrackRecord& record) {
+    return kRecordHeadSize + 2 + 2 * path.size() + detailsFieldsSize(record) + kEndMarker.size();
+}
+
+void writeDetails(Writer& w, std::u16string_view path, const analysis::TrackRecord& record) {
+    w.u32(kTrackDetails);
+    w.u32(static_cast<std::uint32_t>(detailsRecordSize(path, record) - kRecordHeadSize));
+    w.text(path);
+    writeDetailsFields(w, record);
+    w.marker();
+}
+
+HResult checkTrack(std::u16string_view path, const analysis::TrackRecord& record) {
     if (path.empty() || !fits(path) || !fits(record.nameText) || !fits(record.titleText) ||
         !fits(record.artistText) || !fits(record.albumText)) {
         return E_INVALIDARG;
     }
-    const std::size_t total =
-        kTrackRecordFixedSize + 2 * (path.size() + record.nameText.size() + record.titleText.size() +
-                                     record.artistText.size() + record.albumText.size());
-    if (const HResult r = sizeBuffer(out, total); failed(r)) {
-        return r;
-    }
-    Writer w(out.data());
+    return S_OK;
+}
+
+std::size_t trackRecordSize(std::u16string_view path, const analysis::TrackRecord& record) {
+    return kTrackRecordFixedSize + 2 * (path.size() + record.nameText.size() + record.titleText.size() +
+                                        record.artistText.size() + record.albumText.size());
+}
+
+void writeTrack(Writer& w, std::u16string_view path, const analysis::TrackRecord& record) {
     w.u32(kTrackRecord);
-    w.u32(static_cast<std::uint32_t>(total - kRecordHeadSize));
+    w.u32(static_cast<std::uint32_t>(trackRecordSize(path, record) - kRecordHeadSize));
     w.text(path);
     w.floats(record.levelProfile);
     w.floats(record.sectionCorrelations);
@@ -223,6 +342,152 @@ HResult serializeTrack(std::u16string_view path, const analysis::TrackRecord& re
     w.text(record.artistText);
     w.text(record.albumText);
     w.marker();
+}
+
+// Reads the records after the header one at a time into the table and the ignored pairs.
+class Loader {
+public:
+    Loader(std::span<const std::byte> data, TrackTable& table, IgnoreSet& ignored, ParseResult& result)
+        : in_(data, kHeaderSize), table_(table), ignored_(ignored), result_(result) {}
+
+    std::size_t position() const { return in_.position(); }
+
+    // One record; false at the end of the data or at the first record that breaks a rule.
+    bool next() {
+        std::uint32_t type = 0;
+        std::uint32_t bodyLength = 0;
+        if (!in_.u32(type) || !in_.u32(bodyLength)) {
+            return false;
+        }
+        const Previous previous = std::exchange(previous_, Previous::Other);
+        switch (type) {
+        case kTrackRecord:
+            return track();
+        case kIgnoredPair:
+            return pair();
+        case kTrackDetails:
+            return details(bodyLength, previous);
+        default:
+            // A record of a later kind: skipped, but only when it lies wholly inside the file.
+            if (!in_.skip(bodyLength)) {
+                return false;
+            }
+            ++result_.skippedRecords;
+            return true;
+        }
+    }
+
+private:
+    // What the record before the current one did with its track.
+    enum class Previous { Other, Inserted, Refused };
+
+    bool track() {
+        if (!readTrack(in_, path_, record_)) {
+            return false;
+        }
+        record_.trackId = -1;
+        record_.fileStamp = {};
+        lastTrackPath_ = path_;
+        // A refused record may still replace the stored one, when its details follow.
+        previous_ = table_.insert(std::move(path_), record_) ? Previous::Inserted : Previous::Refused;
+        path_.clear();
+        ++result_.trackRecords;
+        return true;
+    }
+
+    bool pair() {
+        if (!readPair(in_, path_, second_)) {
+            return false;
+        }
+        ignored_.insert(std::move(path_), std::move(second_));
+        path_.clear();
+        second_.clear();
+        ++result_.pairRecords;
+        return true;
+    }
+
+    bool details(std::uint32_t bodyLength, Previous previous) {
+        Details found;
+        if (!readDetails(in_, bodyLength, path_, found)) {
+            return false;
+        }
+        ++result_.detailsRecords;
+        const bool belongs = previous != Previous::Other && path_ == lastTrackPath_;
+        if (belongs && previous == Previous::Refused) {
+            table_.replace(path_, record_); // a newer analysis of a changed file
+        }
+        analysis::TrackRecord* target = table_.find(path_);
+        if (target != nullptr && (belongs || !target->fileStamp.known)) {
+            applyDetails(found, *target);
+        }
+        return true;
+    }
+
+    Reader in_;
+    TrackTable& table_;
+    IgnoreSet& ignored_;
+    ParseResult& result_;
+    Previous previous_ = Previous::Other;
+    std::u16string path_;
+    std::u16string second_;
+    std::u16string lastTrackPath_;
+    analysis::TrackRecord record_;
+};
+
+} // namespace
+
+const std::array<std::byte, kHeaderSize>& header() {
+    return kHeader;
+}
+
+HResult serializeTrack(std::u16string_view path, const analysis::TrackRecord& record,
+                       std::vector<std::byte>& out) {
+    if (const HResult r = checkTrack(path, record); failed(r)) {
+        return r;
+    }
+    const std::size_t total = trackRecordSize(path, record);
+    if (const HResult r = sizeBuffer(out, total); failed(r)) {
+        return r;
+    }
+    Writer w(out.data());
+    writeTrack(w, path, record);
+    return w.position() == out.data() + total ? S_OK : E_FAIL;
+}
+
+bool hasDetails(const analysis::TrackRecord& record) {
+    return detailsFieldsSize(record) > 0;
+}
+
+HResult serializeDetails(std::u16string_view path, const analysis::TrackRecord& record,
+                         std::vector<std::byte>& out) {
+    if (const HResult r = checkDetailsPath(path, record); failed(r)) {
+        return r;
+    }
+    const std::size_t total = detailsRecordSize(path, record);
+    if (const HResult r = sizeBuffer(out, total); failed(r)) {
+        return r;
+    }
+    Writer w(out.data());
+    writeDetails(w, path, record);
+    return w.position() == out.data() + total ? S_OK : E_FAIL;
+}
+
+HResult serializeTrackWithDetails(std::u16string_view path, const analysis::TrackRecord& record,
+                                  std::vector<std::byte>& out) {
+    if (const HResult r = checkTrack(path, record); failed(r)) {
+        return r;
+    }
+    const bool details = hasDetails(record);
+    const std::size_t track = trackRecordSize(path, record);
+    const std::size_t total = track + (details ? detailsRecordSize(path, record) : 0);
+    if (const HResult r = sizeBuffer(out, total); failed(r)) {
+        return r;
+    }
+    Writer w(out.data());
+    writeTrack(w, path, record);
+    if (details) {
+        writeDetails(w, path, record);
+    }
     return w.position() == out.data() + total ? S_OK : E_FAIL;
 }
 
@@ -252,41 +517,9 @@ ParseResult parse(std::span<const std::byte> data, TrackTable& table, IgnoreSet&
     }
     result.headerValid = true;
     result.goodEnd = kHeaderSize;
-
-    Reader in(data, kHeaderSize);
-    std::u16string path;
-    std::u16string second;
-    analysis::TrackRecord record;
-    for (;;) {
-        std::uint32_t type = 0;
-        std::uint32_t bodyLength = 0;
-        if (!in.u32(type) || !in.u32(bodyLength)) {
-            break;
-        }
-        if (type == kTrackRecord) {
-            if (!readTrack(in, path, record)) {
-                break;
-            }
-            record.trackId = -1;
-            table.insert(std::move(path), record);
-            path.clear();
-            ++result.trackRecords;
-        } else if (type == kIgnoredPair) {
-            if (!readPair(in, path, second)) {
-                break;
-            }
-            ignored.insert(std::move(path), std::move(second));
-            path.clear();
-            second.clear();
-            ++result.pairRecords;
-        } else {
-            // A record of a later kind: skipped, but only when it lies wholly inside the file.
-            if (!in.skip(bodyLength)) {
-                break;
-            }
-            ++result.skippedRecords;
-        }
-        result.goodEnd = in.position();
+    Loader loader(data, table, ignored, result);
+    while (loader.next()) {
+        result.goodEnd = loader.position();
     }
     return result;
 }

@@ -7,10 +7,12 @@
 #include "engine/CWorker.h"
 #include "engine/EngineResults.h"
 #include "engine/TrackStore.h"
+#include "platform/os/FileIdentity.h"
 #include "platform/os/Paths.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 
 namespace tonemirror::engine {
 
@@ -21,6 +23,19 @@ namespace {
 constexpr float kBoundMargin = 1e-4f;
 // How often the comparison loop looks for a stop request.
 constexpr std::size_t kStopCheckInterval = 1024;
+
+std::optional<analysis::FileStamp> fileStamp(const std::u16string& path) {
+    const auto id = os::identify(os::toNativePath(path));
+    if (!id) {
+        return std::nullopt;
+    }
+    analysis::FileStamp stamp;
+    stamp.known = true;
+    stamp.size = id->size;
+    stamp.modifiedSeconds = id->modifiedSeconds;
+    stamp.modifiedNanoseconds = id->modifiedNanoseconds;
+    return stamp;
+}
 
 } // namespace
 
@@ -34,7 +49,8 @@ float mapScore(float score, float threshold) {
 }
 
 ScanEngine::ScanEngine(TrackStore& store, const audio::PluginList& plugins, MessageSink* sink)
-    : ScanEngine(store, [&plugins] { return std::make_unique<audio::AudioSource>(plugins); }, sink) {}
+    : ScanEngine(
+          store, [&plugins] { return std::make_unique<audio::AudioSource>(plugins); }, sink) {}
 
 ScanEngine::ScanEngine(TrackStore& store, SourceFactory sources, MessageSink* sink)
     : store_(store), sources_(std::move(sources)), sink_(sink), control_(sink), pool_(control_) {}
@@ -196,36 +212,65 @@ HResult ScanEngine::runAnalyseFile(analysis::CComparer& comparer, const std::u16
     return rc;
 }
 
+ScanEngine::Known ScanEngine::joinKnownTrack(const std::u16string& path, const analysis::FileStamp& stamp) {
+    analysis::TrackRecord* known = store_.table().find(path);
+    if (known == nullptr) {
+        return Known::No;
+    }
+    if (known->trackId != -1) {
+        return Known::Joined; // already part of this scan
+    }
+    if (known->fileStamp.known && known->fileStamp != stamp) {
+        return Known::No; // the file changed since it was analysed
+    }
+    if (!known->fileStamp.known) {
+        // An older version's record: trusted this once, and from now on held to this stamp.
+        known->fileStamp = stamp;
+        store_.appendDetails(path, *known); // a failed append only costs the same trust next run
+    }
+    // Known from the cache or an earlier scan: it joins this scan without decoding.
+    known->trackId = store_.takeNextTrackId();
+    index_.append(path, *known);
+    return Known::Joined;
+}
+
 HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16string& path) {
+    // Taken before reading: a change while the file is analysed shows at the next scan.
+    const std::optional<analysis::FileStamp> stamp = fileStamp(path);
+    if (!stamp) {
+        return E_FAIL;
+    }
     {
         TableLockHolder table(store_.lock());
         if (control_.isStopped()) {
             return E_FAIL;
         }
-        if (analysis::TrackRecord* known = store_.table().find(path); known != nullptr && known->trackId == -1) {
-            // Known from the cache or an earlier scan: it joins this scan without decoding.
-            known->trackId = store_.takeNextTrackId();
-            index_.append(path, *known);
+        if (joinKnownTrack(path, *stamp) == Known::Joined) {
+            table.unlock();
+            return compareWithAll(path);
         }
-    }
-    const HResult known = compareWithAll(path);
-    if (known != E_TRACK_UNKNOWN) {
-        return known;
     }
 
     if (failed(comparer.analyseFile(path))) {
         return E_FAIL;
     }
     analysis::TrackRecord& record = comparer.record();
+    record.fileStamp = *stamp;
 
     {
         TableLockHolder table(store_.lock());
         if (control_.isStopped()) {
             return E_FAIL; // a stop discards the analysis: not stored, not cached
         }
-        record.trackId = store_.takeNextTrackId();
-        if (!store_.table().insert(path, record)) {
+        const analysis::TrackRecord* existing = store_.table().find(path);
+        if (existing != nullptr && existing->trackId != -1) {
             return E_ALREADY_PRESENT; // another worker stored this path first
+        }
+        record.trackId = store_.takeNextTrackId();
+        if (existing != nullptr) {
+            store_.table().replace(path, record); // a newer analysis of a changed file
+        } else {
+            store_.table().insert(path, record);
         }
         const analysis::TrackRecord* stored = store_.table().find(path);
         store_.appendRecord(path, *stored); // a failed append only costs a re-analysis next run
@@ -273,11 +318,14 @@ HResult ScanEngine::compareWithAll(const std::u16string& path) {
         // Cheap bounds first, from a few hundred bytes per track: most pairs cannot reach either
         // threshold. The content key's fast score (within 1e-5 of the exact one) settles the rest.
         bool candidate = false;
-        if (byContent && contentSketchBound(mySketch, index_.contentSketch(i)) >= contentThreshold - kBoundMargin) {
-            candidate = analysis::compareContent(myKey, index_.contentKey(i)) >= contentThreshold - kBoundMargin;
+        if (byContent &&
+            contentSketchBound(mySketch, index_.contentSketch(i)) >= contentThreshold - kBoundMargin) {
+            candidate =
+                analysis::compareContent(myKey, index_.contentKey(i)) >= contentThreshold - kBoundMargin;
         }
         if (!candidate && byTags) {
-            candidate = analysis::compareTagsUpperBound(myTags, index_.tagSketch(i)) >= tagsThreshold - kBoundMargin;
+            candidate =
+                analysis::compareTagsUpperBound(myTags, index_.tagSketch(i)) >= tagsThreshold - kBoundMargin;
         }
         if (!candidate) {
             continue;

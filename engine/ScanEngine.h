@@ -23,7 +23,8 @@ class PluginList;
 } // namespace tonemirror::audio
 namespace tonemirror::analysis {
 class CComparer;
-}
+struct FileStamp;
+} // namespace tonemirror::analysis
 
 namespace tonemirror::engine {
 
@@ -84,6 +85,11 @@ public:
     static std::vector<std::u16string> distinctFolders(const std::vector<std::u16string>& folders);
 
 private:
+    enum class Known { No, Joined };
+
+    // Lets a track already in the table join this scan when its file is unchanged (caller holds the
+    // TableLock exclusively). No: the file must be analysed (new, or changed since).
+    Known joinKnownTrack(const std::u16string& path, const analysis::FileStamp& stamp);
     void post(std::uint32_t message);
     void queue(ScanJob::Kind kind, std::u16string path1, std::u16string path2 = {});
     bool walk(const std::u16string& folder);

@@ -53,7 +53,18 @@ HResult TrackStore::appendRecord(std::u16string_view path, const analysis::Track
     if (!cache_.isOpen()) {
         return E_FAIL;
     }
-    if (const HResult r = cache::serializeTrack(path, record, buffer); failed(r)) {
+    if (const HResult r = cache::serializeTrackWithDetails(path, record, buffer); failed(r)) {
+        return r;
+    }
+    return cache_.append(buffer);
+}
+
+HResult TrackStore::appendDetails(std::u16string_view path, const analysis::TrackRecord& record,
+                                  std::vector<std::byte>& buffer) {
+    if (!cache_.isOpen()) {
+        return E_FAIL;
+    }
+    if (const HResult r = cache::serializeDetails(path, record, buffer); failed(r)) {
         return r;
     }
     return cache_.append(buffer);
@@ -61,6 +72,10 @@ HResult TrackStore::appendRecord(std::u16string_view path, const analysis::Track
 
 HResult TrackStore::appendRecord(std::u16string_view path, const analysis::TrackRecord& record) {
     return appendRecord(path, record, appendBuffer_);
+}
+
+HResult TrackStore::appendDetails(std::u16string_view path, const analysis::TrackRecord& record) {
+    return appendDetails(path, record, appendBuffer_);
 }
 
 HResult TrackStore::clearCache() {

@@ -58,13 +58,19 @@ public:
     bool hasCacheFile() const { return cache_.isOpen(); }
     std::uint64_t cacheEndOffset() const { return cache_.endOffset(); }
 
-    // Appends one record to the cache file (caller holds the lock exclusively). `buffer` is the
-    // caller's reusable serialisation buffer. E_OUTOFMEMORY when it cannot be sized; E_INVALIDARG
+    // Appends one track to the cache file (caller holds the lock exclusively), followed by its
+    // details record when it has details (its file stamp). `buffer` is the caller's reusable
+    // serialisation buffer. E_OUTOFMEMORY when it cannot be sized; E_INVALIDARG
     // when the path or a text does not fit the file's 16-bit lengths (nothing is written);
     // E_FAIL without a cache file or when the write fails.
     HResult appendRecord(std::u16string_view path, const analysis::TrackRecord& record,
                          std::vector<std::byte>& buffer);
     HResult appendRecord(std::u16string_view path, const analysis::TrackRecord& record);
+    // Appends only the details record of a track already in the file (caller holds the lock
+    // exclusively): completes a record an older version wrote. Same results as appendRecord.
+    HResult appendDetails(std::u16string_view path, const analysis::TrackRecord& record,
+                          std::vector<std::byte>& buffer);
+    HResult appendDetails(std::u16string_view path, const analysis::TrackRecord& record);
 
     // Empties the table and the ignored pairs and cuts the cache file back to its header.
     HResult clearCache();

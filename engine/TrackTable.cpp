@@ -25,6 +25,15 @@ bool TrackTable::insert(std::u16string path, analysis::TrackRecord record) {
     return inserted;
 }
 
+bool TrackTable::replace(std::u16string_view path, const analysis::TrackRecord& record) {
+    analysis::TrackRecord* existing = find(path);
+    if (existing == nullptr) {
+        return false;
+    }
+    *existing = record;
+    return true;
+}
+
 void TrackTable::clear() {
     tracksKnown_.store(0, std::memory_order_relaxed);
     map_.clear();

@@ -12,7 +12,8 @@
 namespace tonemirror::engine {
 
 // Every analysed file, by full path, ordered by UTF-16 code units (case-sensitive). An entry is
-// inserted once and never replaced; the table only grows until it is cleared as a whole.
+// inserted once; only a newer analysis of a changed file replaces its record, in place. The table
+// only grows until it is cleared as a whole.
 // Guarded by the TableLock, except tracksKnown(), which is an atomic mirror of size() that the
 // status display may read at any time.
 class TrackTable {
@@ -30,6 +31,9 @@ public:
 
     // False, leaving the existing record untouched, when the path is already present.
     bool insert(std::u16string path, analysis::TrackRecord record);
+    // Overwrites the record of a path already present; it keeps its address, so pointers to it stay
+    // valid. False when the path is absent.
+    bool replace(std::u16string_view path, const analysis::TrackRecord& record);
 
     void clear();
     std::size_t size() const { return map_.size(); }

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the cache loader. Beyond not crashing, the loader must keep exactly the
 // good prefix: loading that prefix again gives the same records, and every loaded track written
-// back out reads back unchanged.
+// back out (with its details record when it has a stamp) reads back unchanged, stamp included.
 #include "engine/CacheFormat.h"
 #include "engine/IgnoreSet.h"
 #include "engine/TrackTable.h"
@@ -40,17 +40,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     IgnoreSet againIgnored;
     const auto prefix = cache::parse(bytes.first(result.goodEnd), again, againIgnored);
     check(prefix.goodEnd == result.goodEnd && again.size() == table.size() &&
-          againIgnored.size() == ignored.size());
+          againIgnored.size() == ignored.size() && prefix.detailsRecords == result.detailsRecords);
 
     std::vector<std::byte> file(cache::header().begin(), cache::header().end());
     std::vector<std::byte> record;
     for (const auto& [path, track] : table) {
         check(track.trackId == -1);
-        check(cache::serializeTrack(path, track, record) == tonemirror::S_OK);
+        check(cache::serializeTrackWithDetails(path, track, record) == tonemirror::S_OK);
         file.insert(file.end(), record.begin(), record.end());
     }
     TrackTable written;
     const auto back = cache::parse(file, written, againIgnored);
     check(back.goodEnd == file.size() && written.size() == table.size());
+    for (const auto& [path, track] : table) {
+        const auto* read = written.find(path);
+        check(read != nullptr && read->fileStamp == track.fileStamp && read->nameText == track.nameText);
+    }
     return 0;
 }

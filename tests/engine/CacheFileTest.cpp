@@ -482,5 +482,217 @@ TEST(CacheFile, ClearEmptiesTableAndPairsAndCutsTheFile) {
     EXPECT_NE(store.table().find(u"/d.mp3"), nullptr);
 }
 
+// --- per-track details records ---
+
+namespace details {
+
+analysis::FileStamp stamp(unsigned n) {
+    analysis::FileStamp s;
+    s.known = true;
+    s.size = 1000 + n;
+    s.modifiedSeconds = 1700000000 + static_cast<std::int64_t>(n);
+    s.modifiedNanoseconds = 123456789u + n;
+    return s;
+}
+
+void le(std::vector<std::byte>& out, std::uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out.push_back(static_cast<std::byte>((v >> (8 * i)) & 0xFF));
+    }
+}
+
+std::vector<std::byte> stampField(const analysis::FileStamp& s, std::uint32_t length = 20) {
+    std::vector<std::byte> f;
+    le(f, 1, 2);
+    le(f, length, 4);
+    le(f, s.size, 8);
+    le(f, static_cast<std::uint64_t>(s.modifiedSeconds), 8);
+    le(f, s.modifiedNanoseconds, 4);
+    f.resize(6 + std::min<std::size_t>(length, 20), std::byte{0});
+    f.resize(6 + length, std::byte{0x33});
+    return f;
+}
+
+// A details record built by hand from raw fields; `bodyExtra` is added to the declared body length.
+std::vector<std::byte> record(std::u16string_view path, const std::vector<std::vector<std::byte>>& fields,
+                              std::int64_t bodyExtra = 0) {
+    std::vector<std::byte> body;
+    le(body, path.size(), 2);
+    for (const char16_t c : path) {
+        le(body, c, 2);
+    }
+    for (const auto& f : fields) {
+        put(body, f);
+    }
+    body.insert(body.end(), {std::byte{0xFF}, std::byte{'E'}, std::byte{'N'}, std::byte{'D'}});
+    std::vector<std::byte> out;
+    le(out, cache::kTrackDetails, 4);
+    le(out, static_cast<std::uint64_t>(static_cast<std::int64_t>(body.size()) + bodyExtra), 4);
+    put(out, body);
+    return out;
+}
+
+std::vector<std::byte> stamped(std::u16string_view path, unsigned seed, unsigned stampNumber) {
+    analysis::TrackRecord r = makeRecord(seed);
+    r.fileStamp = stamp(stampNumber);
+    std::vector<std::byte> b;
+    EXPECT_EQ(cache::serializeTrackWithDetails(path, r, b), S_OK);
+    return b;
+}
+
+std::vector<std::byte> detailsOnly(std::u16string_view path, unsigned stampNumber) {
+    analysis::TrackRecord r;
+    r.fileStamp = stamp(stampNumber);
+    std::vector<std::byte> b;
+    EXPECT_EQ(cache::serializeDetails(path, r, b), S_OK);
+    return b;
+}
+
+} // namespace details
+
+struct DetailsCase {
+    const char* name;
+    std::vector<std::vector<std::byte>> records; // after the header
+    unsigned seedOfP;                            // whose analysis /p holds
+    unsigned stampOfP;                           // 0: none
+    std::size_t goodRecords;                     // records of the list that load
+};
+
+void PrintTo(const DetailsCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CacheDetailsRules : public ::testing::TestWithParam<DetailsCase> {};
+
+TEST_P(CacheDetailsRules, ApplyToTheirTrackAndOnlyReplaceWithANewerAnalysis) {
+    const DetailsCase& c = GetParam();
+    auto bytes = headerBytes();
+    std::size_t goodEnd = bytes.size();
+    for (std::size_t i = 0; i < c.records.size(); ++i) {
+        put(bytes, c.records[i]);
+        if (i < c.goodRecords) {
+            goodEnd = bytes.size();
+        }
+    }
+    TrackTable table;
+    IgnoreSet ignored;
+    const auto parsed = cache::parse(bytes, table, ignored);
+    EXPECT_EQ(parsed.goodEnd, goodEnd);
+    const analysis::TrackRecord* p = table.find(u"/p");
+    ASSERT_NE(p, nullptr);
+    EXPECT_TRUE(sameContent(*p, makeRecord(c.seedOfP)));
+    if (c.stampOfP == 0) {
+        EXPECT_FALSE(p->fileStamp.known);
+    } else {
+        EXPECT_EQ(p->fileStamp, details::stamp(c.stampOfP));
+    }
+    EXPECT_EQ(table.find(u"/x"), nullptr) << "details never make a track";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CacheDetailsRules,
+    ::testing::Values(
+        DetailsCase{"TrackWithItsDetails", {details::stamped(u"/p", 1, 1)}, 1, 1, 1},
+        DetailsCase{"OlderTrackCompletedLater",
+                    {trackBytes(u"/p", makeRecord(1)), trackBytes(u"/q", makeRecord(2)),
+                     details::detailsOnly(u"/p", 4)},
+                    1,
+                    4,
+                    3},
+        DetailsCase{
+            "CompletionNeverOverridesAStamp",
+            {details::stamped(u"/p", 1, 1), trackBytes(u"/q", makeRecord(2)), details::detailsOnly(u"/p", 2)},
+            1,
+            1,
+            3},
+        DetailsCase{
+            "NewerAnalysisReplaces", {details::stamped(u"/p", 1, 1), details::stamped(u"/p", 2, 2)}, 2, 2, 2},
+        DetailsCase{"RepeatWithoutDetailsLeavesTheFirst",
+                    {details::stamped(u"/p", 1, 1), trackBytes(u"/p", makeRecord(2))},
+                    1,
+                    1,
+                    2},
+        DetailsCase{"DetailsSeparatedFromTheirTrackDoNotReplace",
+                    {details::stamped(u"/p", 1, 1), trackBytes(u"/p", makeRecord(2)),
+                     trackBytes(u"/q", makeRecord(3)), details::detailsOnly(u"/p", 2)},
+                    1,
+                    1,
+                    4},
+        DetailsCase{"DetailsOfAnUnknownPathAreIgnored",
+                    {details::detailsOnly(u"/x", 3), trackBytes(u"/p", makeRecord(1))},
+                    1,
+                    0,
+                    2},
+        DetailsCase{
+            "UnknownFieldIsSkipped",
+            {trackBytes(u"/p", makeRecord(1)),
+             details::record(u"/p", {{std::byte{77}, std::byte{0}, std::byte{3}, std::byte{0}, std::byte{0},
+                                      std::byte{0}, std::byte{9}, std::byte{9}, std::byte{9}},
+                                     details::stampField(details::stamp(5))})},
+            1,
+            5,
+            2},
+        DetailsCase{"KnownFieldOfTheWrongLengthEndsTheLoad",
+                    {trackBytes(u"/p", makeRecord(1)),
+                     details::record(u"/p", {details::stampField(details::stamp(5), 21)}),
+                     trackBytes(u"/q", makeRecord(2))},
+                    1,
+                    0,
+                    1},
+        DetailsCase{"FieldReachingPastItsRecordEndsTheLoad",
+                    {trackBytes(u"/p", makeRecord(1)),
+                     details::record(u"/p", {details::stampField(details::stamp(5))}, -2)},
+                    1,
+                    0,
+                    1},
+        DetailsCase{"BodyReachingPastTheFileEndsTheLoad",
+                    {trackBytes(u"/p", makeRecord(1)),
+                     details::record(u"/p", {details::stampField(details::stamp(5))}, 50)},
+                    1,
+                    0,
+                    1}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(CacheFormat, AReaderThatSkipsUnknownKindsWalksTracksWithDetailsHeadByHead) {
+    // What an older version sees: each head's body length leads exactly to the next head.
+    auto bytes = headerBytes();
+    put(bytes, details::stamped(u"/p", 1, 1));
+    put(bytes, details::detailsOnly(u"/p", 2));
+    put(bytes, trackBytes(u"/q", makeRecord(2)));
+    std::size_t pos = cache::kHeaderSize;
+    std::vector<std::uint32_t> types;
+    while (pos + 8 <= bytes.size()) {
+        std::uint32_t head[2];
+        std::memcpy(head, &bytes[pos], 8);
+        types.push_back(head[0]);
+        pos += 8 + head[1];
+    }
+    EXPECT_EQ(pos, bytes.size());
+    EXPECT_EQ(types, (std::vector<std::uint32_t>{1, 3, 3, 1}));
+}
+
+TEST(CacheFile, StampsSurviveAppendAndReload) {
+    TempFolder dir;
+    const auto file = dir / "cache.dat";
+    {
+        TrackStore store(explicitCache(file));
+        ASSERT_EQ(store.openCache(), S_OK);
+        TableLockHolder hold(store.lock());
+        auto r = makeRecord(1);
+        r.fileStamp = details::stamp(1);
+        ASSERT_EQ(store.appendRecord(u"/s.mp3", r), S_OK);
+        ASSERT_EQ(store.appendRecord(u"/old.mp3", makeRecord(2)), S_OK);
+        auto completed = makeRecord(2);
+        completed.fileStamp = details::stamp(2);
+        ASSERT_EQ(store.appendDetails(u"/old.mp3", completed), S_OK);
+        EXPECT_EQ(store.appendDetails(u"/old.mp3", makeRecord(2)), E_INVALIDARG) << "nothing to write";
+    }
+    TrackStore store(explicitCache(file));
+    ASSERT_EQ(store.openCache(), S_OK);
+    EXPECT_EQ(store.lastLoad().droppedBytes, 0u);
+    EXPECT_EQ(store.lastLoad().parse.detailsRecords, 2u);
+    EXPECT_EQ(store.table().find(u"/s.mp3")->fileStamp, details::stamp(1));
+    EXPECT_EQ(store.table().find(u"/old.mp3")->fileStamp, details::stamp(2));
+}
 } // namespace
 } // namespace tonemirror::engine
