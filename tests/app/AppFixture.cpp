@@ -20,6 +20,23 @@ bool RecordingPrompts::question(QWidget*, const QString& caption, const QString&
     return answer;
 }
 
+bool RecordingPrompts::confirmFiles(QWidget*, const QString& caption, const QString& text,
+                                    const QStringList& files) {
+    shown << caption + QLatin1Char('|') + text;
+    confirmedFiles << files;
+    return answer;
+}
+QString RecordingPrompts::saveFileName(QWidget*, const QString& caption, const QString& initialName,
+                                       const QStringList& nameFilters, const QString& defaultSuffix,
+                                       QString* selectedFilter) {
+    saveRequests << QStringList{caption, initialName, nameFilters.join(QLatin1Char(';')), defaultSuffix}.join(
+        QLatin1Char('|'));
+    if (selectedFilter != nullptr) {
+        *selectedFilter = saveFilter;
+    }
+    return saveAs;
+}
+
 AppFixture::AppFixture(FixtureOptions options)
     : folder_(options.folder.isEmpty() ? temporary_.path() : options.folder) {
     QDir(folder_).mkpath(QStringLiteral("config"));
@@ -63,14 +80,22 @@ std::unique_ptr<app::CMainFrame> AppFixture::makeFrame() {
 
 bool makeTone(const QString& file, int frequency, int rate, int channels, double seconds,
               const QStringList& outputArgs) {
-    QStringList args{QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                     QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                     QStringLiteral("sine=frequency=%1:sample_rate=%2:duration=%3").arg(frequency).arg(rate).arg(seconds),
-                     QStringLiteral("-ac"), QString::number(channels)};
+    QStringList args{
+        QStringLiteral("-nostdin"),
+        QStringLiteral("-v"),
+        QStringLiteral("error"),
+        QStringLiteral("-y"),
+        QStringLiteral("-f"),
+        QStringLiteral("lavfi"),
+        QStringLiteral("-i"),
+        QStringLiteral("sine=frequency=%1:sample_rate=%2:duration=%3").arg(frequency).arg(rate).arg(seconds),
+        QStringLiteral("-ac"),
+        QString::number(channels)};
     args << outputArgs << file;
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"), args);
-    return ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
+    return ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
+           ffmpeg.exitCode() == 0;
 }
 
 } // namespace tonemirror::testing
