@@ -40,6 +40,7 @@ CDetailsWnd::CDetailsWnd(AppContext& context, QWidget* parent)
         buttons_[i]->resize(kButtonWidth, kButtonHeight);
         connect(buttons_[i], &CSuperButton::commandRequested, this, &CDetailsWnd::commandRequested);
     }
+    layoutButtons();
     retranslate();
 }
 
@@ -118,9 +119,12 @@ CDetailsWnd::Value CDetailsWnd::value(int row, int side) const {
 }
 
 void CDetailsWnd::resizeEvent(QResizeEvent*) {
-    if (isMinimized()) {
-        return;
+    if (!isMinimized()) {
+        layoutButtons();
     }
+}
+
+void CDetailsWnd::layoutButtons() {
     const int right = width() - 110;
     buttons_[0]->move(10, 10);
     buttons_[1]->move(10, 50);

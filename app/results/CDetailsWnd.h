@@ -46,6 +46,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void layoutButtons();
     void paintSeparator(QPainter& painter, int x) const;
     void paintColumn(QPainter& painter, int side, const QRect& column, Qt::Alignment alignment) const;
 

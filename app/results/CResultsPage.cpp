@@ -85,15 +85,12 @@ void CResultsPage::retranslate() {
 
 // --- selection and details ---
 
+// Rows moved up into the place of removed ones: show what is selected now.
 void CResultsPage::syncSelection() {
-    const int row = list_->selectedRow();
-    if (row != shownRow_ || row < 0) {
-        onSelectionChanged(row);
-    }
+    onSelectionChanged(list_->selectedRow());
 }
 
 void CResultsPage::onSelectionChanged(int row) {
-    shownRow_ = row;
     if (row < 0 || model_->rowAt(row) == nullptr) {
         details_->hide();
         return;

@@ -86,7 +86,6 @@ private:
     CViewList* list_ = nullptr;
     CDetailsWnd* details_ = nullptr;
     std::unique_ptr<audio::AudioSource> source_; // made at the first selection
-    int shownRow_ = -1;
 };
 
 } // namespace tonemirror::app

@@ -9,6 +9,11 @@
 
 #include <functional>
 
+// The images live in this static library: nothing would pull them into the program otherwise.
+static void initImageResources() {
+    Q_INIT_RESOURCE(images);
+}
+
 namespace tonemirror::app {
 
 namespace {
@@ -50,6 +55,7 @@ float percentValue(const engine::DuplicatePair& pair, int column) {
 
 ResultsModel::ResultsModel(AppContext& context, QObject* parent)
     : QAbstractTableModel(parent), context_(context) {
+    initImageResources();
     retranslate();
 }
 
@@ -314,10 +320,24 @@ std::vector<std::uint32_t> ResultsModel::sortOrder(int column, bool directionFla
     const auto count = static_cast<std::uint32_t>(rows_.size());
     const auto& rows = rows_;
     if (column == kFile1 || column == kFile2) {
+        const auto path = [&rows, column](std::uint32_t row) {
+            return toQString(column == kFile1 ? rows[row].path1 : rows[row].path2);
+        };
+        if (collator.locale().language() == QLocale::C) {
+            // The C locale's collator compares code points with case; fold the case ourselves.
+            std::vector<QString> folded;
+            folded.reserve(rows.size());
+            for (std::uint32_t row = 0; row < count; ++row) {
+                folded.push_back(path(row).toCaseFolded());
+            }
+            return shell::stableRowOrder(
+                count, [&folded](std::uint32_t a, std::uint32_t b) { return folded[a] < folded[b]; },
+                directionFlag);
+        }
         std::vector<QCollatorSortKey> keys;
         keys.reserve(rows.size());
-        for (const engine::DuplicatePair& pair : rows) {
-            keys.push_back(collator.sortKey(toQString(column == kFile1 ? pair.path1 : pair.path2)));
+        for (std::uint32_t row = 0; row < count; ++row) {
+            keys.push_back(collator.sortKey(path(row)));
         }
         return shell::stableRowOrder(
             count, [&keys](std::uint32_t a, std::uint32_t b) { return keys[a].compare(keys[b]) < 0; },
