@@ -183,7 +183,6 @@ void ResultsModel::insertRun(std::vector<engine::DuplicatePair>& run) {
     }
     const int first = rowCount();
     beginInsertRows({}, first, first + static_cast<int>(run.size()) - 1);
-    rows_.reserve(rows_.size() + run.size());
     for (engine::DuplicatePair& pair : run) {
         pair.isUpdate = false;
         if (indexValid_) {
