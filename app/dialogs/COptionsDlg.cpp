@@ -10,7 +10,21 @@
 #include <QRadioButton>
 #include <QSlider>
 
+#include <algorithm>
+
 namespace tonemirror::app {
+
+namespace {
+
+// Widens a control to its text when the dialog-unit width cuts it, never past `rightEdge`.
+void growToFit(QWidget* control, int rightEdge) {
+    const int wanted = control->sizeHint().width();
+    if (wanted > control->width()) {
+        control->resize(std::min(wanted, rightEdge - control->x()), control->height());
+    }
+}
+
+} // namespace
 
 int sliderPosition(float threshold) {
     return static_cast<int>(threshold * 100.0f + 0.5f);
@@ -40,6 +54,7 @@ void COptionsDlg::build(const OptionsValues& values) {
         auto* button = new QRadioButton(QString::fromLatin1(radio.text), this);
         button->setObjectName(QString::number(radio.id));
         du.place(button, 12, radio.top, radio.width, 10);
+        growToFit(button, du.x(90 - 4));
         method_->addButton(button, radio.id - 1006); // 1, 2, 3
     }
     const int method = values.compareMethod == 1 || values.compareMethod == 2 ? values.compareMethod : 3;
@@ -50,10 +65,13 @@ void COptionsDlg::build(const OptionsValues& values) {
     checkUpdates_->setObjectName(QStringLiteral("1026"));
     checkUpdates_->setChecked(values.checkUpdates);
     du.place(checkUpdates_, 106, 17, 75, 10);
+    growToFit(checkUpdates_, du.x(265 - 4));
     accurate_ = new QCheckBox(QStringLiteral("Enable experimental algorithm (very slow)"), this);
     accurate_->setObjectName(QStringLiteral("1012"));
     accurate_->setChecked(values.accurate);
     du.place(accurate_, 106, 28, 151, 10);
+    // A font wider than the one the layout was made for may need the slack up to the group's edge.
+    growToFit(accurate_, du.x(265 - 4));
 
     du.place(new QGroupBox(QStringLiteral("Sensitivity"), this), 4, 55, 261, 46);
     content_ = addSensitivity(QStringLiteral("Content"), 66, 27, 1013, 1015, values.contentThreshold);

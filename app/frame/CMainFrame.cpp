@@ -2,6 +2,7 @@
 
 #include "app/AppContext.h"
 #include "app/Prompts.h"
+#include "app/Resources.h"
 #include "app/dialogs/CAboutDlg.h"
 #include "app/dialogs/COptionsDlg.h"
 #include "app/dialogs/CUpdateDlg.h"
@@ -49,6 +50,7 @@ std::uint32_t flag(bool value) {
 CMainFrame::CMainFrame(AppContext& context, EngineBridge& bridge, shell::UpdateServer updateServer)
     : context_(context), bridge_(bridge), updateServer_(std::move(updateServer)),
       version_(shell::programVersion()) {
+    loadImages();
     setObjectName(QStringLiteral("Tonemirror:MainFrame"));
     openSettings();
     applyStoredLanguage();

@@ -1,6 +1,7 @@
 #include "app/results/ResultsModel.h"
 
 #include "app/AppContext.h"
+#include "app/Resources.h"
 #include "shell/ResultFormats.h"
 
 #include <QCollator>
@@ -8,11 +9,6 @@
 #include <QIcon>
 
 #include <functional>
-
-// The images live in this static library: nothing would pull them into the program otherwise.
-static void initImageResources() {
-    Q_INIT_RESOURCE(images);
-}
 
 namespace tonemirror::app {
 
@@ -55,7 +51,7 @@ float percentValue(const engine::DuplicatePair& pair, int column) {
 
 ResultsModel::ResultsModel(AppContext& context, QObject* parent)
     : QAbstractTableModel(parent), context_(context) {
-    initImageResources();
+    loadImages(); // the check-header picture
     retranslate();
 }
 

@@ -70,6 +70,11 @@ AppFixture::~AppFixture() {
     engine_.reset(); // the workers end before anything they use
 }
 
+void AppFixture::shutDown() {
+    engine_.reset();
+    store_.reset();
+}
+
 QString AppFixture::path(const QString& name) const {
     return QDir(folder_).filePath(name);
 }

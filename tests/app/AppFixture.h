@@ -56,6 +56,8 @@ public:
     ~AppFixture();
 
     QString path(const QString& name) const;
+    // Ends the workers and closes the cache file; only path() and settings() remain usable.
+    void shutDown();
     QString settingsFile() const { return path(QStringLiteral("config/Tonemirror.json")); }
     QString localeFolder() const { return path(QStringLiteral("Locale")); }
 
