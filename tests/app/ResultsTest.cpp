@@ -11,6 +11,7 @@
 #include "app/results/ResultCellDelegate.h"
 #include "app/results/ResultsModel.h"
 #include "engine/TableLock.h"
+#include "platform/os/Paths.h"
 #include "shell/ResultsExport.h"
 
 #include <QApplication>
@@ -24,6 +25,8 @@
 #include <QUrl>
 
 #include <clocale>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 using namespace tonemirror;
@@ -325,6 +328,21 @@ private slots:
         QCOMPARE(fixture.prompts.confirmedFiles.last(), QStringList{c});
         QCOMPARE(page->rowCount(), 0);
         QVERIFY(QFile::exists(b) && QFile::exists(d));
+
+        // A name that is not UTF-8 is never handed to the trash under a name that may be another file's.
+        const std::string latin1 = files_.filePath(QStringLiteral("caf")).toStdString() + "\xE9.mp3";
+        QVERIFY(std::ofstream(latin1).good());
+        QVERIFY(touch(file("caf?.mp3")));
+        engine::DuplicatePair odd = pair(d, b);
+        odd.path1 = os::fromNativePath(latin1);
+        page->addPairs({odd});
+        page->list()->selectRow(0);
+        page->runCommand(cmd::kDelete1);
+        QVERIFY(std::filesystem::exists(latin1));
+        QVERIFY(QFile::exists(file("caf?.mp3")));
+        QCOMPARE(page->rowCount(), 1);
+        QVERIFY2(fixture.prompts.shown.last().contains(app::toQString(odd.path1) + QStringLiteral(": ")),
+                 qPrintable(fixture.prompts.shown.last()));
     }
 
     void filesThatCannotBeTrashedStayAndAreNamed() {
