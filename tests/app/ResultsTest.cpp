@@ -10,6 +10,7 @@
 #include "app/results/CViewList.h"
 #include "app/results/ResultCellDelegate.h"
 #include "app/results/ResultsModel.h"
+#include "engine/DetailsRecord.h"
 #include "engine/TableLock.h"
 #include "platform/os/Paths.h"
 #include "shell/ResultsExport.h"
@@ -556,6 +557,39 @@ private slots:
         details.resize(190, 180);
         QCOMPARE(details.button(cmd::kPlay2)->pos(), QPoint(80, 50));
         QCOMPARE(details.button(cmd::kDelete1)->text(), QStringLiteral("Delete"));
+    }
+
+    void thePaneDrawsItsColumnsOnlyWhenWideEnough() {
+        AppFixture fixture;
+        app::CDetailsWnd details(fixture.context());
+        auto record = std::make_shared<engine::DetailsRecord>();
+        record->artist = u"Somebody";
+        record->durationMs = 187000;
+        details.setRecords(record, record);
+        details.resize(600, 180);
+        details.show();
+        const QImage wide = details.grab().toImage();
+        const int a = (600 - 120) / 2;
+        QVERIFY(near(QColor(wide.pixel(a + 10, 90)), QColor(32, 32, 32), 2)); // separators darkest at y = 90
+        QVERIFY(near(QColor(wide.pixel(a + 109, 90)), QColor(32, 32, 32), 2));
+        QVERIFY(!near(QColor(wide.pixel(a + 11, 90)), QColor(32, 32, 32), 40)); // one pixel wide
+        QVERIFY(qRed(wide.pixel(a + 10, 6)) > 120);
+        QCOMPARE(wide.pixel(300, 179), qRgb(255, 255, 255)); // background: white at the bottom
+        QVERIFY(near(QColor(wide.pixel(300, 0)), QColor(177, 195, 224)));
+        const auto darkPixels = [](const QImage& image, int left, int right) {
+            int dark = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = left; x < right; ++x) {
+                    dark += qGray(image.pixel(x, y)) < 60 ? 1 : 0;
+                }
+            }
+            return dark;
+        };
+        QVERIFY(darkPixels(wide, 115, 485) > 100); // labels, values, separators
+        details.resize(199, 180);
+        const QImage narrow = details.grab().toImage();
+        QCOMPARE(darkPixels(narrow, 0, narrow.width()), 0); // background and (light) buttons only
+        QCOMPARE(details.value(3, 1).text, QStringLiteral("3:07"));
     }
 
     void buttonFadesBackAfterThePointerLeaves() {
