@@ -10,7 +10,7 @@ RELEASE_DIR := $(BUILD)/release
 FUZZ_DIR := $(BUILD)/fuzz
 TSAN_DIR := $(BUILD)/tsan
 
-.PHONY: all bootstrap test demo bench fuzz tsan format clean run screenshots
+.PHONY: all bootstrap test demo bench fuzz tsan format clean run screenshots package check-package
 
 all: test
 
@@ -30,6 +30,15 @@ $(RELEASE_DIR)/build.ninja:
 
 release: bootstrap $(RELEASE_DIR)/build.ninja
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+# Release .deb in $(RELEASE_DIR)/package; only what it installs is built (no benchmarks).
+package: bootstrap $(RELEASE_DIR)/build.ninja
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target installable
+	cpack --config $(RELEASE_DIR)/CPackConfig.cmake -B $(RELEASE_DIR)/package
+
+# Builds the package, unpacks it into a temporary root and runs the installed CLI from there.
+check-package:
+	scripts/check-package --build-dir $(RELEASE_DIR)
 
 demo: release
 	scripts/demo $(RELEASE_DIR)/bin $(BUILD)/demo

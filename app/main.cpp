@@ -17,10 +17,12 @@
 
 int main(int argc, char** argv) {
     using namespace tonemirror;
-    shell::installCrashHandler(); // first: a crash anywhere later leaves a report
+    shell::installCrashHandler();         // first: a crash anywhere later leaves a report
     QApplication application(argc, argv); // the program takes no arguments
     std::setlocale(LC_ALL, "");           // lower-casing of names follows the user's locale
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/tonemirror.svg")));
+    // Ties the windows to the installed desktop entry, which gives them their icon and name on Wayland.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tonemirror.Tonemirror"));
 
     audio::PluginList plugins;
     plugins.loadFromProgramFolder();

@@ -65,6 +65,8 @@ function(tm_add_plugin name)
         target_link_options(${name} PRIVATE -Wl,--no-undefined)
     endif()
     tm_target_warnings(${name})
+    # Every plug-in ships beside the executables (see Install.cmake).
+    set_property(GLOBAL APPEND PROPERTY TM_PLUGINS ${name})
 endfunction()
 
 # tm_add_test(<name> [QT] SOURCES ... LIBS ... [LABELS ...]): one executable per test file, one ctest
