@@ -2,6 +2,7 @@
 
 #include "app/AppContext.h"
 #include "app/Prompts.h"
+#include "app/common/FailureReport.h"
 #include "app/frame/CommandIds.h"
 #include "app/results/CDetailsWnd.h"
 #include "app/results/CViewList.h"
@@ -13,6 +14,7 @@
 #include "shell/FileDetails.h"
 #include "shell/ResultsExport.h"
 
+#include <QFileInfo>
 #include <QMenu>
 #include <QSaveFile>
 #include <QSplitterHandle>
@@ -250,31 +252,30 @@ void CResultsPage::trashFiles(const std::vector<std::u16string>& files) {
     }
     const QString question =
         files.size() == 1
-            ? context_.text(u"TRASH_CONFIRM_ONE", u"Move this file to the trash?")
-            : context_.text(u"TRASH_CONFIRM", u"Move these %1 files to the trash?").arg(files.size());
-    if (!context_.prompts.confirmFiles(this, context_.text(u"DELETE", u"Delete"), question, names)) {
+            ? context_.text(u"CONFIRM_TRASH_ONE", u"Move \"%1\" to the trash?")
+                  .arg(QFileInfo(names.front()).fileName())
+            : context_.text(u"CONFIRM_TRASH", u"Move these %1 items to the trash?").arg(files.size());
+    if (!context_.prompts.confirmFiles(this, context_.text(u"QUESTION", u"Question"), question, names)) {
         return;
     }
     std::unordered_set<std::u16string> trashed;
-    QStringList failures;
+    FailureReport failures;
     for (const std::u16string& file : files) {
         const TrashOutcome outcome = moveToTrash(file);
         if (outcome.trashed) {
             trashed.insert(file);
         } else {
-            failures << toQString(file) + QStringLiteral(": ") + outcome.reason;
+            failures.add(file, outcome.reason);
         }
     }
     if (!trashed.empty()) {
         model_->removeRowsWithPaths(trashed);
         emit rowsChanged();
     }
-    if (!failures.isEmpty()) {
-        context_.prompts.error(this, QStringLiteral("Error"),
-                               context_.text(u"TRASH_FAILED", u"These files could not be moved to the trash "
-                                                              u"and were left where they are:") +
-                                   QStringLiteral("\n\n") + failures.join(QLatin1Char('\n')));
-    }
+    failures.show(context_, this,
+                  context_.text(u"TRASH_FAILED", u"%1 of %2 items could not be moved to the trash:")
+                      .arg(failures.size())
+                      .arg(files.size()));
 }
 
 void CResultsPage::play(int side) {

@@ -362,8 +362,9 @@ private slots:
         QCOMPARE(page->rowCount(), 2);
         QVERIFY(!QDir(QStringLiteral("files")).exists()); // nothing left in the working folder
         const QString message = fixture.prompts.shown.last();
-        QVERIFY2(message.startsWith(QStringLiteral("Error|These files could not be moved to the trash")),
-                 qPrintable(message));
+        QVERIFY2(
+            message.startsWith(QStringLiteral("Warning|2 of 2 items could not be moved to the trash:\n")),
+            qPrintable(message));
         QVERIFY2(message.contains(kept + QStringLiteral(": the trash folder cannot be used")),
                  qPrintable(message));
         QVERIFY2(message.contains(file("vanished.mp3") + QStringLiteral(": the file no longer exists")),
