@@ -94,11 +94,11 @@ private slots:
         app::OptionsValues values;
         values.accurate = true;
         frame->applyOptions(values);
-        QCOMPARE(results->experimentalColumnWidth(), 100);
+        QCOMPARE(results->experimentalColumnWidth(), 80);
         QCOMPARE(fixture.settings().readNumber("Accurate"), std::optional<std::uint32_t>(1));
         results->setExperimentalColumnVisible(true);
         frame->applyOptions(values); // no change: the width is left alone
-        QCOMPARE(results->experimentalColumnWidth(), 100);
+        QCOMPARE(results->experimentalColumnWidth(), 80);
         values.accurate = false;
         frame->applyOptions(values);
         QCOMPARE(results->experimentalColumnWidth(), 0);
