@@ -72,8 +72,8 @@ int CResultsPage::selectedRow() const {
     return list_->selectedRow();
 }
 
-void CResultsPage::setExperimentalColumnVisible(bool visible) {
-    list_->setExperimentalColumnVisible(visible);
+void CResultsPage::setExperimentalColumnVisible(bool visible, int width) {
+    list_->setExperimentalColumnVisible(visible, width);
 }
 
 int CResultsPage::experimentalColumnWidth() const {

@@ -42,8 +42,9 @@ public:
     // -1 when no row is selected.
     int selectedRow() const;
 
-    // Column 4 (experimental score) at 80 pixels when on, hidden at width 0 when off.
-    void setExperimentalColumnVisible(bool visible);
+    // Column 4 (experimental score) at `width` pixels when on, hidden at width 0 when off. It is
+    // made 80 wide; switching the experimental algorithm on in Options shows it at 100.
+    void setExperimentalColumnVisible(bool visible, int width = 80);
     int experimentalColumnWidth() const;
 
     // Commands of the results list and the Files menu.

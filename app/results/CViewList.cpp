@@ -63,8 +63,8 @@ void CViewList::selectRow(int row) {
     QTableView::selectRow(row);
 }
 
-void CViewList::setExperimentalColumnVisible(bool visible) {
-    horizontalHeader()->resizeSection(ResultsModel::kExperimental, visible ? kPercentColumnWidth : 0);
+void CViewList::setExperimentalColumnVisible(bool visible, int width) {
+    horizontalHeader()->resizeSection(ResultsModel::kExperimental, visible ? width : 0);
 }
 
 void CViewList::sortByHeader(int column) {

@@ -23,7 +23,7 @@ public:
     void selectRow(int row);
 
     // Column 4 at its width when on, at width 0 when off.
-    void setExperimentalColumnVisible(bool visible);
+    void setExperimentalColumnVisible(bool visible, int width);
 
     // The column last sorted by (-1 before the first sort) and the direction flag.
     int sortColumn() const { return sortColumn_; }

@@ -94,11 +94,11 @@ private slots:
         app::OptionsValues values;
         values.accurate = true;
         frame->applyOptions(values);
-        QCOMPARE(results->experimentalColumnWidth(), 80);
+        QCOMPARE(results->experimentalColumnWidth(), 100);
         QCOMPARE(fixture.settings().readNumber("Accurate"), std::optional<std::uint32_t>(1));
-        results->setExperimentalColumnVisible(true);
+        results->setExperimentalColumnVisible(true, 55);
         frame->applyOptions(values); // no change: the width is left alone
-        QCOMPARE(results->experimentalColumnWidth(), 80);
+        QCOMPARE(results->experimentalColumnWidth(), 55);
         values.accurate = false;
         frame->applyOptions(values);
         QCOMPARE(results->experimentalColumnWidth(), 0);
