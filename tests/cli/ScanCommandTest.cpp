@@ -129,8 +129,8 @@ TEST_F(ScanCommand, VerifyKeepsOnlyPairsWhosePrintsReachTheThreshold) {
     EXPECT_GE(acoustic, 50.0);
     ASSERT_LT(acoustic, 100.0) << "a late, mono, low-rate copy differs a little";
     const auto above = std::to_string(static_cast<int>(acoustic) + 1);
-    const CliResult strict =
-        scan({"--no-cache", "--format", "json", "--verify", "--acoustic-threshold", above, folder.string()});
+    const CliResult strict = scan(
+        {"--no-cache", "--format", "json", "--verify", "--acoustic-threshold=" + above, folder.string()});
     ASSERT_EQ(strict.status, 0);
     EXPECT_TRUE(nlohmann::json::parse(strict.out)["pairs"].empty()) << strict.out;
 }
