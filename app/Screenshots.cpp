@@ -5,6 +5,9 @@
 #include "app/dialogs/CAboutDlg.h"
 #include "app/dialogs/COptionsDlg.h"
 #include "app/dialogs/CUpdateDlg.h"
+#include "app/folders/CCheckedTreeCtrl.h"
+#include "app/folders/CFileList.h"
+#include "app/folders/CFoldersView.h"
 #include "app/frame/CMainFrame.h"
 #include "app/frame/EngineBridge.h"
 #include "audio/PluginList.h"
@@ -16,9 +19,13 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
+#include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTreeWidgetItem>
 #include <QWidget>
 
 #include <cstdio>
@@ -68,6 +75,74 @@ bool save(QWidget& widget, const QDir& folder, const QString& name) {
     return true;
 }
 
+// A short tagged MP3 made by ffmpeg; false when ffmpeg is missing or fails.
+bool makeTaggedTone(const QString& file, int frequency, const QStringList& tags) {
+    QStringList args{
+        QStringLiteral("-nostdin"), QStringLiteral("-v"),
+        QStringLiteral("error"),    QStringLiteral("-y"),
+        QStringLiteral("-f"),       QStringLiteral("lavfi"),
+        QStringLiteral("-i"),       QStringLiteral("sine=frequency=%1:duration=1").arg(frequency)};
+    for (const QString& tag : tags) {
+        args << QStringLiteral("-metadata") << tag;
+    }
+    args << file;
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), args);
+    return ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
+           ffmpeg.exitCode() == 0;
+}
+
+// A small music library in a home folder of its own, so the folder tree shows the same every time.
+QString makeLibrary(const QDir& work) {
+    const QString home = work.filePath(QStringLiteral("home"));
+    QDir music(home + QStringLiteral("/Music"));
+    for (const char* genre : {"Jazz", "Pop", "Rock", "Rock/Live"}) {
+        music.mkpath(QLatin1String(genre));
+    }
+    const QStringList songs{QStringLiteral("01. Northern Lines - Harbour Lights"),
+                            QStringLiteral("02. Northern Lines - Paper Boats"),
+                            QStringLiteral("03. Northern Lines - Slow Tide")};
+    for (int i = 0; i < songs.size(); ++i) {
+        const QString title = songs[i].section(QStringLiteral(" - "), 1);
+        makeTaggedTone(music.filePath(QStringLiteral("Rock/") + songs[i] + QStringLiteral(".mp3")),
+                       440 + 110 * i,
+                       {QStringLiteral("title=") + title, QStringLiteral("artist=Northern Lines"),
+                        QStringLiteral("album=Coastal"), QStringLiteral("date=2019"),
+                        QStringLiteral("track=%1").arg(i + 1), QStringLiteral("genre=Rock")});
+    }
+    return music.path();
+}
+
+// The Folders page with two ticked folders, the Rock folder listed and its three songs in the tag
+// editor.
+void showFoldersPage(app::CMainFrame& frame, const QString& music) {
+    app::CFoldersView* page = frame.foldersView();
+    page->setTickedFolders(
+        {app::toU16(music + QStringLiteral("/Jazz")), app::toU16(music + QStringLiteral("/Rock"))});
+    app::CCheckedTreeCtrl* tree = page->tree();
+    QTreeWidgetItem* home = tree->topLevelItem(0);
+    tree->fillChildren(home);
+    if (QTreeWidgetItem* folder = tree->findLoaded(app::toU16(music))) {
+        tree->fillChildren(folder);
+        folder->setExpanded(true);
+        if (QTreeWidgetItem* rock = tree->findLoaded(app::toU16(music + QStringLiteral("/Rock")))) {
+            tree->setCurrentItem(rock);
+        }
+    }
+    frame.show();
+    QApplication::processEvents();
+    std::vector<int> rows;
+    for (int row = 0; row < page->fileList()->rowCount(); ++row) {
+        if (!page->fileList()->isFolder(row)) {
+            rows.push_back(row);
+        }
+    }
+    page->fileList()->selectRows(rows);
+    for (int pass = 0; pass < 3; ++pass) { // paint, then the deferred reload, then its layout
+        QApplication::processEvents();
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -82,6 +157,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot create the output or a temporary folder\n");
         return 1;
     }
+    const QString music = makeLibrary(QDir(work.path()));
+    qputenv("HOME", QFile::encodeName(QFileInfo(music).path()));
     audio::PluginList plugins;
     plugins.loadFromProgramFolder();
     shell::CTranslator translator;
@@ -104,11 +181,15 @@ int main(int argc, char** argv) {
     }
     frame.resize(1000, 700);
     ok = save(frame, output, QStringLiteral("main-window")) && ok;
-    app::COptionsDlg options(app::OptionsValues{}, [] { return false; }, [] {}, &frame);
+    showFoldersPage(frame, music);
+    ok = save(frame, output, QStringLiteral("folders-page")) && ok;
+    app::COptionsDlg options(
+        app::OptionsValues{}, [] { return false; }, [] {}, &frame);
     ok = save(options, output, QStringLiteral("options")) && ok;
     app::CAboutDlg about(context, shell::programVersion(), &frame);
     ok = save(about, output, QStringLiteral("about")) && ok;
-    app::CUpdateDlg update(context, 3, shell::programVersion(), [] {}, shell::defaultUpdateServer(), &frame);
+    app::CUpdateDlg update(
+        context, 3, shell::programVersion(), [] {}, shell::defaultUpdateServer(), &frame);
     update.showResult(3);
     ok = save(update, output, QStringLiteral("update")) && ok;
     return ok ? 0 : 1;

@@ -165,6 +165,7 @@ void CMainFrame::createPages() {
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName(QStringLiteral("CSuperTab"));
     folders_ = new CFoldersView(context_, tabs_);
+    folders_->fileMenuBuilder = [this](QWidget* parent) { return menus_->buildFileContextMenu(parent); };
     results_ = new CResultsPage(context_, tabs_);
     tabs_->addTab(folders_, context_.text(u"FOLDERS", u"Folders"));
     tabs_->addTab(results_, context_.text(u"RESULTS", u"Results"));
