@@ -12,8 +12,7 @@ namespace {
 
 // A rounded outline whose corners are ellipses of the given size, on the pixels of `r` (the
 // right and bottom edges excluded, as a window-system rectangle).
-void roundedOutline(QPainter& painter, const QRect& r, int corner, const QColor& pen,
-                    const QBrush& fill) {
+void roundedOutline(QPainter& painter, const QRect& r, int corner, const QColor& pen, const QBrush& fill) {
     if (r.width() < 2 || r.height() < 2) {
         return;
     }

@@ -58,16 +58,17 @@ CAboutDlg::CAboutDlg(const AppContext& context, shell::LocalVersion version, QWi
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-void CAboutDlg::addLink(const QString& caption, const QString& text, const QString& url, int top,
-                        int width) {
+void CAboutDlg::addLink(const QString& caption, const QString& text, const QString& url, int top, int width) {
     const DialogUnits du(font());
     du.place(new QLabel(caption, this), 18, top, 28, 8);
-    auto* link = new QLabel(QStringLiteral("<a href=\"%1\">%2</a>").arg(url.toHtmlEscaped(), text.toHtmlEscaped()), this);
+    auto* link = new QLabel(
+        QStringLiteral("<a href=\"%1\">%2</a>").arg(url.toHtmlEscaped(), text.toHtmlEscaped()), this);
     link->setTextFormat(Qt::RichText);
     link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     link->setToolTip(url);
     du.place(link, 47, top, width, 8);
-    connect(link, &QLabel::linkActivated, this, [](const QString& target) { QDesktopServices::openUrl(QUrl(target)); });
+    connect(link, &QLabel::linkActivated, this,
+            [](const QString& target) { QDesktopServices::openUrl(QUrl(target)); });
 }
 
 } // namespace tonemirror::app

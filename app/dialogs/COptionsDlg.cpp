@@ -48,7 +48,12 @@ void COptionsDlg::build(const OptionsValues& values) {
 
     du.place(new QGroupBox(QStringLiteral("Compare method"), this), 4, 4, 86, 48);
     method_ = new QButtonGroup(this);
-    const struct { const char* text; int id; int top; int width; } radios[] = {
+    const struct {
+        const char* text;
+        int id;
+        int top;
+        int width;
+    } radios[] = {
         {"Only tags", 1007, 18, 63}, {"Only content", 1008, 28, 71}, {"Tags and content", 1009, 38, 72}};
     for (const auto& radio : radios) {
         auto* button = new QRadioButton(QString::fromLatin1(radio.text), this);
@@ -107,7 +112,8 @@ QSlider* COptionsDlg::addSensitivity(const QString& caption, int top, int labelW
     du.place(value, 237, top, 24, 8);
     // The label follows every move, by mouse or keys; a stored threshold above 1 leaves the slider at
     // its end.
-    connect(slider, &QSlider::valueChanged, value, [value](int position) { value->setText(sliderLabel(position)); });
+    connect(slider, &QSlider::valueChanged, value,
+            [value](int position) { value->setText(sliderLabel(position)); });
     slider->setValue(sliderPosition(threshold));
     value->setText(sliderLabel(slider->value()));
     return slider;

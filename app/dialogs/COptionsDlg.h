@@ -37,8 +37,8 @@ public:
 
 private:
     void build(const OptionsValues& values);
-    QSlider* addSensitivity(const QString& caption, int top, int labelWidth, int sliderId,
-                            int valueLabelId, float threshold);
+    QSlider* addSensitivity(const QString& caption, int top, int labelWidth, int sliderId, int valueLabelId,
+                            float threshold);
     void onClearCache();
 
     std::function<bool()> confirmClear_;

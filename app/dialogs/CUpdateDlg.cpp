@@ -30,7 +30,8 @@ CUpdateDlg::CUpdateDlg(const AppContext& context, int initialResult, shell::Loca
     link_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     link_->setVisible(false);
     du.place(link_, 7, 34, 186, 10);
-    connect(link_, &QLabel::linkActivated, this, [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
+    connect(link_, &QLabel::linkActivated, this,
+            [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setDefault(true);
     du.place(ok, 75, 55, 50, 14);

@@ -54,7 +54,8 @@ CMainFrame::CMainFrame(AppContext& context, EngineBridge& bridge, shell::UpdateS
     setObjectName(QStringLiteral("Tonemirror:MainFrame"));
     openSettings();
     applyStoredLanguage();
-    setWindowTitle(QStringLiteral("Tonemirror %1.%2 (beta)").arg(version_.packed >> 16).arg(version_.packed & 0xFFFFu));
+    setWindowTitle(
+        QStringLiteral("Tonemirror %1.%2 (beta)").arg(version_.packed >> 16).arg(version_.packed & 0xFFFFu));
     commands_ = new CommandTable(this);
     menus_ = std::make_unique<CResGenerator>(context_, *commands_, images_);
     menus_->languageChosen = [this](const QString& name) { switchLanguage(name); };
@@ -72,7 +73,8 @@ void CMainFrame::openSettings() {
         status != shell::SettingsStore::LoadStatus::Unreadable) {
         return;
     }
-    QString text = QStringLiteral("Can't access settings\n") + QString::fromStdString(context_.settings.file().string());
+    QString text =
+        QStringLiteral("Can't access settings\n") + QString::fromStdString(context_.settings.file().string());
     if (status == shell::SettingsStore::LoadStatus::KeptAside) {
         text += QStringLiteral("\n\nThe file was damaged and has been kept as\n") +
                 QString::fromStdString(context_.settings.keptAsidePath().string()) +
@@ -118,7 +120,8 @@ void CMainFrame::readComparisonSettings() {
         static_cast<std::int32_t>(store.readNumber("CompareMethod").value_or(3)));
     settings.accurate = store.readNumber("Accurate").value_or(0) != 0;
     // Taken as stored, without a range check: 150 makes a threshold of 1.5.
-    settings.contentThreshold = static_cast<float>(store.readNumber("SensitivityContent").value_or(75)) * 0.01f;
+    settings.contentThreshold =
+        static_cast<float>(store.readNumber("SensitivityContent").value_or(75)) * 0.01f;
     settings.tagsThreshold = static_cast<float>(store.readNumber("SensitivityTags").value_or(75)) * 0.01f;
 }
 
@@ -129,7 +132,8 @@ void CMainFrame::createToolBar() {
     toolBar_->setFloatable(false);
     toolBar_->setIconSize(QSize(24, 24));
     toolBar_->toggleViewAction()->setVisible(false); // the View menu has its own item
-    const int buttons[] = {cmd::kStart, cmd::kPause, cmd::kStop, 0, cmd::kSavePlaylist, 0, cmd::kOptions, 0, cmd::kAbout};
+    const int buttons[] = {cmd::kStart, cmd::kPause,   cmd::kStop, 0,          cmd::kSavePlaylist,
+                           0,           cmd::kOptions, 0,          cmd::kAbout};
     for (const int id : buttons) {
         if (id == 0) {
             toolBar_->addSeparator();
@@ -199,18 +203,43 @@ void CMainFrame::connectCommands() {
 
 void CMainFrame::runCommand(int id) {
     switch (id) {
-    case cmd::kStart: startScan(); return;
-    case cmd::kPause: context_.engine.togglePause(); refreshScanCommands(); return;
-    case cmd::kStop: context_.engine.requestStop(); refreshScanCommands(); return;
-    case cmd::kSavePlaylist: results_->savePlaylist(); return;
-    case cmd::kExportResults: results_->exportResults(); return;
-    case cmd::kExit: close(); return;
-    case cmd::kOptions: showOptions(); return;
-    case cmd::kCheckUpdates: showUpdateDialog(0); return;
-    case cmd::kAbout: showAbout(); return;
-    case cmd::kToolbar: toggleBar(toolBar_, id); return;
-    case cmd::kStatusBar: toggleBar(statusBar(), id); return;
-    default: break;
+    case cmd::kStart:
+        startScan();
+        return;
+    case cmd::kPause:
+        context_.engine.togglePause();
+        refreshScanCommands();
+        return;
+    case cmd::kStop:
+        context_.engine.requestStop();
+        refreshScanCommands();
+        return;
+    case cmd::kSavePlaylist:
+        results_->savePlaylist();
+        return;
+    case cmd::kExportResults:
+        results_->exportResults();
+        return;
+    case cmd::kExit:
+        close();
+        return;
+    case cmd::kOptions:
+        showOptions();
+        return;
+    case cmd::kCheckUpdates:
+        showUpdateDialog(0);
+        return;
+    case cmd::kAbout:
+        showAbout();
+        return;
+    case cmd::kToolbar:
+        toggleBar(toolBar_, id);
+        return;
+    case cmd::kStatusBar:
+        toggleBar(statusBar(), id);
+        return;
+    default:
+        break;
     }
     if (cmd::isFolderViewCommand(id)) {
         folders_->setViewMode(id);
@@ -228,7 +257,8 @@ void CMainFrame::startScan() {
 
 void CMainFrame::refreshScanCommands() {
     const engine::ScanControl& control = context_.engine.control();
-    const ScanCommandState state = scanCommandState(control.isStopped(), control.jobCount(), control.isRunning());
+    const ScanCommandState state =
+        scanCommandState(control.isStopped(), control.jobCount(), control.isRunning());
     commands_->action(cmd::kStart)->setEnabled(state.startEnabled);
     commands_->action(cmd::kPause)->setEnabled(state.pauseEnabled);
     commands_->action(cmd::kPause)->setChecked(state.pauseChecked);
@@ -251,7 +281,8 @@ void CMainFrame::refreshStatus() {
     panes_[1]->setText(context_.text(u"STATUS_CACHE", u"Cache") + QStringLiteral(": ") +
                        QString::number(counters.tracksKnown));
     panes_[2]->setText(context_.text(u"STATUS_NEW", u"New") + QStringLiteral(": ") +
-                       QString::number(counters.filesDone) + QLatin1Char('/') + QString::number(counters.filesQueued));
+                       QString::number(counters.filesDone) + QLatin1Char('/') +
+                       QString::number(counters.filesQueued));
     progress_->setCounts(counters.filesDone, counters.filesQueued);
 }
 
@@ -263,11 +294,19 @@ void CMainFrame::onIdle() {
 
 void CMainFrame::onEngineMessage(quint32 message) {
     switch (message) {
-    case engine::UM_PAIRS_PENDING: results_->addPairs(context_.engine.takePendingPairs()); break;
-    case engine::UM_RESULTS_RESET: results_->clearRows(); break;
-    case engine::UM_FILE_DONE: break;
-    case engine::UM_SCAN_STATE: refreshScanCommands(); break;
-    default: return;
+    case engine::UM_PAIRS_PENDING:
+        results_->addPairs(context_.engine.takePendingPairs());
+        break;
+    case engine::UM_RESULTS_RESET:
+        results_->clearRows();
+        break;
+    case engine::UM_FILE_DONE:
+        break;
+    case engine::UM_SCAN_STATE:
+        refreshScanCommands();
+        break;
+    default:
+        return;
     }
     refreshStatus();
 }
@@ -312,9 +351,11 @@ void CMainFrame::applyOptions(const OptionsValues& values) {
         results_->setExperimentalColumnVisible(values.accurate);
     }
     settings.contentThreshold = values.contentThreshold;
-    context_.settings.writeNumber("SensitivityContent", static_cast<std::uint32_t>(sliderPosition(values.contentThreshold)));
+    context_.settings.writeNumber("SensitivityContent",
+                                  static_cast<std::uint32_t>(sliderPosition(values.contentThreshold)));
     settings.tagsThreshold = values.tagsThreshold;
-    context_.settings.writeNumber("SensitivityTags", static_cast<std::uint32_t>(sliderPosition(values.tagsThreshold)));
+    context_.settings.writeNumber("SensitivityTags",
+                                  static_cast<std::uint32_t>(sliderPosition(values.tagsThreshold)));
 }
 
 void CMainFrame::switchLanguage(const QString& name) {
@@ -335,7 +376,8 @@ void CMainFrame::showAbout() {
 }
 
 void CMainFrame::showUpdateDialog(int initialResult) {
-    CUpdateDlg dialog(context_, initialResult, version_, [this] { storeLastUpdate(); }, updateServer_, this);
+    CUpdateDlg dialog(
+        context_, initialResult, version_, [this] { storeLastUpdate(); }, updateServer_, this);
     dialog.exec();
 }
 

@@ -37,7 +37,8 @@ void CResGenerator::addLanguages(QMenu* tools) {
     }
     QMenu* languages = addPopup(tools, u"MENU_LANGUAGES", u"Languages");
     auto* group = new QActionGroup(languages);
-    const std::size_t count = std::min<std::size_t>(list.names.size(), cmd::kLastLanguage - cmd::kFirstLanguage + 1);
+    const std::size_t count =
+        std::min<std::size_t>(list.names.size(), cmd::kLastLanguage - cmd::kFirstLanguage + 1);
     for (std::size_t i = 0; i < count; ++i) {
         QAction* item = languages->addAction(toQString(list.names[i]));
         item->setCheckable(true);

@@ -15,13 +15,13 @@ struct AppContext;
 // One command of the menus and the tool bar.
 struct CommandInfo {
     int id;
-    const char16_t* key;         // translation key of the menu text
-    const char16_t* text;        // English menu text ("&" marks the access key)
-    const char16_t* promptKey;   // status-bar prompt while the item is highlighted
+    const char16_t* key;       // translation key of the menu text
+    const char16_t* text;      // English menu text ("&" marks the access key)
+    const char16_t* promptKey; // status-bar prompt while the item is highlighted
     const char16_t* prompt;
-    const char16_t* toolTip;     // tool-bar tool tip (English; translated through tipKey)
+    const char16_t* toolTip; // tool-bar tool tip (English; translated through tipKey)
     const char16_t* toolTipKey;
-    int image;                   // image number (231 start ... 238 about), 0 for none
+    int image; // image number (231 start ... 238 about), 0 for none
     bool checkable;
 };
 

@@ -68,14 +68,22 @@ std::unique_ptr<app::CMainFrame> AppFixture::makeFrame() {
 
 bool makeTone(const QString& file, int frequency, int rate, int channels, double seconds,
               const QStringList& outputArgs) {
-    QStringList args{QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                     QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                     QStringLiteral("sine=frequency=%1:sample_rate=%2:duration=%3").arg(frequency).arg(rate).arg(seconds),
-                     QStringLiteral("-ac"), QString::number(channels)};
+    QStringList args{
+        QStringLiteral("-nostdin"),
+        QStringLiteral("-v"),
+        QStringLiteral("error"),
+        QStringLiteral("-y"),
+        QStringLiteral("-f"),
+        QStringLiteral("lavfi"),
+        QStringLiteral("-i"),
+        QStringLiteral("sine=frequency=%1:sample_rate=%2:duration=%3").arg(frequency).arg(rate).arg(seconds),
+        QStringLiteral("-ac"),
+        QString::number(channels)};
     args << outputArgs << file;
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"), args);
-    return ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
+    return ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
+           ffmpeg.exitCode() == 0;
 }
 
 } // namespace tonemirror::testing

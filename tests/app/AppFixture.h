@@ -35,8 +35,8 @@ public:
 };
 
 struct FixtureOptions {
-    QString folder;         // where settings, cache and ignore list live; a new temporary one if empty
-    bool programFolderStorage = false; // cache in <folder>/program with <folder>/user as fallback
+    QString folder; // where settings, cache and ignore list live; a new temporary one if empty
+    bool programFolderStorage = false;       // cache in <folder>/program with <folder>/user as fallback
     QMap<QString, QByteArray> languageFiles; // written to <folder>/Locale before the translator loads
 };
 

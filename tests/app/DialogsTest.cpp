@@ -27,7 +27,8 @@ private slots:
         AppFixture fixture;
         auto frame = fixture.makeFrame();
         QVERIFY(frame->create());
-        app::COptionsDlg dialog(app::OptionsValues{}, [] { return false; }, [] {});
+        app::COptionsDlg dialog(
+            app::OptionsValues{}, [] { return false; }, [] {});
         auto* slider = dialog.findChild<QSlider*>(QStringLiteral("1013"));
         auto* label = dialog.findChild<QLabel*>(QStringLiteral("1015"));
         QVERIFY(slider != nullptr && label != nullptr);
@@ -67,8 +68,10 @@ private slots:
         auto frame = fixture.makeFrame();
         QVERIFY(frame->create());
         bool cleared = false;
-        app::COptionsDlg dialog(app::OptionsValues{}, [&] { return fixture.prompts.question(nullptr, "Question", "Clear internal cache ?"); },
-                                [&] { cleared = true; });
+        app::COptionsDlg dialog(
+            app::OptionsValues{},
+            [&] { return fixture.prompts.question(nullptr, "Question", "Clear internal cache ?"); },
+            [&] { cleared = true; });
         dialog.findChild<QRadioButton*>(QStringLiteral("1007"))->click();
         fixture.prompts.answer = false;
         dialog.findChild<QPushButton*>(QStringLiteral("32784"))->click();
@@ -121,7 +124,8 @@ private slots:
         QTest::addColumn<quint32>("packed");
         QTest::addColumn<quint32>("build");
         QTest::addColumn<QString>("line");
-        QTest::newRow("with build") << quint32(9) << quint32(330) << QStringLiteral("Version 0.9 (build 330)");
+        QTest::newRow("with build") << quint32(9) << quint32(330)
+                                    << QStringLiteral("Version 0.9 (build 330)");
         QTest::newRow("no build") << quint32(65536 + 2) << quint32(0) << QStringLiteral("Version 1.2");
     }
     void aboutVersionLine() {
@@ -137,10 +141,16 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("link");
         QTest::addColumn<bool>("stored");
-        QTest::newRow("error") << 0 << QStringLiteral("Internal server error, please try again later...") << false << false;
-        QTest::newRow("update") << 1 << QStringLiteral("Update available, please visit web-site:") << true << true;
-        QTest::newRow("offline") << 2 << QStringLiteral("Can't connect to server,\nplease check your connection to Internet") << false << false;
-        QTest::newRow("current") << 3 << QStringLiteral("No update available,\nYou software is up to date") << false << true;
+        QTest::newRow("error") << 0 << QStringLiteral("Internal server error, please try again later...")
+                               << false << false;
+        QTest::newRow("update") << 1 << QStringLiteral("Update available, please visit web-site:") << true
+                                << true;
+        QTest::newRow("offline") << 2
+                                 << QStringLiteral(
+                                        "Can't connect to server,\nplease check your connection to Internet")
+                                 << false << false;
+        QTest::newRow("current") << 3 << QStringLiteral("No update available,\nYou software is up to date")
+                                 << false << true;
     }
     void updateDialogShowsEachResult() {
         QFETCH(int, result);
@@ -152,7 +162,8 @@ private slots:
         // Opened with a result already known (2: no connection), which shows once the dialog runs.
         app::CUpdateDlg dialog(fixture.context(), 2, shell::LocalVersion{}, [&] { ++successes; });
         QCOMPARE(dialog.statusText(), QStringLiteral("Please wait..."));
-        QTRY_COMPARE(dialog.statusText(), QStringLiteral("Can't connect to server,\nplease check your connection to Internet"));
+        QTRY_COMPARE(dialog.statusText(),
+                     QStringLiteral("Can't connect to server,\nplease check your connection to Internet"));
         dialog.showResult(result);
         QCOMPARE(dialog.statusText(), text);
         QCOMPARE(dialog.linkShown(), link);
@@ -161,9 +172,11 @@ private slots:
 
     void manualCheckAgainstAClosedPortSaysNoConnection() {
         AppFixture fixture;
-        app::CUpdateDlg dialog(fixture.context(), 0, shell::LocalVersion{}, [] {}, shell::UpdateServer{"127.0.0.1", 9});
-        QTRY_COMPARE_WITH_TIMEOUT(dialog.statusText(),
-                                  QStringLiteral("Can't connect to server,\nplease check your connection to Internet"), 30000);
+        app::CUpdateDlg dialog(
+            fixture.context(), 0, shell::LocalVersion{}, [] {}, shell::UpdateServer{"127.0.0.1", 9});
+        QTRY_COMPARE_WITH_TIMEOUT(
+            dialog.statusText(),
+            QStringLiteral("Can't connect to server,\nplease check your connection to Internet"), 30000);
     }
 };
 

@@ -3,10 +3,10 @@
 
 #include "AppFixture.h"
 
+#include "app/folders/CFoldersView.h"
 #include "app/frame/CommandIds.h"
 #include "app/frame/ProgressPane.h"
 #include "app/frame/WindowPlacement.h"
-#include "app/folders/CFoldersView.h"
 #include "app/results/CResultsPage.h"
 #include "engine/CacheFile.h"
 #include "support/RunCli.h"
@@ -148,8 +148,10 @@ private slots:
         QCOMPARE(settings.readNumber("ShowToolbar"), std::optional<std::uint32_t>(0));
         QCOMPARE(settings.readNumber("ShowStatusBar"), std::optional<std::uint32_t>(1));
         QCOMPARE(settings.readNumber("WindowMaximized"), std::optional<std::uint32_t>(0));
-        const QRect stored(QPoint(int(*settings.readNumber("WindowLeft")), int(*settings.readNumber("WindowTop"))),
-                           QPoint(int(*settings.readNumber("WindowRight")) - 1, int(*settings.readNumber("WindowBottom")) - 1));
+        const QRect stored(
+            QPoint(int(*settings.readNumber("WindowLeft")), int(*settings.readNumber("WindowTop"))),
+            QPoint(int(*settings.readNumber("WindowRight")) - 1,
+                   int(*settings.readNumber("WindowBottom")) - 1));
         QCOMPARE(stored.size(), QSize(600, 400));
 
         auto again = fixture.makeFrame();
@@ -224,8 +226,11 @@ private slots:
         fixture.shutDown(); // lets go of the cache file
         QVERIFY(QFile::exists(fixture.path(QStringLiteral("cache.dat"))));
         QVERIFY(QFile::exists(fixture.path(QStringLiteral("ignores.list"))));
-        engine::TrackStore reread(engine::StorageLocations{{}, {}, fixture.path(QStringLiteral("cache.dat")).toStdString(),
-                                                           fixture.path(QStringLiteral("ignores.list")).toStdString()});
+        engine::TrackStore reread(
+            engine::StorageLocations{{},
+                                     {},
+                                     fixture.path(QStringLiteral("cache.dat")).toStdString(),
+                                     fixture.path(QStringLiteral("ignores.list")).toStdString()});
         QVERIFY(reread.openCache() >= 0);
         QCOMPARE(reread.lastLoad().droppedBytes, std::uint64_t(0)); // every record was written whole
         QVERIFY(!reread.lastLoad().headerReset);
@@ -241,13 +246,16 @@ private slots:
         auto secondFrame = second.makeFrame();
         QVERIFY(secondFrame->create());
         QVERIFY(second.prompts.shown.isEmpty());
-        QCOMPARE(QString::fromStdString(first.store().cachePath().string()), first.path(QStringLiteral("program/cache.dat")));
-        QCOMPARE(QString::fromStdString(second.store().cachePath().string()), second.path(QStringLiteral("user/cache.dat")));
+        QCOMPARE(QString::fromStdString(first.store().cachePath().string()),
+                 first.path(QStringLiteral("program/cache.dat")));
+        QCOMPARE(QString::fromStdString(second.store().cachePath().string()),
+                 second.path(QStringLiteral("user/cache.dat")));
     }
 
     void aCacheThatCannotBeOpenedIsReportedAndTheProgramRunsOn() {
         AppFixture fixture;
-        QVERIFY(QDir().mkpath(fixture.path(QStringLiteral("cache.dat")))); // a folder where the file should be
+        QVERIFY(
+            QDir().mkpath(fixture.path(QStringLiteral("cache.dat")))); // a folder where the file should be
         auto frame = fixture.makeFrame();
         QVERIFY(frame->create());
         QCOMPARE(fixture.prompts.shown, QStringList{QStringLiteral("Error|Can't open cache file")});
@@ -262,7 +270,8 @@ private slots:
         auto frame = fixture.makeFrame();
         QVERIFY(frame->create());
         QCOMPARE(fixture.prompts.shown.size(), 1);
-        QVERIFY(fixture.prompts.shown[0].startsWith(QStringLiteral("Warning|Can't access settings\n") + fixture.settingsFile()));
+        QVERIFY(fixture.prompts.shown[0].startsWith(QStringLiteral("Warning|Can't access settings\n") +
+                                                    fixture.settingsFile()));
         QCOMPARE(fixture.engine().settings().compareMethod.load(), 3);
         const QString aside = QString::fromStdString(fixture.settings().keptAsidePath().string());
         QVERIFY(fixture.prompts.shown[0].contains(aside));
@@ -288,8 +297,9 @@ private slots:
     }
 
     void switchingLanguageRetranslatesMenusAndTabs() {
-        const QByteArray german = "\xEF\xBB\xBF[Deutsch]\nMENU_FILES=&Dateien\nMENU_START=St&arten\nFOLDERS=Ordner\n"
-                                  "RESULTS=Ergebnisse\nSTATUS_CACHE=Zwischenspeicher\n";
+        const QByteArray german =
+            "\xEF\xBB\xBF[Deutsch]\nMENU_FILES=&Dateien\nMENU_START=St&arten\nFOLDERS=Ordner\n"
+            "RESULTS=Ergebnisse\nSTATUS_CACHE=Zwischenspeicher\n";
         AppFixture fixture({{}, false, {{QStringLiteral("de.lng"), german}}});
         auto frame = fixture.makeFrame();
         QVERIFY(frame->create());
@@ -306,7 +316,8 @@ private slots:
         QCOMPARE(frame->action(cmd::kStart)->text(), QStringLiteral("St&arten"));
         QCOMPARE(frame->action(cmd::kPause)->text(), QStringLiteral("&Pause")); // no German text: English
         QCOMPARE(frame->tabs()->tabText(0), QStringLiteral("Ordner"));
-        QCOMPARE(frame->tabs()->tabText(1), QStringLiteral("Ergebnisse")); // the count returns with the next refresh
+        QCOMPARE(frame->tabs()->tabText(1),
+                 QStringLiteral("Ergebnisse")); // the count returns with the next refresh
         frame->refreshStatus();
         QCOMPARE(frame->tabs()->tabText(1), QStringLiteral("Ergebnisse (1)"));
         QCOMPARE(frame->statusPane(1)->text(), QStringLiteral("Zwischenspeicher: 0"));
@@ -354,21 +365,25 @@ private slots:
 private:
     static QStringList parseQuotedFolders(AppFixture& fixture) {
         QStringList folders;
-        for (const std::u16string& folder : shell::parseQuotedList(fixture.settings().readText("Folders").value_or(u""))) {
+        for (const std::u16string& folder :
+             shell::parseQuotedList(fixture.settings().readText("Folders").value_or(u""))) {
             folders << app::toQString(folder);
         }
         return folders;
     }
 
     PairSet cliPairs(AppFixture& fixture) const {
-        const fakes::CliResult r = fakes::runCli({"scan", "--quiet", "--no-cache", "--format", "json", "--ignore-list",
-                                                  fixture.path(QStringLiteral("cli-ignores.list")).toStdString(),
-                                                  music_.toStdString()},
-                                                 fixture.path(QString()).toStdString());
+        const fakes::CliResult r = fakes::runCli(
+            {"scan", "--quiet", "--no-cache", "--format", "json", "--ignore-list",
+             fixture.path(QStringLiteral("cli-ignores.list")).toStdString(), music_.toStdString()},
+            fixture.path(QString()).toStdString());
         PairSet pairs;
-        const QJsonArray list = QJsonDocument::fromJson(QByteArray::fromStdString(r.out)).object()[QStringLiteral("pairs")].toArray();
+        const QJsonArray list = QJsonDocument::fromJson(QByteArray::fromStdString(r.out))
+                                    .object()[QStringLiteral("pairs")]
+                                    .toArray();
         for (const QJsonValue& pair : list) {
-            pairs.insert(pairKey(pair[QStringLiteral("path1")].toString(), pair[QStringLiteral("path2")].toString()));
+            pairs.insert(
+                pairKey(pair[QStringLiteral("path1")].toString(), pair[QStringLiteral("path2")].toString()));
         }
         return pairs;
     }
