@@ -5,9 +5,7 @@
 #include "engine/TrackStore.h"
 #include "platform/os/Paths.h"
 #include "platform/os/Text.h"
-
-#include <csv.h>
-#include <nlohmann/json.hpp>
+#include "shell/ResultsExport.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -217,41 +215,15 @@ std::string percentText(float p) {
     return buffer;
 }
 
-std::string csvField(const std::string& s) {
-    std::string out(s.size() * 2 + 3, '\0');
-    out.resize(csv_write(out.data(), out.size(), s.data(), s.size()));
-    return out;
-}
-
 std::string render(const ScanOptions& o, const ResultRows& results, const engine::ScanEngine::Counters& c,
                    double elapsed, bool interrupted) {
     const auto& rows = results.rows();
     std::ostringstream out;
+    const shell::ScanSummary summary{c.filesQueued, c.filesDone, c.tracksKnown, elapsed, interrupted};
     if (o.format == "json") {
-        nlohmann::json j;
-        j["pairs"] = nlohmann::json::array();
-        for (const auto& r : rows) {
-            j["pairs"].push_back({{"path1", utf8(r.path1)},
-                                  {"path2", utf8(r.path2)},
-                                  {"contentPercent", r.contentPercent},
-                                  {"tagsPercent", r.tagsPercent},
-                                  {"experimentalPercent", r.experimentalPercent}});
-        }
-        j["counters"] = {{"filesQueued", c.filesQueued}, {"filesDone", c.filesDone},
-                         {"tracksKnown", c.tracksKnown}, {"pairsFound", rows.size()},
-                         {"elapsedSeconds", elapsed}};
-        j["interrupted"] = interrupted;
-        out << j.dump(2) << '\n';
+        out << shell::formatResultsJson(rows, &summary);
     } else if (o.format == "csv") {
-        out << "path1,path2,contentPercent,tagsPercent,experimentalPercent\r\n";
-        for (const auto& r : rows) {
-            out << csvField(utf8(r.path1)) << ',' << csvField(utf8(r.path2)) << ',' << r.contentPercent << ','
-                << r.tagsPercent << ',' << r.experimentalPercent << "\r\n";
-        }
-        // The counters follow the rows as a second small table.
-        out << "\r\nfilesQueued,filesDone,tracksKnown,pairsFound,elapsedSeconds,interrupted\r\n"
-            << c.filesQueued << ',' << c.filesDone << ',' << c.tracksKnown << ',' << rows.size() << ',' << elapsed
-            << ',' << (interrupted ? 1 : 0) << "\r\n";
+        out << shell::formatResultsCsv(rows, &summary);
     } else if (o.format == "m3u") {
         out << engine::formatPlaylist(rows);
     } else {

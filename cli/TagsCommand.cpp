@@ -15,6 +15,8 @@ namespace tonemirror::cli {
 
 namespace {
 
+using audio::describeTagProblem;
+
 struct TagName {
     TagId id;
     const char* word; // as in file-name templates
@@ -43,7 +45,7 @@ std::u16string absolutePath(const std::string& file) {
 int runGet(const std::string& file, const audio::PluginList& plugins) {
     audio::TagAccess tags(plugins);
     if (failed(tags.open(absolutePath(file)))) {
-        printError("no codec plug-in can read the tags of '" + file + "'");
+        printError("cannot read the tags of '" + file + "': " + describeTagProblem(tags.lastProblem()));
         return kExitFailure;
     }
     nlohmann::json j;
@@ -52,7 +54,8 @@ int runGet(const std::string& file, const audio::PluginList& plugins) {
     std::vector<char16_t> buffer(kMaxTagChars + 1);
     for (const auto& tag : kTags) {
         const HResult r = tags.getTag(tag.id, buffer.data(), static_cast<std::int32_t>(buffer.size()));
-        j["tags"][tag.word] = succeeded(r) ? nlohmann::json(fieldText(buffer.data(), buffer.size())) : nullptr;
+        j["tags"][tag.word] =
+            succeeded(r) ? nlohmann::json(fieldText(buffer.data(), buffer.size())) : nullptr;
     }
     tags.close();
     std::cout << j.dump(2) << '\n';
@@ -90,20 +93,22 @@ int runSet(const std::string& file, const Args& options, const audio::PluginList
     }
     audio::TagAccess tags(plugins);
     if (failed(tags.open(absolutePath(file)))) {
-        printError("no codec plug-in can write the tags of '" + file + "'");
+        printError("cannot write the tags of '" + file + "': " + describeTagProblem(tags.lastProblem()));
         return kExitFailure;
     }
     int status = kExitOk;
     for (const auto& [tag, text] : changes) {
         const HResult r = tags.setTag(tag->id, text.c_str(), static_cast<std::int32_t>(text.size()));
         if (failed(r)) {
-            printError("'" + file + "' cannot store the " + tag->word + " (" + resultName(r) + ")");
+            printError("'" + file + "' cannot store the " + tag->word + ": " +
+                       describeTagProblem(tags.lastProblem()) + "; the " + tag->word + " is unchanged");
             status = kExitFailure;
         }
     }
     const HResult r = tags.close();
     if (failed(r)) {
-        printError("could not write the tags of '" + file + "'; the file is unchanged (" + resultName(r) + ")");
+        printError("could not write the tags of '" + file + "': " + describeTagProblem(tags.lastProblem()) +
+                   "; the file is unchanged");
         return kExitFailure;
     }
     return status;

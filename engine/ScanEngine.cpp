@@ -9,6 +9,7 @@
 #include "engine/TrackStore.h"
 #include "platform/os/FileIdentity.h"
 #include "platform/os/Paths.h"
+#include "platform/os/WriteCopyName.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -170,6 +171,9 @@ bool ScanEngine::walk(const std::u16string& folder) {
     }
     for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
         const fs::directory_entry& entry = *it;
+        if (os::isWriteCopyName(entry.path().filename().native())) {
+            continue; // a tag write's temporary copy, not music
+        }
         std::error_code statusError;
         const fs::file_status own = entry.symlink_status(statusError);
         if (statusError) {

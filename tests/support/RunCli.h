@@ -1,6 +1,6 @@
 #pragma once
 
-// Runs the tonemirror-cli built beside the test, with its standard output captured.
+// Runs the tonemirror-cli built beside the test, with its standard output and error captured.
 
 #include "platform/os/Paths.h"
 
@@ -22,6 +22,7 @@ namespace tonemirror::fakes {
 struct CliResult {
     int status = -1; // exit status; -1 when the program did not exit normally
     std::string out;
+    std::string err; // standard error
 };
 
 // `scratch` is a folder of the test's where the output is collected.
@@ -34,10 +35,11 @@ inline CliResult runCli(const std::vector<std::string>& args, const std::filesys
     }
     raw.push_back(nullptr);
     const std::filesystem::path outFile = scratch / "cli.out";
+    const std::filesystem::path errFile = scratch / "cli.err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     CliResult r;
     pid_t pid = 0;
     if (::posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ) == 0) {
@@ -48,7 +50,10 @@ inline CliResult runCli(const std::vector<std::string>& args, const std::filesys
     posix_spawn_file_actions_destroy(&actions);
     std::ifstream in(outFile, std::ios::binary);
     r.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ifstream err(errFile, std::ios::binary);
+    r.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
     std::filesystem::remove(outFile);
+    std::filesystem::remove(errFile);
     return r;
 }
 
