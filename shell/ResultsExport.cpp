@@ -31,7 +31,8 @@ std::string formatResultsJson(const std::vector<engine::DuplicatePair>& rows, co
                               {"path2", utf8(r.path2)},
                               {"contentPercent", r.contentPercent},
                               {"tagsPercent", r.tagsPercent},
-                              {"experimentalPercent", r.experimentalPercent}});
+                              {"experimentalPercent", r.experimentalPercent},
+                              {"acousticPercent", r.acousticPercent}});
     }
     if (summary != nullptr) {
         j["counters"] = {{"filesQueued", summary->filesQueued},
@@ -46,10 +47,10 @@ std::string formatResultsJson(const std::vector<engine::DuplicatePair>& rows, co
 
 std::string formatResultsCsv(const std::vector<engine::DuplicatePair>& rows, const ScanSummary* summary) {
     std::ostringstream out;
-    out << "path1,path2,contentPercent,tagsPercent,experimentalPercent\r\n";
+    out << "path1,path2,contentPercent,tagsPercent,experimentalPercent,acousticPercent\r\n";
     for (const auto& r : rows) {
         out << csvField(utf8(r.path1)) << ',' << csvField(utf8(r.path2)) << ',' << r.contentPercent << ','
-            << r.tagsPercent << ',' << r.experimentalPercent << "\r\n";
+            << r.tagsPercent << ',' << r.experimentalPercent << ',' << r.acousticPercent << "\r\n";
     }
     if (summary != nullptr) {
         // The counters follow the rows as a second small table.

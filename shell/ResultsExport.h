@@ -17,8 +17,9 @@ struct ScanSummary {
     bool interrupted = false;
 };
 
-// The rows as JSON: {"pairs": [{path1, path2, contentPercent, tagsPercent, experimentalPercent}...]}
-// in row order, paths in UTF-8, scores as stored (-100 below the threshold or off, -1 pending);
+// The rows as JSON: {"pairs": [{path1, path2, contentPercent, tagsPercent, experimentalPercent,
+// acousticPercent}...]} in row order, paths in UTF-8, scores as stored (-100 below the threshold, off
+// or not measured, -1 pending);
 // with a summary also "counters" and "interrupted". Indented by 2, ended by a line break.
 std::string formatResultsJson(const std::vector<engine::DuplicatePair>& rows, const ScanSummary* summary);
 
