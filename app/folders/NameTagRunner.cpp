@@ -2,6 +2,7 @@
 
 #include "app/AppContext.h"
 #include "app/common/FailureReport.h"
+#include "app/tags/TagText.h"
 #include "audio/TagAccess.h"
 #include "platform/os/Paths.h"
 #include "platform/os/Rename.h"
@@ -13,17 +14,6 @@ namespace tonemirror::app {
 
 namespace {
 
-constexpr std::int32_t kTagBuffer = 1024; // characters read per tag, with the terminator
-
-std::u16string readTag(audio::TagAccess& tags, std::int32_t tag) {
-    std::array<char16_t, kTagBuffer> buffer{};
-    if (failed(tags.getTag(tag, buffer.data(), kTagBuffer))) {
-        return {};
-    }
-    buffer.back() = u'\0';
-    return std::u16string(buffer.data());
-}
-
 QString renameFailure(const AppContext& context, std::error_code error, const std::u16string& target) {
     if (error == std::errc::file_exists) {
         return context.text(u"RENAME_EXISTS", u"a file named \"%1\" is already there").arg(toQString(target));
@@ -32,16 +22,11 @@ QString renameFailure(const AppContext& context, std::error_code error, const st
         .arg(toQString(target), QString::fromStdString(error.message()));
 }
 
-// The tagger's own account of its last failure when it gave one, else the general text.
-QString causeOr(const audio::TagAccess& tags, const QString& general) {
-    const char* cause = audio::describeTagProblem(tags.lastProblem());
-    return cause[0] != '\0' ? QString::fromUtf8(cause) : general;
-}
-
 bool tagsToFilename(const AppContext& context, audio::TagAccess& tags, const std::u16string& path,
                     const std::u16string& pattern, FailureReport& failures) {
     if (failed(tags.open(path))) {
-        failures.add(path, causeOr(tags, context.text(u"TAGS_CANNOT_OPEN", u"no tagger can open the file")));
+        failures.add(
+            path, tagFailureCause(tags, context.text(u"TAGS_CANNOT_OPEN", u"no tagger can open the file")));
         return false;
     }
     const std::optional<std::u16string> target =
@@ -65,7 +50,8 @@ bool tagsToFilename(const AppContext& context, audio::TagAccess& tags, const std
 bool filenameToTags(const AppContext& context, audio::TagAccess& tags, const std::u16string& path,
                     const std::u16string& pattern, FailureReport& failures) {
     if (failed(tags.open(path))) {
-        failures.add(path, causeOr(tags, context.text(u"TAGS_CANNOT_OPEN", u"no tagger can open the file")));
+        failures.add(
+            path, tagFailureCause(tags, context.text(u"TAGS_CANNOT_OPEN", u"no tagger can open the file")));
         return false;
     }
     int written = 0;
@@ -77,9 +63,9 @@ bool filenameToTags(const AppContext& context, audio::TagAccess& tags, const std
     }
     // The tags count only once they are saved.
     if (failed(tags.close())) {
-        failures.add(path,
-                     causeOr(tags, context.text(u"TAGS_NOT_SAVED",
-                                                u"the changes could not be saved; the file is as it was")));
+        failures.add(path, tagFailureCause(
+                               tags, context.text(u"TAGS_NOT_SAVED",
+                                                  u"the changes could not be saved; the file is as it was")));
         return false;
     }
     if (written == 0) {

@@ -1,5 +1,7 @@
 #include "app/tags/CTagEditWnd.h"
 
+#include "app/tags/TagText.h"
+
 #include "app/AppContext.h"
 #include "app/common/FailureReport.h"
 #include "app/common/NameCollator.h"
@@ -22,13 +24,13 @@ namespace tonemirror::app {
 
 namespace {
 
-struct FieldSpec {
+struct FieldInfo {
     std::int32_t tag;
     const char* name;         // object name of its box
     std::string_view setting; // recent values; empty for Genre, which offers the genre list
 };
 
-constexpr std::array<FieldSpec, CTagEditWnd::kFields> kFieldSpecs{{
+constexpr std::array<FieldInfo, CTagEditWnd::kFields> kFieldInfo{{
     {TagId_Title, "Title", shell::settings::kHelperTitles},
     {TagId_Artist, "Artist", shell::settings::kHelperArtists},
     {TagId_Album, "Album", shell::settings::kHelperAlbums},
@@ -43,17 +45,6 @@ constexpr int kRowStep = 30;
 constexpr int kLabelHeight = 24;
 constexpr int kBoxHeight = 26;
 constexpr int kMaxEditText = 1023; // longer edit text is cut
-constexpr int kTagBuffer = 1024;   // characters read per tag, with the terminator
-
-// The tag's text, or empty when it cannot be read.
-std::u16string readTag(audio::TagAccess& tags, std::int32_t tag) {
-    std::array<char16_t, kTagBuffer> buffer{};
-    if (failed(tags.getTag(tag, buffer.data(), kTagBuffer))) {
-        return {};
-    }
-    buffer.back() = u'\0';
-    return std::u16string(buffer.data());
-}
 
 } // namespace
 
@@ -74,7 +65,7 @@ CTagEditWnd::~CTagEditWnd() {
 void CTagEditWnd::createBoxes() {
     for (int field = 0; field < kFields; ++field) {
         auto* box = new QComboBox(this);
-        box->setObjectName(QLatin1String(kFieldSpecs[static_cast<std::size_t>(field)].name));
+        box->setObjectName(QLatin1String(kFieldInfo[static_cast<std::size_t>(field)].name));
         box->setEditable(true);
         box->setInsertPolicy(QComboBox::NoInsert);
         box->setMaxVisibleItems(20);
@@ -86,11 +77,11 @@ void CTagEditWnd::createBoxes() {
 
 void CTagEditWnd::fillBox(int field) {
     QComboBox* box = fields_[static_cast<std::size_t>(field)].box;
-    const FieldSpec& spec = kFieldSpecs[static_cast<std::size_t>(field)];
+    const FieldInfo& info = kFieldInfo[static_cast<std::size_t>(field)];
     QStringList items;
-    if (!spec.setting.empty()) {
+    if (!info.setting.empty()) {
         for (const std::u16string& value :
-             shell::parseQuotedList(context_.settings.readText(spec.setting).value_or(u""))) {
+             shell::parseQuotedList(context_.settings.readText(info.setting).value_or(u""))) {
             items << toQString(value);
         }
     } else {
@@ -137,7 +128,7 @@ void CTagEditWnd::loadFile(const std::u16string& path) {
             continue;
         }
         Field& entry = fields_[static_cast<std::size_t>(field)];
-        const std::u16string value = readTag(tags_, kFieldSpecs[static_cast<std::size_t>(field)].tag);
+        const std::u16string value = readTag(tags_, kFieldInfo[static_cast<std::size_t>(field)].tag);
         if (loaded_.empty()) {
             entry.box->setEditText(toQString(value));
             entry.remembered = value;
@@ -174,7 +165,7 @@ std::vector<int> CTagEditWnd::changedFields() {
         }
         entry.remembered = trimmedEditText(text);
         changed.push_back(field);
-        if (!entry.remembered.empty() && !kFieldSpecs[static_cast<std::size_t>(field)].setting.empty()) {
+        if (!entry.remembered.empty() && !kFieldInfo[static_cast<std::size_t>(field)].setting.empty()) {
             pushRecent(field, entry.remembered);
         }
     }
@@ -200,33 +191,30 @@ void CTagEditWnd::pushRecent(int field, const std::u16string& value) {
     box->setEditText(typed);
 }
 
-// The tagger's own account of the last failure when it gave one, else the general text.
-QString CTagEditWnd::causeOr(const QString& general) const {
-    const char* cause = audio::describeTagProblem(tags_.lastProblem());
-    return cause[0] != '\0' ? QString::fromUtf8(cause) : general;
-}
-
 void CTagEditWnd::writeFields(const std::vector<int>& changed) {
     FailureReport failures;
     for (const std::u16string& file : loaded_) {
         if (failed(tags_.open(file))) {
-            failures.add(file, causeOr(context_.text(u"TAGS_CANNOT_OPEN", u"no tagger can open the file")));
+            failures.add(file, tagFailureCause(tags_, context_.text(u"TAGS_CANNOT_OPEN",
+                                                                    u"no tagger can open the file")));
             continue;
         }
         QString refused;
         for (const int field : changed) {
             const std::u16string& value = fields_[static_cast<std::size_t>(field)].remembered;
-            if (failed(tags_.setTag(kFieldSpecs[static_cast<std::size_t>(field)].tag, value.c_str(),
+            if (failed(tags_.setTag(kFieldInfo[static_cast<std::size_t>(field)].tag, value.c_str(),
                                     static_cast<std::int32_t>(value.size()))) &&
                 refused.isEmpty()) {
-                refused = causeOr(
+                refused = tagFailureCause(
+                    tags_,
                     context_.text(u"TAGS_REFUSED", u"the file's format does not take some of the fields"));
             }
         }
         if (failed(tags_.close())) {
             failures.add(file,
-                         causeOr(context_.text(u"TAGS_NOT_SAVED",
-                                               u"the changes could not be saved; the file is as it was")));
+                         tagFailureCause(
+                             tags_, context_.text(u"TAGS_NOT_SAVED",
+                                                  u"the changes could not be saved; the file is as it was")));
         } else if (!refused.isEmpty()) {
             failures.add(file, refused);
         }
@@ -250,8 +238,8 @@ void CTagEditWnd::clear() {
 
 void CTagEditWnd::storeRecentLists() {
     for (int field = 0; field < kFields; ++field) {
-        const FieldSpec& spec = kFieldSpecs[static_cast<std::size_t>(field)];
-        if (spec.setting.empty()) {
+        const FieldInfo& info = kFieldInfo[static_cast<std::size_t>(field)];
+        if (info.setting.empty()) {
             continue;
         }
         const QComboBox* box = fields_[static_cast<std::size_t>(field)].box;
@@ -259,7 +247,7 @@ void CTagEditWnd::storeRecentLists() {
         for (int i = 0; i + 1 < box->count(); ++i) {
             values.push_back(toU16(box->itemText(i))); // the stored form drops double quotes
         }
-        context_.settings.writeText(spec.setting, shell::formatQuotedList(values));
+        context_.settings.writeText(info.setting, shell::formatQuotedList(values));
     }
 }
 
