@@ -30,9 +30,10 @@ class IgnoreSet;
 //
 // Adding a per-track field:
 //   1. a new id in DetailsField (never reuse one);
-//   2. in CacheFormat.cpp: its bytes in detailsFieldsSize() and writeDetailsFields(), its check and
-//      reading in readDetailsField() (a known id of the wrong length is damage and ends the load);
-//   3. hasDetails() decides whether a track gets a details record at all.
+//   2. in CacheFormat.cpp: a member of Details; its bytes in detailsFieldsSize() and
+//      writeDetailsFields(); its check and reading in readDetailsField() (a known id of the wrong
+//      length is damage and ends the load); copying it onto the track in applyDetails();
+//   3. a track gets a details record whenever detailsFieldsSize() finds something to write.
 namespace cache {
 
 inline constexpr std::size_t kHeaderSize = 32;

@@ -3,6 +3,7 @@
 #include "engine/DuplicatePair.h"
 #include "engine/ScanControl.h"
 #include "engine/ScanIndex.h"
+#include "engine/ScanReach.h"
 #include "engine/ScanSettings.h"
 #include "engine/UserMessage.h"
 #include "engine/WorkerPool.h"
@@ -41,6 +42,7 @@ public:
         std::int32_t filesDone;
         std::int32_t tracksKnown;
         std::int32_t jobCount;
+        std::int32_t itemsSkipped; // left out of this scan, with the reasons in skippedItems()
     };
 
     // Makes the AudioSource of one worker; by default one with a decoder from every loaded plug-in.
@@ -69,6 +71,11 @@ public:
     // Swaps the pending pairs out in one step.
     std::vector<DuplicatePair> takePendingPairs();
     Counters counters() const;
+    // What this scan left out under the ticked folders and why (special files, unreadable folders,
+    // paths too long, other names of files already taken, ...). Readable during and after a scan.
+    std::vector<SkippedItem> skippedItems() const { return reach_.skipped(); }
+    // True when this scan took the file (by device and inode) as one of its inputs.
+    bool scanned(const os::FileKey& key) const { return reach_.wasReached(key); }
     // Empties the track table, the ignored pairs and the cache file. Only while no scan runs.
     HResult clearCache();
 
@@ -93,6 +100,10 @@ private:
     void post(std::uint32_t message);
     void queue(ScanJob::Kind kind, std::u16string path1, std::u16string path2 = {});
     bool walk(const std::u16string& folder);
+    // Reads the names in a folder the scan has not reached before; false (recorded) when it cannot.
+    bool listFolder(const std::u16string& folder, const std::string& native, std::vector<std::string>& names);
+    // One entry of a folder: walked, queued or recorded as skipped.
+    void visit(const std::u16string& path, const std::string& native);
 
     TrackStore& store_;
     SourceFactory sources_;
@@ -100,6 +111,7 @@ private:
     ScanSettings settings_;
     ScanControl control_;
     ScanIndex index_; // guarded by the store's TableLock
+    ScanReach reach_;
 
     std::atomic<std::int32_t> filesQueued_{0};
     std::atomic<std::int32_t> filesDone_{0};
