@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/OutputText.h"
 #include "engine/CacheFormat.h"
 #include "engine/FileIo.h"
 #include "engine/IgnoreSet.h"
@@ -26,19 +27,19 @@ std::optional<std::filesystem::path> locateCache(const std::string& explicitFile
     const auto found = engine::StorageLocations::firstUsable(locations.cacheCandidates());
     if (!found) {
         printError("no usable location for the cache file (program folder '" +
-                   locations.programFolder.string() + "', user folder '" + locations.userDataFolder.string() +
-                   "')");
+                   displayPath(locations.programFolder.native()) + "', user folder '" +
+                   displayPath(locations.userDataFolder.native()) + "')");
         return std::nullopt;
     }
     return found->file;
 }
 
 int stats(const std::filesystem::path& file) {
-    std::cout << "location: " << file.string() << '\n';
+    std::cout << "location: " << displayPath(file.native()) << '\n';
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno != ENOENT) {
-            printError("cannot read '" + file.string() + "'");
+            printError("cannot read '" + displayPath(file.native()) + "'");
             return kExitFailure;
         }
         std::cout << "tracks: 0\nbytes: 0\nignored pairs: 0\nstate: not created yet\n";
@@ -47,7 +48,7 @@ int stats(const std::filesystem::path& file) {
     const auto data = engine::readWholeFile(fd);
     ::close(fd);
     if (!data) {
-        printError("cannot read '" + file.string() + "'");
+        printError("cannot read '" + displayPath(file.native()) + "'");
         return kExitFailure;
     }
     engine::TrackTable table;
@@ -75,8 +76,8 @@ int clear(const std::filesystem::path& file) {
     if (failed(store.openCache())) {
         const bool locked = !store.cacheAttempts().empty() &&
                             store.cacheAttempts().front().result == engine::CacheFile::OpenResult::Locked;
-        printError(locked ? "'" + file.string() + "' is in use by a running copy of Tonemirror"
-                          : "cannot open '" + file.string() + "'");
+        printError(locked ? "'" + displayPath(file.native()) + "' is in use by a running copy of Tonemirror"
+                          : "cannot open '" + displayPath(file.native()) + "'");
         return kExitFailure;
     }
     std::size_t tracks = 0;
@@ -87,7 +88,7 @@ int clear(const std::filesystem::path& file) {
         pairs = store.ignoreSet().size();
     }
     store.clearCache();
-    std::cout << "cleared " << file.string() << ": " << tracks << " tracks and " << pairs
+    std::cout << "cleared " << displayPath(file.native()) << ": " << tracks << " tracks and " << pairs
               << " ignored pairs removed\n";
     return kExitOk;
 }

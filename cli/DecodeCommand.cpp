@@ -1,6 +1,7 @@
 #include "audio/AudioSource.h"
 #include "audio/PluginList.h"
 #include "cli/Commands.h"
+#include "cli/OutputText.h"
 #include "platform/os/Paths.h"
 
 #include <cstdio>
@@ -46,14 +47,14 @@ int runDecode(const Args& args, const audio::PluginList& plugins) {
     audio::AudioSource source(plugins);
     const std::u16string path = os::fromNativePath(std::filesystem::absolute(input));
     if (failed(source.open(path))) {
-        printError("no codec plug-in can decode '" + input + "' (" + std::to_string(source.decoderCount()) +
-                   " decoders tried)");
+        printError("no codec plug-in can decode '" + displayPath(input) + "' (" +
+                   std::to_string(source.decoderCount()) + " decoders tried)");
         return kExitFailure;
     }
 
     std::unique_ptr<std::FILE, FileCloser> out(output.empty() ? stdout : std::fopen(output.c_str(), "wb"));
     if (!out) {
-        printError("cannot write '" + output + "'");
+        printError("cannot write '" + displayPath(output) + "'");
         return kExitFailure;
     }
 
@@ -67,7 +68,8 @@ int runDecode(const Args& args, const audio::PluginList& plugins) {
             break;
         }
         if (count > 0 && std::fwrite(samples, sizeof(float), count, out.get()) != count) {
-            printError("write error on '" + (output.empty() ? std::string("stdout") : output) + "'");
+            printError("write error on '" + (output.empty() ? std::string("stdout") : displayPath(output)) +
+                       "'");
             return kExitFailure;
         }
         total += count;

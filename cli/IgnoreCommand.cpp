@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/OutputText.h"
 #include "engine/EngineResults.h"
 #include "engine/StorageLocations.h"
 #include "engine/TrackStore.h"
@@ -20,7 +21,7 @@ int list(engine::TrackStore& store) {
     }
     engine::SharedTableLockHolder hold(store.lock());
     for (const auto& [first, second] : store.ignoreSet()) {
-        std::cout << '"' << os::utf16ToUtf8(first) << "\",\"" << os::utf16ToUtf8(second) << "\"\n";
+        std::cout << '"' << displayText(first) << "\",\"" << displayText(second) << "\"\n";
     }
     return kExitOk;
 }
@@ -43,7 +44,7 @@ int add(engine::TrackStore& store, const std::string& path1, const std::string& 
         return kExitFailure;
     }
     std::cout << (added == engine::E_ALREADY_PRESENT ? "already ignored" : "ignored") << " in "
-              << store.ignoreListPath().string() << '\n';
+              << displayPath(store.ignoreListPath().native()) << '\n';
     return kExitOk;
 }
 

@@ -1,5 +1,6 @@
 #include "audio/PluginList.h"
 #include "cli/Commands.h"
+#include "cli/OutputText.h"
 #include "engine/Playlist.h"
 #include "engine/ScanEngine.h"
 #include "engine/TrackStore.h"
@@ -170,8 +171,36 @@ std::string parseOptions(const Args& args, ScanOptions& o) {
     return {};
 }
 
-std::string utf8(const std::u16string& s) {
-    return os::utf16ToUtf8(s);
+// "3 item(s) skipped: 2 not a regular file (...); 1 folder cannot be read", or empty when none.
+std::string skipSummary(const std::vector<engine::SkippedItem>& skipped, std::int32_t total) {
+    if (total <= 0) {
+        return {};
+    }
+    std::map<engine::SkipReason, std::size_t> byReason;
+    for (const auto& item : skipped) {
+        ++byReason[item.reason];
+    }
+    std::string out = std::to_string(total) + " item(s) skipped:";
+    const char* separator = " ";
+    for (const auto& [reason, count] : byReason) {
+        out += separator + std::to_string(count) + " " + engine::skipReasonText(reason);
+        separator = "; ";
+    }
+    return out;
+}
+
+nlohmann::json skippedJson(const std::vector<engine::SkippedItem>& skipped) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& item : skipped) {
+        nlohmann::json j;
+        putName(j, "path", item.path);
+        j["reason"] = engine::skipReasonText(item.reason);
+        if (!item.detail.empty()) {
+            putName(j, "detail", item.detail);
+        }
+        list.push_back(std::move(j));
+    }
+    return list;
 }
 
 // Rows in the order the pairs arrived, with experimental updates folded into their row.
@@ -223,35 +252,54 @@ std::string csvField(const std::string& s) {
     return out;
 }
 
-std::string render(const ScanOptions& o, const ResultRows& results, const engine::ScanEngine::Counters& c,
-                   double elapsed, bool interrupted) {
-    const auto& rows = results.rows();
+// What a finished (or stopped) scan hands to the report.
+struct ScanReport {
+    const ResultRows& results;
+    engine::ScanEngine::Counters counters;
+    std::vector<engine::SkippedItem> skipped;
+    double elapsed = 0.0;
+    bool interrupted = false;
+};
+
+std::string renderJson(const ScanReport& report) {
+    const auto& c = report.counters;
+    const auto& rows = report.results.rows();
+    nlohmann::json j;
+    j["pairs"] = nlohmann::json::array();
+    for (const auto& r : rows) {
+        nlohmann::json pair = {{"contentPercent", r.contentPercent},
+                               {"tagsPercent", r.tagsPercent},
+                               {"experimentalPercent", r.experimentalPercent}};
+        putName(pair, "path1", r.path1);
+        putName(pair, "path2", r.path2);
+        j["pairs"].push_back(std::move(pair));
+    }
+    j["counters"] = {{"filesQueued", c.filesQueued},   {"filesDone", c.filesDone},
+                     {"tracksKnown", c.tracksKnown},   {"pairsFound", rows.size()},
+                     {"itemsSkipped", c.itemsSkipped}, {"elapsedSeconds", report.elapsed}};
+    j["skipped"] = skippedJson(report.skipped);
+    j["interrupted"] = report.interrupted;
+    return dumpJson(j) + '\n';
+}
+
+std::string render(const ScanOptions& o, const ScanReport& report) {
+    const auto& rows = report.results.rows();
+    const auto& c = report.counters;
+    const double elapsed = report.elapsed;
+    const bool interrupted = report.interrupted;
     std::ostringstream out;
     if (o.format == "json") {
-        nlohmann::json j;
-        j["pairs"] = nlohmann::json::array();
-        for (const auto& r : rows) {
-            j["pairs"].push_back({{"path1", utf8(r.path1)},
-                                  {"path2", utf8(r.path2)},
-                                  {"contentPercent", r.contentPercent},
-                                  {"tagsPercent", r.tagsPercent},
-                                  {"experimentalPercent", r.experimentalPercent}});
-        }
-        j["counters"] = {{"filesQueued", c.filesQueued}, {"filesDone", c.filesDone},
-                         {"tracksKnown", c.tracksKnown}, {"pairsFound", rows.size()},
-                         {"elapsedSeconds", elapsed}};
-        j["interrupted"] = interrupted;
-        out << j.dump(2) << '\n';
+        out << renderJson(report);
     } else if (o.format == "csv") {
         out << "path1,path2,contentPercent,tagsPercent,experimentalPercent\r\n";
         for (const auto& r : rows) {
-            out << csvField(utf8(r.path1)) << ',' << csvField(utf8(r.path2)) << ',' << r.contentPercent << ','
-                << r.tagsPercent << ',' << r.experimentalPercent << "\r\n";
+            out << csvField(displayText(r.path1)) << ',' << csvField(displayText(r.path2)) << ','
+                << r.contentPercent << ',' << r.tagsPercent << ',' << r.experimentalPercent << "\r\n";
         }
         // The counters follow the rows as a second small table.
-        out << "\r\nfilesQueued,filesDone,tracksKnown,pairsFound,elapsedSeconds,interrupted\r\n"
-            << c.filesQueued << ',' << c.filesDone << ',' << c.tracksKnown << ',' << rows.size() << ',' << elapsed
-            << ',' << (interrupted ? 1 : 0) << "\r\n";
+        out << "\r\nfilesQueued,filesDone,tracksKnown,pairsFound,elapsedSeconds,interrupted,itemsSkipped\r\n"
+            << c.filesQueued << ',' << c.filesDone << ',' << c.tracksKnown << ',' << rows.size() << ','
+            << elapsed << ',' << (interrupted ? 1 : 0) << ',' << c.itemsSkipped << "\r\n";
     } else if (o.format == "m3u") {
         out << engine::formatPlaylist(rows);
     } else {
@@ -260,12 +308,16 @@ std::string render(const ScanOptions& o, const ResultRows& results, const engine
             char line[64];
             std::snprintf(line, sizeof line, "%-8s %-8s %-8s ", percentText(r.contentPercent).c_str(),
                           percentText(r.tagsPercent).c_str(), percentText(r.experimentalPercent).c_str());
-            out << line << utf8(r.path1) << '\n' << std::string(27, ' ') << utf8(r.path2) << '\n';
+            out << line << displayText(r.path1) << '\n'
+                << std::string(27, ' ') << displayText(r.path2) << '\n';
         }
         out << '\n'
             << rows.size() << " duplicate pair(s); " << c.filesDone << " of " << c.filesQueued
             << " file(s) analysed or taken from the cache; cache: " << c.tracksKnown << " track(s); "
             << formatDuration(elapsed) << (interrupted ? " (interrupted)" : "") << '\n';
+        if (const std::string summary = skipSummary(report.skipped, c.itemsSkipped); !summary.empty()) {
+            out << summary << '\n';
+        }
     }
     return out.str();
 }
@@ -290,7 +342,7 @@ int runScan(const Args& args, const audio::PluginList& plugins) {
         std::error_code ec;
         const fs::path p = fs::absolute(f, ec).lexically_normal();
         if (ec || !fs::is_directory(p, ec)) {
-            printError("scan: '" + f + "' is not a folder");
+            printError("scan: '" + displayPath(f) + "' is not a folder");
             return kExitFailure;
         }
         folders.push_back(os::fromNativePath(p));
@@ -369,7 +421,15 @@ int runScan(const Args& args, const audio::PluginList& plugins) {
     engine.shutdown(engine::WorkerPool::kInfiniteWait);
 
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    const std::string text = render(o, results, engine.counters(), elapsed, stopping);
+    const ScanReport report{results, engine.counters(), engine.skippedItems(), elapsed, stopping};
+    const std::string text = render(o, report);
+    if (o.format != "text") {
+        // The text report holds this line itself.
+        if (const std::string summary = skipSummary(report.skipped, report.counters.itemsSkipped);
+            !summary.empty()) {
+            printError("scan: " + summary);
+        }
+    }
     if (o.output.empty()) {
         std::cout << text << std::flush;
     } else {
@@ -377,7 +437,7 @@ int runScan(const Args& args, const audio::PluginList& plugins) {
         file << text;
         file.close();
         if (!file) {
-            printError("scan: cannot write '" + o.output + "'");
+            printError("scan: cannot write '" + displayPath(o.output) + "'");
             return kExitFailure;
         }
     }

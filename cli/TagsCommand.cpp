@@ -1,6 +1,7 @@
 #include "audio/PluginList.h"
 #include "audio/TagAccess.h"
 #include "cli/Commands.h"
+#include "cli/OutputText.h"
 #include "platform/os/Paths.h"
 #include "platform/os/Text.h"
 
@@ -43,19 +44,20 @@ std::u16string absolutePath(const std::string& file) {
 int runGet(const std::string& file, const audio::PluginList& plugins) {
     audio::TagAccess tags(plugins);
     if (failed(tags.open(absolutePath(file)))) {
-        printError("no codec plug-in can read the tags of '" + file + "'");
+        printError("no codec plug-in can read the tags of '" + displayPath(file) + "'");
         return kExitFailure;
     }
     nlohmann::json j;
-    j["path"] = file;
+    putNativeName(j, "path", file);
     j["plugin"] = tags.currentPluginName();
     std::vector<char16_t> buffer(kMaxTagChars + 1);
     for (const auto& tag : kTags) {
         const HResult r = tags.getTag(tag.id, buffer.data(), static_cast<std::int32_t>(buffer.size()));
-        j["tags"][tag.word] = succeeded(r) ? nlohmann::json(fieldText(buffer.data(), buffer.size())) : nullptr;
+        j["tags"][tag.word] =
+            succeeded(r) ? nlohmann::json(fieldText(buffer.data(), buffer.size())) : nullptr;
     }
     tags.close();
-    std::cout << j.dump(2) << '\n';
+    std::cout << dumpJson(j) << '\n';
     return kExitOk;
 }
 
@@ -90,20 +92,22 @@ int runSet(const std::string& file, const Args& options, const audio::PluginList
     }
     audio::TagAccess tags(plugins);
     if (failed(tags.open(absolutePath(file)))) {
-        printError("no codec plug-in can write the tags of '" + file + "'");
+        printError("no codec plug-in can write the tags of '" + displayPath(file) + "'");
         return kExitFailure;
     }
     int status = kExitOk;
     for (const auto& [tag, text] : changes) {
         const HResult r = tags.setTag(tag->id, text.c_str(), static_cast<std::int32_t>(text.size()));
         if (failed(r)) {
-            printError("'" + file + "' cannot store the " + tag->word + " (" + resultName(r) + ")");
+            printError("'" + displayPath(file) + "' cannot store the " + tag->word + " (" + resultName(r) +
+                       ")");
             status = kExitFailure;
         }
     }
     const HResult r = tags.close();
     if (failed(r)) {
-        printError("could not write the tags of '" + file + "'; the file is unchanged (" + resultName(r) + ")");
+        printError("could not write the tags of '" + displayPath(file) + "'; the file is unchanged (" +
+                   resultName(r) + ")");
         return kExitFailure;
     }
     return status;

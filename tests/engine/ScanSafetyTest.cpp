@@ -367,4 +367,20 @@ TEST_F(ScanSafety, PathsOverTheSystemLimitAreCountedNotLost) {
     EXPECT_EQ(skipped[0].path, os::fromNativePath(deep.firstTooLong()));
 }
 
+TEST_F(ScanSafety, NamesThatAreNotUtf8AreScannedAndCachedUnderTheirOwnBytes) {
+    const fs::path latin1 = write("caf\xE9.tone", 7, "One");
+    write("caf\xEF\xBF\xBD.tone", 8, "Other"); // where a lossy name would point instead
+    const fs::path copy = write("copy.tone", 7, "One");
+    auto pairs = scan();
+    ASSERT_EQ(pairs.size(), 1u);
+    EXPECT_EQ(std::minmax(pairs[0].path1, pairs[0].path2),
+              std::minmax(os::fromNativePath(latin1), os::fromNativePath(copy)));
+    EXPECT_EQ(os::toNativePath(pairs[0].path1 == os::fromNativePath(copy) ? pairs[0].path2 : pairs[0].path1),
+              latin1);
+    openStore();
+    pairs = scan();
+    EXPECT_EQ(pairs.size(), 1u);
+    EXPECT_EQ(decoded(), 3) << "the cache found the file again by its name";
+}
+
 } // namespace

@@ -1,6 +1,6 @@
 #pragma once
 
-// Runs the tonemirror-cli built beside the test, with its standard output captured.
+// Runs the tonemirror-cli built beside the test, with its standard output and error captured.
 
 #include "platform/os/Paths.h"
 
@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -22,34 +23,65 @@ namespace tonemirror::fakes {
 struct CliResult {
     int status = -1; // exit status; -1 when the program did not exit normally
     std::string out;
+    std::string err;
+    double seconds = 0.0; // how long it ran
 };
 
-// `scratch` is a folder of the test's where the output is collected.
-inline CliResult runCli(const std::vector<std::string>& args, const std::filesystem::path& scratch) {
+struct CliRun {
+    std::vector<std::string> args;
+    std::filesystem::path scratch; // a folder of the test's where the output is collected
+    // Standard output: captured (empty), closed ("-"), or this file, e.g. /dev/full (not captured).
+    std::string stdoutTo;
+    std::string stdinFrom = "/dev/null";
+};
+
+inline std::string slurp(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(file);
+    return s;
+}
+
+inline CliResult runCli(const CliRun& run) {
     std::vector<std::string> argv = {(os::programFolder() / "tonemirror-cli").string()};
-    argv.insert(argv.end(), args.begin(), args.end());
+    argv.insert(argv.end(), run.args.begin(), run.args.end());
     std::vector<char*> raw;
     for (auto& a : argv) {
         raw.push_back(a.data());
     }
     raw.push_back(nullptr);
-    const std::filesystem::path outFile = scratch / "cli.out";
+    const std::filesystem::path outFile = run.scratch / "cli.out";
+    const std::filesystem::path errFile = run.scratch / "cli.err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, run.stdinFrom.c_str(), O_RDONLY, 0);
+    if (run.stdoutTo.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    } else if (run.stdoutTo == "-") {
+        posix_spawn_file_actions_addclose(&actions, 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, run.stdoutTo.c_str(), O_WRONLY, 0);
+    }
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     CliResult r;
     pid_t pid = 0;
+    const auto start = std::chrono::steady_clock::now();
     if (::posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ) == 0) {
         int status = 0;
         ::waitpid(pid, &status, 0);
         r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     posix_spawn_file_actions_destroy(&actions);
-    std::ifstream in(outFile, std::ios::binary);
-    r.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    std::filesystem::remove(outFile);
+    if (run.stdoutTo.empty()) {
+        r.out = slurp(outFile);
+    }
+    r.err = slurp(errFile);
     return r;
+}
+
+inline CliResult runCli(const std::vector<std::string>& args, const std::filesystem::path& scratch) {
+    return runCli(CliRun{args, scratch, {}});
 }
 
 } // namespace tonemirror::fakes

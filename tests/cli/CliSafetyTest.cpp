@@ -1,0 +1,85 @@
+// tonemirror-cli with hostile but real inputs: odd names, special files, full or closed outputs,
+// outputs that are inputs, concurrent ignore-list writers. Files and trees are made at test time.
+
+#include "mediacodec/MediaFiles.h"
+#include "support/RunCli.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <string>
+
+using namespace mediafiles;
+using tonemirror::fakes::CliResult;
+using tonemirror::fakes::CliRun;
+
+namespace {
+
+const std::string kLatin1 = "caf\xE9";                 // not UTF-8
+const std::string kLossy = "caf\xEF\xBF\xBD";          // what a lossy mapping would have made of it
+const std::string kSteering = "esc\x1B]0;owned\x07 x"; // would retitle a terminal
+
+class CliSafety : public ::testing::Test {
+protected:
+    CliResult cli(std::vector<std::string> args) { return tonemirror::fakes::runCli(args, scratch_.path()); }
+    CliResult cli(CliRun run) {
+        run.scratch = scratch_.path();
+        return tonemirror::fakes::runCli(run);
+    }
+    fs::path tone(const std::string& name, int frequency, double seconds = 30) {
+        const fs::path file = dir_ / name;
+        fs::create_directories(file.parent_path());
+        EXPECT_TRUE(makeTone(file, {}, {frequency, 22050, 1, seconds}));
+        return file;
+    }
+
+    TempFolder scratch_;
+    TempFolder dir_;
+};
+
+TEST_F(CliSafety, OddNamesAreScannedShownEscapedAndNeverConfusedWithOthers) {
+    tone("m/" + kLatin1 + ".wav", 440);
+    fs::copy_file(dir_ / ("m/" + kLatin1 + ".wav"), dir_ / ("m/" + kSteering + ".wav"));
+    tone("m/" + kLossy + ".wav", 1300);
+    const std::string music = (dir_ / "m").string();
+
+    const CliResult text = cli({"scan", "--no-cache", "--quiet", music});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("caf\\xE9.wav"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("esc\\x1B]0;owned\\x07 x.wav"), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find_first_of("\x1B\x07\xE9"), std::string::npos) << "raw bytes reached the terminal";
+
+    const CliResult json = cli({"scan", "--no-cache", "--quiet", "--format", "json", music});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const auto j = nlohmann::json::parse(json.out);
+    ASSERT_EQ(j["pairs"].size(), 1u) << json.out;
+    const auto& pair = j["pairs"][0];
+    const bool latinFirst = pair.contains("path1Escaped");
+    EXPECT_EQ(pair[latinFirst ? "path1" : "path2"], music + "/caf\\xE9.wav");
+    EXPECT_EQ(pair[latinFirst ? "path2" : "path1"], music + "/" + kSteering + ".wav");
+    EXPECT_EQ(j["counters"]["filesDone"], 3);
+
+    const CliResult print = cli({"fingerprint", (dir_ / ("m/" + kLatin1 + ".wav")).string()});
+    ASSERT_EQ(print.status, 0) << print.err;
+    const auto f = nlohmann::json::parse(print.out);
+    EXPECT_TRUE(f[0]["ok"].get<bool>());
+    EXPECT_TRUE(f[0]["pathEscaped"].get<bool>());
+}
+
+TEST_F(CliSafety, TagsOfALatin1NamedFileGoIntoThatFile) {
+    const fs::path latin1 = dir_ / (kLatin1 + ".mp3");
+    const fs::path lossy = dir_ / (kLossy + ".mp3");
+    ASSERT_TRUE(makeTone(latin1, {}, {440, 44100, 1, 0.5}));
+    ASSERT_TRUE(makeTone(lossy, {}, {440, 44100, 1, 0.5}));
+    const auto untouched = readBytes(lossy);
+    ASSERT_EQ(cli({"tags", "set", latin1.string(), "--title", "Mine"}).status, 0);
+    const CliResult get = cli({"tags", "get", latin1.string()});
+    ASSERT_EQ(get.status, 0);
+    EXPECT_EQ(nlohmann::json::parse(get.out)["tags"]["title"], "Mine");
+    EXPECT_EQ(readBytes(lossy), untouched);
+}
+
+} // namespace
