@@ -6,6 +6,7 @@
 #include "engine/StorageLocations.h"
 #include "engine/TrackStore.h"
 #include "engine/TrackTable.h"
+#include "platform/os/FileIdentity.h"
 
 #include <fcntl.h>
 #include <iostream>
@@ -36,10 +37,13 @@ std::optional<std::filesystem::path> locateCache(const std::string& explicitFile
 
 int stats(const std::filesystem::path& file) {
     std::cout << "location: " << displayPath(file.native()) << '\n';
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    const os::OpenedFile opened = os::openRegularFile(file, O_RDONLY);
+    const int fd = opened.fd;
     if (fd < 0) {
-        if (errno != ENOENT) {
-            printError("cannot read '" + displayPath(file.native()) + "'");
+        if (opened.refusal != os::OpenRefusal::CannotOpen || opened.error != ENOENT) {
+            printError(cacheProblem(file, opened.refusal == os::OpenRefusal::CannotOpen
+                                              ? engine::CacheFile::OpenResult::CannotOpen
+                                              : engine::CacheFile::OpenResult::NotRegular));
             return kExitFailure;
         }
         std::cout << "tracks: 0\nbytes: 0\nignored pairs: 0\nstate: not created yet\n";
@@ -57,7 +61,9 @@ int stats(const std::filesystem::path& file) {
     std::cout << "tracks: " << table.size() << '\n'
               << "bytes: " << data->size() << '\n'
               << "ignored pairs: " << ignored.size() << '\n';
-    if (!parsed.headerValid) {
+    if (!engine::cache::mayBeCacheFile(*data)) {
+        std::cout << "state: not a cache file (never used or changed by Tonemirror)\n";
+    } else if (!parsed.headerValid) {
         std::cout << "state: " << (data->empty() ? "empty" : "not a cache file of this version")
                   << " (reset at the next start)\n";
     } else if (parsed.goodEnd < data->size()) {
@@ -74,10 +80,9 @@ int clear(const std::filesystem::path& file) {
     locations.cacheFile = file;
     engine::TrackStore store(locations);
     if (failed(store.openCache())) {
-        const bool locked = !store.cacheAttempts().empty() &&
-                            store.cacheAttempts().front().result == engine::CacheFile::OpenResult::Locked;
-        printError(locked ? "'" + displayPath(file.native()) + "' is in use by a running copy of Tonemirror"
-                          : "cannot open '" + displayPath(file.native()) + "'");
+        printError(cacheProblem(file, store.cacheAttempts().empty()
+                                          ? engine::CacheFile::OpenResult::CannotOpen
+                                          : store.cacheAttempts().front().result));
         return kExitFailure;
     }
     std::size_t tracks = 0;

@@ -52,6 +52,10 @@ int runDecode(const Args& args, const audio::PluginList& plugins) {
         return kExitFailure;
     }
 
+    if (!output.empty() && sameFile(input, output)) {
+        printError("decode: the output '" + displayPath(output) + "' is the input file; nothing was written");
+        return kExitFailure;
+    }
     std::unique_ptr<std::FILE, FileCloser> out(output.empty() ? stdout : std::fopen(output.c_str(), "wb"));
     if (!out) {
         printError("cannot write '" + displayPath(output) + "'");

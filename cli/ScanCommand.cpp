@@ -4,6 +4,7 @@
 #include "engine/Playlist.h"
 #include "engine/ScanEngine.h"
 #include "engine/TrackStore.h"
+#include "platform/os/FileIdentity.h"
 #include "platform/os/Paths.h"
 #include "platform/os/Text.h"
 
@@ -357,9 +358,23 @@ int runScan(const Args& args, const audio::PluginList& plugins) {
     }
     engine::TrackStore store(locations);
     if (!o.noCache && failed(store.openCache())) {
+        const auto refused = store.cacheAttempts().empty() ? engine::CacheFile::OpenResult::CannotOpen
+                                                           : store.cacheAttempts().back().result;
+        if (!o.cacheFile.empty() && (refused == engine::CacheFile::OpenResult::Foreign ||
+                                     refused == engine::CacheFile::OpenResult::NotRegular)) {
+            printError("scan: " + cacheProblem(locations.cacheFile, refused));
+            return kExitFailure;
+        }
         printError("Can't open cache file; scanning without one");
     }
     store.loadIgnoreList(); // a missing list is an empty one
+
+    if (!o.output.empty() &&
+        (sameFile(o.output, store.cachePath()) || sameFile(o.output, store.ignoreListPath()))) {
+        printError("scan: the output '" + displayPath(o.output) +
+                   "' is the cache file or the ignore list; nothing was scanned");
+        return kExitFailure;
+    }
 
     MessageQueue messages;
     engine::ScanEngine engine(store, plugins, &messages);
@@ -429,6 +444,12 @@ int runScan(const Args& args, const audio::PluginList& plugins) {
             !summary.empty()) {
             printError("scan: " + summary);
         }
+    }
+    if (const auto target = os::identify(o.output);
+        !o.output.empty() && target && engine.scanned(target->key)) {
+        printError("scan: the output '" + displayPath(o.output) +
+                   "' is one of the scanned files; the report was not written");
+        return kExitFailure;
     }
     if (o.output.empty()) {
         std::cout << text << std::flush;

@@ -55,6 +55,14 @@ inline constexpr std::array<std::uint8_t, 4> kEndMarker = {0xFF, 0x45, 0x4E, 0x4
 
 const std::array<std::byte, kHeaderSize>& header();
 
+// The start every version's header shares.
+inline constexpr std::string_view kSignature = "Tonemirror ";
+
+// True for a file the program may take as its cache: empty, shorter than a header (a header whose
+// writing broke off), or beginning with the signature (this version's or another's). Anything else
+// is some other program's file and is never written to.
+bool mayBeCacheFile(std::span<const std::byte> data);
+
 // Serialises one track record into `out` (resized to the record's length; its capacity is reused).
 // E_INVALIDARG when the path is empty or the path or a text is longer than kMaxTextUnits: such a
 // record would stop every later load at itself. E_OUTOFMEMORY when the buffer cannot be sized.

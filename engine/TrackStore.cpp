@@ -32,20 +32,22 @@ HResult TrackStore::openCache() {
         }
         const CacheFile::OpenResult r = cache_.open(candidate.file);
         cacheAttempts_.push_back({candidate.file, r});
-        if (r == CacheFile::OpenResult::Ok) {
-            break;
+        if (r != CacheFile::OpenResult::Ok) {
+            continue;
         }
-    }
-    if (!cache_.isOpen()) {
-        return E_FAIL;
-    }
-    lastLoad_ = cache_.load(table_, ignored_);
-    if (failed(lastLoad_.result)) {
+        lastLoad_ = cache_.load(table_, ignored_);
+        if (succeeded(lastLoad_.result)) {
+            return S_OK;
+        }
+        // Another program's file (left as it is), or the header could not be written: next place.
+        if (lastLoad_.foreign) {
+            cacheAttempts_.back().result = CacheFile::OpenResult::Foreign;
+        }
         cache_.close();
         table_.clear();
         ignored_.clear();
     }
-    return lastLoad_.result;
+    return E_FAIL;
 }
 
 HResult TrackStore::appendRecord(std::u16string_view path, const analysis::TrackRecord& record,

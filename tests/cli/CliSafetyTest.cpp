@@ -82,4 +82,77 @@ TEST_F(CliSafety, TagsOfALatin1NamedFileGoIntoThatFile) {
     EXPECT_EQ(readBytes(lossy), untouched);
 }
 
+// --- nothing the program did not write is overwritten, and no output replaces an input ---
+
+struct ClobberCase {
+    const char* name;
+    // The arguments, given the folder holding "song.wav" (the file that must survive).
+    std::vector<std::string> (*args)(const fs::path& dir);
+    const char* says; // part of the message
+};
+
+void PrintTo(const ClobberCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Clobbering : public CliSafety, public ::testing::WithParamInterface<ClobberCase> {};
+
+TEST_P(Clobbering, IsRefusedAndTheFileKeepsEveryByte) {
+    const fs::path song = tone("song.wav", 440, 30);
+    fs::create_symlink(song, dir_ / "link.wav");
+    const auto before = readBytes(song);
+    const CliResult r = cli(GetParam().args(dir_.path()));
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find(GetParam().says), std::string::npos) << r.err;
+    EXPECT_EQ(readBytes(song), before);
+}
+
+std::vector<std::string> scanWith(const fs::path& d, std::vector<std::string> options) {
+    std::vector<std::string> args = {"scan", "--quiet"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(d.string());
+    return args;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Clobbering,
+    ::testing::Values(
+        ClobberCase{"ScanCacheIsAnAudioFile",
+                    [](const fs::path& d) {
+                        return scanWith(d, {"--cache", (d / "song.wav").string(), "--ignore-list",
+                                            (d / "i.list").string()});
+                    },
+                    "not a Tonemirror cache file"},
+        ClobberCase{"ScanCacheLinksToAnAudioFile",
+                    [](const fs::path& d) {
+                        return scanWith(d, {"--cache", (d / "link.wav").string(), "--ignore-list",
+                                            (d / "i.list").string()});
+                    },
+                    "not a Tonemirror cache file"},
+        ClobberCase{
+            "CacheClear",
+            [](const fs::path& d) {
+                return std::vector<std::string>{"cache", "clear", "--cache", (d / "link.wav").string()};
+            },
+            "not a Tonemirror cache file"},
+        ClobberCase{"DecodeIntoItsInput",
+                    [](const fs::path& d) {
+                        return std::vector<std::string>{"decode", (d / "song.wav").string(), "-o",
+                                                        (d / "link.wav").string()};
+                    },
+                    "is the input file"},
+        ClobberCase{"ScanReportOverAScannedFile",
+                    [](const fs::path& d) {
+                        return scanWith(d, {"--no-cache", "--ignore-list", (d / "i.list").string(),
+                                            "--output", (d / "song.wav").string()});
+                    },
+                    "one of the scanned files"},
+        ClobberCase{"ScanReportOverTheIgnoreList",
+                    [](const fs::path& d) {
+                        return scanWith(d, {"--no-cache", "--ignore-list", (d / "song.wav").string(),
+                                            "--output", (d / "link.wav").string()});
+                    },
+                    "the cache file or the ignore list"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
 } // namespace
