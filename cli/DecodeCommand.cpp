@@ -80,13 +80,21 @@ int runDecode(const Args& args, const audio::PluginList& plugins) {
     }
     const std::string plugin = source.currentPluginName();
     source.close();
-    if (std::fflush(out.get()) != 0) {
-        printError("write error");
+    std::FILE* file = out.release();
+    const bool written = std::fflush(file) == 0 && std::ferror(file) == 0;
+    if (!written || (file != stdout && std::fclose(file) != 0)) {
+        printError("write error on '" + (output.empty() ? std::string("stdout") : displayPath(output)) + "'");
         return kExitFailure;
     }
     std::cerr << "decoder: " << plugin << "\nsamples: " << total << '\n';
     if (r != E_END_OF_STREAM) {
-        printError("decoding stopped early: " + resultName(r));
+        printError("decoding stopped early: the decoder could not read '" + displayPath(input) +
+                   "' to its end");
+        return kExitFailure;
+    }
+    if (total == 0) {
+        // A decoder took the file for audio, but it held none: nothing useful was written.
+        printError("no audio could be decoded from '" + displayPath(input) + "'");
         return kExitFailure;
     }
     return kExitOk;

@@ -1,11 +1,15 @@
 #include "audio/PluginList.h"
 #include "cli/Commands.h"
 
+#include <cerrno>
 #include <clocale>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <iostream>
 #include <map>
+#include <unistd.h>
 
 namespace {
 
@@ -31,6 +35,27 @@ const std::map<std::string, Command>& commands() {
     return table;
 }
 
+// A closed standard stream gets a descriptor on which every write fails: otherwise the next file
+// opened would take its number, and output meant for the terminal would land in it.
+void reserveStandardStreams() {
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int placeholder = ::open("/dev/null", O_RDONLY);
+            if (placeholder >= 0 && placeholder != fd) {
+                ::dup2(placeholder, fd);
+                ::close(placeholder);
+            }
+        }
+    }
+}
+
+// Whether everything written to standard output reached it.
+bool outputWritten() {
+    std::cout.flush();
+    const bool stream = !std::cout.fail();
+    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && stream;
+}
+
 void printUsage(std::ostream& out) {
     out << "usage: tonemirror-cli COMMAND [ARGS]\n\ncommands:\n";
     for (const auto& [name, command] : commands()) {
@@ -41,6 +66,7 @@ void printUsage(std::ostream& out) {
 } // namespace
 
 int main(int argc, char** argv) {
+    reserveStandardStreams();
     std::setlocale(LC_ALL, "");
     if (argc < 2) {
         printUsage(std::cerr);
@@ -49,7 +75,7 @@ int main(int argc, char** argv) {
     const std::string name = argv[1];
     if (name == "-h" || name == "--help" || name == "help") {
         printUsage(std::cout);
-        return tonemirror::cli::kExitOk;
+        return outputWritten() ? tonemirror::cli::kExitOk : tonemirror::cli::kExitFailure;
     }
     const auto it = commands().find(name);
     if (it == commands().end()) {
@@ -68,6 +94,11 @@ int main(int argc, char** argv) {
         status = it->second.run(args, plugins);
     } catch (const std::exception& e) {
         tonemirror::cli::printError(e.what());
+        status = tonemirror::cli::kExitFailure;
+    }
+    if (!outputWritten()) {
+        tonemirror::cli::printError("could not write to standard output (" +
+                                    std::string(std::strerror(errno)) + "); the output is incomplete");
         status = tonemirror::cli::kExitFailure;
     }
     return status;

@@ -155,4 +155,92 @@ INSTANTIATE_TEST_SUITE_P(
                     "the cache file or the ignore list"}),
     [](const auto& p) { return std::string(p.param.name); });
 
+// --- a failed output is a failure ---
+
+struct OutputCase {
+    const char* name;
+    std::vector<std::string> (*args)(const fs::path& dir); // dir holds a.wav, b.wav and "ignores.list"
+};
+
+void PrintTo(const OutputCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class LostOutput : public CliSafety, public ::testing::WithParamInterface<OutputCase> {
+protected:
+    void SetUp() override {
+        static const std::vector<unsigned char> list = [] {
+            std::vector<unsigned char> b = {0xFF, 0xFE};
+            for (const char c : std::string("\"/a.wav\",\"/b.wav\"\r\n")) {
+                b.push_back(static_cast<unsigned char>(c));
+                b.push_back(0);
+            }
+            return b;
+        }();
+        tone("a.wav", 440);
+        tone("b.wav", 440);
+        writeBytes(dir_ / "ignores.list", list);
+    }
+};
+
+TEST_P(LostOutput, AFullOrClosedStandardOutputEndsWithStatusOne) {
+    const auto args = GetParam().args(dir_.path());
+    ASSERT_EQ(cli(args).status, 0) << "the command itself works";
+    const CliResult full = cli(CliRun{args, {}, "/dev/full"});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("could not write to standard output"), std::string::npos) << full.err;
+    EXPECT_EQ(cli(CliRun{args, {}, "-"}).status, 1) << "closed";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, LostOutput,
+    ::testing::Values(
+        OutputCase{"Scan",
+                   [](const fs::path& d) {
+                       return std::vector<std::string>{
+                           "scan",    "--quiet", "--no-cache", "--ignore-list", (d / "none.list").string(),
+                           d.string()};
+                   }},
+        OutputCase{"Info",
+                   [](const fs::path& d) {
+                       return std::vector<std::string>{"info", (d / "a.wav").string()};
+                   }},
+        OutputCase{"TagsGet",
+                   [](const fs::path& d) {
+                       return std::vector<std::string>{"tags", "get", (d / "a.wav").string()};
+                   }},
+        OutputCase{"Fingerprint",
+                   [](const fs::path& d) {
+                       return std::vector<std::string>{"fingerprint", (d / "a.wav").string()};
+                   }},
+        OutputCase{
+            "Compare",
+            [](const fs::path& d) {
+                return std::vector<std::string>{"compare", (d / "a.wav").string(), (d / "b.wav").string()};
+            }},
+        OutputCase{"IgnoreList",
+                   [](const fs::path& d) {
+                       return std::vector<std::string>{"ignore", "list", "--ignore-list",
+                                                       (d / "ignores.list").string()};
+                   }},
+        OutputCase{
+            "CacheStats",
+            [](const fs::path& d) {
+                return std::vector<std::string>{"cache", "stats", "--cache", (d / "cache.dat").string()};
+            }},
+        OutputCase{"Decode",
+                   [](const fs::path& d) {
+                       return std::vector<std::string>{"decode", (d / "a.wav").string()};
+                   }}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(CliSafety, DecodingNoSamplesIsAFailure) {
+    using namespace std::string_literals; // the header holds NUL bytes
+    const std::string noData = "RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x22\x56\0\0\x44\xAC\0\0\x02\0\x10\0data\0\0\0\0"s;
+    writeBytes(dir_ / "empty.wav", std::vector<unsigned char>(noData.begin(), noData.end()));
+    const CliResult r = cli({"decode", (dir_ / "empty.wav").string(), "-o", (dir_ / "out.f32").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no audio could be decoded"), std::string::npos) << r.err;
+}
+
 } // namespace
