@@ -1,5 +1,7 @@
 #include "audio/TagAccess.h"
 
+#include "audio/AudioSource.h"
+
 #include "audio/PluginList.h"
 
 #include <algorithm>
@@ -41,6 +43,9 @@ TagAccess::~TagAccess() {
 
 HResult TagAccess::open(const std::u16string& path) {
     close();
+    if (refusedForReading(path)) {
+        return E_FAIL;
+    }
     for (const auto& t : taggers_) {
         if (succeeded(t.object->vtbl->Open(t.object, path.c_str()))) {
             current_ = &t;

@@ -5,9 +5,26 @@
 #include "platform/os/Text.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 namespace tonemirror::cli {
+
+bool outputWritten() {
+    std::cout.flush();
+    const bool stream = !std::cout.fail();
+    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && stream;
+}
+
+void exitNow(int status) {
+    if (!outputWritten()) {
+        printError("could not write to standard output; the output is incomplete");
+        status = kExitFailure;
+    }
+    std::cerr.flush();
+    std::fflush(stderr);
+    std::_Exit(status);
+}
 
 void printError(std::string_view message) {
     std::cerr << "tonemirror-cli: " << message << '\n';

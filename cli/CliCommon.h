@@ -18,6 +18,13 @@ inline constexpr int kExitUsage = 2;
 
 using Args = std::vector<std::string>;
 
+// Whether everything written to standard output reached it (flushes it).
+bool outputWritten();
+
+// Ends the process at once, without destructors (worker threads may be blocked in a read): flushes
+// the standard streams first; the status becomes 1 when the output did not arrive.
+[[noreturn]] void exitNow(int status);
+
 // Error line on stderr, prefixed with the program name.
 void printError(std::string_view message);
 

@@ -31,11 +31,17 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-volatile std::sig_atomic_t gInterrupted = 0;
+// How long a stop may take before the scan ends without the jobs still running.
+constexpr std::chrono::seconds kStopGrace{3};
 
+volatile std::sig_atomic_t gInterrupts = 0;
+
+// The first Ctrl-C stops the scan, the second ends it at once with what was found, a third kills.
 void onInterrupt(int) {
-    gInterrupted = 1;
-    std::signal(SIGINT, SIG_DFL); // a second Ctrl-C ends the program at once
+    gInterrupts = gInterrupts + 1;
+    if (gInterrupts >= 2) {
+        std::signal(SIGINT, SIG_DFL);
+    }
 }
 
 // The engine's messages, queued for the command's own thread.
@@ -235,6 +241,19 @@ std::string formatDuration(double seconds) {
     return buffer;
 }
 
+void printProgress(const engine::ScanEngine& engine, const ResultRows& results, Clock::time_point start,
+                   bool live, bool stopping, bool final) {
+    const auto c = engine.counters();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    std::fprintf(stderr, "%sfiles %d/%d  cache %d  pairs %zu  %s%s", live ? "\r\033[K" : "", c.filesDone,
+                 c.filesQueued, c.tracksKnown, results.rows().size(), formatDuration(elapsed).c_str(),
+                 stopping ? "  stopping..." : "");
+    if (!live || final) {
+        std::fputc('\n', stderr);
+    }
+    std::fflush(stderr);
+}
+
 std::string percentText(float p) {
     if (p <= -100.0f) {
         return "-";
@@ -323,6 +342,79 @@ std::string render(const ScanOptions& o, const ScanReport& report) {
     return out.str();
 }
 
+struct LoopOutcome {
+    bool stopping = false;  // a stop was asked for
+    bool abandoned = false; // jobs were still running when the scan gave up waiting for them
+};
+
+// Collects pairs until every job has finished, or a stop has waited its grace (or a second Ctrl-C).
+LoopOutcome runUntilDone(const ScanOptions& o, engine::ScanEngine& engine, MessageQueue& messages,
+                         ResultRows& results, Clock::time_point start) {
+    const bool live = !o.quiet && ::isatty(STDERR_FILENO) == 1;
+    const auto reportEvery = live ? std::chrono::milliseconds(200) : std::chrono::milliseconds(5000);
+    auto lastReport = Clock::now();
+    LoopOutcome outcome;
+    Clock::time_point giveUpAt;
+    for (;;) {
+        for (const std::uint32_t m : messages.wait(std::chrono::milliseconds(100))) {
+            if (m == engine::UM_PAIRS_PENDING) {
+                results.add(engine.takePendingPairs());
+            }
+        }
+        if (gInterrupts != 0 && !outcome.stopping) {
+            outcome.stopping = true;
+            engine.requestStop();
+            giveUpAt = Clock::now() + kStopGrace;
+        }
+        if (engine.control().jobCount() == 0) {
+            break;
+        }
+        if (outcome.stopping && (gInterrupts >= 2 || Clock::now() >= giveUpAt)) {
+            outcome.abandoned = true;
+            break;
+        }
+        if (!o.quiet && Clock::now() - lastReport >= reportEvery) {
+            lastReport = Clock::now();
+            printProgress(engine, results, start, live, outcome.stopping, false);
+        }
+    }
+    results.add(engine.takePendingPairs());
+    if (!o.quiet) {
+        printProgress(engine, results, start, live, outcome.stopping, true);
+    }
+    return outcome;
+}
+
+// Writes the report to the output; the exit status.
+int writeReport(const ScanOptions& o, const ScanReport& report, const engine::ScanEngine& engine) {
+    const std::string text = render(o, report);
+    if (o.format != "text") {
+        // The text report holds this line itself.
+        if (const std::string summary = skipSummary(report.skipped, report.counters.itemsSkipped);
+            !summary.empty()) {
+            printError("scan: " + summary);
+        }
+    }
+    if (const auto target = os::identify(o.output);
+        !o.output.empty() && target && engine.scanned(target->key)) {
+        printError("scan: the output '" + displayPath(o.output) +
+                   "' is one of the scanned files; the report was not written");
+        return kExitFailure;
+    }
+    if (o.output.empty()) {
+        std::cout << text << std::flush;
+        return kExitOk;
+    }
+    std::ofstream file(o.output, std::ios::binary | std::ios::trunc);
+    file << text;
+    file.close();
+    if (!file) {
+        printError("scan: cannot write '" + displayPath(o.output) + "'");
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
 } // namespace
 
 int runScan(const Args& args, const audio::PluginList& plugins) {
@@ -367,7 +459,11 @@ int runScan(const Args& args, const audio::PluginList& plugins) {
         }
         printError("Can't open cache file; scanning without one");
     }
-    store.loadIgnoreList(); // a missing list is an empty one
+    if (failed(store.loadIgnoreList()) && !o.ignoreList.empty()) { // a missing list is an empty one
+        printError("scan: cannot read the ignore list '" + displayPath(o.ignoreList) +
+                   "' (it must be a regular file)");
+        return kExitFailure;
+    }
 
     if (!o.output.empty() &&
         (sameFile(o.output, store.cachePath()) || sameFile(o.output, store.ignoreListPath()))) {
@@ -387,86 +483,30 @@ int runScan(const Args& args, const audio::PluginList& plugins) {
         return kExitFailure;
     }
 
-    gInterrupted = 0;
+    gInterrupts = 0;
     std::signal(SIGINT, onInterrupt);
     const auto start = Clock::now();
     engine.startScan(folders);
-
-    const bool live = !o.quiet && ::isatty(STDERR_FILENO) == 1;
-    const auto reportEvery = live ? std::chrono::milliseconds(200) : std::chrono::milliseconds(5000);
-    auto lastReport = Clock::now();
     ResultRows results;
-    bool stopping = false;
-    const auto progress = [&](bool final) {
-        if (o.quiet) {
-            return;
-        }
-        const auto c = engine.counters();
-        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        std::fprintf(stderr, "%sfiles %d/%d  cache %d  pairs %zu  %s%s", live ? "\r\033[K" : "", c.filesDone,
-                     c.filesQueued, c.tracksKnown, results.rows().size(), formatDuration(elapsed).c_str(),
-                     stopping ? "  stopping..." : "");
-        if (!live || final) {
-            std::fputc('\n', stderr);
-        }
-        std::fflush(stderr);
-    };
-
-    for (;;) {
-        for (const std::uint32_t m : messages.wait(std::chrono::milliseconds(100))) {
-            if (m == engine::UM_PAIRS_PENDING) {
-                results.add(engine.takePendingPairs());
-            }
-        }
-        if (gInterrupted != 0 && !stopping) {
-            stopping = true;
-            engine.requestStop();
-        }
-        if (engine.control().jobCount() == 0) {
-            break;
-        }
-        if (Clock::now() - lastReport >= reportEvery) {
-            lastReport = Clock::now();
-            progress(false);
-        }
-    }
-    results.add(engine.takePendingPairs());
+    const LoopOutcome outcome = runUntilDone(o, engine, messages, results, start);
     std::signal(SIGINT, SIG_DFL);
-    progress(true);
-    engine.shutdown(engine::WorkerPool::kInfiniteWait);
+    if (!outcome.abandoned) {
+        engine.shutdown(engine::WorkerPool::kInfiniteWait);
+    }
 
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    const ScanReport report{results, engine.counters(), engine.skippedItems(), elapsed, stopping};
-    const std::string text = render(o, report);
-    if (o.format != "text") {
-        // The text report holds this line itself.
-        if (const std::string summary = skipSummary(report.skipped, report.counters.itemsSkipped);
-            !summary.empty()) {
-            printError("scan: " + summary);
-        }
-    }
-    if (const auto target = os::identify(o.output);
-        !o.output.empty() && target && engine.scanned(target->key)) {
-        printError("scan: the output '" + displayPath(o.output) +
-                   "' is one of the scanned files; the report was not written");
-        return kExitFailure;
-    }
-    if (o.output.empty()) {
-        std::cout << text << std::flush;
-    } else {
-        std::ofstream file(o.output, std::ios::binary | std::ios::trunc);
-        file << text;
-        file.close();
-        if (!file) {
-            printError("scan: cannot write '" + displayPath(o.output) + "'");
-            return kExitFailure;
-        }
-    }
-    if (stopping) {
+    const ScanReport report{results, engine.counters(), engine.skippedItems(), elapsed, outcome.stopping};
+    int status = writeReport(o, report, engine);
+    if (status == kExitOk && outcome.stopping) {
         printError("scan interrupted; the pairs found so far were written");
-        return kExitFailure;
+        status = kExitFailure;
     }
-    return kExitOk;
+    if (outcome.abandoned) {
+        // A worker waits on a read the system does not return from: end without waiting for it.
+        printError("scan: some files were still being read; the program ends without waiting for them");
+        exitNow(status);
+    }
+    return status;
 }
 
 } // namespace tonemirror::cli

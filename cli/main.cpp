@@ -49,13 +49,6 @@ void reserveStandardStreams() {
     }
 }
 
-// Whether everything written to standard output reached it.
-bool outputWritten() {
-    std::cout.flush();
-    const bool stream = !std::cout.fail();
-    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && stream;
-}
-
 void printUsage(std::ostream& out) {
     out << "usage: tonemirror-cli COMMAND [ARGS]\n\ncommands:\n";
     for (const auto& [name, command] : commands()) {
@@ -75,7 +68,7 @@ int main(int argc, char** argv) {
     const std::string name = argv[1];
     if (name == "-h" || name == "--help" || name == "help") {
         printUsage(std::cout);
-        return outputWritten() ? tonemirror::cli::kExitOk : tonemirror::cli::kExitFailure;
+        return tonemirror::cli::outputWritten() ? tonemirror::cli::kExitOk : tonemirror::cli::kExitFailure;
     }
     const auto it = commands().find(name);
     if (it == commands().end()) {
@@ -96,7 +89,7 @@ int main(int argc, char** argv) {
         tonemirror::cli::printError(e.what());
         status = tonemirror::cli::kExitFailure;
     }
-    if (!outputWritten()) {
+    if (!tonemirror::cli::outputWritten()) {
         tonemirror::cli::printError("could not write to standard output (" +
                                     std::string(std::strerror(errno)) + "); the output is incomplete");
         status = tonemirror::cli::kExitFailure;

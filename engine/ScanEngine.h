@@ -62,12 +62,21 @@ public:
     // Starts the worker threads (0 = two per processor). E_FAIL when already started.
     HResult createPool(unsigned threadCount = 0);
     // Stops the threads, waiting up to maxWait (0 = the pool's default, kInfiniteWait = no limit).
+    // After a shutdown that timed out, threads blocked in a read still use this engine: the program
+    // then ends without destroying it (see stopAndWait).
     bool shutdown(std::chrono::milliseconds maxWait);
 
     // Front-end operations (one thread).
     void startScan(const std::vector<std::u16string>& folders);
     void togglePause() { control_.togglePause(); }
     void requestStop() { control_.requestStop(); }
+    // Requests a stop and waits up to `grace` for the jobs to end. False when a job is still running
+    // after that (a read the system does not return from, on a hung network share, say): the pairs
+    // found so far can still be taken, and the program may end without waiting for that job.
+    bool stopAndWait(std::chrono::milliseconds grace) {
+        control_.requestStop();
+        return control_.waitIdle(grace);
+    }
     // Swaps the pending pairs out in one step.
     std::vector<DuplicatePair> takePendingPairs();
     Counters counters() const;

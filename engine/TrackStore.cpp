@@ -4,6 +4,7 @@
 #include "engine/EngineResults.h"
 #include "engine/FileIo.h"
 #include "engine/IgnoreListFormat.h"
+#include "platform/os/FileIdentity.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -112,19 +113,21 @@ HResult TrackStore::loadIgnoreList() {
         // An explicit file that does not exist yet is an empty list.
         const auto& file = locations_.ignoreListFile;
         ignoreListPath_ = file;
-        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            return errno == ENOENT ? S_OK : E_FAIL;
+        const os::OpenedFile opened = os::openRegularFile(file, O_RDONLY);
+        if (opened.fd < 0) {
+            const bool missing = opened.refusal == os::OpenRefusal::CannotOpen && opened.error == ENOENT;
+            return missing ? S_OK : E_FAIL; // a FIFO or device is refused before it could block
         }
+        const int fd = opened.fd;
         return readAndClose(fd, ignored_);
     }
     for (const auto& candidate : locations_.ignoreListCandidates()) {
         int fd = -1;
         if (!candidate.inUserData) {
             // The program folder's list is created empty when missing.
-            fd = ::open(candidate.file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+            fd = os::openRegularFile(candidate.file, O_RDWR | O_CREAT).fd;
         } else if (locations_.createUserDataFolder()) {
-            fd = ::open(candidate.file.c_str(), O_RDONLY | O_CLOEXEC);
+            fd = os::openRegularFile(candidate.file, O_RDONLY).fd;
         }
         if (fd >= 0) {
             ignoreListPath_ = candidate.file;

@@ -8,6 +8,10 @@
 #include <nlohmann/json.hpp>
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
 
 #include <algorithm>
 #include <string>
@@ -241,6 +245,111 @@ TEST_F(CliSafety, DecodingNoSamplesIsAFailure) {
     const CliResult r = cli({"decode", (dir_ / "empty.wav").string(), "-o", (dir_ / "out.f32").string()});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("no audio could be decoded"), std::string::npos) << r.err;
+}
+
+// --- nothing waits forever ---
+
+struct FifoCase {
+    const char* name;
+    std::vector<std::string> (*args)(const fs::path& dir); // dir holds the FIFO "pipe" and a.wav
+};
+
+void PrintTo(const FifoCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FifoInput : public CliSafety, public ::testing::WithParamInterface<FifoCase> {};
+
+TEST_P(FifoInput, IsRefusedWithoutWaitingForAWriter) {
+    tone("a.wav", 440, 1);
+    ASSERT_EQ(::mkfifo((dir_ / "pipe").c_str(), 0600), 0);
+    CliRun run{GetParam().args(dir_.path()), {}, {}};
+    run.timeoutSeconds = 60;
+    const CliResult r = cli(run);
+    EXPECT_EQ(r.status, 1) << "-1 means it hung and was killed; " << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FifoInput,
+    ::testing::Values(
+        FifoCase{
+            "IgnoreList",
+            [](const fs::path& d) {
+                return std::vector<std::string>{"ignore", "list", "--ignore-list", (d / "pipe").string()};
+            }},
+        FifoCase{"ScanIgnoreList",
+                 [](const fs::path& d) {
+                     return std::vector<std::string>{
+                         "scan", "--quiet", "--no-cache", "--ignore-list", (d / "pipe").string(), d.string()};
+                 }},
+        FifoCase{"Cache",
+                 [](const fs::path& d) {
+                     return std::vector<std::string>{"scan",          "--quiet",
+                                                     "--cache",       (d / "pipe").string(),
+                                                     "--ignore-list", (d / "i.list").string(),
+                                                     d.string()};
+                 }},
+        FifoCase{"CacheStats",
+                 [](const fs::path& d) {
+                     return std::vector<std::string>{"cache", "stats", "--cache", (d / "pipe").string()};
+                 }},
+        FifoCase{"Info",
+                 [](const fs::path& d) {
+                     return std::vector<std::string>{"info", (d / "pipe").string()};
+                 }},
+        FifoCase{"Decode",
+                 [](const fs::path& d) {
+                     return std::vector<std::string>{"decode", (d / "pipe").string()};
+                 }},
+        FifoCase{"TagsGet",
+                 [](const fs::path& d) {
+                     return std::vector<std::string>{"tags", "get", (d / "pipe").string()};
+                 }},
+        FifoCase{"KernelFile",
+                 [](const fs::path&) {
+                     return std::vector<std::string>{"info", "/proc/self/status"};
+                 }}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(CliSafety, KernelFileSystemsAreListedAsSkippedAndTheScanEnds) {
+    CliRun run{{"scan", "--quiet", "--no-cache", "--format", "json", "--ignore-list",
+                (dir_ / "i.list").string(), "/proc", "/sys"},
+               {},
+               {}};
+    run.timeoutSeconds = 120;
+    const CliResult r = cli(run);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["counters"]["itemsSkipped"], 2);
+    EXPECT_EQ(j["skipped"][0]["reason"], "kernel file system, holds no music");
+}
+
+TEST_F(CliSafety, ASecondCtrlCEndsTheScanAtOnceAndWritesWhatWasFound) {
+    const fs::path first = tone("m/0.wav", 440, 20);
+    for (int i = 1; i < 40; ++i) {
+        fs::copy_file(first, dir_ / "m" / (std::to_string(i) + ".wav"));
+    }
+    const fs::path cache = dir_ / "cache.dat";
+    CliRun run{{"scan", "--quiet", "--threads", "1", "--format", "json", "--cache", cache.string(),
+                "--ignore-list", (dir_ / "i.list").string(), (dir_ / "m").string()},
+               scratch_.path(),
+               {}};
+    const auto process = tonemirror::fakes::startCli(run);
+    // Two tracks in the cache: the scan runs, and Ctrl-C is its own to handle.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while ((!fs::exists(cache) || fs::file_size(cache) < 2 * 8654) &&
+           std::chrono::steady_clock::now() < deadline) {
+        ::usleep(5000);
+    }
+    ::kill(process.pid, SIGINT);
+    ::usleep(20000);
+    ::kill(process.pid, SIGINT);
+    const CliResult r = tonemirror::fakes::finishCli(process);
+    ASSERT_EQ(r.status, 1) << "-1: killed without writing; " << r.err;
+    const auto j = nlohmann::json::parse(r.out);
+    EXPECT_TRUE(j["interrupted"].get<bool>());
+    EXPECT_GE(j["pairs"].size(), 1u);
+    EXPECT_LT(j["counters"]["filesDone"].get<int>(), 40);
 }
 
 } // namespace

@@ -12,9 +12,11 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <set>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -381,6 +383,77 @@ TEST_F(ScanSafety, NamesThatAreNotUtf8AreScannedAndCachedUnderTheirOwnBytes) {
     pairs = scan();
     EXPECT_EQ(pairs.size(), 1u);
     EXPECT_EQ(decoded(), 3) << "the cache found the file again by its name";
+}
+
+// --- a stop ends even when a read never returns ---
+
+// Stands in for a read the system does not return from: Open of "stuck.tone" waits until released.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool released = false;
+    bool entered = false;
+};
+
+class StuckDecoder {
+public:
+    explicit StuckDecoder(std::shared_ptr<Gate> gate) : gate_(std::move(gate)) {}
+    HResult open(const char16_t* path) {
+        if (path == nullptr || !std::u16string_view(path).ends_with(u"stuck.tone")) {
+            return E_FAIL;
+        }
+        std::unique_lock lock(gate_->mutex);
+        gate_->entered = true;
+        gate_->changed.notify_all();
+        gate_->changed.wait(lock, [&] { return gate_->released; });
+        return E_FAIL;
+    }
+    HResult close() { return S_OK; }
+    HResult read(const void**, std::uint32_t*) { return E_FAIL; }
+    std::int32_t priority() { return 2; }
+    HResult info(StreamInfo*) { return E_FAIL; }
+    HResult format(StreamFormat*) { return E_FAIL; }
+
+private:
+    std::shared_ptr<Gate> gate_;
+};
+
+TEST_F(ScanSafety, AStopEndsWithinItsGraceWhileAReadHangsAndKeepsWhatWasFound) {
+    write("a.tone", 9, "One");
+    write("b.tone", 9, "Two");
+    write("stuck.tone", 10, "Three");
+    auto gate = std::make_shared<Gate>();
+    engine_ = std::make_unique<engine::ScanEngine>(
+        *store_,
+        [gate, stats = stats_] {
+            void* object = nullptr;
+            plugin::createObject<IDecoder, StuckDecoder>(&object, gate);
+            std::vector<audio::AudioSource::Decoder> decoders;
+            decoders.push_back({static_cast<IDecoder*>(object), "stuck"});
+            plugin::createObject<IDecoder, fakes::ToneDecoder>(&object, stats);
+            decoders.push_back({static_cast<IDecoder*>(object), "tone"});
+            return std::make_unique<audio::AudioSource>(std::move(decoders));
+        },
+        nullptr);
+    ASSERT_EQ(engine_->createPool(3), S_OK);
+    engine_->startScan({os::fromNativePath(music_)});
+    {
+        std::unique_lock lock(gate->mutex);
+        ASSERT_TRUE(gate->changed.wait_for(lock, 60s, [&] { return gate->entered; }));
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (engine_->counters().filesDone < 2 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+
+    EXPECT_FALSE(engine_->stopAndWait(200ms)) << "one job cannot end";
+    EXPECT_EQ(engine_->takePendingPairs().size(), 1u) << "the pair found before the stop";
+    {
+        std::lock_guard lock(gate->mutex);
+        gate->released = true;
+    }
+    gate->changed.notify_all();
+    EXPECT_TRUE(engine_->stopAndWait(60s));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "platform/os/Paths.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -33,6 +34,14 @@ struct CliRun {
     // Standard output: captured (empty), closed ("-"), or this file, e.g. /dev/full (not captured).
     std::string stdoutTo;
     std::string stdinFrom = "/dev/null";
+    double timeoutSeconds = 600; // then the program is killed and the status is -1
+};
+
+// A running program; finish() waits for it.
+struct CliProcess {
+    pid_t pid = -1;
+    CliRun run;
+    std::chrono::steady_clock::time_point started;
 };
 
 inline std::string slurp(const std::filesystem::path& file) {
@@ -42,7 +51,7 @@ inline std::string slurp(const std::filesystem::path& file) {
     return s;
 }
 
-inline CliResult runCli(const CliRun& run) {
+inline CliProcess startCli(const CliRun& run) {
     std::vector<std::string> argv = {(os::programFolder() / "tonemirror-cli").string()};
     argv.insert(argv.end(), run.args.begin(), run.args.end());
     std::vector<char*> raw;
@@ -63,21 +72,42 @@ inline CliResult runCli(const CliRun& run) {
         posix_spawn_file_actions_addopen(&actions, 1, run.stdoutTo.c_str(), O_WRONLY, 0);
     }
     posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    CliProcess p{-1, run, std::chrono::steady_clock::now()};
+    if (::posix_spawn(&p.pid, raw[0], &actions, nullptr, raw.data(), environ) != 0) {
+        p.pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return p;
+}
+
+inline CliResult finishCli(const CliProcess& p) {
+    const CliRun& run = p.run;
+    const std::filesystem::path outFile = run.scratch / "cli.out";
+    const std::filesystem::path errFile = run.scratch / "cli.err";
     CliResult r;
-    pid_t pid = 0;
-    const auto start = std::chrono::steady_clock::now();
-    if (::posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ) == 0) {
+    if (p.pid > 0) {
         int status = 0;
-        ::waitpid(pid, &status, 0);
+        const auto deadline = p.started + std::chrono::duration<double>(run.timeoutSeconds);
+        while (::waitpid(p.pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(p.pid, SIGKILL);
+                ::waitpid(p.pid, &status, 0);
+                break;
+            }
+            ::usleep(2000);
+        }
         r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    posix_spawn_file_actions_destroy(&actions);
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - p.started).count();
     if (run.stdoutTo.empty()) {
         r.out = slurp(outFile);
     }
     r.err = slurp(errFile);
     return r;
+}
+
+inline CliResult runCli(const CliRun& run) {
+    return finishCli(startCli(run));
 }
 
 inline CliResult runCli(const std::vector<std::string>& args, const std::filesystem::path& scratch) {
