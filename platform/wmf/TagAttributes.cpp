@@ -24,7 +24,8 @@ std::u16string fromTagString(const TagLib::String& text) {
 }
 
 // The tag library allocates whatever a size field in the file asks for before it reads; asking for
-// more than is left in the file is cut down here, so a damaged size costs no more than the file's size.
+// more than is left in the file, or more than any tag structure holds (a sparse file can be large
+// and still claim gigabytes for its format chunk), is cut down here.
 // Some parsers go on reading past the end for every entry a damaged count names (hundreds of thousands
 // of reads for a 1 KB file): those reads are answered without a system call.
 class BoundedFileStream final : public TagLib::FileStream {
@@ -37,7 +38,9 @@ public:
         if (position < 0 || position >= size) {
             return {};
         }
-        return TagLib::FileStream::readBlock(std::min(length, static_cast<unsigned long>(size - position)));
+        constexpr unsigned long kMaxBlock = 64ul << 20; // beyond the largest cover picture
+        return TagLib::FileStream::readBlock(
+            std::min({length, static_cast<unsigned long>(size - position), kMaxBlock}));
     }
 
     void writeBlock(const TagLib::ByteVector& data) override {

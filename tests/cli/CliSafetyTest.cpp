@@ -14,6 +14,8 @@
 #include <csignal>
 
 #include <algorithm>
+#include <cmath>
+#include <fstream>
 #include <string>
 
 using namespace mediafiles;
@@ -350,6 +352,47 @@ TEST_F(CliSafety, ASecondCtrlCEndsTheScanAtOnceAndWritesWhatWasFound) {
     EXPECT_TRUE(j["interrupted"].get<bool>());
     EXPECT_GE(j["pairs"].size(), 1u);
     EXPECT_LT(j["counters"]["filesDone"].get<int>(), 40);
+}
+
+// --- header structures cost what they are worth, not what they claim ---
+
+// A WAV whose format chunk claims 2 GB: sparse on disk, 40 s of tone after the claimed chunk.
+void writeSparseWave(const fs::path& file) {
+    std::ofstream out(file, std::ios::binary);
+    const auto le32 = [&](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            out.put(static_cast<char>((v >> (8 * i)) & 0xFF));
+        }
+    };
+    const std::uint32_t formatSize = 2000000000u;
+    out.write("RIFF", 4);
+    le32(0xFFFFFFF0u);
+    out.write("WAVEfmt ", 8);
+    le32(formatSize);
+    const unsigned char format[16] = {1, 0, 1, 0, 0x22, 0x56, 0, 0, 0x44, 0xAC, 0, 0, 2, 0, 16, 0};
+    out.write(reinterpret_cast<const char*>(format), sizeof format);
+    out.seekp(20 + static_cast<std::streamoff>(formatSize));
+    out.write("data", 4);
+    const std::uint32_t samples = 22050 * 40;
+    le32(samples * 2);
+    for (std::uint32_t i = 0; i < samples; ++i) {
+        const auto v = static_cast<std::int16_t>(8000.0 * std::sin(i * 0.1));
+        out.put(static_cast<char>(v & 0xFF));
+        out.put(static_cast<char>((v >> 8) & 0xFF));
+    }
+}
+
+TEST_F(CliSafety, AFormatChunkClaimingGigabytesCostsNoGigabytes) {
+    fs::create_directories(dir_ / "m");
+    writeSparseWave(dir_ / "m/a.wav");
+    writeSparseWave(dir_ / "m/b.wav");
+    const long limitKb = 700 * 1024; // sanitizer overhead and one bounded read; the claim is 2 GB
+    const CliResult info = cli({"info", (dir_ / "m/a.wav").string()});
+    EXPECT_LT(info.maxResidentKb, limitKb);
+    const CliResult scan = cli({"scan", "--quiet", "--no-cache", "--threads", "2", "--ignore-list",
+                                (dir_ / "i.list").string(), (dir_ / "m").string()});
+    EXPECT_EQ(scan.status, 0) << scan.err;
+    EXPECT_LT(scan.maxResidentKb, limitKb);
 }
 
 } // namespace

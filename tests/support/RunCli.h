@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@ struct CliResult {
     std::string out;
     std::string err;
     double seconds = 0.0; // how long it ran
+    long maxResidentKb = 0; // the largest memory it held
 };
 
 struct CliRun {
@@ -87,15 +89,17 @@ inline CliResult finishCli(const CliProcess& p) {
     CliResult r;
     if (p.pid > 0) {
         int status = 0;
+        struct rusage usage {};
         const auto deadline = p.started + std::chrono::duration<double>(run.timeoutSeconds);
-        while (::waitpid(p.pid, &status, WNOHANG) == 0) {
+        while (::wait4(p.pid, &status, WNOHANG, &usage) == 0) {
             if (std::chrono::steady_clock::now() > deadline) {
                 ::kill(p.pid, SIGKILL);
-                ::waitpid(p.pid, &status, 0);
+                ::wait4(p.pid, &status, 0, &usage);
                 break;
             }
             ::usleep(2000);
         }
+        r.maxResidentKb = usage.ru_maxrss;
         r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - p.started).count();
