@@ -395,4 +395,52 @@ TEST_F(CliSafety, AFormatChunkClaimingGigabytesCostsNoGigabytes) {
     EXPECT_LT(scan.maxResidentKb, limitKb);
 }
 
+// --- the ignore list ---
+
+TEST_F(CliSafety, FortyConcurrentAddsKeepFortyPairs) {
+    const std::string list = (dir_ / "ignores.list").string();
+    constexpr int kWriters = 40;
+    std::vector<tonemirror::fakes::CliProcess> running;
+    for (int i = 0; i < kWriters; ++i) {
+        const fs::path own = scratch_ / std::to_string(i);
+        fs::create_directories(own);
+        running.push_back(tonemirror::fakes::startCli(CliRun{
+            {"ignore", "add", "/m/a" + std::to_string(i), "/m/b" + std::to_string(i), "--ignore-list", list},
+            own,
+            {}}));
+    }
+    int ignored = 0;
+    for (const auto& p : running) {
+        const CliResult r = tonemirror::fakes::finishCli(p);
+        EXPECT_EQ(r.status, 0) << r.err;
+        ignored += r.out.rfind("ignored", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(ignored, kWriters);
+    const CliResult shown = cli({"ignore", "list", "--ignore-list", list});
+    ASSERT_EQ(shown.status, 0);
+    EXPECT_EQ(std::count(shown.out.begin(), shown.out.end(), '\n'), kWriters) << shown.out;
+}
+
+TEST_F(CliSafety, AHandWrittenUtf8ListIsReadAndNeverLost) {
+    const fs::path list = dir_ / "ignores.list";
+    const std::string text = "\"/m/\xC3\xA9t\xC3\xA9.mp3\",\"/m/two.mp3\"\n# checked by ear\n";
+    writeBytes(list, std::vector<unsigned char>(text.begin(), text.end()));
+    const CliResult shown = cli({"ignore", "list", "--ignore-list", list.string()});
+    ASSERT_EQ(shown.status, 0);
+    EXPECT_EQ(shown.out, "\"/m/\xC3\xA9t\xC3\xA9.mp3\",\"/m/two.mp3\"\n");
+    EXPECT_NE(shown.err.find("not a pair"), std::string::npos) << shown.err;
+
+    const CliResult added = cli({"ignore", "add", "/m/x.mp3", "/m/y.mp3", "--ignore-list", list.string()});
+    ASSERT_EQ(added.status, 0) << added.err;
+    EXPECT_NE(added.err.find("kept as"), std::string::npos) << added.err;
+    bool keptWhole = false;
+    for (const auto& entry : fs::directory_iterator(dir_.path())) {
+        const auto b = readBytes(entry.path());
+        keptWhole = keptWhole || (entry.path() != list && std::string(b.begin(), b.end()) == text);
+    }
+    EXPECT_TRUE(keptWhole) << "the old list is kept byte for byte";
+    const CliResult after = cli({"ignore", "list", "--ignore-list", list.string()});
+    EXPECT_EQ(std::count(after.out.begin(), after.out.end(), '\n'), 2) << after.out;
+}
+
 } // namespace
