@@ -69,7 +69,7 @@ bool parseWave(ByteSource& source, SourceFormat& out) {
         return false;
     }
     // Streamed files often declare more data than they hold.
-    out.bytesLeft = static_cast<std::uint32_t>(std::min<std::uint64_t>(le32(sizeBytes), source.remaining()));
+    out.bytesLeft = std::min<std::uint64_t>(le32(sizeBytes), source.remaining());
     return true;
 }
 

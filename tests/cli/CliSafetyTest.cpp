@@ -443,4 +443,16 @@ TEST_F(CliSafety, AHandWrittenUtf8ListIsReadAndNeverLost) {
     EXPECT_EQ(std::count(after.out.begin(), after.out.end(), '\n'), 2) << after.out;
 }
 
+TEST_F(CliSafety, AWaveClaimingOneHertzIsRefusedInsteadOfMultiplied) {
+    using namespace std::string_literals;
+    std::string wav =
+        "RIFF\x24\x08\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x01\0\0\0\x02\0\0\0\x02\0\x10\0data\0\x08\0\0"s;
+    wav.append(2048, '\x11');
+    writeBytes(dir_ / "slow.wav", std::vector<unsigned char>(wav.begin(), wav.end()));
+    const fs::path out = dir_ / "out.f32";
+    const CliResult r = cli({"decode", (dir_ / "slow.wav").string(), "-o", out.string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(fs::exists(out) && fs::file_size(out) > 0) << "1024 frames would have become 90 MB";
+}
+
 } // namespace
