@@ -36,11 +36,13 @@ constexpr std::chrono::seconds kStopGrace{3};
 
 volatile std::sig_atomic_t gInterrupts = 0;
 
-// The first Ctrl-C stops the scan, the second ends it at once with what was found, a third kills.
+// The first Ctrl-C stops the scan, the second ends it at once with what was found (also while the
+// report is being written), a third kills the program.
 void onInterrupt(int) {
     gInterrupts = gInterrupts + 1;
-    if (gInterrupts >= 2) {
+    if (gInterrupts >= 3) {
         std::signal(SIGINT, SIG_DFL);
+        std::raise(SIGINT);
     }
 }
 
@@ -489,7 +491,6 @@ int runScan(const Args& args, const audio::PluginList& plugins) {
     engine.startScan(folders);
     ResultRows results;
     const LoopOutcome outcome = runUntilDone(o, engine, messages, results, start);
-    std::signal(SIGINT, SIG_DFL);
     if (!outcome.abandoned) {
         engine.shutdown(engine::WorkerPool::kInfiniteWait);
     }
@@ -497,6 +498,7 @@ int runScan(const Args& args, const audio::PluginList& plugins) {
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     const ScanReport report{results, engine.counters(), engine.skippedItems(), elapsed, outcome.stopping};
     int status = writeReport(o, report, engine);
+    std::signal(SIGINT, SIG_DFL);
     if (status == kExitOk && outcome.stopping) {
         printError("scan interrupted; the pairs found so far were written");
         status = kExitFailure;
