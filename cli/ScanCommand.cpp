@@ -323,7 +323,13 @@ std::string render(const ScanOptions& o, const ScanReport& report) {
             << c.filesQueued << ',' << c.filesDone << ',' << c.tracksKnown << ',' << rows.size() << ','
             << elapsed << ',' << (interrupted ? 1 : 0) << ',' << c.itemsSkipped << "\r\n";
     } else if (o.format == "m3u") {
-        out << engine::formatPlaylist(rows);
+        std::size_t leftOut = 0;
+        out << engine::formatPlaylist(rows, &leftOut);
+        if (leftOut > 0) {
+            printError("scan: " + std::to_string(leftOut) +
+                       " pair(s) left out of the playlist: a path holds a line break, which no playlist "
+                       "line can carry");
+        }
     } else {
         out << "Content  Tags     Exper.   Files\n";
         for (const auto& r : rows) {

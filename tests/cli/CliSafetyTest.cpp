@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -453,6 +454,26 @@ TEST_F(CliSafety, AWaveClaimingOneHertzIsRefusedInsteadOfMultiplied) {
     const CliResult r = cli({"decode", (dir_ / "slow.wav").string(), "-o", out.string()});
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(fs::exists(out) && fs::file_size(out) > 0) << "1024 frames would have become 90 MB";
+}
+
+TEST_F(CliSafety, APlaylistHoldsThePathsOwnBytesAndLeavesOutWhatBreaksALine) {
+    const fs::path first = tone("m/" + kLatin1 + ".wav", 440);
+    fs::copy_file(first, dir_ / "m/\xC3\xBCn\xC3\xAF.wav");
+    fs::copy_file(first, dir_ / "m/line\nbreak.wav");
+    const fs::path playlist = dir_ / "dups.m3u";
+    ::setenv("LC_ALL", "C", 1); // a locale whose character set holds no accented letter
+    const CliResult r =
+        cli({"scan", "--quiet", "--no-cache", "--format", "m3u", "--output", playlist.string(),
+             "--ignore-list", (dir_ / "i.list").string(), (dir_ / "m").string()});
+    ::unsetenv("LC_ALL");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("2 pair(s) left out of the playlist"), std::string::npos) << r.err;
+    const auto bytes = readBytes(playlist);
+    const std::string text(bytes.begin(), bytes.end());
+    const std::string music = (dir_ / "m").string();
+    const std::string a = music + "/" + kLatin1 + ".wav\r\n";
+    const std::string b = music + "/\xC3\xBCn\xC3\xAF.wav\r\n";
+    EXPECT_TRUE(text == "#EXTM3U\r\n" + a + b || text == "#EXTM3U\r\n" + b + a) << text;
 }
 
 } // namespace
