@@ -325,6 +325,10 @@ TEST_F(CliSafety, KernelFileSystemsAreListedAsSkippedAndTheScanEnds) {
     const auto j = nlohmann::json::parse(r.out);
     EXPECT_EQ(j["counters"]["itemsSkipped"], 2);
     EXPECT_EQ(j["skipped"][0]["reason"], "kernel file system, holds no music");
+    run.args.erase(run.args.begin() + 3, run.args.begin() + 5); // the text report
+    const CliResult text = cli(run);
+    EXPECT_NE(text.out.find("\n2 item(s) skipped: 2 kernel file system, holds no music\n"), std::string::npos)
+        << text.out;
 }
 
 TEST_F(CliSafety, ASecondCtrlCEndsTheScanAtOnceAndWritesWhatWasFound) {
