@@ -10,7 +10,7 @@ RELEASE_DIR := $(BUILD)/release
 FUZZ_DIR := $(BUILD)/fuzz
 TSAN_DIR := $(BUILD)/tsan
 
-.PHONY: all bootstrap test demo bench fuzz tsan format clean
+.PHONY: all bootstrap test demo bench fuzz tsan format clean run screenshots package check-package
 
 all: test
 
@@ -31,8 +31,25 @@ $(RELEASE_DIR)/build.ninja:
 release: bootstrap $(RELEASE_DIR)/build.ninja
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
 
+# Release .deb in $(RELEASE_DIR)/package; only what it installs is built (no benchmarks).
+package: bootstrap $(RELEASE_DIR)/build.ninja
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target installable
+	cpack --config $(RELEASE_DIR)/CPackConfig.cmake -B $(RELEASE_DIR)/package
+
+# Builds the package, unpacks it into a temporary root and runs the installed CLI from there.
+check-package:
+	scripts/check-package --build-dir $(RELEASE_DIR)
+
 demo: release
 	scripts/demo $(RELEASE_DIR)/bin $(BUILD)/demo
+
+# The desktop program, from the build folder.
+run: release
+	$(RELEASE_DIR)/bin/tonemirror
+
+# Renders the windows offscreen to docs/screenshots/*.png.
+screenshots: release
+	QT_QPA_PLATFORM=offscreen $(RELEASE_DIR)/bin/tonemirror-screenshots docs/screenshots
 
 bench: release
 	scripts/bench $(RELEASE_DIR)/bin

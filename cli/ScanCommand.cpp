@@ -426,12 +426,7 @@ int writeReport(const ScanOptions& o, const ScanReport& report, const engine::Sc
 } // namespace
 
 int runScan(const Args& args, const audio::PluginList& plugins) {
-    for (const auto& a : args) {
-        if (a == "--help" || a == "-h") {
-            std::cout << kUsage << '\n';
-            return kExitOk;
-        }
-    }
+    // --help is answered before the command runs (HelpText), where an option's value is told apart.
     ScanOptions o;
     if (const std::string error = parseOptions(args, o); !error.empty()) {
         printError("scan: " + error);

@@ -1,0 +1,196 @@
+// Renders the main window and the dialogs offscreen to PNG files, for the README and the package's
+// metadata: tonemirror-screenshots OUTPUT_FOLDER. Exits 1 when a render is blank or cannot be saved.
+#include "app/AppContext.h"
+#include "app/Prompts.h"
+#include "app/dialogs/CAboutDlg.h"
+#include "app/dialogs/COptionsDlg.h"
+#include "app/dialogs/CUpdateDlg.h"
+#include "app/folders/CCheckedTreeCtrl.h"
+#include "app/folders/CFileList.h"
+#include "app/folders/CFoldersView.h"
+#include "app/frame/CMainFrame.h"
+#include "app/frame/EngineBridge.h"
+#include "audio/PluginList.h"
+#include "engine/ScanEngine.h"
+#include "engine/TrackStore.h"
+#include "shell/CTranslator.h"
+#include "shell/SettingsStore.h"
+#include "shell/UpdateCheck.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTreeWidgetItem>
+#include <QWidget>
+
+#include <cstdio>
+
+namespace {
+
+using namespace tonemirror;
+
+class ConsolePrompts : public app::Prompts {
+public:
+    void warning(QWidget*, const QString& caption, const QString& text) override { say(caption, text); }
+    void error(QWidget*, const QString& caption, const QString& text) override { say(caption, text); }
+    void information(QWidget*, const QString& caption, const QString& text) override { say(caption, text); }
+    bool question(QWidget*, const QString&, const QString&) override { return false; }
+
+private:
+    static void say(const QString& caption, const QString& text) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(caption), qPrintable(text));
+    }
+};
+
+// A render counts as blank when it holds fewer than a handful of colours.
+bool blank(const QImage& image) {
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height() && colours.size() < 16; y += 3) {
+        for (int x = 0; x < image.width() && colours.size() < 16; x += 3) {
+            colours.insert(image.pixel(x, y));
+        }
+    }
+    return colours.size() < 16;
+}
+
+bool save(QWidget& widget, const QDir& folder, const QString& name) {
+    widget.show();
+    QApplication::processEvents();
+    const QImage image = widget.grab().toImage();
+    const QString file = folder.filePath(name + QStringLiteral(".png"));
+    if (image.isNull() || blank(image)) {
+        std::fprintf(stderr, "%s: the render is blank\n", qPrintable(file));
+        return false;
+    }
+    if (!image.save(file)) {
+        std::fprintf(stderr, "%s: cannot be written\n", qPrintable(file));
+        return false;
+    }
+    std::printf("%s %dx%d\n", qPrintable(file), image.width(), image.height());
+    return true;
+}
+
+// A short tagged MP3 made by ffmpeg; false when ffmpeg is missing or fails.
+bool makeTaggedTone(const QString& file, int frequency, const QStringList& tags) {
+    QStringList args{
+        QStringLiteral("-nostdin"), QStringLiteral("-v"),
+        QStringLiteral("error"),    QStringLiteral("-y"),
+        QStringLiteral("-f"),       QStringLiteral("lavfi"),
+        QStringLiteral("-i"),       QStringLiteral("sine=frequency=%1:duration=1").arg(frequency)};
+    for (const QString& tag : tags) {
+        args << QStringLiteral("-metadata") << tag;
+    }
+    args << file;
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), args);
+    return ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
+           ffmpeg.exitCode() == 0;
+}
+
+// A small music library in a home folder of its own, so the folder tree shows the same every time.
+QString makeLibrary(const QDir& work) {
+    const QString home = work.filePath(QStringLiteral("home"));
+    QDir music(home + QStringLiteral("/Music"));
+    for (const char* genre : {"Jazz", "Pop", "Rock", "Rock/Live"}) {
+        music.mkpath(QLatin1String(genre));
+    }
+    const QStringList songs{QStringLiteral("01. Northern Lines - Harbour Lights"),
+                            QStringLiteral("02. Northern Lines - Paper Boats"),
+                            QStringLiteral("03. Northern Lines - Slow Tide")};
+    for (int i = 0; i < songs.size(); ++i) {
+        const QString title = songs[i].section(QStringLiteral(" - "), 1);
+        makeTaggedTone(music.filePath(QStringLiteral("Rock/") + songs[i] + QStringLiteral(".mp3")),
+                       440 + 110 * i,
+                       {QStringLiteral("title=") + title, QStringLiteral("artist=Northern Lines"),
+                        QStringLiteral("album=Coastal"), QStringLiteral("date=2019"),
+                        QStringLiteral("track=%1").arg(i + 1), QStringLiteral("genre=Rock")});
+    }
+    return music.path();
+}
+
+// The Folders page with two ticked folders, the Rock folder listed and its three songs in the tag
+// editor.
+void showFoldersPage(app::CMainFrame& frame, const QString& music) {
+    app::CFoldersView* page = frame.foldersView();
+    page->setTickedFolders(
+        {app::toU16(music + QStringLiteral("/Jazz")), app::toU16(music + QStringLiteral("/Rock"))});
+    app::CCheckedTreeCtrl* tree = page->tree();
+    QTreeWidgetItem* home = tree->topLevelItem(0);
+    tree->fillChildren(home);
+    if (QTreeWidgetItem* folder = tree->findLoaded(app::toU16(music))) {
+        tree->fillChildren(folder);
+        folder->setExpanded(true);
+        if (QTreeWidgetItem* rock = tree->findLoaded(app::toU16(music + QStringLiteral("/Rock")))) {
+            tree->setCurrentItem(rock);
+        }
+    }
+    frame.show();
+    QApplication::processEvents();
+    std::vector<int> rows;
+    for (int row = 0; row < page->fileList()->rowCount(); ++row) {
+        if (!page->fileList()->isFolder(row)) {
+            rows.push_back(row);
+        }
+    }
+    page->fileList()->selectRows(rows);
+    for (int pass = 0; pass < 3; ++pass) { // paint, then the deferred reload, then its layout
+        QApplication::processEvents();
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: tonemirror-screenshots OUTPUT_FOLDER\n");
+        return 2;
+    }
+    QDir output(QString::fromLocal8Bit(argv[1]));
+    QTemporaryDir work;
+    if (!output.mkpath(QStringLiteral(".")) || !work.isValid()) {
+        std::fprintf(stderr, "cannot create the output or a temporary folder\n");
+        return 1;
+    }
+    const QString music = makeLibrary(QDir(work.path()));
+    qputenv("HOME", QFile::encodeName(QFileInfo(music).path()));
+    audio::PluginList plugins;
+    plugins.loadFromProgramFolder();
+    shell::CTranslator translator;
+    translator.loadAll();
+    shell::SettingsStore settings(work.filePath(QStringLiteral("settings.json")).toStdString());
+    settings.writeNumber("CheckUpdate", 0);
+    engine::StorageLocations locations;
+    locations.cacheFile = work.filePath(QStringLiteral("cache.dat")).toStdString();
+    locations.ignoreListFile = work.filePath(QStringLiteral("ignores.list")).toStdString();
+    engine::TrackStore store(locations);
+    app::EngineBridge bridge;
+    engine::ScanEngine engine(store, plugins, &bridge);
+    ConsolePrompts prompts;
+    app::AppContext context{settings, translator, plugins, store, engine, prompts};
+
+    bool ok = true;
+    app::CMainFrame frame(context, bridge);
+    if (!frame.create()) {
+        return 1;
+    }
+    frame.resize(1000, 700);
+    ok = save(frame, output, QStringLiteral("main-window")) && ok;
+    showFoldersPage(frame, music);
+    ok = save(frame, output, QStringLiteral("folders-page")) && ok;
+    app::COptionsDlg options(
+        app::OptionsValues{}, [] { return false; }, [] {}, &frame);
+    ok = save(options, output, QStringLiteral("options")) && ok;
+    app::CAboutDlg about(context, shell::programVersion(), &frame);
+    ok = save(about, output, QStringLiteral("about")) && ok;
+    app::CUpdateDlg update(
+        context, 3, shell::programVersion(), [] {}, shell::defaultUpdateServer(), &frame);
+    update.showResult(3);
+    ok = save(update, output, QStringLiteral("update")) && ok;
+    return ok ? 0 : 1;
+}

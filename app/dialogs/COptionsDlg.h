@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+
+class QButtonGroup;
+class QCheckBox;
+class QLabel;
+class QSlider;
+
+namespace tonemirror::app {
+
+// What the Options dialog shows and returns.
+struct OptionsValues {
+    int compareMethod = 3; // 1 tags, 2 content, 3 both
+    bool checkUpdates = true;
+    bool accurate = false;
+    float contentThreshold = 0.75f;
+    float tagsThreshold = 0.75f;
+};
+
+// The modal Options dialog. Controls carry their numbers as object names ("1013" is the content
+// slider). Its texts are not translated, except the cache question.
+class COptionsDlg : public QDialog {
+    Q_OBJECT
+public:
+    // `clearCache` empties the cache; null disables the button (a scan is running).
+    // `confirmClear` asks the user and returns true for Yes.
+    COptionsDlg(const OptionsValues& values, std::function<bool()> confirmClear,
+                std::function<void()> clearCache, QWidget* parent = nullptr);
+
+    // The controls as they stand: method from the radio buttons, flags, thresholds from the sliders.
+    OptionsValues values() const;
+
+    static constexpr int kClearCacheId = 32784;
+
+private:
+    void build(const OptionsValues& values);
+    QSlider* addSensitivity(const QString& caption, int top, int labelWidth, int sliderId, int valueLabelId,
+                            float threshold);
+    void onClearCache();
+
+    std::function<bool()> confirmClear_;
+    std::function<void()> clearCache_;
+    QButtonGroup* method_ = nullptr;
+    QCheckBox* checkUpdates_ = nullptr;
+    QCheckBox* accurate_ = nullptr;
+    QSlider* content_ = nullptr;
+    QSlider* tags_ = nullptr;
+};
+
+// Slider position for a threshold: threshold * 100 + 0.5, truncated.
+int sliderPosition(float threshold);
+// The label text of a slider position: position * 0.01 with two decimals ("0.83").
+QString sliderLabel(int position);
+
+} // namespace tonemirror::app

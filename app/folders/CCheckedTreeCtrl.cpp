@@ -1,0 +1,180 @@
+#include "app/folders/CCheckedTreeCtrl.h"
+
+#include "app/AppContext.h"
+#include "app/Resources.h"
+#include "app/folders/FolderListing.h"
+#include "app/folders/WaitCursor.h"
+
+#include <QFileIconProvider>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+
+namespace tonemirror::app {
+
+namespace {
+
+constexpr int kPathRole = Qt::UserRole;      // QString: the path in the core's UTF-16 form
+constexpr int kImageRole = Qt::UserRole + 1; // int: the check-box image 1..4
+constexpr int kImageSize = 15;
+constexpr int kImageSlot = kImageSize + 4; // image plus its margins, before the folder icon
+
+QRect imageRectIn(const QRect& cell) {
+    return QRect(cell.left() + 2, cell.top() + (cell.height() - kImageSize) / 2, kImageSize, kImageSize);
+}
+
+// Draws the check-box image in a slot before what the standard delegate draws.
+class CheckImageDelegate : public QStyledItemDelegate {
+public:
+    explicit CheckImageDelegate(QObject* parent) : QStyledItemDelegate(parent) {
+        loadImages(); // also when the page is made without the main window
+        const char* names[4] = {"unticked", "ticked", "partial", "none"};
+        for (int i = 0; i < 4; ++i) {
+            images_[i] = QIcon(QStringLiteral(":/images/check-%1.svg").arg(QLatin1String(names[i])));
+        }
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem shifted(option);
+        shifted.rect.setLeft(option.rect.left() + kImageSlot);
+        QStyledItemDelegate::paint(painter, shifted, index);
+        const int image = std::clamp(index.data(kImageRole).toInt(), 1, 4);
+        images_[image - 1].paint(painter, imageRectIn(option.rect));
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const QSize size = QStyledItemDelegate::sizeHint(option, index);
+        return {size.width() + kImageSlot, std::max(size.height(), kImageSize + 2)};
+    }
+
+private:
+    QIcon images_[4]; // SVG, sharp at any device pixel ratio
+};
+
+} // namespace
+
+CCheckedTreeCtrl::CCheckedTreeCtrl(QWidget* parent) : QTreeWidget(parent) {
+    setObjectName(QStringLiteral("CCheckedTreeCtrl"));
+    folderIcon_ = QFileIconProvider().icon(QAbstractFileIconProvider::Folder);
+    setHeaderHidden(true);
+    setColumnCount(1);
+    setItemDelegate(new CheckImageDelegate(this));
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setUniformRowHeights(true);
+    setMouseTracking(true); // hot tracking
+    setFrameShadow(QFrame::Sunken);
+    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header()->setStretchLastSection(false);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    connect(this, &QTreeWidget::itemExpanded, this, &CCheckedTreeCtrl::fillChildren);
+}
+
+std::u16string CCheckedTreeCtrl::path(const QTreeWidgetItem* item) {
+    return item != nullptr ? toU16(item->data(0, kPathRole).toString()) : std::u16string();
+}
+
+int CCheckedTreeCtrl::image(const QTreeWidgetItem* item) {
+    return item != nullptr ? item->data(0, kImageRole).toInt() : 0;
+}
+
+void CCheckedTreeCtrl::setImage(QTreeWidgetItem* item, int image) {
+    item->setData(0, kImageRole, image);
+}
+
+QTreeWidgetItem* CCheckedTreeCtrl::makeItem(const FolderEntry& entry) const {
+    auto* item = new QTreeWidgetItem;
+    item->setText(0, entry.name);
+    item->setIcon(0, folderIcon_);
+    item->setData(0, kPathRole, toQString(entry.path));
+    setImage(item, imageForPath ? imageForPath(entry.path) : kUnticked);
+    item->setChildIndicatorPolicy(entry.hasSubfolders ? QTreeWidgetItem::ShowIndicator
+                                                      : QTreeWidgetItem::DontShowIndicator);
+    return item;
+}
+
+void CCheckedTreeCtrl::fillTopLevel() {
+    const WaitCursor wait;
+    clear();
+    for (const FolderEntry& entry : topLevelFolders()) {
+        addTopLevelItem(makeItem(entry));
+    }
+    if (QTreeWidgetItem* first = topLevelItem(0)) {
+        first->setExpanded(true);
+        setCurrentItem(first);
+    }
+}
+
+void CCheckedTreeCtrl::fillChildren(QTreeWidgetItem* item) {
+    if (item == nullptr || item->childCount() > 0) {
+        return;
+    }
+    const WaitCursor wait;
+    const std::vector<FolderEntry> entries = listFolder(path(item), ListWhat::FoldersOnly);
+    QList<QTreeWidgetItem*> children;
+    for (const FolderEntry& entry : entries) {
+        children.append(makeItem(entry));
+    }
+    item->addChildren(children);
+    if (children.isEmpty()) {
+        item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
+    }
+}
+
+QTreeWidgetItem* CCheckedTreeCtrl::findLoaded(const std::u16string& wanted) const {
+    const QString text = toQString(wanted);
+    for (QTreeWidgetItemIterator it(const_cast<CCheckedTreeCtrl*>(this)); *it != nullptr; ++it) {
+        if ((*it)->data(0, kPathRole).toString() == text) {
+            return *it;
+        }
+    }
+    return nullptr;
+}
+
+QRect CCheckedTreeCtrl::checkRect(const QTreeWidgetItem* item) const {
+    return imageRectIn(visualItemRect(item));
+}
+
+QTreeWidgetItem* CCheckedTreeCtrl::checkHit(const QPoint& position) const {
+    QTreeWidgetItem* item = itemAt(position);
+    return item != nullptr && checkRect(item).contains(position) ? item : nullptr;
+}
+
+void CCheckedTreeCtrl::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        if (QTreeWidgetItem* item = checkHit(event->position().toPoint())) {
+            event->accept();
+            emit checkClicked(item);
+            return;
+        }
+    }
+    QTreeWidget::mousePressEvent(event);
+}
+
+void CCheckedTreeCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        if (QTreeWidgetItem* item = checkHit(event->position().toPoint())) {
+            event->accept(); // a quick second click on the image is a second tick, not an expand
+            emit checkClicked(item);
+            return;
+        }
+    }
+    QTreeWidget::mouseDoubleClickEvent(event);
+}
+
+void CCheckedTreeCtrl::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        if (currentItem() != nullptr) {
+            emit checkClicked(currentItem());
+        }
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
+}
+
+} // namespace tonemirror::app

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "app/tags/CConvertDlg.h"
+#include "shell/DiskFolders.h"
+#include "shell/TickedFolders.h"
+
+#include <QPointer>
+#include <QSplitter>
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QMenu;
+class QTreeWidgetItem;
+class QUrl;
+
+namespace tonemirror::app {
+
+struct AppContext;
+class CCheckedTreeCtrl;
+class CFileList;
+class CTagEditWnd;
+
+// The "Folders" page: the folder tree where the user ticks folders to scan with the hint under it,
+// and the file list of the selected folder with the tag editor under it. The page keeps the ticked
+// folders a scan starts from; the frame stores them as "Folders" when a scan starts.
+class CFoldersView : public QSplitter {
+    Q_OBJECT
+public:
+    CFoldersView(AppContext& context, QWidget* parent = nullptr);
+    ~CFoldersView() override;
+
+    // The ticked folders in tick order: read when a scan starts, loaded from "Folders" at start
+    // (where a folder that repeats another or lies inside another gives way to the innermost one).
+    const std::vector<std::u16string>& tickedFolders() const { return ticked_.folders(); }
+    void setTickedFolders(std::vector<std::u16string> folders);
+
+    // File list view mode: commands 111 (medium icons) to 114 (details).
+    void setViewMode(int command);
+    // Pane sizes once the window has its size.
+    void setInitialPaneSizes();
+    // Re-reads every text after a language switch.
+    void retranslate();
+
+    // Commands of the file list's context menu: 115 Filename -> Tags, 116 Tags -> Filename, 117 Delete.
+    void runCommand(int id);
+    // Runs a conversion over the selected files, as Apply in the conversion window does; returns how
+    // many files were converted.
+    int applyConversion(CConvertDlg::Direction direction, const std::u16string& pattern);
+    // The right-click menu of the file list: on an item, the file menu when the selection holds a file
+    // (null otherwise); on empty space, the View submenu. The caller owns it.
+    QMenu* contextMenu(bool onItem);
+
+    // Builds the file menu (Filename -> Tags, Tags -> Filename, Delete); set by the frame, whose menu
+    // builder owns the texts of every menu.
+    std::function<QMenu*(QWidget* parent)> fileMenuBuilder;
+    // Opens a file with its default application.
+    std::function<bool(const QUrl& file)> openFile;
+
+    CCheckedTreeCtrl* tree() const { return tree_; }
+    CFileList* fileList() const { return list_; }
+    CTagEditWnd* tagEditor() const { return editor_; }
+    bool tagEditorShown() const;
+    QString hintText() const;
+    CConvertDlg* conversionWindow() const { return convert_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void applyPaneSizes();
+    QWidget* createLeftPane();
+    QWidget* createRightPane();
+    int imageFor(const std::u16string& path) const;
+    void refreshHint();
+    void refreshAllImages();
+    void refreshImages(QTreeWidgetItem* item, const std::u16string& changed);
+    void onCheckClicked(QTreeWidgetItem* item);
+    void onFolderSelected(QTreeWidgetItem* item);
+    void onRowDoubleClicked(int row);
+    void onListContextMenu(const QPoint& globalPosition, bool onItem);
+    void onListPainted();
+    void reloadTagEditor();
+    void hideTagEditor();
+    // The selection stayed but the editor was emptied: it loads the selection again at the next paint.
+    void reloadTagEditorLater();
+    bool selectionHoldsFile() const;
+    std::vector<std::u16string> selectedFiles() const;
+    void openConversion(CConvertDlg::Direction direction);
+    void onConversionClosed(int button);
+    void readHistories();
+    void rememberPattern(CConvertDlg::Direction direction, const std::u16string& pattern);
+    void deleteSelection();
+
+    AppContext& context_;
+    shell::DiskFolders disk_;
+    shell::TickedFolders ticked_{disk_};
+    CCheckedTreeCtrl* tree_ = nullptr;
+    QLabel* hint_ = nullptr;
+    CFileList* list_ = nullptr;
+    QWidget* editorFrame_ = nullptr;
+    CTagEditWnd* editor_ = nullptr;
+    bool initialSizesPending_ = false;
+    double treeShare_ = 0; // the tree pane's part of the width, kept when the page is resized
+    bool selectionChanged_ = false;
+    bool reloadQueued_ = false;
+    std::array<std::vector<std::u16string>, 2> histories_; // Filename -> Tags, Tags -> Filename
+    bool historiesRead_ = false;
+    QPointer<CConvertDlg> convert_;
+};
+
+} // namespace tonemirror::app

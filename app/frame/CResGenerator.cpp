@@ -1,0 +1,108 @@
+#include "app/frame/CResGenerator.h"
+
+#include "app/AppContext.h"
+#include "app/frame/CommandIds.h"
+#include "app/frame/CommandTable.h"
+#include "shell/CTranslator.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+
+namespace tonemirror::app {
+
+CResGenerator::CResGenerator(const AppContext& context, CommandTable& commands, CommandImages& images)
+    : context_(context), commands_(commands), images_(images) {}
+
+void CResGenerator::addCommand(QMenu* menu, int id) {
+    QAction* action = commands_.action(id);
+    if (const CommandInfo* info = CommandTable::info(id); info != nullptr && info->image != 0) {
+        action->setIcon(images_.icon(info->image));
+    }
+    menu->addAction(action);
+}
+
+QMenu* CResGenerator::addPopup(QMenu* parentMenu, const char16_t* key, const char16_t* text) {
+    auto* popup = new QMenu(context_.text(key, text), parentMenu);
+    parentMenu->addMenu(popup);
+    return popup;
+}
+
+void CResGenerator::addLanguages(QMenu* tools) {
+    const shell::CTranslator::LanguageList list = context_.translator.languages();
+    if (list.names.empty()) {
+        return;
+    }
+    QMenu* languages = addPopup(tools, u"MENU_LANGUAGES", u"Languages");
+    auto* group = new QActionGroup(languages);
+    const std::size_t count =
+        std::min<std::size_t>(list.names.size(), cmd::kLastLanguage - cmd::kFirstLanguage + 1);
+    for (std::size_t i = 0; i < count; ++i) {
+        QAction* item = languages->addAction(toQString(list.names[i]));
+        item->setCheckable(true);
+        item->setChecked(i == list.current);
+        item->setData(cmd::kFirstLanguage + static_cast<int>(i));
+        group->addAction(item);
+        QObject::connect(item, &QAction::triggered, languages, [this, item] {
+            if (languageChosen) {
+                languageChosen(item->text());
+            }
+        });
+    }
+}
+
+bool CResGenerator::assignMainMenu(QMainWindow& window) {
+    commands_.retranslate(context_);
+    auto* bar = new QMenuBar(&window);
+    // Popups are built on a holder menu first, then moved to the bar in order.
+    QMenu holder;
+    QMenu* files = addPopup(&holder, u"MENU_FILES", u"&Files");
+    addCommand(files, cmd::kSavePlaylist);
+    addCommand(files, cmd::kExportResults);
+    files->addSeparator();
+    addCommand(files, cmd::kExit);
+
+    QMenu* scanning = addPopup(&holder, u"MENU_SCANNING", u"&Scanning");
+    addCommand(scanning, cmd::kStart);
+    addCommand(scanning, cmd::kPause);
+    addCommand(scanning, cmd::kStop);
+
+    QMenu* tools = addPopup(&holder, u"MENU_TOOLS", u"&Tools");
+    addCommand(tools, cmd::kOptions);
+    tools->addSeparator();
+    QMenu* folders = addPopup(tools, u"MENU_FOLDERS", u"Folders");
+    for (int id = cmd::kViewMediumIcons; id <= cmd::kViewDetails; ++id) {
+        addCommand(folders, id);
+    }
+    QMenu* view = addPopup(tools, u"MENU_VIEW", u"View");
+    addCommand(view, cmd::kToolbar);
+    addCommand(view, cmd::kStatusBar);
+    addLanguages(tools);
+
+    QMenu* help = addPopup(&holder, u"MENU_HELP", u"&Help");
+    addCommand(help, cmd::kCheckUpdates);
+    addCommand(help, cmd::kAbout);
+
+    for (QMenu* popup : {files, scanning, tools, help}) {
+        popup->setParent(bar, popup->windowFlags());
+        bar->addMenu(popup);
+    }
+    window.setMenuBar(bar); // deletes the previous bar
+    return true;
+}
+
+QMenu* CResGenerator::buildFileContextMenu(QWidget* parent) const {
+    auto* menu = new QMenu(parent);
+    const auto add = [&](const char16_t* key, const char16_t* text, int id) {
+        menu->addAction(context_.text(key, text))->setData(id);
+    };
+    add(u"FILENAME_TO_TAGS", u"Filename -> Tags", cmd::kFilenameToTags);
+    add(u"TAGS_TO_FILENAME", u"Tags -> Filename", cmd::kTagsToFilename);
+    menu->addSeparator();
+    add(u"DELETE", u"Delete", cmd::kFolderDelete);
+    return menu;
+}
+
+} // namespace tonemirror::app

@@ -1,0 +1,52 @@
+#pragma once
+
+// Command numbers of the menus, the tool bar and the results list's context menu.
+namespace tonemirror::app::cmd {
+
+inline constexpr int kStart = 32802;
+inline constexpr int kPause = 32803;
+inline constexpr int kStop = 32804;
+inline constexpr int kSavePlaylist = 32805;
+inline constexpr int kOptions = 32806;
+inline constexpr int kCheckUpdates = 32807;
+inline constexpr int kFirstLanguage = 32808;
+inline constexpr int kLastLanguage = 32908;
+inline constexpr int kExportResults = 32909; // Files menu, beside Save playlist
+inline constexpr int kAbout = 57664;
+inline constexpr int kExit = 57665;
+inline constexpr int kToolbar = 59392;
+inline constexpr int kStatusBar = 59393;
+
+// Passed to the Folders page: view mode of its file list.
+inline constexpr int kViewMediumIcons = 111;
+inline constexpr int kViewSmallIcons = 112;
+inline constexpr int kViewList = 113;
+inline constexpr int kViewDetails = 114;
+
+// File list context menu of the Folders page.
+inline constexpr int kFilenameToTags = 115;
+inline constexpr int kTagsToFilename = 116;
+inline constexpr int kFolderDelete = 117;
+
+// Results list context menu: the first number acts on File #1, the second on File #2.
+inline constexpr int kDelete1 = 101;
+inline constexpr int kDelete2 = 102;
+inline constexpr int kDeleteMarked1 = 103;
+inline constexpr int kDeleteMarked2 = 104;
+inline constexpr int kPlay1 = 105;
+inline constexpr int kPlay2 = 106;
+inline constexpr int kBrowse1 = 107;
+inline constexpr int kBrowse2 = 108;
+inline constexpr int kIgnore1 = 109;
+inline constexpr int kIgnore2 = 110;
+inline constexpr int kIgnoreMarked1 = 130;
+inline constexpr int kIgnoreMarked2 = 131;
+
+constexpr bool isResultsCommand(int id) {
+    return (id >= kDelete1 && id <= kIgnore2) || id == kIgnoreMarked1 || id == kIgnoreMarked2;
+}
+constexpr bool isFolderViewCommand(int id) {
+    return id >= kViewMediumIcons && id <= kViewDetails;
+}
+
+} // namespace tonemirror::app::cmd

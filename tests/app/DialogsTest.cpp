@@ -1,0 +1,184 @@
+// The Options dialog and its effect on the main window, the About box and the update dialog.
+
+#include "AppFixture.h"
+
+#include "app/dialogs/CAboutDlg.h"
+#include "app/dialogs/COptionsDlg.h"
+#include "app/dialogs/CUpdateDlg.h"
+#include "app/results/CResultsPage.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTest>
+
+#include <ctime>
+
+using namespace tonemirror;
+using namespace tonemirror::testing;
+
+class DialogsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void contentSliderSetsLabelStoredValueAndThreshold() {
+        AppFixture fixture;
+        auto frame = fixture.makeFrame();
+        QVERIFY(frame->create());
+        app::COptionsDlg dialog(
+            app::OptionsValues{}, [] { return false; }, [] {});
+        auto* slider = dialog.findChild<QSlider*>(QStringLiteral("1013"));
+        auto* label = dialog.findChild<QLabel*>(QStringLiteral("1015"));
+        QVERIFY(slider != nullptr && label != nullptr);
+        QCOMPARE(slider->value(), 75);
+        QCOMPARE(label->text(), QStringLiteral("0.75"));
+        slider->setFocus();
+        for (int i = 0; i < 8; ++i) {
+            QTest::keyClick(slider, Qt::Key_Right);
+        }
+        QCOMPARE(slider->value(), 83);
+        QCOMPARE(label->text(), QStringLiteral("0.83"));
+        frame->applyOptions(dialog.values());
+        QCOMPARE(fixture.settings().readNumber("SensitivityContent"), std::optional<std::uint32_t>(83));
+        QCOMPARE(fixture.settings().readNumber("SensitivityTags"), std::optional<std::uint32_t>(75));
+        QVERIFY(qFuzzyCompare(fixture.engine().settings().contentThreshold.load(), 0.83f));
+    }
+
+    void openingShowsTheValuesItWasGiven() {
+        app::OptionsValues values;
+        values.compareMethod = 2;
+        values.checkUpdates = false;
+        values.accurate = true;
+        values.tagsThreshold = 1.5f; // stored without a range check: the slider stands at its end
+        app::COptionsDlg dialog(values, nullptr, nullptr);
+        QVERIFY(dialog.findChild<QRadioButton*>(QStringLiteral("1008"))->isChecked());
+        QCOMPARE(dialog.findChild<QSlider*>(QStringLiteral("1014"))->value(), 100);
+        QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("1016"))->text(), QStringLiteral("1.00"));
+        QVERIFY(!dialog.findChild<QPushButton*>(QStringLiteral("32784"))->isEnabled());
+        const app::OptionsValues read = dialog.values();
+        QCOMPARE(read.compareMethod, 2);
+        QVERIFY(!read.checkUpdates && read.accurate);
+        QCOMPARE(read.tagsThreshold, 1.0f);
+    }
+
+    void clearingTheCacheEndsTheDialogAndDiscardsOtherChanges() {
+        AppFixture fixture;
+        auto frame = fixture.makeFrame();
+        QVERIFY(frame->create());
+        bool cleared = false;
+        app::COptionsDlg dialog(
+            app::OptionsValues{},
+            [&] { return fixture.prompts.question(nullptr, "Question", "Clear internal cache ?"); },
+            [&] { cleared = true; });
+        dialog.findChild<QRadioButton*>(QStringLiteral("1007"))->click();
+        fixture.prompts.answer = false;
+        dialog.findChild<QPushButton*>(QStringLiteral("32784"))->click();
+        QVERIFY(!cleared);
+        QCOMPARE(dialog.result(), 0);
+        fixture.prompts.answer = true;
+        dialog.open();
+        dialog.findChild<QPushButton*>(QStringLiteral("32784"))->click();
+        QVERIFY(cleared);
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QCOMPARE(fixture.engine().settings().compareMethod.load(), 3);
+    }
+
+    void experimentalColumnFollowsTheFlag() {
+        AppFixture fixture;
+        auto frame = fixture.makeFrame();
+        QVERIFY(frame->create());
+        app::CResultsPage* results = frame->resultsPage();
+        QCOMPARE(results->experimentalColumnWidth(), 0);
+        app::OptionsValues values;
+        values.accurate = true;
+        frame->applyOptions(values);
+        QCOMPARE(results->experimentalColumnWidth(), 100);
+        QCOMPARE(fixture.settings().readNumber("Accurate"), std::optional<std::uint32_t>(1));
+        results->setExperimentalColumnVisible(true);
+        frame->applyOptions(values); // no change: the width is left alone
+        QCOMPARE(results->experimentalColumnWidth(), 100);
+        values.accurate = false;
+        frame->applyOptions(values);
+        QCOMPARE(results->experimentalColumnWidth(), 0);
+        QCOMPARE(fixture.settings().readNumber("Accurate"), std::optional<std::uint32_t>(0));
+    }
+
+    void optionsTextsFitTheirControls() {
+        app::COptionsDlg dialog(app::OptionsValues{}, nullptr, nullptr);
+        dialog.show();
+        for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
+            // A push button's size hint has a floor of its own; its text only needs a margin.
+            const int needed = qobject_cast<QPushButton*>(button) != nullptr
+                                   ? button->fontMetrics().horizontalAdvance(button->text()) + 8
+                                   : button->sizeHint().width();
+            QVERIFY2(needed <= button->width(), qPrintable(button->text()));
+        }
+        for (QLabel* label : dialog.findChildren<QLabel*>()) {
+            QVERIFY2(label->sizeHint().width() <= label->width(), qPrintable(label->text()));
+        }
+    }
+
+    void aboutVersionLine_data() {
+        QTest::addColumn<quint32>("packed");
+        QTest::addColumn<quint32>("build");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("with build") << quint32(9) << quint32(330)
+                                    << QStringLiteral("Version 0.9 (build 330)");
+        QTest::newRow("no build") << quint32(65536 + 2) << quint32(0) << QStringLiteral("Version 1.2");
+    }
+    void aboutVersionLine() {
+        QFETCH(quint32, packed);
+        QFETCH(quint32, build);
+        QFETCH(QString, line);
+        AppFixture fixture;
+        QCOMPARE(app::aboutVersionLine(fixture.context(), shell::LocalVersion{packed, build}), line);
+    }
+
+    void updateDialogShowsEachResult_data() {
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("link");
+        QTest::addColumn<bool>("stored");
+        QTest::newRow("error") << 0 << QStringLiteral("Internal server error, please try again later...")
+                               << false << false;
+        QTest::newRow("update") << 1 << QStringLiteral("Update available, please visit web-site:") << true
+                                << true;
+        QTest::newRow("offline") << 2
+                                 << QStringLiteral(
+                                        "Can't connect to server,\nplease check your connection to Internet")
+                                 << false << false;
+        QTest::newRow("current") << 3 << QStringLiteral("No update available,\nYou software is up to date")
+                                 << false << true;
+    }
+    void updateDialogShowsEachResult() {
+        QFETCH(int, result);
+        QFETCH(QString, text);
+        QFETCH(bool, link);
+        QFETCH(bool, stored);
+        AppFixture fixture;
+        int successes = 0;
+        // Opened with a result already known (2: no connection), which shows once the dialog runs.
+        app::CUpdateDlg dialog(fixture.context(), 2, shell::LocalVersion{}, [&] { ++successes; });
+        QCOMPARE(dialog.statusText(), QStringLiteral("Please wait..."));
+        QTRY_COMPARE(dialog.statusText(),
+                     QStringLiteral("Can't connect to server,\nplease check your connection to Internet"));
+        dialog.showResult(result);
+        QCOMPARE(dialog.statusText(), text);
+        QCOMPARE(dialog.linkShown(), link);
+        QCOMPARE(successes, stored ? 1 : 0);
+    }
+
+    void manualCheckAgainstAClosedPortSaysNoConnection() {
+        AppFixture fixture;
+        app::CUpdateDlg dialog(
+            fixture.context(), 0, shell::LocalVersion{}, [] {}, shell::UpdateServer{"127.0.0.1", 9});
+        QTRY_COMPARE_WITH_TIMEOUT(
+            dialog.statusText(),
+            QStringLiteral("Can't connect to server,\nplease check your connection to Internet"), 30000);
+    }
+};
+
+QTEST_MAIN(DialogsTest)
+#include "DialogsTest.moc"
