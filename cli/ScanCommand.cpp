@@ -423,6 +423,57 @@ int writeReport(const ScanOptions& o, const ScanReport& report, const engine::Sc
     return kExitOk;
 }
 
+// The folders as full paths; false (said) when one is not a folder.
+bool resolveFolders(const ScanOptions& o, std::vector<std::u16string>& folders) {
+    for (const auto& f : o.folders) {
+        std::error_code ec;
+        const fs::path p = fs::absolute(f, ec).lexically_normal();
+        if (ec || !fs::is_directory(p, ec)) {
+            printError("scan: '" + displayPath(f) + "' is not a folder");
+            return false;
+        }
+        folders.push_back(os::fromNativePath(p));
+    }
+    return true;
+}
+
+engine::StorageLocations scanLocations(const ScanOptions& o) {
+    engine::StorageLocations locations = engine::StorageLocations::standard();
+    if (!o.cacheFile.empty()) {
+        locations.cacheFile = fs::absolute(o.cacheFile);
+    }
+    if (!o.ignoreList.empty()) {
+        locations.ignoreListFile = fs::absolute(o.ignoreList);
+    }
+    return locations;
+}
+
+// Opens the cache and reads the ignore list; kExitOk, or the status to end with.
+int openStores(const ScanOptions& o, engine::TrackStore& store) {
+    if (!o.noCache && failed(store.openCache())) {
+        const auto refused = store.cacheAttempts().empty() ? engine::CacheFile::OpenResult::CannotOpen
+                                                           : store.cacheAttempts().back().result;
+        if (!o.cacheFile.empty() && (refused == engine::CacheFile::OpenResult::Foreign ||
+                                     refused == engine::CacheFile::OpenResult::NotRegular)) {
+            printError("scan: " + cacheProblem(store.locations().cacheFile, refused));
+            return kExitFailure;
+        }
+        printError("Can't open cache file; scanning without one");
+    }
+    if (failed(store.loadIgnoreList()) && !o.ignoreList.empty()) { // a missing list is an empty one
+        printError("scan: cannot read the ignore list '" + displayPath(o.ignoreList) +
+                   "' (it must be a regular file)");
+        return kExitFailure;
+    }
+    if (!o.output.empty() &&
+        (sameFile(o.output, store.cachePath()) || sameFile(o.output, store.ignoreListPath()))) {
+        printError("scan: the output '" + displayPath(o.output) +
+                   "' is the cache file or the ignore list; nothing was scanned");
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
 } // namespace
 
 int runScan(const Args& args, const audio::PluginList& plugins) {
@@ -434,45 +485,13 @@ int runScan(const Args& args, const audio::PluginList& plugins) {
         return kExitUsage;
     }
     std::vector<std::u16string> folders;
-    for (const auto& f : o.folders) {
-        std::error_code ec;
-        const fs::path p = fs::absolute(f, ec).lexically_normal();
-        if (ec || !fs::is_directory(p, ec)) {
-            printError("scan: '" + displayPath(f) + "' is not a folder");
-            return kExitFailure;
-        }
-        folders.push_back(os::fromNativePath(p));
-    }
-
-    engine::StorageLocations locations = engine::StorageLocations::standard();
-    if (!o.cacheFile.empty()) {
-        locations.cacheFile = fs::absolute(o.cacheFile);
-    }
-    if (!o.ignoreList.empty()) {
-        locations.ignoreListFile = fs::absolute(o.ignoreList);
-    }
-    engine::TrackStore store(locations);
-    if (!o.noCache && failed(store.openCache())) {
-        const auto refused = store.cacheAttempts().empty() ? engine::CacheFile::OpenResult::CannotOpen
-                                                           : store.cacheAttempts().back().result;
-        if (!o.cacheFile.empty() && (refused == engine::CacheFile::OpenResult::Foreign ||
-                                     refused == engine::CacheFile::OpenResult::NotRegular)) {
-            printError("scan: " + cacheProblem(locations.cacheFile, refused));
-            return kExitFailure;
-        }
-        printError("Can't open cache file; scanning without one");
-    }
-    if (failed(store.loadIgnoreList()) && !o.ignoreList.empty()) { // a missing list is an empty one
-        printError("scan: cannot read the ignore list '" + displayPath(o.ignoreList) +
-                   "' (it must be a regular file)");
+    if (!resolveFolders(o, folders)) {
         return kExitFailure;
     }
 
-    if (!o.output.empty() &&
-        (sameFile(o.output, store.cachePath()) || sameFile(o.output, store.ignoreListPath()))) {
-        printError("scan: the output '" + displayPath(o.output) +
-                   "' is the cache file or the ignore list; nothing was scanned");
-        return kExitFailure;
+    engine::TrackStore store(scanLocations(o));
+    if (const int status = openStores(o, store); status != kExitOk) {
+        return status;
     }
 
     MessageQueue messages;
