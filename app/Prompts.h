@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -16,6 +17,16 @@ public:
     virtual void information(QWidget* parent, const QString& caption, const QString& text) = 0;
     // true for Yes.
     virtual bool question(QWidget* parent, const QString& caption, const QString& text) = 0;
+    // One question about a list of files (the files are shown below the text); true for Yes.
+    // By default a question with the files appended to the text.
+    virtual bool confirmFiles(QWidget* parent, const QString& caption, const QString& text,
+                              const QStringList& files);
+    // The file a save dialog chose, asking before an existing file is replaced; empty when
+    // cancelled. `nameFilters` as "M3U Playlist (*.m3u)"; `selectedFilter` receives the chosen one.
+    // By default nothing is chosen: only the real prompts show a dialog.
+    virtual QString saveFileName(QWidget* parent, const QString& caption, const QString& initialName,
+                                 const QStringList& nameFilters, const QString& defaultSuffix,
+                                 QString* selectedFilter);
 };
 
 // The real message boxes.
@@ -25,6 +36,11 @@ public:
     void error(QWidget* parent, const QString& caption, const QString& text) override;
     void information(QWidget* parent, const QString& caption, const QString& text) override;
     bool question(QWidget* parent, const QString& caption, const QString& text) override;
+    bool confirmFiles(QWidget* parent, const QString& caption, const QString& text,
+                      const QStringList& files) override;
+    QString saveFileName(QWidget* parent, const QString& caption, const QString& initialName,
+                         const QStringList& nameFilters, const QString& defaultSuffix,
+                         QString* selectedFilter) override;
 };
 
 } // namespace tonemirror::app

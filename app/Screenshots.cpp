@@ -9,7 +9,10 @@
 #include "app/folders/CFileList.h"
 #include "app/folders/CFoldersView.h"
 #include "app/frame/CMainFrame.h"
+#include "app/frame/CommandIds.h"
 #include "app/frame/EngineBridge.h"
+#include "app/results/CResultsPage.h"
+#include "app/results/CViewList.h"
 #include "audio/PluginList.h"
 #include "engine/ScanEngine.h"
 #include "engine/TrackStore.h"
@@ -19,11 +22,13 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QSet>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTreeWidgetItem>
 #include <QWidget>
@@ -143,6 +148,92 @@ void showFoldersPage(app::CMainFrame& frame, const QString& music) {
     }
 }
 
+// A small library for the Results page: a few pieces, each also present as another copy, with tags.
+struct Piece {
+    const char* file;
+    int frequency;
+    const char* bitRate;
+    const char* artist;
+    const char* title;
+    const char* album;
+};
+
+bool makePiece(const QDir& folder, const Piece& piece) {
+    const QStringList args{
+        QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
+        QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+        // A tone whose level rises and falls, so the pieces have a rhythm to compare; over a minute long,
+        // as the experimental comparison needs.
+        QStringLiteral("aevalsrc=0.6*sin(2*PI*%1*t)*(0.55+0.45*sin(2*PI*%2*t)):s=44100:d=65")
+            .arg(piece.frequency)
+            .arg(0.5 + piece.frequency % 7 * 0.25),
+        QStringLiteral("-ac"), QStringLiteral("2"), QStringLiteral("-b:a"),
+        QString::fromLatin1(piece.bitRate), QStringLiteral("-metadata"),
+        QStringLiteral("artist=") + QString::fromUtf8(piece.artist), QStringLiteral("-metadata"),
+        QStringLiteral("title=") + QString::fromUtf8(piece.title), QStringLiteral("-metadata"),
+        QStringLiteral("album=") + QString::fromUtf8(piece.album),
+        folder.filePath(QString::fromUtf8(piece.file))};
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), args);
+    return ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
+           ffmpeg.exitCode() == 0;
+}
+
+bool makeDuplicates(const QDir& folder) {
+    const Piece pieces[] = {
+        {"Harbour Lights - Night Ferry.mp3", 440, "192k", "Harbour Lights", "Night Ferry", "Tidal"},
+        {"old/night_ferry.mp3", 440, "96k", "Harbour Lights", "Night Ferry (edit)", ""},
+        {"Juniper Row - Paper Kites.mp3", 660, "256k", "Juniper Row", "Paper Kites", "Small Hours"},
+        {"old/Paper Kites.mp3", 660, "128k", "Juniper Row", "Paper Kites", "Small Hours"},
+        {"Slow Meridian - Glasshouse.mp3", 990, "160k", "Slow Meridian", "Glasshouse", "Greenhouse Effect"},
+        {"inbox/track07.mp3", 990, "320k", "", "", ""},
+        {"Ostrava Tram Band - Last Stop.mp3", 1480, "128k", "Ostrava Tram Band", "Last Stop", "Line 4"},
+    };
+    if (!folder.mkpath(QStringLiteral("old")) || !folder.mkpath(QStringLiteral("inbox"))) {
+        return false;
+    }
+    for (const Piece& piece : pieces) {
+        if (!makePiece(folder, piece)) {
+            std::fprintf(stderr, "ffmpeg could not make %s\n", piece.file);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Scans the library through the window's own Start command and waits for the scan to end.
+bool scanLibrary(app::CMainFrame& frame, engine::ScanEngine& engine, const QString& folder) {
+    frame.foldersView()->setTickedFolders({app::toU16(folder)});
+    frame.runCommand(app::cmd::kStart);
+    QElapsedTimer clock;
+    clock.start();
+    while (engine.control().jobCount() > 0 && clock.elapsed() < 600000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    QApplication::processEvents(); // the last posted results
+    return engine.control().jobCount() == 0;
+}
+
+// The Results page after a scan with the experimental comparison on, a row selected.
+bool saveResults(app::CMainFrame& frame, engine::ScanEngine& engine, const QString& home,
+                 const QDir& output) {
+    const QDir music(home + QStringLiteral("/Collection"));
+    if (!makeDuplicates(music)) {
+        return false;
+    }
+    engine.settings().accurate = true;
+    frame.resultsPage()->setExperimentalColumnVisible(true);
+    if (!scanLibrary(frame, engine, music.path()) || frame.resultsPage()->rowCount() == 0) {
+        std::fprintf(stderr, "the scan found no duplicates\n");
+        return false;
+    }
+    frame.resize(1100, 720);
+    frame.tabs()->setCurrentIndex(1);
+    frame.resultsPage()->list()->sortByHeader(1);
+    frame.resultsPage()->list()->selectRow(0);
+    return save(frame, output, QStringLiteral("results"));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -192,5 +283,6 @@ int main(int argc, char** argv) {
         context, 3, shell::programVersion(), [] {}, shell::defaultUpdateServer(), &frame);
     update.showResult(3);
     ok = save(update, output, QStringLiteral("update")) && ok;
+    ok = saveResults(frame, engine, music, output) && ok;
     return ok ? 0 : 1;
 }

@@ -57,7 +57,8 @@ HResult SampleConverter::convert(const void* data, std::uint32_t bytes, std::vec
     if (kind_ == Kind::None) {
         return E_FAIL;
     }
-    const std::uint32_t channels = (kind_ == Kind::DecimateStereo || kind_ == Kind::InterpolateStereo) ? 2 : 1;
+    const std::uint32_t channels =
+        (kind_ == Kind::DecimateStereo || kind_ == Kind::InterpolateStereo) ? 2 : 1;
     const std::uint32_t n = bytes / (2 * channels);
     if (n > 0 && data == nullptr) {
         return E_INVALIDARG;
@@ -128,7 +129,8 @@ void SampleConverter::interpolate(const std::int16_t* frames, std::uint32_t n, s
         }
         const auto f = static_cast<float>(p - static_cast<double>(b));
         const auto di = static_cast<std::size_t>(d);
-        out.push_back(frameValue(frames, di, channels) * (1.0f - f) + frameValue(frames, di + 1, channels) * f);
+        out.push_back(frameValue(frames, di, channels) * (1.0f - f) +
+                      frameValue(frames, di + 1, channels) * f);
         ++samplesProduced_;
     }
     if (d >= 0 && d < static_cast<std::int64_t>(n)) {

@@ -43,13 +43,20 @@ TagAccess::~TagAccess() {
 
 HResult TagAccess::open(const std::u16string& path) {
     close();
+    // The first tagger that names why it refused the file speaks for all.
+    problem_ = TagProblem::NoTagger;
     if (refusedForReading(path)) {
         return E_FAIL;
     }
     for (const auto& t : taggers_) {
-        if (succeeded(t.object->vtbl->Open(t.object, path.c_str()))) {
+        const HResult r = t.object->vtbl->Open(t.object, path.c_str());
+        if (succeeded(r)) {
             current_ = &t;
+            problem_ = TagProblem::None;
             return S_OK;
+        }
+        if (problem_ == TagProblem::NoTagger) {
+            problem_ = tagProblemFor(r, TagProblem::NoTagger);
         }
     }
     return E_FAIL;
@@ -64,9 +71,12 @@ HResult TagAccess::getTag(std::int32_t tag, char16_t* buffer, std::int32_t capac
 
 HResult TagAccess::setTag(std::int32_t tag, const char16_t* text, std::int32_t length) {
     if (current_ == nullptr) {
+        problem_ = TagProblem::NotOpen;
         return E_FAIL;
     }
-    return current_->object->vtbl->SetTag(current_->object, tag, text, length);
+    const HResult r = current_->object->vtbl->SetTag(current_->object, tag, text, length);
+    problem_ = tagProblemFor(r, TagProblem::ValueRefused);
+    return r;
 }
 
 HResult TagAccess::close() {
@@ -75,7 +85,9 @@ HResult TagAccess::close() {
     }
     const Tagger* t = current_;
     current_ = nullptr;
-    return t->object->vtbl->Close(t->object);
+    const HResult r = t->object->vtbl->Close(t->object);
+    problem_ = tagProblemFor(r, TagProblem::WriteFailed);
+    return r;
 }
 
 const std::string& TagAccess::currentPluginName() const {

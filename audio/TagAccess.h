@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/TagProblem.h"
 #include "plugin-api/PluginApi.h"
 
 #include <cstdint>
@@ -27,9 +28,15 @@ public:
     // Closes any current tagger, then keeps the first tagger that opens the file. S_OK or E_FAIL.
     HResult open(const std::u16string& path);
     HResult getTag(std::int32_t tag, char16_t* buffer, std::int32_t capacity);
+    // A refused value keeps the tag's old value; the result and lastProblem() say why.
     HResult setTag(std::int32_t tag, const char16_t* text, std::int32_t length);
     // Commits the changes through the current tagger and forgets it; E_FAIL when nothing is open.
+    // On failure the file is as it was before open, and lastProblem() names the cause.
     HResult close();
+
+    // Why the last open, setTag or close failed (None after a success), for the user to read:
+    // describeTagProblem(lastProblem()).
+    TagProblem lastProblem() const { return problem_; }
 
     bool isOpen() const { return current_ != nullptr; }
     const std::string& currentPluginName() const;
@@ -38,6 +45,7 @@ public:
 private:
     std::vector<Tagger> taggers_;
     const Tagger* current_ = nullptr;
+    TagProblem problem_ = TagProblem::None;
 };
 
 } // namespace tonemirror::audio

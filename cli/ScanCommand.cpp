@@ -7,9 +7,7 @@
 #include "platform/os/FileIdentity.h"
 #include "platform/os/Paths.h"
 #include "platform/os/Text.h"
-
-#include <csv.h>
-#include <nlohmann/json.hpp>
+#include "shell/ResultsExport.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -198,20 +196,6 @@ std::string skipSummary(const std::vector<engine::SkippedItem>& skipped, std::in
     return out;
 }
 
-nlohmann::json skippedJson(const std::vector<engine::SkippedItem>& skipped) {
-    nlohmann::json list = nlohmann::json::array();
-    for (const auto& item : skipped) {
-        nlohmann::json j;
-        putName(j, "path", item.path);
-        j["reason"] = engine::skipReasonText(item.reason);
-        if (!item.detail.empty()) {
-            putName(j, "detail", item.detail);
-        }
-        list.push_back(std::move(j));
-    }
-    return list;
-}
-
 // Rows in the order the pairs arrived, with experimental updates folded into their row.
 class ResultRows {
 public:
@@ -268,12 +252,6 @@ std::string percentText(float p) {
     return buffer;
 }
 
-std::string csvField(const std::string& s) {
-    std::string out(s.size() * 2 + 3, '\0');
-    out.resize(csv_write(out.data(), out.size(), s.data(), s.size()));
-    return out;
-}
-
 // What a finished (or stopped) scan hands to the report.
 struct ScanReport {
     const ResultRows& results;
@@ -283,45 +261,18 @@ struct ScanReport {
     bool interrupted = false;
 };
 
-std::string renderJson(const ScanReport& report) {
-    const auto& c = report.counters;
-    const auto& rows = report.results.rows();
-    nlohmann::json j;
-    j["pairs"] = nlohmann::json::array();
-    for (const auto& r : rows) {
-        nlohmann::json pair = {{"contentPercent", r.contentPercent},
-                               {"tagsPercent", r.tagsPercent},
-                               {"experimentalPercent", r.experimentalPercent}};
-        putName(pair, "path1", r.path1);
-        putName(pair, "path2", r.path2);
-        j["pairs"].push_back(std::move(pair));
-    }
-    j["counters"] = {{"filesQueued", c.filesQueued},   {"filesDone", c.filesDone},
-                     {"tracksKnown", c.tracksKnown},   {"pairsFound", rows.size()},
-                     {"itemsSkipped", c.itemsSkipped}, {"elapsedSeconds", report.elapsed}};
-    j["skipped"] = skippedJson(report.skipped);
-    j["interrupted"] = report.interrupted;
-    return dumpJson(j) + '\n';
-}
-
 std::string render(const ScanOptions& o, const ScanReport& report) {
     const auto& rows = report.results.rows();
     const auto& c = report.counters;
     const double elapsed = report.elapsed;
     const bool interrupted = report.interrupted;
     std::ostringstream out;
+    const shell::ScanSummary summary{c.filesQueued, c.filesDone,     c.tracksKnown, elapsed,
+                                     interrupted,   &report.skipped, c.itemsSkipped};
     if (o.format == "json") {
-        out << renderJson(report);
+        out << shell::formatResultsJson(rows, &summary);
     } else if (o.format == "csv") {
-        out << "path1,path2,contentPercent,tagsPercent,experimentalPercent\r\n";
-        for (const auto& r : rows) {
-            out << csvField(displayText(r.path1)) << ',' << csvField(displayText(r.path2)) << ','
-                << r.contentPercent << ',' << r.tagsPercent << ',' << r.experimentalPercent << "\r\n";
-        }
-        // The counters follow the rows as a second small table.
-        out << "\r\nfilesQueued,filesDone,tracksKnown,pairsFound,elapsedSeconds,interrupted,itemsSkipped\r\n"
-            << c.filesQueued << ',' << c.filesDone << ',' << c.tracksKnown << ',' << rows.size() << ','
-            << elapsed << ',' << (interrupted ? 1 : 0) << ',' << c.itemsSkipped << "\r\n";
+        out << shell::formatResultsCsv(rows, &summary);
     } else if (o.format == "m3u") {
         std::size_t leftOut = 0;
         out << engine::formatPlaylist(rows, &leftOut);

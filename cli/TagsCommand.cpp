@@ -16,6 +16,8 @@ namespace tonemirror::cli {
 
 namespace {
 
+using audio::describeTagProblem;
+
 struct TagName {
     TagId id;
     const char* word; // as in file-name templates
@@ -44,7 +46,8 @@ std::u16string absolutePath(const std::string& file) {
 int runGet(const std::string& file, const audio::PluginList& plugins) {
     audio::TagAccess tags(plugins);
     if (failed(tags.open(absolutePath(file)))) {
-        printError("no codec plug-in can read the tags of '" + displayPath(file) + "'");
+        printError("cannot read the tags of '" + displayPath(file) +
+                   "': " + describeTagProblem(tags.lastProblem()));
         return kExitFailure;
     }
     nlohmann::json j;
@@ -92,22 +95,23 @@ int runSet(const std::string& file, const Args& options, const audio::PluginList
     }
     audio::TagAccess tags(plugins);
     if (failed(tags.open(absolutePath(file)))) {
-        printError("no codec plug-in can write the tags of '" + displayPath(file) + "'");
+        printError("cannot write the tags of '" + displayPath(file) +
+                   "': " + describeTagProblem(tags.lastProblem()));
         return kExitFailure;
     }
     int status = kExitOk;
     for (const auto& [tag, text] : changes) {
         const HResult r = tags.setTag(tag->id, text.c_str(), static_cast<std::int32_t>(text.size()));
         if (failed(r)) {
-            printError("'" + displayPath(file) + "' cannot store the " + tag->word + " (" + resultName(r) +
-                       ")");
+            printError("'" + displayPath(file) + "' cannot store the " + tag->word + ": " +
+                       describeTagProblem(tags.lastProblem()) + "; the " + tag->word + " is unchanged");
             status = kExitFailure;
         }
     }
     const HResult r = tags.close();
     if (failed(r)) {
-        printError("could not write the tags of '" + displayPath(file) + "'; the file is unchanged (" +
-                   resultName(r) + ")");
+        printError("could not write the tags of '" + displayPath(file) +
+                   "': " + describeTagProblem(tags.lastProblem()) + "; the file is unchanged");
         return kExitFailure;
     }
     return status;

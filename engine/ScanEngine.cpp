@@ -10,6 +10,7 @@
 #include "platform/os/FileIdentity.h"
 #include "platform/os/Paths.h"
 #include "platform/os/Text.h"
+#include "platform/os/WriteCopyName.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -185,6 +186,9 @@ bool ScanEngine::walk(const std::u16string& folder) {
     for (const std::string& name : names) {
         if (control_.isStopped()) {
             break; // nothing more is queued
+        }
+        if (os::isWriteCopyName(name)) {
+            continue; // a tag write's temporary copy, not music
         }
         std::u16string path = folder;
         if (path.empty() || path.back() != os::kNativeSeparator) {

@@ -52,6 +52,49 @@ typedef int32_t TmResult;
 /* IDecoder Read: the stream has no more data. */
 #define TM_E_END_OF_STREAM ((TmResult)0x80040001u)
 
+/* Tagger results that name why a file or a value was refused, so the program can tell the user.
+ * ITagger Open, Close and SetTag may return them; a tagger may also return any other failure, and a
+ * caller that only tests the sign keeps working. Added after the first plug-ins: older taggers never
+ * return them, newer ones work with older programs. */
+/* The file is not there (any more). */
+#define TM_E_FILE_NOT_FOUND ((TmResult)0x80070002u)
+/* The file or its folder may not be written. */
+#define TM_E_ACCESS_DENIED ((TmResult)0x80070005u)
+/* The disk reported a read or write error. */
+#define TM_E_DISK_ERROR ((TmResult)0x8007001Du)
+/* No space left on the disk (or the user's quota is used up). */
+#define TM_E_DISK_FULL ((TmResult)0x80070070u)
+/* The file's name, or the name of its temporary copy, is longer than the file system allows. */
+#define TM_E_NAME_TOO_LONG ((TmResult)0x800700CEu)
+/* The file would grow beyond what the file system (or a limit set for the program) allows. */
+#define TM_E_FILE_TOO_LARGE ((TmResult)0x800700DFu)
+/* The file was changed, replaced or removed by someone else after Open. */
+#define TM_E_FILE_CHANGED ((TmResult)0xC00D0BC8u)
+/* The file's content is another format than its name says (a WAV file named ".mp3"). */
+#define TM_E_CONTENT_MISMATCH ((TmResult)0x80040201u)
+/* The file's content is not a format whose tags the tagger writes. */
+#define TM_E_UNSUPPORTED_CONTENT ((TmResult)0x80040202u)
+/* The file's container structure does not check out; writing into it could make it unplayable. */
+#define TM_E_DAMAGED_FILE ((TmResult)0x80040203u)
+/* The written copy did not read back with the same audio and the new tags; the file is unchanged. */
+#define TM_E_VERIFY_FAILED ((TmResult)0x80040204u)
+/* The file belongs to another user, who would lose it if it were replaced. */
+#define TM_E_OTHER_OWNER ((TmResult)0x80040205u)
+/* The file has further names (hard links) that replacing it would separate from it. */
+#define TM_E_HARD_LINKED ((TmResult)0x80040206u)
+/* The file's group, access lists or extended attributes could not be kept. */
+#define TM_E_ATTRIBUTES_LOST ((TmResult)0x80040207u)
+/* The write was interrupted (a signal ended the program). */
+#define TM_E_INTERRUPTED ((TmResult)0x80040208u)
+/* SetTag: the value must be a number (a track: "7" or "7/12", at most 32767). */
+#define TM_E_NOT_A_NUMBER ((TmResult)0x80040210u)
+/* SetTag: the value must be a year or date ("2021", "2021-05" or "2021-05-30"). */
+#define TM_E_NOT_A_DATE ((TmResult)0x80040211u)
+/* SetTag: the text is longer than the file can store. */
+#define TM_E_TEXT_TOO_LONG ((TmResult)0x80040212u)
+/* SetTag: the text holds a NUL character or a broken (unpaired) UTF-16 surrogate. */
+#define TM_E_INVALID_TEXT ((TmResult)0x80040213u)
+
 /* A 16-byte interface identifier in the usual GUID layout, passed by value. */
 typedef struct TmGuid {
     uint32_t data1;
@@ -132,10 +175,12 @@ struct IDecoder {
 typedef struct ITaggerVtbl {
     /* 0: closes (committing changes) and destroys the object. */
     void (*Release)(ITagger* self);
-    /* 1: closes any open file first; TM_S_OK when the file's tags can be read and written. */
+    /* 1: closes any open file first; TM_S_OK when the file's tags can be read and written. A failure
+     *    may name its reason (tagger results above). */
     TmResult (*Open)(ITagger* self, const TM_CHAR16* path);
     /* 2: writes the changes made since Open (if any) and closes. TM_S_OK, or a failure when the
-     *    changes could not be written (the file is then left as it was). */
+     *    changes could not be written (the file is then left as it was); the failure may name its
+     *    reason (tagger results above). */
     TmResult (*Close)(ITagger* self);
     /* 3: rank among taggers; the higher value is tried first. */
     int32_t (*GetPriority)(ITagger* self);
@@ -144,8 +189,9 @@ typedef struct ITaggerVtbl {
      *    or the id unknown; TM_E_INVALIDARG for a null buffer or capacity 0; TM_E_FAIL when not open. */
     TmResult (*GetTag)(ITagger* self, int32_t tag, TM_CHAR16* buffer, int32_t capacity);
     /* 5: stores the text (length in characters, without terminator); written to the file at Close.
-     *    TM_E_NOTIMPL when refused or the id unknown; TM_E_INVALIDARG for null text; TM_E_FAIL when
-     *    not open. */
+     *    TM_E_NOTIMPL when refused or the id unknown, or a tagger result above that says why the
+     *    value was refused (the tag then keeps its old value); TM_E_INVALIDARG for null text;
+     *    TM_E_FAIL when not open. */
     TmResult (*SetTag)(ITagger* self, int32_t tag, const TM_CHAR16* text, int32_t length);
 } ITaggerVtbl;
 
@@ -184,6 +230,25 @@ inline constexpr HResult E_NOTIMPL = TM_E_NOTIMPL;
 inline constexpr HResult E_NOINTERFACE = TM_E_NOINTERFACE;
 inline constexpr HResult E_OUTOFMEMORY = TM_E_OUTOFMEMORY;
 inline constexpr HResult E_END_OF_STREAM = TM_E_END_OF_STREAM;
+inline constexpr HResult E_FILE_NOT_FOUND = TM_E_FILE_NOT_FOUND;
+inline constexpr HResult E_ACCESS_DENIED = TM_E_ACCESS_DENIED;
+inline constexpr HResult E_DISK_ERROR = TM_E_DISK_ERROR;
+inline constexpr HResult E_DISK_FULL = TM_E_DISK_FULL;
+inline constexpr HResult E_NAME_TOO_LONG = TM_E_NAME_TOO_LONG;
+inline constexpr HResult E_FILE_TOO_LARGE = TM_E_FILE_TOO_LARGE;
+inline constexpr HResult E_FILE_CHANGED = TM_E_FILE_CHANGED;
+inline constexpr HResult E_CONTENT_MISMATCH = TM_E_CONTENT_MISMATCH;
+inline constexpr HResult E_UNSUPPORTED_CONTENT = TM_E_UNSUPPORTED_CONTENT;
+inline constexpr HResult E_DAMAGED_FILE = TM_E_DAMAGED_FILE;
+inline constexpr HResult E_VERIFY_FAILED = TM_E_VERIFY_FAILED;
+inline constexpr HResult E_OTHER_OWNER = TM_E_OTHER_OWNER;
+inline constexpr HResult E_HARD_LINKED = TM_E_HARD_LINKED;
+inline constexpr HResult E_ATTRIBUTES_LOST = TM_E_ATTRIBUTES_LOST;
+inline constexpr HResult E_INTERRUPTED = TM_E_INTERRUPTED;
+inline constexpr HResult E_NOT_A_NUMBER = TM_E_NOT_A_NUMBER;
+inline constexpr HResult E_NOT_A_DATE = TM_E_NOT_A_DATE;
+inline constexpr HResult E_TEXT_TOO_LONG = TM_E_TEXT_TOO_LONG;
+inline constexpr HResult E_INVALID_TEXT = TM_E_INVALID_TEXT;
 
 inline constexpr bool succeeded(HResult r) { return r >= 0; }
 inline constexpr bool failed(HResult r) { return r < 0; }

@@ -34,10 +34,20 @@ QRect paintBarFrame(QPainter& painter, const QRect& cell, const QPalette& palett
     return frame;
 }
 
+QRect barArea(const QRect& frame) {
+    return frame.adjusted(3, 3, -3, -3);
+}
+
 void paintBarFill(QPainter& painter, const QRect& frame, double fraction, const QColor& top,
                   const QColor& bottom) {
-    const QRect inner = frame.adjusted(3, 3, -3, -3);
-    const int width = static_cast<int>(inner.width() * std::clamp(fraction, 0.0, 1.0));
+    const int width = static_cast<int>(barArea(frame).width() * std::clamp(fraction, 0.0, 1.0));
+    paintBarFillWidth(painter, frame, width, top, bottom);
+}
+
+void paintBarFillWidth(QPainter& painter, const QRect& frame, int width, const QColor& top,
+                       const QColor& bottom) {
+    const QRect inner = barArea(frame);
+    width = std::min(width, inner.width());
     if (width <= 0 || inner.height() <= 0) {
         return;
     }

@@ -21,4 +21,10 @@ QRect paintBarFrame(QPainter& painter, const QRect& cell, const QPalette& palett
 void paintBarFill(QPainter& painter, const QRect& frame, double fraction, const QColor& top,
                   const QColor& bottom);
 
+// The bar area of `frame` (the frame inset by 3 pixels on every side).
+QRect barArea(const QRect& frame);
+// Fills `width` pixels of the bar area from its left edge (at most its whole width).
+void paintBarFillWidth(QPainter& painter, const QRect& frame, int width, const QColor& top,
+                       const QColor& bottom);
+
 } // namespace tonemirror::app

@@ -32,10 +32,16 @@ QString renameFailure(const AppContext& context, std::error_code error, const st
         .arg(toQString(target), QString::fromStdString(error.message()));
 }
 
+// The tagger's own account of its last failure when it gave one, else the general text.
+QString causeOr(const audio::TagAccess& tags, const QString& general) {
+    const char* cause = audio::describeTagProblem(tags.lastProblem());
+    return cause[0] != '\0' ? QString::fromUtf8(cause) : general;
+}
+
 bool tagsToFilename(const AppContext& context, audio::TagAccess& tags, const std::u16string& path,
                     const std::u16string& pattern, FailureReport& failures) {
     if (failed(tags.open(path))) {
-        failures.add(path, context.text(u"TAGS_CANNOT_OPEN", u"no tagger can open the file"));
+        failures.add(path, causeOr(tags, context.text(u"TAGS_CANNOT_OPEN", u"no tagger can open the file")));
         return false;
     }
     const std::optional<std::u16string> target =
@@ -59,7 +65,7 @@ bool tagsToFilename(const AppContext& context, audio::TagAccess& tags, const std
 bool filenameToTags(const AppContext& context, audio::TagAccess& tags, const std::u16string& path,
                     const std::u16string& pattern, FailureReport& failures) {
     if (failed(tags.open(path))) {
-        failures.add(path, context.text(u"TAGS_CANNOT_OPEN", u"no tagger can open the file"));
+        failures.add(path, causeOr(tags, context.text(u"TAGS_CANNOT_OPEN", u"no tagger can open the file")));
         return false;
     }
     int written = 0;
@@ -71,8 +77,9 @@ bool filenameToTags(const AppContext& context, audio::TagAccess& tags, const std
     }
     // The tags count only once they are saved.
     if (failed(tags.close())) {
-        failures.add(
-            path, context.text(u"TAGS_NOT_SAVED", u"the changes could not be saved; the file is as it was"));
+        failures.add(path,
+                     causeOr(tags, context.text(u"TAGS_NOT_SAVED",
+                                                u"the changes could not be saved; the file is as it was")));
         return false;
     }
     if (written == 0) {

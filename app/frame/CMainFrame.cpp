@@ -40,6 +40,7 @@ namespace {
 constexpr int kIdleIntervalMs = 100; // progress and command states between messages
 constexpr int kFoldersPage = 0;
 constexpr int kResultsPage = 1;
+constexpr int kExperimentalWidthAfterOptions = 100; // the list makes the column 80 wide
 
 std::uint32_t flag(bool value) {
     return value ? 1u : 0u;
@@ -98,7 +99,9 @@ bool CMainFrame::create() {
     createToolBar();
     createStatusBar();
     createPages();
-    results_->setExperimentalColumnVisible(context_.engine.settings().accurate.load());
+    if (!context_.engine.settings().accurate.load()) {
+        results_->setExperimentalColumnVisible(false);
+    }
     applyBarVisibility();
     connectCommands();
     refreshScanCommands();
@@ -348,7 +351,7 @@ void CMainFrame::applyOptions(const OptionsValues& values) {
     if (values.accurate != settings.accurate.load()) {
         settings.accurate = values.accurate;
         context_.settings.writeNumber("Accurate", flag(values.accurate));
-        results_->setExperimentalColumnVisible(values.accurate);
+        results_->setExperimentalColumnVisible(values.accurate, kExperimentalWidthAfterOptions);
     }
     settings.contentThreshold = values.contentThreshold;
     context_.settings.writeNumber("SensitivityContent",

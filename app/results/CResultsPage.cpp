@@ -1,108 +1,377 @@
 #include "app/results/CResultsPage.h"
 
 #include "app/AppContext.h"
+#include "app/Prompts.h"
+#include "app/common/FailureReport.h"
+#include "app/frame/CommandIds.h"
+#include "app/results/CDetailsWnd.h"
+#include "app/results/CViewList.h"
+#include "app/results/FileActions.h"
+#include "app/results/ResultsModel.h"
+#include "audio/AudioSource.h"
 #include "engine/Playlist.h"
+#include "engine/TrackStore.h"
+#include "shell/FileDetails.h"
+#include "shell/ResultsExport.h"
 
-#include <QFile>
-#include <QFileDialog>
-#include <QHeaderView>
-#include <QTableWidget>
+#include <QFileInfo>
+#include <QMenu>
+#include <QSaveFile>
+#include <QSplitterHandle>
+
+#include <unordered_set>
 
 namespace tonemirror::app {
 
-namespace {
-
-QString percentText(float value) {
-    return value < 0 ? QStringLiteral("-") : QString::number(value, 'f', 1) + QLatin1Char('%');
-}
-
-} // namespace
-
 CResultsPage::CResultsPage(AppContext& context, QWidget* parent)
     : QSplitter(Qt::Vertical, parent), context_(context) {
-    list_ = new QTableWidget(0, 7, this);
-    list_->setObjectName(QStringLiteral("CViewList"));
-    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    list_->verticalHeader()->hide();
-    const int widths[] = {20, 350, 80, 80, 80, 20, 350};
-    for (int column = 0; column < 7; ++column) {
-        list_->setColumnWidth(column, widths[column]);
-    }
+    setObjectName(QStringLiteral("ResultsSplitter"));
+    model_ = new ResultsModel(context_, this);
+    list_ = new CViewList(model_, this);
+    details_ = new CDetailsWnd(context_, this);
     addWidget(list_);
-    retranslate();
+    addWidget(details_);
+    setStretchFactor(0, 1);
+    setStretchFactor(1, 0); // the pane keeps its height when the window is resized
+    setChildrenCollapsible(false);
+    handle(1)->setEnabled(false);
+    details_->hide();
+    connect(list_, &CViewList::selectionChangedTo, this, &CResultsPage::onSelectionChanged);
+    connect(list_, &CViewList::contextMenuAt, this, &CResultsPage::showContextMenu);
+    connect(list_, &CViewList::doubleClickedAt, this, &CResultsPage::onDoubleClicked);
+    connect(details_, &CDetailsWnd::commandRequested, this, &CResultsPage::commandRequested);
+    // A reset or a removal can end the selection without a selection signal.
+    connect(model_, &QAbstractItemModel::modelReset, this, &CResultsPage::syncSelection);
+    connect(model_, &QAbstractItemModel::rowsRemoved, this, &CResultsPage::syncSelection);
 }
 
-void CResultsPage::retranslate() {
-    list_->setHorizontalHeaderLabels({QString(), context_.text(u"RESULTS_FILE1", u"File #1"),
-                                      context_.text(u"RESULTS_CONTENT", u"% content"),
-                                      context_.text(u"RESULTS_TAGS", u"% tags"),
-                                      context_.text(u"RESULTS_EXPEREM", u"% experim."), QString(),
-                                      context_.text(u"RESULTS_FILE2", u"File #2")});
-}
-
-void CResultsPage::appendRow(const engine::DuplicatePair& pair) {
-    rows_.push_back(pair);
-    const int row = list_->rowCount();
-    list_->insertRow(row);
-    list_->setItem(row, 1, new QTableWidgetItem(toQString(pair.path1)));
-    list_->setItem(row, 2, new QTableWidgetItem(percentText(pair.contentPercent)));
-    list_->setItem(row, 3, new QTableWidgetItem(percentText(pair.tagsPercent)));
-    list_->setItem(row, 4, new QTableWidgetItem(percentText(pair.experimentalPercent)));
-    list_->setItem(row, 6, new QTableWidgetItem(toQString(pair.path2)));
-}
+CResultsPage::~CResultsPage() = default;
 
 void CResultsPage::addPairs(std::vector<engine::DuplicatePair> pairs) {
-    for (engine::DuplicatePair& pair : pairs) {
-        if (!pair.isUpdate) {
-            appendRow(pair);
-            continue;
-        }
-        for (std::size_t row = 0; row < rows_.size(); ++row) {
-            if (rows_[row].path1 == pair.path1 && rows_[row].path2 == pair.path2) {
-                rows_[row].experimentalPercent = pair.experimentalPercent;
-                list_->item(static_cast<int>(row), 4)->setText(percentText(pair.experimentalPercent));
-                break;
-            }
-        }
+    if (pairs.empty()) {
+        return;
     }
+    model_->addPairs(std::move(pairs));
     emit rowsChanged();
 }
 
 void CResultsPage::clearRows() {
-    rows_.clear();
-    list_->setRowCount(0);
+    model_->clearRows();
     emit rowsChanged();
 }
 
 int CResultsPage::rowCount() const {
-    return static_cast<int>(rows_.size());
+    return model_->rowCount();
 }
 
-void CResultsPage::setExperimentalColumnVisible(bool visible) {
-    list_->setColumnWidth(4, visible ? 100 : 0);
+const std::vector<engine::DuplicatePair>& CResultsPage::rows() const {
+    return model_->rows();
+}
+
+int CResultsPage::selectedRow() const {
+    return list_->selectedRow();
+}
+
+void CResultsPage::setExperimentalColumnVisible(bool visible, int width) {
+    list_->setExperimentalColumnVisible(visible, width);
 }
 
 int CResultsPage::experimentalColumnWidth() const {
-    return list_->columnWidth(4);
+    return list_->columnWidth(ResultsModel::kExperimental);
 }
 
-void CResultsPage::runCommand(int) {}
+void CResultsPage::retranslate() {
+    model_->retranslate();
+    details_->retranslate();
+}
+
+// --- selection and details ---
+
+// Rows moved up into the place of removed ones: show what is selected now.
+void CResultsPage::syncSelection() {
+    onSelectionChanged(list_->selectedRow());
+}
+
+void CResultsPage::onSelectionChanged(int row) {
+    if (row < 0 || model_->rowAt(row) == nullptr) {
+        details_->hide();
+        return;
+    }
+    if (details_->isHidden()) {
+        details_->show();
+        setSizes({std::max(0, height() - handleWidth() - kDetailsHeight), kDetailsHeight});
+    }
+    makeDetails(row);
+    const engine::DuplicatePair* pair = model_->rowAt(row);
+    details_->setRecords(pair->details1, pair->details2);
+}
+
+// Each file's details are read once per row, the first time the row is selected; a file no decoder
+// opens is tried again at the next selection.
+void CResultsPage::makeDetails(int row) {
+    const engine::DuplicatePair* pair = model_->rowAt(row);
+    if (pair->details1 && pair->details2) {
+        return;
+    }
+    if (!source_) {
+        source_ = std::make_unique<audio::AudioSource>(context_.plugins);
+    }
+    auto first = pair->details1 ? pair->details1 : shell::readFileDetails(pair->path1, *source_);
+    auto second = pair->details2 ? pair->details2 : shell::readFileDetails(pair->path2, *source_);
+    model_->setDetails(row, std::move(first), std::move(second));
+}
+
+// --- context menu and double click ---
+
+std::unique_ptr<QMenu> CResultsPage::contextMenu(int row, int column) {
+    if (model_->rowAt(row) == nullptr || (column > ResultsModel::kFile1 && column < ResultsModel::kMark2) ||
+        column < 0) {
+        return nullptr;
+    }
+    const bool first = column <= ResultsModel::kFile1;
+    auto menu = std::make_unique<QMenu>(this);
+    const auto add = [&](const char16_t* key, std::u16string_view text, int command,
+                         const QString& suffix = {}) {
+        QAction* action = menu->addAction(context_.text(key, text) + suffix);
+        action->setData(command);
+        return action;
+    };
+    add(u"PLAY", u"Play", first ? cmd::kPlay1 : cmd::kPlay2);
+    add(u"BROWSE", u"Browse...", first ? cmd::kBrowse1 : cmd::kBrowse2);
+    menu->addSeparator();
+    add(u"IGNORE", u"Ignore", first ? cmd::kIgnore1 : cmd::kIgnore2);
+    const int marked = model_->markedCount(first ? 1 : 2);
+    const QString count = QStringLiteral(" (%1)").arg(marked);
+    if (marked > 0) {
+        add(u"IGNORE_MARKED", u"Ignore marked", first ? cmd::kIgnoreMarked1 : cmd::kIgnoreMarked2, count);
+    } else {
+        add(u"IGNORE_MARKED_NO", u"Ignore marked...", 0)->setEnabled(false);
+    }
+    menu->addSeparator();
+    add(u"DELETE", u"Delete", first ? cmd::kDelete1 : cmd::kDelete2);
+    if (marked > 0) {
+        add(u"DELETE_MARKED", u"Delete marked", first ? cmd::kDeleteMarked1 : cmd::kDeleteMarked2, count);
+    } else {
+        add(u"DELETE_MARKED_NO", u"Delete marked...", 0)->setEnabled(false);
+    }
+    return menu;
+}
+
+void CResultsPage::showContextMenu(int row, int column, const QPoint& globalPosition) {
+    const std::unique_ptr<QMenu> menu = contextMenu(row, column);
+    if (!menu) {
+        return;
+    }
+    window()->raise();
+    window()->activateWindow();
+    if (const QAction* chosen = menu->exec(globalPosition);
+        chosen != nullptr && chosen->data().toInt() != 0) {
+        emit commandRequested(chosen->data().toInt());
+    }
+}
+
+void CResultsPage::onDoubleClicked(int, int column) {
+    if (column == ResultsModel::kFile1) {
+        emit commandRequested(cmd::kPlay1);
+    } else if (column == ResultsModel::kFile2) {
+        emit commandRequested(cmd::kPlay2);
+    }
+}
+
+// --- commands ---
+
+void CResultsPage::runCommand(int id) {
+    const int side = (id == cmd::kDelete1 || id == cmd::kDeleteMarked1 || id == cmd::kPlay1 ||
+                      id == cmd::kBrowse1 || id == cmd::kIgnoreMarked1)
+                         ? 1
+                         : 2;
+    switch (id) {
+    case cmd::kDelete1:
+    case cmd::kDelete2:
+        deleteSelected(side);
+        break;
+    case cmd::kDeleteMarked1:
+    case cmd::kDeleteMarked2:
+        deleteMarked(side);
+        break;
+    case cmd::kPlay1:
+    case cmd::kPlay2:
+        play(side);
+        break;
+    case cmd::kBrowse1:
+    case cmd::kBrowse2:
+        browse(side);
+        break;
+    case cmd::kIgnore1:
+    case cmd::kIgnore2:
+        ignoreSelected();
+        break;
+    case cmd::kIgnoreMarked1:
+    case cmd::kIgnoreMarked2:
+        ignoreMarked(side);
+        break;
+    default:
+        break;
+    }
+}
+
+const std::u16string* CResultsPage::selectedPath(int side) const {
+    const engine::DuplicatePair* pair = model_->rowAt(list_->selectedRow());
+    if (pair == nullptr) {
+        return nullptr;
+    }
+    return side == 1 ? &pair->path1 : &pair->path2;
+}
+
+void CResultsPage::deleteSelected(int side) {
+    if (const std::u16string* path = selectedPath(side)) {
+        trashFiles({*path});
+    }
+}
+
+void CResultsPage::deleteMarked(int side) {
+    std::vector<std::u16string> files;
+    std::unordered_set<std::u16string> seen;
+    for (const engine::DuplicatePair& pair : model_->rows()) {
+        const std::u16string& path = side == 1 ? pair.path1 : pair.path2;
+        if ((side == 1 ? pair.marked1 : pair.marked2) && seen.insert(path).second) {
+            files.push_back(path);
+        }
+    }
+    if (!files.empty()) {
+        trashFiles(files);
+    }
+}
+
+// One confirmation for all the files; those that went to the trash leave the list with every row
+// that holds them, the others stay and are named with the reason.
+void CResultsPage::trashFiles(const std::vector<std::u16string>& files) {
+    QStringList names;
+    for (const std::u16string& file : files) {
+        names << toQString(file);
+    }
+    const QString question =
+        files.size() == 1
+            ? context_.text(u"CONFIRM_TRASH_ONE", u"Move \"%1\" to the trash?")
+                  .arg(QFileInfo(names.front()).fileName())
+            : context_.text(u"CONFIRM_TRASH", u"Move these %1 items to the trash?").arg(files.size());
+    if (!context_.prompts.confirmFiles(this, context_.text(u"QUESTION", u"Question"), question, names)) {
+        return;
+    }
+    std::unordered_set<std::u16string> trashed;
+    FailureReport failures;
+    for (const std::u16string& file : files) {
+        const TrashOutcome outcome = moveToTrash(file);
+        if (outcome.trashed) {
+            trashed.insert(file);
+        } else {
+            failures.add(file, outcome.reason);
+        }
+    }
+    if (!trashed.empty()) {
+        model_->removeRowsWithPaths(trashed);
+        emit rowsChanged();
+    }
+    failures.show(context_, this,
+                  context_.text(u"TRASH_FAILED", u"%1 of %2 items could not be moved to the trash:")
+                      .arg(failures.size())
+                      .arg(files.size()));
+}
+
+void CResultsPage::play(int side) {
+    const std::u16string* path = selectedPath(side);
+    if (path != nullptr && !openFile(*path)) {
+        context_.prompts.warning(
+            this, QStringLiteral("Warning"),
+            context_.text(u"PLAY_FAILED", u"No program could be started to play this file:") +
+                QLatin1Char('\n') + toQString(*path));
+    }
+}
+
+void CResultsPage::browse(int side) {
+    if (const std::u16string* path = selectedPath(side)) {
+        showInFolder(*path);
+    }
+}
+
+void CResultsPage::ignoreSelected() {
+    const int row = list_->selectedRow();
+    const engine::DuplicatePair* pair = model_->rowAt(row);
+    if (pair == nullptr) {
+        return;
+    }
+    context_.store.ignorePair(pair->path1, pair->path2); // the row goes even when already ignored
+    model_->removeRow(row);
+    emit rowsChanged();
+}
+
+// Whole pairs are ignored: the same file stays listed in rows where it was not marked.
+void CResultsPage::ignoreMarked(int side) {
+    const std::vector<engine::DuplicatePair>& rows = model_->rows();
+    std::vector<bool> remove(rows.size());
+    bool any = false;
+    for (std::size_t row = rows.size(); row-- > 0;) {
+        const engine::DuplicatePair& pair = rows[row];
+        if (side == 1 ? pair.marked1 : pair.marked2) {
+            context_.store.ignorePair(pair.path1, pair.path2);
+            remove[row] = true;
+            any = true;
+        }
+    }
+    if (any) {
+        model_->removeRowsWhere(remove);
+        emit rowsChanged();
+    }
+}
+
+// --- playlist and export ---
+
+bool CResultsPage::writeFile(const QString& file, const std::string& bytes) {
+    QSaveFile out(file); // a temporary beside it, renamed over the old file only when whole
+    const bool written =
+        out.open(QIODevice::WriteOnly) &&
+        out.write(bytes.data(), static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size()) &&
+        out.commit();
+    if (!written) {
+        context_.prompts.error(this, QStringLiteral("Error"),
+                               QStringLiteral("Can't write %1\n%2").arg(file, out.errorString()));
+    }
+    return written;
+}
 
 void CResultsPage::savePlaylist() {
-    const QString file = QFileDialog::getSaveFileName(this, QString(), QStringLiteral("duplicates.m3u"),
-                                                      QStringLiteral("Playlist (*.m3u)"));
+    if (model_->rows().empty()) {
+        context_.prompts.error(this, QStringLiteral("Error"), QStringLiteral("No data to generate playlist"));
+        return;
+    }
+    const QString file = context_.prompts.saveFileName(
+        this, context_.text(u"SAVE_PLAYLIST", u"Save playlist"), QStringLiteral("duplicates"),
+        {context_.text(u"PLAYLIST_FILTER", u"M3U Playlist") + QStringLiteral(" (*.m3u)")},
+        QStringLiteral("m3u"), nullptr);
+    if (!file.isEmpty()) {
+        writeFile(file, engine::formatPlaylist(model_->rows()));
+    }
+}
+
+void CResultsPage::exportResults() {
+    if (model_->rows().empty()) {
+        context_.prompts.error(this, QStringLiteral("Error"), QStringLiteral("No data to export"));
+        return;
+    }
+    const QString csv = context_.text(u"EXPORT_CSV", u"CSV table") + QStringLiteral(" (*.csv)");
+    const QString json = context_.text(u"EXPORT_JSON", u"JSON document") + QStringLiteral(" (*.json)");
+    QString chosenFilter;
+    const QString file = context_.prompts.saveFileName(
+        this, context_.text(u"EXPORT_RESULTS", u"Export results"), QStringLiteral("duplicates"), {csv, json},
+        QStringLiteral("csv"), &chosenFilter);
     if (file.isEmpty()) {
         return;
     }
-    QFile out(file);
-    const std::string text = engine::formatPlaylist(rows_);
-    if (out.open(QIODevice::WriteOnly)) {
-        out.write(text.data(), static_cast<qint64>(text.size()));
-    }
+    // The name's extension decides; without one the chosen filter does.
+    const bool asJson = file.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive) ||
+                        (!file.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) && chosenFilter == json);
+    writeFile(file, asJson ? shell::formatResultsJson(model_->rows(), nullptr)
+                           : shell::formatResultsCsv(model_->rows(), nullptr));
 }
-
-void CResultsPage::exportResults() {}
 
 } // namespace tonemirror::app

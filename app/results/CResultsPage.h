@@ -4,31 +4,47 @@
 
 #include <QSplitter>
 
+#include <memory>
+#include <string>
 #include <vector>
 
-class QTableWidget;
+class QMenu;
+
+namespace tonemirror::audio {
+class AudioSource;
+}
 
 namespace tonemirror::app {
 
 struct AppContext;
+class CDetailsWnd;
+class CViewList;
+class ResultsModel;
 
-// The "Results" page: the results list above, the details pane below.
+// The "Results" page: the results list above, the details pane below (shown 180 pixels high from
+// the first selection on, hidden while no row is selected; the bar between them does not move).
 // The frame hands it the engine's pairs and routes the results commands (101-110, 130, 131, Save
 // playlist, Export) to it; the page asks the frame to refresh the status bar through rowsChanged.
 class CResultsPage : public QSplitter {
     Q_OBJECT
 public:
+    static constexpr int kDetailsHeight = 180;
+
     CResultsPage(AppContext& context, QWidget* parent = nullptr);
+    ~CResultsPage() override;
 
     // Appends new pairs as rows in order; an update (isUpdate) sets the experimental score of the
-    // first row with the same two paths and is dropped when there is none.
+    // rows with the same two paths and is dropped when there is none.
     void addPairs(std::vector<engine::DuplicatePair> pairs);
     void clearRows();
     int rowCount() const;
-    const std::vector<engine::DuplicatePair>& rows() const { return rows_; }
+    const std::vector<engine::DuplicatePair>& rows() const;
+    // -1 when no row is selected.
+    int selectedRow() const;
 
-    // Column 4 (experimental score) at 100 pixels when on, hidden at width 0 when off.
-    void setExperimentalColumnVisible(bool visible);
+    // Column 4 (experimental score) at `width` pixels when on, hidden at width 0 when off. It is
+    // made 80 wide; switching the experimental algorithm on in Options shows it at 100.
+    void setExperimentalColumnVisible(bool visible, int width = 80);
     int experimentalColumnWidth() const;
 
     // Commands of the results list and the Files menu.
@@ -37,17 +53,40 @@ public:
     void exportResults();
     void retranslate();
 
-    // A row selection or a button of the details pane asks the frame to run a command.
+    // The context menu of a right click on a cell; null where none opens (a percent column or no row).
+    std::unique_ptr<QMenu> contextMenu(int row, int column);
+
+    CViewList* list() const { return list_; }
+    ResultsModel* model() const { return model_; }
+    CDetailsWnd* detailsPane() const { return details_; }
+
+    // A double click, the context menu or a button of the details pane asks the frame to run a command.
     Q_SIGNAL void commandRequested(int id);
     // Rows were added, removed or cleared.
     Q_SIGNAL void rowsChanged();
 
 private:
-    void appendRow(const engine::DuplicatePair& pair);
+    void onSelectionChanged(int row);
+    void syncSelection();
+    void makeDetails(int row);
+    void showContextMenu(int row, int column, const QPoint& globalPosition);
+    void onDoubleClicked(int row, int column);
+
+    const std::u16string* selectedPath(int side) const;
+    void deleteSelected(int side);
+    void deleteMarked(int side);
+    void trashFiles(const std::vector<std::u16string>& files);
+    void play(int side);
+    void browse(int side);
+    void ignoreSelected();
+    void ignoreMarked(int side);
+    bool writeFile(const QString& file, const std::string& bytes);
 
     AppContext& context_;
-    std::vector<engine::DuplicatePair> rows_;
-    QTableWidget* list_ = nullptr;
+    ResultsModel* model_ = nullptr;
+    CViewList* list_ = nullptr;
+    CDetailsWnd* details_ = nullptr;
+    std::unique_ptr<audio::AudioSource> source_; // made at the first selection
 };
 
 } // namespace tonemirror::app

@@ -200,27 +200,35 @@ void CTagEditWnd::pushRecent(int field, const std::u16string& value) {
     box->setEditText(typed);
 }
 
+// The tagger's own account of the last failure when it gave one, else the general text.
+QString CTagEditWnd::causeOr(const QString& general) const {
+    const char* cause = audio::describeTagProblem(tags_.lastProblem());
+    return cause[0] != '\0' ? QString::fromUtf8(cause) : general;
+}
+
 void CTagEditWnd::writeFields(const std::vector<int>& changed) {
     FailureReport failures;
     for (const std::u16string& file : loaded_) {
         if (failed(tags_.open(file))) {
-            failures.add(file, context_.text(u"TAGS_CANNOT_OPEN", u"no tagger can open the file"));
+            failures.add(file, causeOr(context_.text(u"TAGS_CANNOT_OPEN", u"no tagger can open the file")));
             continue;
         }
-        int refused = 0;
+        QString refused;
         for (const int field : changed) {
             const std::u16string& value = fields_[static_cast<std::size_t>(field)].remembered;
-            refused += failed(tags_.setTag(kFieldSpecs[static_cast<std::size_t>(field)].tag, value.c_str(),
-                                           static_cast<std::int32_t>(value.size())))
-                           ? 1
-                           : 0;
+            if (failed(tags_.setTag(kFieldSpecs[static_cast<std::size_t>(field)].tag, value.c_str(),
+                                    static_cast<std::int32_t>(value.size()))) &&
+                refused.isEmpty()) {
+                refused = causeOr(
+                    context_.text(u"TAGS_REFUSED", u"the file's format does not take some of the fields"));
+            }
         }
         if (failed(tags_.close())) {
-            failures.add(file, context_.text(u"TAGS_NOT_SAVED",
-                                             u"the changes could not be saved; the file is as it was"));
-        } else if (refused > 0) {
-            failures.add(
-                file, context_.text(u"TAGS_REFUSED", u"the file's format does not take some of the fields"));
+            failures.add(file,
+                         causeOr(context_.text(u"TAGS_NOT_SAVED",
+                                               u"the changes could not be saved; the file is as it was")));
+        } else if (!refused.isEmpty()) {
+            failures.add(file, refused);
         }
     }
     const QString heading =

@@ -61,6 +61,7 @@ private:
     void loadFile(const std::u16string& path);
     std::vector<int> changedFields();
     void pushRecent(int field, const std::u16string& value);
+    QString causeOr(const QString& general) const;
     void writeFields(const std::vector<int>& changed);
     void clear();
     bool unchangedSelected(int field) const;

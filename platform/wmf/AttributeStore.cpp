@@ -67,8 +67,21 @@ HResult AttributeStore::setAttribute(std::uint16_t streamNumber, const char16_t*
     if (streamNumber != 0 || type != AttrType::String || !writable_.contains(name)) {
         return E_NOTIMPL;
     }
+    // The whole text: a NUL inside is the check's to refuse, not a place to cut it silently.
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < length; i += 2) {
+        text.push_back(static_cast<char16_t>(value[i] | (value[i + 1] << 8)));
+    }
+    while (!text.empty() && text.back() == 0) {
+        text.pop_back(); // a terminator the caller counted in
+    }
     const std::u16string key(name);
-    putString(key, textFromBytes(value, length));
+    if (check_) {
+        if (const HResult r = check_(key, text); failed(r)) {
+            return r;
+        }
+    }
+    putString(key, text);
     changed_.insert(key);
     return S_OK;
 }
@@ -76,12 +89,17 @@ HResult AttributeStore::setAttribute(std::uint16_t streamNumber, const char16_t*
 void AttributeStore::putString(const std::u16string& name, std::u16string_view text) {
     Value v;
     v.type = AttrType::String;
-    const std::size_t chars = std::min(text.size(), kMaxBytes / 2 - 1);
+    std::size_t chars = std::min(text.size(), kMaxBytes / 2);
+    if (chars < text.size() && chars > 0 && text[chars - 1] >= 0xD800 && text[chars - 1] <= 0xDBFF) {
+        --chars; // the cut would split a character
+    }
     v.bytes.reserve((chars + 1) * 2);
     for (std::size_t i = 0; i < chars; ++i) {
         appendLe(v.bytes, text[i], 2);
     }
-    appendLe(v.bytes, 0, 2);
+    if (v.bytes.size() + 2 <= kMaxBytes) {
+        appendLe(v.bytes, 0, 2);
+    }
     values_[name] = std::move(v);
 }
 

@@ -1,5 +1,7 @@
 #include "platform/wmf/FfmpegSyncReader.h"
 
+#include "platform/wmf/FfmpegLimits.h"
+
 #include "platform/os/Paths.h"
 #include "platform/os/Text.h"
 #include "platform/wmf/TagAttributes.h"
@@ -22,14 +24,6 @@ namespace tonemirror::wmf {
 
 namespace {
 
-// Containers that hold audio. Probing knows many more (images, playlists, network descriptions);
-// those are refused rather than opened, so a file can never make FFmpeg fetch another one.
-constexpr const char* kAudioContainers =
-    "aac,ac3,aiff,amr,amrnb,amrwb,ape,asf,au,caf,dsf,dts,dtshd,eac3,flac,iff,loas,matroska,webm,"
-    "mov,mp4,m4a,3gp,3g2,mj2,mp3,mpc,mpc8,ogg,oma,shn,tak,truehd,mlp,tta,voc,w64,wav,wv,xwma";
-constexpr const char* kProbeSize = "5000000";
-constexpr const char* kAnalyzeDuration = "5000000"; // microseconds
-constexpr const char* kMaxStreams = "64";
 // Consecutive packets the decoder may reject before the stream is given up as broken.
 constexpr int kMaxBadPackets = 200;
 

@@ -19,7 +19,7 @@ inline constexpr HResult kBufferTooSmall = static_cast<HResult>(0x8007007Au);
 // An output format other than the one offered was requested.
 inline constexpr HResult kInvalidOutputFormat = static_cast<HResult>(0xC00D0B69u);
 // The file on disk is no longer the one that was opened.
-inline constexpr HResult kFileChanged = static_cast<HResult>(0xC00D0BC8u);
+inline constexpr HResult kFileChanged = E_FILE_CHANGED;
 
 // Type identifiers of media types.
 inline constexpr TmGuid kMediaTypeAudio = {

@@ -1,15 +1,16 @@
 #include "platform/wmf/TagAttributes.h"
 
 #include "platform/os/Text.h"
+#include "platform/wmf/CheckedFileStream.h"
+#include "platform/wmf/FileDescriptor.h"
+#include "platform/wmf/WriteResult.h"
 
-#include <taglib/fileref.h>
 #include <taglib/mp4atom.h>
 #include <taglib/mp4file.h>
-#include <taglib/tfilestream.h>
+#include <taglib/mpegfile.h>
 #include <taglib/tpropertymap.h>
 
-#include <algorithm>
-#include <limits>
+#include <fcntl.h>
 
 namespace tonemirror::wmf {
 
@@ -22,54 +23,6 @@ TagLib::String toTagString(const std::u16string& text) {
 std::u16string fromTagString(const TagLib::String& text) {
     return os::utf8ToUtf16(text.to8Bit(true));
 }
-
-// The tag library allocates whatever a size field in the file asks for before it reads; asking for
-// more than is left in the file, or more than any tag structure holds (a sparse file can be large
-// and still claim gigabytes for its format chunk), is cut down here.
-// Some parsers go on reading past the end for every entry a damaged count names (hundreds of thousands
-// of reads for a 1 KB file): those reads are answered without a system call.
-class BoundedFileStream final : public TagLib::FileStream {
-public:
-    using TagLib::FileStream::FileStream;
-
-    TagLib::ByteVector readBlock(unsigned long length) override {
-        const long position = tell();
-        const long size = cachedLength();
-        if (position < 0 || position >= size) {
-            return {};
-        }
-        constexpr unsigned long kMaxBlock = 64ul << 20; // beyond the largest cover picture
-        return TagLib::FileStream::readBlock(
-            std::min({length, static_cast<unsigned long>(size - position), kMaxBlock}));
-    }
-
-    void writeBlock(const TagLib::ByteVector& data) override {
-        length_ = -1;
-        TagLib::FileStream::writeBlock(data);
-    }
-    void insert(const TagLib::ByteVector& data, unsigned long start, unsigned long replace) override {
-        length_ = -1;
-        TagLib::FileStream::insert(data, start, replace);
-    }
-    void removeBlock(unsigned long start, unsigned long length) override {
-        length_ = -1;
-        TagLib::FileStream::removeBlock(start, length);
-    }
-    void truncate(long length) override {
-        length_ = -1;
-        TagLib::FileStream::truncate(length);
-    }
-
-private:
-    long cachedLength() {
-        if (length_ < 0) {
-            length_ = TagLib::FileStream::length();
-        }
-        return length_;
-    }
-
-    long length_ = -1;
-};
 
 // Saving an MP4 tag that changes size shifts every chunk offset in the stco/co64 tables, trusting each
 // table's entry count. A damaged count (up to 4 billion) would make the save run for hours and write
@@ -101,20 +54,39 @@ bool mp4OffsetTablesSound(TagLib::MP4::File& file) {
     return true;
 }
 
+// An MPEG file gets no ID3v1 tag it did not have: the tag library would add one, with the texts cut
+// to 30 Latin-1 characters, and the file's grown end makes some demuxers drop its gapless information.
+bool saveTags(TagLib::File& file) {
+    auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(&file);
+    if (mpeg == nullptr) {
+        return file.save();
+    }
+    int kept = TagLib::MPEG::File::ID3v2;
+    if (mpeg->hasID3v1Tag()) {
+        kept |= TagLib::MPEG::File::ID3v1;
+    }
+    if (mpeg->hasAPETag()) {
+        kept |= TagLib::MPEG::File::APE;
+    }
+    return mpeg->save(kept, TagLib::File::StripNone);
+}
+
 } // namespace
 
 bool readTagAttributes(const std::filesystem::path& file, AttributeStore& store) {
-    BoundedFileStream stream(file.c_str(), true);
-    if (!stream.isOpen()) {
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    return fd.get() >= 0 && readTagAttributes(fd.get(), detectFileKind(fd.get(), file), store);
+}
+
+bool readTagAttributes(int fd, FileKind kind, AttributeStore& store) {
+    CheckedFileStream stream(fd, "", false);
+    const auto file = stream.isOpen() ? openTagFile(kind, &stream, true) : nullptr;
+    // A file the tag library finds no audio in is not ours to tag.
+    if (file == nullptr || !file->isValid() || file->audioProperties() == nullptr ||
+        file->audioProperties()->sampleRate() <= 0 || stream.error() != 0) {
         return false;
     }
-    TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Average);
-    // The tag library takes any file with a known extension; one without audio is not ours to tag.
-    if (ref.isNull() || !ref.file()->isValid() || ref.audioProperties() == nullptr ||
-        ref.audioProperties()->sampleRate() <= 0) {
-        return false;
-    }
-    const TagLib::PropertyMap properties = ref.file()->properties();
+    const TagLib::PropertyMap properties = file->properties();
     for (const auto& attribute : kTextAttributes) {
         const auto it = properties.find(attribute.property);
         // Several values of one property: the first stands for all, as the editor writes one.
@@ -122,32 +94,28 @@ bool readTagAttributes(const std::filesystem::path& file, AttributeStore& store)
             store.putString(attribute.name, fromTagString(it->second.front()));
         }
     }
-    if (const TagLib::AudioProperties* audio = ref.audioProperties(); audio != nullptr) {
-        if (audio->bitrate() > 0) {
-            store.putDword(kAttrBitrate, static_cast<std::uint32_t>(audio->bitrate()) * 1000u);
-        }
-        if (audio->lengthInMilliseconds() > 0) {
-            store.putQword(kAttrDuration, static_cast<std::uint64_t>(audio->lengthInMilliseconds()) * 10000u);
-        }
+    const TagLib::AudioProperties* audio = file->audioProperties();
+    if (audio->bitrate() > 0) {
+        store.putDword(kAttrBitrate, static_cast<std::uint32_t>(audio->bitrate()) * 1000u);
+    }
+    if (audio->lengthInMilliseconds() > 0) {
+        store.putQword(kAttrDuration, static_cast<std::uint64_t>(audio->lengthInMilliseconds()) * 10000u);
     }
     return true;
 }
 
-HResult writeTagAttributes(const std::filesystem::path& file, const AttributeStore& store,
-                           const std::set<std::u16string>& names) {
-    BoundedFileStream stream(file.c_str(), false);
-    if (!stream.isOpen() || stream.readOnly()) {
-        return E_FAIL;
+HResult writeTagAttributes(int fd, FileKind kind, const AttributeStore& store,
+                           const std::set<std::u16string>& names, long* length) {
+    CheckedFileStream stream(fd, "", true);
+    const auto file = stream.isOpen() ? openTagFile(kind, &stream, false) : nullptr;
+    if (file == nullptr || !file->isValid() || stream.error() != 0) {
+        return stream.error() != 0 ? resultFromErrno(stream.error()) : E_UNSUPPORTED_CONTENT;
     }
-    TagLib::FileRef ref(&stream, false);
-    if (ref.isNull() || !ref.file()->isValid() || ref.file()->readOnly()) {
-        return E_FAIL;
-    }
-    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(ref.file());
+    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file.get());
         mp4 != nullptr && !mp4OffsetTablesSound(*mp4)) {
-        return E_FAIL;
+        return E_DAMAGED_FILE;
     }
-    TagLib::PropertyMap properties = ref.file()->properties();
+    TagLib::PropertyMap properties = file->properties();
     for (const auto& attribute : kTextAttributes) {
         if (!names.contains(attribute.name)) {
             continue;
@@ -159,13 +127,19 @@ HResult writeTagAttributes(const std::filesystem::path& file, const AttributeSto
             properties.replace(attribute.property, TagLib::StringList(toTagString(text)));
         }
     }
-    const TagLib::PropertyMap refused = ref.file()->setProperties(properties);
+    const TagLib::PropertyMap refused = file->setProperties(properties);
     for (const auto& attribute : kTextAttributes) {
         if (names.contains(attribute.name) && refused.contains(attribute.property)) {
             return E_NOTIMPL;
         }
     }
-    return ref.file()->save() ? S_OK : E_FAIL;
+    const bool saved = saveTags(*file);
+    // The tag library calls a save done when the disk cut it short: the stream knows better.
+    if (stream.error() != 0) {
+        return resultFromErrno(stream.error());
+    }
+    *length = stream.length();
+    return saved ? S_OK : E_FAIL;
 }
 
 } // namespace tonemirror::wmf

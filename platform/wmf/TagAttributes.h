@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/wmf/AttributeStore.h"
+#include "platform/wmf/FileKind.h"
 
 #include <filesystem>
 #include <string>
@@ -31,10 +32,13 @@ inline constexpr TextAttribute kTextAttributes[] = {
 // Fills `store` with the text attributes, bit rate and duration of the file, read without writing.
 // False when the tag library does not know the file or finds no audio in it.
 bool readTagAttributes(const std::filesystem::path& file, AttributeStore& store);
+// The same for an open file of a known kind.
+bool readTagAttributes(int fd, FileKind kind, AttributeStore& store);
 
-// Writes the named text attributes of `store` into `file` (an empty text removes the property).
-// S_OK or a failure; on failure the file may be half written, so callers pass a copy.
-HResult writeTagAttributes(const std::filesystem::path& file, const AttributeStore& store,
-                           const std::set<std::u16string>& names);
+// Writes the named text attributes of `store` into the open file (an empty text removes the
+// property) and sets *length to the size the file should now have. S_OK or a failure that names its
+// cause; on failure the file may be half written, so callers pass a copy.
+HResult writeTagAttributes(int fd, FileKind kind, const AttributeStore& store,
+                           const std::set<std::u16string>& names, long* length);
 
 } // namespace tonemirror::wmf

@@ -53,6 +53,26 @@ std::optional<std::u16string> readStringAttribute(wmf::IHeaderInfo& header, cons
     return wmf::textFromBytes(buffer.data(), size);
 }
 
+std::size_t wholeCharacters(const std::u16string& text, std::size_t limit) {
+    if (text.size() <= limit) {
+        return text.size();
+    }
+    const bool splitsPair = limit > 0 && text[limit - 1] >= 0xD800 && text[limit - 1] <= 0xDBFF;
+    return splitsPair ? limit - 1 : limit;
+}
+
+bool tagProblemNamed(HResult result) {
+    switch (result) {
+    case E_NOT_A_NUMBER:
+    case E_NOT_A_DATE:
+    case E_TEXT_TOO_LONG:
+    case E_INVALID_TEXT:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::optional<std::uint64_t> readNumberAttribute(wmf::IHeaderInfo& header, const char16_t* name,
                                                  wmf::AttrType type, std::uint16_t size) {
     std::uint8_t buffer[8] = {};

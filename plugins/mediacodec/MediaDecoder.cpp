@@ -15,9 +15,9 @@ namespace {
 // not accepted.
 constexpr std::uint32_t kMediaTypeBytes = 90;
 
-// Copies at most 255 characters into a zeroed field of the record.
+// Copies at most 255 characters into a zeroed field of the record, never half a surrogate pair.
 void copyField(char16_t (&field)[TM_STREAM_TEXT_CHARS], const std::u16string& text) {
-    const std::size_t n = std::min<std::size_t>(text.size(), TM_STREAM_TEXT_CHARS - 1);
+    const std::size_t n = wholeCharacters(text, TM_STREAM_TEXT_CHARS - 1);
     std::copy_n(text.data(), n, field);
 }
 

@@ -77,7 +77,7 @@ HResult MediaTagger::getTag(std::int32_t tag, char16_t* buffer, std::int32_t cap
     if (!text) {
         return E_NOTIMPL;
     }
-    const std::size_t n = std::min<std::size_t>(text->size(), static_cast<std::size_t>(capacity) - 1);
+    const std::size_t n = wholeCharacters(*text, static_cast<std::size_t>(capacity) - 1);
     std::copy_n(text->data(), n, buffer);
     buffer[n] = 0;
     return S_OK;
@@ -91,18 +91,23 @@ HResult MediaTagger::setTag(std::int32_t tag, const char16_t* text, std::int32_t
         return E_FAIL;
     }
     const char16_t* name = attributeForTag(tag);
-    // An attribute's size is 16 bits wide: a longer text is refused, not silently cut.
-    if (name == nullptr || length > std::numeric_limits<std::uint16_t>::max() / 2) {
+    if (name == nullptr) {
         return E_NOTIMPL;
+    }
+    // An attribute's size is 16 bits wide: a longer text is refused, not silently cut.
+    if (length > std::numeric_limits<std::uint16_t>::max() / 2) {
+        return E_TEXT_TOO_LONG;
     }
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length) * 2u);
     for (std::int32_t i = 0; i < length; ++i) {
         bytes[2 * i] = static_cast<std::uint8_t>(text[i] & 0xFF);
         bytes[2 * i + 1] = static_cast<std::uint8_t>(text[i] >> 8);
     }
-    if (failed(header_->setAttribute(0, name, wmf::AttrType::String, bytes.data(),
-                                     static_cast<std::uint16_t>(bytes.size())))) {
-        return E_NOTIMPL;
+    const HResult r = header_->setAttribute(0, name, wmf::AttrType::String, bytes.data(),
+                                            static_cast<std::uint16_t>(bytes.size()));
+    if (failed(r)) {
+        // A refusal that names its reason keeps it; the runtime's other failures mean "not stored".
+        return tagProblemNamed(r) ? r : E_NOTIMPL;
     }
     modified_ = true;
     return S_OK;

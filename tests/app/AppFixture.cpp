@@ -20,6 +20,23 @@ bool RecordingPrompts::question(QWidget*, const QString& caption, const QString&
     return answer;
 }
 
+bool RecordingPrompts::confirmFiles(QWidget*, const QString& caption, const QString& text,
+                                    const QStringList& files) {
+    shown << caption + QLatin1Char('|') + text;
+    confirmedFiles << files;
+    return answer;
+}
+QString RecordingPrompts::saveFileName(QWidget*, const QString& caption, const QString& initialName,
+                                       const QStringList& nameFilters, const QString& defaultSuffix,
+                                       QString* selectedFilter) {
+    saveRequests << QStringList{caption, initialName, nameFilters.join(QLatin1Char(';')), defaultSuffix}.join(
+        QLatin1Char('|'));
+    if (selectedFilter != nullptr) {
+        *selectedFilter = saveFilter;
+    }
+    return saveAs;
+}
+
 AppFixture::AppFixture(FixtureOptions options)
     : folder_(options.folder.isEmpty() ? temporary_.path() : options.folder) {
     QDir(folder_).mkpath(QStringLiteral("config"));

@@ -29,9 +29,19 @@ public:
     void error(QWidget*, const QString& caption, const QString& text) override;
     void information(QWidget*, const QString& caption, const QString& text) override;
     bool question(QWidget*, const QString& caption, const QString& text) override;
+    bool confirmFiles(QWidget*, const QString& caption, const QString& text,
+                      const QStringList& files) override;
+    QString saveFileName(QWidget*, const QString& caption, const QString& initialName,
+                         const QStringList& nameFilters, const QString& defaultSuffix,
+                         QString* selectedFilter) override;
 
     QStringList shown; // "caption|text"
     bool answer = true;
+    QList<QStringList> confirmedFiles; // the files of each confirmFiles, in order
+    // What the next save dialogs answer (empty: cancelled) and what they were asked.
+    QString saveAs;
+    QString saveFilter;
+    QStringList saveRequests; // "caption|initial name|filter;filter|suffix"
 };
 
 struct FixtureOptions {

@@ -96,9 +96,9 @@ private slots:
         frame->applyOptions(values);
         QCOMPARE(results->experimentalColumnWidth(), 100);
         QCOMPARE(fixture.settings().readNumber("Accurate"), std::optional<std::uint32_t>(1));
-        results->setExperimentalColumnVisible(true);
+        results->setExperimentalColumnVisible(true, 55);
         frame->applyOptions(values); // no change: the width is left alone
-        QCOMPARE(results->experimentalColumnWidth(), 100);
+        QCOMPARE(results->experimentalColumnWidth(), 55);
         values.accurate = false;
         frame->applyOptions(values);
         QCOMPARE(results->experimentalColumnWidth(), 0);

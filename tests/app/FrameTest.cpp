@@ -293,7 +293,7 @@ private slots:
         QCOMPARE(fixture.engine().settings().contentThreshold.load(), 1.5f);
         QCOMPARE(fixture.engine().settings().tagsThreshold.load(), 0.75f); // a text is not a number
         QVERIFY(fixture.engine().settings().accurate.load());
-        QCOMPARE(frame->resultsPage()->experimentalColumnWidth(), 100);
+        QCOMPARE(frame->resultsPage()->experimentalColumnWidth(), 80);
     }
 
     void switchingLanguageRetranslatesMenusAndTabs() {

@@ -54,4 +54,26 @@ TEST(CliTagsErrors, UsageAndFailuresHaveTheirExitStatus) {
     EXPECT_TRUE(nlohmann::json::parse(get.out)["tags"]["genre"].is_null());
 }
 
+// A refusal says what happened and why in words; no result code reaches the user.
+TEST(CliTagsErrors, RefusalsNameTheirCauseInWords) {
+    TempFolder folder;
+    const fs::path file = folder / "song.mp3";
+    ASSERT_TRUE(makeTone(folder / "song.wav", {}, {440, 44100, 1, 0.5}));
+    fs::rename(folder / "song.wav", file);
+    const CliResult values = cli({"tags", "set", file.string(), "--track", "abc", "--year", "hello"}, folder);
+    EXPECT_EQ(values.status, 1);
+    EXPECT_NE(values.err.find("cannot store the track: a track must be a number"), std::string::npos)
+        << values.err;
+    EXPECT_NE(values.err.find("cannot store the year: a year must be written as 2021"), std::string::npos);
+    const CliResult mismatch = cli({"tags", "set", file.string(), "--title", "x"}, folder);
+    EXPECT_EQ(mismatch.status, 1);
+    EXPECT_NE(mismatch.err.find("content is another format than its name says; the file is unchanged"),
+              std::string::npos)
+        << mismatch.err;
+    for (const auto& err : {values.err, mismatch.err}) {
+        EXPECT_EQ(err.find("0x"), std::string::npos) << err;
+        EXPECT_EQ(err.find("E_"), std::string::npos) << err;
+    }
+}
+
 } // namespace

@@ -135,7 +135,7 @@ TEST_F(MediaTaggerTest, SetTagRefusals) {
     EXPECT_EQ(t.setTag(TagId_Title, u"x", -1), E_INVALIDARG);
     // A text whose byte size does not fit 16 bits is refused rather than cut at a wrapped size.
     const std::u16string huge(40000, u'z');
-    EXPECT_EQ(t.setTag(TagId_Comment, huge.c_str(), static_cast<std::int32_t>(huge.size())), E_NOTIMPL);
+    EXPECT_EQ(t.setTag(TagId_Comment, huge.c_str(), static_cast<std::int32_t>(huge.size())), E_TEXT_TOO_LONG);
     EXPECT_EQ(t.close(), S_OK);
     EXPECT_EQ(rt.log.flushes, 0) << "refused changes must not mark the file modified";
 }
@@ -148,6 +148,15 @@ TEST_F(MediaTaggerTest, LongTextsRoundTripUnchanged) {
     ASSERT_EQ(t.close(), S_OK);
     ASSERT_EQ(t.open(kFile.c_str()), S_OK);
     EXPECT_EQ(tag(t, TagId_Comment, 30000), longText);
+}
+
+// A buffer that ends inside a surrogate pair gets the text up to the character before it.
+TEST_F(MediaTaggerTest, GetTagNeverSplitsACharacter) {
+    rt.files[kFile].attributes.putString(wmf::kAttrTitle, u"ab\U0001F600c");
+    MediaTagger t(rt);
+    ASSERT_EQ(t.open(kFile.c_str()), S_OK);
+    EXPECT_EQ(tag(t, TagId_Title, 4), u"ab");
+    EXPECT_EQ(tag(t, TagId_Title, 5), u"ab\U0001F600");
 }
 
 } // namespace

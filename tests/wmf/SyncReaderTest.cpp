@@ -173,4 +173,22 @@ TEST(AttributeStore, SizesTypesAndWritableNames) {
     EXPECT_EQ(store.changedNames(), std::set<std::u16string>{wmf::kAttrTitle});
 }
 
+// The longest text fits without its terminator; a longer one is cut before a character, not inside it.
+// A text the store's check refuses leaves the old one in place.
+TEST(AttributeStore, LongTextsAndRefusedTexts) {
+    wmf::AttributeStore store({wmf::kAttrTitle}, [](const std::u16string&, std::u16string_view text) {
+        return text == u"no" ? E_NOT_A_NUMBER : S_OK;
+    });
+    const std::u16string longest = std::u16string(32765, u'a') + u"\U0001F600";
+    store.putString(wmf::kAttrTitle, longest);
+    EXPECT_EQ(store.stringValue(wmf::kAttrTitle), longest);
+    store.putString(wmf::kAttrTitle, std::u16string(32766, u'a') + u"\U0001F600");
+    EXPECT_EQ(store.stringValue(wmf::kAttrTitle), std::u16string(32766, u'a'));
+
+    const std::uint8_t no[] = {'n', 0, 'o', 0};
+    EXPECT_EQ(store.setAttribute(0, wmf::kAttrTitle, wmf::AttrType::String, no, sizeof no), E_NOT_A_NUMBER);
+    EXPECT_EQ(store.stringValue(wmf::kAttrTitle), std::u16string(32766, u'a'));
+    EXPECT_TRUE(store.changedNames().empty());
+}
+
 } // namespace

@@ -1,10 +1,9 @@
-#include "cli/OutputText.h"
+#include "shell/NameText.h"
 
 #include "platform/os/Paths.h"
 #include "platform/os/Text.h"
 
-
-namespace tonemirror::cli {
+namespace tonemirror::shell {
 
 namespace {
 
@@ -119,4 +118,4 @@ std::string dumpJson(const nlohmann::json& document) {
     return document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-} // namespace tonemirror::cli
+} // namespace tonemirror::shell

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+#include <string>
+
+class QObject;
+
+namespace tonemirror::app {
+
+// The desktop's handlers for the files of the results list. Paths are the core's UTF-16 paths; the
+// native name of a file is taken from the core's own conversion, never re-encoded by Qt.
+
+// A file: URL of the path's native name, every byte kept.
+QUrl fileUrl(const std::u16string& path);
+
+// Opens the file with its default application. false when no handler took it.
+bool openFile(const std::u16string& path);
+
+// Shows the file in the file manager: asks the desktop's file manager to show it selected, else
+// opens its folder (everything before the last separator; nothing without one). Returns at once.
+void showInFolder(const std::u16string& path);
+
+struct TrashOutcome {
+    bool trashed = false;
+    QString reason; // in plain words when not trashed
+};
+
+// Moves one file to the desktop's trash. A file that cannot be trashed stays where it is; nothing is
+// ever deleted outright.
+TrashOutcome moveToTrash(const std::u16string& path);
+
+} // namespace tonemirror::app

@@ -1,0 +1,385 @@
+#include "app/results/ResultsModel.h"
+
+#include "app/AppContext.h"
+#include "app/Resources.h"
+#include "shell/ResultFormats.h"
+
+#include <QCollator>
+#include <QCollatorSortKey>
+#include <QIcon>
+
+#include <functional>
+
+namespace tonemirror::app {
+
+namespace {
+
+// Above this many separate runs of removed rows the view is reset instead of told run by run.
+constexpr int kMaxRemovalRuns = 64;
+
+shell::PercentColumn percentColumn(int column) {
+    switch (column) {
+    case ResultsModel::kContent:
+        return shell::PercentColumn::Content;
+    case ResultsModel::kTags:
+        return shell::PercentColumn::Tags;
+    default:
+        return shell::PercentColumn::Experimental;
+    }
+}
+
+bool isPercentColumn(int column) {
+    return column >= ResultsModel::kContent && column <= ResultsModel::kExperimental;
+}
+
+bool isMarkColumn(int column) {
+    return column == ResultsModel::kMark1 || column == ResultsModel::kMark2;
+}
+
+float percentValue(const engine::DuplicatePair& pair, int column) {
+    switch (column) {
+    case ResultsModel::kContent:
+        return pair.contentPercent;
+    case ResultsModel::kTags:
+        return pair.tagsPercent;
+    default:
+        return pair.experimentalPercent;
+    }
+}
+
+} // namespace
+
+ResultsModel::ResultsModel(AppContext& context, QObject* parent)
+    : QAbstractTableModel(parent), context_(context) {
+    loadImages(); // the check-header picture
+    retranslate();
+}
+
+int ResultsModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int ResultsModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+const engine::DuplicatePair* ResultsModel::rowAt(int row) const {
+    return row >= 0 && row < static_cast<int>(rows_.size()) ? &rows_[static_cast<std::size_t>(row)] : nullptr;
+}
+
+QString ResultsModel::percentCellText(int column, float value) const {
+    switch (shell::percentState(percentColumn(column), value)) {
+    case shell::PercentState::Value:
+        return toQString(shell::percentText(value));
+    case shell::PercentState::Dash:
+        return QStringLiteral("-");
+    case shell::PercentState::Wait:
+        return waitText_;
+    case shell::PercentState::NotAvailable:
+        break;
+    }
+    return QStringLiteral("n/a");
+}
+
+QVariant ResultsModel::data(const QModelIndex& index, int role) const {
+    const engine::DuplicatePair* pair = rowAt(index.row());
+    if (pair == nullptr || !index.isValid()) {
+        return {};
+    }
+    const int column = index.column();
+    if (role == Qt::DisplayRole) {
+        if (column == kFile1 || column == kFile2) {
+            return toQString(column == kFile1 ? pair->path1 : pair->path2);
+        }
+        return isPercentColumn(column) ? QVariant(percentCellText(column, percentValue(*pair, column)))
+                                       : QVariant();
+    }
+    if (role == kValueRole && isPercentColumn(column)) {
+        return percentValue(*pair, column);
+    }
+    if (role == Qt::CheckStateRole && isMarkColumn(column)) {
+        return (column == kMark1 ? pair->marked1 : pair->marked2) ? Qt::Checked : Qt::Unchecked;
+    }
+    if (role == Qt::TextAlignmentRole && isPercentColumn(column)) {
+        return int(Qt::AlignCenter);
+    }
+    return {};
+}
+
+bool ResultsModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::CheckStateRole || !isMarkColumn(index.column()) || rowAt(index.row()) == nullptr) {
+        return false;
+    }
+    setMarked(index.row(), index.column() == kMark1 ? 1 : 2, value.toInt() == Qt::Checked);
+    return true;
+}
+
+QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) {
+        return {};
+    }
+    if (role == Qt::DisplayRole) {
+        return headers_[section];
+    }
+    if (role == Qt::DecorationRole && isMarkColumn(section)) {
+        return QIcon(QStringLiteral(":/images/check-header.svg"));
+    }
+    return {};
+}
+
+Qt::ItemFlags ResultsModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) {
+        return Qt::NoItemFlags;
+    }
+    const Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    return isMarkColumn(index.column()) ? flags | Qt::ItemIsUserCheckable : flags;
+}
+
+void ResultsModel::retranslate() {
+    headers_[kFile1] = context_.text(u"RESULTS_FILE1", u"File #1");
+    headers_[kContent] = context_.text(u"RESULTS_CONTENT", u"% content");
+    headers_[kTags] = context_.text(u"RESULTS_TAGS", u"% tags");
+    headers_[kExperimental] = context_.text(u"RESULTS_EXPEREM", u"% experim.");
+    headers_[kFile2] = context_.text(u"RESULTS_FILE2", u"File #2");
+    waitText_ = context_.text(u"WAIT", u"wait");
+    emit headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);
+    if (!rows_.empty()) {
+        emit dataChanged(index(0, kExperimental), index(rowCount() - 1, kExperimental), {Qt::DisplayRole});
+    }
+}
+
+std::size_t ResultsModel::pairHash(const engine::DuplicatePair& pair) {
+    const std::hash<std::u16string> hash;
+    return hash(pair.path1) * 31u + hash(pair.path2);
+}
+
+void ResultsModel::addPairs(std::vector<engine::DuplicatePair> pairs) {
+    std::vector<engine::DuplicatePair> run;
+    for (engine::DuplicatePair& pair : pairs) {
+        if (!pair.isUpdate) {
+            run.push_back(std::move(pair));
+            continue;
+        }
+        insertRun(run); // the update may be for a pair of this very batch
+        applyUpdate(pair);
+    }
+    insertRun(run);
+}
+
+int ResultsModel::appendRow(engine::DuplicatePair pair) {
+    std::vector<engine::DuplicatePair> run;
+    run.push_back(std::move(pair));
+    insertRun(run);
+    return rowCount() - 1;
+}
+
+void ResultsModel::insertRun(std::vector<engine::DuplicatePair>& run) {
+    if (run.empty()) {
+        return;
+    }
+    const int first = rowCount();
+    beginInsertRows({}, first, first + static_cast<int>(run.size()) - 1);
+    for (engine::DuplicatePair& pair : run) {
+        pair.isUpdate = false;
+        if (indexValid_) {
+            index_.emplace(pairHash(pair), static_cast<int>(rows_.size()));
+        }
+        rows_.push_back(std::move(pair));
+    }
+    endInsertRows();
+    run.clear();
+}
+
+// Every row with both paths equal takes the score: a pair listed twice gets it in both rows.
+void ResultsModel::applyUpdate(const engine::DuplicatePair& update) {
+    if (!indexValid_) {
+        rebuildIndex();
+    }
+    const auto [begin, end] = index_.equal_range(pairHash(update));
+    for (auto it = begin; it != end; ++it) {
+        engine::DuplicatePair& row = rows_[static_cast<std::size_t>(it->second)];
+        if (row.path1 == update.path1 && row.path2 == update.path2) {
+            row.experimentalPercent = update.experimentalPercent;
+            const QModelIndex cell = index(it->second, kExperimental);
+            emit dataChanged(cell, cell);
+        }
+    }
+}
+
+void ResultsModel::rebuildIndex() {
+    index_.clear();
+    index_.reserve(rows_.size());
+    for (std::size_t row = 0; row < rows_.size(); ++row) {
+        index_.emplace(pairHash(rows_[row]), static_cast<int>(row));
+    }
+    indexValid_ = true;
+}
+
+void ResultsModel::clearRows() {
+    beginResetModel();
+    rows_.clear();
+    index_.clear();
+    indexValid_ = true;
+    endResetModel();
+}
+
+void ResultsModel::removeRow(int row) {
+    if (rowAt(row) == nullptr) {
+        return;
+    }
+    beginRemoveRows({}, row, row);
+    rows_.erase(rows_.begin() + row);
+    index_.clear();
+    indexValid_ = false;
+    endRemoveRows();
+}
+
+int ResultsModel::removeRowsWithPaths(const std::unordered_set<std::u16string>& paths) {
+    std::vector<bool> remove(rows_.size());
+    for (std::size_t row = 0; row < rows_.size(); ++row) {
+        remove[row] = paths.count(rows_[row].path1) != 0 || paths.count(rows_[row].path2) != 0;
+    }
+    return removeRowsWhere(remove);
+}
+
+int ResultsModel::removeRowsWhere(const std::vector<bool>& remove) {
+    std::vector<std::pair<int, int>> runs; // first, last
+    for (int row = 0; row < static_cast<int>(std::min(remove.size(), rows_.size())); ++row) {
+        if (!remove[static_cast<std::size_t>(row)]) {
+            continue;
+        }
+        if (!runs.empty() && runs.back().second == row - 1) {
+            runs.back().second = row;
+        } else {
+            runs.emplace_back(row, row);
+        }
+    }
+    int removed = 0;
+    if (static_cast<int>(runs.size()) > kMaxRemovalRuns) {
+        beginResetModel();
+        std::vector<engine::DuplicatePair> kept;
+        kept.reserve(rows_.size());
+        for (std::size_t row = 0; row < rows_.size(); ++row) {
+            if (row < remove.size() && remove[row]) {
+                ++removed;
+            } else {
+                kept.push_back(std::move(rows_[row]));
+            }
+        }
+        rows_.swap(kept);
+        index_.clear();
+        indexValid_ = false;
+        endResetModel();
+        return removed;
+    }
+    for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+        beginRemoveRows({}, run->first, run->second);
+        rows_.erase(rows_.begin() + run->first, rows_.begin() + run->second + 1);
+        removed += run->second - run->first + 1;
+        index_.clear();
+        indexValid_ = false;
+        endRemoveRows();
+    }
+    return removed;
+}
+
+void ResultsModel::setMarked(int row, int side, bool marked) {
+    if (rowAt(row) == nullptr) {
+        return;
+    }
+    engine::DuplicatePair& pair = rows_[static_cast<std::size_t>(row)];
+    (side == 1 ? pair.marked1 : pair.marked2) = marked;
+    const QModelIndex cell = index(row, side == 1 ? kMark1 : kMark2);
+    emit dataChanged(cell, cell, {Qt::CheckStateRole});
+}
+
+int ResultsModel::markedCount(int side) const {
+    int count = 0;
+    for (const engine::DuplicatePair& pair : rows_) {
+        count += (side == 1 ? pair.marked1 : pair.marked2) ? 1 : 0;
+    }
+    return count;
+}
+
+void ResultsModel::setDetails(int row, std::shared_ptr<engine::DetailsRecord> first,
+                              std::shared_ptr<engine::DetailsRecord> second) {
+    if (rowAt(row) == nullptr) {
+        return;
+    }
+    rows_[static_cast<std::size_t>(row)].details1 = std::move(first);
+    rows_[static_cast<std::size_t>(row)].details2 = std::move(second);
+}
+
+std::vector<std::uint32_t> ResultsModel::sortOrder(int column, bool directionFlag,
+                                                   const QCollator& collator) const {
+    const auto count = static_cast<std::uint32_t>(rows_.size());
+    const auto& rows = rows_;
+    if (column == kFile1 || column == kFile2) {
+        const auto path = [&rows, column](std::uint32_t row) {
+            return toQString(column == kFile1 ? rows[row].path1 : rows[row].path2);
+        };
+        if (collator.locale().language() == QLocale::C) {
+            // The C locale's collator compares code points with case; fold the case ourselves.
+            std::vector<QString> folded;
+            folded.reserve(rows.size());
+            for (std::uint32_t row = 0; row < count; ++row) {
+                folded.push_back(path(row).toCaseFolded());
+            }
+            return shell::stableRowOrder(
+                count, [&folded](std::uint32_t a, std::uint32_t b) { return folded[a] < folded[b]; },
+                directionFlag);
+        }
+        std::vector<QCollatorSortKey> keys;
+        keys.reserve(rows.size());
+        for (std::uint32_t row = 0; row < count; ++row) {
+            keys.push_back(collator.sortKey(path(row)));
+        }
+        return shell::stableRowOrder(
+            count, [&keys](std::uint32_t a, std::uint32_t b) { return keys[a].compare(keys[b]) < 0; },
+            directionFlag);
+    }
+    if (isMarkColumn(column)) {
+        const bool first = column == kMark1;
+        return shell::stableRowOrder(
+            count,
+            [&rows, first](std::uint32_t a, std::uint32_t b) {
+                return first ? shell::markBefore(rows[a].marked1, rows[b].marked1)
+                             : shell::markBefore(rows[a].marked2, rows[b].marked2);
+            },
+            directionFlag);
+    }
+    return shell::stableRowOrder(
+        count,
+        [&rows, column](std::uint32_t a, std::uint32_t b) {
+            return shell::percentBefore(percentValue(rows[a], column), percentValue(rows[b], column));
+        },
+        directionFlag);
+}
+
+void ResultsModel::sortBy(int column, bool directionFlag, const QCollator& collator) {
+    if (column < 0 || column >= kColumnCount || rows_.size() < 2) {
+        return;
+    }
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const std::vector<std::uint32_t> order = sortOrder(column, directionFlag, collator);
+    std::vector<int> newRow(order.size());
+    std::vector<engine::DuplicatePair> sorted;
+    sorted.reserve(rows_.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        newRow[order[i]] = static_cast<int>(i);
+        sorted.push_back(std::move(rows_[order[i]]));
+    }
+    rows_.swap(sorted);
+    index_.clear();
+    indexValid_ = false;
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& old : before) {
+        after.append(index(newRow[static_cast<std::size_t>(old.row())], old.column()));
+    }
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+} // namespace tonemirror::app

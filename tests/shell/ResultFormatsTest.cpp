@@ -1,0 +1,199 @@
+// The texts, colours and orders of the results list and the details pane.
+#include "shell/ResultFormats.h"
+
+#include "engine/DetailsRecord.h"
+#include "shell/ResultsExport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <clocale>
+#include <cmath>
+
+namespace {
+
+using namespace tonemirror::shell;
+using tonemirror::engine::DetailsRecord;
+using tonemirror::engine::DuplicatePair;
+
+struct PercentCase {
+    PercentColumn column;
+    float value;
+    PercentState state;
+    const char16_t* text; // for Value only
+};
+
+class PercentCellTest : public ::testing::TestWithParam<PercentCase> {};
+
+TEST_P(PercentCellTest, StateAndText) {
+    const PercentCase& c = GetParam();
+    EXPECT_EQ(percentState(c.column, c.value), c.state);
+    if (c.state == PercentState::Value) {
+        EXPECT_EQ(percentText(c.value), c.text);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cells, PercentCellTest,
+    ::testing::Values(PercentCase{PercentColumn::Content, 87.5f, PercentState::Value, u"87.5%"},
+                      PercentCase{PercentColumn::Content, 0.0f, PercentState::Value, u"0.0%"},
+                      PercentCase{PercentColumn::Tags, 100.0f, PercentState::Value, u"100.0%"},
+                      PercentCase{PercentColumn::Tags, 66.66f, PercentState::Value, u"66.7%"},
+                      PercentCase{PercentColumn::Content, -100.0f, PercentState::Dash, nullptr},
+                      PercentCase{PercentColumn::Tags, -1.0f, PercentState::Dash, nullptr},
+                      PercentCase{PercentColumn::Experimental, -1.0f, PercentState::Wait, nullptr},
+                      PercentCase{PercentColumn::Experimental, -0.5f, PercentState::Wait, nullptr},
+                      PercentCase{PercentColumn::Experimental, -1.01f, PercentState::NotAvailable, nullptr},
+                      PercentCase{PercentColumn::Experimental, -100.0f, PercentState::NotAvailable, nullptr},
+                      PercentCase{PercentColumn::Experimental, 12.25f, PercentState::Value, u"12.2%"}));
+
+TEST(PercentTextTest, PointWhateverTheLocale) {
+    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = previous != nullptr ? previous : "C";
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
+        GTEST_SKIP() << "no German locale on this machine";
+    }
+    EXPECT_EQ(percentText(42.5f), u"42.5%");
+    EXPECT_EQ(sizeText(4456448), u"4.25 Mb");
+    EXPECT_EQ(bitRateText(1411000), u"1.41 Mbit");
+    std::setlocale(LC_NUMERIC, saved.c_str());
+}
+
+struct ColourCase {
+    PercentColumn column;
+    float value;
+    Rgb top;
+    Rgb bottom;
+};
+
+class BarColourTest : public ::testing::TestWithParam<ColourCase> {};
+
+TEST_P(BarColourTest, GradientEnds) {
+    const ColourCase& c = GetParam();
+    const BarColours colours = barColours(c.column, c.value);
+    EXPECT_EQ(colours.top, c.top);
+    EXPECT_EQ(colours.bottom, c.bottom);
+}
+
+// x = floor(v) * 170 / 100 in whole numbers: 87.9 -> 87 -> 147.
+INSTANTIATE_TEST_SUITE_P(
+    Columns, BarColourTest,
+    ::testing::Values(ColourCase{PercentColumn::Content, 87.9f, {0xAA, 0xAA, 0xFF}, {108, 108, 255}},
+                      ColourCase{PercentColumn::Content, 0.0f, {0xAA, 0xAA, 0xFF}, {255, 255, 255}},
+                      ColourCase{PercentColumn::Tags, 100.0f, {0xAA, 0xFF, 0xAA}, {85, 255, 85}},
+                      ColourCase{PercentColumn::Tags, 250.0f, {0xAA, 0xFF, 0xAA}, {85, 255, 85}},
+                      ColourCase{PercentColumn::Experimental, 50.0f, {0xFF, 0xAA, 0xAA}, {255, 170, 170}},
+                      ColourCase{PercentColumn::Experimental, 1.0f, {0xFF, 0xAA, 0xAA}, {255, 254, 254}}));
+
+TEST(BarFillTest, WholePixelsOfTheCappedValue) {
+    EXPECT_EQ(barFillWidth(100, 57.0f), 57); // not 56 from 0.57 * 100
+    EXPECT_EQ(barFillWidth(62, 87.5f), 54);  // 54.25
+    EXPECT_EQ(barFillWidth(62, 150.0f), 62);
+    EXPECT_EQ(barFillWidth(62, 0.0f), 0);
+    EXPECT_EQ(barFillWidth(0, 90.0f), 0);
+    EXPECT_EQ(barFillWidth(-3, 90.0f), 0);
+    EXPECT_EQ(barFillWidth(62, NAN), 0);
+}
+
+struct TextCase {
+    std::uint64_t value;
+    const char16_t* text;
+};
+
+class DurationTextTest : public ::testing::TestWithParam<TextCase> {};
+TEST_P(DurationTextTest, MinutesAndTwoDigitSeconds) {
+    EXPECT_EQ(durationText(static_cast<std::uint32_t>(GetParam().value)), GetParam().text);
+}
+INSTANTIATE_TEST_SUITE_P(Values, DurationTextTest,
+                         ::testing::Values(TextCase{0, u"0:00"}, TextCase{187000, u"3:07"},
+                                           TextCase{65000, u"1:05"}, TextCase{59999, u"0:59"},
+                                           TextCase{3600000, u"60:00"}, TextCase{4294967295u, u"71582:47"}));
+
+class SizeTextTest : public ::testing::TestWithParam<TextCase> {};
+TEST_P(SizeTextTest, MebibytesWithTwoDecimals) {
+    EXPECT_EQ(sizeText(GetParam().value), GetParam().text);
+}
+INSTANTIATE_TEST_SUITE_P(Values, SizeTextTest,
+                         ::testing::Values(TextCase{0, u"0.00 Mb"}, TextCase{4456448, u"4.25 Mb"},
+                                           TextCase{1048576, u"1.00 Mb"},
+                                           TextCase{5368709120ull, u"5120.00 Mb"}));
+
+class BitRateTextTest : public ::testing::TestWithParam<TextCase> {};
+TEST_P(BitRateTextTest, ThreeSignificantDigits) {
+    EXPECT_EQ(bitRateText(static_cast<std::uint32_t>(GetParam().value)), GetParam().text);
+}
+INSTANTIATE_TEST_SUITE_P(Values, BitRateTextTest,
+                         ::testing::Values(TextCase{0, u"n/a"}, TextCase{999, u"999"},
+                                           TextCase{1000, u"1000"}, TextCase{1001, u"1 Kbit"},
+                                           TextCase{128000, u"128 Kbit"}, TextCase{320000, u"320 Kbit"},
+                                           TextCase{96500, u"96.5 Kbit"}, TextCase{999999, u"1000 Kbit"},
+                                           TextCase{1000000, u"1000 Kbit"}, TextCase{1000001, u"1 Mbit"},
+                                           TextCase{1411000, u"1.41 Mbit"},
+                                           TextCase{4294967295u, u"4290 Mbit"}));
+
+TEST(DetailsEmphasisTest, OnlyTheStrictlyLargerValueOfTwoRecords) {
+    DetailsRecord left;
+    left.durationMs = 65000;
+    left.sizeBytes = 100;
+    left.bitRate = 128000;
+    DetailsRecord right = left;
+    right.durationMs = 64000;
+    right.sizeBytes = 200;
+    EXPECT_EQ(detailsEmphasis(&left, &right), (DetailsEmphasis{true, false, false}));
+    EXPECT_EQ(detailsEmphasis(&right, &left), (DetailsEmphasis{false, true, false}));
+    EXPECT_EQ(detailsEmphasis(&left, nullptr), DetailsEmphasis{});
+    EXPECT_EQ(detailsEmphasis(nullptr, &left), DetailsEmphasis{});
+}
+
+struct SortCase {
+    bool flag;
+    std::vector<std::uint32_t> order;
+};
+
+class PercentOrderTest : public ::testing::TestWithParam<SortCase> {};
+
+// Rows 1 and 4 are equal and keep their order both ways; the markers go last, -1 before -100.
+TEST_P(PercentOrderTest, StableAndMarkersLast) {
+    const std::vector<float> values{-100.0f, 50.0f, -1.0f, 87.5f, 50.0f, 0.0f, NAN};
+    const auto order = stableRowOrder(
+        static_cast<std::uint32_t>(values.size()),
+        [&](std::uint32_t a, std::uint32_t b) { return percentBefore(values[a], values[b]); },
+        GetParam().flag);
+    EXPECT_EQ(order, GetParam().order);
+}
+
+INSTANTIATE_TEST_SUITE_P(Directions, PercentOrderTest,
+                         ::testing::Values(SortCase{true, {3, 1, 4, 5, 2, 0, 6}},
+                                           SortCase{false, {6, 0, 2, 5, 1, 4, 3}}));
+
+TEST(MarkOrderTest, UnmarkedFirstThenReversed) {
+    const std::vector<bool> marked{true, false, true, false};
+    const auto before = [&](std::uint32_t a, std::uint32_t b) { return markBefore(marked[a], marked[b]); };
+    EXPECT_EQ(stableRowOrder(4, before, true), (std::vector<std::uint32_t>{1, 3, 0, 2}));
+    EXPECT_EQ(stableRowOrder(4, before, false), (std::vector<std::uint32_t>{0, 2, 1, 3}));
+}
+
+// The desktop program's export and the command line's --format share these writers.
+TEST(ResultsExportTest, JsonAndCsvCarryTheSameFields) {
+    DuplicatePair row;
+    row.path1 = u"/m\u00fcsic/a, \"b\".mp3";
+    row.path2 = u"/music/c.mp3";
+    row.contentPercent = 87.5f;
+    row.experimentalPercent = -1.0f;
+    const auto json = nlohmann::json::parse(formatResultsJson({row}, nullptr));
+    ASSERT_EQ(json["pairs"].size(), 1u);
+    EXPECT_EQ(json["pairs"][0]["path1"], "/m\xC3\xBCsic/a, \"b\".mp3");
+    EXPECT_EQ(json["pairs"][0]["contentPercent"], 87.5);
+    EXPECT_EQ(json["pairs"][0]["tagsPercent"], -100.0);
+    EXPECT_FALSE(json.contains("counters"));
+    EXPECT_EQ(formatResultsCsv({row}, nullptr),
+              "path1,path2,contentPercent,tagsPercent,experimentalPercent\r\n"
+              "\"/m\xC3\xBCsic/a, \"\"b\"\".mp3\",\"/music/c.mp3\",87.5,-100,-1\r\n");
+    const ScanSummary summary{6, 5, 4, 1.5, true};
+    const auto withCounters = nlohmann::json::parse(formatResultsJson({row}, &summary));
+    EXPECT_EQ(withCounters["counters"]["pairsFound"], 1);
+    EXPECT_EQ(withCounters["interrupted"], true);
+    EXPECT_NE(formatResultsCsv({row}, &summary).find("\r\n\r\nfilesQueued,"), std::string::npos);
+}
+
+} // namespace
