@@ -1,5 +1,7 @@
 // Renders the main window and the dialogs offscreen to PNG files, for the README and the package's
 // metadata: tonemirror-screenshots OUTPUT_FOLDER. Exits 1 when a render is blank or cannot be saved.
+// With a language name and a suffix (OUTPUT_FOLDER Deutsch de), renders only the main window's Folders
+// page in that language, as main-window-SUFFIX.png, to show a shipped translation.
 #include "app/AppContext.h"
 #include "app/Prompts.h"
 #include "app/dialogs/CAboutDlg.h"
@@ -238,10 +240,11 @@ bool saveResults(app::CMainFrame& frame, engine::ScanEngine& engine, const QStri
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: tonemirror-screenshots OUTPUT_FOLDER\n");
+    if (argc != 2 && argc != 4) {
+        std::fprintf(stderr, "usage: tonemirror-screenshots OUTPUT_FOLDER [LANGUAGE SUFFIX]\n");
         return 2;
     }
+    const QString language = argc == 4 ? QString::fromLocal8Bit(argv[2]) : QString();
     QDir output(QString::fromLocal8Bit(argv[1]));
     QTemporaryDir work;
     if (!output.mkpath(QStringLiteral(".")) || !work.isValid()) {
@@ -256,6 +259,14 @@ int main(int argc, char** argv) {
     translator.loadAll();
     shell::SettingsStore settings(work.filePath(QStringLiteral("settings.json")).toStdString());
     settings.writeNumber("CheckUpdate", 0);
+    if (!language.isEmpty()) {
+        // Stored as the Languages menu stores it, so the window starts in it as the program would.
+        if (failed(translator.selectLanguage(app::toU16(language)))) {
+            std::fprintf(stderr, "no language file names the language %s\n", qPrintable(language));
+            return 1;
+        }
+        settings.writeText("Language", app::toU16(language));
+    }
     engine::StorageLocations locations;
     locations.cacheFile = work.filePath(QStringLiteral("cache.dat")).toStdString();
     locations.ignoreListFile = work.filePath(QStringLiteral("ignores.list")).toStdString();
@@ -271,6 +282,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     frame.resize(1000, 700);
+    if (!language.isEmpty()) {
+        showFoldersPage(frame, music);
+        return save(frame, output, QStringLiteral("main-window-") + QString::fromLocal8Bit(argv[3])) ? 0 : 1;
+    }
     ok = save(frame, output, QStringLiteral("main-window")) && ok;
     showFoldersPage(frame, music);
     ok = save(frame, output, QStringLiteral("folders-page")) && ok;
