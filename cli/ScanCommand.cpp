@@ -294,8 +294,9 @@ std::string render(const ScanOptions& o, const ScanReport& report) {
             << rows.size() << " duplicate pair(s); " << c.filesDone << " of " << c.filesQueued
             << " file(s) analysed or taken from the cache; cache: " << c.tracksKnown << " track(s); "
             << formatDuration(elapsed) << (interrupted ? " (interrupted)" : "") << '\n';
-        if (const std::string summary = skipSummary(report.skipped, c.itemsSkipped); !summary.empty()) {
-            out << summary << '\n';
+        if (const std::string skippedLine = skipSummary(report.skipped, c.itemsSkipped);
+            !skippedLine.empty()) {
+            out << skippedLine << '\n';
         }
     }
     return out.str();
