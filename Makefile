@@ -10,7 +10,7 @@ RELEASE_DIR := $(BUILD)/release
 FUZZ_DIR := $(BUILD)/fuzz
 TSAN_DIR := $(BUILD)/tsan
 
-.PHONY: all bootstrap test demo bench fuzz tsan format clean run screenshots package check-package
+.PHONY: all bootstrap test demo bench eval fuzz tsan format clean run screenshots package check-package
 
 all: test
 
@@ -53,6 +53,12 @@ screenshots: release
 
 bench: release
 	scripts/bench $(RELEASE_DIR)/bin
+
+# Labelled corpus of real recorded music (Debian game-music packages in many variants) under
+# $(BUILD)/eval, scanned with every method; prints precision and recall. Slow, not part of `make test`.
+eval: release
+	scripts/make-eval-corpus $(BUILD)/eval
+	scripts/eval $(RELEASE_DIR)/bin $(BUILD)/eval
 
 # libFuzzer targets (clang), each run for FUZZ_SECONDS.
 fuzz: bootstrap

@@ -110,6 +110,7 @@ HResult CComparer::analyseFile(const std::u16string& path) {
         lastFailure_ = AnalysisFailure::tooShort;
         return E_FAIL;
     }
+    computeAcousticPrint();
     return S_OK;
 }
 
@@ -311,6 +312,10 @@ HResult CComparer::computeLevelProfile() {
         close();
     }
     return S_OK;
+}
+
+HResult CComparer::computeAcousticPrint() {
+    return fingerprinter_.compute(samples_.data(), samples_.size(), record_.acousticPrint);
 }
 
 HResult CComparer::readLongExcerpt(const std::u16string& path, std::size_t limit, std::vector<float>& out,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/AcousticFingerprinter.h"
 #include "analysis/TrackRecord.h"
 #include "audio/AudioSource.h"
 #include "plugin-api/PluginApi.h"
@@ -64,7 +65,7 @@ public:
     // Analyses a new file the way a scan does: opens it through the AudioSource, takes the four texts
     // from the decoder's stream info (all empty when it has none), reads the excerpt, closes the source
     // and computes the fingerprints, all into record() (its trackId is left alone). E_FAIL with
-    // lastFailure() telling why.
+    // lastFailure() telling why. A missing acoustic print alone is no failure: it stays empty.
     HResult analyseFile(const std::u16string& path);
 
     // Fingerprint extraction, in this order: readExcerpt with the AudioSource open (the caller closes it
@@ -75,6 +76,8 @@ public:
     HResult readExcerpt(const BlockReader& read);
     HResult computeSpectra();
     HResult computeLevelProfile();
+    // The acoustic print of the excerpt into record().acousticPrint (emptied when none can be made).
+    HResult computeAcousticPrint();
 
     // The excerpt left by readExcerpt (or set directly, e.g. by a benchmark).
     std::vector<float>& samples() { return samples_; }
@@ -108,6 +111,7 @@ private:
     // Transform arrays of the band energies (65536 points), allocated on first use.
     std::vector<float> bandRe_;
     std::vector<float> bandIm_;
+    AcousticFingerprinter fingerprinter_;
     TrackRecord record_;
     AnalysisFailure lastFailure_ = AnalysisFailure::none;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analysis/AcousticMatch.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +38,8 @@ struct TrackRecord {
     std::u16string albumText;
     // The analysed file's stamp (kept in the cache's per-track details record).
     FileStamp fileStamp;
+    // Made from the same excerpt; empty when none could be made or the record predates it.
+    AcousticPrint acousticPrint;
 };
 
 } // namespace tonemirror::analysis

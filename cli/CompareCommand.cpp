@@ -1,3 +1,4 @@
+#include "analysis/AcousticMatch.h"
 #include "analysis/CComparer.h"
 #include "analysis/ContentComparison.h"
 #include "analysis/TagComparison.h"
@@ -44,6 +45,11 @@ int runCompare(const Args& args, const audio::PluginList& plugins) {
     }
     j["contentScore"] = analysis::compareContent(records[0], records[1]);
     j["tagsScore"] = analysis::compareTags(records[0], records[1]);
+    if (records[0].acousticPrint.empty() || records[1].acousticPrint.empty()) {
+        j["acousticScore"] = nullptr; // too little sound for a print
+    } else {
+        j["acousticScore"] = analysis::compareAcoustic(records[0].acousticPrint, records[1].acousticPrint);
+    }
     if (experimental) {
         float score = 0.0f;
         const auto path = [](const std::string& f) {

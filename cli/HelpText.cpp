@@ -50,6 +50,11 @@ const std::vector<Command>& commandTable() {
            "smallest content similarity in percent, 0 to 100 (default 75)"},
           {nullptr, "--tags-threshold", "P", "smallest tag similarity in percent, 0 to 100 (default 75)"},
           {nullptr, "--accurate", nullptr, "also compute the slower experimental score of every pair"},
+          {nullptr, "--verify", nullptr,
+           "report a pair only when the acoustic prints of its files match (the pairs whose content score "
+           "falls a little short are checked too)"},
+          {nullptr, "--acoustic-threshold", "P",
+           "smallest acoustic match in percent with --verify (default 50)"},
           {nullptr, "--format", "FORMAT",
            "write the pairs as 'text' (the default), 'json', 'csv' or as an "
            "'m3u' playlist"},
@@ -79,7 +84,7 @@ const std::vector<Command>& commandTable() {
         {"compare",
          {"compare [OPTION]... FILE1 FILE2"},
          "show how alike two files are",
-         "Show how alike FILE1 and FILE2 are by content and by tags, as JSON.",
+         "Show how alike FILE1 and FILE2 are by content, by tags and by their acoustic prints, as JSON.",
          {{nullptr, "--experimental", nullptr, "also compute the slower experimental score"}}},
         {"tags",
          {"tags get FILE", "tags set FILE [OPTION]..."},

@@ -74,6 +74,8 @@ struct ScanOptions {
     int contentThreshold = 75;
     int tagsThreshold = 75;
     bool accurate = false;
+    bool verify = false;
+    int acousticThreshold = static_cast<int>(engine::ScanSettings::kDefaultAcousticThreshold * 100.0f);
     std::string format = "text";
     std::string output;
     std::string cacheFile;
@@ -86,7 +88,8 @@ struct ScanOptions {
 
 const char* const kUsage =
     "usage: tonemirror-cli scan [--method tags|content|both] [--content-threshold P] [--tags-threshold P]\n"
-    "                           [--accurate] [--format text|json|csv|m3u] [--output FILE]\n"
+    "                           [--accurate] [--verify [--acoustic-threshold P]]\n"
+    "                           [--format text|json|csv|m3u] [--output FILE]\n"
     "                           [--cache FILE | --no-cache] [--ignore-list FILE] [--threads N] [--quiet]\n"
     "                           FOLDER...";
 
@@ -129,13 +132,17 @@ std::string parseOptions(const Args& args, ScanOptions& o) {
             } else {
                 return "--method must be tags, content or both";
             }
-        } else if (a == "--content-threshold" || a == "--tags-threshold") {
-            int* target = a == "--content-threshold" ? &o.contentThreshold : &o.tagsThreshold;
+        } else if (a == "--content-threshold" || a == "--tags-threshold" || a == "--acoustic-threshold") {
+            int* target = a == "--content-threshold" ? &o.contentThreshold
+                          : a == "--tags-threshold"  ? &o.tagsThreshold
+                                                     : &o.acousticThreshold;
             if (!value(&v) || !parsePercent(v, target)) {
                 return a + " needs a whole percentage from 0 to 100";
             }
         } else if (a == "--accurate") {
             o.accurate = true;
+        } else if (a == "--verify") {
+            o.verify = true;
         } else if (a == "--format") {
             if (!value(&o.format) ||
                 (o.format != "text" && o.format != "json" && o.format != "csv" && o.format != "m3u")) {
@@ -282,13 +289,13 @@ std::string render(const ScanOptions& o, const ScanReport& report) {
                        "line can carry");
         }
     } else {
-        out << "Content  Tags     Exper.   Files\n";
+        out << "Content  Tags     Exper.   Sound    Files\n";
         for (const auto& r : rows) {
             char line[64];
-            std::snprintf(line, sizeof line, "%-8s %-8s %-8s ", percentText(r.contentPercent).c_str(),
-                          percentText(r.tagsPercent).c_str(), percentText(r.experimentalPercent).c_str());
-            out << line << displayText(r.path1) << '\n'
-                << std::string(27, ' ') << displayText(r.path2) << '\n';
+            std::snprintf(line, sizeof line, "%-8s %-8s %-8s %-8s ", percentText(r.contentPercent).c_str(),
+                          percentText(r.tagsPercent).c_str(), percentText(r.experimentalPercent).c_str(),
+                          percentText(r.acousticPercent).c_str());
+            out << line << displayText(r.path1) << '\n' << std::string(36, ' ') << displayText(r.path2) << '\n';
         }
         out << '\n'
             << rows.size() << " duplicate pair(s); " << c.filesDone << " of " << c.filesQueued
@@ -452,6 +459,8 @@ int runScan(const Args& args, const audio::PluginList& plugins) {
     engine.settings().contentThreshold = static_cast<float>(o.contentThreshold) * 0.01f;
     engine.settings().tagsThreshold = static_cast<float>(o.tagsThreshold) * 0.01f;
     engine.settings().accurate = o.accurate;
+    engine.settings().verifyMatches = o.verify;
+    engine.settings().acousticThreshold = static_cast<float>(o.acousticThreshold) * 0.01f;
     if (failed(engine.createPool(o.threads))) {
         printError("scan: cannot start the worker threads");
         return kExitFailure;

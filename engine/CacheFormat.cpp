@@ -1,5 +1,6 @@
 #include "engine/CacheFormat.h"
 
+#include "analysis/AcousticFingerprinter.h"
 #include "engine/IgnoreSet.h"
 #include "engine/TrackTable.h"
 
@@ -41,6 +42,10 @@ public:
     void u64(std::uint64_t v) {
         u32(static_cast<std::uint32_t>(v));
         u32(static_cast<std::uint32_t>(v >> 32));
+    }
+    void bytes(std::span<const std::byte> data) {
+        std::memcpy(out_, data.data(), data.size());
+        out_ += data.size();
     }
     void fieldHead(DetailsField id, std::size_t length) {
         u16(static_cast<std::uint16_t>(id));
@@ -182,6 +187,7 @@ public:
         pos_ += kEndMarker.size();
         return true;
     }
+    std::span<const std::byte> rest() const { return data_.subspan(pos_); }
     // A reader over the next `count` bytes (the caller checked they exist); this one does not move.
     Reader slice(std::size_t count) const { return Reader(data_.subspan(pos_, count), 0); }
     bool skip(std::uint64_t count) {
@@ -227,12 +233,16 @@ bool readPair(Reader& in, std::u16string& first, std::u16string& second) {
 // What one details record carried; a field it did not hold stays unset.
 struct Details {
     std::optional<analysis::FileStamp> fileStamp;
+    std::optional<analysis::AcousticPrint> acousticPrint;
 };
 
 std::size_t detailsFieldsSize(const analysis::TrackRecord& record) {
     std::size_t size = 0;
     if (record.fileStamp.known) {
         size += kFieldHeadSize + kFileStampSize;
+    }
+    if (!record.acousticPrint.empty()) {
+        size += kFieldHeadSize + analysis::encodedAcousticSize(record.acousticPrint.size());
     }
     return size;
 }
@@ -243,6 +253,13 @@ void writeDetailsFields(Writer& w, const analysis::TrackRecord& record) {
         w.u64(record.fileStamp.size);
         w.u64(static_cast<std::uint64_t>(record.fileStamp.modifiedSeconds));
         w.u32(record.fileStamp.modifiedNanoseconds);
+    }
+    if (!record.acousticPrint.empty()) {
+        thread_local std::vector<std::byte> encoded;
+        analysis::encodeAcousticPrint(record.acousticPrint, analysis::AcousticFingerprinter::algorithm(),
+                                      encoded);
+        w.fieldHead(DetailsField::AcousticPrint, encoded.size());
+        w.bytes(encoded);
     }
 }
 
@@ -261,6 +278,18 @@ bool readDetailsField(std::uint16_t id, Reader field, Details& out) {
         out.fileStamp = stamp;
         return true;
     }
+    case DetailsField::AcousticPrint: {
+        analysis::AcousticPrint print;
+        const HResult r =
+            analysis::decodeAcousticPrint(field.rest(), analysis::AcousticFingerprinter::algorithm(), print);
+        if (failed(r)) {
+            return false;
+        }
+        if (r == S_OK && !print.empty()) {
+            out.acousticPrint = std::move(print);
+        }
+        return true;
+    }
     }
     return true; // a later version's field
 }
@@ -268,6 +297,17 @@ bool readDetailsField(std::uint16_t id, Reader field, Details& out) {
 void applyDetails(const Details& details, analysis::TrackRecord& record) {
     if (details.fileStamp) {
         record.fileStamp = *details.fileStamp;
+    }
+    if (details.acousticPrint) {
+        record.acousticPrint = *details.acousticPrint;
+    }
+}
+
+// A details record written later for a track that already has its stamp (the print a verifying
+// scan added): it fills only what the track lacks, and only for the same state of the file.
+void completeDetails(const Details& details, analysis::TrackRecord& record) {
+    if (details.fileStamp == record.fileStamp && details.acousticPrint && record.acousticPrint.empty()) {
+        record.acousticPrint = *details.acousticPrint;
     }
 }
 
@@ -387,6 +427,7 @@ private:
         }
         record_.trackId = -1;
         record_.fileStamp = {};
+        record_.acousticPrint.clear();
         lastTrackPath_ = path_;
         // A refused record may still replace the stored one, when its details follow.
         previous_ = table_.insert(std::move(path_), record_) ? Previous::Inserted : Previous::Refused;
@@ -419,6 +460,8 @@ private:
         analysis::TrackRecord* target = table_.find(path_);
         if (target != nullptr && (belongs || !target->fileStamp.known)) {
             applyDetails(found, *target);
+        } else if (target != nullptr) {
+            completeDetails(found, *target);
         }
         return true;
     }

@@ -25,7 +25,8 @@ class IgnoreSet;
 // field id, u32 length, that many bytes), then the marker; the body length bounds the fields.
 // A details record written right after the track record of its path belongs to it, and the two
 // replace an earlier track of that path (the file changed and was analysed again). Elsewhere it
-// completes a track that has no stamp yet (one an older version wrote, trusted once). Fields of an
+// completes a track that has no stamp yet (one an older version wrote, trusted once), or, carrying
+// the track's own stamp, adds the acoustic print the track lacks. Fields of an
 // unknown id are skipped; a field's layout never changes (a new layout takes a new id).
 //
 // Adding a per-track field:
@@ -43,7 +44,8 @@ inline constexpr std::uint32_t kIgnoredPair = 2;
 inline constexpr std::uint32_t kTrackDetails = 3;
 
 enum class DetailsField : std::uint16_t {
-    FileStamp = 1, // u64 size, i64 modification seconds, u32 nanoseconds
+    FileStamp = 1,     // u64 size, i64 modification seconds, u32 nanoseconds
+    AcousticPrint = 2, // a print's stored form (analysis/AcousticMatch.h); another algorithm's is ignored
 };
 inline constexpr std::size_t kFieldHeadSize = 6;
 inline constexpr std::size_t kFileStampSize = 20;

@@ -10,11 +10,12 @@ struct DetailsRecord;
 
 // One reported pair, or (isUpdate) the experimental score of a pair reported earlier.
 struct DuplicatePair {
-    std::u16string path1; // the later file, whose job found the pair
-    std::u16string path2; // the earlier file
+    std::u16string path1;                // the later file, whose job found the pair
+    std::u16string path2;                // the earlier file
     float contentPercent = -100.0f;      // 0..100 above the threshold, -100 below it
     float tagsPercent = -100.0f;         // likewise
     float experimentalPercent = -100.0f; // 0..100; -1 pending; -100 switched off
+    float acousticPercent = -100.0f;     // 100 x the acoustic match score; -100 when a track has no print
     bool isUpdate = false;
     bool marked1 = false;
     bool marked2 = false;

@@ -25,6 +25,7 @@ class PluginList;
 namespace tonemirror::analysis {
 class CComparer;
 struct FileStamp;
+struct TrackRecord;
 } // namespace tonemirror::analysis
 
 namespace tonemirror::engine {
@@ -101,12 +102,42 @@ public:
     static std::vector<std::u16string> distinctFolders(const std::vector<std::u16string>& folders);
 
 private:
-    enum class Known { No, Joined };
+    // The comparison settings of one compareWithAll, read once.
+    struct Rule {
+        bool byContent = false;
+        bool byTags = false;
+        bool verify = false;
+        bool accurate = false;
+        float contentThreshold = 0.0f;
+        float tagsThreshold = 0.0f;
+        float acousticThreshold = 0.0f;
+        float contentFloor = 0.0f; // content scores from here on are candidates
+    };
+    struct Match {
+        std::size_t position;
+        float content;
+        float tags;
+        float acoustic; // -1: a track has no print
+    };
+
+    enum class Known { No, Joined, NeedsPrint };
 
     // Lets a track already in the table join this scan when its file is unchanged (caller holds the
-    // TableLock exclusively). No: the file must be analysed (new, or changed since).
+    // TableLock exclusively). No: the file must be analysed (new, or changed since). NeedsPrint:
+    // unchanged, but matches are verified and it has no acoustic print yet.
     Known joinKnownTrack(const std::u16string& path, const analysis::FileStamp& stamp);
     void post(std::uint32_t message);
+    // Caller holds the TableLock exclusively.
+    void joinScan(const std::u16string& path, analysis::TrackRecord& record);
+    HResult storeAnalysis(const std::u16string& path, analysis::TrackRecord& record);
+    HResult addPrint(const std::u16string& path, const analysis::TrackRecord* analysed);
+    // Caller holds the TableLock shared.
+    Rule currentRule() const;
+    bool isCandidate(const Rule& rule, std::size_t me, std::size_t i) const;
+    static float acousticScore(const Rule& rule, const analysis::TrackRecord& a,
+                               const analysis::TrackRecord& b);
+    static bool isReported(const Rule& rule, const Match& m);
+    void reportMatches(const std::u16string& path, const Rule& rule, std::vector<Match>& matches);
     void queue(ScanJob::Kind kind, std::u16string path1, std::u16string path2 = {});
     bool walk(const std::u16string& folder);
     // Reads the names in a folder the scan has not reached before; false (recorded) when it cannot.

@@ -10,11 +10,18 @@ namespace tonemirror::engine {
 struct ScanSettings {
     static constexpr std::int32_t kByTags = 1;
     static constexpr std::int32_t kByContent = 2;
+    // Between the scores of copies (0.82 and up) and of other pieces (0.35 and below) in a corpus of
+    // real music in many variants, nearer the latter so that worse copies still pass.
+    static constexpr float kDefaultAcousticThreshold = 0.5f;
 
     std::atomic<std::int32_t> compareMethod{kByTags | kByContent};
     std::atomic<float> contentThreshold{0.75f};
     std::atomic<float> tagsThreshold{0.75f};
     std::atomic<bool> accurate{false};
+    // "VerifyMatches": a pair is reported only when its acoustic match score reaches
+    // acousticThreshold ("SensitivityAcoustic" x 0.01). Off keeps the content and tag rules alone.
+    std::atomic<bool> verifyMatches{false};
+    std::atomic<float> acousticThreshold{kDefaultAcousticThreshold};
 
     // Any stored method outside 1..3 counts as both.
     static std::int32_t normalisedMethod(std::int32_t method) {

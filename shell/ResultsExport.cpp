@@ -39,7 +39,8 @@ std::string formatResultsJson(const std::vector<engine::DuplicatePair>& rows, co
     for (const auto& r : rows) {
         nlohmann::json pair = {{"contentPercent", r.contentPercent},
                                {"tagsPercent", r.tagsPercent},
-                               {"experimentalPercent", r.experimentalPercent}};
+                               {"experimentalPercent", r.experimentalPercent},
+                               {"acousticPercent", r.acousticPercent}};
         putName(pair, "path1", r.path1);
         putName(pair, "path2", r.path2);
         j["pairs"].push_back(std::move(pair));
@@ -61,10 +62,11 @@ std::string formatResultsJson(const std::vector<engine::DuplicatePair>& rows, co
 
 std::string formatResultsCsv(const std::vector<engine::DuplicatePair>& rows, const ScanSummary* summary) {
     std::ostringstream out;
-    out << "path1,path2,contentPercent,tagsPercent,experimentalPercent\r\n";
+    out << "path1,path2,contentPercent,tagsPercent,experimentalPercent,acousticPercent\r\n";
     for (const auto& r : rows) {
         out << csvField(displayText(r.path1)) << ',' << csvField(displayText(r.path2)) << ','
-            << r.contentPercent << ',' << r.tagsPercent << ',' << r.experimentalPercent << "\r\n";
+            << r.contentPercent << ',' << r.tagsPercent << ',' << r.experimentalPercent << ','
+            << r.acousticPercent << "\r\n";
     }
     if (summary != nullptr) {
         // The counters follow the rows as a second small table.

@@ -21,11 +21,11 @@ struct ScanSummary {
     std::int32_t itemsSkipped = 0;
 };
 
-// The rows as JSON: {"pairs": [{path1, path2, contentPercent, tagsPercent, experimentalPercent}...]}
-// in row order, paths in UTF-8 (a name that is not UTF-8 written escaped and marked, see putName),
-// scores as stored (-100 below the threshold or off, -1 pending); with a summary also "counters" and
-// "interrupted", and with its skipped items "skipped": [{path, reason, detail}...]. Indented by 2,
-// ended by a line break. Never throws.
+// The rows as JSON: {"pairs": [{path1, path2, contentPercent, tagsPercent, experimentalPercent,
+// acousticPercent}...]} in row order, paths in UTF-8 (a name that is not UTF-8 written escaped and
+// marked, see putName), scores as stored (-100 below the threshold, off or not measured, -1 pending);
+// with a summary also "counters" and "interrupted", and with its skipped items "skipped": [{path,
+// reason, detail}...]. Indented by 2, ended by a line break. Never throws.
 std::string formatResultsJson(const std::vector<engine::DuplicatePair>& rows, const ScanSummary* summary);
 
 // The same fields as CSV (RFC 4180 quoting, CR LF line ends) under a header line, names as

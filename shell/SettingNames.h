@@ -18,6 +18,11 @@ inline constexpr std::string_view kSensitivityContent = "SensitivityContent"; //
 inline constexpr std::uint32_t kSensitivityContentDefault = 75;
 inline constexpr std::string_view kSensitivityTags = "SensitivityTags";
 inline constexpr std::uint32_t kSensitivityTagsDefault = 75;
+// Matches verified by their acoustic prints (non-zero: on), against this threshold x 100.
+inline constexpr std::string_view kVerifyMatches = "VerifyMatches";
+inline constexpr std::uint32_t kVerifyMatchesDefault = 0;
+inline constexpr std::string_view kSensitivityAcoustic = "SensitivityAcoustic";
+inline constexpr std::uint32_t kSensitivityAcousticDefault = 50;
 
 // Update check.
 inline constexpr std::string_view kCheckUpdate = "CheckUpdate"; // on exactly when 1

@@ -1,15 +1,17 @@
-// End-to-end scan of a library whose every file is already in the cache: walk, cache lookups and the
-// comparison of every pair with method "tags and content". Each size runs in its own process so that
-// its peak memory can be read. The baseline is the plain loop that scores every pair exactly
-// (content and tags), timed on a sample of pairs in the same process.
+// End-to-end scan of a library whose every file is already in the cache (each record with its file
+// stamp and acoustic print): walk, cache lookups and the comparison of every pair with method "tags
+// and content". Each size runs in its own process so that its peak memory can be read. The baseline
+// is the plain loop that scores every pair exactly (content and tags), timed on a sample of pairs in
+// the same process.
 //
-//   bench_scan [N...]     (default: 1000 10000 30000)
+//   bench_scan [--verify] [N...]     (default: 1000 10000 30000; --verify: matches verified by sound)
 
 #include "analysis/ContentComparison.h"
 #include "analysis/TagComparison.h"
 #include "audio/AudioSource.h"
 #include "engine/ScanEngine.h"
 #include "engine/TrackStore.h"
+#include "platform/os/FileIdentity.h"
 #include "platform/os/Paths.h"
 
 #include <sys/resource.h>
@@ -33,12 +35,14 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 const char* const kWords[] = {
-    "love", "night", "dance", "heart", "fire", "rain", "summer", "blue", "dream", "light", "road", "home",
-    "river", "city", "star", "time", "baby", "world", "wild", "gold", "moon", "sky", "shadow", "ocean",
-    "angel", "storm", "winter", "sweet", "lonely", "crazy", "forever", "tonight", "morning", "broken",
-    "electric", "silver", "paradise", "memory", "echo", "horizon", "velvet", "thunder", "garden", "glass",
-    "midnight", "highway", "sunset", "little", "secret", "golden", "feel", "run", "fall", "rise", "song",
-    "way", "down", "away", "again", "still", "dark", "bright", "young", "old"};
+    "love",    "night",   "dance",    "heart",  "fire",     "rain",    "summer",  "blue",
+    "dream",   "light",   "road",     "home",   "river",    "city",    "star",    "time",
+    "baby",    "world",   "wild",     "gold",   "moon",     "sky",     "shadow",  "ocean",
+    "angel",   "storm",   "winter",   "sweet",  "lonely",   "crazy",   "forever", "tonight",
+    "morning", "broken",  "electric", "silver", "paradise", "memory",  "echo",    "horizon",
+    "velvet",  "thunder", "garden",   "glass",  "midnight", "highway", "sunset",  "little",
+    "secret",  "golden",  "feel",     "run",    "fall",     "rise",    "song",    "way",
+    "down",    "away",    "again",    "still",  "dark",     "bright",  "young",   "old"};
 
 std::u16string words(std::mt19937& rng, int count) {
     std::uniform_int_distribution<std::size_t> pick(0, std::size(kWords) - 1);
@@ -77,7 +81,8 @@ analysis::TrackRecord makeRecord(std::mt19937& rng, const std::vector<std::u16st
         for (int i = 0; i < instruments; ++i) {
             const float h = x / f0[i];
             const float d = (h - std::round(h)) * f0[i] / 1.5f;
-            m += gain[i] * envelope * std::exp(-d * d) / std::pow(std::max(1.0f, std::round(h)), decay[i] - 0.5f);
+            m += gain[i] * envelope * std::exp(-d * d) /
+                 std::pow(std::max(1.0f, std::round(h)), decay[i] - 0.5f);
         }
         r.meanSpectrum[k] = m * (x + 1.0f) / 2048.0f * 40.0f;
     }
@@ -99,7 +104,34 @@ analysis::TrackRecord makeRecord(std::mt19937& rng, const std::vector<std::u16st
     r.artistText = artists[artist(rng)];
     r.albumText = words(rng, 2);
     r.nameText = r.artistText + u" - " + r.titleText;
+    r.acousticPrint.resize(240);
+    for (auto& w : r.acousticPrint) {
+        w = static_cast<std::uint32_t>(rng());
+    }
     return r;
+}
+
+// A re-encoded copy's print: the same frames a little later, one bit in ten flipped.
+analysis::AcousticPrint copiedPrint(const analysis::AcousticPrint& original, std::mt19937& rng) {
+    analysis::AcousticPrint copy(original.begin() + static_cast<std::ptrdiff_t>(rng() % 16), original.end());
+    std::bernoulli_distribution flip(0.1);
+    for (auto& w : copy) {
+        for (int b = 0; b < 32; ++b) {
+            w ^= flip(rng) ? (1u << b) : 0u;
+        }
+    }
+    return copy;
+}
+
+analysis::FileStamp stampOf(const fs::path& file) {
+    analysis::FileStamp stamp;
+    if (const auto id = os::identify(file)) {
+        stamp.known = true;
+        stamp.size = id->size;
+        stamp.modifiedSeconds = id->modifiedSeconds;
+        stamp.modifiedNanoseconds = id->modifiedNanoseconds;
+    }
+    return stamp;
 }
 
 double cpuSeconds() {
@@ -129,14 +161,15 @@ double baselinePairsPerSecond(const std::vector<analysis::TrackRecord>& records)
     std::size_t done = 0;
     for (std::size_t i = 1; i < n && done < pairs; ++i) {
         for (std::size_t j = 0; j < i && done < pairs; ++j, ++done) {
-            sink = sink + analysis::compareContent(records[i], records[j]) + analysis::compareTags(records[i], records[j]);
+            sink = sink + analysis::compareContent(records[i], records[j]) +
+                   analysis::compareTags(records[i], records[j]);
         }
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return static_cast<double>(done) / seconds;
 }
 
-void runOne(std::size_t n) {
+void runOne(std::size_t n, bool verify) {
     const fs::path root = fs::temp_directory_path() / ("tm-bench-scan-" + std::to_string(::getpid()));
     fs::remove_all(root);
     fs::create_directories(root / "library");
@@ -154,7 +187,8 @@ void runOne(std::size_t n) {
         engine::TrackStore store(where);
         store.openCache();
         for (std::size_t i = 0; i < n; ++i) {
-            const fs::path dir = root / "library" / ("artist" + std::to_string(i % 97)) / ("album" + std::to_string(i % 13));
+            const fs::path dir =
+                root / "library" / ("artist" + std::to_string(i % 97)) / ("album" + std::to_string(i % 13));
             fs::create_directories(dir);
             const fs::path file = dir / ("track" + std::to_string(i) + ".mp3");
             std::ofstream(file).put('x');
@@ -168,10 +202,12 @@ void runOne(std::size_t n) {
                 for (float& v : copy.levelProfile) {
                     v *= 1.0f + noise(rng);
                 }
+                copy.acousticPrint = copiedPrint(copy.acousticPrint, rng);
                 records.push_back(std::move(copy));
             } else {
                 records.push_back(makeRecord(rng, artists));
             }
+            records.back().fileStamp = stampOf(file);
             store.appendRecord(os::fromNativePath(file), records.back());
         }
     }
@@ -190,7 +226,10 @@ void runOne(std::size_t n) {
     double scanCpu = 0.0;
     {
         engine::ScanEngine engine(
-            store, [] { return std::make_unique<audio::AudioSource>(std::vector<audio::AudioSource::Decoder>{}); }, &sink);
+            store,
+            [] { return std::make_unique<audio::AudioSource>(std::vector<audio::AudioSource::Decoder>{}); },
+            &sink);
+        engine.settings().verifyMatches = verify;
         engine.createPool(0);
         const auto start = Clock::now();
         const double cpuStart = cpuSeconds();
@@ -217,21 +256,25 @@ void runOne(std::size_t n) {
 
 int main(int argc, char** argv) {
     std::vector<std::size_t> sizes;
+    bool verify = false;
     for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] != '-') {
+        if (std::string(argv[i]) == "--verify") {
+            verify = true;
+        } else if (argv[i][0] != '-') {
             sizes.push_back(std::stoul(argv[i]));
         }
     }
     if (sizes.empty()) {
         sizes = {1000, 10000, 30000};
     }
-    std::printf("scan of a fully cached library, method tags and content, thresholds 75 %%, %u threads\n",
+    std::printf("scan of a fully cached library, method tags and content, thresholds 75 %%, %s, %u threads\n",
+                verify ? "matches verified by sound" : "no verification",
                 2 * std::thread::hardware_concurrency());
     std::fflush(stdout); // the children must not print the parent's buffered lines again
     for (std::size_t n : sizes) {
         const pid_t child = fork();
         if (child == 0) {
-            runOne(n);
+            runOne(n, verify);
             _exit(0);
         }
         int status = 0;

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the cache loader. Beyond not crashing, the loader must keep exactly the
 // good prefix: loading that prefix again gives the same records, and every loaded track written
-// back out (with its details record when it has a stamp) reads back unchanged, stamp included.
+// back out (with its details record when it has a stamp or print) reads back unchanged, both included.
 #include "engine/CacheFormat.h"
 #include "engine/IgnoreSet.h"
 #include "engine/TrackTable.h"
@@ -54,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(back.goodEnd == file.size() && written.size() == table.size());
     for (const auto& [path, track] : table) {
         const auto* read = written.find(path);
-        check(read != nullptr && read->fileStamp == track.fileStamp && read->nameText == track.nameText);
+        check(read != nullptr && read->fileStamp == track.fileStamp && read->nameText == track.nameText &&
+              read->acousticPrint == track.acousticPrint);
     }
     return 0;
 }

@@ -29,7 +29,8 @@ protected:
     }
 
     CliResult scan(std::vector<std::string> args) {
-        std::vector<std::string> all = {"scan", "--quiet", "--ignore-list", (scratch_ / "ignores.list").string()};
+        std::vector<std::string> all = {"scan", "--quiet", "--ignore-list",
+                                        (scratch_ / "ignores.list").string()};
         all.insert(all.end(), args.begin(), args.end());
         return runCli(all, scratch_.path());
     }
@@ -53,6 +54,7 @@ TEST_F(ScanCommand, JsonHoldsEveryFieldOfThePairsAndTheCounters) {
     EXPECT_GT(pair["contentPercent"].get<double>(), 50.0);
     EXPECT_TRUE(pair.contains("tagsPercent"));
     EXPECT_EQ(pair["experimentalPercent"].get<double>(), -100.0);
+    EXPECT_EQ(pair["acousticPercent"].get<double>(), -100.0) << "a steady tone gives no print";
     EXPECT_EQ(j["counters"]["filesQueued"], 3) << "the text file is queued, fails and is taken out";
     EXPECT_EQ(j["counters"]["filesDone"], 3);
     EXPECT_EQ(j["counters"]["pairsFound"], 1);
@@ -62,7 +64,9 @@ TEST_F(ScanCommand, JsonHoldsEveryFieldOfThePairsAndTheCounters) {
 TEST_F(ScanCommand, CsvAndPlaylistFormats) {
     const CliResult csv = scan({"--no-cache", "--format", "csv", music()});
     ASSERT_EQ(csv.status, 0);
-    EXPECT_EQ(csv.out.rfind("path1,path2,contentPercent,tagsPercent,experimentalPercent\r\n", 0), 0u);
+    EXPECT_EQ(
+        csv.out.rfind("path1,path2,contentPercent,tagsPercent,experimentalPercent,acousticPercent\r\n", 0),
+        0u);
     EXPECT_NE(csv.out.find("\"" + music()), std::string::npos) << "paths are quoted fields";
 
     const fs::path playlist = scratch_ / "dups.m3u";
@@ -86,9 +90,9 @@ TEST_F(ScanCommand, CacheFileMakesTheSecondScanReuseTheAnalyses) {
 
 TEST_F(ScanCommand, IgnoredPairIsNotReported) {
     std::ofstream list(scratch_ / "ignores.list", std::ios::binary);
-    const std::u16string line = u"\uFEFF\"" + tonemirror::os::fromNativePath(*library_ / "music" / "a.wav") +
-                                u"\",\"" + tonemirror::os::fromNativePath(*library_ / "music" / "sub" / "b.mp3") +
-                                u"\"\r\n";
+    const std::u16string line =
+        u"\uFEFF\"" + tonemirror::os::fromNativePath(*library_ / "music" / "a.wav") + u"\",\"" +
+        tonemirror::os::fromNativePath(*library_ / "music" / "sub" / "b.mp3") + u"\"\r\n";
     list.write(reinterpret_cast<const char*>(line.data()), static_cast<std::streamsize>(line.size() * 2));
     list.close();
     const CliResult r = scan({"--no-cache", "--format", "json", music()});
@@ -96,15 +100,52 @@ TEST_F(ScanCommand, IgnoredPairIsNotReported) {
     EXPECT_TRUE(nlohmann::json::parse(r.out)["pairs"].empty());
 }
 
+// Stepped melodies: a WAV, a late mono MP3 copy of it and another melody.
+bool makeMelody(const fs::path& file, const std::string& expression, const std::vector<std::string>& output) {
+    std::vector<std::string> args = {"ffmpeg", "-nostdin", "-v",
+                                     "error",  "-y",       "-f",
+                                     "lavfi",  "-i",       "aevalsrc=" + expression + ":s=44100:d=25"};
+    args.insert(args.end(), output.begin(), output.end());
+    args.push_back(file.string());
+    return run(args);
+}
+
+TEST_F(ScanCommand, VerifyKeepsOnlyPairsWhosePrintsReachTheThreshold) {
+    const fs::path folder = scratch_ / "melodies";
+    fs::create_directories(folder);
+    const std::string rising = "0.3*sin(2*PI*t*262*pow(2\\,floor(mod(t*3\\,8))/6))";
+    ASSERT_TRUE(makeMelody(folder / "one.wav", rising, {}));
+    ASSERT_TRUE(makeMelody(folder / "copy.mp3", rising, {"-ss", "2", "-ac", "1", "-b:a", "64k"}));
+    ASSERT_TRUE(makeMelody(folder / "other.wav", "0.3*sin(2*PI*t*330*pow(2\\,floor(mod(t*5\\,5))/4))", {}));
+
+    const CliResult verified = scan({"--no-cache", "--format", "json", "--verify", folder.string()});
+    ASSERT_EQ(verified.status, 0);
+    const auto j = nlohmann::json::parse(verified.out);
+    ASSERT_EQ(j["pairs"].size(), 1u) << verified.out;
+    const std::string paths =
+        j["pairs"][0]["path1"].get<std::string>() + j["pairs"][0]["path2"].get<std::string>();
+    EXPECT_EQ(paths.find("other"), std::string::npos);
+    const double acoustic = j["pairs"][0]["acousticPercent"].get<double>();
+    EXPECT_GE(acoustic, 50.0);
+    ASSERT_LT(acoustic, 100.0) << "a late, mono, low-rate copy differs a little";
+    const auto above = std::to_string(static_cast<int>(acoustic) + 1);
+    const CliResult strict = scan(
+        {"--no-cache", "--format", "json", "--verify", "--acoustic-threshold=" + above, folder.string()});
+    ASSERT_EQ(strict.status, 0);
+    EXPECT_TRUE(nlohmann::json::parse(strict.out)["pairs"].empty()) << strict.out;
+}
+
 TEST_F(ScanCommand, UsageErrorsAndFailuresHaveTheirExitStatus) {
     EXPECT_EQ(scan({}).status, 2) << "no folder";
     EXPECT_EQ(scan({"--method", "sound", music()}).status, 2);
     EXPECT_EQ(scan({"--content-threshold", "101", music()}).status, 2);
     EXPECT_EQ(scan({"--tags-threshold", "7x", music()}).status, 2);
+    EXPECT_EQ(scan({"--verify", "--acoustic-threshold", "-1", music()}).status, 2);
     EXPECT_EQ(scan({"--format", "xml", music()}).status, 2);
     EXPECT_EQ(scan({"--cache", "x", "--no-cache", music()}).status, 2);
     EXPECT_EQ(scan({"--no-cache", (scratch_ / "missing").string()}).status, 1);
-    EXPECT_EQ(scan({"--no-cache", "--output", (scratch_ / "no" / "such" / "dir.txt").string(), music()}).status, 1);
+    EXPECT_EQ(
+        scan({"--no-cache", "--output", (scratch_ / "no" / "such" / "dir.txt").string(), music()}).status, 1);
 }
 
 } // namespace

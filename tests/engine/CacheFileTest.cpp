@@ -1,3 +1,4 @@
+#include "analysis/AcousticFingerprinter.h"
 #include "engine/CacheFormat.h"
 #include "engine/EngineResults.h"
 #include "engine/EngineTestSupport.h"
@@ -716,5 +717,129 @@ TEST(CacheFile, AnotherProgramsFileIsNeverWrittenAndTheNextPlaceIsTried) {
     EXPECT_EQ(readFile(folders.programFolder / "cache.dat"), mp3);
 }
 
+
+// --- acoustic prints in details records ---
+
+namespace prints {
+
+analysis::AcousticPrint print(unsigned n) {
+    analysis::AcousticPrint p(200);
+    std::mt19937 rng(n);
+    for (auto& w : p) {
+        w = static_cast<std::uint32_t>(rng());
+    }
+    return p;
+}
+
+std::vector<std::byte> field(const std::vector<std::byte>& stored) {
+    std::vector<std::byte> f;
+    details::le(f, static_cast<std::uint64_t>(cache::DetailsField::AcousticPrint), 2);
+    details::le(f, stored.size(), 4);
+    put(f, stored);
+    return f;
+}
+
+std::vector<std::byte> stored(unsigned n,
+                              std::uint8_t algorithm = analysis::AcousticFingerprinter::algorithm()) {
+    std::vector<std::byte> b;
+    analysis::encodeAcousticPrint(print(n), algorithm, b);
+    return b;
+}
+
+std::vector<std::byte> trackWithPrint(std::u16string_view path, unsigned seed, unsigned stampNumber,
+                                      unsigned printNumber) {
+    analysis::TrackRecord r = makeRecord(seed);
+    r.fileStamp = details::stamp(stampNumber);
+    r.acousticPrint = print(printNumber);
+    std::vector<std::byte> b;
+    EXPECT_EQ(cache::serializeTrackWithDetails(path, r, b), S_OK);
+    return b;
+}
+
+// What a verifying scan appends for a cached track that had no print.
+std::vector<std::byte> printOnly(std::u16string_view path, unsigned stampNumber, unsigned printNumber) {
+    analysis::TrackRecord r;
+    r.fileStamp = details::stamp(stampNumber);
+    r.acousticPrint = print(printNumber);
+    std::vector<std::byte> b;
+    EXPECT_EQ(cache::serializeDetails(path, r, b), S_OK);
+    return b;
+}
+
+} // namespace prints
+
+struct PrintCase {
+    const char* name;
+    std::vector<std::vector<std::byte>> records; // after the header
+    unsigned printOfP;                           // 0: none
+    std::size_t goodRecords;
+};
+
+void PrintTo(const PrintCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CachePrintRules : public ::testing::TestWithParam<PrintCase> {};
+
+TEST_P(CachePrintRules, APrintBelongsToOneAnalysisOfOneStateOfTheFile) {
+    const PrintCase& c = GetParam();
+    auto bytes = headerBytes();
+    std::size_t goodEnd = bytes.size();
+    for (std::size_t i = 0; i < c.records.size(); ++i) {
+        put(bytes, c.records[i]);
+        if (i < c.goodRecords) {
+            goodEnd = bytes.size();
+        }
+    }
+    TrackTable table;
+    IgnoreSet ignored;
+    EXPECT_EQ(cache::parse(bytes, table, ignored).goodEnd, goodEnd);
+    const analysis::TrackRecord* p = table.find(u"/p");
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->acousticPrint, c.printOfP == 0 ? analysis::AcousticPrint{} : prints::print(c.printOfP));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CachePrintRules,
+    ::testing::Values(PrintCase{"TrackWithItsPrint", {prints::trackWithPrint(u"/p", 1, 1, 1)}, 1, 1},
+                      PrintCase{"AddedLaterForTheSameFile",
+                                {details::stamped(u"/p", 1, 1), trackBytes(u"/q", makeRecord(2)),
+                                 prints::printOnly(u"/p", 1, 2)},
+                                2,
+                                3},
+                      PrintCase{"ForAnotherStateOfTheFileIgnored",
+                                {details::stamped(u"/p", 1, 1), prints::printOnly(u"/p", 2, 2)},
+                                0,
+                                2},
+                      PrintCase{"NeverReplacedByALaterOne",
+                                {prints::trackWithPrint(u"/p", 1, 1, 1), prints::printOnly(u"/p", 1, 2)},
+                                1,
+                                2},
+                      PrintCase{"NewerAnalysisWithoutOneDropsIt",
+                                {prints::trackWithPrint(u"/p", 1, 1, 1), details::stamped(u"/p", 2, 2)},
+                                0,
+                                2},
+                      PrintCase{"OlderTrackCompletedWithStampAndPrint",
+                                {trackBytes(u"/p", makeRecord(1)), prints::printOnly(u"/p", 3, 4)},
+                                4,
+                                2},
+                      PrintCase{"AnotherAlgorithmsPrintIsSkipped",
+                                {trackBytes(u"/p", makeRecord(1)),
+                                 details::record(u"/p", {details::stampField(details::stamp(5)),
+                                                         prints::field(prints::stored(3, 99))}),
+                                 trackBytes(u"/q", makeRecord(2))},
+                                0,
+                                3},
+                      PrintCase{"CountDisagreeingWithTheFieldEndsTheLoad",
+                                {trackBytes(u"/p", makeRecord(1)), details::record(u"/p", {prints::field([] {
+                                                                                       auto b =
+                                                                                           prints::stored(3);
+                                                                                       b.resize(b.size() - 4);
+                                                                                       return b;
+                                                                                   }())}),
+                                 trackBytes(u"/q", makeRecord(2))},
+                                0,
+                                1}),
+    [](const auto& p) { return std::string(p.param.name); });
 } // namespace
 } // namespace tonemirror::engine

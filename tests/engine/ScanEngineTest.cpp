@@ -311,4 +311,94 @@ TEST_F(ScanEngineTest, AccurateModeDeliversExperimentalScoresBeforeTheScanEnds) 
     EXPECT_GT(pairs[1].experimentalPercent, 50.0f);
 }
 
+// Verification by sound rescues a copy that the content threshold just misses and drops a namesake
+// that only its tags bring up; every reported pair carries its acoustic score either way.
+TEST_F(ScanEngineTest, VerifyingBySoundRescuesNearMissCopiesAndDropsNamesakes) {
+    const auto original = write("a.tone", song(40, "Harbour lights", "The Band"));
+    auto late = song(40, "Something else", "Nobody", 17.0);
+    late.skip = 3.0;
+    late.gain = 0.4;
+    const auto copy = write("b.tone", late);
+    const auto namesake = write("c.tone", song(41, "Harbour lights", "The Band"));
+    const auto find = [](const std::vector<engine::DuplicatePair>& pairs, const fs::path& a,
+                         const fs::path& b) -> const engine::DuplicatePair* {
+        for (const auto& p : pairs) {
+            if (samePair(p, a, b)) {
+                return &p;
+            }
+        }
+        return nullptr;
+    };
+
+    // With a threshold of 0 every pair is reported with its plain scores.
+    engine_->settings().contentThreshold = 0.0f;
+    const auto all = scan({folder()});
+    ASSERT_EQ(all.size(), 3u);
+    const float copyContent = find(all, original, copy)->contentPercent / 100.0f;
+    ASSERT_LT(copyContent, 0.99f);
+    EXPECT_GT(find(all, original, copy)->acousticPercent, 60.0f);
+    EXPECT_LT(find(all, original, namesake)->acousticPercent, 30.0f);
+
+    // Just above the copy's content score: without verification only the tags report a pair.
+    engine_->settings().contentThreshold = copyContent + 0.01f;
+    const auto plain = scan({folder()});
+    ASSERT_EQ(plain.size(), 1u);
+    EXPECT_TRUE(samePair(plain[0], original, namesake));
+    EXPECT_LT(plain[0].acousticPercent, 30.0f);
+
+    engine_->settings().verifyMatches = true;
+    const auto verified = scan({folder()});
+    ASSERT_EQ(verified.size(), 1u);
+    EXPECT_TRUE(samePair(verified[0], original, copy));
+    EXPECT_EQ(verified[0].contentPercent, -100.0f) << "the content figure keeps its meaning";
+    EXPECT_GT(verified[0].acousticPercent, 60.0f);
+
+    // A stricter acoustic threshold than the copy reaches drops it too.
+    engine_->settings().acousticThreshold = verified[0].acousticPercent / 100.0f + 0.01f;
+    EXPECT_TRUE(scan({folder()}).empty());
+    EXPECT_EQ(stats_->decoded.load(), 3) << "verification needs no decoding of known tracks";
+}
+
+TEST_F(ScanEngineTest, ATrackCachedWithoutAPrintGetsOneOnlyWhenVerifying) {
+    write("a.tone", song(50, "First"));
+    auto late = song(50, "Second", "artist", 17.0);
+    late.skip = 3.0;
+    write("b.tone", late);
+    scan({folder()});
+    ASSERT_EQ(stats_->decoded.load(), 2);
+    // Rewrite the cache as a version without prints left it.
+    std::vector<std::pair<std::u16string, analysis::TrackRecord>> old;
+    {
+        engine::TableLockHolder table(store_->lock());
+        for (const auto& [path, record] : store_->table()) {
+            old.emplace_back(path, record);
+        }
+    }
+    ASSERT_EQ(store_->clearCache(), S_OK);
+    {
+        engine::TableLockHolder table(store_->lock());
+        for (auto& [path, record] : old) {
+            record.acousticPrint.clear();
+            ASSERT_EQ(store_->appendRecord(path, record), S_OK);
+        }
+    }
+    openStore();
+
+    const auto plain = scan({folder()});
+    ASSERT_EQ(plain.size(), 1u);
+    EXPECT_EQ(plain[0].acousticPercent, -100.0f) << "no print, nothing measured";
+    EXPECT_EQ(stats_->decoded.load(), 2) << "without verification nothing is analysed again";
+
+    engine_->settings().verifyMatches = true;
+    const auto verified = scan({folder()});
+    ASSERT_EQ(verified.size(), 1u);
+    EXPECT_GT(verified[0].acousticPercent, 60.0f);
+    EXPECT_EQ(stats_->decoded.load(), 4) << "each track analysed once for its print";
+
+    openStore(); // the prints were stored with their tracks
+    engine_->settings().verifyMatches = true;
+    ASSERT_EQ(scan({folder()}).size(), 1u);
+    EXPECT_EQ(stats_->decoded.load(), 4);
+}
+
 } // namespace

@@ -180,15 +180,17 @@ TEST(ResultsExportTest, JsonAndCsvCarryTheSameFields) {
     row.path2 = u"/music/c.mp3";
     row.contentPercent = 87.5f;
     row.experimentalPercent = -1.0f;
+    row.acousticPercent = 93.5f;
     const auto json = nlohmann::json::parse(formatResultsJson({row}, nullptr));
     ASSERT_EQ(json["pairs"].size(), 1u);
     EXPECT_EQ(json["pairs"][0]["path1"], "/m\xC3\xBCsic/a, \"b\".mp3");
     EXPECT_EQ(json["pairs"][0]["contentPercent"], 87.5);
     EXPECT_EQ(json["pairs"][0]["tagsPercent"], -100.0);
+    EXPECT_EQ(json["pairs"][0]["acousticPercent"], 93.5);
     EXPECT_FALSE(json.contains("counters"));
     EXPECT_EQ(formatResultsCsv({row}, nullptr),
-              "path1,path2,contentPercent,tagsPercent,experimentalPercent\r\n"
-              "\"/m\xC3\xBCsic/a, \"\"b\"\".mp3\",\"/music/c.mp3\",87.5,-100,-1\r\n");
+              "path1,path2,contentPercent,tagsPercent,experimentalPercent,acousticPercent\r\n"
+              "\"/m\xC3\xBCsic/a, \"\"b\"\".mp3\",\"/music/c.mp3\",87.5,-100,-1,93.5\r\n");
     const ScanSummary summary{6, 5, 4, 1.5, true};
     const auto withCounters = nlohmann::json::parse(formatResultsJson({row}, &summary));
     EXPECT_EQ(withCounters["counters"]["pairsFound"], 1);

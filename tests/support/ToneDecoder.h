@@ -8,6 +8,7 @@
 //   seconds=40
 //   lead=2        (seconds of silence before the music)
 //   gain=0.5
+//   skip=3        (seconds of the music left out at its start, as in a copy cut late)
 //   title=Some title
 //   artist=Someone
 //   album=Something
@@ -38,6 +39,7 @@ struct ToneSong {
     double seconds = 30.0;
     double lead = 0.0;
     double gain = 1.0;
+    double skip = 0.0;
     std::string title;
     std::string artist;
     std::string album;
@@ -45,7 +47,8 @@ struct ToneSong {
     std::string text() const {
         std::ostringstream out;
         out << "TONE\nseed=" << seed << "\nseconds=" << seconds << "\nlead=" << lead << "\ngain=" << gain
-            << "\ntitle=" << title << "\nartist=" << artist << "\nalbum=" << album << "\n";
+            << "\nskip=" << skip << "\ntitle=" << title << "\nartist=" << artist << "\nalbum=" << album
+            << "\n";
         return out.str();
     }
 };
@@ -71,6 +74,8 @@ inline bool parseToneSong(const std::string& text, ToneSong& song) {
             song.lead = std::stod(value);
         } else if (key == "gain") {
             song.gain = std::stod(value);
+        } else if (key == "skip") {
+            song.skip = std::stod(value);
         } else if (key == "title") {
             song.title = value;
         } else if (key == "artist") {
@@ -115,8 +120,8 @@ public:
         v *= std::exp(-3.0 * inNote);
         const std::size_t section = (i / (22050 * 5)) % 8;
         noise_ = noise_ * 1664525u + 1013904223u;
-        const double n = (static_cast<double>(noise_ >> 8) / 16777216.0 - 0.5) * noiseLevel_ *
-                         (inNote < 0.05 ? 1.0 : 0.1);
+        const double n =
+            (static_cast<double>(noise_ >> 8) / 16777216.0 - 0.5) * noiseLevel_ * (inNote < 0.05 ? 1.0 : 0.1);
         return (v * 0.3 + n) * sectionLevels_[section];
     }
 
@@ -163,6 +168,7 @@ public:
         position_ = 0;
         total_ = static_cast<std::size_t>((song.lead + song.seconds) * 22050.0);
         lead_ = static_cast<std::size_t>(song.lead * 22050.0);
+        skip_ = static_cast<std::size_t>(song.skip * 22050.0);
         open_ = true;
         stats_->decoded.fetch_add(1);
         return S_OK;
@@ -186,7 +192,7 @@ public:
         block_.resize(n);
         for (std::size_t k = 0; k < n; ++k) {
             const std::size_t i = position_ + k;
-            const double v = i < lead_ ? 0.0 : synth_->sample(i - lead_) * song_.gain;
+            const double v = i < lead_ ? 0.0 : synth_->sample(i - lead_ + skip_) * song_.gain;
             block_[k] = static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0, 0.99997) * 32767.0));
         }
         position_ += n;
@@ -232,6 +238,7 @@ private:
     std::size_t position_ = 0;
     std::size_t total_ = 0;
     std::size_t lead_ = 0;
+    std::size_t skip_ = 0;
     std::vector<std::int16_t> block_;
 };
 

@@ -1,0 +1,167 @@
+#include "analysis/AcousticMatch.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace tonemirror::analysis {
+
+namespace {
+
+constexpr std::size_t kWordBits = 32;
+
+// Differing bits of n word pairs. Built twice on x86-64 so that processors with a population-count
+// instruction use it: it is most of the cost of a match.
+#if defined(__x86_64__) && defined(__GNUC__)
+[[gnu::target_clones("popcnt", "default")]]
+#endif
+std::uint32_t
+differingBits(const std::uint32_t* a, const std::uint32_t* b, std::size_t n) {
+    std::uint32_t bits = 0;
+    std::size_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const std::uint64_t x = (static_cast<std::uint64_t>(a[i] ^ b[i]) << 32) | (a[i + 1] ^ b[i + 1]);
+        bits += static_cast<std::uint32_t>(std::popcount(x));
+    }
+    if (i < n) {
+        bits += static_cast<std::uint32_t>(std::popcount(a[i] ^ b[i]));
+    }
+    return bits;
+}
+
+// Differing bits of every `stride`-th word pair of n, and the number of pairs looked at.
+#if defined(__x86_64__) && defined(__GNUC__)
+[[gnu::target_clones("popcnt", "default")]]
+#endif
+std::uint32_t
+sampledBits(const std::uint32_t* a, const std::uint32_t* b, std::size_t n, std::size_t stride,
+            std::size_t* looked) {
+    std::uint32_t bits = 0;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < n; i += stride, ++count) {
+        bits += static_cast<std::uint32_t>(std::popcount(a[i] ^ b[i]));
+    }
+    *looked = count;
+    return bits;
+}
+
+// Calls f(start in the first print, start in the second, overlap length) for every alignment tried,
+// until f returns false.
+template <typename F>
+void forEachAlignment(std::size_t na, std::size_t nb, F&& f) {
+    const std::size_t needed = std::min(std::min(na, nb), kMinAcousticOverlap);
+    // Word i of the first print meets word i - shift of the second.
+    for (std::ptrdiff_t shift = -kMaxAcousticShift; shift <= kMaxAcousticShift; ++shift) {
+        const std::ptrdiff_t begin = std::max<std::ptrdiff_t>(0, shift);
+        const std::ptrdiff_t end =
+            std::min(static_cast<std::ptrdiff_t>(na), static_cast<std::ptrdiff_t>(nb) + shift);
+        if (end - begin >= static_cast<std::ptrdiff_t>(needed) &&
+            !f(static_cast<std::size_t>(begin), static_cast<std::size_t>(begin - shift),
+               static_cast<std::size_t>(end - begin))) {
+            return;
+        }
+    }
+}
+
+// A pair is scored fully only when a sample of every fourth frame differs, at some alignment, in at
+// most the share of bits the threshold allows plus this slack: a copy passes with a wide margin.
+constexpr std::size_t kScreenStride = 4;
+constexpr float kScreenSlack = 0.1f;
+
+} // namespace
+
+float bestBitErrorRate(std::span<const std::uint32_t> first, std::span<const std::uint32_t> second) {
+    const std::size_t na = std::min(first.size(), kMaxAcousticWords);
+    const std::size_t nb = std::min(second.size(), kMaxAcousticWords);
+    if (std::min(na, nb) < kMinAcousticWords) {
+        return 1.0f;
+    }
+    float best = 1.0f;
+    forEachAlignment(na, nb, [&](std::size_t ia, std::size_t ib, std::size_t count) {
+        const std::uint32_t bits = differingBits(first.data() + ia, second.data() + ib, count);
+        best = std::min(best, static_cast<float>(bits) / static_cast<float>(count * kWordBits));
+        return true;
+    });
+    return best;
+}
+
+float compareAcousticAtLeast(std::span<const std::uint32_t> first, std::span<const std::uint32_t> second,
+                             float threshold) {
+    if (!(threshold > 0.0f)) {
+        return compareAcoustic(first, second); // every score reaches it
+    }
+    const std::size_t na = std::min(first.size(), kMaxAcousticWords);
+    const std::size_t nb = std::min(second.size(), kMaxAcousticWords);
+    const float allowed = (1.0f - threshold) / 2.0f + kScreenSlack;
+    bool promising = false;
+    if (std::min(na, nb) >= kMinAcousticWords) {
+        forEachAlignment(na, nb, [&](std::size_t ia, std::size_t ib, std::size_t count) {
+            std::size_t looked = 0;
+            const std::uint32_t bits =
+                sampledBits(first.data() + ia, second.data() + ib, count, kScreenStride, &looked);
+            promising = static_cast<float>(bits) <= allowed * static_cast<float>(looked * kWordBits);
+            return !promising;
+        });
+    }
+    if (!promising) {
+        return 0.0f;
+    }
+    return compareAcoustic(first, second);
+}
+
+float compareAcoustic(std::span<const std::uint32_t> first, std::span<const std::uint32_t> second) {
+    return std::clamp(1.0f - 2.0f * bestBitErrorRate(first, second), 0.0f, 1.0f);
+}
+
+std::size_t encodedAcousticSize(std::size_t words) {
+    return words == 0 ? 0 : kAcousticHeadSize + 4 * std::min(words, kMaxAcousticWords);
+}
+
+void encodeAcousticPrint(std::span<const std::uint32_t> print, std::uint8_t algorithm,
+                         std::vector<std::byte>& out) {
+    out.clear();
+    if (print.empty()) {
+        return;
+    }
+    const std::size_t n = std::min(print.size(), kMaxAcousticWords);
+    out.resize(encodedAcousticSize(n));
+    out[0] = std::byte{kAcousticFormat};
+    out[1] = std::byte{algorithm};
+    out[2] = static_cast<std::byte>(n & 0xFF);
+    out[3] = static_cast<std::byte>(n >> 8);
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t k = 0; k < 4; ++k) {
+            out[kAcousticHeadSize + 4 * i + k] = static_cast<std::byte>((print[i] >> (8 * k)) & 0xFF);
+        }
+    }
+}
+
+HResult decodeAcousticPrint(std::span<const std::byte> data, std::uint8_t algorithm, AcousticPrint& out) {
+    out.clear();
+    if (data.empty()) {
+        return S_OK;
+    }
+    if (data.size() < kAcousticHeadSize || data[0] != std::byte{kAcousticFormat}) {
+        return E_INVALIDARG;
+    }
+    const std::size_t n =
+        std::to_integer<std::size_t>(data[2]) | (std::to_integer<std::size_t>(data[3]) << 8);
+    // The count must describe exactly the bytes that follow, so nothing is sized from it unchecked.
+    if (n == 0 || n > kMaxAcousticWords || data.size() != kAcousticHeadSize + 4 * n) {
+        return E_INVALIDARG;
+    }
+    if (data[1] != std::byte{algorithm}) {
+        return kOtherAlgorithm;
+    }
+    out.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        std::uint32_t w = 0;
+        for (std::size_t k = 0; k < 4; ++k) {
+            w |= std::to_integer<std::uint32_t>(data[kAcousticHeadSize + 4 * i + k]) << (8 * k);
+        }
+        out[i] = w;
+    }
+    return S_OK;
+}
+
+} // namespace tonemirror::analysis

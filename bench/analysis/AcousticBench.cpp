@@ -1,0 +1,134 @@
+// Costs of the acoustic fingerprint and match, each beside the content step a scan already pays for
+// the same thing: the print of a 30 s excerpt against that excerpt's spectra and level profile, and a
+// match of two prints against the prepared content score of two tracks.
+#include "analysis/AcousticFingerprinter.h"
+#include "analysis/AcousticMatch.h"
+#include "analysis/CComparer.h"
+#include "analysis/ContentComparison.h"
+#include "support/RealShapedRecord.h"
+#include "support/ToneDecoder.h"
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace {
+
+using namespace tonemirror;
+using namespace tonemirror::analysis;
+
+constexpr std::size_t kExcerpt = 30 * 22050;
+
+std::vector<float> excerptOf(std::uint32_t seed) {
+    fakes::ToneSynth synth(seed);
+    std::vector<float> out(kExcerpt);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        out[i] = static_cast<float>(synth.sample(i));
+    }
+    return out;
+}
+
+void BM_ContentPrint30s(benchmark::State& state) {
+    CComparer comparer(nullptr);
+    comparer.samples() = excerptOf(1);
+    for (auto _ : state) {
+        if (failed(comparer.computeSpectra()) || failed(comparer.computeLevelProfile())) {
+            state.SkipWithError("content print failed");
+            break;
+        }
+        benchmark::DoNotOptimize(comparer.record().meanSpectrum.data());
+    }
+    state.SetLabel("baseline");
+}
+BENCHMARK(BM_ContentPrint30s)->Unit(benchmark::kMillisecond);
+
+void BM_AcousticPrint30s(benchmark::State& state) {
+    const std::vector<float> samples = excerptOf(1);
+    AcousticFingerprinter fingerprinter;
+    AcousticPrint print;
+    for (auto _ : state) {
+        if (failed(fingerprinter.compute(samples.data(), samples.size(), print))) {
+            state.SkipWithError("acoustic print failed");
+            break;
+        }
+        benchmark::DoNotOptimize(print.data());
+    }
+    state.SetLabel("goal: near the baseline");
+}
+BENCHMARK(BM_AcousticPrint30s)->Unit(benchmark::kMillisecond);
+
+// Prints of distinct pieces, made once for the match benchmarks.
+const std::vector<AcousticPrint>& prints() {
+    static const std::vector<AcousticPrint> all = [] {
+        std::vector<AcousticPrint> out;
+        AcousticFingerprinter fingerprinter;
+        for (std::uint32_t seed = 1; seed <= 16; ++seed) {
+            const std::vector<float> x = excerptOf(seed);
+            out.emplace_back();
+            fingerprinter.compute(x.data(), x.size(), out.back());
+        }
+        return out;
+    }();
+    return all;
+}
+
+void BM_ContentScorePair(benchmark::State& state) {
+    std::mt19937 rng(3);
+    auto keys = std::make_unique<ContentKey[]>(16);
+    for (std::size_t i = 0; i < 16; ++i) {
+        makeContentKey(realShapedRecord(rng), keys[i]);
+    }
+    float sum = 0.0f;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        sum += compareContent(keys[i % 16], keys[(i + 5) % 16]);
+        ++i;
+    }
+    benchmark::DoNotOptimize(sum);
+    state.SetLabel("baseline");
+}
+BENCHMARK(BM_ContentScorePair);
+
+void BM_AcousticScorePair(benchmark::State& state) {
+    const auto& all = prints();
+    float sum = 0.0f;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        sum += compareAcoustic(all[i % all.size()], all[(i + 5) % all.size()]);
+        ++i;
+    }
+    benchmark::DoNotOptimize(sum);
+    state.SetLabel("163 alignments of ~240 words");
+}
+BENCHMARK(BM_AcousticScorePair);
+
+// What verification pays for a candidate that is not a copy: the screen alone.
+void BM_AcousticDecidePair(benchmark::State& state) {
+    const auto& all = prints();
+    float sum = 0.0f;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        sum += compareAcousticAtLeast(all[i % all.size()], all[(i + 5) % all.size()], 0.5f);
+        ++i;
+    }
+    benchmark::DoNotOptimize(sum);
+    state.SetLabel("threshold 0.5, unrelated pieces");
+}
+BENCHMARK(BM_AcousticDecidePair);
+
+void BM_AcousticDecode(benchmark::State& state) {
+    std::vector<std::byte> stored;
+    encodeAcousticPrint(prints()[0], AcousticFingerprinter::algorithm(), stored);
+    AcousticPrint print;
+    for (auto _ : state) {
+        decodeAcousticPrint(stored, AcousticFingerprinter::algorithm(), print);
+        benchmark::DoNotOptimize(print.data());
+    }
+}
+BENCHMARK(BM_AcousticDecode);
+
+} // namespace
+
+BENCHMARK_MAIN();

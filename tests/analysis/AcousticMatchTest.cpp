@@ -1,0 +1,249 @@
+#include "analysis/AcousticMatch.h"
+#include "FakeDecoder.h"
+#include "analysis/AcousticFingerprinter.h"
+#include "analysis/CComparer.h"
+#include "support/ToneDecoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tonemirror::analysis {
+namespace {
+
+constexpr std::size_t kSecond = 22050;
+
+std::vector<float> song(std::uint32_t seed, double seconds) {
+    fakes::ToneSynth synth(seed);
+    std::vector<float> out(static_cast<std::size_t>(seconds * kSecond));
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        out[i] = static_cast<float>(synth.sample(i));
+    }
+    return out;
+}
+
+AcousticPrint printOf(const std::vector<float>& samples) {
+    AcousticFingerprinter fingerprinter;
+    AcousticPrint print;
+    EXPECT_EQ(fingerprinter.compute(samples.data(), samples.size(), print), S_OK);
+    return print;
+}
+
+// The 30 s a scan would take from a copy that starts `skip` samples into the original (negative: after
+// that much silence).
+std::vector<float> excerpt(const std::vector<float>& x, std::ptrdiff_t skip) {
+    std::vector<float> out;
+    if (skip < 0) {
+        out.assign(static_cast<std::size_t>(-skip), 0.0f);
+        skip = 0;
+    }
+    out.insert(out.end(), x.begin() + skip, x.end());
+    out.resize(30 * kSecond, 0.0f);
+    return out;
+}
+
+// Through 11025 per second and back: the top half of the band is gone, the rest interpolated.
+std::vector<float> resampledCopy(const std::vector<float>& x) {
+    std::vector<float> out(x.size());
+    for (std::size_t i = 0; i + 2 < x.size(); i += 2) {
+        const float a = 0.5f * (x[i] + x[i + 1]);
+        const float b = 0.5f * (x[i + 2] + x[i + 3 < x.size() ? i + 3 : i + 2]);
+        out[i] = a;
+        out[i + 1] = 0.5f * (a + b);
+    }
+    return out;
+}
+
+// Coarse quantisation plus hiss, as a poorly encoded copy.
+std::vector<float> roughCopy(const std::vector<float>& x) {
+    std::vector<float> out(x.size());
+    std::uint32_t noise = 99;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        const float hiss = (static_cast<float>(noise >> 8) / 16777216.0f - 0.5f) * 0.02f;
+        out[i] = std::round((x[i] + hiss) * 64.0f) / 64.0f;
+    }
+    return out;
+}
+
+struct CopyCase {
+    std::string name;
+    std::function<std::vector<float>(const std::vector<float>&)> make;
+};
+
+class AcousticCopies : public ::testing::TestWithParam<CopyCase> {};
+
+TEST_P(AcousticCopies, ACopyOfTheRecordingScoresHighAnotherPieceLow) {
+    const std::vector<float> original = song(7, 45.0);
+    const AcousticPrint reference = printOf(excerpt(original, 0));
+    const AcousticPrint copy = printOf(GetParam().make(original));
+    const AcousticPrint other = printOf(excerpt(song(8, 45.0), 0));
+
+    const float same = compareAcoustic(reference, copy);
+    EXPECT_GE(same, 0.75f);
+    EXPECT_EQ(same, compareAcoustic(copy, reference));
+    EXPECT_LE(compareAcoustic(copy, other), 0.3f);
+    // Deciding against a threshold gives the same score for the copy, and rejects the other early.
+    EXPECT_EQ(compareAcousticAtLeast(reference, copy, 0.5f), same);
+    EXPECT_EQ(compareAcousticAtLeast(copy, other, 0.5f), 0.0f);
+    EXPECT_EQ(compareAcousticAtLeast(copy, other, 0.0f), compareAcoustic(copy, other));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Variants, AcousticCopies,
+    ::testing::Values(
+        CopyCase{"Identical", [](const auto& x) { return excerpt(x, 0); }},
+        CopyCase{"TenDecibelsQuieter",
+                 [](const auto& x) {
+                     auto y = excerpt(x, 0);
+                     for (float& v : y) {
+                         v *= 0.316f;
+                     }
+                     return y;
+                 }},
+        CopyCase{"ThreeSecondsOfSilenceFirst", [](const auto& x) { return excerpt(x, -3 * kSecond); }},
+        CopyCase{"StartsHalfAFrameLate", [](const auto& x) { return excerpt(x, 1365); }},
+        CopyCase{"StartsEightSecondsIn", [](const auto& x) { return excerpt(x, 8 * kSecond); }},
+        CopyCase{"HalfTheSampleRate", [](const auto& x) { return resampledCopy(excerpt(x, 0)); }},
+        CopyCase{"RoughAndLateAndQuiet",
+                 [](const auto& x) {
+                     auto y = roughCopy(excerpt(x, 2 * kSecond + 333));
+                     for (float& v : y) {
+                         v *= 0.5f;
+                     }
+                     return y;
+                 }}),
+    [](const auto& p) { return p.param.name; });
+
+TEST(AcousticMatch, UnrelatedPiecesStayNearChance) {
+    std::vector<AcousticPrint> prints;
+    for (std::uint32_t seed = 20; seed < 26; ++seed) {
+        prints.push_back(printOf(excerpt(song(seed, 31.0), 0)));
+    }
+    for (std::size_t i = 0; i < prints.size(); ++i) {
+        for (std::size_t j = i + 1; j < prints.size(); ++j) {
+            EXPECT_LE(compareAcoustic(prints[i], prints[j]), 0.3f) << i << " vs " << j;
+        }
+    }
+}
+
+TEST(AcousticMatch, ShiftsBeyondTheSearchOrTooShortAPrintDoNotMatch) {
+    AcousticPrint a(240);
+    std::uint32_t state = 1;
+    for (auto& w : a) {
+        state = state * 1664525u + 1013904223u;
+        w = state;
+    }
+    // Shifted by 80 frames: found. By 100: outside the search, and the rest looks random.
+    const AcousticPrint near(a.begin() + 80, a.end());
+    const AcousticPrint far(a.begin() + 100, a.end());
+    EXPECT_FLOAT_EQ(compareAcoustic(a, near), 1.0f);
+    EXPECT_LT(compareAcoustic(a, far), 0.3f);
+    EXPECT_EQ(compareAcoustic(a, AcousticPrint(a.begin(), a.begin() + kMinAcousticWords - 1)), 0.0f);
+    EXPECT_EQ(compareAcoustic(a, {}), 0.0f);
+    // Every bit different at every shift is as far from a match as it gets.
+    const AcousticPrint zeros(200, 0u);
+    const AcousticPrint ones(200, ~0u);
+    EXPECT_EQ(bestBitErrorRate(zeros, ones), 1.0f);
+    EXPECT_EQ(compareAcoustic(zeros, ones), 0.0f);
+    EXPECT_EQ(compareAcoustic(ones, ones), 1.0f);
+}
+
+TEST(AcousticFingerprinter, AFewFramesOrASteadyToneGiveNoPrint) {
+    AcousticFingerprinter fingerprinter;
+    AcousticPrint print{1, 2, 3};
+    const std::vector<float> shortSound = song(3, 1.0);
+    EXPECT_EQ(fingerprinter.compute(shortSound.data(), shortSound.size(), print), E_FAIL);
+    EXPECT_TRUE(print.empty());
+    // Two steady tones would share almost every bit, so neither gets a print.
+    std::vector<float> tone(20 * kSecond);
+    for (std::size_t i = 0; i < tone.size(); ++i) {
+        tone[i] = 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 440.0 * static_cast<double>(i) / kSecond));
+    }
+    print = {1};
+    EXPECT_EQ(fingerprinter.compute(tone.data(), tone.size(), print), E_FAIL);
+    EXPECT_TRUE(print.empty());
+    // The context is reusable after a failure, and odd values are tolerated.
+    std::vector<float> full = song(3, 30.0);
+    full[100] = NAN;
+    full[200] = 40.0f;
+    EXPECT_EQ(fingerprinter.compute(full.data(), full.size(), print), S_OK);
+    EXPECT_GT(print.size(), 200u);
+}
+
+std::vector<std::byte> bytes(std::initializer_list<int> values) {
+    std::vector<std::byte> out;
+    for (int v : values) {
+        out.push_back(static_cast<std::byte>(v));
+    }
+    return out;
+}
+
+TEST(AcousticStorage, RoundTripsAndEmptyStaysEmpty) {
+    const AcousticPrint print = {0x01020304u, 0xFFFFFFFFu, 0u, 0x80000001u};
+    std::vector<std::byte> stored;
+    encodeAcousticPrint(print, 1, stored);
+    EXPECT_EQ(stored, bytes({1, 1, 4, 0, 4, 3, 2, 1, 255, 255, 255, 255, 0, 0, 0, 0, 1, 0, 0, 128}));
+    AcousticPrint back;
+    ASSERT_EQ(decodeAcousticPrint(stored, 1, back), S_OK);
+    EXPECT_EQ(back, print);
+
+    encodeAcousticPrint({}, 1, stored);
+    EXPECT_TRUE(stored.empty());
+    EXPECT_EQ(decodeAcousticPrint(stored, 1, back), S_OK);
+    EXPECT_TRUE(back.empty());
+
+    // Another algorithm's print is well formed but not comparable.
+    back = {5};
+    EXPECT_EQ(decodeAcousticPrint(bytes({1, 3, 1, 0, 9, 9, 9, 9}), 1, back), kOtherAlgorithm);
+    EXPECT_TRUE(back.empty());
+}
+
+class BadStoredPrint : public ::testing::TestWithParam<std::vector<std::byte>> {};
+
+TEST_P(BadStoredPrint, IsRefusedAndLeavesNothing) {
+    AcousticPrint out{7};
+    EXPECT_EQ(decodeAcousticPrint(GetParam(), 1, out), E_INVALIDARG);
+    EXPECT_TRUE(out.empty());
+}
+
+std::vector<std::byte> claimingWords(std::size_t claimed, std::size_t present) {
+    std::vector<std::byte> out =
+        bytes({1, 1, static_cast<int>(claimed & 0xFF), static_cast<int>(claimed >> 8)});
+    out.resize(kAcousticHeadSize + 4 * present, std::byte{0x5A});
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Malformed, BadStoredPrint,
+                         ::testing::Values(bytes({1}), bytes({1, 1, 1}),
+                                           bytes({2, 1, 1, 0, 0, 0, 0, 0}), // unknown format
+                                           claimingWords(0, 0), claimingWords(2, 1), claimingWords(1, 2),
+                                           claimingWords(1025, 1025), claimingWords(65535, 3)));
+
+TEST(AcousticAnalysis, AnalysingAFileMakesThePrintAndSilenceBeforeItDoesNotMatter) {
+    const auto toPcm = [](const std::vector<float>& x) {
+        testing::Signal s(x.size());
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            s[i] = static_cast<std::int16_t>(std::lround(std::clamp(x[i], -1.0f, 1.0f) * 32767.0f));
+        }
+        return s;
+    };
+    const std::vector<float> music = song(11, 40.0);
+    std::vector<float> late(4 * kSecond + 77, 0.0f);
+    late.insert(late.end(), music.begin(), music.end());
+    auto signals = std::make_shared<testing::SignalMap>(
+        testing::SignalMap{{u"a.wav", toPcm(music)}, {u"b.wav", toPcm(late)}});
+    CComparer comparer(testing::makeSource(signals));
+    ASSERT_EQ(comparer.analyseFile(u"a.wav"), S_OK);
+    const AcousticPrint first = comparer.record().acousticPrint;
+    ASSERT_EQ(comparer.analyseFile(u"b.wav"), S_OK);
+    EXPECT_GT(first.size(), 200u);
+    EXPECT_GE(compareAcoustic(first, comparer.record().acousticPrint), 0.8f);
+}
+
+} // namespace
+} // namespace tonemirror::analysis
