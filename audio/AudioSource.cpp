@@ -2,6 +2,9 @@
 
 #include "audio/PluginList.h"
 
+#include "platform/os/FileIdentity.h"
+#include "platform/os/Paths.h"
+
 #include <algorithm>
 
 namespace tonemirror::audio {
@@ -10,6 +13,11 @@ namespace {
 constexpr std::size_t kKeptCapacity = 100000;
 const std::string kNoPlugin;
 } // namespace
+
+bool refusedForReading(const std::u16string& path) {
+    const os::OpenRefusal r = os::checkRegularFile(os::toNativePath(path));
+    return r == os::OpenRefusal::NotRegular || r == os::OpenRefusal::PseudoFileSystem;
+}
 
 AudioSource::AudioSource(const PluginList& plugins) {
     for (const auto& entry : plugins.entries()) {
@@ -41,6 +49,9 @@ void AudioSource::sortDecoders() {
 
 HResult AudioSource::open(const std::u16string& path) {
     close();
+    if (refusedForReading(path)) {
+        return E_FAIL;
+    }
     for (const auto& d : decoders_) {
         IDecoder* dec = d.object;
         if (failed(dec->vtbl->Open(dec, path.c_str()))) {

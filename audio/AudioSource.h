@@ -11,6 +11,10 @@ namespace tonemirror::audio {
 
 class PluginList;
 
+// True for a path no decoder or tagger is given: a FIFO, device or socket, or a kernel file, whose
+// reading could block forever or never end. A missing path is left to the plug-ins to refuse.
+bool refusedForReading(const std::u16string& path);
+
 // Reads any file a codec plug-in can decode as mono float samples at 22050 Hz. One object per thread;
 // each holds its own decoder objects.
 class AudioSource {

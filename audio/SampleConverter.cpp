@@ -23,7 +23,7 @@ inline float frameValue(const std::int16_t* frames, std::size_t index, std::uint
 HResult SampleConverter::prepare(const StreamFormat& format) {
     reset();
     const std::uint32_t rate = format.sampleRate;
-    if (rate == 0) {
+    if (rate < kMinRate) {
         return E_INVALIDARG;
     }
     framesConsumed_ = 0;
@@ -83,12 +83,19 @@ void SampleConverter::decimate(const std::int16_t* frames, std::uint32_t n, std:
                                std::vector<float>& out) {
     const std::uint32_t k = step_;
     out.reserve(static_cast<std::size_t>(static_cast<float>(n) / ratio_) + 10);
-    const std::uint32_t phase = framesConsumed_ % k;
+    const auto phase = static_cast<std::uint32_t>(framesConsumed_ % k);
     std::uint32_t i = phase == 0 ? 0 : k - phase;
     for (; i < n; i += k) {
         out.push_back(frameValue(frames, i, channels));
     }
     framesConsumed_ += n;
+}
+
+double SampleConverter::inputPosition(std::uint64_t sample) const {
+    if (sample < kFloatPositions) {
+        return static_cast<double>(static_cast<float>(sample) * ratio_);
+    }
+    return static_cast<double>(sample) * static_cast<double>(ratio_);
 }
 
 void SampleConverter::interpolate(const std::int16_t* frames, std::uint32_t n, std::uint32_t channels,
@@ -97,30 +104,30 @@ void SampleConverter::interpolate(const std::int16_t* frames, std::uint32_t n, s
         return;
     }
     out.reserve(static_cast<std::size_t>(static_cast<float>(n) / ratio_) + 10);
-    const auto position = [this](std::uint32_t sample) { return static_cast<float>(sample) * ratio_; };
+    const auto position = [this](std::uint64_t sample) { return inputPosition(sample); };
 
     // Outputs lying between the previous chunk's last frame and this chunk's first.
     const float first = frameValue(frames, 0, channels);
     while (carry_) {
-        const float p = position(samplesProduced_);
-        const auto b = static_cast<std::uint32_t>(p);
-        const float f = p - static_cast<float>(b);
+        const double p = position(samplesProduced_);
+        const auto b = static_cast<std::uint64_t>(p);
+        const auto f = static_cast<float>(p - static_cast<double>(b));
         out.push_back(first * f + (1.0f - f) * carried_);
         ++samplesProduced_;
-        if (static_cast<std::uint32_t>(position(samplesProduced_)) != b) {
+        if (static_cast<std::uint64_t>(position(samplesProduced_)) != b) {
             carry_ = false;
         }
     }
 
     std::int64_t d = 0;
     for (;;) {
-        const float p = position(samplesProduced_);
-        const auto b = static_cast<std::uint32_t>(p);
+        const double p = position(samplesProduced_);
+        const auto b = static_cast<std::uint64_t>(p);
         d = static_cast<std::int64_t>(b) - static_cast<std::int64_t>(framesConsumed_);
         if (d < 0 || d + 1 >= static_cast<std::int64_t>(n)) {
             break;
         }
-        const float f = p - static_cast<float>(b);
+        const auto f = static_cast<float>(p - static_cast<double>(b));
         const auto di = static_cast<std::size_t>(d);
         out.push_back(frameValue(frames, di, channels) * (1.0f - f) +
                       frameValue(frames, di + 1, channels) * f);

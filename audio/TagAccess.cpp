@@ -1,5 +1,7 @@
 #include "audio/TagAccess.h"
 
+#include "audio/AudioSource.h"
+
 #include "audio/PluginList.h"
 
 #include <algorithm>
@@ -43,6 +45,9 @@ HResult TagAccess::open(const std::u16string& path) {
     close();
     // The first tagger that names why it refused the file speaks for all.
     problem_ = TagProblem::NoTagger;
+    if (refusedForReading(path)) {
+        return E_FAIL;
+    }
     for (const auto& t : taggers_) {
         const HResult r = t.object->vtbl->Open(t.object, path.c_str());
         if (succeeded(r)) {

@@ -1,10 +1,12 @@
 #include "cli/Commands.h"
+#include "cli/OutputText.h"
 #include "engine/CacheFormat.h"
 #include "engine/FileIo.h"
 #include "engine/IgnoreSet.h"
 #include "engine/StorageLocations.h"
 #include "engine/TrackStore.h"
 #include "engine/TrackTable.h"
+#include "platform/os/FileIdentity.h"
 
 #include <fcntl.h>
 #include <iostream>
@@ -26,19 +28,22 @@ std::optional<std::filesystem::path> locateCache(const std::string& explicitFile
     const auto found = engine::StorageLocations::firstUsable(locations.cacheCandidates());
     if (!found) {
         printError("no usable location for the cache file (program folder '" +
-                   locations.programFolder.string() + "', user folder '" + locations.userDataFolder.string() +
-                   "')");
+                   displayPath(locations.programFolder.native()) + "', user folder '" +
+                   displayPath(locations.userDataFolder.native()) + "')");
         return std::nullopt;
     }
     return found->file;
 }
 
 int stats(const std::filesystem::path& file) {
-    std::cout << "location: " << file.string() << '\n';
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    std::cout << "location: " << displayPath(file.native()) << '\n';
+    const os::OpenedFile opened = os::openRegularFile(file, O_RDONLY);
+    const int fd = opened.fd;
     if (fd < 0) {
-        if (errno != ENOENT) {
-            printError("cannot read '" + file.string() + "'");
+        if (opened.refusal != os::OpenRefusal::CannotOpen || opened.error != ENOENT) {
+            printError(cacheProblem(file, opened.refusal == os::OpenRefusal::CannotOpen
+                                              ? engine::CacheFile::OpenResult::CannotOpen
+                                              : engine::CacheFile::OpenResult::NotRegular));
             return kExitFailure;
         }
         std::cout << "tracks: 0\nbytes: 0\nignored pairs: 0\nstate: not created yet\n";
@@ -47,7 +52,7 @@ int stats(const std::filesystem::path& file) {
     const auto data = engine::readWholeFile(fd);
     ::close(fd);
     if (!data) {
-        printError("cannot read '" + file.string() + "'");
+        printError("cannot read '" + displayPath(file.native()) + "'");
         return kExitFailure;
     }
     engine::TrackTable table;
@@ -56,7 +61,9 @@ int stats(const std::filesystem::path& file) {
     std::cout << "tracks: " << table.size() << '\n'
               << "bytes: " << data->size() << '\n'
               << "ignored pairs: " << ignored.size() << '\n';
-    if (!parsed.headerValid) {
+    if (!engine::cache::mayBeCacheFile(*data)) {
+        std::cout << "state: not a cache file (never used or changed by Tonemirror)\n";
+    } else if (!parsed.headerValid) {
         std::cout << "state: " << (data->empty() ? "empty" : "not a cache file of this version")
                   << " (reset at the next start)\n";
     } else if (parsed.goodEnd < data->size()) {
@@ -73,10 +80,9 @@ int clear(const std::filesystem::path& file) {
     locations.cacheFile = file;
     engine::TrackStore store(locations);
     if (failed(store.openCache())) {
-        const bool locked = !store.cacheAttempts().empty() &&
-                            store.cacheAttempts().front().result == engine::CacheFile::OpenResult::Locked;
-        printError(locked ? "'" + file.string() + "' is in use by a running copy of Tonemirror"
-                          : "cannot open '" + file.string() + "'");
+        printError(cacheProblem(file, store.cacheAttempts().empty()
+                                          ? engine::CacheFile::OpenResult::CannotOpen
+                                          : store.cacheAttempts().front().result));
         return kExitFailure;
     }
     std::size_t tracks = 0;
@@ -87,7 +93,7 @@ int clear(const std::filesystem::path& file) {
         pairs = store.ignoreSet().size();
     }
     store.clearCache();
-    std::cout << "cleared " << file.string() << ": " << tracks << " tracks and " << pairs
+    std::cout << "cleared " << displayPath(file.native()) << ": " << tracks << " tracks and " << pairs
               << " ignored pairs removed\n";
     return kExitOk;
 }

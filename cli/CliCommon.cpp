@@ -1,11 +1,30 @@
 #include "cli/CliCommon.h"
 
+#include "cli/OutputText.h"
+#include "platform/os/FileIdentity.h"
 #include "platform/os/Text.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 namespace tonemirror::cli {
+
+bool outputWritten() {
+    std::cout.flush();
+    const bool stream = !std::cout.fail();
+    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && stream;
+}
+
+void exitNow(int status) {
+    if (!outputWritten()) {
+        printError("could not write to standard output; the output is incomplete");
+        status = kExitFailure;
+    }
+    std::cerr.flush();
+    std::fflush(stderr);
+    std::_Exit(status);
+}
 
 void printError(std::string_view message) {
     std::cerr << "tonemirror-cli: " << message << '\n';
@@ -17,6 +36,28 @@ std::string fieldText(const char16_t* field, std::size_t capacity) {
         ++n;
     }
     return os::utf16ToUtf8(std::u16string_view(field, n));
+}
+
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+    const auto first = os::identify(a);
+    const auto second = os::identify(b);
+    return first && second && first->key == second->key;
+}
+
+std::string cacheProblem(const std::filesystem::path& file, engine::CacheFile::OpenResult result) {
+    const std::string name = "'" + displayPath(file.native()) + "'";
+    switch (result) {
+    case engine::CacheFile::OpenResult::Locked:
+        return name + " is in use by a running copy of Tonemirror";
+    case engine::CacheFile::OpenResult::NotRegular:
+        return name + " is not a regular file (a pipe, device or kernel file); it was not used";
+    case engine::CacheFile::OpenResult::Foreign:
+        return name + " is not a Tonemirror cache file; it was left untouched";
+    case engine::CacheFile::OpenResult::Ok:
+    case engine::CacheFile::OpenResult::CannotOpen:
+        break;
+    }
+    return "cannot open " + name;
 }
 
 std::string resultName(HResult result) {

@@ -3,6 +3,7 @@
 #include "analysis/ContentComparison.h"
 #include "analysis/TagComparison.h"
 #include "cli/Commands.h"
+#include "cli/OutputText.h"
 #include "cli/TrackAnalysis.h"
 #include "platform/os/Paths.h"
 
@@ -29,15 +30,16 @@ int runCompare(const Args& args, const audio::PluginList& plugins) {
     }
     analysis::CComparer comparer(plugins);
     nlohmann::json j;
-    j["file1"] = files[0];
-    j["file2"] = files[1];
+    putNativeName(j, "file1", files[0]);
+    putNativeName(j, "file2", files[1]);
     // FILE1 plays the newer track, as in a scan that met FILE2 first.
     analysis::TrackRecord records[2];
     for (int i = 0; i < 2; ++i) {
         const analysis::AnalysisFailure failure = analyseTrack(comparer, files[i], records[i]);
         if (failure != analysis::AnalysisFailure::none) {
-            j["failure"] = {{"file", files[i]}, {"reason", analysis::failureText(failure)}};
-            std::cout << j.dump(2) << '\n';
+            j["failure"] = {{"reason", analysis::failureText(failure)}};
+            putNativeName(j["failure"], "file", files[i]);
+            std::cout << dumpJson(j) << '\n';
             return kExitFailure;
         }
     }
@@ -60,7 +62,7 @@ int runCompare(const Args& args, const audio::PluginList& plugins) {
             j["experimentalFailure"] = analysis::failureText(comparer.lastFailure());
         }
     }
-    std::cout << j.dump(2) << '\n';
+    std::cout << dumpJson(j) << '\n';
     return kExitOk;
 }
 

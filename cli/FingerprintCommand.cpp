@@ -1,5 +1,6 @@
 #include "analysis/CComparer.h"
 #include "cli/Commands.h"
+#include "cli/OutputText.h"
 #include "cli/TrackAnalysis.h"
 
 #include <nlohmann/json.hpp>
@@ -18,7 +19,7 @@ int runFingerprint(const Args& args, const audio::PluginList& plugins) {
     bool allOk = true;
     for (const std::string& input : args) {
         nlohmann::json j;
-        j["path"] = input;
+        putNativeName(j, "path", input);
         analysis::TrackRecord record;
         const analysis::AnalysisFailure failure = analyseTrack(comparer, input, record);
         j["ok"] = failure == analysis::AnalysisFailure::none;
@@ -30,7 +31,7 @@ int runFingerprint(const Args& args, const audio::PluginList& plugins) {
         }
         result.push_back(std::move(j));
     }
-    std::cout << result.dump(2) << '\n';
+    std::cout << dumpJson(result) << '\n';
     return allOk ? kExitOk : kExitFailure;
 }
 

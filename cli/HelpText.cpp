@@ -40,8 +40,9 @@ const std::vector<Command>& commandTable() {
          "find the duplicate pairs among the music files in folders",
          "Find the music files in every FOLDER and its subfolders that sound alike or are named alike, and "
          "write the pairs. A pair is reported when either of its scores reaches its threshold. Files "
-         "analysed before and unchanged since are taken from the cache. Ctrl-C stops the scan; the pairs "
-         "found so far are still written.",
+         "analysed before and unchanged since are taken from the cache. A file reached by several names is "
+         "scanned once. Ctrl-C stops the scan; the pairs found so far are still written (a second Ctrl-C "
+         "stops waiting for files still being read).",
          {{nullptr, "--method", "METHOD",
            "compare by 'tags' and file names, by 'content' (the sound), or by "
            "'both' (the default)"},

@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/OutputText.h"
 #include "engine/EngineResults.h"
 #include "engine/StorageLocations.h"
 #include "engine/TrackStore.h"
@@ -18,9 +19,13 @@ int list(engine::TrackStore& store) {
         printError("no ignore list can be read (looked in the program folder and the user folder)");
         return kExitFailure;
     }
+    if (!store.ignoreListClean()) {
+        printError("'" + displayPath(store.ignoreListPath().native()) +
+                   "' holds text that is not a pair of paths; only its complete pairs are listed");
+    }
     engine::SharedTableLockHolder hold(store.lock());
     for (const auto& [first, second] : store.ignoreSet()) {
-        std::cout << '"' << os::utf16ToUtf8(first) << "\",\"" << os::utf16ToUtf8(second) << "\"\n";
+        std::cout << '"' << displayText(first) << "\",\"" << displayText(second) << "\"\n";
     }
     return kExitOk;
 }
@@ -39,11 +44,17 @@ int add(engine::TrackStore& store, const std::string& path1, const std::string& 
     (void)store.loadIgnoreList();
     const HResult added = store.ignorePair(first, second);
     if (failed(store.saveIgnoreList())) {
-        printError("cannot write the ignore list");
+        printError(
+            "cannot write the ignore list (it could not be read, locked or replaced); it is unchanged");
         return kExitFailure;
     }
+    if (!store.ignoreListKeptAside().empty()) {
+        printError("the ignore list held text that is not a pair of paths; it was kept as '" +
+                   displayPath(store.ignoreListKeptAside().native()) +
+                   "' and its complete pairs were carried over");
+    }
     std::cout << (added == engine::E_ALREADY_PRESENT ? "already ignored" : "ignored") << " in "
-              << store.ignoreListPath().string() << '\n';
+              << displayPath(store.ignoreListPath().native()) << '\n';
     return kExitOk;
 }
 

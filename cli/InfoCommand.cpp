@@ -1,6 +1,7 @@
 #include "audio/AudioSource.h"
 #include "audio/PluginList.h"
 #include "cli/Commands.h"
+#include "cli/OutputText.h"
 #include "platform/os/Paths.h"
 
 #include <nlohmann/json.hpp>
@@ -18,11 +19,11 @@ int runInfo(const Args& args, const audio::PluginList& plugins) {
     audio::AudioSource source(plugins);
     const std::u16string path = os::fromNativePath(std::filesystem::absolute(input));
     if (failed(source.open(path))) {
-        printError("no codec plug-in can decode '" + input + "'");
+        printError("no codec plug-in can decode '" + displayPath(input) + "'");
         return kExitFailure;
     }
     nlohmann::json j;
-    j["path"] = input;
+    putNativeName(j, "path", input);
     j["plugin"] = source.currentPluginName();
     const StreamFormat& f = source.format();
     j["format"] = {{"formatTag", f.formatTag}, {"channels", f.channels}, {"sampleRate", f.sampleRate}};
@@ -39,7 +40,7 @@ int runInfo(const Args& args, const audio::PluginList& plugins) {
         j["infoResult"] = resultName(r);
     }
     source.close();
-    std::cout << j.dump(2) << '\n';
+    std::cout << dumpJson(j) << '\n';
     return kExitOk;
 }
 

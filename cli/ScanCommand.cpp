@@ -1,8 +1,10 @@
 #include "audio/PluginList.h"
 #include "cli/Commands.h"
+#include "cli/OutputText.h"
 #include "engine/Playlist.h"
 #include "engine/ScanEngine.h"
 #include "engine/TrackStore.h"
+#include "platform/os/FileIdentity.h"
 #include "platform/os/Paths.h"
 #include "platform/os/Text.h"
 #include "shell/ResultsExport.h"
@@ -27,11 +29,19 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-volatile std::sig_atomic_t gInterrupted = 0;
+// How long a stop may take before the scan ends without the jobs still running.
+constexpr std::chrono::seconds kStopGrace{3};
 
+volatile std::sig_atomic_t gInterrupts = 0;
+
+// The first Ctrl-C stops the scan, the second ends it at once with what was found (also while the
+// report is being written), a third kills the program.
 void onInterrupt(int) {
-    gInterrupted = 1;
-    std::signal(SIGINT, SIG_DFL); // a second Ctrl-C ends the program at once
+    gInterrupts = gInterrupts + 1;
+    if (gInterrupts >= 3) {
+        std::signal(SIGINT, SIG_DFL);
+        std::raise(SIGINT);
+    }
 }
 
 // The engine's messages, queued for the command's own thread.
@@ -175,8 +185,22 @@ std::string parseOptions(const Args& args, ScanOptions& o) {
     return {};
 }
 
-std::string utf8(const std::u16string& s) {
-    return os::utf16ToUtf8(s);
+// "3 item(s) skipped: 2 not a regular file (...); 1 folder cannot be read", or empty when none.
+std::string skipSummary(const std::vector<engine::SkippedItem>& skipped, std::int32_t total) {
+    if (total <= 0) {
+        return {};
+    }
+    std::map<engine::SkipReason, std::size_t> byReason;
+    for (const auto& item : skipped) {
+        ++byReason[item.reason];
+    }
+    std::string out = std::to_string(total) + " item(s) skipped:";
+    const char* separator = " ";
+    for (const auto& [reason, count] : byReason) {
+        out += separator + std::to_string(count) + " " + engine::skipReasonText(reason);
+        separator = "; ";
+    }
+    return out;
 }
 
 // Rows in the order the pairs arrived, with experimental updates folded into their row.
@@ -210,6 +234,19 @@ std::string formatDuration(double seconds) {
     return buffer;
 }
 
+void printProgress(const engine::ScanEngine& engine, const ResultRows& results, Clock::time_point start,
+                   bool live, bool stopping, bool final) {
+    const auto c = engine.counters();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    std::fprintf(stderr, "%sfiles %d/%d  cache %d  pairs %zu  %s%s", live ? "\r\033[K" : "", c.filesDone,
+                 c.filesQueued, c.tracksKnown, results.rows().size(), formatDuration(elapsed).c_str(),
+                 stopping ? "  stopping..." : "");
+    if (!live || final) {
+        std::fputc('\n', stderr);
+    }
+    std::fflush(stderr);
+}
+
 std::string percentText(float p) {
     if (p <= -100.0f) {
         return "-";
@@ -222,17 +259,35 @@ std::string percentText(float p) {
     return buffer;
 }
 
-std::string render(const ScanOptions& o, const ResultRows& results, const engine::ScanEngine::Counters& c,
-                   double elapsed, bool interrupted) {
-    const auto& rows = results.rows();
+// What a finished (or stopped) scan hands to the report.
+struct ScanReport {
+    const ResultRows& results;
+    engine::ScanEngine::Counters counters;
+    std::vector<engine::SkippedItem> skipped;
+    double elapsed = 0.0;
+    bool interrupted = false;
+};
+
+std::string render(const ScanOptions& o, const ScanReport& report) {
+    const auto& rows = report.results.rows();
+    const auto& c = report.counters;
+    const double elapsed = report.elapsed;
+    const bool interrupted = report.interrupted;
     std::ostringstream out;
-    const shell::ScanSummary summary{c.filesQueued, c.filesDone, c.tracksKnown, elapsed, interrupted};
+    const shell::ScanSummary summary{c.filesQueued, c.filesDone,     c.tracksKnown, elapsed,
+                                     interrupted,   &report.skipped, c.itemsSkipped};
     if (o.format == "json") {
         out << shell::formatResultsJson(rows, &summary);
     } else if (o.format == "csv") {
         out << shell::formatResultsCsv(rows, &summary);
     } else if (o.format == "m3u") {
-        out << engine::formatPlaylist(rows);
+        std::size_t leftOut = 0;
+        out << engine::formatPlaylist(rows, &leftOut);
+        if (leftOut > 0) {
+            printError("scan: " + std::to_string(leftOut) +
+                       " pair(s) left out of the playlist: a path holds a line break, which no playlist "
+                       "line can carry");
+        }
     } else {
         out << "Content  Tags     Exper.   Sound    Files\n";
         for (const auto& r : rows) {
@@ -240,14 +295,142 @@ std::string render(const ScanOptions& o, const ResultRows& results, const engine
             std::snprintf(line, sizeof line, "%-8s %-8s %-8s %-8s ", percentText(r.contentPercent).c_str(),
                           percentText(r.tagsPercent).c_str(), percentText(r.experimentalPercent).c_str(),
                           percentText(r.acousticPercent).c_str());
-            out << line << utf8(r.path1) << '\n' << std::string(36, ' ') << utf8(r.path2) << '\n';
+            out << line << displayText(r.path1) << '\n' << std::string(36, ' ') << displayText(r.path2) << '\n';
         }
         out << '\n'
             << rows.size() << " duplicate pair(s); " << c.filesDone << " of " << c.filesQueued
             << " file(s) analysed or taken from the cache; cache: " << c.tracksKnown << " track(s); "
             << formatDuration(elapsed) << (interrupted ? " (interrupted)" : "") << '\n';
+        if (const std::string skippedLine = skipSummary(report.skipped, c.itemsSkipped);
+            !skippedLine.empty()) {
+            out << skippedLine << '\n';
+        }
     }
     return out.str();
+}
+
+struct LoopOutcome {
+    bool stopping = false;  // a stop was asked for
+    bool abandoned = false; // jobs were still running when the scan gave up waiting for them
+};
+
+// Collects pairs until every job has finished, or a stop has waited its grace (or a second Ctrl-C).
+LoopOutcome runUntilDone(const ScanOptions& o, engine::ScanEngine& engine, MessageQueue& messages,
+                         ResultRows& results, Clock::time_point start) {
+    const bool live = !o.quiet && ::isatty(STDERR_FILENO) == 1;
+    const auto reportEvery = live ? std::chrono::milliseconds(200) : std::chrono::milliseconds(5000);
+    auto lastReport = Clock::now();
+    LoopOutcome outcome;
+    Clock::time_point giveUpAt;
+    for (;;) {
+        for (const std::uint32_t m : messages.wait(std::chrono::milliseconds(100))) {
+            if (m == engine::UM_PAIRS_PENDING) {
+                results.add(engine.takePendingPairs());
+            }
+        }
+        if (gInterrupts != 0 && !outcome.stopping) {
+            outcome.stopping = true;
+            engine.requestStop();
+            giveUpAt = Clock::now() + kStopGrace;
+        }
+        if (engine.control().jobCount() == 0) {
+            break;
+        }
+        if (outcome.stopping && (gInterrupts >= 2 || Clock::now() >= giveUpAt)) {
+            outcome.abandoned = true;
+            break;
+        }
+        if (!o.quiet && Clock::now() - lastReport >= reportEvery) {
+            lastReport = Clock::now();
+            printProgress(engine, results, start, live, outcome.stopping, false);
+        }
+    }
+    results.add(engine.takePendingPairs());
+    if (!o.quiet) {
+        printProgress(engine, results, start, live, outcome.stopping, true);
+    }
+    return outcome;
+}
+
+// Writes the report to the output; the exit status.
+int writeReport(const ScanOptions& o, const ScanReport& report, const engine::ScanEngine& engine) {
+    const std::string text = render(o, report);
+    if (o.format != "text") {
+        // The text report holds this line itself.
+        if (const std::string summary = skipSummary(report.skipped, report.counters.itemsSkipped);
+            !summary.empty()) {
+            printError("scan: " + summary);
+        }
+    }
+    if (const auto target = os::identify(o.output);
+        !o.output.empty() && target && engine.scanned(target->key)) {
+        printError("scan: the output '" + displayPath(o.output) +
+                   "' is one of the scanned files; the report was not written");
+        return kExitFailure;
+    }
+    if (o.output.empty()) {
+        std::cout << text << std::flush;
+        return kExitOk;
+    }
+    std::ofstream file(o.output, std::ios::binary | std::ios::trunc);
+    file << text;
+    file.close();
+    if (!file) {
+        printError("scan: cannot write '" + displayPath(o.output) + "'");
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+// The folders as full paths; false (said) when one is not a folder.
+bool resolveFolders(const ScanOptions& o, std::vector<std::u16string>& folders) {
+    for (const auto& f : o.folders) {
+        std::error_code ec;
+        const fs::path p = fs::absolute(f, ec).lexically_normal();
+        if (ec || !fs::is_directory(p, ec)) {
+            printError("scan: '" + displayPath(f) + "' is not a folder");
+            return false;
+        }
+        folders.push_back(os::fromNativePath(p));
+    }
+    return true;
+}
+
+engine::StorageLocations scanLocations(const ScanOptions& o) {
+    engine::StorageLocations locations = engine::StorageLocations::standard();
+    if (!o.cacheFile.empty()) {
+        locations.cacheFile = fs::absolute(o.cacheFile);
+    }
+    if (!o.ignoreList.empty()) {
+        locations.ignoreListFile = fs::absolute(o.ignoreList);
+    }
+    return locations;
+}
+
+// Opens the cache and reads the ignore list; kExitOk, or the status to end with.
+int openStores(const ScanOptions& o, engine::TrackStore& store) {
+    if (!o.noCache && failed(store.openCache())) {
+        const auto refused = store.cacheAttempts().empty() ? engine::CacheFile::OpenResult::CannotOpen
+                                                           : store.cacheAttempts().back().result;
+        if (!o.cacheFile.empty() && (refused == engine::CacheFile::OpenResult::Foreign ||
+                                     refused == engine::CacheFile::OpenResult::NotRegular)) {
+            printError("scan: " + cacheProblem(store.locations().cacheFile, refused));
+            return kExitFailure;
+        }
+        printError("Can't open cache file; scanning without one");
+    }
+    if (failed(store.loadIgnoreList()) && !o.ignoreList.empty()) { // a missing list is an empty one
+        printError("scan: cannot read the ignore list '" + displayPath(o.ignoreList) +
+                   "' (it must be a regular file)");
+        return kExitFailure;
+    }
+    if (!o.output.empty() &&
+        (sameFile(o.output, store.cachePath()) || sameFile(o.output, store.ignoreListPath()))) {
+        printError("scan: the output '" + displayPath(o.output) +
+                   "' is the cache file or the ignore list; nothing was scanned");
+        return kExitFailure;
+    }
+    return kExitOk;
 }
 
 } // namespace
@@ -261,28 +444,14 @@ int runScan(const Args& args, const audio::PluginList& plugins) {
         return kExitUsage;
     }
     std::vector<std::u16string> folders;
-    for (const auto& f : o.folders) {
-        std::error_code ec;
-        const fs::path p = fs::absolute(f, ec).lexically_normal();
-        if (ec || !fs::is_directory(p, ec)) {
-            printError("scan: '" + f + "' is not a folder");
-            return kExitFailure;
-        }
-        folders.push_back(os::fromNativePath(p));
+    if (!resolveFolders(o, folders)) {
+        return kExitFailure;
     }
 
-    engine::StorageLocations locations = engine::StorageLocations::standard();
-    if (!o.cacheFile.empty()) {
-        locations.cacheFile = fs::absolute(o.cacheFile);
+    engine::TrackStore store(scanLocations(o));
+    if (const int status = openStores(o, store); status != kExitOk) {
+        return status;
     }
-    if (!o.ignoreList.empty()) {
-        locations.ignoreListFile = fs::absolute(o.ignoreList);
-    }
-    engine::TrackStore store(locations);
-    if (!o.noCache && failed(store.openCache())) {
-        printError("Can't open cache file; scanning without one");
-    }
-    store.loadIgnoreList(); // a missing list is an empty one
 
     MessageQueue messages;
     engine::ScanEngine engine(store, plugins, &messages);
@@ -297,72 +466,30 @@ int runScan(const Args& args, const audio::PluginList& plugins) {
         return kExitFailure;
     }
 
-    gInterrupted = 0;
+    gInterrupts = 0;
     std::signal(SIGINT, onInterrupt);
     const auto start = Clock::now();
     engine.startScan(folders);
-
-    const bool live = !o.quiet && ::isatty(STDERR_FILENO) == 1;
-    const auto reportEvery = live ? std::chrono::milliseconds(200) : std::chrono::milliseconds(5000);
-    auto lastReport = Clock::now();
     ResultRows results;
-    bool stopping = false;
-    const auto progress = [&](bool final) {
-        if (o.quiet) {
-            return;
-        }
-        const auto c = engine.counters();
-        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        std::fprintf(stderr, "%sfiles %d/%d  cache %d  pairs %zu  %s%s", live ? "\r\033[K" : "", c.filesDone,
-                     c.filesQueued, c.tracksKnown, results.rows().size(), formatDuration(elapsed).c_str(),
-                     stopping ? "  stopping..." : "");
-        if (!live || final) {
-            std::fputc('\n', stderr);
-        }
-        std::fflush(stderr);
-    };
-
-    for (;;) {
-        for (const std::uint32_t m : messages.wait(std::chrono::milliseconds(100))) {
-            if (m == engine::UM_PAIRS_PENDING) {
-                results.add(engine.takePendingPairs());
-            }
-        }
-        if (gInterrupted != 0 && !stopping) {
-            stopping = true;
-            engine.requestStop();
-        }
-        if (engine.control().jobCount() == 0) {
-            break;
-        }
-        if (Clock::now() - lastReport >= reportEvery) {
-            lastReport = Clock::now();
-            progress(false);
-        }
+    const LoopOutcome outcome = runUntilDone(o, engine, messages, results, start);
+    if (!outcome.abandoned) {
+        engine.shutdown(engine::WorkerPool::kInfiniteWait);
     }
-    results.add(engine.takePendingPairs());
-    std::signal(SIGINT, SIG_DFL);
-    progress(true);
-    engine.shutdown(engine::WorkerPool::kInfiniteWait);
 
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    const std::string text = render(o, results, engine.counters(), elapsed, stopping);
-    if (o.output.empty()) {
-        std::cout << text << std::flush;
-    } else {
-        std::ofstream file(o.output, std::ios::binary | std::ios::trunc);
-        file << text;
-        file.close();
-        if (!file) {
-            printError("scan: cannot write '" + o.output + "'");
-            return kExitFailure;
-        }
-    }
-    if (stopping) {
+    const ScanReport report{results, engine.counters(), engine.skippedItems(), elapsed, outcome.stopping};
+    int status = writeReport(o, report, engine);
+    std::signal(SIGINT, SIG_DFL);
+    if (status == kExitOk && outcome.stopping) {
         printError("scan interrupted; the pairs found so far were written");
-        return kExitFailure;
+        status = kExitFailure;
     }
-    return kExitOk;
+    if (outcome.abandoned) {
+        // A worker waits on a read the system does not return from: end without waiting for it.
+        printError("scan: some files were still being read; the program ends without waiting for them");
+        exitNow(status);
+    }
+    return status;
 }
 
 } // namespace tonemirror::cli

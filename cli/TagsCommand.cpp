@@ -1,6 +1,7 @@
 #include "audio/PluginList.h"
 #include "audio/TagAccess.h"
 #include "cli/Commands.h"
+#include "cli/OutputText.h"
 #include "platform/os/Paths.h"
 #include "platform/os/Text.h"
 
@@ -45,11 +46,12 @@ std::u16string absolutePath(const std::string& file) {
 int runGet(const std::string& file, const audio::PluginList& plugins) {
     audio::TagAccess tags(plugins);
     if (failed(tags.open(absolutePath(file)))) {
-        printError("cannot read the tags of '" + file + "': " + describeTagProblem(tags.lastProblem()));
+        printError("cannot read the tags of '" + displayPath(file) +
+                   "': " + describeTagProblem(tags.lastProblem()));
         return kExitFailure;
     }
     nlohmann::json j;
-    j["path"] = file;
+    putNativeName(j, "path", file);
     j["plugin"] = tags.currentPluginName();
     std::vector<char16_t> buffer(kMaxTagChars + 1);
     for (const auto& tag : kTags) {
@@ -58,7 +60,7 @@ int runGet(const std::string& file, const audio::PluginList& plugins) {
             succeeded(r) ? nlohmann::json(fieldText(buffer.data(), buffer.size())) : nullptr;
     }
     tags.close();
-    std::cout << j.dump(2) << '\n';
+    std::cout << dumpJson(j) << '\n';
     return kExitOk;
 }
 
@@ -93,22 +95,23 @@ int runSet(const std::string& file, const Args& options, const audio::PluginList
     }
     audio::TagAccess tags(plugins);
     if (failed(tags.open(absolutePath(file)))) {
-        printError("cannot write the tags of '" + file + "': " + describeTagProblem(tags.lastProblem()));
+        printError("cannot write the tags of '" + displayPath(file) +
+                   "': " + describeTagProblem(tags.lastProblem()));
         return kExitFailure;
     }
     int status = kExitOk;
     for (const auto& [tag, text] : changes) {
         const HResult r = tags.setTag(tag->id, text.c_str(), static_cast<std::int32_t>(text.size()));
         if (failed(r)) {
-            printError("'" + file + "' cannot store the " + tag->word + ": " +
+            printError("'" + displayPath(file) + "' cannot store the " + tag->word + ": " +
                        describeTagProblem(tags.lastProblem()) + "; the " + tag->word + " is unchanged");
             status = kExitFailure;
         }
     }
     const HResult r = tags.close();
     if (failed(r)) {
-        printError("could not write the tags of '" + file + "': " + describeTagProblem(tags.lastProblem()) +
-                   "; the file is unchanged");
+        printError("could not write the tags of '" + displayPath(file) +
+                   "': " + describeTagProblem(tags.lastProblem()) + "; the file is unchanged");
         return kExitFailure;
     }
     return status;

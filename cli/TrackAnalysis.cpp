@@ -1,5 +1,7 @@
 #include "cli/TrackAnalysis.h"
 
+#include "cli/OutputText.h"
+
 #include "platform/os/Paths.h"
 #include "platform/os/Text.h"
 
@@ -20,7 +22,7 @@ analysis::AnalysisFailure analyseTrack(analysis::CComparer& comparer, const std:
 }
 
 void addTrackFields(const analysis::TrackRecord& record, nlohmann::json& out) {
-    out["nameText"] = os::utf16ToUtf8(record.nameText);
+    putName(out, "nameText", record.nameText); // made from the file name
     out["titleText"] = os::utf16ToUtf8(record.titleText);
     out["artistText"] = os::utf16ToUtf8(record.artistText);
     out["albumText"] = os::utf16ToUtf8(record.albumText);

@@ -2,11 +2,15 @@
 #include "cli/Commands.h"
 #include "cli/HelpText.h"
 
+#include <cerrno>
 #include <clocale>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <iostream>
 #include <map>
+#include <unistd.h>
 
 namespace {
 
@@ -23,6 +27,30 @@ const std::map<std::string, Handler>& commands() {
     return table;
 }
 
+// A closed standard stream gets a descriptor on which every write fails: otherwise the next file
+// opened would take its number, and output meant for the terminal would land in it.
+void reserveStandardStreams() {
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int placeholder = ::open("/dev/null", O_RDONLY);
+            if (placeholder >= 0 && placeholder != fd) {
+                ::dup2(placeholder, fd);
+                ::close(placeholder);
+            }
+        }
+    }
+}
+
+// The status, or 1 when the output written to standard output did not arrive.
+int checkedStatus(int status) {
+    if (!tonemirror::cli::outputWritten()) {
+        tonemirror::cli::printError("could not write to standard output (" + std::string(std::strerror(errno)) +
+                                    "); the output is incomplete");
+        return tonemirror::cli::kExitFailure;
+    }
+    return status;
+}
+
 int usageError(const std::string& message) {
     tonemirror::cli::printError(message);
     std::cerr << tonemirror::cli::tryHelpHint({}) << '\n';
@@ -32,6 +60,7 @@ int usageError(const std::string& message) {
 } // namespace
 
 int main(int argc, char** argv) {
+    reserveStandardStreams();
     std::setlocale(LC_ALL, "");
     if (argc < 2) {
         return usageError("missing command");
@@ -39,11 +68,11 @@ int main(int argc, char** argv) {
     const std::string name = argv[1];
     if (name == "-h" || name == "--help" || (name == "help" && argc == 2)) {
         std::cout << tonemirror::cli::programHelp();
-        return tonemirror::cli::kExitOk;
+        return checkedStatus(tonemirror::cli::kExitOk);
     }
     if (name == "--version") {
         std::cout << tonemirror::cli::versionText();
-        return tonemirror::cli::kExitOk;
+        return checkedStatus(tonemirror::cli::kExitOk);
     }
     const bool helpFor = name == "help" && argc == 3; // help COMMAND
     const std::string commandName = helpFor ? argv[2] : name;
@@ -55,7 +84,7 @@ int main(int argc, char** argv) {
     const tonemirror::cli::Args given(argv + 2, argv + argc);
     if (helpFor || tonemirror::cli::wantsHelp(commandName, given)) {
         std::cout << tonemirror::cli::commandHelp(commandName);
-        return tonemirror::cli::kExitOk;
+        return checkedStatus(tonemirror::cli::kExitOk);
     }
     tonemirror::audio::PluginList plugins;
     if (tonemirror::failed(plugins.loadFromProgramFolder())) {
@@ -73,5 +102,5 @@ int main(int argc, char** argv) {
     if (status == tonemirror::cli::kExitUsage) {
         std::cerr << tonemirror::cli::tryHelpHint(name) << '\n';
     }
-    return status;
+    return checkedStatus(status);
 }

@@ -18,6 +18,8 @@ CacheFile::OpenResult CacheFile::open(const std::filesystem::path& path) {
         return OpenResult::Locked;
     case os::LockedFile::Result::CannotOpen:
         return OpenResult::CannotOpen;
+    case os::LockedFile::Result::NotRegular:
+        return OpenResult::NotRegular;
     }
     path_ = path;
     end_ = 0;
@@ -41,6 +43,10 @@ CacheFile::LoadResult CacheFile::load(TrackTable& table, IgnoreSet& ignored) {
     const int fd = file_.fd();
     auto data = readWholeFile(fd);
     if (!data) {
+        return out;
+    }
+    if (!cache::mayBeCacheFile(*data)) {
+        out.foreign = true; // an MP3 given as the cache must not become one
         return out;
     }
     out.parse = cache::parse(*data, table, ignored);

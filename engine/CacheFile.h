@@ -19,11 +19,13 @@ class IgnoreSet;
 // any worker exists).
 class CacheFile {
 public:
-    enum class OpenResult { Ok, CannotOpen, Locked };
+    // NotRegular: a FIFO, device or kernel file. Foreign: a file of some other program (see load).
+    enum class OpenResult { Ok, CannotOpen, Locked, NotRegular, Foreign };
 
     struct LoadResult {
         HResult result = E_FAIL;
         bool headerReset = false;       // missing, short or of another version: reset to the header
+        bool foreign = false;           // not a cache of any version: left untouched, not used
         std::uint64_t droppedBytes = 0; // bytes cut off: a damaged or partial tail, or a foreign file
         cache::ParseResult parse;
     };
@@ -37,7 +39,8 @@ public:
 
     // Reads the whole file and fills `table` and `ignored` (both emptied first) with its good
     // records. A file too short or of another version is reset to the header alone; a damaged tail
-    // is cut off so that the next record appended makes a file that loads completely.
+    // is cut off so that the next record appended makes a file that loads completely. A file that
+    // is no cache of any version (cache::mayBeCacheFile) is not changed at all: E_FAIL, foreign set.
     LoadResult load(TrackTable& table, IgnoreSet& ignored);
 
     // Writes one serialised record at the end of the good data. On a failed or short write the end

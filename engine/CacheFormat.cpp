@@ -483,6 +483,10 @@ const std::array<std::byte, kHeaderSize>& header() {
     return kHeader;
 }
 
+bool mayBeCacheFile(std::span<const std::byte> data) {
+    return data.size() < kHeaderSize || std::memcmp(data.data(), kSignature.data(), kSignature.size()) == 0;
+}
+
 HResult serializeTrack(std::u16string_view path, const analysis::TrackRecord& record,
                        std::vector<std::byte>& out) {
     if (const HResult r = checkTrack(path, record); failed(r)) {

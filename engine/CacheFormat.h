@@ -31,9 +31,10 @@ class IgnoreSet;
 //
 // Adding a per-track field:
 //   1. a new id in DetailsField (never reuse one);
-//   2. in CacheFormat.cpp: its bytes in detailsFieldsSize() and writeDetailsFields(), its check and
-//      reading in readDetailsField() (a known id of the wrong length is damage and ends the load);
-//   3. hasDetails() decides whether a track gets a details record at all.
+//   2. in CacheFormat.cpp: a member of Details; its bytes in detailsFieldsSize() and
+//      writeDetailsFields(); its check and reading in readDetailsField() (a known id of the wrong
+//      length is damage and ends the load); copying it onto the track in applyDetails();
+//   3. a track gets a details record whenever detailsFieldsSize() finds something to write.
 namespace cache {
 
 inline constexpr std::size_t kHeaderSize = 32;
@@ -55,6 +56,14 @@ inline constexpr std::size_t kMaxTextUnits = 32767;
 inline constexpr std::array<std::uint8_t, 4> kEndMarker = {0xFF, 0x45, 0x4E, 0x44};
 
 const std::array<std::byte, kHeaderSize>& header();
+
+// The start every version's header shares.
+inline constexpr std::string_view kSignature = "Tonemirror ";
+
+// True for a file the program may take as its cache: empty, shorter than a header (a header whose
+// writing broke off), or beginning with the signature (this version's or another's). Anything else
+// is some other program's file and is never written to.
+bool mayBeCacheFile(std::span<const std::byte> data);
 
 // Serialises one track record into `out` (resized to the record's length; its capacity is reused).
 // E_INVALIDARG when the path is empty or the path or a text is longer than kMaxTextUnits: such a

@@ -2,6 +2,10 @@
 
 #include "engine/IgnoreSet.h"
 
+#include "platform/os/Paths.h"
+
+#include <algorithm>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -10,11 +14,6 @@ namespace tonemirror::engine::ignore_list {
 namespace {
 
 constexpr char16_t kQuote = u'"';
-
-char16_t unitAt(std::span<const std::byte> data, std::size_t index) {
-    return static_cast<char16_t>(static_cast<unsigned>(data[2 * index]) |
-                                 (static_cast<unsigned>(data[2 * index + 1]) << 8));
-}
 
 void putUnit(std::vector<std::byte>& out, char16_t c) {
     out.push_back(static_cast<std::byte>(c & 0xFF));
@@ -27,51 +26,88 @@ void putText(std::vector<std::byte>& out, std::u16string_view text) {
     }
 }
 
+bool startsWith(std::span<const std::byte> data, std::initializer_list<unsigned> bytes) {
+    if (data.size() < bytes.size()) {
+        return false;
+    }
+    std::size_t i = 0;
+    for (const unsigned b : bytes) {
+        if (static_cast<unsigned>(data[i++]) != b) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::u16string utf16(std::span<const std::byte> data, bool bigEndian) {
+    std::u16string text(data.size() / 2, u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto a = static_cast<unsigned>(data[2 * i]);
+        const auto b = static_cast<unsigned>(data[2 * i + 1]);
+        text[i] = static_cast<char16_t>(bigEndian ? (a << 8) | b : a | (b << 8));
+    }
+    return text;
+}
+
+// The text of the file in UTF-16; `whole` is false when an odd last byte was left over.
+std::u16string decode(std::span<const std::byte> data, bool& whole) {
+    whole = true;
+    const bool hasNul = std::any_of(data.begin(), data.end(), [](std::byte b) { return b == std::byte{0}; });
+    if (startsWith(data, {0xEF, 0xBB, 0xBF}) ||
+        (!hasNul && !startsWith(data, {0xFF, 0xFE}) && !startsWith(data, {0xFE, 0xFF}))) {
+        const auto* bytes = reinterpret_cast<const char*>(data.data());
+        return os::fromNativeName(std::string_view(bytes, data.size())); // paths keep every byte
+    }
+    whole = data.size() % 2 == 0;
+    return utf16(data, startsWith(data, {0xFE, 0xFF}));
+}
+
+bool isSeparator(char16_t c) {
+    return c == 0xFEFF || c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u',' || c == u';';
+}
+
 } // namespace
 
-std::size_t parse(std::span<const std::byte> data, IgnoreSet& set) {
-    const std::size_t units = data.size() / 2;
+Parsed read(std::span<const std::byte> data, IgnoreSet& set) {
+    Parsed result;
+    bool whole = true;
+    const std::u16string text = decode(data, whole);
+    result.clean = whole;
     std::size_t pos = 0;
-    // Index just after the next quote at or after `pos`, or 0 when there is none.
-    const auto nextQuote = [&](std::size_t from) -> std::size_t {
-        for (std::size_t i = from; i < units; ++i) {
-            if (unitAt(data, i) == kQuote) {
-                return i + 1;
-            }
-        }
-        return 0;
-    };
-    const auto text = [&](std::size_t begin, std::size_t endQuote) {
-        std::u16string s;
-        s.reserve(endQuote - begin);
-        for (std::size_t i = begin; i < endQuote; ++i) {
-            s.push_back(unitAt(data, i));
-        }
-        return s;
-    };
-    std::size_t pairs = 0;
     for (;;) {
-        const std::size_t firstBegin = nextQuote(pos);
-        if (firstBegin == 0) {
+        std::size_t quotes[4];
+        std::size_t from = pos;
+        int found = 0;
+        for (; found < 4; ++found) {
+            const std::size_t q = text.find(kQuote, from);
+            if (q == std::u16string::npos) {
+                break;
+            }
+            quotes[found] = q;
+            from = q + 1;
+        }
+        const std::size_t outsideEnd = found > 0 ? quotes[0] : text.size();
+        for (std::size_t i = pos; i < outsideEnd; ++i) {
+            result.clean = result.clean && isSeparator(text[i]);
+        }
+        if (found < 4) {
+            result.clean = result.clean && found == 0; // a pair broken off
             break;
         }
-        const std::size_t firstEnd = nextQuote(firstBegin);
-        if (firstEnd == 0) {
-            break;
+        set.insert(text.substr(quotes[0] + 1, quotes[1] - quotes[0] - 1),
+                   text.substr(quotes[2] + 1, quotes[3] - quotes[2] - 1));
+        // Between the two paths only separators belong.
+        for (std::size_t i = quotes[1] + 1; i < quotes[2]; ++i) {
+            result.clean = result.clean && isSeparator(text[i]);
         }
-        const std::size_t secondBegin = nextQuote(firstEnd);
-        if (secondBegin == 0) {
-            break;
-        }
-        const std::size_t secondEnd = nextQuote(secondBegin);
-        if (secondEnd == 0) {
-            break;
-        }
-        set.insert(text(firstBegin, firstEnd - 1), text(secondBegin, secondEnd - 1));
-        ++pairs;
-        pos = secondEnd;
+        ++result.pairs;
+        pos = quotes[3] + 1;
     }
-    return pairs;
+    return result;
+}
+
+std::size_t parse(std::span<const std::byte> data, IgnoreSet& set) {
+    return read(data, set).pairs;
 }
 
 Formatted format(const IgnoreSet& set) {

@@ -15,8 +15,18 @@ namespace ignore_list {
 // Adds every complete quoted pair of the text to `set`; returns how many pairs the text held.
 // Anything outside the quotes (byte-order mark, separators, line breaks, other text) is skipped, so
 // hand-edited files load; parsing stops at the first pair that lacks one of its four quotes, and an
-// odd last byte is ignored.
+// odd last byte is ignored. The text is UTF-16LE (the program's own), UTF-16BE after its byte-order
+// mark, or UTF-8 (a hand-made list: no byte-order mark and no NUL byte, which no path holds).
 std::size_t parse(std::span<const std::byte> data, IgnoreSet& set);
+
+struct Parsed {
+    std::size_t pairs = 0;
+    // False when the text holds anything the program would not write back: other text than
+    // separators and line breaks, a pair broken off, an odd last byte. Replacing such a file would
+    // lose what it holds beyond its pairs.
+    bool clean = true;
+};
+Parsed read(std::span<const std::byte> data, IgnoreSet& set);
 
 struct Formatted {
     std::vector<std::byte> bytes;

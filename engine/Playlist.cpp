@@ -1,5 +1,7 @@
 #include "engine/Playlist.h"
 
+#include "platform/os/Paths.h"
+
 #include <climits>
 #include <cwchar>
 
@@ -30,19 +32,29 @@ std::string toLocaleText(const std::u16string& text) {
     return out;
 }
 
-std::string formatPlaylist(const std::vector<DuplicatePair>& rows) {
+std::string formatPlaylist(const std::vector<DuplicatePair>& rows, std::size_t* leftOut) {
+    const auto breaksLine = [](const std::u16string& path) {
+        return path.find_first_of(u"\r\n") != path.npos;
+    };
     std::string out = "#EXTM3U\r\n";
+    std::size_t unwritable = 0;
     for (const DuplicatePair& row : rows) {
-        const std::string first = toLocaleText(row.path1);
-        if (first.empty()) {
+        if (row.path1.empty()) {
             continue;
         }
-        out += first;
+        if (breaksLine(row.path1) || breaksLine(row.path2)) {
+            ++unwritable;
+            continue;
+        }
+        out += os::toNativeName(row.path1);
         out += "\r\n";
-        if (const std::string second = toLocaleText(row.path2); !second.empty()) {
-            out += second;
+        if (!row.path2.empty()) {
+            out += os::toNativeName(row.path2);
             out += "\r\n";
         }
+    }
+    if (leftOut != nullptr) {
+        *leftOut = unwritable;
     }
     return out;
 }

@@ -42,6 +42,11 @@ void ScanControl::requestStop() {
     changed_.notify_all();
 }
 
+bool ScanControl::waitIdle(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [this] { return jobs_.load(std::memory_order_acquire) == 0; });
+}
+
 ScanControl::Wake ScanControl::waitRunOrStop() {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] {

@@ -3,6 +3,7 @@
 #include "engine/UserMessage.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -32,6 +33,9 @@ public:
     void finishJob();
     void togglePause();
     void requestStop();
+
+    // Blocks until no job is left, or for at most `timeout`; true when none is left.
+    bool waitIdle(std::chrono::milliseconds timeout);
 
     enum class Wake { Stop, Run };
     // Blocks until a stop is requested or the scan runs; stop wins when both hold.

@@ -10,11 +10,18 @@
 #include "engine/TrackStore.h"
 #include "platform/os/FileIdentity.h"
 #include "platform/os/Paths.h"
+#include "platform/os/Text.h"
 #include "platform/os/WriteCopyName.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <optional>
+#include <unistd.h>
 
 namespace tonemirror::engine {
 
@@ -30,6 +37,11 @@ constexpr std::size_t kStopCheckInterval = 1024;
 // (64 kbit/s MP3 against the others); 0.25 under the usual 0.75 leaves room below that, while the
 // pairs to verify stay a small share of all pairs.
 constexpr float kVerifyContentMargin = 0.25f;
+
+std::u16string errorText(int error) {
+    char buffer[256];
+    return os::utf8ToUtf16(::strerror_r(error, buffer, sizeof buffer)); // the GNU form returns the text
+}
 
 std::optional<analysis::FileStamp> fileStamp(const std::u16string& path) {
     const auto id = os::identify(os::toNativePath(path));
@@ -139,6 +151,7 @@ void ScanEngine::startScan(const std::vector<std::u16string>& folders) {
         filesDone_.store(0);
         store_.table().resetTrackIds();
         index_.clear();
+        reach_.clear();
     }
     for (auto& folder : distinctFolders(folders)) {
         queue(ScanJob::WalkFolder, std::move(folder));
@@ -153,7 +166,9 @@ std::vector<DuplicatePair> ScanEngine::takePendingPairs() {
 }
 
 ScanEngine::Counters ScanEngine::counters() const {
-    return {filesQueued_.load(), filesDone_.load(), store_.tracksKnown(), control_.jobCount()};
+    const auto skipped = reach_.skippedCount();
+    return {filesQueued_.load(), filesDone_.load(), store_.tracksKnown(), control_.jobCount(),
+            static_cast<std::int32_t>(std::min<std::size_t>(skipped, INT32_MAX))};
 }
 
 HResult ScanEngine::clearCache() {
@@ -169,43 +184,111 @@ HResult ScanEngine::walkFolder(const std::u16string& folder) {
 }
 
 bool ScanEngine::walk(const std::u16string& folder) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::directory_iterator it(os::toNativePath(folder), fs::directory_options::skip_permission_denied, ec);
-    if (ec) {
+    const std::string native = os::toNativePath(folder).native();
+    std::vector<std::string> names;
+    if (!listFolder(folder, native, names)) {
         return false;
     }
-    for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
-        const fs::directory_entry& entry = *it;
-        if (os::isWriteCopyName(entry.path().filename().native())) {
-            continue; // a tag write's temporary copy, not music
+    for (const std::string& name : names) {
+        if (control_.isStopped()) {
+            break; // nothing more is queued
         }
-        std::error_code statusError;
-        const fs::file_status own = entry.symlink_status(statusError);
-        if (statusError) {
-            continue;
+        if (os::isWriteCopyName(name)) {
+            continue; // a tag write's temporary copy, not music
         }
         std::u16string path = folder;
         if (path.empty() || path.back() != os::kNativeSeparator) {
             path.push_back(os::kNativeSeparator);
         }
-        path += os::fromNativePath(entry.path().filename());
-        if (fs::is_directory(own)) {
-            walk(path); // at once, before the next entry; an unreadable folder yields nothing
-            continue;
-        }
-        // Only regular files (also through a link): a folder reached through a link is never entered,
-        // so link loops cannot recurse, and pipes or devices would block a decoder.
-        if (!fs::is_regular_file(entry.status(statusError)) || statusError) {
-            continue;
-        }
-        if (control_.isStopped()) {
-            continue; // the listing finishes, nothing more is queued
-        }
-        filesQueued_.fetch_add(1);
-        queue(ScanJob::AnalyseFile, std::move(path));
+        path += os::fromNativePath(name);
+        visit(path, native.empty() || native.back() == '/' ? native + name : native + '/' + name);
     }
     return true;
+}
+
+bool ScanEngine::listFolder(const std::u16string& folder, const std::string& native,
+                            std::vector<std::string>& names) {
+    const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        reach_.skip(folder, error == ENAMETOOLONG ? SkipReason::PathTooLong : SkipReason::UnreadableFolder,
+                    errorText(error));
+        return false;
+    }
+    const auto id = os::identify(fd);
+    if (!id || !reach_.reachFolder(id->key, folder)) {
+        ::close(fd);
+        return false;
+    }
+    if (os::isPseudoFileSystemOf(fd)) {
+        ::close(fd);
+        reach_.skip(folder, SkipReason::KernelFiles);
+        return false;
+    }
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        reach_.skip(folder, SkipReason::UnreadableFolder, errorText(error));
+        return false;
+    }
+    // The names are taken first and the folder closed, so a deep tree holds no descriptors open.
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.emplace_back(name);
+        }
+        errno = 0;
+    }
+    if (errno != 0) {
+        reach_.skip(folder, SkipReason::UnreadableFolder, errorText(errno));
+    }
+    ::closedir(dir);
+    return true;
+}
+
+void ScanEngine::visit(const std::u16string& path, const std::string& native) {
+    if (native.size() >= PATH_MAX) {
+        reach_.skip(path, SkipReason::PathTooLong);
+        return;
+    }
+    int error = 0;
+    auto id = os::identify(native, false, &error);
+    if (!id) {
+        if (error == ENAMETOOLONG) {
+            reach_.skip(path, SkipReason::PathTooLong);
+        }
+        return; // gone since it was listed
+    }
+    if (id->kind == os::FileKind::Directory) {
+        walk(path); // at once, before the next entry
+        return;
+    }
+    if (id->kind == os::FileKind::Link) {
+        id = os::identify(native, true, &error);
+        if (!id) {
+            reach_.skip(path, SkipReason::BrokenLink, errorText(error));
+            return;
+        }
+        if (id->kind == os::FileKind::Directory) {
+            reach_.skip(path, SkipReason::LinkToFolder); // never entered: link loops cannot recurse
+            return;
+        }
+        if (id->kind == os::FileKind::Regular && os::isPseudoFileSystem(native)) {
+            reach_.skip(path, SkipReason::KernelFiles);
+            return;
+        }
+    }
+    if (id->kind != os::FileKind::Regular) {
+        reach_.skip(path, SkipReason::SpecialFile); // would block or never end in a decoder
+        return;
+    }
+    if (control_.isStopped() || !reach_.reachFile(id->key, path)) {
+        return;
+    }
+    filesQueued_.fetch_add(1);
+    queue(ScanJob::AnalyseFile, path);
 }
 
 HResult ScanEngine::runAnalyseFile(analysis::CComparer& comparer, const std::u16string& path) {

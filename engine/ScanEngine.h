@@ -3,6 +3,7 @@
 #include "engine/DuplicatePair.h"
 #include "engine/ScanControl.h"
 #include "engine/ScanIndex.h"
+#include "engine/ScanReach.h"
 #include "engine/ScanSettings.h"
 #include "engine/UserMessage.h"
 #include "engine/WorkerPool.h"
@@ -42,6 +43,7 @@ public:
         std::int32_t filesDone;
         std::int32_t tracksKnown;
         std::int32_t jobCount;
+        std::int32_t itemsSkipped; // left out of this scan, with the reasons in skippedItems()
     };
 
     // Makes the AudioSource of one worker; by default one with a decoder from every loaded plug-in.
@@ -61,15 +63,29 @@ public:
     // Starts the worker threads (0 = two per processor). E_FAIL when already started.
     HResult createPool(unsigned threadCount = 0);
     // Stops the threads, waiting up to maxWait (0 = the pool's default, kInfiniteWait = no limit).
+    // After a shutdown that timed out, threads blocked in a read still use this engine: the program
+    // then ends without destroying it (see stopAndWait).
     bool shutdown(std::chrono::milliseconds maxWait);
 
     // Front-end operations (one thread).
     void startScan(const std::vector<std::u16string>& folders);
     void togglePause() { control_.togglePause(); }
     void requestStop() { control_.requestStop(); }
+    // Requests a stop and waits up to `grace` for the jobs to end. False when a job is still running
+    // after that (a read the system does not return from, on a hung network share, say): the pairs
+    // found so far can still be taken, and the program may end without waiting for that job.
+    bool stopAndWait(std::chrono::milliseconds grace) {
+        control_.requestStop();
+        return control_.waitIdle(grace);
+    }
     // Swaps the pending pairs out in one step.
     std::vector<DuplicatePair> takePendingPairs();
     Counters counters() const;
+    // What this scan left out under the ticked folders and why (special files, unreadable folders,
+    // paths too long, other names of files already taken, ...). Readable during and after a scan.
+    std::vector<SkippedItem> skippedItems() const { return reach_.skipped(); }
+    // True when this scan took the file (by device and inode) as one of its inputs.
+    bool scanned(const os::FileKey& key) const { return reach_.wasReached(key); }
     // Empties the track table, the ignored pairs and the cache file. Only while no scan runs.
     HResult clearCache();
 
@@ -124,6 +140,10 @@ private:
     void reportMatches(const std::u16string& path, const Rule& rule, std::vector<Match>& matches);
     void queue(ScanJob::Kind kind, std::u16string path1, std::u16string path2 = {});
     bool walk(const std::u16string& folder);
+    // Reads the names in a folder the scan has not reached before; false (recorded) when it cannot.
+    bool listFolder(const std::u16string& folder, const std::string& native, std::vector<std::string>& names);
+    // One entry of a folder: walked, queued or recorded as skipped.
+    void visit(const std::u16string& path, const std::string& native);
 
     TrackStore& store_;
     SourceFactory sources_;
@@ -131,6 +151,7 @@ private:
     ScanSettings settings_;
     ScanControl control_;
     ScanIndex index_; // guarded by the store's TableLock
+    ScanReach reach_;
 
     std::atomic<std::int32_t> filesQueued_{0};
     std::atomic<std::int32_t> filesDone_{0};

@@ -4,6 +4,8 @@
 #include "engine/EngineResults.h"
 #include "engine/FileIo.h"
 #include "engine/IgnoreListFormat.h"
+#include "engine/IgnoreListLock.h"
+#include "platform/os/FileIdentity.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -32,20 +34,22 @@ HResult TrackStore::openCache() {
         }
         const CacheFile::OpenResult r = cache_.open(candidate.file);
         cacheAttempts_.push_back({candidate.file, r});
-        if (r == CacheFile::OpenResult::Ok) {
-            break;
+        if (r != CacheFile::OpenResult::Ok) {
+            continue;
         }
-    }
-    if (!cache_.isOpen()) {
-        return E_FAIL;
-    }
-    lastLoad_ = cache_.load(table_, ignored_);
-    if (failed(lastLoad_.result)) {
+        lastLoad_ = cache_.load(table_, ignored_);
+        if (succeeded(lastLoad_.result)) {
+            return S_OK;
+        }
+        // Another program's file (left as it is), or the header could not be written: next place.
+        if (lastLoad_.foreign) {
+            cacheAttempts_.back().result = CacheFile::OpenResult::Foreign;
+        }
         cache_.close();
         table_.clear();
         ignored_.clear();
     }
-    return lastLoad_.result;
+    return E_FAIL;
 }
 
 HResult TrackStore::appendRecord(std::u16string_view path, const analysis::TrackRecord& record,
@@ -82,6 +86,7 @@ HResult TrackStore::clearCache() {
     TableLockHolder hold(lock_);
     table_.clear();
     ignored_.clear();
+    ignoredCleared_ = true;
     if (cache_.isOpen()) {
         // A failed cut leaves old records behind the new end; the next load drops them.
         (void)cache_.truncateToHeader();
@@ -92,13 +97,13 @@ HResult TrackStore::clearCache() {
 namespace {
 
 // Reads an open descriptor whole and closes it.
-HResult readAndClose(int fd, IgnoreSet& set) {
+HResult readAndClose(int fd, IgnoreSet& set, bool& clean) {
     const auto data = readWholeFile(fd);
     ::close(fd);
     if (!data) {
         return E_FAIL;
     }
-    ignore_list::parse(*data, set);
+    clean = ignore_list::read(*data, set).clean;
     return S_OK;
 }
 
@@ -110,23 +115,25 @@ HResult TrackStore::loadIgnoreList() {
         // An explicit file that does not exist yet is an empty list.
         const auto& file = locations_.ignoreListFile;
         ignoreListPath_ = file;
-        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            return errno == ENOENT ? S_OK : E_FAIL;
+        const os::OpenedFile opened = os::openRegularFile(file, O_RDONLY);
+        if (opened.fd < 0) {
+            const bool missing = opened.refusal == os::OpenRefusal::CannotOpen && opened.error == ENOENT;
+            return missing ? S_OK : E_FAIL; // a FIFO or device is refused before it could block
         }
-        return readAndClose(fd, ignored_);
+        const int fd = opened.fd;
+        return readAndClose(fd, ignored_, ignoreListClean_);
     }
     for (const auto& candidate : locations_.ignoreListCandidates()) {
         int fd = -1;
         if (!candidate.inUserData) {
             // The program folder's list is created empty when missing.
-            fd = ::open(candidate.file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+            fd = os::openRegularFile(candidate.file, O_RDWR | O_CREAT).fd;
         } else if (locations_.createUserDataFolder()) {
-            fd = ::open(candidate.file.c_str(), O_RDONLY | O_CLOEXEC);
+            fd = os::openRegularFile(candidate.file, O_RDONLY).fd;
         }
         if (fd >= 0) {
             ignoreListPath_ = candidate.file;
-            return readAndClose(fd, ignored_);
+            return readAndClose(fd, ignored_, ignoreListClean_);
         }
     }
     return E_FAIL;
@@ -142,24 +149,56 @@ bool TrackStore::isIgnored(std::u16string_view newPath, std::u16string_view othe
 }
 
 HResult TrackStore::saveIgnoreList(std::size_t* skipped) {
-    ignore_list::Formatted text;
-    {
-        TableLockHolder hold(lock_);
-        text = ignore_list::format(ignored_);
-    }
-    if (skipped != nullptr) {
-        *skipped = text.skipped;
+    ignoreListKeptAside_.clear();
+    if (!locations_.ignoreListFile.empty()) {
+        return saveIgnoreListTo(locations_.ignoreListFile, skipped);
     }
     for (const auto& candidate : locations_.ignoreListCandidates()) {
         if (candidate.inUserData && !locations_.createUserDataFolder()) {
             continue;
         }
-        if (replaceFile(candidate.file, text.bytes)) {
-            ignoreListPath_ = candidate.file;
+        if (succeeded(saveIgnoreListTo(candidate.file, skipped))) {
             return S_OK;
         }
     }
     return E_FAIL;
+}
+
+HResult TrackStore::saveIgnoreListTo(const std::filesystem::path& file, std::size_t* skipped) {
+    IgnoreListLock fileLock;
+    if (!fileLock.acquire(file)) {
+        return E_FAIL;
+    }
+    const auto data = readWholeFile(fileLock.fd());
+    if (!data) {
+        return E_FAIL; // what cannot be read is not replaced
+    }
+    IgnoreSet onDisk;
+    if (!ignore_list::read(*data, onDisk).clean) {
+        ignoreListKeptAside_ = keepAside(file);
+        if (ignoreListKeptAside_.empty()) {
+            return E_FAIL;
+        }
+    }
+    ignore_list::Formatted text;
+    {
+        TableLockHolder hold(lock_);
+        if (!ignoredCleared_) {
+            for (const auto& [first, second] : onDisk) {
+                ignored_.insert(first, second);
+            }
+        }
+        text = ignore_list::format(ignored_);
+    }
+    if (skipped != nullptr) {
+        *skipped = text.skipped;
+    }
+    if (!replaceFile(file, text.bytes)) {
+        return E_FAIL;
+    }
+    ignoredCleared_ = false;
+    ignoreListPath_ = file;
+    return S_OK;
 }
 
 } // namespace tonemirror::engine

@@ -79,17 +79,26 @@ public:
 
     // Adds the pairs of "ignores.list" to the set. E_FAIL when no location can be read.
     HResult loadIgnoreList();
+    // False when the list last loaded held more than pairs (see ignore_list::Parsed::clean).
+    bool ignoreListClean() const { return ignoreListClean_; }
     // Adds (first, second). E_ALREADY_PRESENT when that pair is already there.
     HResult ignorePair(std::u16string_view first, std::u16string_view second);
     // True when (otherPath, newPath) or (newPath, otherPath) is ignored (caller holds the lock).
     bool isIgnored(std::u16string_view newPath, std::u16string_view otherPath) const;
-    // Replaces "ignores.list" with the whole set. `skipped`, when given, receives the number of
-    // pairs that could not be written (paths holding a double quote).
+    // Replaces "ignores.list" with the whole set, under the file's lock and merged with the pairs
+    // the file holds by then (another running copy may have added some), unless the set was cleared
+    // since. A file holding more than pairs is first kept aside under a new name (see
+    // ignoreListKeptAside); one that cannot be read or kept aside is never replaced. `skipped`, when
+    // given, receives the number of pairs that could not be written (paths holding a double quote).
     HResult saveIgnoreList(std::size_t* skipped = nullptr);
+    // Where the last save put the list it found unreadable; empty when it found none.
+    const std::filesystem::path& ignoreListKeptAside() const { return ignoreListKeptAside_; }
     // The file the last load or save used; empty when none.
     const std::filesystem::path& ignoreListPath() const { return ignoreListPath_; }
 
 private:
+    HResult saveIgnoreListTo(const std::filesystem::path& file, std::size_t* skipped);
+
     StorageLocations locations_;
     TableLock lock_;
     TrackTable table_;
@@ -100,6 +109,9 @@ private:
     std::vector<std::byte> appendBuffer_;
     std::uint32_t nextTrackId_ = 0;
     std::filesystem::path ignoreListPath_;
+    bool ignoreListClean_ = true;
+    bool ignoredCleared_ = false; // the set was emptied on purpose: the next save does not merge
+    std::filesystem::path ignoreListKeptAside_;
 };
 
 } // namespace tonemirror::engine

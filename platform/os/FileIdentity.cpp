@@ -126,11 +126,14 @@ OpenedFile openRegularFile(const std::filesystem::path& path, int flags, unsigne
 }
 
 OpenRefusal checkRegularFile(const std::filesystem::path& path) {
-    const OpenedFile f = openRegularFile(path, O_RDONLY);
-    if (f.fd >= 0) {
-        ::close(f.fd);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return OpenRefusal::CannotOpen;
     }
-    return f.refusal;
+    if (!S_ISREG(st.st_mode)) {
+        return OpenRefusal::NotRegular;
+    }
+    return isPseudoFileSystem(path) ? OpenRefusal::PseudoFileSystem : OpenRefusal::None;
 }
 
 } // namespace tonemirror::os

@@ -50,7 +50,8 @@ struct OpenedFile {
 // O_CREAT ...); the descriptor is close-on-exec and blocking again when returned.
 OpenedFile openRegularFile(const std::filesystem::path& path, int flags, unsigned mode = 0644);
 
-// The same check without keeping the file open.
+// The same check without opening anything (opening some devices has effects of its own):
+// CannotOpen when the path names nothing the system can tell about.
 OpenRefusal checkRegularFile(const std::filesystem::path& path);
 
 } // namespace tonemirror::os

@@ -1,5 +1,7 @@
 #include "platform/os/LockedFile.h"
 
+#include "platform/os/FileIdentity.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -23,11 +25,11 @@ LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
 
 LockedFile::Result LockedFile::open(const std::filesystem::path& path, bool create) {
     close();
-    int flags = O_RDWR | O_CLOEXEC;
-    if (create) {
-        flags |= O_CREAT;
+    const OpenedFile opened = openRegularFile(path, create ? O_RDWR | O_CREAT : O_RDWR);
+    if (opened.refusal == OpenRefusal::NotRegular || opened.refusal == OpenRefusal::PseudoFileSystem) {
+        return Result::NotRegular;
     }
-    const int fd = ::open(path.c_str(), flags, 0644);
+    const int fd = opened.fd;
     if (fd < 0) {
         return Result::CannotOpen;
     }

@@ -15,9 +15,10 @@ public:
     LockedFile(const LockedFile&) = delete;
     LockedFile& operator=(const LockedFile&) = delete;
 
-    enum class Result { Ok, CannotOpen, Locked };
+    enum class Result { Ok, CannotOpen, Locked, NotRegular };
 
-    // Opens (creating when asked) and locks without waiting.
+    // Opens (creating when asked) and locks without waiting. Only a regular file on a real file
+    // system is opened: a FIFO, device or kernel file is refused (NotRegular) before it could block.
     Result open(const std::filesystem::path& path, bool create);
     void close();
     bool isOpen() const { return fd_ >= 0; }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace tonemirror::os {
 
@@ -15,7 +16,17 @@ std::filesystem::path programFolder();
 // Not created here.
 std::filesystem::path userDataFolder();
 
-// Conversions between the UTF-16 paths of the core and the native (UTF-8) paths of the OS.
+// Native names are bytes, UTF-8 by convention but not by rule. The core's UTF-16 text holds them
+// losslessly: UTF-8 sequences become their characters, and every byte that is not part of one becomes
+// a lone low surrogate U+DC80..U+DCFF (byte 0x80..0xFF), which no UTF-8 text can produce; the way back
+// turns those into the bytes again. So every name round-trips byte for byte. Other lone surrogates
+// cannot come from a name and become U+FFFD.
+std::u16string fromNativeName(std::string_view bytes);
+std::string toNativeName(std::u16string_view text);
+// The byte a UTF-16 unit stands for, or -1 when it is no such escape.
+int escapedByte(char16_t unit);
+
+// The same for paths.
 std::filesystem::path toNativePath(std::u16string_view path);
 std::u16string fromNativePath(const std::filesystem::path& path);
 

@@ -13,6 +13,8 @@ namespace {
 
 constexpr std::size_t kMoveBlock = 1 << 20;
 constexpr std::size_t kCacheBlock = 64 * 1024;
+// No tag structure is larger (cover pictures included); a sparse file can claim gigabytes for one.
+constexpr unsigned long kMaxRead = 64ul << 20;
 
 } // namespace
 
@@ -52,7 +54,8 @@ TagLib::ByteVector CheckedFileStream::readBlock(unsigned long length) {
     if (!isOpen() || position_ >= length_ || length == 0) {
         return {};
     }
-    const auto wanted = static_cast<std::size_t>(std::min<unsigned long>(length, length_ - position_));
+    const auto wanted = static_cast<std::size_t>(
+        std::min({length, static_cast<unsigned long>(length_ - position_), kMaxRead}));
     if (wanted > kCacheBlock) {
         TagLib::ByteVector data(static_cast<unsigned int>(wanted), '\0');
         if (!readAt(position_, data.data(), wanted)) {

@@ -7,11 +7,11 @@
 
 namespace tonemirror::wmf {
 
-// The tag library's view of an open file. Reads never go past the end, so a damaged size field costs
-// no more than the file's size. Every write is checked: the first failure is kept (later writes are
-// dropped), because the tag library reports a save as done even when the disk cut it short. The file's
-// length is tracked as the writes meant it to be, so the caller can compare it with the file's real size.
-// The stream does not own the descriptor.
+// The tag library's view of an open file. Reads never go past the end nor beyond 64 MB at once, so a
+// damaged size field costs no more than the file's size, and no more than that in a sparse file. Every write
+// is checked: the first failure is kept (later writes are dropped), because the tag library reports a save as
+// done even when the disk cut it short. The file's length is tracked as the writes meant it to be, so the
+// caller can compare it with the file's real size. The stream does not own the descriptor.
 class CheckedFileStream final : public TagLib::IOStream {
 public:
     CheckedFileStream(int fd, std::string name, bool writable);

@@ -56,7 +56,7 @@ bool parseAsf(ByteSource& source, SourceFormat& out) {
             out.record.clear();
             return false;
         }
-        out.bytesLeft = static_cast<std::uint32_t>(std::min<std::uint64_t>(source.size(), UINT32_MAX));
+        out.bytesLeft = source.size();
         return true;
     }
 }

@@ -1,5 +1,7 @@
 #include "plugins/compresscodec/ByteSource.h"
 
+#include "platform/os/FileIdentity.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -15,12 +17,13 @@ FileByteSource::~FileByteSource() {
 
 bool FileByteSource::open(const std::filesystem::path& path) {
     close();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never waits on a FIFO or device, never reads a kernel file.
+    const int fd = os::openRegularFile(path, O_RDONLY).fd;
     if (fd < 0) {
         return false;
     }
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fd, &st) != 0) {
         ::close(fd);
         return false;
     }

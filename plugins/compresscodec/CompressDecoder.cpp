@@ -212,7 +212,7 @@ HResult CompressDecoder::read(const void** data, std::uint32_t* bytes) {
         return S_OK;
     }
 
-    const auto wanted = static_cast<std::uint32_t>(std::min<std::size_t>(bytesLeft_, input_.size()));
+    const auto wanted = static_cast<std::uint32_t>(std::min<std::uint64_t>(bytesLeft_, input_.size()));
     const std::uint64_t start = file_->position();
     const auto got = static_cast<std::uint32_t>(file_->read(input_.data(), wanted));
     if (got == 0) {

@@ -43,7 +43,7 @@ private:
     std::unique_ptr<AcmApi> acm_;
     std::unique_ptr<ByteSource> file_;
     acm::StreamHandle stream_ = nullptr;
-    std::uint32_t bytesLeft_ = 0;
+    std::uint64_t bytesLeft_ = 0;
     std::vector<std::uint8_t> record_;
     std::vector<std::uint8_t> input_;
     std::vector<std::uint8_t> output_;

@@ -15,6 +15,9 @@ namespace {
 constexpr std::size_t kHeaderSize = 10;
 constexpr std::size_t kFrameHeaderSize = 10;
 constexpr std::size_t kId3v1Size = 128;
+// The tag is read into memory up to this size: title, artist and album come before large pictures
+// in practice, and a tag header may claim up to 256 MB.
+constexpr std::uint32_t kMaxTagRead = 16u << 20;
 constexpr std::uint8_t kFlagUnsynchronisation = 0x80;
 constexpr std::uint8_t kFlagExtendedHeader = 0x40;
 constexpr std::uint8_t kFrameCompressed = 0x80;
@@ -91,8 +94,8 @@ bool readId3v2(ByteSource& source, TagTexts& out) {
     if (size == 0 || size > source.remaining() || (flags & kFlagExtendedHeader) != 0) {
         return false;
     }
-    std::vector<std::uint8_t> tag(size);
-    if (!source.readExact(tag.data(), size)) {
+    std::vector<std::uint8_t> tag(std::min(size, kMaxTagRead));
+    if (!source.readExact(tag.data(), tag.size())) {
         return false;
     }
     if ((flags & kFlagUnsynchronisation) != 0) {

@@ -128,8 +128,7 @@ bool parseMpeg(ByteSource& source, SourceFormat& out) {
                 return false;
             }
             out.record = mpegLayer3Record(*header);
-            out.bytesLeft =
-                static_cast<std::uint32_t>(std::min<std::uint64_t>(source.size() - at, UINT32_MAX));
+            out.bytesLeft = source.size() - at;
             return true;
         }
         // Nothing found: keep the last bytes, which a header may still start in, and refill.

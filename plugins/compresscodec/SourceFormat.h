@@ -35,7 +35,7 @@ struct SourceFormat {
     static constexpr std::size_t kMinRecordSize = 18;
 
     std::vector<std::uint8_t> record;
-    std::uint32_t bytesLeft = 0;
+    std::uint64_t bytesLeft = 0; // files past 4 GB are read to their end
 
     bool valid() const { return record.size() >= kMinRecordSize; }
     std::uint16_t formatTag() const { return le16(record.data()); }

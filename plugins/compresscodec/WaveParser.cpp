@@ -6,6 +6,10 @@ namespace tonemirror::compresscodec {
 
 namespace {
 
+// A format record is 18 bytes plus at most 65535 bytes of codec data (its own 16-bit count);
+// a larger format chunk is damage, and reading it would only cost memory.
+constexpr std::uint32_t kMaxFormatSize = SourceFormat::kMinRecordSize + 0xFFFF;
+
 bool isChunkId(const std::uint8_t* id) {
     return std::all_of(id, id + 4, [](std::uint8_t c) { return c >= 0x20 && c <= 0x7E; });
 }
@@ -35,7 +39,7 @@ bool parseWave(ByteSource& source, SourceFormat& out) {
         return false;
     }
     const std::uint32_t formatSize = le32(head + 16);
-    if (formatSize > source.remaining()) {
+    if (formatSize > kMaxFormatSize || formatSize > source.remaining()) {
         return false;
     }
     out.record.assign(std::max<std::size_t>(formatSize, SourceFormat::kMinRecordSize), 0);
@@ -65,7 +69,7 @@ bool parseWave(ByteSource& source, SourceFormat& out) {
         return false;
     }
     // Streamed files often declare more data than they hold.
-    out.bytesLeft = static_cast<std::uint32_t>(std::min<std::uint64_t>(le32(sizeBytes), source.remaining()));
+    out.bytesLeft = std::min<std::uint64_t>(le32(sizeBytes), source.remaining());
     return true;
 }
 

@@ -165,3 +165,46 @@ TEST(SampleConverter, PartialFramesAndEmptyChunksAreIgnored) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(SampleConverter, RefusesAbsurdlyLowRates) {
+    SampleConverter c;
+    EXPECT_EQ(c.prepare({1, 1, 1}), E_INVALIDARG) << "1 Hz would make 22050 samples of every frame";
+    EXPECT_EQ(c.prepare({1, 1, SampleConverter::kMinRate - 1}), E_INVALIDARG);
+    EXPECT_EQ(c.prepare({1, 1, SampleConverter::kMinRate}), S_OK);
+    EXPECT_EQ(c.prepare({1, 2, 8000}), S_OK);
+}
+
+TEST(SampleConverter, LongStreamsStayExactPastWhereFloatsRunOut) {
+    // A saw tooth of 64 frames at 48 kHz: interpolated values tell the position to 1/64 of a frame.
+    constexpr std::size_t kFrames = 10'000'000; // 4.6 million samples out, past the float range
+    const auto value = [](std::uint64_t i) {
+        return static_cast<std::int16_t>(static_cast<int>(i % 64) * 512 - 16384);
+    };
+    SampleConverter c;
+    ASSERT_EQ(c.prepare({1, 1, 48000}), S_OK);
+    std::vector<std::int16_t> chunk(4099);
+    std::vector<float> out;
+    std::uint64_t frame = 0;
+    std::uint64_t sample = 0;
+    const double ratio = static_cast<double>(48000.0f / 22050.0f);
+    int checked = 0;
+    while (frame < kFrames) {
+        for (auto& v : chunk) {
+            v = value(frame++);
+        }
+        ASSERT_EQ(c.convert(chunk.data(), static_cast<std::uint32_t>(chunk.size() * 2), out), S_OK);
+        for (const float got : out) {
+            const double p = static_cast<double>(sample++) * ratio;
+            const double inTooth = std::fmod(p, 64.0);
+            if (sample > 4'200'000 && inTooth < 62.5) { // away from the drop of each tooth
+                ASSERT_NEAR(got, (inTooth * 512 - 16384) / 32768.0, 2e-4) << "sample " << sample - 1;
+                ++checked;
+            }
+        }
+    }
+    EXPECT_GT(checked, 300000);
+}
+
+} // namespace

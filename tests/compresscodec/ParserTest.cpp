@@ -342,3 +342,61 @@ TEST(AsfParser, TakesTheAudioRecord) {
         EXPECT_FALSE(parseAsf(s, f));
     }
 }
+
+namespace {
+
+// A file of `size` bytes that are zero after the given head, as a sparse file is; records the
+// largest single read, which is what a parser allocates for.
+class SparseSource final : public ByteSource {
+public:
+    SparseSource(Bytes head, std::uint64_t size) : head_(std::move(head)), size_(size) {}
+    std::size_t read(void* buffer, std::size_t count) override {
+        largestRead_ = std::max(largestRead_, count);
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, remaining()));
+        auto* out = static_cast<std::uint8_t*>(buffer);
+        for (std::size_t i = 0; i < n; ++i) {
+            out[i] = position_ + i < head_.size() ? head_[position_ + i] : 0;
+        }
+        position_ += n;
+        return n;
+    }
+    bool seek(std::uint64_t offset) override {
+        if (offset > size_) {
+            return false;
+        }
+        position_ = offset;
+        return true;
+    }
+    std::uint64_t position() const override { return position_; }
+    std::uint64_t size() const override { return size_; }
+    std::size_t largestRead() const { return largestRead_; }
+
+private:
+    Bytes head_;
+    std::uint64_t size_;
+    std::uint64_t position_ = 0;
+    std::size_t largestRead_ = 0;
+};
+
+} // namespace
+
+TEST(HeaderBounds, AFormatChunkClaimingGigabytesIsRefusedUnread) {
+    Bytes head = {'R', 'I', 'F', 'F', 0xF0, 0xFF, 0xFF, 0xFF, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
+    le32(head, 2000000000u);
+    append(head, pcmFormat(1, 22050, 16));
+    SparseSource source(head, 2100000000u);
+    SourceFormat f;
+    EXPECT_FALSE(parseWave(source, f));
+    EXPECT_LT(source.largestRead(), 70000u);
+}
+
+TEST(HeaderBounds, ATagClaimingHundredsOfMegabytesIsReadOnlyInPart) {
+    Bytes head = {'I', 'D', '3', 3, 0, 0};
+    append(head, syncsafe(250u << 20));
+    append(head, id3Frame("TIT2", latin1Text("Still found")));
+    SparseSource source(head, 300u << 20);
+    TagTexts tags;
+    ASSERT_TRUE(readId3v2(source, tags));
+    EXPECT_EQ(tags.title, u"Still found");
+    EXPECT_LE(source.largestRead(), 16u << 20);
+}

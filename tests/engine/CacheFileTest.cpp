@@ -695,6 +695,28 @@ TEST(CacheFile, StampsSurviveAppendAndReload) {
     EXPECT_EQ(store.table().find(u"/s.mp3")->fileStamp, details::stamp(1));
     EXPECT_EQ(store.table().find(u"/old.mp3")->fileStamp, details::stamp(2));
 }
+TEST(CacheFile, AnotherProgramsFileIsNeverWrittenAndTheNextPlaceIsTried) {
+    TempFolder dir;
+    StorageLocations folders;
+    folders.programFolder = dir / "program";
+    folders.userDataFolder = dir / "user";
+    std::filesystem::create_directories(folders.programFolder);
+    std::vector<std::byte> mp3(4000, std::byte{0x55});
+    mp3[0] = std::byte{'I'}, mp3[1] = std::byte{'D'}, mp3[2] = std::byte{'3'};
+    writeFile(folders.programFolder / "cache.dat", mp3);
+
+    TrackStore store(folders);
+    ASSERT_EQ(store.openCache(), S_OK);
+    EXPECT_EQ(store.cachePath(), folders.userDataFolder / "cache.dat");
+    EXPECT_EQ(store.cacheAttempts()[0].result, CacheFile::OpenResult::Foreign);
+    EXPECT_EQ(readFile(folders.programFolder / "cache.dat"), mp3);
+
+    TrackStore explicitOne(explicitCache(folders.programFolder / "cache.dat"));
+    EXPECT_EQ(explicitOne.openCache(), E_FAIL);
+    EXPECT_TRUE(explicitOne.lastLoad().foreign);
+    EXPECT_EQ(readFile(folders.programFolder / "cache.dat"), mp3);
+}
+
 
 // --- acoustic prints in details records ---
 

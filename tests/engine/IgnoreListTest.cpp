@@ -214,5 +214,95 @@ TEST_F(IgnoreListStore, ExplicitFileMissingIsEmptyAndIsCreatedOnSave) {
     EXPECT_EQ(elsewhere.saveIgnoreList(), E_FAIL);
 }
 
+std::vector<std::byte> bytes(std::string_view text) {
+    std::vector<std::byte> out;
+    for (const char c : text) {
+        out.push_back(static_cast<std::byte>(c));
+    }
+    return out;
+}
+
+struct ReadCase {
+    const char* name;
+    std::vector<std::byte> data;
+    Pairs expected;
+    bool clean;
+};
+
+void PrintTo(const ReadCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class IgnoreListRead : public ::testing::TestWithParam<ReadCase> {};
+
+TEST_P(IgnoreListRead, TakesEveryEncodingAndTellsWhetherTheTextIsOnlyPairs) {
+    IgnoreSet set;
+    const auto parsed = ignore_list::read(GetParam().data, set);
+    EXPECT_EQ(pairsOf(set), GetParam().expected);
+    EXPECT_EQ(parsed.clean, GetParam().clean);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IgnoreListRead,
+    ::testing::Values(
+        ReadCase{"Empty", {}, {}, true},
+        ReadCase{"OwnFormat",
+                 utf16le(u"\"/a\",\"/b\"\r\n\"/c\",\"/d\"\r\n"),
+                 {{u"/a", u"/b"}, {u"/c", u"/d"}},
+                 true},
+        ReadCase{"Utf8HandMade",
+                 bytes("\"/m/\xC3\xA9.mp3\",\"/m/b.mp3\"\n"),
+                 {{u"/m/\u00E9.mp3", u"/m/b.mp3"}},
+                 true},
+        ReadCase{"Utf8WithMark", bytes("\xEF\xBB\xBF\"/a\";\"/b\"\n"), {{u"/a", u"/b"}}, true},
+        ReadCase{"Utf8NameBytesKept", bytes("\"/m/caf\xE9\",\"/b\""), {{u"/m/caf\xDCE9", u"/b"}}, true},
+        ReadCase{"Utf16BigEndian",
+                 [] {
+                     auto b = utf16le(u"\"/a\",\"/b\"");
+                     for (std::size_t i = 0; i + 1 < b.size(); i += 2) {
+                         std::swap(b[i], b[i + 1]);
+                     }
+                     return b;
+                 }(),
+                 {{u"/a", u"/b"}},
+                 true},
+        ReadCase{"OtherText", utf16le(u"my list:\r\n\"/a\",\"/b\"\r\n"), {{u"/a", u"/b"}}, false},
+        ReadCase{"PairBrokenOff", utf16le(u"\"/a\",\"/b\"\r\n\"/c\",\"/d"), {{u"/a", u"/b"}}, false},
+        ReadCase{"OddLastByte",
+                 [] {
+                     auto b = utf16le(u"\"/a\",\"/b\"");
+                     b.push_back(std::byte{'\n'});
+                     return b;
+                 }(),
+                 {{u"/a", u"/b"}},
+                 false}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(IgnoreListStore, AListHoldingMoreThanPairsIsKeptAsideAndItsPairsCarriedOver) {
+    const auto file = dir_ / "program/ignores.list";
+    const auto original = bytes("\"/a\",\"/b\"\nremember: /c and /d are not duplicates\n");
+    writeFile(file, original);
+    TrackStore store(folders());
+    ASSERT_EQ(store.loadIgnoreList(), S_OK);
+    EXPECT_FALSE(store.ignoreListClean());
+    ASSERT_EQ(store.ignorePair(u"/e", u"/f"), S_OK);
+    ASSERT_EQ(store.saveIgnoreList(), S_OK);
+    ASSERT_FALSE(store.ignoreListKeptAside().empty());
+    EXPECT_EQ(readFile(store.ignoreListKeptAside()), original);
+    EXPECT_EQ(readFile(file), utf16le(u"\"/a\",\"/b\"\r\n\"/e\",\"/f\"\r\n"));
+}
+
+TEST_F(IgnoreListStore, ASaveMergesWhatAnotherCopyWroteMeanwhile) {
+    TrackStore first(folders());
+    TrackStore second(folders());
+    ASSERT_EQ(first.loadIgnoreList(), S_OK);
+    ASSERT_EQ(second.loadIgnoreList(), S_OK);
+    ASSERT_EQ(first.ignorePair(u"/a", u"/b"), S_OK);
+    ASSERT_EQ(second.ignorePair(u"/c", u"/d"), S_OK);
+    ASSERT_EQ(first.saveIgnoreList(), S_OK);
+    ASSERT_EQ(second.saveIgnoreList(), S_OK);
+    EXPECT_EQ(readFile(dir_ / "program/ignores.list"), utf16le(u"\"/a\",\"/b\"\r\n\"/c\",\"/d\"\r\n"));
+}
+
 } // namespace
 } // namespace tonemirror::engine

@@ -7,6 +7,8 @@
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <unistd.h>
 
 using namespace tonemirror;
@@ -28,12 +30,12 @@ TEST(Text, MalformedInputBecomesReplacementCharacters) {
     };
     const Case cases[] = {
         {"\xFF", u"\uFFFD"},
-        {"a\xC3", u"a\uFFFD"},                  // truncated sequence at the end
-        {"\xC3(", u"\uFFFD("},                  // continuation missing
-        {"\xC0\xAF", u"\uFFFD"},                // overlong slash
-        {"\xED\xA0\x80", u"\uFFFD"},            // encoded surrogate
-        {"\xF4\x90\x80\x80", u"\uFFFD"},        // beyond U+10FFFF
-        {"\x80\x80x", u"\uFFFD\uFFFDx"},        // stray continuation bytes
+        {"a\xC3", u"a\uFFFD"},           // truncated sequence at the end
+        {"\xC3(", u"\uFFFD("},           // continuation missing
+        {"\xC0\xAF", u"\uFFFD"},         // overlong slash
+        {"\xED\xA0\x80", u"\uFFFD"},     // encoded surrogate
+        {"\xF4\x90\x80\x80", u"\uFFFD"}, // beyond U+10FFFF
+        {"\x80\x80x", u"\uFFFD\uFFFDx"}, // stray continuation bytes
     };
     for (const auto& c : cases) {
         EXPECT_EQ(os::utf8ToUtf16(c.utf8), c.expected) << c.utf8;
@@ -116,6 +118,72 @@ TEST(Paths, ProgramFolderHoldsThisExecutable) {
     const fs::path folder = os::programFolder();
     ASSERT_FALSE(folder.empty());
     EXPECT_TRUE(fs::exists(folder / "test_os"));
+}
+
+struct NameCase {
+    const char* name;
+    std::string bytes;
+    std::u16string text;
+};
+
+void PrintTo(const NameCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class NativeNames : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(NativeNames, MapToUtf16AndBackByteForByte) {
+    const NameCase& c = GetParam();
+    EXPECT_EQ(os::fromNativeName(c.bytes), c.text);
+    EXPECT_EQ(os::toNativeName(c.text), c.bytes);
+    EXPECT_EQ(os::fromNativePath(os::toNativePath(c.text)), c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NativeNames,
+    ::testing::Values(NameCase{"Utf8", "/m/\xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\xB5.mp3",
+                               u"/m/\u00E9t\u00E9 \U0001F3B5.mp3"},
+                      NameCase{"Latin1Byte", "/m/caf\xE9.mp3", u"/m/caf\xDCE9.mp3"},
+                      NameCase{"TruncatedSequence", "a\xC3", u"a\xDCC3"},
+                      NameCase{"StrayContinuations", "\x80\xBFx", u"\xDC80\xDCBFx"},
+                      NameCase{"Overlong", "\xC0\xAF", u"\xDCC0\xDCAF"},
+                      NameCase{"EncodedSurrogateOfAnEscape", "\xED\xB3\xA9", u"\xDCED\xDCB3\xDCA9"},
+                      NameCase{"BeyondUnicode", "\xF4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80"},
+                      NameCase{"PairEndingInTheEscapeRange", "\xF0\x90\x82\x80\xE9", u"\U00010080\xDCE9"},
+                      NameCase{"ControlCharacters", "a\nb\x1B[2J", u"a\nb\x1B[2J"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(NativeNames, EveryByteStringRoundTrips) {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 20000; ++round) {
+        std::string bytes(rng() % 12, '\0');
+        for (char& b : bytes) {
+            // Mostly high bytes and the lead bytes of sequences, where decoding decides.
+            const unsigned r = rng() % 8;
+            b = static_cast<char>(r < 2   ? 0x20 + rng() % 0x60
+                                  : r < 5 ? 0x80 + rng() % 0x40
+                                          : 0xC0 + rng() % 0x40);
+        }
+        ASSERT_EQ(os::toNativeName(os::fromNativeName(bytes)), bytes) << round;
+    }
+    EXPECT_EQ(os::toNativeName(u"\xD800x\xDC10"), "\xEF\xBF\xBDx\xEF\xBF\xBD") << "no name holds these";
+}
+
+TEST_F(TempDir, ALatin1NamedFileIsFoundAndOpenedUnderItsOwnName) {
+    const std::string name = "caf\xE9.mp3";
+    std::ofstream(dir_ / name) << "x";
+    std::ofstream(dir_ / "caf\xEF\xBF\xBD.mp3") << "the file a lossy mapping would reach";
+    std::u16string found;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+        if (entry.path().filename().native().find('\xE9') != std::string::npos) {
+            found = os::fromNativePath(entry.path());
+        }
+    }
+    ASSERT_FALSE(found.empty());
+    std::ifstream in(os::toNativePath(found));
+    std::string content;
+    in >> content;
+    EXPECT_EQ(content, "x");
 }
 
 } // namespace

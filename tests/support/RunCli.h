@@ -4,11 +4,14 @@
 
 #include "platform/os/Paths.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -22,39 +25,97 @@ namespace tonemirror::fakes {
 struct CliResult {
     int status = -1; // exit status; -1 when the program did not exit normally
     std::string out;
-    std::string err; // standard error
+    std::string err;
+    double seconds = 0.0; // how long it ran
+    long maxResidentKb = 0; // the largest memory it held
 };
 
-// `scratch` is a folder of the test's where the output is collected.
-inline CliResult runCli(const std::vector<std::string>& args, const std::filesystem::path& scratch) {
+struct CliRun {
+    std::vector<std::string> args;
+    std::filesystem::path scratch; // a folder of the test's where the output is collected
+    // Standard output: captured (empty), closed ("-"), or this file, e.g. /dev/full (not captured).
+    std::string stdoutTo;
+    std::string stdinFrom = "/dev/null";
+    double timeoutSeconds = 600; // then the program is killed and the status is -1
+};
+
+// A running program; finish() waits for it.
+struct CliProcess {
+    pid_t pid = -1;
+    CliRun run;
+    std::chrono::steady_clock::time_point started;
+};
+
+inline std::string slurp(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(file);
+    return s;
+}
+
+inline CliProcess startCli(const CliRun& run) {
     std::vector<std::string> argv = {(os::programFolder() / "tonemirror-cli").string()};
-    argv.insert(argv.end(), args.begin(), args.end());
+    argv.insert(argv.end(), run.args.begin(), run.args.end());
     std::vector<char*> raw;
     for (auto& a : argv) {
         raw.push_back(a.data());
     }
     raw.push_back(nullptr);
-    const std::filesystem::path outFile = scratch / "cli.out";
-    const std::filesystem::path errFile = scratch / "cli.err";
+    const std::filesystem::path outFile = run.scratch / "cli.out";
+    const std::filesystem::path errFile = run.scratch / "cli.err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 0, run.stdinFrom.c_str(), O_RDONLY, 0);
+    if (run.stdoutTo.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    } else if (run.stdoutTo == "-") {
+        posix_spawn_file_actions_addclose(&actions, 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, run.stdoutTo.c_str(), O_WRONLY, 0);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    CliResult r;
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ) == 0) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    CliProcess p{-1, run, std::chrono::steady_clock::now()};
+    if (::posix_spawn(&p.pid, raw[0], &actions, nullptr, raw.data(), environ) != 0) {
+        p.pid = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
-    std::ifstream in(outFile, std::ios::binary);
-    r.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    std::ifstream err(errFile, std::ios::binary);
-    r.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-    std::filesystem::remove(outFile);
-    std::filesystem::remove(errFile);
+    return p;
+}
+
+inline CliResult finishCli(const CliProcess& p) {
+    const CliRun& run = p.run;
+    const std::filesystem::path outFile = run.scratch / "cli.out";
+    const std::filesystem::path errFile = run.scratch / "cli.err";
+    CliResult r;
+    if (p.pid > 0) {
+        int status = 0;
+        struct rusage usage {};
+        const auto deadline = p.started + std::chrono::duration<double>(run.timeoutSeconds);
+        while (::wait4(p.pid, &status, WNOHANG, &usage) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(p.pid, SIGKILL);
+                ::wait4(p.pid, &status, 0, &usage);
+                break;
+            }
+            ::usleep(2000);
+        }
+        r.maxResidentKb = usage.ru_maxrss;
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - p.started).count();
+    if (run.stdoutTo.empty()) {
+        r.out = slurp(outFile);
+    }
+    r.err = slurp(errFile);
     return r;
+}
+
+inline CliResult runCli(const CliRun& run) {
+    return finishCli(startCli(run));
+}
+
+inline CliResult runCli(const std::vector<std::string>& args, const std::filesystem::path& scratch) {
+    return runCli(CliRun{args, scratch, {}});
 }
 
 } // namespace tonemirror::fakes
