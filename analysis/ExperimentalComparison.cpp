@@ -1,6 +1,6 @@
-// The experimental comparison: level-change curves and band energies of the first 60 s of two files,
-// matched by three 15 s probes of one file searched over the whole of the other.
-#include "analysis/CComparer.h"
+#include "analysis/ExperimentalComparison.h"
+
+#include "analysis/ExcerptReader.h"
 #include "analysis/SignalMath.h"
 
 #include <algorithm>
@@ -16,6 +16,69 @@ constexpr std::size_t kCurveRate = kBandHop / kCurveGroup; // curve values per s
 
 bool stopRequested(const std::atomic<bool>* stop) {
     return stop != nullptr && stop->load(std::memory_order_relaxed);
+}
+
+// Running sums of the samples of a window and of their squares.
+struct WindowSums {
+    float s1 = 0.0f;
+    float s2 = 0.0f;
+
+    void add(float v) {
+        s1 += v;
+        s2 += v * v;
+    }
+    void remove(float v) {
+        s1 -= v;
+        s2 -= v * v;
+    }
+    // Deviation of a window of `a` samples; never below the floor (also when rounding makes it
+    // negative).
+    float deviation(float a, float floor) const {
+        const float v = std::sqrt((s2 - s1 * s1 / a) / a);
+        return v > floor ? v : floor;
+    }
+};
+
+// Positive where the level rises (the deviation after is the larger), negative where it falls.
+float levelChange(float before, float after) {
+    const float d = before < after ? 1.0f - before / after : after / before - 1.0f;
+    return std::isfinite(d) ? d : 0.0f; // both deviations 0 (an all-zero file has a zero floor)
+}
+
+// Mean over the bands of the correlation of the b seconds from h on of y's rows (by) with x's rows
+// (bx), all rows without their first and last second. p is a work array of q's size.
+void bandCorrelation(const std::vector<float>& bx, const std::vector<float>& by, std::size_t h, std::size_t b,
+                     std::vector<float>& q, std::vector<float>& p) {
+    const std::size_t seconds = by.size() / kBandCount;
+    const std::size_t inner = seconds - 2;
+    std::fill(q.begin(), q.end(), 0.0f);
+    for (std::size_t j = 0; j < kBandCount; ++j) {
+        const float* row = bx.data() + j * seconds + 1;
+        const float* probe = by.data() + j * seconds + 1 + h;
+        normalizedCrossCorrelation(row, inner, probe, b, p.data());
+        for (std::size_t i = 0; i < q.size(); ++i) {
+            q[i] += p[i];
+        }
+    }
+    for (float& v : q) {
+        v *= kBandMean;
+    }
+}
+
+// Best product of the curve correlation r (curve probe of a values over a curve of n) and the band
+// correlation q at the same place (band probe of b seconds). The curve has 25 values per second:
+// position l of the curve is second l / 25 of the band rows.
+float bestAlignment(const std::vector<float>& r, std::size_t n, std::size_t a, const std::vector<float>& q,
+                    std::size_t b) {
+    float best = 0.0f;
+    for (std::size_t l = 0; l < n; ++l) {
+        const std::size_t second = l / kCurveRate + b - 1;
+        if (second >= q.size()) {
+            break;
+        }
+        best = std::max(best, r[l + a - 1] * q[second]);
+    }
+    return best;
 }
 
 } // namespace
@@ -36,47 +99,29 @@ HResult levelChangeCurve(const float* x, std::size_t n, std::size_t window, std:
     }
     curve.clear();
     curve.reserve(n / group);
-    const float floor = rms * kDeviationFloor;
     const float a = static_cast<float>(window);
+    const float floor = rms * kDeviationFloor;
     const float perGroup = 1.0f / static_cast<float>(group);
-    // Deviation of a window from its sums; never below the floor (also when rounding makes it negative).
-    const auto deviation = [&](float s1, float s2) {
-        const float v = std::sqrt((s2 - s1 * s1 / a) / a);
-        return v > floor ? v : floor;
-    };
-    float sb1 = 0.0f;
-    float sb2 = 0.0f;
-    float sa1 = 0.0f;
-    float sa2 = 0.0f;
+    WindowSums before;
+    WindowSums after;
     for (std::size_t i = 0; i < window; ++i) {
-        sa1 += x[i];
-        sa2 += x[i] * x[i];
+        after.add(x[i]);
     }
     float acc = 0.0f;
     for (std::size_t c = 0; c < n; ++c) {
-        const float devB = deviation(sb1, sb2);
-        const float devA = deviation(sa1, sa2);
-        // Positive where the level rises at c, negative where it falls.
-        float d = devB < devA ? 1.0f - devB / devA : devA / devB - 1.0f;
-        if (!std::isfinite(d)) {
-            d = 0.0f; // both deviations 0 (an all-zero file has a zero floor)
-        }
-        acc += d;
+        acc += levelChange(before.deviation(a, floor), after.deviation(a, floor));
         if (c % group == group - 1) {
             curve.push_back(acc * perGroup);
             acc = 0.0f;
         }
+        // Both windows move on by one sample.
         if (c >= window) {
-            sb1 -= x[c - window];
-            sb2 -= x[c - window] * x[c - window];
+            before.remove(x[c - window]);
         }
-        sb1 += x[c];
-        sb2 += x[c] * x[c];
-        sa1 -= x[c];
-        sa2 -= x[c] * x[c];
+        before.add(x[c]);
+        after.remove(x[c]);
         if (c + window < n) {
-            sa1 += x[c + window];
-            sa2 += x[c + window] * x[c + window];
+            after.add(x[c + window]);
         }
     }
     return S_OK;
@@ -152,104 +197,52 @@ float matchProbes(const std::vector<float>& cx, const std::vector<float>& cy, co
             continue;
         }
         normalizedCrossCorrelation(cx.data(), cx.size(), cy.data() + t, a, r.data());
-        std::fill(q.begin(), q.end(), 0.0f);
-        for (std::size_t j = 0; j < kBandCount; ++j) {
-            const float* row = bx.data() + j * seconds + 1;
-            const float* probe = by.data() + j * seconds + 1 + static_cast<std::size_t>(h);
-            normalizedCrossCorrelation(row, inner, probe, b, p.data());
-            for (std::size_t i = 0; i < q.size(); ++i) {
-                q[i] += p[i];
-            }
-        }
-        for (float& v : q) {
-            v *= kBandMean;
-        }
-        // The curve has 25 values per second: position l of cx is second l / 25 of the band rows.
-        float best = 0.0f;
-        for (std::size_t l = 0; l < cx.size(); ++l) {
-            const std::size_t second = l / kCurveRate + b - 1;
-            if (second >= q.size()) {
-                break;
-            }
-            best = std::max(best, r[l + a - 1] * q[second]);
-        }
-        result = std::max(result, best);
+        bandCorrelation(bx, by, static_cast<std::size_t>(h), b, q, p);
+        result = std::max(result, bestAlignment(r, cx.size(), a, q, b));
     }
     return result;
 }
 
-HResult CComparer::compareExperimental(const std::u16string& path1, const std::u16string& path2, float* score,
-                                       const std::atomic<bool>* stop) {
-    *score = 0.0f;
-    std::vector<float> samples1;
-    std::vector<float> samples2;
-    float rms1 = 0.0f;
-    float rms2 = 0.0f;
-    if (failed(readLongExcerpt(path1, kLongExcerptLength, samples1, &rms1))) {
-        return E_FAIL;
-    }
-    if (stopRequested(stop)) {
-        lastFailure_ = AnalysisFailure::stopped;
-        return E_FAIL;
-    }
-    if (failed(readLongExcerpt(path2, kLongExcerptLength, samples2, &rms2))) {
-        return E_FAIL;
-    }
-    return compareSamples(samples1, rms1, samples2, rms2, score, stop);
-}
-
-HResult CComparer::compareSamples(const std::vector<float>& samples1, float rms1,
-                                  const std::vector<float>& samples2, float rms2, float* score,
-                                  const std::atomic<bool>* stop) {
+HResult ExperimentalComparison::compare(const std::vector<float>& samples1, float rms1,
+                                        const std::vector<float>& samples2, float rms2, float* score,
+                                        const std::atomic<bool>* stop) {
     *score = 0.0f;
     // Files shorter than 60 s get no experimental score.
     if (samples1.size() < kLongExcerptLength || samples2.size() < kLongExcerptLength) {
-        lastFailure_ = AnalysisFailure::tooShort;
+        return fail(AnalysisFailure::tooShort);
+    }
+    Features first;
+    Features second;
+    if (failed(describe(samples1, rms1, first, stop)) || failed(describe(samples2, rms2, second, stop))) {
         return E_FAIL;
     }
-    const auto stopped = [&] {
-        if (stopRequested(stop)) {
-            lastFailure_ = AnalysisFailure::stopped;
-            return true;
-        }
-        return false;
-    };
-    if (stopped()) {
-        return E_FAIL;
-    }
-    std::vector<float> curve1;
-    std::vector<float> curve2;
-    if (failed(levelChangeCurve(samples1.data(), samples1.size(), kLevelWindow, kCurveGroup, rms1, curve1)) ||
-        failed(levelChangeCurve(samples2.data(), samples2.size(), kLevelWindow, kCurveGroup, rms2, curve2))) {
-        lastFailure_ = AnalysisFailure::tooShort;
-        return E_FAIL;
-    }
-    if (stopped()) {
-        return E_FAIL;
-    }
-    std::vector<float> bands1;
-    std::vector<float> bands2;
-    bandEnergies(samples1.data(), samples1.size(), bands1, bandRe_, bandIm_);
-    if (stopped()) {
-        return E_FAIL;
-    }
-    bandEnergies(samples2.data(), samples2.size(), bands2, bandRe_, bandIm_);
-    if (curve1.size() < 2 * kCurveTrim || curve2.size() < 2 * kCurveTrim) {
-        lastFailure_ = AnalysisFailure::tooShort;
-        return E_FAIL;
-    }
-    if (stopped()) {
-        return E_FAIL;
-    }
-    for (auto* curve : {&curve1, &curve2}) {
-        curve->erase(curve->end() - static_cast<std::ptrdiff_t>(kCurveTrim), curve->end());
-        curve->erase(curve->begin(), curve->begin() + static_cast<std::ptrdiff_t>(kCurveTrim));
-    }
-    const float forward = matchProbes(curve1, curve2, bands1, bands2, kCurveProbe, kBandProbe);
-    const float backward = matchProbes(curve2, curve1, bands2, bands1, kCurveProbe, kBandProbe);
+    const float forward =
+        matchProbes(first.curve, second.curve, first.bands, second.bands, kCurveProbe, kBandProbe);
+    const float backward =
+        matchProbes(second.curve, first.curve, second.bands, first.bands, kCurveProbe, kBandProbe);
     // Rounding in the normalised correlations can lift a perfect match a hair above 1.
     *score = std::min(1.0f, std::max(forward, backward));
-    lastFailure_ = AnalysisFailure::none;
+    failure_ = AnalysisFailure::none;
+    return S_OK;
+}
+
+// The level-change curve without its first and last second (where the windows reach past the
+// excerpt), and the band energies.
+HResult ExperimentalComparison::describe(const std::vector<float>& samples, float rms, Features& out,
+                                         const std::atomic<bool>* stop) {
+    if (stopRequested(stop)) {
+        return fail(AnalysisFailure::stopped);
+    }
+    if (failed(levelChangeCurve(samples.data(), samples.size(), kLevelWindow, kCurveGroup, rms, out.curve)) ||
+        out.curve.size() < 2 * kCurveTrim) {
+        return fail(AnalysisFailure::tooShort);
+    }
+    out.curve.erase(out.curve.end() - static_cast<std::ptrdiff_t>(kCurveTrim), out.curve.end());
+    out.curve.erase(out.curve.begin(), out.curve.begin() + static_cast<std::ptrdiff_t>(kCurveTrim));
+    if (stopRequested(stop)) {
+        return fail(AnalysisFailure::stopped);
+    }
+    bandEnergies(samples.data(), samples.size(), out.bands, bandRe_, bandIm_);
     return S_OK;
 }
 

@@ -148,70 +148,97 @@ float correlation(const float* a, const float* b, std::size_t n) {
     return std::clamp(r, -1.0f, 1.0f);
 }
 
+namespace {
+
+// Collects the values of a correlation in order, keeping the first n and the index of the largest.
+class CorrelationOutput {
+public:
+    CorrelationOutput(float* out, std::size_t total) : out_(out), total_(total) {}
+
+    void emit(float v) {
+        if (emitted_ >= total_) {
+            return;
+        }
+        if (out_ != nullptr) {
+            out_[emitted_] = v;
+        }
+        if (v > bestValue_) {
+            bestValue_ = v;
+            best_ = emitted_;
+        }
+        ++emitted_;
+    }
+    std::size_t best() const { return best_; }
+
+private:
+    float* out_;
+    std::size_t total_;
+    std::size_t emitted_ = 0;
+    std::size_t best_ = 0;
+    float bestValue_ = 0.0f;
+};
+
+// The transform of the reversed kernel, zero-padded to fftSize.
+void transformKernel(const float* k, std::size_t m, std::vector<float>& re, std::vector<float>& im) {
+    std::fill(re.begin(), re.end(), 0.0f);
+    std::fill(im.begin(), im.end(), 0.0f);
+    for (std::size_t c = 0; c < m; ++c) {
+        re[c] = k[m - 1 - c];
+    }
+    fft(re.data(), im.data(), re.size());
+}
+
+// Convolves len samples of x (zero-padded) with the transformed kernel, in place in re and im.
+void convolveBlock(const float* x, std::size_t len, const std::vector<float>& kernelRe,
+                   const std::vector<float>& kernelIm, std::vector<float>& re, std::vector<float>& im) {
+    const std::size_t fftSize = re.size();
+    std::fill(re.begin(), re.end(), 0.0f);
+    std::fill(im.begin(), im.end(), 0.0f);
+    std::copy(x, x + len, re.begin());
+    fft(re.data(), im.data(), fftSize);
+    for (std::size_t i = 0; i < fftSize; ++i) {
+        const float pr = re[i] * kernelRe[i] - im[i] * kernelIm[i];
+        const float pi = re[i] * kernelIm[i] + im[i] * kernelRe[i];
+        re[i] = pr;
+        im[i] = pi;
+    }
+    inverseFft(re.data(), im.data(), fftSize);
+}
+
+} // namespace
+
 std::size_t fastCorrelate(const float* x, std::size_t n, const float* k, std::size_t m, float* out) {
     if (m == 0) {
         return 0;
     }
-    const std::size_t total = n + m - 1;
     std::size_t fftSize = 2;
     while (fftSize < 2 * m) {
         fftSize *= 2;
     }
     const std::size_t block = fftSize - m + 1;
-
     // Work arrays, allocated once per call and reused for every block.
-    std::vector<float> kernelRe(fftSize, 0.0f);
-    std::vector<float> kernelIm(fftSize, 0.0f);
+    std::vector<float> kernelRe(fftSize);
+    std::vector<float> kernelIm(fftSize);
     std::vector<float> re(fftSize);
     std::vector<float> im(fftSize);
     std::vector<float> carry(m - 1, 0.0f);
-    for (std::size_t c = 0; c < m; ++c) {
-        kernelRe[c] = k[m - 1 - c];
-    }
-    fft(kernelRe.data(), kernelIm.data(), fftSize);
-
-    std::size_t emitted = 0;
-    std::size_t best = 0;
-    float bestValue = 0.0f;
-    const auto emit = [&](float v) {
-        if (emitted >= total) {
-            return;
-        }
-        if (out != nullptr) {
-            out[emitted] = v;
-        }
-        if (v > bestValue) {
-            bestValue = v;
-            best = emitted;
-        }
-        ++emitted;
-    };
-
+    transformKernel(k, m, kernelRe, kernelIm);
+    CorrelationOutput output(out, n + m - 1);
+    // Overlap-add: the last m - 1 values of each block's convolution belong to the next block.
     for (std::size_t pos = 0; pos < n; pos += block) {
-        const std::size_t len = std::min(block, n - pos);
-        std::fill(re.begin(), re.end(), 0.0f);
-        std::fill(im.begin(), im.end(), 0.0f);
-        std::copy(x + pos, x + pos + len, re.begin());
-        fft(re.data(), im.data(), fftSize);
-        for (std::size_t i = 0; i < fftSize; ++i) {
-            const float pr = re[i] * kernelRe[i] - im[i] * kernelIm[i];
-            const float pi = re[i] * kernelIm[i] + im[i] * kernelRe[i];
-            re[i] = pr;
-            im[i] = pi;
-        }
-        inverseFft(re.data(), im.data(), fftSize);
+        convolveBlock(x + pos, std::min(block, n - pos), kernelRe, kernelIm, re, im);
         for (std::size_t i = 0; i + 1 < m; ++i) {
             re[i] += carry[i];
         }
         std::copy(re.begin() + static_cast<std::ptrdiff_t>(block), re.end(), carry.begin());
         for (std::size_t i = 0; i < block; ++i) {
-            emit(re[i]);
+            output.emit(re[i]);
         }
     }
     for (float v : carry) {
-        emit(v);
+        output.emit(v);
     }
-    return best;
+    return output.best();
 }
 
 std::size_t normalizedCrossCorrelation(const float* x, std::size_t n, const float* k, std::size_t m,

@@ -1,9 +1,6 @@
 #include "engine/ScanEngine.h"
 
-#include "analysis/AcousticMatch.h"
 #include "analysis/CComparer.h"
-#include "analysis/ContentComparison.h"
-#include "analysis/TagComparison.h"
 #include "audio/AudioSource.h"
 #include "engine/CWorker.h"
 #include "engine/EngineResults.h"
@@ -27,16 +24,8 @@ namespace tonemirror::engine {
 
 namespace {
 
-// The fast content key agrees with the direct formula to about 1e-6; pairs whose bound comes this
-// close to a threshold are scored exactly, so no pair that reaches it is ever missed.
-constexpr float kBoundMargin = 1e-4f;
 // How often the comparison loop looks for a stop request.
 constexpr std::size_t kStopCheckInterval = 1024;
-// How far under the content threshold a pair may score and still be verified by its prints. In real
-// music in many variants, the lowest content score of a copy that its tags did not bring up was 0.6
-// (64 kbit/s MP3 against the others); 0.25 under the usual 0.75 leaves room below that, while the
-// pairs to verify stay a small share of all pairs.
-constexpr float kVerifyContentMargin = 0.25f;
 
 std::u16string errorText(int error) {
     char buffer[256];
@@ -406,7 +395,6 @@ HResult ScanEngine::addPrint(const std::u16string& path, const analysis::TrackRe
 }
 
 HResult ScanEngine::compareWithAll(const std::u16string& path) {
-    std::vector<Match> matches;
     SharedTableLockHolder table(store_.lock());
     if (control_.isStopped()) {
         return E_FAIL;
@@ -420,87 +408,44 @@ HResult ScanEngine::compareWithAll(const std::u16string& path) {
         return S_OK; // not part of this scan
     }
     const Rule rule = currentRule();
-    const auto me = static_cast<std::size_t>(position);
-    for (std::size_t i = 0; i < me; ++i) {
-        if (i % kStopCheckInterval == kStopCheckInterval - 1 && control_.isStopped()) {
-            return E_FAIL;
-        }
-        if (!isCandidate(rule, me, i)) {
-            continue;
-        }
-        const analysis::TrackRecord& other = *index_.entry(i).record;
-        Match m{i, 0.0f, 0.0f, -1.0f};
-        if (rule.verify) {
-            // Most candidates fail here, before the exact scores are worked out.
-            m.acoustic = acousticScore(rule, *record, other);
-            if (m.acoustic >= 0.0f && m.acoustic < rule.acousticThreshold) {
-                continue;
-            }
-        }
-        m.content = analysis::compareContent(*record, other);
-        m.tags = analysis::compareTags(*record, other);
-        if (!isReported(rule, m)) {
-            continue;
-        }
-        if (!rule.verify) {
-            m.acoustic = acousticScore(rule, *record, other);
-        }
-        matches.push_back(m);
+    std::vector<Match> matches;
+    if (!findMatches(rule.scorer, *record, static_cast<std::size_t>(position), matches)) {
+        return E_FAIL;
     }
     reportMatches(path, rule, matches);
     return S_OK;
 }
 
+bool ScanEngine::findMatches(const analysis::PairScorer& scorer, const analysis::TrackRecord& record,
+                             std::size_t me, std::vector<Match>& matches) const {
+    const analysis::PreparedTrack mine = prepared(me);
+    for (std::size_t i = 0; i < me; ++i) {
+        if (i % kStopCheckInterval == kStopCheckInterval - 1 && control_.isStopped()) {
+            return false;
+        }
+        Match m{i, {}};
+        if (scorer.isCandidate(mine, prepared(i)) &&
+            scorer.score(record, *index_.entry(i).record, m.scores)) {
+            matches.push_back(m);
+        }
+    }
+    return true;
+}
+
+analysis::PreparedTrack ScanEngine::prepared(std::size_t i) const {
+    return {&index_.contentSketch(i), &index_.contentKey(i), &index_.tagSketch(i)};
+}
+
 ScanEngine::Rule ScanEngine::currentRule() const {
     const std::int32_t method = ScanSettings::normalisedMethod(settings_.compareMethod.load());
-    Rule rule;
-    rule.byContent = (method & ScanSettings::kByContent) != 0;
-    rule.byTags = (method & ScanSettings::kByTags) != 0;
-    rule.contentThreshold = settings_.contentThreshold.load();
-    rule.tagsThreshold = settings_.tagsThreshold.load();
-    rule.verify = settings_.verifyMatches.load();
-    rule.acousticThreshold = settings_.acousticThreshold.load();
-    rule.accurate = settings_.accurate.load();
-    // Verification also looks at pairs whose content score falls a little short: copies that the
-    // content score misses (low bit rates above all) land there, and the print decides.
-    rule.contentFloor = rule.verify ? rule.contentThreshold - kVerifyContentMargin : rule.contentThreshold;
-    return rule;
-}
-
-bool ScanEngine::isCandidate(const Rule& rule, std::size_t me, std::size_t i) const {
-    // Cheap bounds first, from a few hundred bytes per track: most pairs cannot reach either
-    // threshold. The content key's fast score (within 1e-5 of the exact one) settles the rest.
-    const float floor = rule.contentFloor - kBoundMargin;
-    if (rule.byContent && contentSketchBound(index_.contentSketch(me), index_.contentSketch(i)) >= floor &&
-        analysis::compareContent(index_.contentKey(me), index_.contentKey(i)) >= floor) {
-        return true;
-    }
-    return rule.byTags && analysis::compareTagsUpperBound(index_.tagSketch(me), index_.tagSketch(i)) >=
-                              rule.tagsThreshold - kBoundMargin;
-}
-
-float ScanEngine::acousticScore(const Rule& rule, const analysis::TrackRecord& a,
-                                const analysis::TrackRecord& b) {
-    if (a.acousticPrint.empty() || b.acousticPrint.empty()) {
-        return -1.0f;
-    }
-    // Verification only asks whether the threshold is reached; reported pairs get the whole score.
-    return rule.verify
-               ? analysis::compareAcousticAtLeast(a.acousticPrint, b.acousticPrint, rule.acousticThreshold)
-               : analysis::compareAcoustic(a.acousticPrint, b.acousticPrint);
-}
-
-bool ScanEngine::isReported(const Rule& rule, const Match& m) {
-    const bool byThresholds = (rule.byContent && m.content >= rule.contentThreshold) ||
-                              (rule.byTags && m.tags >= rule.tagsThreshold);
-    // Without a print on both sides nothing can be verified: the thresholds decide as without
-    // verification.
-    if (!rule.verify || m.acoustic < 0.0f) {
-        return byThresholds;
-    }
-    const bool candidate =
-        (rule.byContent && m.content >= rule.contentFloor) || (rule.byTags && m.tags >= rule.tagsThreshold);
-    return candidate && m.acoustic >= rule.acousticThreshold;
+    analysis::PairScorer::Rule scoring;
+    scoring.byContent = (method & ScanSettings::kByContent) != 0;
+    scoring.byTags = (method & ScanSettings::kByTags) != 0;
+    scoring.contentThreshold = settings_.contentThreshold.load();
+    scoring.tagsThreshold = settings_.tagsThreshold.load();
+    scoring.verify = settings_.verifyMatches.load();
+    scoring.acousticThreshold = settings_.acousticThreshold.load();
+    return Rule{analysis::PairScorer(scoring), settings_.accurate.load()};
 }
 
 void ScanEngine::reportMatches(const std::u16string& path, const Rule& rule, std::vector<Match>& matches) {
@@ -519,10 +464,10 @@ void ScanEngine::reportMatches(const std::u16string& path, const Rule& rule, std
         DuplicatePair pair;
         pair.path1 = path;
         pair.path2 = otherPath;
-        pair.contentPercent = 100.0f * mapScore(m.content, rule.contentThreshold);
-        pair.tagsPercent = 100.0f * mapScore(m.tags, rule.tagsThreshold);
+        pair.contentPercent = 100.0f * mapScore(m.scores.content, rule.scorer.rule().contentThreshold);
+        pair.tagsPercent = 100.0f * mapScore(m.scores.tags, rule.scorer.rule().tagsThreshold);
         pair.experimentalPercent = rule.accurate ? -1.0f : -100.0f;
-        pair.acousticPercent = m.acoustic < 0.0f ? -100.0f : 100.0f * m.acoustic;
+        pair.acousticPercent = m.scores.acoustic < 0.0f ? -100.0f : 100.0f * m.scores.acoustic;
         {
             std::lock_guard results(resultsLock_);
             pendingPairs_.push_back(std::move(pair));

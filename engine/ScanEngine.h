@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/PairScorer.h"
 #include "engine/DuplicatePair.h"
 #include "engine/ScanControl.h"
 #include "engine/ScanIndex.h"
@@ -25,7 +26,6 @@ class PluginList;
 namespace tonemirror::analysis {
 class CComparer;
 struct FileStamp;
-struct TrackRecord;
 } // namespace tonemirror::analysis
 
 namespace tonemirror::engine {
@@ -104,20 +104,12 @@ public:
 private:
     // The comparison settings of one compareWithAll, read once.
     struct Rule {
-        bool byContent = false;
-        bool byTags = false;
-        bool verify = false;
+        analysis::PairScorer scorer;
         bool accurate = false;
-        float contentThreshold = 0.0f;
-        float tagsThreshold = 0.0f;
-        float acousticThreshold = 0.0f;
-        float contentFloor = 0.0f; // content scores from here on are candidates
     };
     struct Match {
         std::size_t position;
-        float content;
-        float tags;
-        float acoustic; // -1: a track has no print
+        analysis::PairScores scores;
     };
 
     enum class Known { No, Joined, NeedsPrint };
@@ -133,10 +125,10 @@ private:
     HResult addPrint(const std::u16string& path, const analysis::TrackRecord* analysed);
     // Caller holds the TableLock shared.
     Rule currentRule() const;
-    bool isCandidate(const Rule& rule, std::size_t me, std::size_t i) const;
-    static float acousticScore(const Rule& rule, const analysis::TrackRecord& a,
-                               const analysis::TrackRecord& b);
-    static bool isReported(const Rule& rule, const Match& m);
+    analysis::PreparedTrack prepared(std::size_t i) const;
+    // The earlier tracks of this scan that pair up with the one at `me`; false on a stop request.
+    bool findMatches(const analysis::PairScorer& scorer, const analysis::TrackRecord& record, std::size_t me,
+                     std::vector<Match>& matches) const;
     void reportMatches(const std::u16string& path, const Rule& rule, std::vector<Match>& matches);
     void queue(ScanJob::Kind kind, std::u16string path1, std::u16string path2 = {});
     bool walk(const std::u16string& folder);

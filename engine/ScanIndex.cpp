@@ -16,7 +16,7 @@ void ScanIndex::append(const std::u16string& path, const analysis::TrackRecord& 
     entries_.push_back({path, &record});
     ids_.push_back(record.trackId);
     analysis::makeContentKey(record, contentKeys_.emplace_back());
-    makeContentSketch(contentKeys_.back(), contentSketches_.emplace_back());
+    analysis::makeContentSketch(contentKeys_.back(), contentSketches_.emplace_back());
     tagSketches_.push_back(analysis::makeTagSketch(record));
 }
 

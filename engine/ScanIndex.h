@@ -1,9 +1,9 @@
 #pragma once
 
 #include "analysis/ContentComparison.h"
+#include "analysis/ContentSketch.h"
 #include "analysis/TagComparison.h"
 #include "analysis/TrackRecord.h"
-#include "engine/ContentSketch.h"
 
 #include <cstdint>
 #include <string>
@@ -33,14 +33,14 @@ public:
     const Entry& entry(std::size_t i) const { return entries_[i]; }
     const analysis::ContentKey& contentKey(std::size_t i) const { return contentKeys_[i]; }
     const analysis::TagSketch& tagSketch(std::size_t i) const { return tagSketches_[i]; }
-    const ContentSketch& contentSketch(std::size_t i) const { return contentSketches_[i]; }
+    const analysis::ContentSketch& contentSketch(std::size_t i) const { return contentSketches_[i]; }
 
 private:
     std::vector<Entry> entries_;
     std::vector<std::int32_t> ids_;
     std::vector<analysis::ContentKey> contentKeys_;
     std::vector<analysis::TagSketch> tagSketches_;
-    std::vector<ContentSketch> contentSketches_;
+    std::vector<analysis::ContentSketch> contentSketches_;
 };
 
 } // namespace tonemirror::engine

@@ -3,8 +3,9 @@
 // match of two prints against the prepared content score of two tracks.
 #include "analysis/AcousticFingerprinter.h"
 #include "analysis/AcousticMatch.h"
-#include "analysis/CComparer.h"
 #include "analysis/ContentComparison.h"
+#include "analysis/LevelProfile.h"
+#include "analysis/SpectrumProfile.h"
 #include "support/RealShapedRecord.h"
 #include "support/ToneDecoder.h"
 
@@ -31,14 +32,16 @@ std::vector<float> excerptOf(std::uint32_t seed) {
 }
 
 void BM_ContentPrint30s(benchmark::State& state) {
-    CComparer comparer(nullptr);
-    comparer.samples() = excerptOf(1);
+    const std::vector<float> samples = excerptOf(1);
+    SpectrumProfile spectra;
+    TrackRecord record;
     for (auto _ : state) {
-        if (failed(comparer.computeSpectra()) || failed(comparer.computeLevelProfile())) {
+        if (failed(spectra.compute(samples, record))) {
             state.SkipWithError("content print failed");
             break;
         }
-        benchmark::DoNotOptimize(comparer.record().meanSpectrum.data());
+        LevelProfile::compute(samples, record.levelProfile);
+        benchmark::DoNotOptimize(record.meanSpectrum.data());
     }
     state.SetLabel("baseline");
 }

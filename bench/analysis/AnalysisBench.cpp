@@ -1,8 +1,11 @@
 // Costs of the analysis: transforms, fingerprinting an excerpt, content comparison (direct formula as
 // the baseline for the prepared keys) and the experimental comparison.
-#include "analysis/CComparer.h"
 #include "analysis/ContentComparison.h"
+#include "analysis/ExcerptReader.h"
+#include "analysis/ExperimentalComparison.h"
+#include "analysis/LevelProfile.h"
 #include "analysis/SignalMath.h"
+#include "analysis/SpectrumProfile.h"
 #include "support/RealShapedRecord.h"
 #include "support/ReferenceFft.h"
 
@@ -59,7 +62,9 @@ void BM_Fingerprint30s(benchmark::State& state) {
     std::vector<float> audio(2 * 22050, 0.0f);
     const std::vector<float> music = musicLike(35 * 22050, 2);
     audio.insert(audio.end(), music.begin(), music.end());
-    CComparer comparer(nullptr);
+    ExcerptReader excerpt;
+    SpectrumProfile spectra;
+    TrackRecord record;
     for (auto _ : state) {
         std::size_t pos = 0;
         const BlockReader read = [&](const float** samples, std::uint32_t* count) {
@@ -72,12 +77,12 @@ void BM_Fingerprint30s(benchmark::State& state) {
             pos += take;
             return S_OK;
         };
-        if (failed(comparer.readExcerpt(read)) || failed(comparer.computeSpectra()) ||
-            failed(comparer.computeLevelProfile())) {
+        if (failed(excerpt.read(read)) || failed(spectra.compute(excerpt.samples(), record))) {
             state.SkipWithError("extraction failed");
             break;
         }
-        benchmark::DoNotOptimize(comparer.record().meanSpectrum.data());
+        LevelProfile::compute(excerpt.samples(), record.levelProfile);
+        benchmark::DoNotOptimize(record.meanSpectrum.data());
     }
     state.SetLabel("goal: < 20 ms");
 }
@@ -144,10 +149,10 @@ void BM_ExperimentalCompare(benchmark::State& state) {
     const std::vector<float> a = musicLike(kLongExcerptLength, 4);
     std::vector<float> b(3 * 22050, 0.0f);
     b.insert(b.end(), a.begin(), a.end() - 3 * 22050);
-    CComparer comparer(nullptr);
+    ExperimentalComparison comparison;
     float score = 0.0f;
     for (auto _ : state) {
-        if (failed(comparer.compareSamples(a, 0.1f, b, 0.1f, &score))) {
+        if (failed(comparison.compare(a, 0.1f, b, 0.1f, &score))) {
             state.SkipWithError("comparison failed");
             break;
         }

@@ -1,9 +1,12 @@
 // Whatever a decoder delivers must end in a clean failure or finite results: the excerpt search and
 // fingerprints on 16-bit streams of any shape and chunking, and the correlation kernels and probe
 // matching on arbitrary float arrays (NaN, infinities and huge values included).
-#include "analysis/CComparer.h"
 #include "analysis/ContentComparison.h"
+#include "analysis/ExcerptReader.h"
+#include "analysis/ExperimentalComparison.h"
+#include "analysis/LevelProfile.h"
 #include "analysis/SignalMath.h"
+#include "analysis/SpectrumProfile.h"
 
 #include <cmath>
 #include <cstdint>
@@ -42,7 +45,7 @@ struct Input {
 
 // The rest of the input, as a 16-bit pattern repeated to `total` samples, handed out in chunks whose
 // sizes follow the pattern too (empty chunks included).
-void excerpt(Input& in, CComparer& comparer) {
+void excerpt(Input& in, ExcerptReader& reader, SpectrumProfile& spectra) {
     const std::size_t total = in.take(20 * 22050);
     std::vector<float> pattern;
     for (; in.pos + 2 <= in.size; in.pos += 2) {
@@ -70,10 +73,10 @@ void excerpt(Input& in, CComparer& comparer) {
         *count = static_cast<std::uint32_t>(block.size());
         return S_OK;
     };
-    if (succeeded(comparer.readExcerpt(read))) {
-        comparer.computeSpectra();
-        comparer.computeLevelProfile();
-        const TrackRecord& r = comparer.record();
+    if (succeeded(reader.read(read))) {
+        TrackRecord r;
+        spectra.compute(reader.samples(), r);
+        LevelProfile::compute(reader.samples(), r.levelProfile);
         ContentKey key{};
         makeContentKey(r, key);
         const float direct = compareContent(r, r);
@@ -122,8 +125,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t mode = data[0];
     in.pos = 1;
     if ((mode & 1) != 0) {
-        CComparer comparer(nullptr);
-        excerpt(in, comparer);
+        ExcerptReader reader;
+        SpectrumProfile spectra;
+        excerpt(in, reader, spectra);
     } else {
         kernels(in);
     }

@@ -1,5 +1,7 @@
+#include "analysis/ExperimentalComparison.h"
 #include "FakeDecoder.h"
 #include "analysis/CComparer.h"
+#include "analysis/ExcerptReader.h"
 
 #include <gtest/gtest.h>
 
@@ -156,22 +158,22 @@ TEST_F(ExperimentalScores, AStopRequestEndsTheComparison) {
 }
 
 TEST(Experimental, LongExcerptRejectsNonFiniteSamplesAndCopesWithEmptyStreams) {
-    CComparer comparer(nullptr);
+    ExcerptReader reader;
     std::vector<float> out;
     float rms = -1.0f;
     FloatStream stream;
     stream.data.assign(3 * kSecond, 0.5f);
     stream.data[kSecond] = std::numeric_limits<float>::quiet_NaN();
-    EXPECT_EQ(comparer.readLongExcerpt(BlockReader(stream), kLongExcerptLength, out, &rms), E_FAIL);
+    EXPECT_EQ(reader.readOpening(BlockReader(stream), kLongExcerptLength, out, &rms), E_FAIL);
 
     FloatStream empty;
-    ASSERT_EQ(comparer.readLongExcerpt(BlockReader(empty), kLongExcerptLength, out, &rms), S_OK);
+    ASSERT_EQ(reader.readOpening(BlockReader(empty), kLongExcerptLength, out, &rms), S_OK);
     EXPECT_TRUE(out.empty());
     EXPECT_EQ(rms, 0.0f);
 
     FloatStream one;
     one.data = {0.25f};
-    ASSERT_EQ(comparer.readLongExcerpt(BlockReader(one), kLongExcerptLength, out, &rms), S_OK);
+    ASSERT_EQ(reader.readOpening(BlockReader(one), kLongExcerptLength, out, &rms), S_OK);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0], 0.0f);
     EXPECT_EQ(rms, 0.0f);
@@ -182,7 +184,7 @@ TEST(Experimental, LongExcerptRejectsNonFiniteSamplesAndCopesWithEmptyStreams) {
     for (std::size_t i = 0; i < offset.data.size(); i += 2) {
         offset.data[i] = 0.25f;
     }
-    ASSERT_EQ(comparer.readLongExcerpt(BlockReader(offset), 4000, out, &rms), S_OK);
+    ASSERT_EQ(reader.readOpening(BlockReader(offset), 4000, out, &rms), S_OK);
     ASSERT_EQ(out.size(), 4000u);
     EXPECT_FLOAT_EQ(out[0], -0.25f);
     EXPECT_FLOAT_EQ(rms, 0.25f);

@@ -1,5 +1,8 @@
 #include "FakeDecoder.h"
 #include "analysis/CComparer.h"
+#include "analysis/ExcerptReader.h"
+#include "analysis/LevelProfile.h"
+#include "analysis/SpectrumProfile.h"
 
 #include <gtest/gtest.h>
 
@@ -15,21 +18,22 @@ using testing::SignalMap;
 
 constexpr std::size_t kSecond = 22050;
 
-// Runs readExcerpt on one in-memory signal through a real AudioSource.
+// Reads the excerpt of one in-memory signal through a real AudioSource.
 struct Extraction {
-    CComparer comparer;
+    std::unique_ptr<audio::AudioSource> source;
+    ExcerptReader reader;
     HResult result;
 
     explicit Extraction(const Signal& signal)
-        : comparer(testing::makeSource(std::make_shared<SignalMap>(SignalMap{{u"a.wav", signal}}))),
+        : source(testing::makeSource(std::make_shared<SignalMap>(SignalMap{{u"a.wav", signal}}))),
           result(run()) {}
 
     HResult run() {
-        if (failed(comparer.audioSource().open(u"a.wav"))) {
+        if (failed(source->open(u"a.wav"))) {
             return E_FAIL;
         }
-        const HResult r = comparer.readExcerpt();
-        comparer.audioSource().close();
+        const HResult r = reader.read(sourceReader(*source));
+        source->close();
         return r;
     }
 };
@@ -43,7 +47,7 @@ TEST(ReadExcerpt, LeadingSilenceIsCutWhereTheMusicStarts) {
     const Signal music = testing::noise(40 * kSecond, 0.3, 1);
     Extraction e(concat(Signal(2 * kSecond, 0), music));
     ASSERT_EQ(e.result, S_OK);
-    const auto& x = e.comparer.samples();
+    const auto& x = e.reader.samples();
     ASSERT_EQ(x.size(), kExcerptLength);
     for (std::size_t i = 0; i < 100; ++i) {
         ASSERT_EQ(x[i], static_cast<float>(music[i]) / 32768.0f) << i;
@@ -54,7 +58,7 @@ TEST(ReadExcerpt, FullLevelFromTheFirstSampleKeepsEverything) {
     const Signal music = testing::noise(35 * kSecond, 0.3, 2);
     Extraction e(music);
     ASSERT_EQ(e.result, S_OK);
-    EXPECT_EQ(e.comparer.samples().front(), static_cast<float>(music[0]) / 32768.0f);
+    EXPECT_EQ(e.reader.samples().front(), static_cast<float>(music[0]) / 32768.0f);
 }
 
 TEST(ReadExcerpt, NoRiseStartsAtTheFirstSampleAboveATenthOfTheLevel) {
@@ -66,7 +70,7 @@ TEST(ReadExcerpt, NoRiseStartsAtTheFirstSampleAboveATenthOfTheLevel) {
     }
     Extraction e(s);
     ASSERT_EQ(e.result, S_OK);
-    const float first = e.comparer.samples().front();
+    const float first = e.reader.samples().front();
     EXPECT_GT(first, 0.0f);
     EXPECT_LT(first, 0.1f);
 }
@@ -82,9 +86,9 @@ TEST_P(ExcerptLength, FifteenSecondsIsTheMinimum) {
     const auto [n, ok] = GetParam();
     Extraction e(testing::noise(n, 0.3, 3));
     EXPECT_EQ(e.result, ok ? S_OK : E_FAIL);
-    EXPECT_EQ(e.comparer.lastFailure(), ok ? AnalysisFailure::none : AnalysisFailure::tooShort);
+    EXPECT_EQ(e.reader.failure(), ok ? AnalysisFailure::none : AnalysisFailure::tooShort);
     if (ok) {
-        EXPECT_EQ(e.comparer.samples().size(), std::min(n, kExcerptLength));
+        EXPECT_EQ(e.reader.samples().size(), std::min(n, kExcerptLength));
     }
 }
 
@@ -97,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(Lengths, ExcerptLength,
 TEST(ReadExcerpt, SilentOrNegativeFilesFail) {
     Extraction silent(Signal(40 * kSecond, 0));
     EXPECT_EQ(silent.result, E_FAIL);
-    EXPECT_EQ(silent.comparer.lastFailure(), AnalysisFailure::silent);
+    EXPECT_EQ(silent.reader.failure(), AnalysisFailure::silent);
     // Only negative values fading in slowly: no rise, and no sample above a tenth of the level, so
     // everything read is cut and the rest of the file is too short.
     Signal negative(40 * kSecond);
@@ -123,9 +127,9 @@ TEST(ReadExcerpt, NonFiniteSamplesMakeTheFileUndecodable) {
                 stream.data[i] = (i % 2) != 0 ? 0.25f : -0.25f;
             }
             stream.data[at] = bad;
-            CComparer comparer(nullptr);
-            EXPECT_EQ(comparer.readExcerpt(BlockReader(stream)), E_FAIL) << bad << " at " << at;
-            EXPECT_EQ(comparer.lastFailure(), AnalysisFailure::badSamples);
+            ExcerptReader reader;
+            EXPECT_EQ(reader.read(BlockReader(stream)), E_FAIL) << bad << " at " << at;
+            EXPECT_EQ(reader.failure(), AnalysisFailure::badSamples);
         }
     }
 }
@@ -155,11 +159,11 @@ TEST(ReadExcerpt, AnEmptyBlockEndsOnlyTheRefill) {
             return S_OK;
         };
     };
-    CComparer comparer(nullptr);
-    ASSERT_EQ(comparer.readExcerpt(reader(10 * kSecond)), S_OK);
-    EXPECT_EQ(comparer.samples().size(), kExcerptLength);
-    ASSERT_EQ(comparer.readExcerpt(reader(31 * kSecond)), S_OK);
-    EXPECT_EQ(comparer.samples().size(), 29 * kSecond);
+    ExcerptReader excerpt;
+    ASSERT_EQ(excerpt.read(reader(10 * kSecond)), S_OK);
+    EXPECT_EQ(excerpt.samples().size(), kExcerptLength);
+    ASSERT_EQ(excerpt.read(reader(31 * kSecond)), S_OK);
+    EXPECT_EQ(excerpt.samples().size(), 29 * kSecond);
 }
 
 TEST(ReadExcerpt, EndlessEmptyBlocksEndTheStream) {
@@ -177,29 +181,30 @@ TEST(ReadExcerpt, EndlessEmptyBlocksEndTheStream) {
         }
         return S_OK;
     };
-    CComparer comparer(nullptr);
-    EXPECT_EQ(comparer.readExcerpt(read), S_OK);
-    EXPECT_EQ(comparer.samples().size(), 441000u);
+    ExcerptReader reader;
+    EXPECT_EQ(reader.read(read), S_OK);
+    EXPECT_EQ(reader.samples().size(), 441000u);
     EXPECT_LT(calls, 100000u);
 }
 
 TEST(ReadExcerpt, TheBufferIsEmptiedForEachFile) {
-    CComparer comparer(testing::makeSource(
+    const auto source = testing::makeSource(
         std::make_shared<SignalMap>(SignalMap{{u"long.wav", testing::noise(40 * kSecond, 0.3, 5)},
-                                              {u"short.wav", testing::noise(20 * kSecond, 0.3, 6)}})));
+                                              {u"short.wav", testing::noise(20 * kSecond, 0.3, 6)}}));
+    ExcerptReader reader;
     for (const auto* path : {u"long.wav", u"short.wav"}) {
-        ASSERT_EQ(comparer.audioSource().open(path), S_OK);
-        ASSERT_EQ(comparer.readExcerpt(), S_OK);
-        comparer.audioSource().close();
+        ASSERT_EQ(source->open(path), S_OK);
+        ASSERT_EQ(reader.read(sourceReader(*source)), S_OK);
+        source->close();
     }
-    EXPECT_EQ(comparer.samples().size(), 20 * kSecond);
+    EXPECT_EQ(reader.samples().size(), 20 * kSecond);
 }
 
 TEST(LevelProfile, TwentySecondsFillSixtySevenSegments) {
     Extraction e(testing::noise(20 * kSecond, 0.3, 7));
     ASSERT_EQ(e.result, S_OK);
-    ASSERT_EQ(e.comparer.computeLevelProfile(), S_OK);
-    const auto& p = e.comparer.record().levelProfile;
+    std::array<float, kLevelProfileSize> p{};
+    LevelProfile::compute(e.reader.samples(), p);
     for (std::size_t i = 0; i <= 66; ++i) {
         EXPECT_NEAR(p[i], 0.3f / std::sqrt(3.0f), 0.01f) << i;
     }
@@ -209,15 +214,13 @@ TEST(LevelProfile, TwentySecondsFillSixtySevenSegments) {
 }
 
 TEST(LevelProfile, SegmentsFollowTheLevelAndConstantsGiveZero) {
-    CComparer comparer(nullptr);
-    auto& x = comparer.samples();
-    x.assign(kExcerptLength, 0.3f); // nearly constant: the variance may round below zero
+    std::vector<float> x(kExcerptLength, 0.3f); // nearly constant: the variance may round below zero
     // Segment 10 (samples 66151..72765) alternates between +-0.5.
     for (std::size_t i = 66151; i <= 72765; ++i) {
         x[i] = (i % 2) != 0 ? 0.5f : -0.5f;
     }
-    ASSERT_EQ(comparer.computeLevelProfile(), S_OK);
-    const auto& p = comparer.record().levelProfile;
+    std::array<float, kLevelProfileSize> p{};
+    LevelProfile::compute(x, p);
     for (std::size_t i = 0; i < p.size(); ++i) {
         ASSERT_TRUE(std::isfinite(p[i])) << i;
         if (i == 10) {
@@ -229,14 +232,14 @@ TEST(LevelProfile, SegmentsFollowTheLevelAndConstantsGiveZero) {
 }
 
 TEST(Spectra, ASinePeaksAtItsBinAndTheUpperHalfMirrors) {
-    CComparer comparer(nullptr);
-    auto& x = comparer.samples();
-    x.resize(kExcerptLength);
+    std::vector<float> x(kExcerptLength);
     for (std::size_t i = 0; i < x.size(); ++i) {
         x[i] = 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 100.0 * static_cast<double>(i) / 2048.0));
     }
-    ASSERT_EQ(comparer.computeSpectra(), S_OK);
-    const auto& s = comparer.record().meanSpectrum;
+    SpectrumProfile spectra;
+    TrackRecord record;
+    ASSERT_EQ(spectra.compute(x, record), S_OK);
+    const auto& s = record.meanSpectrum;
     std::size_t peak = 0;
     for (std::size_t k = 0; k <= 1024; ++k) {
         if (s[k] > s[peak]) {
@@ -252,25 +255,25 @@ TEST(Spectra, ASinePeaksAtItsBinAndTheUpperHalfMirrors) {
             << k;
     }
     // A steady tone: every section looks like the next.
-    for (float c : comparer.record().sectionCorrelations) {
+    for (float c : record.sectionCorrelations) {
         EXPECT_NEAR(c, 1.0f, 1e-3f);
     }
 }
 
 TEST(Spectra, ShortBuffers) {
-    CComparer comparer(nullptr);
-    comparer.samples().assign(2047, 0.5f);
-    EXPECT_EQ(comparer.computeSpectra(), E_FAIL);
+    SpectrumProfile spectra;
+    TrackRecord record;
+    EXPECT_EQ(spectra.compute(std::vector<float>(2047, 0.5f), record), E_FAIL);
     // Two blocks leave most sections empty; nothing may turn into NaN.
-    comparer.samples() = std::vector<float>(4096);
+    std::vector<float> x(4096);
     for (std::size_t i = 0; i < 4096; ++i) {
-        comparer.samples()[i] = static_cast<float>(i % 7) * 0.1f;
+        x[i] = static_cast<float>(i % 7) * 0.1f;
     }
-    ASSERT_EQ(comparer.computeSpectra(), S_OK);
-    for (float v : comparer.record().meanSpectrum) {
+    ASSERT_EQ(spectra.compute(x, record), S_OK);
+    for (float v : record.meanSpectrum) {
         ASSERT_TRUE(std::isfinite(v));
     }
-    for (float v : comparer.record().sectionCorrelations) {
+    for (float v : record.sectionCorrelations) {
         ASSERT_TRUE(std::isfinite(v));
     }
 }

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace tonemirror::engine {
+namespace tonemirror::analysis {
 
 // Under a kilobyte per track from which the comparison loop bounds the content score of a pair
 // without touching the full fingerprints (4.5 KB each). For mean-free, unit-length arrays u and v:
@@ -33,10 +33,10 @@ struct alignas(64) ContentSketch {
 };
 static_assert(sizeof(ContentSketch) == 832);
 
-void makeContentSketch(const analysis::ContentKey& key, ContentSketch& sketch);
+void makeContentSketch(const ContentKey& key, ContentSketch& sketch);
 
 // Never below compareContent of the two records the sketches were made from (nor below the score
 // of their content keys).
 float contentSketchBound(const ContentSketch& a, const ContentSketch& b);
 
-} // namespace tonemirror::engine
+} // namespace tonemirror::analysis

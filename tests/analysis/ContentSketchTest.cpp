@@ -1,5 +1,5 @@
+#include "analysis/ContentSketch.h"
 #include "analysis/ContentComparison.h"
-#include "engine/ContentSketch.h"
 
 #include <gtest/gtest.h>
 
@@ -21,21 +21,31 @@ void fill(analysis::TrackRecord& r, std::mt19937& rng, Shape shape, const analys
     for (std::size_t k = 0; k < analysis::kSpectrumSize; ++k) {
         const float x = static_cast<float>(k);
         switch (shape) {
-        case Shape::Noise: r.meanSpectrum[k] = u(rng); break;
-        case Shape::Smooth: r.meanSpectrum[k] = (x + 1.0f) / std::pow(1.0f + x / 20.0f, tilt); break;
+        case Shape::Noise:
+            r.meanSpectrum[k] = u(rng);
+            break;
+        case Shape::Smooth:
+            r.meanSpectrum[k] = (x + 1.0f) / std::pow(1.0f + x / 20.0f, tilt);
+            break;
         case Shape::Peaky: {
             const float h = std::fmod(x, f0);
-            r.meanSpectrum[k] = (x + 1.0f) / std::pow(1.0f + x / 30.0f, tilt) * (1.0f + 4.0f * std::exp(-h * h));
+            r.meanSpectrum[k] =
+                (x + 1.0f) / std::pow(1.0f + x / 30.0f, tilt) * (1.0f + 4.0f * std::exp(-h * h));
             break;
         }
-        case Shape::Constant: r.meanSpectrum[k] = 0.25f; break;
-        case Shape::Related: r.meanSpectrum[k] = base->meanSpectrum[k] * (1.0f + 0.05f * g(rng)); break;
+        case Shape::Constant:
+            r.meanSpectrum[k] = 0.25f;
+            break;
+        case Shape::Related:
+            r.meanSpectrum[k] = base->meanSpectrum[k] * (1.0f + 0.05f * g(rng));
+            break;
         }
     }
     for (std::size_t i = 0; i < analysis::kLevelProfileSize; ++i) {
         r.levelProfile[i] = shape == Shape::Related ? base->levelProfile[i] + 0.01f * g(rng)
-                            : shape == Shape::Constant ? 0.1f
-                                                       : 0.1f + 0.05f * std::sin(static_cast<float>(i) * u(rng)) + 0.02f * u(rng);
+                            : shape == Shape::Constant
+                                ? 0.1f
+                                : 0.1f + 0.05f * std::sin(static_cast<float>(i) * u(rng)) + 0.02f * u(rng);
     }
     for (float& c : r.sectionCorrelations) {
         c = shape == Shape::Constant ? 0.9f : 0.6f + 0.4f * u(rng);
@@ -51,17 +61,17 @@ TEST(ContentSketch, BoundIsNeverBelowTheScoreAndRulesOutUnrelatedTracks) {
         fill(records[i], rng, s, i > 0 ? &records[i - 1] : &records[0]);
     }
     std::vector<analysis::ContentKey> keys(records.size());
-    std::vector<engine::ContentSketch> sketches(records.size());
+    std::vector<analysis::ContentSketch> sketches(records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
         analysis::makeContentKey(records[i], keys[i]);
-        engine::makeContentSketch(keys[i], sketches[i]);
+        analysis::makeContentSketch(keys[i], sketches[i]);
     }
     std::size_t ruledOut = 0;
     std::size_t pairs = 0;
     for (std::size_t i = 0; i < records.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j, ++pairs) {
             const float exact = analysis::compareContent(records[i], records[j]);
-            const float bound = engine::contentSketchBound(sketches[i], sketches[j]);
+            const float bound = analysis::contentSketchBound(sketches[i], sketches[j]);
             ASSERT_GE(bound, exact) << i << "," << j;
             ASSERT_GE(bound, analysis::compareContent(keys[i], keys[j]));
             ruledOut += bound < 0.75f ? 1 : 0;
@@ -82,11 +92,11 @@ TEST(ContentSketch, NonFiniteFingerprintsNeverLookAlike) {
     analysis::ContentKey kb;
     analysis::makeContentKey(a, ka);
     analysis::makeContentKey(b, kb);
-    engine::ContentSketch sa;
-    engine::ContentSketch sb;
-    engine::makeContentSketch(ka, sa);
-    engine::makeContentSketch(kb, sb);
-    const float bound = engine::contentSketchBound(sa, sb);
+    analysis::ContentSketch sa;
+    analysis::ContentSketch sb;
+    analysis::makeContentSketch(ka, sa);
+    analysis::makeContentSketch(kb, sb);
+    const float bound = analysis::contentSketchBound(sa, sb);
     EXPECT_TRUE(std::isfinite(bound));
     EXPECT_GE(bound, analysis::compareContent(a, b));
 }

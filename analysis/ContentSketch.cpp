@@ -1,11 +1,11 @@
-#include "engine/ContentSketch.h"
+#include "analysis/ContentSketch.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
 
-namespace tonemirror::engine {
+namespace tonemirror::analysis {
 
 namespace {
 
@@ -24,15 +24,16 @@ std::vector<double> cosineBasis(std::size_t n, std::size_t terms) {
     const double scale = std::sqrt(2.0 / static_cast<double>(n));
     for (std::size_t k = 0; k < terms; ++k) {
         for (std::size_t i = 0; i < n; ++i) {
-            basis[k * n + i] = scale * std::cos(M_PI * (static_cast<double>(i) + 0.5) * static_cast<double>(k + 1) /
-                                                static_cast<double>(n));
+            basis[k * n + i] = scale * std::cos(M_PI * (static_cast<double>(i) + 0.5) *
+                                                static_cast<double>(k + 1) / static_cast<double>(n));
         }
     }
     return basis;
 }
 
 // Projects x (length n) on the basis; returns the length of the rest.
-float project(const float* x, std::size_t n, const std::vector<double>& basis, std::size_t terms, float* out) {
+float project(const float* x, std::size_t n, const std::vector<double>& basis, std::size_t terms,
+              float* out) {
     std::vector<double> rest(x, x + n);
     for (std::size_t k = 0; k < terms; ++k) {
         const double* c = &basis[k * n];
@@ -86,17 +87,17 @@ float dot(const float (&a)[N], const float (&b)[N]) {
 
 } // namespace
 
-void makeContentSketch(const analysis::ContentKey& key, ContentSketch& sketch) {
-    static const std::vector<double> levelBasis = cosineBasis(analysis::kLevelProfileSize, ContentSketch::kLevelTerms);
+void makeContentSketch(const ContentKey& key, ContentSketch& sketch) {
+    static const std::vector<double> levelBasis = cosineBasis(kLevelProfileSize, ContentSketch::kLevelTerms);
     sketch = ContentSketch{};
     std::copy(key.spectrum, key.spectrum + ContentSketch::kSpectrumHead, sketch.spectrumHead);
     sketch.levelRest =
-        project(key.level, analysis::kLevelProfileSize, levelBasis, ContentSketch::kLevelTerms, sketch.level);
+        project(key.level, kLevelProfileSize, levelBasis, ContentSketch::kLevelTerms, sketch.level);
     chunkLengths(key.spectrum + ContentSketch::kSpectrumHead,
-                 analysis::kComparedSpectrumBins - ContentSketch::kSpectrumHead, ContentSketch::kSpectrumChunks,
+                 kComparedSpectrumBins - ContentSketch::kSpectrumHead, ContentSketch::kSpectrumChunks,
                  sketch.spectrumChunks);
-    chunkLengths(key.level, analysis::kLevelProfileSize, ContentSketch::kLevelChunks, sketch.levelChunks);
-    std::copy(key.sections, key.sections + analysis::kSectionCount, sketch.sections);
+    chunkLengths(key.level, kLevelProfileSize, ContentSketch::kLevelChunks, sketch.levelChunks);
+    std::copy(key.sections, key.sections + kSectionCount, sketch.sections);
     sketch.constantMask = key.constantMask;
 }
 
@@ -106,13 +107,14 @@ float contentSketchBound(const ContentSketch& a, const ContentSketch& b) {
     const auto coefficient = [mask](float bound, std::uint32_t flag) {
         return (mask & flag) != 0 ? 1.0f : std::min(1.0f, bound + kSlack);
     };
-    const float cs = coefficient(std::fabs(dot(a.spectrumHead, b.spectrumHead)) + dot(a.spectrumChunks, b.spectrumChunks),
-                                 kSpectrumConstant);
-    const float cl = coefficient(
-        std::min(std::fabs(dot(a.level, b.level)) + a.levelRest * b.levelRest, dot(a.levelChunks, b.levelChunks)),
-        kLevelConstant);
+    const float cs =
+        coefficient(std::fabs(dot(a.spectrumHead, b.spectrumHead)) + dot(a.spectrumChunks, b.spectrumChunks),
+                    kSpectrumConstant);
+    const float cl = coefficient(std::min(std::fabs(dot(a.level, b.level)) + a.levelRest * b.levelRest,
+                                          dot(a.levelChunks, b.levelChunks)),
+                                 kLevelConstant);
     const float cc = coefficient(std::fabs(dot(a.sections, b.sections)), kSectionsConstant);
     return std::sqrt(0.6f * cs * cs + 0.2f * cl * cl + 0.2f * cc * cc) + kSlack;
 }
 
-} // namespace tonemirror::engine
+} // namespace tonemirror::analysis

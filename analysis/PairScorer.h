@@ -1,0 +1,63 @@
+#pragma once
+
+#include "analysis/ContentComparison.h"
+#include "analysis/ContentSketch.h"
+#include "analysis/TagComparison.h"
+#include "analysis/TrackRecord.h"
+
+namespace tonemirror::analysis {
+
+// The forms of one track that the pruning steps read, prepared once per scan (see PairScorer).
+struct PreparedTrack {
+    const ContentSketch* sketch;
+    const ContentKey* key;
+    const TagSketch* tags;
+};
+
+// The scores of a pair that is reported.
+struct PairScores {
+    float content = 0.0f;
+    float tags = 0.0f;
+    float acoustic = -1.0f; // -1: a track has no acoustic print
+};
+
+// Decides whether a pair of tracks is reported, and with which scores, in steps of rising cost:
+// 1. isCandidate: the content sketch bound (under a kilobyte per track), then the content key's fast
+//    score, and the bound of the tag score; pairs that reach neither threshold stop here;
+// 2. score: with verification the acoustic prints first (most candidates fail there), then the exact
+//    content and tag scores against the thresholds.
+// With verification, content scores a little under the threshold count as candidates too (copies at
+// low bit rates land there) and the prints decide. Bounds are compared with a small margin so that no
+// pair whose exact score reaches a threshold is ever pruned. Immutable; safe on any thread.
+class PairScorer {
+public:
+    struct Rule {
+        bool byContent = false;
+        bool byTags = false;
+        bool verify = false;
+        float contentThreshold = 0.0f;
+        float tagsThreshold = 0.0f;
+        float acousticThreshold = 0.0f;
+    };
+
+    explicit PairScorer(const Rule& rule);
+
+    const Rule& rule() const { return rule_; }
+    // Content scores from here on are candidates (the threshold, lowered with verification).
+    float contentFloor() const { return contentFloor_; }
+
+    // False when the pair can reach neither threshold.
+    bool isCandidate(const PreparedTrack& a, const PreparedTrack& b) const;
+    // True with the scores when the pair is reported (a is the newer track, as for compareTags).
+    bool score(const TrackRecord& a, const TrackRecord& b, PairScores& out) const;
+    // Whether a pair with these scores is reported.
+    bool isReported(const PairScores& s) const;
+
+private:
+    float acousticScore(const TrackRecord& a, const TrackRecord& b) const;
+
+    Rule rule_;
+    float contentFloor_;
+};
+
+} // namespace tonemirror::analysis

@@ -1,0 +1,167 @@
+#include "analysis/PairScorer.h"
+#include "support/RealShapedRecord.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tonemirror::analysis {
+namespace {
+
+AcousticPrint randomPrint(std::mt19937& rng) {
+    AcousticPrint print(240);
+    for (auto& word : print) {
+        word = static_cast<std::uint32_t>(rng());
+    }
+    return print;
+}
+
+// A copy of `song`: the fingerprint mixed with `other` (weight 1 - mix), the same texts and print.
+TrackRecord copyOf(const TrackRecord& song, const TrackRecord& other, float mix) {
+    TrackRecord copy = song;
+    for (std::size_t k = 0; k < copy.meanSpectrum.size(); ++k) {
+        copy.meanSpectrum[k] = mix * song.meanSpectrum[k] + (1.0f - mix) * other.meanSpectrum[k];
+    }
+    for (std::size_t i = 0; i < copy.levelProfile.size(); ++i) {
+        copy.levelProfile[i] = mix * song.levelProfile[i] + (1.0f - mix) * other.levelProfile[i];
+    }
+    return copy;
+}
+
+// Songs with copies of every degree (some with a wrong print, some with none) and unrelated tracks.
+struct Library {
+    std::vector<TrackRecord> records;
+    std::vector<ContentKey> keys;
+    std::vector<ContentSketch> sketches;
+    std::vector<TagSketch> tags;
+
+    Library() {
+        std::mt19937 rng(11);
+        for (int song = 0; song < 40; ++song) {
+            TrackRecord r = realShapedRecord(rng);
+            const std::u16string n(1, static_cast<char16_t>(u'a' + song % 26));
+            r.nameText = u"track " + n + n;
+            r.titleText = u"song " + n + std::u16string(1, static_cast<char16_t>(u'0' + song / 26));
+            r.artistText = u"band " + n;
+            r.acousticPrint = randomPrint(rng);
+            const TrackRecord other = realShapedRecord(rng);
+            records.push_back(r);
+            records.push_back(copyOf(r, other, 0.3f + 0.0175f * static_cast<float>(song)));
+            if (song % 5 == 0) {
+                records.back().acousticPrint = randomPrint(rng);
+            } else if (song % 7 == 0) {
+                records.back().acousticPrint.clear();
+            }
+        }
+        keys.resize(records.size());
+        sketches.resize(records.size());
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            makeContentKey(records[i], keys[i]);
+            makeContentSketch(keys[i], sketches[i]);
+            tags.push_back(makeTagSketch(records[i]));
+        }
+    }
+    PreparedTrack prepared(std::size_t i) const { return {&sketches[i], &keys[i], &tags[i]}; }
+};
+
+struct RuleCase {
+    const char* name;
+    bool byContent;
+    bool byTags;
+    bool verify;
+};
+
+class PairScorerRules : public ::testing::TestWithParam<RuleCase> {};
+
+// The cheap steps may only drop pairs that the exact scores would not report.
+TEST_P(PairScorerRules, PruningNeverDropsAReportedPair) {
+    static const Library library;
+    const RuleCase c = GetParam();
+    const PairScorer scorer({c.byContent, c.byTags, c.verify, 0.75f, 0.75f, 0.5f});
+    std::size_t reported = 0;
+    std::size_t pruned = 0;
+    for (std::size_t me = 1; me < library.records.size(); ++me) {
+        for (std::size_t i = 0; i < me; ++i) {
+            PairScores s;
+            const bool reports = scorer.score(library.records[me], library.records[i], s);
+            const bool candidate = scorer.isCandidate(library.prepared(me), library.prepared(i));
+            ASSERT_TRUE(candidate || !reports) << me << "," << i;
+            if (reports) {
+                EXPECT_TRUE(scorer.isReported(s));
+            }
+            reported += reports ? 1 : 0;
+            pruned += candidate ? 0 : 1;
+        }
+    }
+    EXPECT_GT(reported, 10u);
+    EXPECT_GT(pruned, reported) << "the bounds must rule pairs out, not only keep them";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, PairScorerRules,
+                         ::testing::Values(RuleCase{"content", true, false, false},
+                                           RuleCase{"tags", false, true, false},
+                                           RuleCase{"both", true, true, false},
+                                           RuleCase{"contentVerified", true, false, true},
+                                           RuleCase{"bothVerified", true, true, true}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// A copy whose content score falls a little short of the threshold.
+struct NearMiss {
+    TrackRecord song;
+    TrackRecord copy;
+    float content = 0.0f;
+
+    NearMiss() {
+        std::mt19937 rng(5);
+        song = realShapedRecord(rng);
+        song.acousticPrint = randomPrint(rng);
+        const TrackRecord other = realShapedRecord(rng);
+        for (float mix = 1.0f; mix > 0.0f; mix -= 0.01f) {
+            copy = copyOf(song, other, mix);
+            content = compareContent(copy, song);
+            if (content < 0.7f) {
+                break;
+            }
+        }
+    }
+};
+
+TEST(PairScorer, VerificationLetsThePrintsDecideJustUnderTheContentThreshold) {
+    NearMiss pair;
+    ASSERT_GT(pair.content, 0.55f);
+    ASSERT_LT(pair.content, 0.7f);
+    ContentKey keys[2];
+    ContentSketch sketches[2];
+    TagSketch tags[2] = {makeTagSketch(pair.copy), makeTagSketch(pair.song)};
+    makeContentKey(pair.copy, keys[0]);
+    makeContentKey(pair.song, keys[1]);
+    makeContentSketch(keys[0], sketches[0]);
+    makeContentSketch(keys[1], sketches[1]);
+    const PreparedTrack copy{&sketches[0], &keys[0], &tags[0]};
+    const PreparedTrack song{&sketches[1], &keys[1], &tags[1]};
+
+    const PairScorer plain({true, false, false, 0.75f, 0.75f, 0.5f});
+    PairScores s;
+    EXPECT_FALSE(plain.isCandidate(copy, song));
+    EXPECT_FALSE(plain.score(pair.copy, pair.song, s));
+
+    const PairScorer verified({true, false, true, 0.75f, 0.75f, 0.5f});
+    EXPECT_FLOAT_EQ(verified.contentFloor(), 0.5f);
+    ASSERT_TRUE(verified.isCandidate(copy, song));
+    ASSERT_TRUE(verified.score(pair.copy, pair.song, s));
+    EXPECT_FLOAT_EQ(s.content, pair.content);
+    EXPECT_FLOAT_EQ(s.acoustic, 1.0f);
+
+    // Another recording's print, or none to verify with: the content threshold decides as without
+    // verification.
+    std::mt19937 rng(9);
+    pair.copy.acousticPrint = randomPrint(rng);
+    EXPECT_FALSE(verified.score(pair.copy, pair.song, s));
+    pair.copy.acousticPrint.clear();
+    EXPECT_FALSE(verified.score(pair.copy, pair.song, s));
+}
+
+} // namespace
+} // namespace tonemirror::analysis
