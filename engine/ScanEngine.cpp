@@ -418,22 +418,18 @@ HResult ScanEngine::compareWithAll(const std::u16string& path) {
 
 bool ScanEngine::findMatches(const analysis::PairScorer& scorer, const analysis::TrackRecord& record,
                              std::size_t me, std::vector<Match>& matches) const {
-    const analysis::PreparedTrack mine = prepared(me);
+    const analysis::PreparedTrack mine = index_.prepared(me);
     for (std::size_t i = 0; i < me; ++i) {
         if (i % kStopCheckInterval == kStopCheckInterval - 1 && control_.isStopped()) {
             return false;
         }
         Match m{i, {}};
-        if (scorer.isCandidate(mine, prepared(i)) &&
+        if (scorer.isCandidate(mine, index_.prepared(i)) &&
             scorer.score(record, *index_.entry(i).record, m.scores)) {
             matches.push_back(m);
         }
     }
     return true;
-}
-
-analysis::PreparedTrack ScanEngine::prepared(std::size_t i) const {
-    return {&index_.contentSketch(i), &index_.contentKey(i), &index_.tagSketch(i)};
 }
 
 ScanEngine::Rule ScanEngine::currentRule() const {

@@ -125,7 +125,6 @@ private:
     HResult addPrint(const std::u16string& path, const analysis::TrackRecord* analysed);
     // Caller holds the TableLock shared.
     Rule currentRule() const;
-    analysis::PreparedTrack prepared(std::size_t i) const;
     // The earlier tracks of this scan that pair up with the one at `me`; false on a stop request.
     bool findMatches(const analysis::PairScorer& scorer, const analysis::TrackRecord& record, std::size_t me,
                      std::vector<Match>& matches) const;

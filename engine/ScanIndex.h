@@ -2,6 +2,7 @@
 
 #include "analysis/ContentComparison.h"
 #include "analysis/ContentSketch.h"
+#include "analysis/PairScorer.h"
 #include "analysis/TagComparison.h"
 #include "analysis/TrackRecord.h"
 
@@ -31,9 +32,10 @@ public:
     std::ptrdiff_t positionOf(std::int32_t trackId) const;
 
     const Entry& entry(std::size_t i) const { return entries_[i]; }
-    const analysis::ContentKey& contentKey(std::size_t i) const { return contentKeys_[i]; }
-    const analysis::TagSketch& tagSketch(std::size_t i) const { return tagSketches_[i]; }
-    const analysis::ContentSketch& contentSketch(std::size_t i) const { return contentSketches_[i]; }
+    // What the pair scorer's pruning steps read of entry i.
+    analysis::PreparedTrack prepared(std::size_t i) const {
+        return {&contentSketches_[i], &contentKeys_[i], &tagSketches_[i]};
+    }
 
 private:
     std::vector<Entry> entries_;
