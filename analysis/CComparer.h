@@ -37,7 +37,6 @@ public:
     // "CComparer::Initialize"; the worker should not start then.
     HResult initialize();
 
-    audio::AudioSource& audioSource() { return *source_; }
     // Why the last analyseFile or compareExperimental failed.
     AnalysisFailure lastFailure() const { return lastFailure_; }
 
