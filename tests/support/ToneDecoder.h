@@ -21,6 +21,7 @@
 #include "platform/os/Text.h"
 #include "plugin-api/PluginObject.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
