@@ -6,9 +6,6 @@ namespace tonemirror::analysis {
 
 namespace {
 
-// The fast content key agrees with the direct formula to about 1e-6; pairs whose bound comes this
-// close to a threshold are scored exactly, so no pair that reaches it is ever missed.
-constexpr float kBoundMargin = 1e-4f;
 // How far under the content threshold a pair may score and still be verified by its prints. In real
 // music in many variants, the lowest content score of a copy that its tags did not bring up was 0.6
 // (64 kbit/s MP3 against the others); 0.25 under the usual 0.75 leaves room below that, while the
@@ -20,15 +17,6 @@ constexpr float kVerifyContentMargin = 0.25f;
 PairScorer::PairScorer(const Rule& rule)
     : rule_(rule),
       contentFloor_(rule.verify ? rule.contentThreshold - kVerifyContentMargin : rule.contentThreshold) {}
-
-bool PairScorer::isCandidate(const PreparedTrack& a, const PreparedTrack& b) const {
-    const float floor = contentFloor_ - kBoundMargin;
-    if (rule_.byContent && contentSketchBound(*a.sketch, *b.sketch) >= floor &&
-        compareContent(*a.key, *b.key) >= floor) {
-        return true;
-    }
-    return rule_.byTags && compareTagsUpperBound(*a.tags, *b.tags) >= rule_.tagsThreshold - kBoundMargin;
-}
 
 bool PairScorer::score(const TrackRecord& a, const TrackRecord& b, PairScores& out) const {
     out = PairScores{};

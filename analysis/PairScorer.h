@@ -46,14 +46,25 @@ public:
     // Content scores from here on are candidates (the threshold, lowered with verification).
     float contentFloor() const { return contentFloor_; }
 
-    // False when the pair can reach neither threshold.
-    bool isCandidate(const PreparedTrack& a, const PreparedTrack& b) const;
+    // False when the pair can reach neither threshold. Inline: a scan asks this of every pair.
+    bool isCandidate(const PreparedTrack& a, const PreparedTrack& b) const {
+        const float floor = contentFloor_ - kBoundMargin;
+        if (rule_.byContent && contentSketchBound(*a.sketch, *b.sketch) >= floor &&
+            compareContent(*a.key, *b.key) >= floor) {
+            return true;
+        }
+        return rule_.byTags && compareTagsUpperBound(*a.tags, *b.tags) >= rule_.tagsThreshold - kBoundMargin;
+    }
     // True with the scores when the pair is reported (a is the newer track, as for compareTags).
     bool score(const TrackRecord& a, const TrackRecord& b, PairScores& out) const;
     // Whether a pair with these scores is reported.
     bool isReported(const PairScores& s) const;
 
 private:
+    // The fast content key agrees with the direct formula to about 1e-6; pairs whose bound comes this
+    // close to a threshold are scored exactly, so no pair that reaches it is ever missed.
+    static constexpr float kBoundMargin = 1e-4f;
+
     float acousticScore(const TrackRecord& a, const TrackRecord& b) const;
 
     Rule rule_;
