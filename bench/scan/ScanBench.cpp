@@ -147,6 +147,26 @@ long peakMemoryKb() {
     return usage.ru_maxrss;
 }
 
+// Order-independent digest of the reported pairs, so that two builds can be shown to report the same
+// pairs. The scores are left out: which file of a pair is the newer one depends on the workers' timing,
+// and the scores may differ in their last bits with it.
+std::uint64_t digestOf(const std::vector<engine::DuplicatePair>& pairs) {
+    std::uint64_t digest = 0;
+    for (const auto& p : pairs) {
+        std::uint64_t h = 1469598103934665603ull;
+        // File names only (the library's folder changes from run to run); either file may come first,
+        // depending on which the workers took first.
+        const auto name = [](const std::u16string& path) { return path.substr(path.rfind(u'/') + 1); };
+        const std::u16string text =
+            std::min(name(p.path1), name(p.path2)) + u"|" + std::max(name(p.path1), name(p.path2));
+        for (char16_t c : text) {
+            h = (h ^ c) * 1099511628211ull;
+        }
+        digest += h;
+    }
+    return digest;
+}
+
 class NullSink : public engine::MessageSink {
 public:
     void post(std::uint32_t) override {}
@@ -222,6 +242,12 @@ void runOne(std::size_t n, bool verify) {
 
     NullSink sink;
     std::size_t reported = 0;
+    std::uint64_t digest = 0;
+    const auto take = [&](engine::ScanEngine& engine) {
+        const auto pairs = engine.takePendingPairs();
+        reported += pairs.size();
+        digest += digestOf(pairs);
+    };
     double scanSeconds = 0.0;
     double scanCpu = 0.0;
     {
@@ -236,18 +262,19 @@ void runOne(std::size_t n, bool verify) {
         engine.startScan({os::fromNativePath(root / "library")});
         while (engine.control().jobCount() > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            reported += engine.takePendingPairs().size();
+            take(engine);
         }
         scanSeconds = std::chrono::duration<double>(Clock::now() - start).count();
         scanCpu = cpuSeconds() - cpuStart;
-        reported += engine.takePendingPairs().size();
+        take(engine);
     }
     const double pairs = static_cast<double>(n) * static_cast<double>(n - 1) / 2.0;
     const double baseline = baselinePairsPerSecond(records);
     std::printf("%6zu tracks %11.0f pairs | load %5.2f s | scan %6.2f s, cpu %6.2f s, %6.2f M pairs/cpu-s"
-                " | baseline %5.3f M pairs/cpu-s (x%.0f) | reported %zu | peak %ld MB\n",
+                " | baseline %5.3f M pairs/cpu-s (x%.0f) | reported %zu (digest %016llx) | peak %ld MB\n",
                 n, pairs, loadSeconds, scanSeconds, scanCpu, pairs / scanCpu / 1e6, baseline / 1e6,
-                pairs / scanCpu / baseline, reported, peakMemoryKb() / 1024);
+                pairs / scanCpu / baseline, reported, static_cast<unsigned long long>(digest),
+                peakMemoryKb() / 1024);
     std::fflush(stdout);
     fs::remove_all(root);
 }
