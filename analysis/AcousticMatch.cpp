@@ -1,6 +1,7 @@
 #include "analysis/AcousticMatch.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -9,6 +10,11 @@ namespace tonemirror::analysis {
 namespace {
 
 constexpr std::size_t kWordBits = 32;
+
+// A pair is scored fully only when a sample of every fourth frame differs, at some alignment, in at
+// most the share of bits the threshold allows plus this slack: a copy passes with a wide margin.
+constexpr std::size_t kScreenStride = 4;
+constexpr float kScreenSlack = 0.1f;
 
 // Differing bits of n word pairs. Built twice on x86-64 so that processors with a population-count
 // instruction use it: it is most of the cost of a match.
@@ -29,21 +35,25 @@ differingBits(const std::uint32_t* a, const std::uint32_t* b, std::size_t n) {
     return bits;
 }
 
-// Differing bits of every `stride`-th word pair of n, and the number of pairs looked at.
-#if defined(__x86_64__) && defined(__GNUC__)
-[[gnu::target_clones("popcnt", "default")]]
-#endif
-std::uint32_t
-sampledBits(const std::uint32_t* a, const std::uint32_t* b, std::size_t n, std::size_t stride,
-            std::size_t* looked) {
-    std::uint32_t bits = 0;
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < n; i += stride, ++count) {
-        bits += static_cast<std::uint32_t>(std::popcount(a[i] ^ b[i]));
+// A print split into kScreenStride phases (words 0, 4, 8, ..., then 1, 5, 9, ...), so that every
+// fourth word from any start lies contiguous and is counted like a whole overlap.
+class StridedPrint {
+public:
+    StridedPrint(const std::uint32_t* words, std::size_t n)
+        : phaseLength_((n + kScreenStride - 1) / kScreenStride) {
+        for (std::size_t i = 0; i < n; ++i) {
+            words_[(i % kScreenStride) * phaseLength_ + i / kScreenStride] = words[i];
+        }
     }
-    *looked = count;
-    return bits;
-}
+    // Word i, i + 4, i + 8, ... from here on.
+    const std::uint32_t* from(std::size_t i) const {
+        return words_.data() + (i % kScreenStride) * phaseLength_ + i / kScreenStride;
+    }
+
+private:
+    std::size_t phaseLength_;
+    std::array<std::uint32_t, kMaxAcousticWords + kScreenStride> words_; // only the phases are read
+};
 
 // Calls f(start in the first print, start in the second, overlap length) for every alignment tried,
 // until f returns false.
@@ -62,11 +72,6 @@ void forEachAlignment(std::size_t na, std::size_t nb, F&& f) {
         }
     }
 }
-
-// A pair is scored fully only when a sample of every fourth frame differs, at some alignment, in at
-// most the share of bits the threshold allows plus this slack: a copy passes with a wide margin.
-constexpr std::size_t kScreenStride = 4;
-constexpr float kScreenSlack = 0.1f;
 
 } // namespace
 
@@ -95,10 +100,12 @@ float compareAcousticAtLeast(std::span<const std::uint32_t> first, std::span<con
     const float allowed = (1.0f - threshold) / 2.0f + kScreenSlack;
     bool promising = false;
     if (std::min(na, nb) >= kMinAcousticWords) {
+        const StridedPrint a(first.data(), na);
+        const StridedPrint b(second.data(), nb);
         forEachAlignment(na, nb, [&](std::size_t ia, std::size_t ib, std::size_t count) {
-            std::size_t looked = 0;
-            const std::uint32_t bits =
-                sampledBits(first.data() + ia, second.data() + ib, count, kScreenStride, &looked);
+            // Every fourth word pair from (ia, ib) on: contiguous in the phases ia % 4 and ib % 4.
+            const std::size_t looked = (count + kScreenStride - 1) / kScreenStride;
+            const std::uint32_t bits = differingBits(a.from(ia), b.from(ib), looked);
             promising = static_cast<float>(bits) <= allowed * static_cast<float>(looked * kWordBits);
             return !promising;
         });

@@ -50,7 +50,7 @@ public:
     bool isCandidate(const PreparedTrack& a, const PreparedTrack& b) const {
         const float floor = contentFloor_ - kBoundMargin;
         if (rule_.byContent && contentSketchBound(*a.sketch, *b.sketch) >= floor &&
-            compareContent(*a.key, *b.key) >= floor) {
+            contentUpperBound(*a.key, *b.key) >= floor && compareContent(*a.key, *b.key) >= floor) {
             return true;
         }
         return rule_.byTags && compareTagsUpperBound(*a.tags, *b.tags) >= rule_.tagsThreshold - kBoundMargin;
