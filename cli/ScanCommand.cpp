@@ -295,7 +295,8 @@ std::string render(const ScanOptions& o, const ScanReport& report) {
             std::snprintf(line, sizeof line, "%-8s %-8s %-8s %-8s ", percentText(r.contentPercent).c_str(),
                           percentText(r.tagsPercent).c_str(), percentText(r.experimentalPercent).c_str(),
                           percentText(r.acousticPercent).c_str());
-            out << line << displayText(r.path1) << '\n' << std::string(36, ' ') << displayText(r.path2) << '\n';
+            out << line << displayText(r.path1) << '\n'
+                << std::string(36, ' ') << displayText(r.path2) << '\n';
         }
         out << '\n'
             << rows.size() << " duplicate pair(s); " << c.filesDone << " of " << c.filesQueued
