@@ -1,6 +1,6 @@
 #include "engine/ScanEngine.h"
 #include "engine/TrackStore.h"
-#include "support/ToneDecoder.h"
+#include "support/ToneSong.h"
 
 #include <gtest/gtest.h>
 

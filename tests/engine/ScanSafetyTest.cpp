@@ -5,7 +5,7 @@
 #include "engine/EngineTestSupport.h"
 #include "engine/ScanEngine.h"
 #include "engine/TrackStore.h"
-#include "support/ToneDecoder.h"
+#include "support/ToneSong.h"
 
 #include <gtest/gtest.h>
 
@@ -430,8 +430,7 @@ TEST_F(ScanSafety, AStopEndsWithinItsGraceWhileAReadHangsAndKeepsWhatWasFound) {
             plugin::createObject<IDecoder, StuckDecoder>(&object, gate);
             std::vector<audio::AudioSource::Decoder> decoders;
             decoders.push_back({static_cast<IDecoder*>(object), "stuck"});
-            plugin::createObject<IDecoder, fakes::ToneDecoder>(&object, stats);
-            decoders.push_back({static_cast<IDecoder*>(object), "tone"});
+            decoders.push_back(fakes::makeTestDecoder(fakes::toneLibrary(stats), "tone"));
             return std::make_unique<audio::AudioSource>(std::move(decoders));
         },
         nullptr);
