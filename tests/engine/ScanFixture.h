@@ -14,7 +14,6 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace tonemirror::engine::test {
@@ -67,10 +66,7 @@ protected:
     }
     std::vector<DuplicatePair> waitForEnd() {
         using namespace std::chrono_literals;
-        const auto deadline = std::chrono::steady_clock::now() + 120s;
-        while (engine_->control().jobCount() > 0 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(5ms);
-        }
+        sink_->waitUntil([&] { return engine_->control().jobCount() == 0; }, 120s);
         EXPECT_EQ(engine_->control().jobCount(), 0) << "scan did not end";
         return engine_->takePendingPairs();
     }

@@ -390,17 +390,14 @@ TEST_F(ScanSafety, AStopEndsWithinItsGraceWhileAReadHangsAndKeepsWhatWasFound) {
             decoders.push_back(fakes::makeTestDecoder(fakes::toneLibrary(stats), "tone"));
             return std::make_unique<audio::AudioSource>(std::move(decoders));
         },
-        nullptr);
+        sink_.get());
     ASSERT_EQ(engine_->createPool(3), S_OK);
     engine_->startScan({os::fromNativePath(music_)});
     {
         std::unique_lock lock(gate->mutex);
         ASSERT_TRUE(gate->changed.wait_for(lock, 60s, [&] { return gate->entered; }));
     }
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (engine_->counters().filesDone < 2 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(5ms);
-    }
+    sink_->waitUntil([&] { return engine_->counters().filesDone >= 2; }, 60s);
 
     EXPECT_FALSE(engine_->stopAndWait(200ms)) << "one job cannot end";
     EXPECT_EQ(engine_->takePendingPairs().size(), 1u) << "the pair found before the stop";
