@@ -20,6 +20,7 @@
 #include "engine/WorkerPool.h"
 #include "platform/os/ErrorReport.h"
 #include "shell/CTranslator.h"
+#include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
 
 #include <QAction>
@@ -126,6 +127,13 @@ void CMainFrame::readComparisonSettings() {
     settings.contentThreshold =
         static_cast<float>(store.readNumber("SensitivityContent").value_or(75)) * 0.01f;
     settings.tagsThreshold = static_cast<float>(store.readNumber("SensitivityTags").value_or(75)) * 0.01f;
+    namespace names = shell::settings;
+    settings.verifyMatches =
+        store.readNumber(names::kVerifyMatches).value_or(names::kVerifyMatchesDefault) != 0;
+    settings.acousticThreshold =
+        static_cast<float>(
+            store.readNumber(names::kSensitivityAcoustic).value_or(names::kSensitivityAcousticDefault)) *
+        0.01f;
 }
 
 void CMainFrame::createToolBar() {
@@ -327,6 +335,8 @@ void CMainFrame::showOptions() {
     values.accurate = settings.accurate.load();
     values.contentThreshold = settings.contentThreshold.load();
     values.tagsThreshold = settings.tagsThreshold.load();
+    values.verifyMatches = settings.verifyMatches.load();
+    values.acousticThreshold = settings.acousticThreshold.load();
     const auto confirm = [this] {
         return context_.prompts.question(this, context_.text(u"QUESTION", u"Question"),
                                          context_.text(u"CLEAR_CACHE", u"Clear internal cache ?"));
@@ -359,6 +369,11 @@ void CMainFrame::applyOptions(const OptionsValues& values) {
     settings.tagsThreshold = values.tagsThreshold;
     context_.settings.writeNumber("SensitivityTags",
                                   static_cast<std::uint32_t>(sliderPosition(values.tagsThreshold)));
+    settings.verifyMatches = values.verifyMatches;
+    context_.settings.writeNumber(shell::settings::kVerifyMatches, flag(values.verifyMatches));
+    settings.acousticThreshold = values.acousticThreshold;
+    context_.settings.writeNumber(shell::settings::kSensitivityAcoustic,
+                                  static_cast<std::uint32_t>(sliderPosition(values.acousticThreshold)));
 }
 
 void CMainFrame::switchLanguage(const QString& name) {

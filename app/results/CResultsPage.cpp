@@ -125,7 +125,7 @@ void CResultsPage::makeDetails(int row) {
 
 std::unique_ptr<QMenu> CResultsPage::contextMenu(int row, int column) {
     if (model_->rowAt(row) == nullptr || (column > ResultsModel::kFile1 && column < ResultsModel::kMark2) ||
-        column < 0) {
+        column < 0 || column > ResultsModel::kFile2) {
         return nullptr;
     }
     const bool first = column <= ResultsModel::kFile1;
