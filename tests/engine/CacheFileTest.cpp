@@ -145,7 +145,8 @@ protected:
     const std::filesystem::path file = dir / "cache.dat";
 };
 
-// Named as the class under test, whose tests these are; it stands in for that class's name here.
+// Keeps the name these tests always had, that of the class under test; inside them `CacheFile` is the
+// fixture, so the class's open results are reached through it.
 class CacheFile : public CacheFolder {
 protected:
     using OpenResult = engine::CacheFile::OpenResult;
