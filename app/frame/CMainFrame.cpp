@@ -5,6 +5,7 @@
 #include "app/Resources.h"
 #include "app/dialogs/CAboutDlg.h"
 #include "app/dialogs/COptionsDlg.h"
+#include "app/dialogs/CSkippedItemsDlg.h"
 #include "app/dialogs/CUpdateDlg.h"
 #include "app/folders/CFoldersView.h"
 #include "app/frame/CResGenerator.h"
@@ -231,6 +232,9 @@ void CMainFrame::runCommand(int id) {
     case cmd::kExportResults:
         results_->exportResults();
         return;
+    case cmd::kSkippedItems:
+        showSkippedItems();
+        return;
     case cmd::kExit:
         close();
         return;
@@ -278,9 +282,16 @@ void CMainFrame::refreshScanCommands() {
 
 void CMainFrame::refreshStatus() {
     const int rows = results_->rowCount();
-    panes_[0]->setText(rows > 0 ? QString::number(rows) + QLatin1Char(' ') +
-                                      context_.text(u"STATUS_DUPLICATES", u"duplicate(s)")
-                                : QString());
+    const engine::ScanEngine::Counters counters = context_.engine.counters();
+    QString summary = rows > 0 ? QString::number(rows) + QLatin1Char(' ') +
+                                     context_.text(u"STATUS_DUPLICATES", u"duplicate(s)")
+                               : QString();
+    if (counters.itemsSkipped > 0) { // the count says where to look: Scanning > Skipped items
+        summary += (summary.isEmpty() ? QString() : QStringLiteral(", ")) +
+                   context_.text(u"STATUS_SKIPPED", u"%1 skipped").arg(counters.itemsSkipped);
+    }
+    panes_[0]->setText(summary);
+    commands_->action(cmd::kSkippedItems)->setEnabled(counters.itemsSkipped > 0);
     commands_->action(cmd::kSavePlaylist)->setEnabled(rows > 0);
     commands_->action(cmd::kExportResults)->setEnabled(rows > 0);
     QString caption = context_.text(u"RESULTS", u"Results");
@@ -288,7 +299,6 @@ void CMainFrame::refreshStatus() {
         caption += QStringLiteral(" (%1)").arg(rows);
     }
     tabs_->setTabText(kResultsPage, caption);
-    const engine::ScanEngine::Counters counters = context_.engine.counters();
     panes_[1]->setText(context_.text(u"STATUS_CACHE", u"Cache") + QStringLiteral(": ") +
                        QString::number(counters.tracksKnown));
     panes_[2]->setText(context_.text(u"STATUS_NEW", u"New") + QStringLiteral(": ") +
@@ -320,6 +330,12 @@ void CMainFrame::onEngineMessage(quint32 message) {
         return;
     }
     refreshStatus();
+}
+
+void CMainFrame::showSkippedItems() {
+    const engine::ScanEngine::Counters counters = context_.engine.counters();
+    CSkippedItemsDlg dialog(context_, context_.engine.skippedItems(), counters.itemsSkipped, this);
+    dialog.exec();
 }
 
 void CMainFrame::toggleBar(QWidget* bar, int command) {

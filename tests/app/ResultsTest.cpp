@@ -394,6 +394,18 @@ private slots:
         QCOMPARE(written.readAll(), QByteArray("#EXTM3U\r\n/m/a.mp3\r\n/m/z.mp3\r\n/m/B.mp3\r\n/m/y.mp3\r\n"
                                                "/m/z.mp3\r\n/m/caf\xC3\xA9.mp3\r\n"));
 
+        // A name with a line break cannot be one playlist line: its row is left out, and the user told.
+        page->addPairs({pair(QStringLiteral("/m/two\nlines.mp3"), QStringLiteral("/m/y.mp3"))});
+        const int shownBefore = fixture.prompts.shown.size();
+        page->savePlaylist();
+        QCOMPARE(fixture.prompts.shown.size(), shownBefore + 1);
+        QVERIFY2(fixture.prompts.shown.last().startsWith(QStringLiteral("Warning|1 pair(s) were left out")),
+                 qPrintable(fixture.prompts.shown.last()));
+        QFile rewritten(file("list.m3u"));
+        QVERIFY(rewritten.open(QIODevice::ReadOnly));
+        const QByteArray lines = rewritten.readAll();
+        QVERIFY(lines.endsWith("/m/caf\xC3\xA9.mp3\r\n") && !lines.contains("lines.mp3"));
+
         fixture.prompts.saveAs = file("no/such/folder/list.m3u");
         page->savePlaylist();
         QVERIFY2(fixture.prompts.shown.last().startsWith(QStringLiteral("Error|Can't write ") +
