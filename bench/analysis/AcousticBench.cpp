@@ -6,7 +6,7 @@
 #include "analysis/CComparer.h"
 #include "analysis/ContentComparison.h"
 #include "support/RealShapedRecord.h"
-#include "support/ToneDecoder.h"
+#include "support/ToneSong.h"
 
 #include <benchmark/benchmark.h>
 
