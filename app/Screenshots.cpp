@@ -164,9 +164,10 @@ bool makePiece(const QDir& folder, const Piece& piece) {
     const QStringList args{
         QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
         QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-        // A tone whose level rises and falls, so the pieces have a rhythm to compare; over a minute long,
-        // as the experimental comparison needs.
-        QStringLiteral("aevalsrc=0.6*sin(2*PI*%1*t)*(0.55+0.45*sin(2*PI*%2*t)):s=44100:d=65")
+        // A tone that steps through five pitches and whose level rises and falls, so the pieces have a
+        // melody and a rhythm to compare; over a minute long, as the experimental comparison needs.
+        QStringLiteral("aevalsrc=0.6*sin(2*PI*%1*(1+0.12*(floor(t*3)-5*floor(t*0.6)))*t)*"
+                       "(0.55+0.45*sin(2*PI*%2*t)):s=44100:d=65")
             .arg(piece.frequency)
             .arg(0.5 + piece.frequency % 7 * 0.25),
         QStringLiteral("-ac"), QStringLiteral("2"), QStringLiteral("-b:a"),

@@ -4,8 +4,12 @@
 #include "platform/os/FileIdentity.h"
 #include "platform/os/Text.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 namespace tonemirror::cli {
@@ -62,18 +66,55 @@ std::string cacheProblem(const std::filesystem::path& file, engine::CacheFile::O
 
 std::string resultName(HResult result) {
     switch (result) {
-    case S_OK: return "S_OK";
-    case E_FAIL: return "E_FAIL";
-    case E_INVALIDARG: return "E_INVALIDARG";
-    case E_NOTIMPL: return "E_NOTIMPL";
-    case E_NOINTERFACE: return "E_NOINTERFACE";
-    case E_OUTOFMEMORY: return "E_OUTOFMEMORY";
-    case E_END_OF_STREAM: return "E_END_OF_STREAM";
-    default: break;
+    case S_OK:
+        return "S_OK";
+    case E_FAIL:
+        return "E_FAIL";
+    case E_INVALIDARG:
+        return "E_INVALIDARG";
+    case E_NOTIMPL:
+        return "E_NOTIMPL";
+    case E_NOINTERFACE:
+        return "E_NOINTERFACE";
+    case E_OUTOFMEMORY:
+        return "E_OUTOFMEMORY";
+    case E_END_OF_STREAM:
+        return "E_END_OF_STREAM";
+    default:
+        break;
     }
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(result));
     return buffer;
+}
+
+std::string undecodableFileText(const std::filesystem::path& file, std::size_t decoders) {
+    const std::string name = "'" + displayPath(file.native()) + "'";
+    std::error_code ec;
+    const std::filesystem::file_type type = std::filesystem::status(file, ec).type();
+    if (type == std::filesystem::file_type::not_found) {
+        return name + " does not exist";
+    }
+    if (type == std::filesystem::file_type::directory) {
+        return name + " is a folder, not an audio file";
+    }
+    switch (os::checkRegularFile(file)) {
+    case os::OpenRefusal::NotRegular:
+        return name + " is not a regular file (a pipe, device or socket); it was not read";
+    case os::OpenRefusal::PseudoFileSystem:
+        return name + " is a kernel file, not an audio file; it was not read";
+    case os::OpenRefusal::None:
+    case os::OpenRefusal::CannotOpen:
+        break;
+    }
+    if (::access(file.c_str(), R_OK) != 0) {
+        return "cannot read " + name + ": " + std::strerror(errno);
+    }
+    if (decoders == 0) {
+        return "no codec plug-in was found in the program's folder, so " + name + " cannot be decoded";
+    }
+    return "no plug-in can decode " + name + ": it is not an audio file, or not in a format the " +
+           std::to_string(decoders) + " installed plug-in(s) read";
 }
 
 } // namespace tonemirror::cli

@@ -37,7 +37,12 @@ bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 // Why a cache file could not be used, in plain words.
 std::string cacheProblem(const std::filesystem::path& file, engine::CacheFile::OpenResult result);
 
-// "S_OK", "E_FAIL", ... or the hexadecimal value.
+// "S_OK", "E_FAIL", ... or the hexadecimal value, for JSON fields callers may match on; messages
+// use plain words instead.
 std::string resultName(HResult result);
+
+// Why none of `decoders` codec plug-ins opened the file, in plain words: it is missing, a folder,
+// not a regular file, unreadable, or no plug-in reads its format.
+std::string undecodableFileText(const std::filesystem::path& file, std::size_t decoders);
 
 } // namespace tonemirror::cli

@@ -14,6 +14,23 @@
 
 namespace tonemirror::cli {
 
+namespace {
+
+// The slower experimental score of the two files, or why there is none.
+void addExperimentalScore(analysis::CComparer& comparer, const std::vector<std::string>& files,
+                          nlohmann::json& j) {
+    float score = 0.0f;
+    const auto path = [](const std::string& f) { return os::fromNativePath(std::filesystem::absolute(f)); };
+    if (succeeded(comparer.compareExperimental(path(files[0]), path(files[1]), &score))) {
+        j["experimentalScore"] = score;
+    } else {
+        j["experimentalScore"] = nullptr;
+        j["experimentalFailure"] = analysis::failureText(comparer.lastFailure());
+    }
+}
+
+} // namespace
+
 int runCompare(const Args& args, const audio::PluginList& plugins) {
     std::vector<std::string> files;
     bool experimental = false;
@@ -51,16 +68,7 @@ int runCompare(const Args& args, const audio::PluginList& plugins) {
         j["acousticScore"] = analysis::compareAcoustic(records[0].acousticPrint, records[1].acousticPrint);
     }
     if (experimental) {
-        float score = 0.0f;
-        const auto path = [](const std::string& f) {
-            return os::fromNativePath(std::filesystem::absolute(f));
-        };
-        if (succeeded(comparer.compareExperimental(path(files[0]), path(files[1]), &score))) {
-            j["experimentalScore"] = score;
-        } else {
-            j["experimentalScore"] = nullptr;
-            j["experimentalFailure"] = analysis::failureText(comparer.lastFailure());
-        }
+        addExperimentalScore(comparer, files, j);
     }
     std::cout << dumpJson(j) << '\n';
     return kExitOk;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <sstream>
 #include <vector>
 
@@ -33,8 +34,9 @@ struct Command {
 
 const Option kHelpOption{"-h", "--help", nullptr, "display this help and exit"};
 
-const std::vector<Command>& commandTable() {
-    static const std::vector<Command> table = {
+// The main job.
+std::vector<Command> scanCommands() {
+    return {
         {"scan",
          {"scan [OPTION]... FOLDER..."},
          "find the duplicate pairs among the music files in folders",
@@ -64,6 +66,12 @@ const std::vector<Command>& commandTable() {
           {nullptr, "--ignore-list", "FILE", "use FILE as the list of ignored pairs"},
           {nullptr, "--threads", "N", "run N worker threads, 1 to 100 (default: two per processor)"},
           {"-q", "--quiet", nullptr, "do not show progress on standard error"}}},
+    };
+}
+
+// Commands that look at single files.
+std::vector<Command> fileCommands() {
+    return {
         {"info",
          {"info FILE"},
          "show the format of a file and the plug-in that decodes it",
@@ -98,6 +106,12 @@ const std::vector<Command>& commandTable() {
           {nullptr, "--track", "NUMBER", "set the track number"},
           {nullptr, "--comment", "TEXT", "set the comment"},
           {nullptr, "--genre", "TEXT", "set the genre"}}},
+    };
+}
+
+// Commands on the cache and the ignore list a scan uses.
+std::vector<Command> storeCommands() {
+    return {
         {"cache",
          {"cache stats [OPTION]...", "cache clear [OPTION]..."},
          "show or clear the analysis cache",
@@ -109,6 +123,19 @@ const std::vector<Command>& commandTable() {
          "List the pairs a scan never reports (list), or add the pair of PATH1 and PATH2 to them (add).",
          {{nullptr, "--ignore-list", "FILE", "use FILE instead of the program's list of ignored pairs"}}},
     };
+}
+
+// Every command, in the order the program's help lists them.
+const std::vector<Command>& commandTable() {
+    static const std::vector<Command> table = [] {
+        std::vector<Command> all;
+        for (auto part : {scanCommands, fileCommands, storeCommands}) {
+            auto commands = part();
+            all.insert(all.end(), std::make_move_iterator(commands.begin()),
+                       std::make_move_iterator(commands.end()));
+        }
+        return all;
+    }();
     return table;
 }
 

@@ -10,6 +10,26 @@
 
 namespace tonemirror::cli {
 
+namespace {
+
+// Why the decoder gave no stream details, beside the code callers may already match on.
+std::string infoProblem(HResult result) {
+    switch (result) {
+    case E_NOTIMPL:
+        return "the plug-in that decodes this file does not report its duration, bit rate or tags";
+    case E_FAIL:
+        return "the plug-in found no duration, bit rate or tags in this file";
+    case E_NOINTERFACE:
+        return "the plug-in could not read the file's header";
+    case E_OUTOFMEMORY:
+        return "there was not enough memory to read the file's duration, bit rate and tags";
+    default:
+        return "the plug-in could not report the file's duration, bit rate or tags";
+    }
+}
+
+} // namespace
+
 int runInfo(const Args& args, const audio::PluginList& plugins) {
     if (args.size() != 1) {
         printError("usage: tonemirror-cli info FILE");
@@ -19,7 +39,7 @@ int runInfo(const Args& args, const audio::PluginList& plugins) {
     audio::AudioSource source(plugins);
     const std::u16string path = os::fromNativePath(std::filesystem::absolute(input));
     if (failed(source.open(path))) {
-        printError("no codec plug-in can decode '" + displayPath(input) + "'");
+        printError(undecodableFileText(input, source.decoderCount()));
         return kExitFailure;
     }
     nlohmann::json j;
@@ -38,6 +58,7 @@ int runInfo(const Args& args, const audio::PluginList& plugins) {
     } else {
         j["info"] = nullptr;
         j["infoResult"] = resultName(r);
+        j["infoMessage"] = infoProblem(r);
     }
     source.close();
     std::cout << dumpJson(j) << '\n';

@@ -107,73 +107,126 @@ bool parsePercent(const std::string& text, int* value) {
     }
 }
 
+// The arguments of one command line, read one after another.
+class ArgReader {
+public:
+    explicit ArgReader(const Args& args) : args_(args) {}
+    bool done() const { return next_ >= args_.size(); }
+    const std::string& take() { return args_[next_++]; }
+    // The value of the option just taken; false when there is none.
+    bool value(std::string* out) {
+        if (done()) {
+            return false;
+        }
+        *out = take();
+        return true;
+    }
+
+private:
+    const Args& args_;
+    std::size_t next_ = 0;
+};
+
+std::string parseMethod(ArgReader& in, ScanOptions& o) {
+    std::string v;
+    if (!in.value(&v)) {
+        return "--method needs a value";
+    }
+    if (v == "tags") {
+        o.method = engine::ScanSettings::kByTags;
+    } else if (v == "content") {
+        o.method = engine::ScanSettings::kByContent;
+    } else if (v == "both") {
+        o.method = engine::ScanSettings::kByTags | engine::ScanSettings::kByContent;
+    } else {
+        return "--method must be tags, content or both";
+    }
+    return {};
+}
+
+// Options with a number: the thresholds and --threads. False when `a` is none of them.
+bool parseNumberOption(const std::string& a, ArgReader& in, ScanOptions& o, std::string& error) {
+    std::string v;
+    if (a == "--content-threshold" || a == "--tags-threshold" || a == "--acoustic-threshold") {
+        int* target = a == "--content-threshold" ? &o.contentThreshold
+                      : a == "--tags-threshold"  ? &o.tagsThreshold
+                                                 : &o.acousticThreshold;
+        if (!in.value(&v) || !parsePercent(v, target)) {
+            error = a + " needs a whole percentage from 0 to 100";
+        }
+        return true;
+    }
+    if (a == "--threads") {
+        int n = 0;
+        if (!in.value(&v) || !parsePercent(v, &n) || n < 1) {
+            error = "--threads needs a number from 1 to 100";
+        } else {
+            o.threads = static_cast<unsigned>(n);
+        }
+        return true;
+    }
+    return false;
+}
+
+// Options naming the output, its format and the stores. False when `a` is none of them.
+bool parseFileOption(const std::string& a, ArgReader& in, ScanOptions& o, std::string& error) {
+    if (a == "--format") {
+        if (!in.value(&o.format) ||
+            (o.format != "text" && o.format != "json" && o.format != "csv" && o.format != "m3u")) {
+            error = "--format must be text, json, csv or m3u";
+        }
+    } else if (a == "--output" || a == "-o") {
+        if (!in.value(&o.output)) {
+            error = a + " needs a file name";
+        }
+    } else if (a == "--cache") {
+        if (!in.value(&o.cacheFile)) {
+            error = "--cache needs a file name";
+        }
+    } else if (a == "--ignore-list") {
+        if (!in.value(&o.ignoreList)) {
+            error = "--ignore-list needs a file name";
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Options without a value. False when `a` is none of them.
+bool parseSwitch(const std::string& a, ScanOptions& o) {
+    if (a == "--accurate") {
+        o.accurate = true;
+    } else if (a == "--verify") {
+        o.verify = true;
+    } else if (a == "--no-cache") {
+        o.noCache = true;
+    } else if (a == "--quiet" || a == "-q") {
+        o.quiet = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 // Returns an empty string on success, else the usage error.
 std::string parseOptions(const Args& args, ScanOptions& o) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const auto value = [&](std::string* out) {
-            if (i + 1 >= args.size()) {
-                return false;
-            }
-            *out = args[++i];
-            return true;
-        };
-        std::string v;
+    ArgReader in(args);
+    while (!in.done()) {
+        const std::string& a = in.take();
+        std::string error;
         if (a == "--method") {
-            if (!value(&v)) {
-                return "--method needs a value";
-            }
-            if (v == "tags") {
-                o.method = engine::ScanSettings::kByTags;
-            } else if (v == "content") {
-                o.method = engine::ScanSettings::kByContent;
-            } else if (v == "both") {
-                o.method = engine::ScanSettings::kByTags | engine::ScanSettings::kByContent;
+            error = parseMethod(in, o);
+        } else if (!parseNumberOption(a, in, o, error) && !parseFileOption(a, in, o, error) &&
+                   !parseSwitch(a, o)) {
+            if (a.size() > 1 && a[0] == '-') {
+                error = "unknown option '" + a + "'";
             } else {
-                return "--method must be tags, content or both";
+                o.folders.push_back(a);
             }
-        } else if (a == "--content-threshold" || a == "--tags-threshold" || a == "--acoustic-threshold") {
-            int* target = a == "--content-threshold" ? &o.contentThreshold
-                          : a == "--tags-threshold"  ? &o.tagsThreshold
-                                                     : &o.acousticThreshold;
-            if (!value(&v) || !parsePercent(v, target)) {
-                return a + " needs a whole percentage from 0 to 100";
-            }
-        } else if (a == "--accurate") {
-            o.accurate = true;
-        } else if (a == "--verify") {
-            o.verify = true;
-        } else if (a == "--format") {
-            if (!value(&o.format) ||
-                (o.format != "text" && o.format != "json" && o.format != "csv" && o.format != "m3u")) {
-                return "--format must be text, json, csv or m3u";
-            }
-        } else if (a == "--output" || a == "-o") {
-            if (!value(&o.output)) {
-                return a + " needs a file name";
-            }
-        } else if (a == "--cache") {
-            if (!value(&o.cacheFile)) {
-                return "--cache needs a file name";
-            }
-        } else if (a == "--no-cache") {
-            o.noCache = true;
-        } else if (a == "--ignore-list") {
-            if (!value(&o.ignoreList)) {
-                return "--ignore-list needs a file name";
-            }
-        } else if (a == "--threads") {
-            int n = 0;
-            if (!value(&v) || !parsePercent(v, &n) || n < 1) {
-                return "--threads needs a number from 1 to 100";
-            }
-            o.threads = static_cast<unsigned>(n);
-        } else if (a == "--quiet" || a == "-q") {
-            o.quiet = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return "unknown option '" + a + "'";
-        } else {
-            o.folders.push_back(a);
+        }
+        if (!error.empty()) {
+            return error;
         }
     }
     if (o.folders.empty()) {
@@ -295,7 +348,8 @@ std::string render(const ScanOptions& o, const ScanReport& report) {
             std::snprintf(line, sizeof line, "%-8s %-8s %-8s %-8s ", percentText(r.contentPercent).c_str(),
                           percentText(r.tagsPercent).c_str(), percentText(r.experimentalPercent).c_str(),
                           percentText(r.acousticPercent).c_str());
-            out << line << displayText(r.path1) << '\n' << std::string(36, ' ') << displayText(r.path2) << '\n';
+            out << line << displayText(r.path1) << '\n'
+                << std::string(36, ' ') << displayText(r.path2) << '\n';
         }
         out << '\n'
             << rows.size() << " duplicate pair(s); " << c.filesDone << " of " << c.filesQueued
@@ -433,6 +487,44 @@ int openStores(const ScanOptions& o, engine::TrackStore& store) {
     return kExitOk;
 }
 
+void applySettings(const ScanOptions& o, engine::ScanSettings& settings) {
+    settings.compareMethod = o.method;
+    settings.contentThreshold = static_cast<float>(o.contentThreshold) * 0.01f;
+    settings.tagsThreshold = static_cast<float>(o.tagsThreshold) * 0.01f;
+    settings.accurate = o.accurate;
+    settings.verifyMatches = o.verify;
+    settings.acousticThreshold = static_cast<float>(o.acousticThreshold) * 0.01f;
+}
+
+// Runs the scan until it ends or is stopped and writes what it found; the exit status.
+int scanAndReport(const ScanOptions& o, const std::vector<std::u16string>& folders,
+                  engine::ScanEngine& engine, MessageQueue& messages) {
+    gInterrupts = 0;
+    std::signal(SIGINT, onInterrupt);
+    const auto start = Clock::now();
+    engine.startScan(folders);
+    ResultRows results;
+    const LoopOutcome outcome = runUntilDone(o, engine, messages, results, start);
+    if (!outcome.abandoned) {
+        engine.shutdown(engine::WorkerPool::kInfiniteWait);
+    }
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    const ScanReport report{results, engine.counters(), engine.skippedItems(), elapsed, outcome.stopping};
+    // The handler stays until the program ends: a second Ctrl-C that arrives just after the report
+    // still ends the program with status 1 instead of killing it.
+    int status = writeReport(o, report, engine);
+    if (status == kExitOk && outcome.stopping) {
+        printError("scan interrupted; the pairs found so far were written");
+        status = kExitFailure;
+    }
+    if (outcome.abandoned) {
+        // A worker waits on a read the system does not return from: end without waiting for it.
+        printError("scan: some files were still being read; the program ends without waiting for them");
+        exitNow(status);
+    }
+    return status;
+}
+
 } // namespace
 
 int runScan(const Args& args, const audio::PluginList& plugins) {
@@ -447,49 +539,18 @@ int runScan(const Args& args, const audio::PluginList& plugins) {
     if (!resolveFolders(o, folders)) {
         return kExitFailure;
     }
-
     engine::TrackStore store(scanLocations(o));
     if (const int status = openStores(o, store); status != kExitOk) {
         return status;
     }
-
     MessageQueue messages;
     engine::ScanEngine engine(store, plugins, &messages);
-    engine.settings().compareMethod = o.method;
-    engine.settings().contentThreshold = static_cast<float>(o.contentThreshold) * 0.01f;
-    engine.settings().tagsThreshold = static_cast<float>(o.tagsThreshold) * 0.01f;
-    engine.settings().accurate = o.accurate;
-    engine.settings().verifyMatches = o.verify;
-    engine.settings().acousticThreshold = static_cast<float>(o.acousticThreshold) * 0.01f;
+    applySettings(o, engine.settings());
     if (failed(engine.createPool(o.threads))) {
         printError("scan: cannot start the worker threads");
         return kExitFailure;
     }
-
-    gInterrupts = 0;
-    std::signal(SIGINT, onInterrupt);
-    const auto start = Clock::now();
-    engine.startScan(folders);
-    ResultRows results;
-    const LoopOutcome outcome = runUntilDone(o, engine, messages, results, start);
-    if (!outcome.abandoned) {
-        engine.shutdown(engine::WorkerPool::kInfiniteWait);
-    }
-
-    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    const ScanReport report{results, engine.counters(), engine.skippedItems(), elapsed, outcome.stopping};
-    int status = writeReport(o, report, engine);
-    std::signal(SIGINT, SIG_DFL);
-    if (status == kExitOk && outcome.stopping) {
-        printError("scan interrupted; the pairs found so far were written");
-        status = kExitFailure;
-    }
-    if (outcome.abandoned) {
-        // A worker waits on a read the system does not return from: end without waiting for it.
-        printError("scan: some files were still being read; the program ends without waiting for them");
-        exitNow(status);
-    }
-    return status;
+    return scanAndReport(o, folders, engine, messages);
 }
 
 } // namespace tonemirror::cli

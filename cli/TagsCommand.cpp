@@ -64,8 +64,10 @@ int runGet(const std::string& file, const audio::PluginList& plugins) {
     return kExitOk;
 }
 
-int runSet(const std::string& file, const Args& options, const audio::PluginList& plugins) {
-    std::vector<std::pair<const TagName*, std::u16string>> changes;
+using TagChanges = std::vector<std::pair<const TagName*, std::u16string>>;
+
+// The changes the options ask for; kExitOk, or the usage status (said).
+int parseTagChanges(const Args& options, TagChanges& changes) {
     for (std::size_t i = 0; i < options.size(); ++i) {
         const TagName* tag = nullptr;
         for (const auto& t : kTags) {
@@ -92,6 +94,14 @@ int runSet(const std::string& file, const Args& options, const audio::PluginList
         printError("tags set: nothing to set");
         std::cerr << kUsage << '\n';
         return kExitUsage;
+    }
+    return kExitOk;
+}
+
+int runSet(const std::string& file, const Args& options, const audio::PluginList& plugins) {
+    TagChanges changes;
+    if (const int status = parseTagChanges(options, changes); status != kExitOk) {
+        return status;
     }
     audio::TagAccess tags(plugins);
     if (failed(tags.open(absolutePath(file)))) {

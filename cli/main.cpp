@@ -44,8 +44,8 @@ void reserveStandardStreams() {
 // The status, or 1 when the output written to standard output did not arrive.
 int checkedStatus(int status) {
     if (!tonemirror::cli::outputWritten()) {
-        tonemirror::cli::printError("could not write to standard output (" + std::string(std::strerror(errno)) +
-                                    "); the output is incomplete");
+        tonemirror::cli::printError("could not write to standard output (" +
+                                    std::string(std::strerror(errno)) + "); the output is incomplete");
         return tonemirror::cli::kExitFailure;
     }
     return status;

@@ -5,15 +5,13 @@
 namespace tonemirror::engine {
 
 // Messages the engine posts to its front end; the numbers are those of the desktop program's window
-// messages (first user message + n), so every front end speaks the same language.
+// messages (first user message + n), so every front end speaks the same language. Numbers 3, 6 and 7
+// belong to the desktop program alone (app/frame/WindowMessages.h).
 inline constexpr std::uint32_t WM_USER = 0x0400;
-inline constexpr std::uint32_t UM_PAIRS_PENDING = WM_USER + 1;  // pending pairs to drain
-inline constexpr std::uint32_t UM_RESULTS_RESET = WM_USER + 2;  // empty the results list
-inline constexpr std::uint32_t UM_UPDATE_RESULT = WM_USER + 3;  // update check answered
-inline constexpr std::uint32_t UM_FILE_DONE = WM_USER + 4;      // a file job finished; refresh counters
-inline constexpr std::uint32_t UM_SCAN_STATE = WM_USER + 5;     // job count left or returned to zero
-inline constexpr std::uint32_t UM_CONVERT_CLOSED = WM_USER + 6; // conversion panel closed
-inline constexpr std::uint32_t UM_RETRANSLATE = WM_USER + 7;    // texts must be re-read
+inline constexpr std::uint32_t UM_PAIRS_PENDING = WM_USER + 1; // pending pairs to drain
+inline constexpr std::uint32_t UM_RESULTS_RESET = WM_USER + 2; // empty the results list
+inline constexpr std::uint32_t UM_FILE_DONE = WM_USER + 4;     // a file job finished; refresh counters
+inline constexpr std::uint32_t UM_SCAN_STATE = WM_USER + 5;    // job count left or returned to zero
 
 // Where the engine posts its messages. post() queues the message for the front end's own thread and
 // returns at once: it is called from worker threads, sometimes with engine locks held, so it must

@@ -49,6 +49,119 @@ bool sameNameIgnoringCase(std::u16string_view a, std::u16string_view b) {
     return true;
 }
 
+// Reading position in a language file's text of n units; every step stops at its end.
+struct Cursor {
+    char16_t* text;
+    std::size_t n;
+    std::size_t p = 0;
+
+    bool atEnd() const { return p >= n; }
+    char16_t here() const { return text[p]; }
+    void skipBlanks() {
+        while (p < n && isBlank(text[p])) {
+            ++p;
+        }
+    }
+    void skipLine() {
+        while (p < n && !isLineEnd(text[p])) {
+            ++p;
+        }
+    }
+};
+
+// Where a key and its value lie in the text.
+struct EntrySpan {
+    std::size_t keyBegin = 0;
+    std::size_t keyEnd = 0;
+    std::size_t valueBegin = 0;
+    std::size_t valueEnd = 0;
+
+    bool complete() const { return keyEnd > keyBegin && valueEnd > valueBegin; }
+};
+
+constexpr std::size_t kNoLanguage = static_cast<std::size_t>(-1);
+
+// "[name]" at the cursor: the trimmed name, empty when blank (the line is then read on), or nothing
+// when the bracket is never closed. The name is terminated in place.
+std::optional<std::u16string_view> readSectionName(Cursor& c) {
+    std::size_t close = c.p + 1;
+    while (close < c.n && c.text[close] != u']') {
+        ++close;
+    }
+    if (close >= c.n) {
+        return std::nullopt;
+    }
+    std::size_t b = c.p + 1;
+    std::size_t e = close;
+    while (b < e && isBlank(c.text[b])) {
+        ++b;
+    }
+    while (e > b && isBlank(c.text[e - 1])) {
+        --e;
+    }
+    c.p = close + 1;
+    if (b == e) {
+        return std::u16string_view{};
+    }
+    c.skipLine();
+    c.text[e] = 0; // behind the parse position from here on
+    return std::u16string_view(c.text + b, e - b);
+}
+
+// "KEY = value" or "KEY = \"value\"" at the cursor, which ends behind it. A line without '=' gives
+// an incomplete span; nothing when the text ends first (or inside a quote).
+std::optional<EntrySpan> readEntry(Cursor& c) {
+    EntrySpan span;
+    span.keyBegin = c.p;
+    while (!c.atEnd() && isKeyChar(c.here())) {
+        ++c.p;
+    }
+    span.keyEnd = c.p;
+    c.skipBlanks();
+    if (c.atEnd()) {
+        return std::nullopt;
+    }
+    if (c.here() != u'=') {
+        c.skipLine();
+        return span;
+    }
+    ++c.p;
+    // Line ends count as blanks here too: "KEY=" alone takes the next non-blank line as its value.
+    c.skipBlanks();
+    if (c.atEnd()) {
+        return std::nullopt;
+    }
+    if (c.here() != u'"') {
+        span.valueBegin = c.p;
+        c.skipLine();
+        span.valueEnd = c.p;
+        return span;
+    }
+    span.valueBegin = c.p + 1;
+    span.valueEnd = span.valueBegin;
+    while (span.valueEnd < c.n && c.text[span.valueEnd] != u'"') {
+        ++span.valueEnd;
+    }
+    if (span.valueEnd >= c.n) {
+        return std::nullopt; // unterminated quote
+    }
+    c.p = span.valueEnd + 1;
+    c.skipLine();
+    return span;
+}
+
+// Terminates the key and the value in place (both ends lie behind the parse position, which moves
+// past the value's end) and returns them.
+std::pair<std::u16string_view, std::u16string_view> takeEntry(Cursor& c, const EntrySpan& span) {
+    c.text[span.keyEnd] = 0;
+    if (span.valueEnd < c.n) {
+        c.text[span.valueEnd] = 0; // closing quote or line end
+        c.p = std::max(c.p, span.valueEnd + 1);
+    }
+    return {std::u16string_view(c.text + span.keyBegin, span.keyEnd - span.keyBegin),
+            std::u16string_view(c.text + span.valueBegin, span.valueEnd - span.valueBegin)};
+}
+
 // Closes the descriptor on every path out of loadFile.
 struct FileDescriptor {
     int fd = -1;
@@ -186,140 +299,82 @@ HResult CTranslator::loadBuffer(std::span<const std::uint8_t> bytes) {
     return S_OK;
 }
 
+// The language a run of entries belongs to: one first named in this file is listed only once it has
+// entries; an existing one (from an earlier file or section, or the built-in English) is continued in
+// place.
+struct CTranslator::Section {
+    std::optional<Language> pending;
+    std::size_t existing = kNoLanguage;
+
+    bool open() const { return pending.has_value() || existing != kNoLanguage; }
+};
+
 HResult CTranslator::parse(char16_t* text, std::size_t length, std::size_t& added) {
     // A zero unit ends the text.
-    const std::size_t n = std::min(length, std::u16string_view(text, length).find(u'\0'));
-    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-
-    // A language first named in this file is listed only once it has entries; an existing one
-    // (from an earlier file or section, or the built-in English) is continued in place.
-    std::optional<Language> pending;
-    std::size_t existing = kNone;
-    auto flushPending = [&] {
-        if (pending && !pending->entries.empty()) {
-            languages_.push_back(std::move(*pending));
-        }
-        pending.reset();
-    };
-    auto skipLine = [&](std::size_t& p) {
-        while (p < n && !isLineEnd(text[p])) {
-            ++p;
-        }
-    };
-
-    std::size_t p = 0;
-    while (p < n) {
-        if (isLineEnd(text[p])) {
-            ++p;
+    Cursor c{text, std::min(length, std::u16string_view(text, length).find(u'\0'))};
+    Section section;
+    while (!c.atEnd()) {
+        if (isLineEnd(c.here())) {
+            ++c.p;
             continue;
         }
-        while (p < n && isBlank(text[p])) {
-            ++p;
-        }
-        if (p >= n) {
+        c.skipBlanks();
+        if (c.atEnd()) {
             break;
         }
-        if (text[p] == u'[') {
-            std::size_t close = p + 1;
-            while (close < n && text[close] != u']') {
-                ++close;
-            }
-            if (close >= n) {
+        if (c.here() == u'[') {
+            const std::optional<std::u16string_view> name = readSectionName(c);
+            if (!name) {
                 break;
             }
-            std::size_t b = p + 1;
-            std::size_t e = close;
-            while (b < e && isBlank(text[b])) {
-                ++b;
-            }
-            while (e > b && isBlank(text[e - 1])) {
-                --e;
-            }
-            p = close + 1;
-            if (b == e) {
-                continue; // empty name: ignored
-            }
-            skipLine(p);
-            text[e] = 0; // behind the parse position from here on
-            const std::u16string_view name(text + b, e - b);
-            flushPending();
-            existing = kNone;
-            for (std::size_t i = 0; i < languages_.size(); ++i) {
-                if (sameNameIgnoringCase(languages_[i].name, name)) {
-                    existing = i;
-                    break;
-                }
-            }
-            if (existing == kNone) {
-                pending = Language{name, {}};
+            if (!name->empty()) { // an empty name is ignored
+                openSection(section, *name);
             }
             continue;
         }
-        if (text[p] == u';') {
-            skipLine(p);
+        if (c.here() == u';') {
+            c.skipLine();
             continue;
         }
-
-        const std::size_t keyBegin = p;
-        while (p < n && isKeyChar(text[p])) {
-            ++p;
-        }
-        const std::size_t keyEnd = p;
-        while (p < n && isBlank(text[p])) {
-            ++p;
-        }
-        if (p >= n) {
+        const std::optional<EntrySpan> entry = readEntry(c);
+        if (!entry) {
             break;
         }
-        if (text[p] != u'=') {
-            skipLine(p);
-            continue;
-        }
-        ++p;
-        // Line ends count as blanks here too: "KEY=" alone takes the next non-blank line as its value.
-        while (p < n && isBlank(text[p])) {
-            ++p;
-        }
-        if (p >= n) {
-            break;
-        }
-        std::size_t valueBegin = 0;
-        std::size_t valueEnd = 0;
-        if (text[p] == u'"') {
-            valueBegin = p + 1;
-            valueEnd = valueBegin;
-            while (valueEnd < n && text[valueEnd] != u'"') {
-                ++valueEnd;
-            }
-            if (valueEnd >= n) {
-                break; // unterminated quote
-            }
-            p = valueEnd + 1;
-            skipLine(p);
-        } else {
-            valueBegin = p;
-            skipLine(p);
-            valueEnd = p;
-        }
-        const bool inSection = pending.has_value() || existing != kNone;
-        if (keyEnd > keyBegin && valueEnd > valueBegin && inSection) {
-            text[keyEnd] = 0;
-            if (valueEnd < n) {
-                text[valueEnd] = 0; // closing quote or line end, both behind the parse position
-                p = std::max(p, valueEnd + 1);
-            }
-            Entry entry{std::u16string_view(text + keyBegin, keyEnd - keyBegin),
-                        std::u16string_view(text + valueBegin, valueEnd - valueBegin)};
-            if (pending) {
-                pending->entries.push_back(entry);
-            } else {
-                languages_[existing].entries.push_back(entry);
-            }
+        if (entry->complete() && section.open()) {
+            const auto [key, value] = takeEntry(c, *entry);
+            addEntry(section, Entry{key, value});
             ++added;
         }
     }
-    flushPending();
+    closeSection(section);
     return added > 0 ? S_OK : E_FAIL;
+}
+
+void CTranslator::openSection(Section& section, std::u16string_view name) {
+    closeSection(section);
+    for (std::size_t i = 0; i < languages_.size(); ++i) {
+        if (sameNameIgnoringCase(languages_[i].name, name)) {
+            section.existing = i;
+            return;
+        }
+    }
+    section.pending = Language{name, {}};
+}
+
+void CTranslator::closeSection(Section& section) {
+    if (section.pending && !section.pending->entries.empty()) {
+        languages_.push_back(std::move(*section.pending));
+    }
+    section.pending.reset();
+    section.existing = kNoLanguage;
+}
+
+void CTranslator::addEntry(Section& section, const Entry& entry) {
+    if (section.pending) {
+        section.pending->entries.push_back(entry);
+    } else {
+        languages_[section.existing].entries.push_back(entry);
+    }
 }
 
 void CTranslator::finishLoading() {

@@ -74,7 +74,15 @@ private:
         std::vector<Entry> entries;
     };
 
+    struct Section;
+
+    // Reads "[language]" sections of "KEY=value" lines, terminating names, keys and values in place.
     HResult parse(char16_t* text, std::size_t length, std::size_t& added);
+    // Ends the current section and continues the language of that name, or starts it.
+    void openSection(Section& section, std::u16string_view name);
+    // Lists a language first named in this file once it has entries.
+    void closeSection(Section& section);
+    void addEntry(Section& section, const Entry& entry);
     Language* findLanguage(std::u16string_view name);
 
     std::vector<Language> languages_;

@@ -44,6 +44,9 @@ PercentState percentState(PercentColumn column, float value) {
     if (value >= 0.0f) {
         return PercentState::Value;
     }
+    if (column == PercentColumn::Acoustic) {
+        return PercentState::NotAvailable;
+    }
     if (column != PercentColumn::Experimental) {
         return PercentState::Dash;
     }
@@ -62,6 +65,8 @@ BarColours barColours(PercentColumn column, float value) {
         return {{0xAA, 0xAA, 0xFF}, {deep, deep, 255}};
     case PercentColumn::Tags:
         return {{0xAA, 0xFF, 0xAA}, {deep, 255, deep}};
+    case PercentColumn::Acoustic: // amber, apart from the three colours of the other scores
+        return {{0xFF, 0xD5, 0xAA}, {255, static_cast<std::uint8_t>(255 - x / 2), deep}};
     case PercentColumn::Experimental:
         break;
     }

@@ -15,10 +15,11 @@ namespace tonemirror::shell {
 
 // --- percent cells of the results list ---
 
-enum class PercentColumn { Content, Tags, Experimental };
+enum class PercentColumn { Content, Tags, Experimental, Acoustic };
 
 // What a percent cell shows: the number, "-" (content and tags below their threshold), the
-// translated "wait" (experimental score pending) or "n/a" (experimental comparison off or below it).
+// translated "wait" (experimental score pending) or "n/a" (experimental comparison off or below it;
+// for the acoustic match, a track without a print).
 enum class PercentState { Value, Dash, Wait, NotAvailable };
 PercentState percentState(PercentColumn column, float value);
 

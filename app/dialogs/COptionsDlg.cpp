@@ -44,7 +44,7 @@ COptionsDlg::COptionsDlg(const OptionsValues& values, std::function<bool()> conf
 
 void COptionsDlg::build(const OptionsValues& values) {
     const DialogUnits du(font());
-    setFixedSize(du.x(272), du.y(124));
+    setFixedSize(du.x(272), du.y(141));
 
     du.place(new QGroupBox(QStringLiteral("Compare method"), this), 4, 4, 86, 48);
     method_ = new QButtonGroup(this);
@@ -77,24 +77,34 @@ void COptionsDlg::build(const OptionsValues& values) {
     du.place(accurate_, 106, 28, 151, 10);
     // A font wider than the one the layout was made for may need the slack up to the group's edge.
     growToFit(accurate_, du.x(265 - 4));
+    verify_ = new QCheckBox(QStringLiteral("Verify matches by sound"), this);
+    verify_->setObjectName(QString::number(kVerifyId));
+    verify_->setChecked(values.verifyMatches);
+    du.place(verify_, 106, 39, 100, 10);
+    growToFit(verify_, du.x(265 - 4));
 
-    du.place(new QGroupBox(QStringLiteral("Sensitivity"), this), 4, 55, 261, 46);
+    du.place(new QGroupBox(QStringLiteral("Sensitivity"), this), 4, 55, 261, 63);
     content_ = addSensitivity(QStringLiteral("Content"), 66, 27, 1013, 1015, values.contentThreshold);
     tags_ = addSensitivity(QStringLiteral("Tags"), 83, 16, 1014, 1016, values.tagsThreshold);
+    acoustic_ = addSensitivity(QStringLiteral("Sound"), 100, 22, kAcousticSliderId, kAcousticLabelId,
+                               values.acousticThreshold);
+    // The sound threshold means something only while matches are verified.
+    acoustic_->setEnabled(values.verifyMatches);
+    connect(verify_, &QCheckBox::toggled, acoustic_, &QWidget::setEnabled);
 
     auto* clear = new QPushButton(QStringLiteral("Clear internal cache"), this);
     clear->setObjectName(QString::number(kClearCacheId));
     clear->setEnabled(static_cast<bool>(clearCache_));
-    du.place(clear, 5, 106, 94, 14);
+    du.place(clear, 5, 123, 94, 14);
     connect(clear, &QPushButton::clicked, this, &COptionsDlg::onClearCache);
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("1"));
     ok->setDefault(true);
-    du.place(ok, 162, 106, 50, 14);
+    du.place(ok, 162, 123, 50, 14);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("2"));
-    du.place(cancel, 218, 106, 50, 14);
+    du.place(cancel, 218, 123, 50, 14);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
@@ -126,6 +136,8 @@ OptionsValues COptionsDlg::values() const {
     result.accurate = accurate_->isChecked();
     result.contentThreshold = static_cast<float>(content_->value()) * 0.01f;
     result.tagsThreshold = static_cast<float>(tags_->value()) * 0.01f;
+    result.verifyMatches = verify_->isChecked();
+    result.acousticThreshold = static_cast<float>(acoustic_->value()) * 0.01f;
     return result;
 }
 

@@ -18,6 +18,8 @@ struct OptionsValues {
     bool accurate = false;
     float contentThreshold = 0.75f;
     float tagsThreshold = 0.75f;
+    bool verifyMatches = false;
+    float acousticThreshold = 0.5f;
 };
 
 // The modal Options dialog. Controls carry their numbers as object names ("1013" is the content
@@ -34,6 +36,10 @@ public:
     OptionsValues values() const;
 
     static constexpr int kClearCacheId = 32784;
+    // The sound check: its check box, slider and value label.
+    static constexpr int kVerifyId = 1017;
+    static constexpr int kAcousticSliderId = 1018;
+    static constexpr int kAcousticLabelId = 1019;
 
 private:
     void build(const OptionsValues& values);
@@ -48,6 +54,8 @@ private:
     QCheckBox* accurate_ = nullptr;
     QSlider* content_ = nullptr;
     QSlider* tags_ = nullptr;
+    QCheckBox* verify_ = nullptr;
+    QSlider* acoustic_ = nullptr;
 };
 
 // Slider position for a threshold: threshold * 100 + 0.5, truncated.

@@ -3,6 +3,7 @@
 #include "app/AppContext.h"
 #include "app/Prompts.h"
 #include "app/common/FailureReport.h"
+#include "app/common/FileActions.h"
 #include "app/folders/CCheckedTreeCtrl.h"
 #include "app/folders/CFileList.h"
 #include "app/folders/NameTagRunner.h"
@@ -15,7 +16,6 @@
 #include "shell/SettingsStore.h"
 
 #include <QDesktopServices>
-#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QUrl>
@@ -437,11 +437,13 @@ void CFoldersView::deleteSelection() {
     FailureReport failures;
     std::size_t moved = 0;
     for (const int row : rows) {
-        QFile file(toQString(list_->path(row)));
-        if (file.moveToTrash()) {
+        // The same guarded move as the Results page: a name the trash cannot record, or a trash that
+        // cannot be used, leaves the item where it is.
+        const TrashOutcome outcome = moveToTrash(list_->path(row));
+        if (outcome.trashed) {
             ++moved;
         } else {
-            failures.add(list_->path(row), file.errorString());
+            failures.add(list_->path(row), outcome.reason);
         }
     }
     if (moved > 0) {

@@ -5,6 +5,7 @@
 #include "app/Resources.h"
 #include "app/dialogs/CAboutDlg.h"
 #include "app/dialogs/COptionsDlg.h"
+#include "app/dialogs/CSkippedItemsDlg.h"
 #include "app/dialogs/CUpdateDlg.h"
 #include "app/folders/CFoldersView.h"
 #include "app/frame/CResGenerator.h"
@@ -20,6 +21,7 @@
 #include "engine/WorkerPool.h"
 #include "platform/os/ErrorReport.h"
 #include "shell/CTranslator.h"
+#include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
 
 #include <QAction>
@@ -126,6 +128,13 @@ void CMainFrame::readComparisonSettings() {
     settings.contentThreshold =
         static_cast<float>(store.readNumber("SensitivityContent").value_or(75)) * 0.01f;
     settings.tagsThreshold = static_cast<float>(store.readNumber("SensitivityTags").value_or(75)) * 0.01f;
+    namespace names = shell::settings;
+    settings.verifyMatches =
+        store.readNumber(names::kVerifyMatches).value_or(names::kVerifyMatchesDefault) != 0;
+    settings.acousticThreshold =
+        static_cast<float>(
+            store.readNumber(names::kSensitivityAcoustic).value_or(names::kSensitivityAcousticDefault)) *
+        0.01f;
 }
 
 void CMainFrame::createToolBar() {
@@ -223,6 +232,9 @@ void CMainFrame::runCommand(int id) {
     case cmd::kExportResults:
         results_->exportResults();
         return;
+    case cmd::kSkippedItems:
+        showSkippedItems();
+        return;
     case cmd::kExit:
         close();
         return;
@@ -270,9 +282,16 @@ void CMainFrame::refreshScanCommands() {
 
 void CMainFrame::refreshStatus() {
     const int rows = results_->rowCount();
-    panes_[0]->setText(rows > 0 ? QString::number(rows) + QLatin1Char(' ') +
-                                      context_.text(u"STATUS_DUPLICATES", u"duplicate(s)")
-                                : QString());
+    const engine::ScanEngine::Counters counters = context_.engine.counters();
+    QString summary = rows > 0 ? QString::number(rows) + QLatin1Char(' ') +
+                                     context_.text(u"STATUS_DUPLICATES", u"duplicate(s)")
+                               : QString();
+    if (counters.itemsSkipped > 0) { // the count says where to look: Scanning > Skipped items
+        summary += (summary.isEmpty() ? QString() : QStringLiteral(", ")) +
+                   context_.text(u"STATUS_SKIPPED", u"%1 skipped").arg(counters.itemsSkipped);
+    }
+    panes_[0]->setText(summary);
+    commands_->action(cmd::kSkippedItems)->setEnabled(counters.itemsSkipped > 0);
     commands_->action(cmd::kSavePlaylist)->setEnabled(rows > 0);
     commands_->action(cmd::kExportResults)->setEnabled(rows > 0);
     QString caption = context_.text(u"RESULTS", u"Results");
@@ -280,7 +299,6 @@ void CMainFrame::refreshStatus() {
         caption += QStringLiteral(" (%1)").arg(rows);
     }
     tabs_->setTabText(kResultsPage, caption);
-    const engine::ScanEngine::Counters counters = context_.engine.counters();
     panes_[1]->setText(context_.text(u"STATUS_CACHE", u"Cache") + QStringLiteral(": ") +
                        QString::number(counters.tracksKnown));
     panes_[2]->setText(context_.text(u"STATUS_NEW", u"New") + QStringLiteral(": ") +
@@ -314,6 +332,12 @@ void CMainFrame::onEngineMessage(quint32 message) {
     refreshStatus();
 }
 
+void CMainFrame::showSkippedItems() {
+    const engine::ScanEngine::Counters counters = context_.engine.counters();
+    CSkippedItemsDlg dialog(context_, context_.engine.skippedItems(), counters.itemsSkipped, this);
+    dialog.exec();
+}
+
 void CMainFrame::toggleBar(QWidget* bar, int command) {
     bar->setVisible(bar->isHidden());
     commands_->action(command)->setChecked(!bar->isHidden());
@@ -327,6 +351,8 @@ void CMainFrame::showOptions() {
     values.accurate = settings.accurate.load();
     values.contentThreshold = settings.contentThreshold.load();
     values.tagsThreshold = settings.tagsThreshold.load();
+    values.verifyMatches = settings.verifyMatches.load();
+    values.acousticThreshold = settings.acousticThreshold.load();
     const auto confirm = [this] {
         return context_.prompts.question(this, context_.text(u"QUESTION", u"Question"),
                                          context_.text(u"CLEAR_CACHE", u"Clear internal cache ?"));
@@ -359,6 +385,11 @@ void CMainFrame::applyOptions(const OptionsValues& values) {
     settings.tagsThreshold = values.tagsThreshold;
     context_.settings.writeNumber("SensitivityTags",
                                   static_cast<std::uint32_t>(sliderPosition(values.tagsThreshold)));
+    settings.verifyMatches = values.verifyMatches;
+    context_.settings.writeNumber(shell::settings::kVerifyMatches, flag(values.verifyMatches));
+    settings.acousticThreshold = values.acousticThreshold;
+    context_.settings.writeNumber(shell::settings::kSensitivityAcoustic,
+                                  static_cast<std::uint32_t>(sliderPosition(values.acousticThreshold)));
 }
 
 void CMainFrame::switchLanguage(const QString& name) {

@@ -81,6 +81,7 @@ private:
     void startScan();
     void showOptions();
     void showAbout();
+    void showSkippedItems();
     void showUpdateDialog(int initialResult);
     void toggleBar(QWidget* bar, int command);
     void storePlacement();

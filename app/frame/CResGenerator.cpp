@@ -68,6 +68,8 @@ bool CResGenerator::assignMainMenu(QMainWindow& window) {
     addCommand(scanning, cmd::kStart);
     addCommand(scanning, cmd::kPause);
     addCommand(scanning, cmd::kStop);
+    scanning->addSeparator();
+    addCommand(scanning, cmd::kSkippedItems);
 
     QMenu* tools = addPopup(&holder, u"MENU_TOOLS", u"&Tools");
     addCommand(tools, cmd::kOptions);

@@ -20,6 +20,8 @@ const std::vector<CommandInfo>& CommandTable::commands() {
          u"Save playlist", u"Save playlist", u"TIP_SAVE_PLAYLIST", 236, false},
         {cmd::kExportResults, u"MENU_EXPORT_RESULTS", u"&Export results...", u"PROMPT_EXPORT_RESULTS",
          u"Save the results as a CSV or JSON file", nullptr, nullptr, 0, false},
+        {cmd::kSkippedItems, u"MENU_SKIPPED_ITEMS", u"S&kipped items...", u"PROMPT_SKIPPED_ITEMS",
+         u"Show what the last scan left out and why", nullptr, nullptr, 0, false},
         {cmd::kExit, u"MENU_EXIT", u"Exit", u"PROMPT_EXIT", u"Quit the application", nullptr, nullptr, 0,
          false},
         {cmd::kOptions, u"MENU_OPTIONS", u"Options", u"PROMPT_OPTIONS", u"Options", u"Options",

@@ -1,5 +1,7 @@
 #include "app/frame/EngineBridge.h"
 
+#include "app/frame/WindowMessages.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 
@@ -7,7 +9,7 @@ namespace tonemirror::app {
 
 namespace {
 constexpr int kFirstMessage = engine::UM_PAIRS_PENDING;
-constexpr int kLastMessage = engine::UM_RETRANSLATE;
+constexpr int kLastMessage = UM_RETRANSLATE;
 } // namespace
 
 void EngineBridge::post(std::uint32_t message) {

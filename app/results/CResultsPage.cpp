@@ -3,10 +3,10 @@
 #include "app/AppContext.h"
 #include "app/Prompts.h"
 #include "app/common/FailureReport.h"
+#include "app/common/FileActions.h"
 #include "app/frame/CommandIds.h"
 #include "app/results/CDetailsWnd.h"
 #include "app/results/CViewList.h"
-#include "app/results/FileActions.h"
 #include "app/results/ResultsModel.h"
 #include "audio/AudioSource.h"
 #include "engine/Playlist.h"
@@ -125,7 +125,7 @@ void CResultsPage::makeDetails(int row) {
 
 std::unique_ptr<QMenu> CResultsPage::contextMenu(int row, int column) {
     if (model_->rowAt(row) == nullptr || (column > ResultsModel::kFile1 && column < ResultsModel::kMark2) ||
-        column < 0) {
+        column < 0 || column > ResultsModel::kFile2) {
         return nullptr;
     }
     const bool first = column <= ResultsModel::kFile1;
@@ -348,8 +348,18 @@ void CResultsPage::savePlaylist() {
         this, context_.text(u"SAVE_PLAYLIST", u"Save playlist"), QStringLiteral("duplicates"),
         {context_.text(u"PLAYLIST_FILTER", u"M3U Playlist") + QStringLiteral(" (*.m3u)")},
         QStringLiteral("m3u"), nullptr);
-    if (!file.isEmpty()) {
-        writeFile(file, engine::formatPlaylist(model_->rows()));
+    if (file.isEmpty()) {
+        return;
+    }
+    std::size_t leftOut = 0;
+    const std::string playlist = engine::formatPlaylist(model_->rows(), &leftOut);
+    if (writeFile(file, playlist) && leftOut > 0) {
+        context_.prompts.warning(this, QStringLiteral("Warning"),
+                                 context_
+                                     .text(u"PLAYLIST_LEFT_OUT", u"%1 pair(s) were left out of the playlist: "
+                                                                 u"a file name holds a line break, which no "
+                                                                 u"playlist line can carry.")
+                                     .arg(leftOut));
     }
 }
 

@@ -41,7 +41,7 @@ void CViewList::setUpHeader() {
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     const int widths[ResultsModel::kColumnCount] = {
         kCheckHeaderWidth + 5, kFileColumnWidth,      kPercentColumnWidth, kPercentColumnWidth,
-        kPercentColumnWidth,   kCheckHeaderWidth + 5, kFileColumnWidth};
+        kPercentColumnWidth,   kCheckHeaderWidth + 5, kFileColumnWidth,    kPercentColumnWidth};
     for (int column = 0; column < ResultsModel::kColumnCount; ++column) {
         header->resizeSection(column, widths[column]);
     }

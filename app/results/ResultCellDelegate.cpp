@@ -15,13 +15,6 @@ namespace tonemirror::app {
 
 namespace {
 
-shell::PercentColumn percentColumn(int column) {
-    if (column == ResultsModel::kContent) {
-        return shell::PercentColumn::Content;
-    }
-    return column == ResultsModel::kTags ? shell::PercentColumn::Tags : shell::PercentColumn::Experimental;
-}
-
 QColor colour(const shell::Rgb& rgb) {
     return QColor(rgb.r, rgb.g, rgb.b);
 }
@@ -47,7 +40,7 @@ QRect ResultCellDelegate::barFill(const QRect& cell, float value) {
 void ResultCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                const QModelIndex& index) const {
     const int column = index.column();
-    if (column >= ResultsModel::kContent && column <= ResultsModel::kExperimental) {
+    if (ResultsModel::isPercentColumn(column)) {
         paintPercent(painter, option, index);
     } else if (isMarkColumn(column)) {
         paintCheck(painter, option, index);
@@ -80,7 +73,8 @@ void ResultCellDelegate::paintPercent(QPainter* painter, const QStyleOptionViewI
     QColor text = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
     if (value >= 0.0f) {
         const QRect frame = paintBarFrame(*painter, cell, option.palette);
-        const shell::BarColours colours = shell::barColours(percentColumn(index.column()), value);
+        const shell::BarColours colours =
+            shell::barColours(ResultsModel::percentColumn(index.column()), value);
         paintBarFillWidth(*painter, frame, barFill(cell, value).width(), colour(colours.top),
                           colour(colours.bottom));
         text = option.palette.color(QPalette::Text); // on the frame's window colour

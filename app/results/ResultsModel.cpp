@@ -17,21 +17,6 @@ namespace {
 // Above this many separate runs of removed rows the view is reset instead of told run by run.
 constexpr int kMaxRemovalRuns = 64;
 
-shell::PercentColumn percentColumn(int column) {
-    switch (column) {
-    case ResultsModel::kContent:
-        return shell::PercentColumn::Content;
-    case ResultsModel::kTags:
-        return shell::PercentColumn::Tags;
-    default:
-        return shell::PercentColumn::Experimental;
-    }
-}
-
-bool isPercentColumn(int column) {
-    return column >= ResultsModel::kContent && column <= ResultsModel::kExperimental;
-}
-
 bool isMarkColumn(int column) {
     return column == ResultsModel::kMark1 || column == ResultsModel::kMark2;
 }
@@ -42,12 +27,32 @@ float percentValue(const engine::DuplicatePair& pair, int column) {
         return pair.contentPercent;
     case ResultsModel::kTags:
         return pair.tagsPercent;
+    case ResultsModel::kAcoustic:
+        return pair.acousticPercent;
     default:
         return pair.experimentalPercent;
     }
 }
 
 } // namespace
+
+shell::PercentColumn ResultsModel::percentColumn(int column) {
+    switch (column) {
+    case ResultsModel::kContent:
+        return shell::PercentColumn::Content;
+    case ResultsModel::kTags:
+        return shell::PercentColumn::Tags;
+    case ResultsModel::kAcoustic:
+        return shell::PercentColumn::Acoustic;
+    default:
+        return shell::PercentColumn::Experimental;
+    }
+}
+
+bool ResultsModel::isPercentColumn(int column) {
+    return (column >= ResultsModel::kContent && column <= ResultsModel::kExperimental) ||
+           column == ResultsModel::kAcoustic;
+}
 
 ResultsModel::ResultsModel(AppContext& context, QObject* parent)
     : QAbstractTableModel(parent), context_(context) {
@@ -141,6 +146,7 @@ void ResultsModel::retranslate() {
     headers_[kTags] = context_.text(u"RESULTS_TAGS", u"% tags");
     headers_[kExperimental] = context_.text(u"RESULTS_EXPEREM", u"% experim.");
     headers_[kFile2] = context_.text(u"RESULTS_FILE2", u"File #2");
+    headers_[kAcoustic] = context_.text(u"RESULTS_MATCH", u"% match");
     waitText_ = context_.text(u"WAIT", u"wait");
     emit headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);
     if (!rows_.empty()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/DuplicatePair.h"
+#include "shell/ResultFormats.h"
 
 #include <QAbstractTableModel>
 #include <QPixmap>
@@ -21,11 +22,16 @@ struct AppContext;
 class ResultsModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { kMark1, kFile1, kContent, kTags, kExperimental, kMark2, kFile2, kColumnCount };
+    // The acoustic match comes after the seven classic columns, whose numbers stay as they are.
+    enum Column { kMark1, kFile1, kContent, kTags, kExperimental, kMark2, kFile2, kAcoustic, kColumnCount };
     // The score of a percent cell as a float (Qt::UserRole).
     static constexpr int kValueRole = Qt::UserRole;
 
     explicit ResultsModel(AppContext& context, QObject* parent = nullptr);
+
+    // Columns that show a score as a percent cell, and which score each shows.
+    static bool isPercentColumn(int column);
+    static shell::PercentColumn percentColumn(int column);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -7,7 +7,7 @@
 #include "analysis/LevelProfile.h"
 #include "analysis/SpectrumProfile.h"
 #include "support/RealShapedRecord.h"
-#include "support/ToneDecoder.h"
+#include "support/ToneSong.h"
 
 #include <benchmark/benchmark.h>
 

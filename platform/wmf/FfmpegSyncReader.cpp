@@ -129,6 +129,18 @@ HResult FfmpegSyncReader::open(const char16_t* path) {
         close();
         return E_OUTOFMEMORY;
     }
+    if (const HResult r = openContainer(native); failed(r)) {
+        close();
+        return r;
+    }
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        outputs_.push_back(describeStream(*format_->streams[i], static_cast<int>(i)));
+    }
+    path_ = native;
+    return S_OK;
+}
+
+HResult FfmpegSyncReader::openContainer(const std::filesystem::path& native) {
     format_->interrupt_callback.callback = &FfmpegSyncReader::interruptCallback;
     format_->interrupt_callback.opaque = this;
     AVDictionary* options = nullptr;
@@ -139,44 +151,37 @@ HResult FfmpegSyncReader::open(const char16_t* path) {
     av_dict_set(&options, "format_whitelist", kAudioContainers, 0);
     startDeadline();
     const std::string url = "file:" + native.string();
-    int r = avformat_open_input(&format_, url.c_str(), nullptr, &options);
+    const int r = avformat_open_input(&format_, url.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (r < 0) {
         format_ = nullptr; // freed by avformat_open_input
-        close();
         return E_FAIL;
     }
-    r = avformat_find_stream_info(format_, nullptr);
-    if (r < 0) {
-        close();
-        return E_FAIL;
+    return avformat_find_stream_info(format_, nullptr) < 0 ? E_FAIL : S_OK;
+}
+
+FfmpegSyncReader::Output FfmpegSyncReader::describeStream(const AVStream& stream, int index) {
+    const AVCodecParameters* par = stream.codecpar;
+    Output out;
+    out.streamIndex = index;
+    switch (par->codec_type) {
+    case AVMEDIA_TYPE_AUDIO:
+        out.majorType = kMediaTypeAudio;
+        break;
+    case AVMEDIA_TYPE_VIDEO:
+        out.majorType = kMediaTypeVideo;
+        break;
+    default:
+        out.majorType = kMediaTypeOther;
+        break;
     }
-    for (unsigned i = 0; i < format_->nb_streams; ++i) {
-        const AVStream* stream = format_->streams[i];
-        const AVCodecParameters* par = stream->codecpar;
-        Output out;
-        out.streamIndex = static_cast<int>(i);
-        switch (par->codec_type) {
-        case AVMEDIA_TYPE_AUDIO:
-            out.majorType = kMediaTypeAudio;
-            break;
-        case AVMEDIA_TYPE_VIDEO:
-            out.majorType = kMediaTypeVideo;
-            break;
-        default:
-            out.majorType = kMediaTypeOther;
-            break;
-        }
-        if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
-            out.decodable = avcodec_find_decoder(par->codec_id) != nullptr && par->sample_rate > 0 &&
-                            par->ch_layout.nb_channels > 0;
-            out.channels = par->ch_layout.nb_channels == 1 ? 1 : 2;
-            out.sampleRate = static_cast<std::uint32_t>(std::max(par->sample_rate, 0));
-        }
-        outputs_.push_back(out);
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+        out.decodable = avcodec_find_decoder(par->codec_id) != nullptr && par->sample_rate > 0 &&
+                        par->ch_layout.nb_channels > 0;
+        out.channels = par->ch_layout.nb_channels == 1 ? 1 : 2;
+        out.sampleRate = static_cast<std::uint32_t>(std::max(par->sample_rate, 0));
     }
-    path_ = native;
-    return S_OK;
+    return out;
 }
 
 HResult FfmpegSyncReader::close() {
@@ -448,18 +453,14 @@ HResult FfmpegSyncReader::getNextSample(std::uint16_t streamNumber, std::unique_
         return E_FAIL;
     }
     startDeadline();
-    const int streamIndex = decoding_->streamIndex;
-    const AVRational timeBase = format_->streams[streamIndex]->time_base;
+    const AVRational timeBase = format_->streams[decoding_->streamIndex]->time_base;
     for (;;) {
-        int r = avcodec_receive_frame(codec_, frame_);
+        const int r = avcodec_receive_frame(codec_, frame_);
         if (r == 0) {
             std::vector<std::uint8_t> data;
-            const bool ok = convertFrame(data);
-            const std::int64_t at = to100ns(frame_->best_effort_timestamp, timeBase);
-            const std::int64_t length =
-                av_rescale(frame_->nb_samples, 10000000, std::max(frame_->sample_rate, 1));
-            av_frame_unref(frame_);
-            if (!ok) {
+            std::int64_t at = 0;
+            std::int64_t length = 0;
+            if (!takeFrame(timeBase, data, at, length)) {
                 return E_FAIL;
             }
             if (data.empty()) {
@@ -477,47 +478,57 @@ HResult FfmpegSyncReader::getNextSample(std::uint16_t streamNumber, std::unique_
             *sample = std::make_unique<SampleBuffer>(std::move(data));
             return S_OK;
         }
-        if (r == AVERROR_EOF) {
+        if (r == AVERROR_EOF || (r == AVERROR(EAGAIN) && inputDone_)) {
             return kNoMoreSamples;
         }
-        if (r != AVERROR(EAGAIN)) {
+        if (r != AVERROR(EAGAIN) || failed(feedDecoder(timeBase))) {
             return E_FAIL;
         }
-        if (inputDone_) {
-            return kNoMoreSamples;
-        }
-        r = av_read_frame(format_, packet_);
-        if (r == AVERROR_EXIT) {
-            return E_FAIL; // deadline passed
-        }
-        if (r < 0) {
-            // End of file, or a file cut short: what was read so far is the stream.
-            inputDone_ = true;
-            avcodec_send_packet(codec_, nullptr);
-            continue;
-        }
-        started_ = true;
-        if (packet_->stream_index != streamIndex) {
-            av_packet_unref(packet_);
-            continue;
-        }
-        if (rangeEnd_ > 0 && packet_->pts != AV_NOPTS_VALUE && to100ns(packet_->pts, timeBase) >= rangeEnd_) {
-            av_packet_unref(packet_);
-            inputDone_ = true;
-            avcodec_send_packet(codec_, nullptr);
-            continue;
-        }
-        r = avcodec_send_packet(codec_, packet_);
-        av_packet_unref(packet_);
-        if (r < 0 && r != AVERROR(EAGAIN)) {
-            // A damaged packet is skipped; a stream of nothing but damage is given up.
-            if (++badPackets_ > kMaxBadPackets) {
-                return E_FAIL;
-            }
-        } else {
-            badPackets_ = 0;
-        }
     }
+}
+
+bool FfmpegSyncReader::takeFrame(AVRational timeBase, std::vector<std::uint8_t>& data, std::int64_t& at,
+                                 std::int64_t& length) {
+    const bool ok = convertFrame(data);
+    at = to100ns(frame_->best_effort_timestamp, timeBase);
+    length = av_rescale(frame_->nb_samples, 10000000, std::max(frame_->sample_rate, 1));
+    av_frame_unref(frame_);
+    return ok;
+}
+
+HResult FfmpegSyncReader::feedDecoder(AVRational timeBase) {
+    int r = av_read_frame(format_, packet_);
+    if (r == AVERROR_EXIT) {
+        return E_FAIL; // deadline passed
+    }
+    if (r < 0) {
+        // End of file, or a file cut short: what was read so far is the stream.
+        endInput();
+        return S_OK;
+    }
+    started_ = true;
+    if (packet_->stream_index != decoding_->streamIndex) {
+        av_packet_unref(packet_);
+        return S_OK;
+    }
+    if (rangeEnd_ > 0 && packet_->pts != AV_NOPTS_VALUE && to100ns(packet_->pts, timeBase) >= rangeEnd_) {
+        av_packet_unref(packet_);
+        endInput();
+        return S_OK;
+    }
+    r = avcodec_send_packet(codec_, packet_);
+    av_packet_unref(packet_);
+    if (r >= 0 || r == AVERROR(EAGAIN)) {
+        badPackets_ = 0;
+        return S_OK;
+    }
+    // A damaged packet is skipped; a stream of nothing but damage is given up.
+    return ++badPackets_ > kMaxBadPackets ? E_FAIL : S_OK;
+}
+
+void FfmpegSyncReader::endInput() {
+    inputDone_ = true;
+    avcodec_send_packet(codec_, nullptr);
 }
 
 HResult FfmpegSyncReader::headerInfo(IHeaderInfo** info) {

@@ -13,6 +13,8 @@ struct AVCodecContext;
 struct SwrContext;
 struct AVPacket;
 struct AVFrame;
+struct AVStream;
+struct AVRational;
 
 namespace tonemirror::wmf {
 
@@ -55,10 +57,21 @@ private:
     static int interruptCallback(void* self);
     void startDeadline() { deadline_ = std::chrono::steady_clock::now() + kDeadline; }
     std::vector<std::uint8_t> offeredMediaType(const Output& output) const;
+    // Opens the file's container within the probe limits and reads its stream list.
+    HResult openContainer(const std::filesystem::path& native);
+    static Output describeStream(const AVStream& stream, int index);
     HResult openDecoder(const Output& output);
     void closeDecoder();
     // Converts frame_ into out; false when the frame cannot be converted.
     bool convertFrame(std::vector<std::uint8_t>& out);
+    // Converts and releases frame_; `at` and `length` are its time and duration in 100 ns units.
+    bool takeFrame(AVRational timeBase, std::vector<std::uint8_t>& data, std::int64_t& at,
+                   std::int64_t& length);
+    // Reads the next packet of the file and hands it to the decoder; E_FAIL when the read timed out
+    // or too many packets in a row were damaged.
+    HResult feedDecoder(AVRational timeBase);
+    // No more packets: the decoder is told to give up what it holds.
+    void endInput();
 
     AVFormatContext* format_ = nullptr;
     AVCodecContext* codec_ = nullptr;

@@ -56,53 +56,58 @@ HResult MediaDecoder::open(const char16_t* path) {
 
 HResult MediaDecoder::selectOutput() {
     std::uint32_t outputs = 0;
-    HResult r = reader_->getOutputCount(&outputs);
+    const HResult r = reader_->getOutputCount(&outputs);
     if (failed(r)) {
         return r;
     }
-    bool accepted = false;
-    std::uint32_t output = 0;
-    wmf::WaveFormat wave{};
-    for (; output < outputs && !accepted; ++output) {
-        std::unique_ptr<wmf::IOutputMediaProps> props;
-        if (failed(reader_->getOutputProps(output, &props)) || props == nullptr) {
-            continue;
+    for (std::uint32_t output = 0; output < outputs; ++output) {
+        wmf::WaveFormat wave{};
+        if (acceptOutput(output, wave)) {
+            format_.formatTag = 1;
+            format_.channels = wave.channels;
+            format_.sampleRate = wave.samplesPerSec;
+            return selectStream(output);
         }
-        TmGuid major{};
-        if (failed(props->getType(&major)) || !sameGuid(major, wmf::kMediaTypeAudio)) {
-            continue;
-        }
-        alignas(wmf::MediaType) std::uint8_t buffer[kMediaTypeBytes];
-        auto* type = reinterpret_cast<wmf::MediaType*>(buffer);
-        std::uint32_t size = sizeof buffer;
-        if (failed(props->getMediaType(type, &size)) || size > sizeof buffer ||
-            size < sizeof(wmf::MediaType)) {
-            continue;
-        }
-        // The format block must lie inside what was written, and hold at least a plain PCM header.
-        const std::uint32_t formatRoom = size - static_cast<std::uint32_t>(sizeof(wmf::MediaType));
-        if (!sameGuid(type->majorType, wmf::kMediaTypeAudio) || !sameGuid(type->subType, wmf::kSubtypePcm) ||
-            !sameGuid(type->formatType, wmf::kFormatWaveFormat) || type->formatSize < 16 ||
-            type->formatSize > formatRoom) {
-            continue;
-        }
-        std::memcpy(&wave, buffer + sizeof(wmf::MediaType),
-                    std::min<std::size_t>(type->formatSize, sizeof wave));
-        if (wave.formatTag != wmf::kWaveFormatPcm || failed(reader_->setOutputProps(output, props.get())) ||
-            wave.bitsPerSample != 16 || (wave.channels != 1 && wave.channels != 2)) {
-            continue;
-        }
-        accepted = true;
     }
-    if (!accepted) {
-        return E_FAIL;
-    }
-    --output;
-    format_.formatTag = 1;
-    format_.channels = wave.channels;
-    format_.sampleRate = wave.samplesPerSec;
+    return E_FAIL;
+}
 
+bool MediaDecoder::acceptOutput(std::uint32_t output, wmf::WaveFormat& wave) {
+    std::unique_ptr<wmf::IOutputMediaProps> props;
+    if (failed(reader_->getOutputProps(output, &props)) || props == nullptr) {
+        return false;
+    }
+    TmGuid major{};
+    if (failed(props->getType(&major)) || !sameGuid(major, wmf::kMediaTypeAudio) ||
+        !readPcmFormat(*props, wave)) {
+        return false;
+    }
+    // The reader is asked for the output before its sample size and channels are judged.
+    return wave.formatTag == wmf::kWaveFormatPcm && succeeded(reader_->setOutputProps(output, props.get())) &&
+           wave.bitsPerSample == 16 && (wave.channels == 1 || wave.channels == 2);
+}
+
+bool MediaDecoder::readPcmFormat(wmf::IOutputMediaProps& props, wmf::WaveFormat& wave) {
+    alignas(wmf::MediaType) std::uint8_t buffer[kMediaTypeBytes];
+    auto* type = reinterpret_cast<wmf::MediaType*>(buffer);
+    std::uint32_t size = sizeof buffer;
+    if (failed(props.getMediaType(type, &size)) || size > sizeof buffer || size < sizeof(wmf::MediaType)) {
+        return false;
+    }
+    // The format block must lie inside what was written, and hold at least a plain PCM header.
+    const std::uint32_t formatRoom = size - static_cast<std::uint32_t>(sizeof(wmf::MediaType));
+    if (!sameGuid(type->majorType, wmf::kMediaTypeAudio) || !sameGuid(type->subType, wmf::kSubtypePcm) ||
+        !sameGuid(type->formatType, wmf::kFormatWaveFormat) || type->formatSize < 16 ||
+        type->formatSize > formatRoom) {
+        return false;
+    }
+    std::memcpy(&wave, buffer + sizeof(wmf::MediaType), std::min<std::size_t>(type->formatSize, sizeof wave));
+    return true;
+}
+
+HResult MediaDecoder::selectStream(std::uint32_t output) {
     std::uint16_t stream = 0;
+    HResult r = S_OK;
     if (failed(r = reader_->getStreamNumberForOutput(output, &stream))) {
         return r;
     }

@@ -27,7 +27,14 @@ public:
     HResult format(StreamFormat* out) const;
 
 private:
+    // Picks the first output the reader delivers as 16-bit PCM, mono or stereo.
     HResult selectOutput();
+    // True when the output is audio in 16-bit PCM with one or two channels; the reader is set to it.
+    bool acceptOutput(std::uint32_t output, wmf::WaveFormat& wave);
+    // The output's wave format, when its media type is plain PCM in a format block that fits.
+    static bool readPcmFormat(wmf::IOutputMediaProps& props, wmf::WaveFormat& wave);
+    // Selects the output's stream alone, whole, in uncompressed samples.
+    HResult selectStream(std::uint32_t output);
 
     std::unique_ptr<wmf::ISyncReader> reader_;
     std::unique_ptr<wmf::ISampleBuffer> sample_;

@@ -1,8 +1,8 @@
 #include "analysis/AcousticMatch.h"
-#include "FakeDecoder.h"
 #include "analysis/AcousticFingerprinter.h"
 #include "analysis/CComparer.h"
-#include "support/ToneDecoder.h"
+#include "support/TestSignals.h"
+#include "support/ToneSong.h"
 
 #include <gtest/gtest.h>
 
@@ -226,7 +226,7 @@ INSTANTIATE_TEST_SUITE_P(Malformed, BadStoredPrint,
 
 TEST(AcousticAnalysis, AnalysingAFileMakesThePrintAndSilenceBeforeItDoesNotMatter) {
     const auto toPcm = [](const std::vector<float>& x) {
-        testing::Signal s(x.size());
+        fakes::Signal s(x.size());
         for (std::size_t i = 0; i < x.size(); ++i) {
             s[i] = static_cast<std::int16_t>(std::lround(std::clamp(x[i], -1.0f, 1.0f) * 32767.0f));
         }
@@ -235,9 +235,9 @@ TEST(AcousticAnalysis, AnalysingAFileMakesThePrintAndSilenceBeforeItDoesNotMatte
     const std::vector<float> music = song(11, 40.0);
     std::vector<float> late(4 * kSecond + 77, 0.0f);
     late.insert(late.end(), music.begin(), music.end());
-    auto signals = std::make_shared<testing::SignalMap>(
-        testing::SignalMap{{u"a.wav", toPcm(music)}, {u"b.wav", toPcm(late)}});
-    CComparer comparer(testing::makeSource(signals));
+    auto signals = std::make_shared<fakes::SignalMap>(
+        fakes::SignalMap{{u"a.wav", toPcm(music)}, {u"b.wav", toPcm(late)}});
+    CComparer comparer(fakes::makeSignalSource(signals));
     ASSERT_EQ(comparer.analyseFile(u"a.wav"), S_OK);
     const AcousticPrint first = comparer.record().acousticPrint;
     ASSERT_EQ(comparer.analyseFile(u"b.wav"), S_OK);

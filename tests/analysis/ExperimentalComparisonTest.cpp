@@ -1,7 +1,7 @@
 #include "analysis/ExperimentalComparison.h"
-#include "FakeDecoder.h"
 #include "analysis/CComparer.h"
 #include "analysis/ExcerptReader.h"
+#include "support/TestSignals.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,9 @@
 namespace tonemirror::analysis {
 namespace {
 
-using testing::FloatStream;
-using testing::Signal;
-using testing::SignalMap;
+using fakes::FloatStream;
+using fakes::Signal;
+using fakes::SignalMap;
 
 constexpr std::size_t kSecond = 22050;
 
@@ -48,7 +48,7 @@ TEST(Experimental, ProbePositions) {
 TEST(Experimental, LevelChangeCurveFollowsRisesAndFalls) {
     // 2 s of silence, 2 s of noise, 2 s of silence.
     std::vector<float> x(6 * kSecond, 0.0f);
-    const Signal loud = testing::noise(2 * kSecond, 0.5, 1);
+    const Signal loud = fakes::noise(2 * kSecond, 0.5, 1);
     for (std::size_t i = 0; i < loud.size(); ++i) {
         x[2 * kSecond + i] = static_cast<float>(loud[i]) / 32768.0f;
     }
@@ -91,7 +91,7 @@ struct Pair {
     HResult result;
 
     Pair(const Signal& a, const Signal& b)
-        : comparer(testing::makeSource(std::make_shared<SignalMap>(SignalMap{{u"a", a}, {u"b", b}}))),
+        : comparer(fakes::makeSignalSource(std::make_shared<SignalMap>(SignalMap{{u"a", a}, {u"b", b}}))),
           result(comparer.compareExperimental(u"a", u"b", &score)) {}
 };
 
@@ -104,8 +104,8 @@ Signal withLeadIn(const Signal& s, std::size_t silence) {
 class ExperimentalScores : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        song_ = new Signal(testing::music(70 * kSecond, 1));
-        other_ = new Signal(testing::music(70 * kSecond, 2));
+        song_ = new Signal(fakes::music(70 * kSecond, 1));
+        other_ = new Signal(fakes::music(70 * kSecond, 2));
     }
     static void TearDownTestSuite() {
         delete song_;
@@ -151,7 +151,7 @@ TEST_F(ExperimentalScores, ShortOrUndecodableFilesFail) {
 
 TEST_F(ExperimentalScores, AStopRequestEndsTheComparison) {
     std::atomic<bool> stop{true};
-    CComparer comparer(testing::makeSource(std::make_shared<SignalMap>(SignalMap{{u"a", *song_}})));
+    CComparer comparer(fakes::makeSignalSource(std::make_shared<SignalMap>(SignalMap{{u"a", *song_}})));
     float score = 0.0f;
     EXPECT_EQ(comparer.compareExperimental(u"a", u"a", &score, &stop), E_FAIL);
     EXPECT_EQ(comparer.lastFailure(), AnalysisFailure::stopped);

@@ -1,8 +1,8 @@
-#include "FakeDecoder.h"
 #include "analysis/CComparer.h"
 #include "analysis/ExcerptReader.h"
 #include "analysis/LevelProfile.h"
 #include "analysis/SpectrumProfile.h"
+#include "support/TestSignals.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,9 @@
 namespace tonemirror::analysis {
 namespace {
 
-using testing::FloatStream;
-using testing::Signal;
-using testing::SignalMap;
+using fakes::FloatStream;
+using fakes::Signal;
+using fakes::SignalMap;
 
 constexpr std::size_t kSecond = 22050;
 
@@ -25,7 +25,7 @@ struct Extraction {
     HResult result;
 
     explicit Extraction(const Signal& signal)
-        : source(testing::makeSource(std::make_shared<SignalMap>(SignalMap{{u"a.wav", signal}}))),
+        : source(fakes::makeSignalSource(std::make_shared<SignalMap>(SignalMap{{u"a.wav", signal}}))),
           result(run()) {}
 
     HResult run() {
@@ -44,7 +44,7 @@ Signal concat(Signal a, const Signal& b) {
 }
 
 TEST(ReadExcerpt, LeadingSilenceIsCutWhereTheMusicStarts) {
-    const Signal music = testing::noise(40 * kSecond, 0.3, 1);
+    const Signal music = fakes::noise(40 * kSecond, 0.3, 1);
     Extraction e(concat(Signal(2 * kSecond, 0), music));
     ASSERT_EQ(e.result, S_OK);
     const auto& x = e.reader.samples();
@@ -55,7 +55,7 @@ TEST(ReadExcerpt, LeadingSilenceIsCutWhereTheMusicStarts) {
 }
 
 TEST(ReadExcerpt, FullLevelFromTheFirstSampleKeepsEverything) {
-    const Signal music = testing::noise(35 * kSecond, 0.3, 2);
+    const Signal music = fakes::noise(35 * kSecond, 0.3, 2);
     Extraction e(music);
     ASSERT_EQ(e.result, S_OK);
     EXPECT_EQ(e.reader.samples().front(), static_cast<float>(music[0]) / 32768.0f);
@@ -66,7 +66,7 @@ TEST(ReadExcerpt, NoRiseStartsAtTheFirstSampleAboveATenthOfTheLevel) {
     Signal s(40 * kSecond);
     for (std::size_t i = 0; i < s.size(); ++i) {
         const double ramp = std::min(1.0, static_cast<double>(i) / (20.0 * kSecond));
-        s[i] = testing::toPcm(0.5 * ramp * ((i % 2) != 0 ? 1.0 : -1.0));
+        s[i] = fakes::toPcm(0.5 * ramp * ((i % 2) != 0 ? 1.0 : -1.0));
     }
     Extraction e(s);
     ASSERT_EQ(e.result, S_OK);
@@ -84,7 +84,7 @@ class ExcerptLength : public ::testing::TestWithParam<LengthCase> {};
 
 TEST_P(ExcerptLength, FifteenSecondsIsTheMinimum) {
     const auto [n, ok] = GetParam();
-    Extraction e(testing::noise(n, 0.3, 3));
+    Extraction e(fakes::noise(n, 0.3, 3));
     EXPECT_EQ(e.result, ok ? S_OK : E_FAIL);
     EXPECT_EQ(e.reader.failure(), ok ? AnalysisFailure::none : AnalysisFailure::tooShort);
     if (ok) {
@@ -106,13 +106,13 @@ TEST(ReadExcerpt, SilentOrNegativeFilesFail) {
     // everything read is cut and the rest of the file is too short.
     Signal negative(40 * kSecond);
     for (std::size_t i = 0; i < negative.size(); ++i) {
-        negative[i] = testing::toPcm(-0.5 * std::min(1.0, static_cast<double>(i) / (20.0 * kSecond)));
+        negative[i] = fakes::toPcm(-0.5 * std::min(1.0, static_cast<double>(i) / (20.0 * kSecond)));
     }
     EXPECT_EQ(Extraction(negative).result, E_FAIL);
 }
 
 TEST(ReadExcerpt, ALongLeadInLeavesTooLittleAudio) {
-    Extraction e(concat(Signal(10 * kSecond, 0), testing::noise(10 * kSecond, 0.3, 4)));
+    Extraction e(concat(Signal(10 * kSecond, 0), fakes::noise(10 * kSecond, 0.3, 4)));
     EXPECT_EQ(e.result, E_FAIL);
 }
 
@@ -188,9 +188,9 @@ TEST(ReadExcerpt, EndlessEmptyBlocksEndTheStream) {
 }
 
 TEST(ReadExcerpt, TheBufferIsEmptiedForEachFile) {
-    const auto source = testing::makeSource(
-        std::make_shared<SignalMap>(SignalMap{{u"long.wav", testing::noise(40 * kSecond, 0.3, 5)},
-                                              {u"short.wav", testing::noise(20 * kSecond, 0.3, 6)}}));
+    const auto source = fakes::makeSignalSource(
+        std::make_shared<SignalMap>(SignalMap{{u"long.wav", fakes::noise(40 * kSecond, 0.3, 5)},
+                                              {u"short.wav", fakes::noise(20 * kSecond, 0.3, 6)}}));
     ExcerptReader reader;
     for (const auto* path : {u"long.wav", u"short.wav"}) {
         ASSERT_EQ(source->open(path), S_OK);
@@ -201,7 +201,7 @@ TEST(ReadExcerpt, TheBufferIsEmptiedForEachFile) {
 }
 
 TEST(LevelProfile, TwentySecondsFillSixtySevenSegments) {
-    Extraction e(testing::noise(20 * kSecond, 0.3, 7));
+    Extraction e(fakes::noise(20 * kSecond, 0.3, 7));
     ASSERT_EQ(e.result, S_OK);
     std::array<float, kLevelProfileSize> p{};
     LevelProfile::compute(e.reader.samples(), p);

@@ -8,6 +8,7 @@
 #include "app/results/CResultsPage.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -44,6 +45,37 @@ private slots:
         QCOMPARE(fixture.settings().readNumber("SensitivityContent"), std::optional<std::uint32_t>(83));
         QCOMPARE(fixture.settings().readNumber("SensitivityTags"), std::optional<std::uint32_t>(75));
         QVERIFY(qFuzzyCompare(fixture.engine().settings().contentThreshold.load(), 0.83f));
+    }
+
+    // The sound check: its threshold follows the box, both are stored and read back by the next window.
+    void verifyingBySoundIsStoredAndReadBack() {
+        AppFixture fixture;
+        {
+            auto frame = fixture.makeFrame();
+            QVERIFY(frame->create());
+            QVERIFY(!fixture.engine().settings().verifyMatches.load());
+            app::COptionsDlg dialog(app::OptionsValues{}, nullptr, nullptr);
+            auto* verify = dialog.findChild<QCheckBox*>(QStringLiteral("1017"));
+            auto* slider = dialog.findChild<QSlider*>(QStringLiteral("1018"));
+            QVERIFY(verify != nullptr && slider != nullptr);
+            QCOMPARE(slider->value(), 50);
+            QVERIFY(!slider->isEnabled());
+            verify->click();
+            QVERIFY(slider->isEnabled());
+            slider->setValue(64);
+            QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("1019"))->text(), QStringLiteral("0.64"));
+            frame->applyOptions(dialog.values());
+            QCOMPARE(fixture.settings().readNumber("VerifyMatches"), std::optional<std::uint32_t>(1));
+            QCOMPARE(fixture.settings().readNumber("SensitivityAcoustic"), std::optional<std::uint32_t>(64));
+            QVERIFY(fixture.engine().settings().verifyMatches.load());
+            QVERIFY(qFuzzyCompare(fixture.engine().settings().acousticThreshold.load(), 0.64f));
+        }
+        fixture.engine().settings().verifyMatches = false;
+        fixture.engine().settings().acousticThreshold = 0.5f;
+        auto again = fixture.makeFrame();
+        QVERIFY(again->create());
+        QVERIFY(fixture.engine().settings().verifyMatches.load());
+        QVERIFY(qFuzzyCompare(fixture.engine().settings().acousticThreshold.load(), 0.64f));
     }
 
     void openingShowsTheValuesItWasGiven() {

@@ -302,6 +302,30 @@ private slots:
         QCOMPARE(list->name(0), QStringLiteral("keep.mp3"));
     }
 
+    // A trash that cannot be used must not turn a delete into a move somewhere else.
+    void anUnusableTrashLeavesTheItemWhereItIs() {
+        const QString folder = home_.path() + QStringLiteral("/No trash");
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(touch(folder + QStringLiteral("/stays.mp3")));
+        const QString trashPath = home_.path() + QStringLiteral("/.local/share/Trash");
+        QDir(trashPath).removeRecursively();
+        QVERIFY(QDir().mkpath(home_.path() + QStringLiteral("/.local/share")));
+        QVERIFY(touch(trashPath)); // a file where the trash folder belongs
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        page->tree()->setCurrentItem(reveal(*page, folder));
+        app::CFileList* list = page->fileList();
+        list->selectRows({list->rowOf(app::toU16(folder + QStringLiteral("/stays.mp3")))});
+        fixture.prompts.answer = true;
+        page->runCommand(cmd::kFolderDelete);
+        QFile::remove(trashPath);
+        QVERIFY(QFile::exists(folder + QStringLiteral("/stays.mp3")));
+        QVERIFY(!QDir(QStringLiteral("files")).exists()); // nothing left in the working folder
+        QVERIFY2(fixture.prompts.shown.last().contains(
+                     QStringLiteral("stays.mp3: the trash folder cannot be used")),
+                 qPrintable(fixture.prompts.shown.last()));
+    }
+
     void tagEditorReloadsOncePerPaintWithTheLastSelection() {
         const QString folder = home_.path() + QStringLiteral("/Songs");
         QVERIFY(QDir().mkpath(folder));

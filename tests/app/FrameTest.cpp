@@ -3,6 +3,8 @@
 
 #include "AppFixture.h"
 
+#include "app/dialogs/CSkippedItemsDlg.h"
+#include "app/dialogs/SkippedItemsModel.h"
 #include "app/folders/CFoldersView.h"
 #include "app/frame/CommandIds.h"
 #include "app/frame/ProgressPane.h"
@@ -14,6 +16,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,6 +27,8 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QToolBar>
+
+#include <sys/stat.h>
 
 using namespace tonemirror;
 using namespace tonemirror::testing;
@@ -192,6 +197,39 @@ private slots:
         QVERIFY(frame->action(cmd::kSavePlaylist)->isEnabled());
         QCOMPARE(parseQuotedFolders(fixture), QStringList{music_});
         QCOMPARE(shown, cliPairs(fixture));
+    }
+
+    // What a scan leaves out is counted in the status bar and listed, with the reasons, on request.
+    void skippedItemsAreCountedAndListed() {
+        QTemporaryDir odd;
+        QVERIFY(makeTone(odd.filePath(QStringLiteral("tone.wav")), 440, 44100, 1, 1.0));
+        QVERIFY(::mkfifo(QFile::encodeName(odd.filePath(QStringLiteral("pipe"))).constData(), 0600) == 0);
+        QVERIFY(
+            QFile::link(odd.filePath(QStringLiteral("nowhere")), odd.filePath(QStringLiteral("dangling"))));
+        AppFixture fixture;
+        auto frame = fixture.makeFrame();
+        QVERIFY(frame->create());
+        QVERIFY(!frame->action(cmd::kSkippedItems)->isEnabled());
+        frame->foldersView()->setTickedFolders({app::toU16(odd.path())});
+        frame->action(cmd::kStart)->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(scanIdle(fixture) && frame->action(cmd::kStart)->isEnabled(), 60000);
+        frame->refreshStatus();
+        QCOMPARE(frame->statusPane(0)->text(), QStringLiteral("2 skipped"));
+        QVERIFY(frame->action(cmd::kSkippedItems)->isEnabled());
+
+        app::CSkippedItemsDlg dialog(fixture.context(), fixture.engine().skippedItems(),
+                                     fixture.engine().counters().itemsSkipped);
+        QCOMPARE(dialog.headingText(), QStringLiteral("The last scan left out 2 item(s):"));
+        QStringList rows;
+        for (int row = 0; row < dialog.model()->rowCount(); ++row) {
+            rows << QFileInfo(dialog.model()->index(row, 0).data().toString()).fileName() + QLatin1Char('|') +
+                        dialog.model()->index(row, 1).data().toString();
+        }
+        rows.sort();
+        QCOMPARE(rows, (QStringList{"dangling|link to nothing",
+                                    "pipe|not a regular file (pipe, socket or device)"}));
+        const app::CSkippedItemsDlg partial(fixture.context(), fixture.engine().skippedItems(), 5);
+        QVERIFY(partial.headingText().endsWith(QStringLiteral("5 item(s): the first 2 are listed.")));
     }
 
     void stopWhilePausedDisablesTheScanCommandsUntilTheJobsAreDrained() {

@@ -394,6 +394,18 @@ private slots:
         QCOMPARE(written.readAll(), QByteArray("#EXTM3U\r\n/m/a.mp3\r\n/m/z.mp3\r\n/m/B.mp3\r\n/m/y.mp3\r\n"
                                                "/m/z.mp3\r\n/m/caf\xC3\xA9.mp3\r\n"));
 
+        // A name with a line break cannot be one playlist line: its row is left out, and the user told.
+        page->addPairs({pair(QStringLiteral("/m/two\nlines.mp3"), QStringLiteral("/m/y.mp3"))});
+        const int shownBefore = fixture.prompts.shown.size();
+        page->savePlaylist();
+        QCOMPARE(fixture.prompts.shown.size(), shownBefore + 1);
+        QVERIFY2(fixture.prompts.shown.last().startsWith(QStringLiteral("Warning|1 pair(s) were left out")),
+                 qPrintable(fixture.prompts.shown.last()));
+        QFile rewritten(file("list.m3u"));
+        QVERIFY(rewritten.open(QIODevice::ReadOnly));
+        const QByteArray lines = rewritten.readAll();
+        QVERIFY(lines.endsWith("/m/caf\xC3\xA9.mp3\r\n") && !lines.contains("lines.mp3"));
+
         fixture.prompts.saveAs = file("no/such/folder/list.m3u");
         page->savePlaylist();
         QVERIFY2(fixture.prompts.shown.last().startsWith(QStringLiteral("Error|Can't write ") +
@@ -471,11 +483,38 @@ private slots:
         }
     }
 
+    // The acoustic match sits after the seven classic columns: shown, sorted, drawn as a bar, no menu.
+    void theMatchColumnShowsSortsAndDraws() {
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        std::vector<engine::DuplicatePair> pairs{pair("/a", "/1"), pair("/b", "/2"), pair("/c", "/3")};
+        pairs[0].acousticPercent = 12.5f;
+        pairs[2].acousticPercent = 93.74f; // pairs[1] keeps -100: a track without a print
+        page->addPairs(pairs);
+        QCOMPARE(
+            page->model()->headerData(ResultsModel::kAcoustic, Qt::Horizontal, Qt::DisplayRole).toString(),
+            QStringLiteral("% match"));
+        QCOMPARE(column(*page, ResultsModel::kAcoustic), (QStringList{"12.5%", "n/a", "93.7%"}));
+        QVERIFY(!page->contextMenu(0, ResultsModel::kAcoustic));
+        page->list()->sortByHeader(ResultsModel::kAcoustic);
+        QCOMPARE(column(*page, ResultsModel::kFile2), (QStringList{"/3", "/1", "/2"}));
+
+        page->list()->verticalHeader()->setDefaultSectionSize(40);
+        page->show();
+        QVERIFY(QTest::qWaitForWindowExposed(page.get()));
+        page->list()->scrollTo(page->model()->index(0, ResultsModel::kAcoustic));
+        const QImage image = page->list()->viewport()->grab().toImage();
+        const QRect cell = page->list()->visualRect(page->model()->index(0, ResultsModel::kAcoustic));
+        const QRect fill = app::ResultCellDelegate::barFill(cell, 93.74f);
+        QVERIFY(!fill.isEmpty());
+        QVERIFY(near(pixel(image, fill.left() + 1, fill.top()), QColor(0xFF, 0xD5, 0xAA), 4));
+    }
+
     void columnsHaveTheirWidthsAndHeaderPictures() {
         AppFixture fixture;
         auto page = makePage(fixture);
         app::CViewList* list = page->list();
-        const QList<int> widths{20, 350, 80, 80, 80, 20, 350};
+        const QList<int> widths{20, 350, 80, 80, 80, 20, 350, 80};
         for (int c = 0; c < ResultsModel::kColumnCount; ++c) {
             QCOMPARE(list->columnWidth(c), widths[c]);
         }

@@ -1,19 +1,19 @@
 #include "audio/AudioSource.h"
 #include "audio/TagAccess.h"
-#include "support/FakeDecoder.h"
+#include "support/TestDecoder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 using namespace tonemirror;
-using fakes::FakeStream;
-using fakes::makeFakeDecoder;
+using fakes::makeTestDecoder;
+using fakes::TestStream;
 
 namespace {
 
-std::shared_ptr<FakeStream> stream(std::int32_t priority, StreamFormat format = {1, 1, 22050}) {
-    auto s = std::make_shared<FakeStream>();
+std::shared_ptr<TestStream> stream(std::int32_t priority, StreamFormat format = {1, 1, 22050}) {
+    auto s = std::make_shared<TestStream>();
     s->priority = priority;
     s->format = format;
     s->pcm = {100, 200, 300, 400};
@@ -43,8 +43,9 @@ TEST(AudioSource, TriesDecodersByPriorityAndPassesOverUnusableFormats) {
     auto compressed = stream(70, {2, 2, 44100});
     auto refuses = stream(90);
     refuses->openResult = E_FAIL;
-    audio::AudioSource source({makeFakeDecoder(low, "low"), makeFakeDecoder(zeroRate), makeFakeDecoder(sixChannels),
-                               makeFakeDecoder(refuses), makeFakeDecoder(compressed)});
+    audio::AudioSource source({makeTestDecoder(low, "low"), makeTestDecoder(zeroRate),
+                               makeTestDecoder(sixChannels), makeTestDecoder(refuses),
+                               makeTestDecoder(compressed)});
     ASSERT_EQ(source.open(u"/x.wav"), S_OK);
     EXPECT_EQ(source.currentPluginName(), "low");
     // Every higher decoder was tried first, and the ones that opened but were unusable were closed again.
@@ -66,7 +67,7 @@ TEST(AudioSource, TriesDecodersByPriorityAndPassesOverUnusableFormats) {
 TEST(AudioSource, ReadFailuresPassThroughUnchanged) {
     auto s = stream(1);
     s->endResult = static_cast<HResult>(0xC00D0BCFu);
-    audio::AudioSource source({makeFakeDecoder(s)});
+    audio::AudioSource source({makeTestDecoder(s)});
     const float* p = nullptr;
     std::uint32_t n = 0;
     EXPECT_EQ(source.read(&p, &n), E_FAIL) << "not open";
@@ -80,7 +81,7 @@ TEST(AudioSource, ReadFailuresPassThroughUnchanged) {
 TEST(AudioSource, ReopenClosesFirstAndResetsTheConverter) {
     auto s = stream(1, {1, 2, 44100});
     s->pcm = {1000, 1000, 5, 5, 2000, 2000}; // three frames: 0 and 2 survive decimation
-    audio::AudioSource source({makeFakeDecoder(s)});
+    audio::AudioSource source({makeTestDecoder(s)});
     ASSERT_EQ(source.open(u"/a"), S_OK);
     const auto first = readAll(source);
     ASSERT_EQ(source.open(u"/a"), S_OK);
@@ -93,7 +94,7 @@ TEST(AudioSource, GetInfoForwardsOnlyWhileOpen) {
     auto s = stream(1);
     const char16_t title[] = u"Title";
     std::memcpy(s->info.title, title, sizeof title);
-    audio::AudioSource source({makeFakeDecoder(s)});
+    audio::AudioSource source({makeTestDecoder(s)});
     StreamInfo info{};
     EXPECT_EQ(source.getInfo(&info), E_FAIL);
     ASSERT_EQ(source.open(u"/a"), S_OK);
@@ -155,7 +156,8 @@ audio::TagAccess::Tagger makeTagger(std::int32_t priority, bool accepts, std::st
 }
 
 TEST(TagAccess, UsesTheFirstTaggerThatOpensInPriorityOrder) {
-    audio::TagAccess tags({makeTagger(5, true, "low"), makeTagger(9, false, "refuses"), makeTagger(7, true, "mid")});
+    audio::TagAccess tags(
+        {makeTagger(5, true, "low"), makeTagger(9, false, "refuses"), makeTagger(7, true, "mid")});
     char16_t buffer[8];
     EXPECT_EQ(tags.getTag(TagId_Title, buffer, 8), E_FAIL) << "nothing open";
     EXPECT_EQ(tags.close(), E_FAIL);

@@ -1,8 +1,10 @@
 #include "analysis/AcousticFingerprinter.h"
 #include "engine/CacheFormat.h"
 #include "engine/EngineResults.h"
-#include "engine/EngineTestSupport.h"
+#include "engine/TestRecords.h"
 #include "engine/TrackStore.h"
+#include "support/FileContents.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +14,11 @@
 namespace tonemirror::engine {
 namespace {
 
+using fakes::readBytes;
+using fakes::TempFolder;
+using fakes::writeBytes;
 using test::makeRecord;
-using test::readFile;
 using test::sameContent;
-using test::TempFolder;
-using test::writeFile;
 
 std::vector<std::byte> headerBytes() {
     const auto& h = cache::header();
@@ -49,6 +51,24 @@ std::vector<std::byte> unknownBytes(std::uint32_t type, std::uint32_t bodyLength
     }
     out.resize(out.size() + actualBody, std::byte{0x5A});
     return out;
+}
+
+// The header followed by `records`, and the offset at which the first `goodRecords` of them end.
+struct Assembled {
+    std::vector<std::byte> bytes;
+    std::size_t goodEnd;
+};
+
+Assembled assemble(const std::vector<std::vector<std::byte>>& records, std::size_t goodRecords) {
+    Assembled a{headerBytes(), 0};
+    a.goodEnd = a.bytes.size();
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        put(a.bytes, records[i]);
+        if (i < goodRecords) {
+            a.goodEnd = a.bytes.size();
+        }
+    }
+    return a;
 }
 
 StorageLocations explicitCache(const std::filesystem::path& file) {
@@ -118,16 +138,37 @@ void expectAppendLoadsCompletely(const std::filesystem::path& file, std::size_t 
     EXPECT_NE(again.table().find(u"/appended/new.flac"), nullptr);
 }
 
-TEST(CacheFile, RecordsRoundTripInCodeUnitOrder) {
+// A temporary folder and the cache file in it.
+class CacheFolder : public ::testing::Test {
+protected:
     TempFolder dir;
-    const auto file = dir / "cache.dat";
+    const std::filesystem::path file = dir / "cache.dat";
+};
+
+// Keeps the name these tests always had, that of the class under test; inside them `CacheFile` is the
+// fixture, so the class's open results are reached through it.
+class CacheFile : public CacheFolder {
+protected:
+    using OpenResult = engine::CacheFile::OpenResult;
+
+    // The program's folder (created) and a user data folder below `userData` (not yet there).
+    StorageLocations programAndUserFolders(const char* userData) const {
+        StorageLocations folders;
+        folders.programFolder = dir / "program";
+        folders.userDataFolder = dir / userData;
+        std::filesystem::create_directories(folders.programFolder);
+        return folders;
+    }
+};
+
+TEST_F(CacheFile, RecordsRoundTripInCodeUnitOrder) {
     // U+FF21 sorts after a surrogate pair by code units (but before it by code points).
     const std::vector<std::u16string> paths = {u"/m/\uFF21.mp3", u"/m/\U0001F600.mp3", u"/m/B.mp3",
                                                u"/m/a.mp3"};
     {
         TrackStore store(explicitCache(file));
         ASSERT_EQ(store.openCache(), S_OK);
-        EXPECT_EQ(readFile(file), headerBytes());
+        EXPECT_EQ(readBytes(file), headerBytes());
         TableLockHolder hold(store.lock());
         std::vector<std::byte> buffer;
         for (unsigned i = 0; i < paths.size(); ++i) {
@@ -193,18 +234,16 @@ void PrintTo(const HeaderCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class CacheHeader : public ::testing::TestWithParam<HeaderCase> {};
+class CacheHeader : public CacheFolder, public ::testing::WithParamInterface<HeaderCase> {};
 
 TEST_P(CacheHeader, IsResetToTheCurrentHeaderAlone) {
-    TempFolder dir;
-    const auto file = dir / "cache.dat";
     if (GetParam().exists) {
-        writeFile(file, GetParam().content);
+        writeBytes(file, GetParam().content);
     }
     TrackStore store(explicitCache(file));
     ASSERT_EQ(store.openCache(), S_OK);
     EXPECT_EQ(store.tracksKnown(), 0);
-    EXPECT_EQ(readFile(file), headerBytes());
+    EXPECT_EQ(readBytes(file), headerBytes());
     EXPECT_EQ(store.cacheEndOffset(), 32u);
 }
 
@@ -252,10 +291,8 @@ TEST(CacheFormat, EveryCutKeepsExactlyTheCompleteRecordsBeforeIt) {
     }
 }
 
-TEST(CacheFile, AfterACutAtAnyOffsetTheNextAppendLoadsCompletely) {
+TEST_F(CacheFile, AfterACutAtAnyOffsetTheNextAppendLoadsCompletely) {
     const Sample s = makeSample();
-    TempFolder dir;
-    const auto file = dir / "cache.dat";
     // Every offset inside the small records and around each boundary, a stride elsewhere: each
     // step opens and rewrites the file twice.
     std::vector<std::size_t> cuts;
@@ -270,7 +307,7 @@ TEST(CacheFile, AfterACutAtAnyOffsetTheNextAppendLoadsCompletely) {
     }
     for (const std::size_t cut : cuts) {
         SCOPED_TRACE(cut);
-        writeFile(file, {s.bytes.begin(), s.bytes.begin() + static_cast<std::ptrdiff_t>(cut)});
+        writeBytes(file, {s.bytes.begin(), s.bytes.begin() + static_cast<std::ptrdiff_t>(cut)});
         const std::size_t tracks = cut < 32 ? 0 : lastBoundaryAtOrBefore(s, cut).tracks;
         expectAppendLoadsCompletely(file, tracks);
         if (::testing::Test::HasFatalFailure()) {
@@ -279,10 +316,8 @@ TEST(CacheFile, AfterACutAtAnyOffsetTheNextAppendLoadsCompletely) {
     }
 }
 
-TEST(CacheFile, RandomBitFlipsNeverCrashAndTheNextAppendLoadsCompletely) {
+TEST_F(CacheFile, RandomBitFlipsNeverCrashAndTheNextAppendLoadsCompletely) {
     const Sample s = makeSample();
-    TempFolder dir;
-    const auto file = dir / "cache.dat";
     std::mt19937 rng(20261207);
     std::uniform_int_distribution<std::size_t> byteAt(0, s.bytes.size() - 1);
     for (int round = 0; round < 150; ++round) {
@@ -302,7 +337,7 @@ TEST(CacheFile, RandomBitFlipsNeverCrashAndTheNextAppendLoadsCompletely) {
         IgnoreSet ignored;
         const auto parsed = cache::parse(bytes, table, ignored);
         ASSERT_LE(parsed.goodEnd, bytes.size());
-        writeFile(file, bytes);
+        writeBytes(file, bytes);
         const std::size_t expected = parsed.headerValid ? table.size() : 0;
         expectAppendLoadsCompletely(file, expected);
         if (::testing::Test::HasFatalFailure()) {
@@ -323,16 +358,14 @@ void PrintTo(const RuleCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class CacheRecordRules : public ::testing::TestWithParam<RuleCase> {};
+class CacheRecordRules : public CacheFolder, public ::testing::WithParamInterface<RuleCase> {};
 
 TEST_P(CacheRecordRules, LoadStopsAtTheFirstBadRecord) {
-    TempFolder dir;
-    const auto file = dir / "cache.dat";
     auto bytes = headerBytes();
     put(bytes, trackBytes(u"/first.mp3", makeRecord(1)));
     const std::size_t goodEnd = bytes.size();
     put(bytes, GetParam().tail);
-    writeFile(file, bytes);
+    writeBytes(file, bytes);
 
     TrackStore store(explicitCache(file));
     ASSERT_EQ(store.openCache(), S_OK);
@@ -389,9 +422,7 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"UnknownKindHugeLength", unknownBytes(0xFFFFFFFF, 0xFFFFFFF0, 4), 1, 0, false}),
     [](const auto& p) { return std::string(p.param.name); });
 
-TEST(CacheFile, RefusesRecordsThatDoNotFitTheLengthFields) {
-    TempFolder dir;
-    const auto file = dir / "cache.dat";
+TEST_F(CacheFile, RefusesRecordsThatDoNotFitTheLengthFields) {
     {
         TrackStore store(explicitCache(file));
         ASSERT_EQ(store.openCache(), S_OK);
@@ -414,12 +445,8 @@ TEST(CacheFile, RefusesRecordsThatDoNotFitTheLengthFields) {
     EXPECT_EQ(store.lastLoad().droppedBytes, 0u);
 }
 
-TEST(CacheFile, ASecondCopyCannotOpenALockedCacheAndFallsBack) {
-    TempFolder dir;
-    StorageLocations folders;
-    folders.programFolder = dir / "program";
-    folders.userDataFolder = dir / "user/data/Tonemirror";
-    std::filesystem::create_directories(folders.programFolder);
+TEST_F(CacheFile, ASecondCopyCannotOpenALockedCacheAndFallsBack) {
+    const StorageLocations folders = programAndUserFolders("user/data/Tonemirror");
 
     TrackStore first(folders);
     ASSERT_EQ(first.openCache(), S_OK);
@@ -442,24 +469,21 @@ TEST(CacheFile, ASecondCopyCannotOpenALockedCacheAndFallsBack) {
     EXPECT_EQ(third.tracksKnown(), 1);
 }
 
-TEST(CacheFile, NoUsableLocationFails) {
-    TempFolder dir;
+TEST_F(CacheFile, NoUsableLocationFails) {
     StorageLocations none;
     none.programFolder = dir / "missing";
-    writeFile(dir / "plainfile", {});
+    writeBytes(dir / "plainfile", {});
     none.userDataFolder = dir / "plainfile" / "Tonemirror"; // cannot be created under a file
     TrackStore store(none);
     EXPECT_EQ(store.openCache(), E_FAIL);
     EXPECT_EQ(store.cacheAttempts().size(), 2u);
 }
 
-TEST(CacheFile, ClearEmptiesTableAndPairsAndCutsTheFile) {
-    TempFolder dir;
-    const auto file = dir / "cache.dat";
+TEST_F(CacheFile, ClearEmptiesTableAndPairsAndCutsTheFile) {
     auto bytes = headerBytes();
     put(bytes, trackBytes(u"/a.mp3", makeRecord(1)));
     put(bytes, pairBytes(u"/a.mp3", u"/b.mp3"));
-    writeFile(file, bytes);
+    writeBytes(file, bytes);
     {
         TrackStore store(explicitCache(file));
         ASSERT_EQ(store.openCache(), S_OK);
@@ -473,7 +497,7 @@ TEST(CacheFile, ClearEmptiesTableAndPairsAndCutsTheFile) {
         EXPECT_EQ(store.tracksKnown(), 0);
         EXPECT_TRUE(store.table().empty());
         EXPECT_TRUE(store.ignoreSet().empty());
-        EXPECT_EQ(readFile(file), headerBytes());
+        EXPECT_EQ(readBytes(file), headerBytes());
         TableLockHolder hold(store.lock());
         ASSERT_EQ(store.appendRecord(u"/d.mp3", makeRecord(3)), S_OK);
     }
@@ -567,18 +591,11 @@ class CacheDetailsRules : public ::testing::TestWithParam<DetailsCase> {};
 
 TEST_P(CacheDetailsRules, ApplyToTheirTrackAndOnlyReplaceWithANewerAnalysis) {
     const DetailsCase& c = GetParam();
-    auto bytes = headerBytes();
-    std::size_t goodEnd = bytes.size();
-    for (std::size_t i = 0; i < c.records.size(); ++i) {
-        put(bytes, c.records[i]);
-        if (i < c.goodRecords) {
-            goodEnd = bytes.size();
-        }
-    }
+    const Assembled cache = assemble(c.records, c.goodRecords);
     TrackTable table;
     IgnoreSet ignored;
-    const auto parsed = cache::parse(bytes, table, ignored);
-    EXPECT_EQ(parsed.goodEnd, goodEnd);
+    const auto parsed = cache::parse(cache.bytes, table, ignored);
+    EXPECT_EQ(parsed.goodEnd, cache.goodEnd);
     const analysis::TrackRecord* p = table.find(u"/p");
     ASSERT_NE(p, nullptr);
     EXPECT_TRUE(sameContent(*p, makeRecord(c.seedOfP)));
@@ -672,9 +689,7 @@ TEST(CacheFormat, AReaderThatSkipsUnknownKindsWalksTracksWithDetailsHeadByHead) 
     EXPECT_EQ(types, (std::vector<std::uint32_t>{1, 3, 3, 1}));
 }
 
-TEST(CacheFile, StampsSurviveAppendAndReload) {
-    TempFolder dir;
-    const auto file = dir / "cache.dat";
+TEST_F(CacheFile, StampsSurviveAppendAndReload) {
     {
         TrackStore store(explicitCache(file));
         ASSERT_EQ(store.openCache(), S_OK);
@@ -695,28 +710,23 @@ TEST(CacheFile, StampsSurviveAppendAndReload) {
     EXPECT_EQ(store.table().find(u"/s.mp3")->fileStamp, details::stamp(1));
     EXPECT_EQ(store.table().find(u"/old.mp3")->fileStamp, details::stamp(2));
 }
-TEST(CacheFile, AnotherProgramsFileIsNeverWrittenAndTheNextPlaceIsTried) {
-    TempFolder dir;
-    StorageLocations folders;
-    folders.programFolder = dir / "program";
-    folders.userDataFolder = dir / "user";
-    std::filesystem::create_directories(folders.programFolder);
+TEST_F(CacheFile, AnotherProgramsFileIsNeverWrittenAndTheNextPlaceIsTried) {
+    const StorageLocations folders = programAndUserFolders("user");
     std::vector<std::byte> mp3(4000, std::byte{0x55});
     mp3[0] = std::byte{'I'}, mp3[1] = std::byte{'D'}, mp3[2] = std::byte{'3'};
-    writeFile(folders.programFolder / "cache.dat", mp3);
+    writeBytes(folders.programFolder / "cache.dat", mp3);
 
     TrackStore store(folders);
     ASSERT_EQ(store.openCache(), S_OK);
     EXPECT_EQ(store.cachePath(), folders.userDataFolder / "cache.dat");
     EXPECT_EQ(store.cacheAttempts()[0].result, CacheFile::OpenResult::Foreign);
-    EXPECT_EQ(readFile(folders.programFolder / "cache.dat"), mp3);
+    EXPECT_EQ(readBytes(folders.programFolder / "cache.dat"), mp3);
 
     TrackStore explicitOne(explicitCache(folders.programFolder / "cache.dat"));
     EXPECT_EQ(explicitOne.openCache(), E_FAIL);
     EXPECT_TRUE(explicitOne.lastLoad().foreign);
-    EXPECT_EQ(readFile(folders.programFolder / "cache.dat"), mp3);
+    EXPECT_EQ(readBytes(folders.programFolder / "cache.dat"), mp3);
 }
-
 
 // --- acoustic prints in details records ---
 
@@ -783,17 +793,10 @@ class CachePrintRules : public ::testing::TestWithParam<PrintCase> {};
 
 TEST_P(CachePrintRules, APrintBelongsToOneAnalysisOfOneStateOfTheFile) {
     const PrintCase& c = GetParam();
-    auto bytes = headerBytes();
-    std::size_t goodEnd = bytes.size();
-    for (std::size_t i = 0; i < c.records.size(); ++i) {
-        put(bytes, c.records[i]);
-        if (i < c.goodRecords) {
-            goodEnd = bytes.size();
-        }
-    }
+    const Assembled cache = assemble(c.records, c.goodRecords);
     TrackTable table;
     IgnoreSet ignored;
-    EXPECT_EQ(cache::parse(bytes, table, ignored).goodEnd, goodEnd);
+    EXPECT_EQ(cache::parse(cache.bytes, table, ignored).goodEnd, cache.goodEnd);
     const analysis::TrackRecord* p = table.find(u"/p");
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->acousticPrint, c.printOfP == 0 ? analysis::AcousticPrint{} : prints::print(c.printOfP));

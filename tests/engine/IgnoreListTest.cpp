@@ -1,18 +1,19 @@
 #include "engine/CacheFormat.h"
 #include "engine/EngineResults.h"
-#include "engine/EngineTestSupport.h"
 #include "engine/IgnoreListFormat.h"
 #include "engine/IgnoreSet.h"
 #include "engine/TrackStore.h"
+#include "support/FileContents.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 namespace tonemirror::engine {
 namespace {
 
-using test::readFile;
-using test::TempFolder;
-using test::writeFile;
+using fakes::readBytes;
+using fakes::TempFolder;
+using fakes::writeBytes;
 
 std::vector<std::byte> utf16le(std::u16string_view text, bool bom = true) {
     std::vector<std::byte> out;
@@ -170,7 +171,7 @@ TEST_F(IgnoreListStore, PairsSurviveARunAndClearLeavesOnlyTheByteOrderMark) {
         ASSERT_EQ(store.saveIgnoreList(), S_OK);
     }
     // The shorter text replaces the file; the old pairs do not come back from its tail.
-    EXPECT_EQ(readFile(file), utf16le(u""));
+    EXPECT_EQ(readBytes(file), utf16le(u""));
     TrackStore store(folders());
     ASSERT_EQ(store.loadIgnoreList(), S_OK);
     EXPECT_TRUE(store.ignoreSet().empty());
@@ -189,15 +190,15 @@ TEST_F(IgnoreListStore, PairFromCacheRecordsAndListIsHeldOnceAndSavedToTheList) 
     std::vector<std::byte> pair;
     ASSERT_EQ(cache::serializeIgnoredPair(u"/x", u"/y", pair), S_OK);
     bytes.insert(bytes.end(), pair.begin(), pair.end());
-    writeFile(l.cacheFile, bytes);
-    writeFile(dir_ / "program/ignores.list", utf16le(u"\"/x\",\"/y\"\r\n\"/p\",\"/q\"\r\n"));
+    writeBytes(l.cacheFile, bytes);
+    writeBytes(dir_ / "program/ignores.list", utf16le(u"\"/x\",\"/y\"\r\n\"/p\",\"/q\"\r\n"));
 
     TrackStore store(l);
     ASSERT_EQ(store.openCache(), S_OK);
     ASSERT_EQ(store.loadIgnoreList(), S_OK);
     EXPECT_EQ(pairsOf(store.ignoreSet()), (Pairs{{u"/p", u"/q"}, {u"/x", u"/y"}}));
     ASSERT_EQ(store.saveIgnoreList(), S_OK);
-    EXPECT_EQ(readFile(dir_ / "program/ignores.list"), utf16le(u"\"/p\",\"/q\"\r\n\"/x\",\"/y\"\r\n"));
+    EXPECT_EQ(readBytes(dir_ / "program/ignores.list"), utf16le(u"\"/p\",\"/q\"\r\n\"/x\",\"/y\"\r\n"));
 }
 
 TEST_F(IgnoreListStore, ExplicitFileMissingIsEmptyAndIsCreatedOnSave) {
@@ -208,7 +209,7 @@ TEST_F(IgnoreListStore, ExplicitFileMissingIsEmptyAndIsCreatedOnSave) {
     EXPECT_FALSE(std::filesystem::exists(l.ignoreListFile));
     ASSERT_EQ(store.ignorePair(u"/a", u"/b"), S_OK);
     ASSERT_EQ(store.saveIgnoreList(), S_OK);
-    EXPECT_EQ(readFile(l.ignoreListFile), utf16le(u"\"/a\",\"/b\"\r\n"));
+    EXPECT_EQ(readBytes(l.ignoreListFile), utf16le(u"\"/a\",\"/b\"\r\n"));
     l.ignoreListFile = dir_ / "no-such-folder/mine.list";
     TrackStore elsewhere(l);
     EXPECT_EQ(elsewhere.saveIgnoreList(), E_FAIL);
@@ -281,15 +282,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(IgnoreListStore, AListHoldingMoreThanPairsIsKeptAsideAndItsPairsCarriedOver) {
     const auto file = dir_ / "program/ignores.list";
     const auto original = bytes("\"/a\",\"/b\"\nremember: /c and /d are not duplicates\n");
-    writeFile(file, original);
+    writeBytes(file, original);
     TrackStore store(folders());
     ASSERT_EQ(store.loadIgnoreList(), S_OK);
     EXPECT_FALSE(store.ignoreListClean());
     ASSERT_EQ(store.ignorePair(u"/e", u"/f"), S_OK);
     ASSERT_EQ(store.saveIgnoreList(), S_OK);
     ASSERT_FALSE(store.ignoreListKeptAside().empty());
-    EXPECT_EQ(readFile(store.ignoreListKeptAside()), original);
-    EXPECT_EQ(readFile(file), utf16le(u"\"/a\",\"/b\"\r\n\"/e\",\"/f\"\r\n"));
+    EXPECT_EQ(readBytes(store.ignoreListKeptAside()), original);
+    EXPECT_EQ(readBytes(file), utf16le(u"\"/a\",\"/b\"\r\n\"/e\",\"/f\"\r\n"));
 }
 
 TEST_F(IgnoreListStore, ASaveMergesWhatAnotherCopyWroteMeanwhile) {
@@ -301,7 +302,7 @@ TEST_F(IgnoreListStore, ASaveMergesWhatAnotherCopyWroteMeanwhile) {
     ASSERT_EQ(second.ignorePair(u"/c", u"/d"), S_OK);
     ASSERT_EQ(first.saveIgnoreList(), S_OK);
     ASSERT_EQ(second.saveIgnoreList(), S_OK);
-    EXPECT_EQ(readFile(dir_ / "program/ignores.list"), utf16le(u"\"/a\",\"/b\"\r\n\"/c\",\"/d\"\r\n"));
+    EXPECT_EQ(readBytes(dir_ / "program/ignores.list"), utf16le(u"\"/a\",\"/b\"\r\n\"/c\",\"/d\"\r\n"));
 }
 
 } // namespace

@@ -1,14 +1,9 @@
-#include "engine/ScanEngine.h"
-#include "engine/TrackStore.h"
-#include "support/ToneDecoder.h"
+#include "engine/ScanFixture.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <fstream>
-#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -18,88 +13,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Records every message the engine posts.
-class RecordingSink : public engine::MessageSink {
-public:
-    void post(std::uint32_t message) override {
-        std::lock_guard lock(mutex_);
-        messages_.push_back(message);
-        changed_.notify_all();
-    }
-    int count(std::uint32_t message) {
-        std::lock_guard lock(mutex_);
-        return static_cast<int>(std::count(messages_.begin(), messages_.end(), message));
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::uint32_t> messages_;
-};
-
-class ScanEngineTest : public ::testing::Test {
+class ScanEngineTest : public engine::test::ScanFixture {
 protected:
-    void SetUp() override {
-        root_ = fs::temp_directory_path() / ("tm-scan-" + std::to_string(::getpid()) + "-" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_ / "music");
-        stats_ = std::make_shared<fakes::ToneStats>();
-        openStore();
-    }
-    void TearDown() override {
-        engine_.reset();
-        store_.reset();
-        fs::remove_all(root_);
-    }
-
-    void openStore() {
-        engine_.reset();
-        store_.reset();
-        engine::StorageLocations where;
-        where.cacheFile = root_ / "cache.dat";
-        where.ignoreListFile = root_ / "ignores.list";
-        store_ = std::make_unique<engine::TrackStore>(where);
-        ASSERT_EQ(store_->openCache(), S_OK);
-        store_->loadIgnoreList();
-        sink_ = std::make_unique<RecordingSink>();
-        engine_ = std::make_unique<engine::ScanEngine>(
-            *store_, [stats = stats_] { return fakes::makeToneSource(stats); }, sink_.get());
-        ASSERT_EQ(engine_->createPool(3), S_OK);
-    }
-
-    fs::path write(const std::string& relative, const fakes::ToneSong& song) {
-        const fs::path p = root_ / "music" / relative;
-        fs::create_directories(p.parent_path());
-        std::ofstream(p) << song.text();
-        return p;
-    }
-    fs::path writeRaw(const std::string& relative, const std::string& content) {
-        const fs::path p = root_ / "music" / relative;
-        fs::create_directories(p.parent_path());
-        std::ofstream(p) << content;
-        return p;
-    }
-
     std::u16string folder(const std::string& relative = {}) const {
-        return os::fromNativePath(relative.empty() ? root_ / "music" : root_ / "music" / relative);
-    }
-
-    // Starts a scan and collects its pairs until the job count is back at zero.
-    std::vector<engine::DuplicatePair> scan(const std::vector<std::u16string>& folders) {
-        engine_->startScan(folders);
-        return waitForEnd();
-    }
-    std::vector<engine::DuplicatePair> waitForEnd() {
-        std::vector<engine::DuplicatePair> pairs;
-        const auto deadline = std::chrono::steady_clock::now() + 120s;
-        while (engine_->control().jobCount() > 0 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(5ms);
-        }
-        EXPECT_EQ(engine_->control().jobCount(), 0) << "scan did not end";
-        auto rest = engine_->takePendingPairs();
-        pairs.insert(pairs.end(), rest.begin(), rest.end());
-        return pairs;
+        return os::fromNativePath(relative.empty() ? music_ : music_ / relative);
     }
 
     static fakes::ToneSong song(std::uint32_t seed, std::string title, std::string artist = "artist",
@@ -112,12 +29,6 @@ protected:
         s.album = "album";
         return s;
     }
-
-    fs::path root_;
-    std::shared_ptr<fakes::ToneStats> stats_;
-    std::unique_ptr<engine::TrackStore> store_;
-    std::unique_ptr<RecordingSink> sink_;
-    std::unique_ptr<engine::ScanEngine> engine_;
 };
 
 bool samePair(const engine::DuplicatePair& p, const fs::path& a, const fs::path& b) {
@@ -188,7 +99,7 @@ TEST(ScanEngineFolders, DistinctFoldersDropsDuplicatesAndNestedFolders) {
 }
 
 TEST_F(ScanEngineTest, EmptyFolderPostsTwoStateChangesAndNoFileDone) {
-    fs::create_directories(root_ / "music" / "empty");
+    fs::create_directories(music_ / "empty");
     const auto pairs = scan({folder("empty")});
     EXPECT_TRUE(pairs.empty());
     EXPECT_EQ(sink_->count(engine::UM_SCAN_STATE), 2);
@@ -201,9 +112,9 @@ TEST_F(ScanEngineTest, NonAudioFilesLeaveQueuedEqualToDone) {
     writeRaw("notes.txt", "hello");
     writeRaw("empty.mp3", "");
     write("short.tone", song(6, "too short", "x", 5.0)); // decodes but is under 15 s
-    fs::create_directories(root_ / "music" / "sub");
-    fs::create_directory_symlink(root_ / "music", root_ / "music" / "sub" / "loop");
-    ::mkfifo((root_ / "music" / "pipe.mp3").c_str(), 0600);
+    fs::create_directories(music_ / "sub");
+    fs::create_directory_symlink(music_, music_ / "sub" / "loop");
+    ::mkfifo((music_ / "pipe.mp3").c_str(), 0600);
     scan({folder()});
     const auto c = engine_->counters();
     EXPECT_EQ(c.filesQueued, 1);

@@ -2,10 +2,9 @@
 // files and folders it cannot read.
 
 #include "engine/CacheFormat.h"
-#include "engine/EngineTestSupport.h"
-#include "engine/ScanEngine.h"
-#include "engine/TrackStore.h"
-#include "support/ToneDecoder.h"
+#include "engine/ScanFixture.h"
+#include "support/FileContents.h"
+#include "support/ToneSong.h"
 
 #include <gtest/gtest.h>
 
@@ -32,43 +31,15 @@ extern char** environ;
 
 namespace {
 
-class ScanSafety : public ::testing::Test {
+class ScanSafety : public engine::test::ScanFixture {
 protected:
-    void SetUp() override {
-        music_ = dir_.path() / "music";
-        fs::create_directories(music_);
-        stats_ = std::make_shared<fakes::ToneStats>();
-        openStore();
-    }
-    void TearDown() override {
-        engine_.reset();
-        store_.reset();
-    }
-
-    // A new run of the program: the cache file is loaded again.
-    void openStore() {
-        engine_.reset();
-        store_.reset();
-        engine::StorageLocations where;
-        where.cacheFile = dir_.path() / "cache.dat";
-        where.ignoreListFile = dir_.path() / "ignores.list";
-        store_ = std::make_unique<engine::TrackStore>(where);
-        ASSERT_EQ(store_->openCache(), S_OK);
-        engine_ = std::make_unique<engine::ScanEngine>(
-            *store_, [stats = stats_] { return fakes::makeToneSource(stats); }, nullptr);
-        ASSERT_EQ(engine_->createPool(3), S_OK);
-    }
-
     fs::path write(const std::string& relative, std::uint32_t seed, const std::string& title) {
         fakes::ToneSong s;
         s.seed = seed;
         s.seconds = 20.0;
         s.title = title;
         s.artist = "artist";
-        const fs::path p = music_ / relative;
-        fs::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::trunc) << s.text();
-        return p;
+        return ScanFixture::write(relative, s);
     }
 
     std::vector<engine::DuplicatePair> scan(std::vector<fs::path> folders = {}) {
@@ -79,22 +50,8 @@ protected:
         for (const auto& f : folders) {
             wide.push_back(os::fromNativePath(f));
         }
-        engine_->startScan(wide);
-        const auto deadline = std::chrono::steady_clock::now() + 120s;
-        while (engine_->control().jobCount() > 0 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(5ms);
-        }
-        EXPECT_EQ(engine_->control().jobCount(), 0) << "scan did not end";
-        return engine_->takePendingPairs();
+        return ScanFixture::scan(wide);
     }
-
-    int decoded() const { return stats_->decoded.load(); }
-
-    engine::test::TempFolder dir_;
-    fs::path music_;
-    std::shared_ptr<fakes::ToneStats> stats_;
-    std::unique_ptr<engine::TrackStore> store_;
-    std::unique_ptr<engine::ScanEngine> engine_;
 };
 
 // --- a cached analysis is trusted only while its file is unchanged ---
@@ -135,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(Changes, StaleCache,
 void dropDetails(const fs::path& file) {
     engine::TrackTable table;
     engine::IgnoreSet ignored;
-    const auto bytes = engine::test::readFile(file);
+    const auto bytes = fakes::readBytes(file);
     ASSERT_TRUE(engine::cache::parse(bytes, table, ignored).headerValid);
     std::vector<std::byte> out(engine::cache::header().begin(), engine::cache::header().end());
     std::vector<std::byte> record;
@@ -143,7 +100,7 @@ void dropDetails(const fs::path& file) {
         ASSERT_EQ(engine::cache::serializeTrack(path, track, record), S_OK);
         out.insert(out.end(), record.begin(), record.end());
     }
-    engine::test::writeFile(file, out);
+    fakes::writeBytes(file, out);
 }
 
 TEST_F(ScanSafety, AnOlderVersionsRecordIsTrustedOnceThenHeldToTheFilesStamp) {
@@ -152,7 +109,7 @@ TEST_F(ScanSafety, AnOlderVersionsRecordIsTrustedOnceThenHeldToTheFilesStamp) {
     ASSERT_EQ(scan().size(), 1u);
     engine_.reset();
     store_.reset();
-    dropDetails(dir_.path() / "cache.dat");
+    dropDetails(dir_ / "cache.dat");
     // Changed before the program learnt its stamp: this change cannot be seen.
     write("b.tone", 6, "Two");
 
@@ -430,21 +387,17 @@ TEST_F(ScanSafety, AStopEndsWithinItsGraceWhileAReadHangsAndKeepsWhatWasFound) {
             plugin::createObject<IDecoder, StuckDecoder>(&object, gate);
             std::vector<audio::AudioSource::Decoder> decoders;
             decoders.push_back({static_cast<IDecoder*>(object), "stuck"});
-            plugin::createObject<IDecoder, fakes::ToneDecoder>(&object, stats);
-            decoders.push_back({static_cast<IDecoder*>(object), "tone"});
+            decoders.push_back(fakes::makeTestDecoder(fakes::toneLibrary(stats), "tone"));
             return std::make_unique<audio::AudioSource>(std::move(decoders));
         },
-        nullptr);
+        sink_.get());
     ASSERT_EQ(engine_->createPool(3), S_OK);
     engine_->startScan({os::fromNativePath(music_)});
     {
         std::unique_lock lock(gate->mutex);
         ASSERT_TRUE(gate->changed.wait_for(lock, 60s, [&] { return gate->entered; }));
     }
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (engine_->counters().filesDone < 2 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(5ms);
-    }
+    sink_->waitUntil([&] { return engine_->counters().filesDone >= 2; }, 60s);
 
     EXPECT_FALSE(engine_->stopAndWait(200ms)) << "one job cannot end";
     EXPECT_EQ(engine_->takePendingPairs().size(), 1u) << "the pair found before the stop";

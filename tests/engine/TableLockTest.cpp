@@ -74,9 +74,7 @@ TEST(TableLock, ReleasedWriterAdmitsEveryWaitingReaderAtOnce) {
             int seen = maxInside.load();
             while (now > seen && !maxInside.compare_exchange_weak(seen, now)) {
             }
-            while (!leave.load()) {
-                std::this_thread::sleep_for(1ms);
-            }
+            leave.wait(false);
             inside.fetch_sub(1);
             lock.unlock();
         });
@@ -87,6 +85,7 @@ TEST(TableLock, ReleasedWriterAdmitsEveryWaitingReaderAtOnce) {
     ASSERT_TRUE(waitFor(lock, [&](const auto&) { return inside.load() == kReaders; }));
     EXPECT_EQ(lock.state().active, kReaders);
     leave = true;
+    leave.notify_all();
     for (auto& t : readers) {
         t.join();
     }

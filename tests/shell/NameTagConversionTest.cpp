@@ -5,7 +5,8 @@
 
 #include "platform/os/Rename.h"
 
-#include "ShellTestSupport.h"
+#include "support/FileContents.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -120,7 +121,7 @@ TEST(Pattern, TokensAreTheKnownNamesInAngleBrackets) {
 // Both directions on real files: the name gives the tags, the tags give the name back, and a name
 // that is taken fails for that file alone.
 TEST(Conversion, RoundTripAndNameClashOnRealFiles) {
-    test::TempFolder folder;
+    tonemirror::fakes::TempFolder folder;
     const auto u16 = [](const fs::path& p) {
         const std::string s = p.string();
         return std::u16string(s.begin(), s.end());
@@ -130,9 +131,9 @@ TEST(Conversion, RoundTripAndNameClashOnRealFiles) {
     const Tags tags = asMap(tagsFromName(u16(original), pattern));
     EXPECT_EQ(tags, kSong);
 
-    test::writeText(folder / "a.mp3", "first");
-    test::writeText(folder / "b.mp3", "second");
-    test::writeText(folder / "c.mp3", "third");
+    tonemirror::fakes::writeText(folder / "a.mp3", "first");
+    tonemirror::fakes::writeText(folder / "b.mp3", "second");
+    tonemirror::fakes::writeText(folder / "c.mp3", "third");
     const auto target = nameFromTags(u16(folder / "a.mp3"), pattern, readerOf(tags));
     ASSERT_EQ(target, u16(original));
     EXPECT_FALSE(tonemirror::os::renameNoReplace(folder / "a.mp3", original));
@@ -143,9 +144,9 @@ TEST(Conversion, RoundTripAndNameClashOnRealFiles) {
     EXPECT_FALSE(tonemirror::os::renameNoReplace(
         folder / "c.mp3", *nameFromTags(u16(folder / "c.mp3"), pattern, readerOf(other))));
 
-    EXPECT_EQ(test::readText(original), "first");
-    EXPECT_EQ(test::readText(folder / "b.mp3"), "second");
-    EXPECT_EQ(test::readText(folder / "08. Some Artist - Other.mp3"), "third");
+    EXPECT_EQ(tonemirror::fakes::readText(original), "first");
+    EXPECT_EQ(tonemirror::fakes::readText(folder / "b.mp3"), "second");
+    EXPECT_EQ(tonemirror::fakes::readText(folder / "08. Some Artist - Other.mp3"), "third");
     EXPECT_FALSE(fs::exists(folder / "a.mp3"));
 }
 

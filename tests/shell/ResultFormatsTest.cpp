@@ -45,7 +45,12 @@ INSTANTIATE_TEST_SUITE_P(
                       PercentCase{PercentColumn::Experimental, -0.5f, PercentState::Wait, nullptr},
                       PercentCase{PercentColumn::Experimental, -1.01f, PercentState::NotAvailable, nullptr},
                       PercentCase{PercentColumn::Experimental, -100.0f, PercentState::NotAvailable, nullptr},
-                      PercentCase{PercentColumn::Experimental, 12.25f, PercentState::Value, u"12.2%"}));
+                      PercentCase{PercentColumn::Experimental, 12.25f, PercentState::Value, u"12.2%"},
+                      // The acoustic match has no "wait": a negative value is a track without a print.
+                      PercentCase{PercentColumn::Acoustic, 0.0f, PercentState::Value, u"0.0%"},
+                      PercentCase{PercentColumn::Acoustic, 93.74f, PercentState::Value, u"93.7%"},
+                      PercentCase{PercentColumn::Acoustic, -1.0f, PercentState::NotAvailable, nullptr},
+                      PercentCase{PercentColumn::Acoustic, -100.0f, PercentState::NotAvailable, nullptr}));
 
 TEST(PercentTextTest, PointWhateverTheLocale) {
     const char* previous = std::setlocale(LC_NUMERIC, nullptr);
@@ -83,7 +88,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ColourCase{PercentColumn::Tags, 100.0f, {0xAA, 0xFF, 0xAA}, {85, 255, 85}},
                       ColourCase{PercentColumn::Tags, 250.0f, {0xAA, 0xFF, 0xAA}, {85, 255, 85}},
                       ColourCase{PercentColumn::Experimental, 50.0f, {0xFF, 0xAA, 0xAA}, {255, 170, 170}},
-                      ColourCase{PercentColumn::Experimental, 1.0f, {0xFF, 0xAA, 0xAA}, {255, 254, 254}}));
+                      ColourCase{PercentColumn::Experimental, 1.0f, {0xFF, 0xAA, 0xAA}, {255, 254, 254}},
+                      ColourCase{PercentColumn::Acoustic, 100.0f, {0xFF, 0xD5, 0xAA}, {255, 170, 85}},
+                      ColourCase{PercentColumn::Acoustic, 0.0f, {0xFF, 0xD5, 0xAA}, {255, 255, 255}}));
 
 TEST(BarFillTest, WholePixelsOfTheCappedValue) {
     EXPECT_EQ(barFillWidth(100, 57.0f), 57); // not 56 from 0.57 * 100

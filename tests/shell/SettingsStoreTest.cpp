@@ -1,7 +1,8 @@
 #include "shell/SettingsStore.h"
 #include "shell/SettingNames.h"
 
-#include "ShellTestSupport.h"
+#include "support/FileContents.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,13 +15,13 @@
 namespace {
 
 namespace fs = std::filesystem;
+using tonemirror::fakes::readText;
+using tonemirror::fakes::TempFolder;
+using tonemirror::fakes::writeText;
 using tonemirror::shell::formatQuotedList;
 using tonemirror::shell::parseQuotedList;
 using tonemirror::shell::SettingsDocument;
 using tonemirror::shell::SettingsStore;
-using tonemirror::shell::test::readText;
-using tonemirror::shell::test::TempFolder;
-using tonemirror::shell::test::writeText;
 using Status = SettingsStore::LoadStatus;
 namespace names = tonemirror::shell::settings;
 

@@ -4,7 +4,7 @@
 #include "shell/CTranslator.h"
 
 #include "platform/os/Text.h"
-#include "shell/ShellTestSupport.h"
+#include "support/FileContents.h"
 
 #include <gtest/gtest.h>
 
@@ -84,7 +84,7 @@ std::map<std::string, std::set<std::string>> usedKeys() {
         for (const auto& entry : std::filesystem::recursive_directory_iterator(kSourceDir / folder)) {
             const std::string extension = entry.path().extension().string();
             if (extension == ".cpp" || extension == ".h") {
-                collectKeys(tonemirror::shell::test::readText(entry.path()), keys);
+                collectKeys(tonemirror::fakes::readText(entry.path()), keys);
             }
         }
     }

@@ -1,6 +1,7 @@
 #include "shell/TickedFolders.h"
 
-#include "ShellTestSupport.h"
+#include "support/FileContents.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +11,10 @@
 namespace {
 
 namespace fs = std::filesystem;
+using tonemirror::fakes::TempFolder;
 using tonemirror::shell::DiskFolders;
 using tonemirror::shell::FolderSystem;
 using tonemirror::shell::TickedFolders;
-using tonemirror::shell::test::TempFolder;
 using Mark = tonemirror::shell::FolderMark;
 
 // The real file system, with chosen folders standing in as mount roots or left out of listings.
@@ -187,7 +188,7 @@ TEST(DiskFoldersTest, ListsFoldersAndLinksToFoldersOnly) {
     TempFolder root;
     fs::create_directories(root / "a");
     fs::create_directories(root / "b");
-    tonemirror::shell::test::writeText(root / "file", "x");
+    tonemirror::fakes::writeText(root / "file", "x");
     fs::create_directory_symlink(root / "a", root / "link");
     DiskFolders system;
     auto listed = system.subfolders(u16(root.path()));

@@ -1,4 +1,4 @@
-#include "app/results/FileActions.h"
+#include "app/common/FileActions.h"
 
 #include "app/AppContext.h"
 #include "platform/os/Paths.h"

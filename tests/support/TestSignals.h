@@ -1,10 +1,10 @@
 #pragma once
 
-// A decoder that plays 22050 Hz mono signals held in memory, in chunks of varying odd sizes, so the
-// analysis can be fed exact samples through a real AudioSource.
+// Signals held in memory for the analysis tests: made-up music and noise at 22050 Hz mono, played by
+// the TestDecoder in chunks of varying odd sizes so the analysis is fed exact samples through a real
+// AudioSource.
 
-#include "audio/AudioSource.h"
-#include "plugin-api/PluginObject.h"
+#include "support/TestDecoder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,71 +15,27 @@
 #include <string>
 #include <vector>
 
-namespace tonemirror::analysis::testing {
+namespace tonemirror::fakes {
 
 using Signal = std::vector<std::int16_t>;
 using SignalMap = std::map<std::u16string, Signal>;
 
-class FakeDecoder {
-public:
-    explicit FakeDecoder(std::shared_ptr<const SignalMap> signals) : signals_(std::move(signals)) {}
+// Plays the signal stored under a path; refuses other paths.
+inline TestLibrary signalLibrary(std::shared_ptr<const SignalMap> signals) {
+    return [signals](const std::u16string& path) -> std::shared_ptr<TestStream> {
+        const auto it = signals->find(path);
+        if (it == signals->end()) {
+            return nullptr;
+        }
+        auto stream = std::make_shared<TestStream>();
+        stream->pcm = it->second;
+        stream->chunkFrames = {997, 1, 4093, 2311, 17, 8191};
+        return stream;
+    };
+}
 
-    HResult open(const char16_t* path) {
-        close();
-        const auto it = signals_->find(path);
-        if (it == signals_->end()) {
-            return E_FAIL;
-        }
-        current_ = &it->second;
-        position_ = 0;
-        chunk_ = 0;
-        return S_OK;
-    }
-    HResult close() {
-        current_ = nullptr;
-        return S_OK;
-    }
-    HResult read(const void** data, std::uint32_t* bytes) {
-        if (current_ == nullptr) {
-            return E_FAIL;
-        }
-        if (position_ >= current_->size()) {
-            return E_END_OF_STREAM;
-        }
-        static constexpr std::size_t kChunks[] = {997, 1, 4093, 2311, 17, 8191};
-        const std::size_t want = kChunks[chunk_++ % std::size(kChunks)];
-        const std::size_t take = std::min(want, current_->size() - position_);
-        *data = current_->data() + position_;
-        *bytes = static_cast<std::uint32_t>(take * sizeof(std::int16_t));
-        position_ += take;
-        return S_OK;
-    }
-    std::int32_t priority() { return 1; }
-    HResult info(StreamInfo* out) {
-        *out = StreamInfo{};
-        return current_ != nullptr ? S_OK : E_FAIL;
-    }
-    HResult format(StreamFormat* out) {
-        if (current_ == nullptr) {
-            return E_FAIL;
-        }
-        *out = StreamFormat{1, 1, 22050};
-        return S_OK;
-    }
-
-private:
-    std::shared_ptr<const SignalMap> signals_;
-    const Signal* current_ = nullptr;
-    std::size_t position_ = 0;
-    std::size_t chunk_ = 0;
-};
-
-inline std::unique_ptr<audio::AudioSource> makeSource(std::shared_ptr<const SignalMap> signals) {
-    void* object = nullptr;
-    plugin::createObject<IDecoder, FakeDecoder>(&object, std::move(signals));
-    std::vector<audio::AudioSource::Decoder> decoders;
-    decoders.push_back({static_cast<IDecoder*>(object), "fake"});
-    return std::make_unique<audio::AudioSource>(std::move(decoders));
+inline std::unique_ptr<audio::AudioSource> makeSignalSource(std::shared_ptr<const SignalMap> signals) {
+    return makeTestSource(signalLibrary(std::move(signals)));
 }
 
 inline std::int16_t toPcm(double v) {
@@ -141,4 +97,4 @@ struct FloatStream {
     }
 };
 
-} // namespace tonemirror::analysis::testing
+} // namespace tonemirror::fakes

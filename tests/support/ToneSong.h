@@ -1,7 +1,7 @@
 #pragma once
 
-// A decoder for small text files that describe a synthetic song, so engine tests can build libraries
-// of "audio" files in a temporary folder without any codec. A file looks like
+// Small text files that describe a synthetic song, played by the TestDecoder, so engine tests can build
+// libraries of "audio" files in a temporary folder without any codec. A file looks like
 //
 //   TONE
 //   seed=3
@@ -16,10 +16,9 @@
 // Songs with different seeds differ in melody, timbre and level course; the same seed gives the same
 // music whatever the gain or lead. Anything not starting with "TONE" is refused.
 
-#include "audio/AudioSource.h"
 #include "platform/os/Paths.h"
 #include "platform/os/Text.h"
-#include "plugin-api/PluginObject.h"
+#include "support/TestDecoder.h"
 
 #include <algorithm>
 #include <atomic>
@@ -27,7 +26,6 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -148,107 +146,42 @@ struct ToneStats {
     std::atomic<int> decoded{0};
 };
 
-class ToneDecoder {
-public:
-    explicit ToneDecoder(std::shared_ptr<ToneStats> stats) : stats_(std::move(stats)) {}
-
-    HResult open(const char16_t* path) {
-        if (path == nullptr) {
-            return E_INVALIDARG;
-        }
-        close();
+// Plays the song a file describes; refuses anything else.
+inline TestLibrary toneLibrary(std::shared_ptr<ToneStats> stats) {
+    return [stats](const std::u16string& path) -> std::shared_ptr<TestStream> {
         std::ifstream in(os::toNativePath(path), std::ios::binary);
         std::stringstream content;
         content << in.rdbuf();
         ToneSong song;
         if (!in || !parseToneSong(content.str(), song)) {
-            return E_FAIL;
+            return nullptr;
         }
-        song_ = song;
-        synth_ = std::make_unique<ToneSynth>(song.seed);
-        position_ = 0;
-        total_ = static_cast<std::size_t>((song.lead + song.seconds) * 22050.0);
-        lead_ = static_cast<std::size_t>(song.lead * 22050.0);
-        skip_ = static_cast<std::size_t>(song.skip * 22050.0);
-        open_ = true;
-        stats_->decoded.fetch_add(1);
-        return S_OK;
-    }
-    HResult close() {
-        open_ = false;
-        synth_.reset();
-        return S_OK;
-    }
-    HResult read(const void** data, std::uint32_t* bytes) {
-        if (data == nullptr || bytes == nullptr) {
-            return E_INVALIDARG;
-        }
-        if (!open_) {
-            return E_FAIL;
-        }
-        if (position_ >= total_) {
-            return E_END_OF_STREAM;
-        }
-        const std::size_t n = std::min<std::size_t>(4099, total_ - position_);
-        block_.resize(n);
-        for (std::size_t k = 0; k < n; ++k) {
-            const std::size_t i = position_ + k;
-            const double v = i < lead_ ? 0.0 : synth_->sample(i - lead_ + skip_) * song_.gain;
-            block_[k] = static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0, 0.99997) * 32767.0));
-        }
-        position_ += n;
-        *data = block_.data();
-        *bytes = static_cast<std::uint32_t>(n * 2);
-        return S_OK;
-    }
-    std::int32_t priority() { return 1; }
-    HResult info(StreamInfo* out) {
-        if (out == nullptr) {
-            return E_INVALIDARG;
-        }
-        if (!open_) {
-            return E_FAIL;
-        }
-        std::memset(out, 0, sizeof *out);
-        out->durationMs = static_cast<std::uint32_t>((song_.lead + song_.seconds) * 1000.0);
+        auto stream = std::make_shared<TestStream>();
+        stream->chunkFrames = {4099};
+        stream->madeFrames = static_cast<std::size_t>((song.lead + song.seconds) * 22050.0);
+        const auto lead = static_cast<std::size_t>(song.lead * 22050.0);
+        const auto skip = static_cast<std::size_t>(song.skip * 22050.0);
+        stream->next = [synth = std::make_shared<ToneSynth>(song.seed), lead, skip, gain = song.gain,
+                        i = std::size_t{0}]() mutable {
+            const double v = i < lead ? 0.0 : synth->sample(i - lead + skip) * gain;
+            ++i;
+            return static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0, 0.99997) * 32767.0));
+        };
+        stream->info.durationMs = static_cast<std::uint32_t>((song.lead + song.seconds) * 1000.0);
         const auto copy = [](const std::string& s, char16_t* field) {
             const std::u16string w = os::utf8ToUtf16(s).substr(0, TM_STREAM_TEXT_CHARS - 1);
             std::memcpy(field, w.data(), w.size() * sizeof(char16_t));
         };
-        copy(song_.title, out->title);
-        copy(song_.artist, out->artist);
-        copy(song_.album, out->album);
-        return S_OK;
-    }
-    HResult format(StreamFormat* out) {
-        if (out == nullptr) {
-            return E_INVALIDARG;
-        }
-        if (!open_) {
-            return E_FAIL;
-        }
-        *out = {1, 1, 22050};
-        return S_OK;
-    }
-
-private:
-    std::shared_ptr<ToneStats> stats_;
-    ToneSong song_;
-    std::unique_ptr<ToneSynth> synth_;
-    bool open_ = false;
-    std::size_t position_ = 0;
-    std::size_t total_ = 0;
-    std::size_t lead_ = 0;
-    std::size_t skip_ = 0;
-    std::vector<std::int16_t> block_;
-};
+        copy(song.title, stream->info.title);
+        copy(song.artist, stream->info.artist);
+        copy(song.album, stream->info.album);
+        stats->decoded.fetch_add(1);
+        return stream;
+    };
+}
 
 inline std::unique_ptr<audio::AudioSource> makeToneSource(std::shared_ptr<ToneStats> stats) {
-    void* object = nullptr;
-    plugin::createObject<IDecoder, ToneDecoder>(&object, std::move(stats));
-    std::vector<audio::AudioSource::Decoder> decoders;
-    decoders.push_back({static_cast<IDecoder*>(object), "tone"});
-    return std::make_unique<audio::AudioSource>(std::move(decoders));
+    return makeTestSource(toneLibrary(std::move(stats)), "tone");
 }
 
 } // namespace tonemirror::fakes

@@ -1,20 +1,18 @@
 #pragma once
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <system_error>
 
 #include <unistd.h>
 
-namespace tonemirror::shell::test {
+namespace tonemirror::fakes {
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempFolder {
 public:
     TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tm-shell-XXXXXX").string();
+        std::string pattern = (std::filesystem::temp_directory_path() / "tm-test-XXXXXX").string();
         if (mkdtemp(pattern.data()) != nullptr) {
             path_ = pattern;
         }
@@ -32,14 +30,4 @@ private:
     std::filesystem::path path_;
 };
 
-inline std::string readText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void writeText(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-} // namespace tonemirror::shell::test
+} // namespace tonemirror::fakes
