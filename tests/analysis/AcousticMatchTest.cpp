@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -243,6 +246,68 @@ TEST(AcousticAnalysis, AnalysingAFileMakesThePrintAndSilenceBeforeItDoesNotMatte
     ASSERT_EQ(comparer.analyseFile(u"b.wav"), S_OK);
     EXPECT_GT(first.size(), 200u);
     EXPECT_GE(compareAcoustic(first, comparer.record().acousticPrint), 0.8f);
+}
+
+// The screen of compareAcousticAtLeast, word by word: every fourth word pair of some alignment
+// differs in at most the allowed share of bits.
+bool passesScreen(const AcousticPrint& a, const AcousticPrint& b, float threshold) {
+    const auto na = static_cast<std::ptrdiff_t>(std::min(a.size(), kMaxAcousticWords));
+    const auto nb = static_cast<std::ptrdiff_t>(std::min(b.size(), kMaxAcousticWords));
+    if (std::min(na, nb) < static_cast<std::ptrdiff_t>(kMinAcousticWords)) {
+        return false;
+    }
+    const auto needed = std::min<std::ptrdiff_t>(std::min(na, nb), kMinAcousticOverlap);
+    const float allowed = (1.0f - threshold) / 2.0f + 0.1f;
+    for (std::ptrdiff_t shift = -kMaxAcousticShift; shift <= kMaxAcousticShift; ++shift) {
+        const std::ptrdiff_t begin = std::max<std::ptrdiff_t>(0, shift);
+        const std::ptrdiff_t end = std::min(na, nb + shift);
+        if (end - begin < needed) {
+            continue;
+        }
+        std::uint32_t bits = 0;
+        std::size_t looked = 0;
+        for (std::ptrdiff_t i = begin; i < end; i += 4, ++looked) {
+            bits += static_cast<std::uint32_t>(
+                std::popcount(a[static_cast<std::size_t>(i)] ^ b[static_cast<std::size_t>(i - shift)]));
+        }
+        if (static_cast<float>(bits) <= allowed * static_cast<float>(looked * 32)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(AcousticMatch, DecidingAgainstAThresholdScreensEveryFourthWordOfEachAlignment) {
+    std::mt19937 rng(21);
+    std::size_t passed = 0;
+    std::size_t failedScreen = 0;
+    for (const std::size_t length : {15u, 16u, 17u, 18u, 19u, 21u, 50u, 81u, 83u, 85u, 239u, 240u, 1030u}) {
+        for (const double flip : {0.2, 0.3, 0.32, 0.34, 0.35, 0.36, 0.38, 0.45}) {
+            AcousticPrint a(length);
+            for (auto& w : a) {
+                w = static_cast<std::uint32_t>(rng());
+            }
+            // A later start, a shorter end and some bits flipped.
+            const std::size_t skip = rng() % 7;
+            AcousticPrint b(
+                a.begin() + static_cast<std::ptrdiff_t>(std::min(skip, a.size())),
+                a.end() - static_cast<std::ptrdiff_t>(std::min<std::size_t>(rng() % 5, a.size() - skip)));
+            std::bernoulli_distribution flipped(flip);
+            for (auto& w : b) {
+                for (int bit = 0; bit < 32; ++bit) {
+                    w ^= flipped(rng) ? (1u << bit) : 0u;
+                }
+            }
+            for (const float threshold : {0.3f, 0.5f, 0.7f}) {
+                const bool screened = passesScreen(a, b, threshold);
+                EXPECT_EQ(compareAcousticAtLeast(a, b, threshold), screened ? compareAcoustic(a, b) : 0.0f)
+                    << length << " " << flip << " " << threshold;
+                (screened ? passed : failedScreen) += 1;
+            }
+        }
+    }
+    EXPECT_GT(passed, 10u);
+    EXPECT_GT(failedScreen, 10u);
 }
 
 } // namespace
