@@ -16,13 +16,27 @@ constexpr std::size_t kWordBits = 32;
 constexpr std::size_t kScreenStride = 4;
 constexpr float kScreenSlack = 0.1f;
 
-// Differing bits of n word pairs. Built twice on x86-64 so that processors with a population-count
-// instruction use it: it is most of the cost of a match.
-#if defined(__x86_64__) && defined(__GNUC__)
-[[gnu::target_clones("popcnt", "default")]]
+// Built twice on x86-64 so that processors with a population-count instruction use it: it is most of
+// the cost of a match. Not under ThreadSanitizer, whose runtime is not ready when the loader runs
+// the clones' resolver.
+#if defined(__SANITIZE_THREAD__)
+#define TM_POPCOUNT_CLONES
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define TM_POPCOUNT_CLONES
 #endif
-std::uint32_t
-differingBits(const std::uint32_t* a, const std::uint32_t* b, std::size_t n) {
+#endif
+#if !defined(TM_POPCOUNT_CLONES)
+#if defined(__x86_64__) && defined(__GNUC__)
+#define TM_POPCOUNT_CLONES [[gnu::target_clones("popcnt", "default")]]
+#else
+#define TM_POPCOUNT_CLONES
+#endif
+#endif
+
+// Differing bits of n word pairs.
+TM_POPCOUNT_CLONES std::uint32_t differingBits(const std::uint32_t* a, const std::uint32_t* b,
+                                               std::size_t n) {
     std::uint32_t bits = 0;
     std::size_t i = 0;
     for (; i + 2 <= n; i += 2) {

@@ -5,6 +5,7 @@
 #include "engine/TrackTable.h"
 
 #include <bit>
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -484,7 +485,14 @@ const std::array<std::byte, kHeaderSize>& header() {
 }
 
 bool mayBeCacheFile(std::span<const std::byte> data) {
-    return data.size() < kHeaderSize || std::memcmp(data.data(), kSignature.data(), kSignature.size()) == 0;
+    // A short file is a header cut off only when what is there is the signature's beginning: a note
+    // of a few bytes given as the cache must stay as it is.
+    if (data.empty()) {
+        return true;
+    }
+    const std::size_t compared = std::min(data.size(), kSignature.size());
+    return std::memcmp(data.data(), kSignature.data(), compared) == 0 &&
+           (data.size() < kHeaderSize || compared == kSignature.size());
 }
 
 HResult serializeTrack(std::u16string_view path, const analysis::TrackRecord& record,

@@ -60,9 +60,9 @@ const std::array<std::byte, kHeaderSize>& header();
 // The start every version's header shares.
 inline constexpr std::string_view kSignature = "Tonemirror ";
 
-// True for a file the program may take as its cache: empty, shorter than a header (a header whose
-// writing broke off), or beginning with the signature (this version's or another's). Anything else
-// is some other program's file and is never written to.
+// True for a file the program may take as its cache: empty, the beginning of a header whose writing
+// broke off, or beginning with the signature (this version's or another's). Anything else is some
+// other program's file and is never written to.
 bool mayBeCacheFile(std::span<const std::byte> data);
 
 // Serialises one track record into `out` (resized to the record's length; its capacity is reused).

@@ -342,9 +342,10 @@ TEST_F(CliSafety, ASecondCtrlCEndsTheScanAtOnceAndWritesWhatWasFound) {
                scratch_.path(),
                {}};
     const auto process = tonemirror::fakes::startCli(run);
-    // Two tracks in the cache: the scan runs, and Ctrl-C is its own to handle.
+    // Three tracks in the cache: the scan runs, Ctrl-C is its own to handle, and the one worker has
+    // finished comparing the second track (a record reaches the cache before its comparison).
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while ((!fs::exists(cache) || fs::file_size(cache) < 2 * 8654) &&
+    while ((!fs::exists(cache) || fs::file_size(cache) < 3 * 8654) &&
            std::chrono::steady_clock::now() < deadline) {
         ::usleep(5000);
     }

@@ -261,8 +261,12 @@ std::vector<std::byte> olderVersion(bool withRecords) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, CacheHeader,
                          ::testing::Values(HeaderCase{"Missing", false, {}}, HeaderCase{"Empty", true, {}},
-                                           HeaderCase{"Short", true,
-                                                      std::vector<std::byte>(10, std::byte{0x41})},
+                                           HeaderCase{"CutOffHeader", true,
+                                                      [] {
+                                                          auto b = headerBytes();
+                                                          b.resize(20);
+                                                          return b;
+                                                      }()},
                                            HeaderCase{"OlderVersion32Bytes", true, olderVersion(false)},
                                            HeaderCase{"OlderVersionWithRecords", true, olderVersion(true)},
                                            HeaderCase{"HeaderThenOneStrayByte", true,
@@ -726,6 +730,15 @@ TEST_F(CacheFile, AnotherProgramsFileIsNeverWrittenAndTheNextPlaceIsTried) {
     EXPECT_EQ(explicitOne.openCache(), E_FAIL);
     EXPECT_TRUE(explicitOne.lastLoad().foreign);
     EXPECT_EQ(readBytes(folders.programFolder / "cache.dat"), mp3);
+
+    // A few bytes of text are no header whose writing broke off.
+    const std::string text = "to do\n";
+    std::vector<std::byte> note(text.size());
+    std::memcpy(note.data(), text.data(), text.size());
+    writeBytes(folders.programFolder / "note.txt", note);
+    TrackStore shortOne(explicitCache(folders.programFolder / "note.txt"));
+    EXPECT_EQ(shortOne.openCache(), E_FAIL);
+    EXPECT_EQ(readBytes(folders.programFolder / "note.txt"), note);
 }
 
 // --- acoustic prints in details records ---
