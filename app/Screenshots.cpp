@@ -237,6 +237,24 @@ bool saveResults(app::CMainFrame& frame, engine::ScanEngine& engine, const QStri
     return save(frame, output, QStringLiteral("results"));
 }
 
+// Every window in English, each into its own file; false when one could not be made.
+bool saveEnglishWindows(app::CMainFrame& frame, app::AppContext& context, engine::ScanEngine& engine,
+                        const QString& music, const QDir& output) {
+    bool ok = save(frame, output, QStringLiteral("main-window"));
+    showFoldersPage(frame, music);
+    ok = save(frame, output, QStringLiteral("folders-page")) && ok;
+    app::COptionsDlg options(
+        app::OptionsValues{}, [] { return false; }, [] {}, &frame);
+    ok = save(options, output, QStringLiteral("options")) && ok;
+    app::CAboutDlg about(context, shell::programVersion(), &frame);
+    ok = save(about, output, QStringLiteral("about")) && ok;
+    app::CUpdateDlg update(
+        context, 3, shell::programVersion(), [] {}, shell::defaultUpdateServer(), &frame);
+    update.showResult(3);
+    ok = save(update, output, QStringLiteral("update")) && ok;
+    return saveResults(frame, engine, music, output) && ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -277,7 +295,6 @@ int main(int argc, char** argv) {
     ConsolePrompts prompts;
     app::AppContext context{settings, translator, plugins, store, engine, prompts};
 
-    bool ok = true;
     app::CMainFrame frame(context, bridge);
     if (!frame.create()) {
         return 1;
@@ -287,18 +304,5 @@ int main(int argc, char** argv) {
         showFoldersPage(frame, music);
         return save(frame, output, QStringLiteral("main-window-") + QString::fromLocal8Bit(argv[3])) ? 0 : 1;
     }
-    ok = save(frame, output, QStringLiteral("main-window")) && ok;
-    showFoldersPage(frame, music);
-    ok = save(frame, output, QStringLiteral("folders-page")) && ok;
-    app::COptionsDlg options(
-        app::OptionsValues{}, [] { return false; }, [] {}, &frame);
-    ok = save(options, output, QStringLiteral("options")) && ok;
-    app::CAboutDlg about(context, shell::programVersion(), &frame);
-    ok = save(about, output, QStringLiteral("about")) && ok;
-    app::CUpdateDlg update(
-        context, 3, shell::programVersion(), [] {}, shell::defaultUpdateServer(), &frame);
-    update.showResult(3);
-    ok = save(update, output, QStringLiteral("update")) && ok;
-    ok = saveResults(frame, engine, music, output) && ok;
-    return ok ? 0 : 1;
+    return saveEnglishWindows(frame, context, engine, music, output) ? 0 : 1;
 }

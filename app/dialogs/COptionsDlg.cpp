@@ -45,7 +45,22 @@ COptionsDlg::COptionsDlg(const OptionsValues& values, std::function<bool()> conf
 void COptionsDlg::build(const OptionsValues& values) {
     const DialogUnits du(font());
     setFixedSize(du.x(272), du.y(141));
+    buildMethodGroup(values);
+    buildOtherGroup(values);
 
+    du.place(new QGroupBox(QStringLiteral("Sensitivity"), this), 4, 55, 261, 63);
+    content_ = addSensitivity(QStringLiteral("Content"), 66, 27, 1013, 1015, values.contentThreshold);
+    tags_ = addSensitivity(QStringLiteral("Tags"), 83, 16, 1014, 1016, values.tagsThreshold);
+    acoustic_ = addSensitivity(QStringLiteral("Sound"), 100, 22, kAcousticSliderId, kAcousticLabelId,
+                               values.acousticThreshold);
+    // The sound threshold means something only while matches are verified.
+    acoustic_->setEnabled(values.verifyMatches);
+    connect(verify_, &QCheckBox::toggled, acoustic_, &QWidget::setEnabled);
+    buildButtons();
+}
+
+void COptionsDlg::buildMethodGroup(const OptionsValues& values) {
+    const DialogUnits du(font());
     du.place(new QGroupBox(QStringLiteral("Compare method"), this), 4, 4, 86, 48);
     method_ = new QButtonGroup(this);
     const struct {
@@ -64,34 +79,27 @@ void COptionsDlg::build(const OptionsValues& values) {
     }
     const int method = values.compareMethod == 1 || values.compareMethod == 2 ? values.compareMethod : 3;
     method_->button(method)->setChecked(true);
+}
 
+void COptionsDlg::buildOtherGroup(const OptionsValues& values) {
+    const DialogUnits du(font());
     du.place(new QGroupBox(QStringLiteral("Other"), this), 98, 4, 167, 48);
-    checkUpdates_ = new QCheckBox(QStringLiteral("Check for updates"), this);
-    checkUpdates_->setObjectName(QStringLiteral("1026"));
-    checkUpdates_->setChecked(values.checkUpdates);
-    du.place(checkUpdates_, 106, 17, 75, 10);
-    growToFit(checkUpdates_, du.x(265 - 4));
-    accurate_ = new QCheckBox(QStringLiteral("Enable experimental algorithm (very slow)"), this);
-    accurate_->setObjectName(QStringLiteral("1012"));
-    accurate_->setChecked(values.accurate);
-    du.place(accurate_, 106, 28, 151, 10);
-    // A font wider than the one the layout was made for may need the slack up to the group's edge.
-    growToFit(accurate_, du.x(265 - 4));
-    verify_ = new QCheckBox(QStringLiteral("Verify matches by sound"), this);
-    verify_->setObjectName(QString::number(kVerifyId));
-    verify_->setChecked(values.verifyMatches);
-    du.place(verify_, 106, 39, 100, 10);
-    growToFit(verify_, du.x(265 - 4));
+    const auto addCheck = [&](const char* text, int id, int top, int width, bool checked) {
+        auto* box = new QCheckBox(QString::fromLatin1(text), this);
+        box->setObjectName(QString::number(id));
+        box->setChecked(checked);
+        du.place(box, 106, top, width, 10);
+        // A font wider than the one the layout was made for may need the slack up to the group's edge.
+        growToFit(box, du.x(265 - 4));
+        return box;
+    };
+    checkUpdates_ = addCheck("Check for updates", 1026, 17, 75, values.checkUpdates);
+    accurate_ = addCheck("Enable experimental algorithm (very slow)", 1012, 28, 151, values.accurate);
+    verify_ = addCheck("Verify matches by sound", kVerifyId, 39, 100, values.verifyMatches);
+}
 
-    du.place(new QGroupBox(QStringLiteral("Sensitivity"), this), 4, 55, 261, 63);
-    content_ = addSensitivity(QStringLiteral("Content"), 66, 27, 1013, 1015, values.contentThreshold);
-    tags_ = addSensitivity(QStringLiteral("Tags"), 83, 16, 1014, 1016, values.tagsThreshold);
-    acoustic_ = addSensitivity(QStringLiteral("Sound"), 100, 22, kAcousticSliderId, kAcousticLabelId,
-                               values.acousticThreshold);
-    // The sound threshold means something only while matches are verified.
-    acoustic_->setEnabled(values.verifyMatches);
-    connect(verify_, &QCheckBox::toggled, acoustic_, &QWidget::setEnabled);
-
+void COptionsDlg::buildButtons() {
+    const DialogUnits du(font());
     auto* clear = new QPushButton(QStringLiteral("Clear internal cache"), this);
     clear->setObjectName(QString::number(kClearCacheId));
     clear->setEnabled(static_cast<bool>(clearCache_));

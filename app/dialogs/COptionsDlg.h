@@ -43,6 +43,9 @@ public:
 
 private:
     void build(const OptionsValues& values);
+    void buildMethodGroup(const OptionsValues& values);
+    void buildOtherGroup(const OptionsValues& values);
+    void buildButtons();
     QSlider* addSensitivity(const QString& caption, int top, int labelWidth, int sliderId, int valueLabelId,
                             float threshold);
     void onClearCache();
