@@ -31,7 +31,8 @@ public:
     Kind kind() const { return kind_; }
 
 private:
-    void decimate(const std::int16_t* frames, std::uint32_t n, std::uint32_t channels, std::vector<float>& out);
+    void decimate(const std::int16_t* frames, std::uint32_t n, std::uint32_t channels,
+                  std::vector<float>& out);
     // Input position of output sample `sample`: sample × ratio in 32-bit floats over the first
     // kFloatPositions samples (every analysis excerpt lies there), in double precision beyond, where
     // a float no longer holds a position to a fraction of a frame.

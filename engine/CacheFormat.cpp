@@ -4,8 +4,8 @@
 #include "engine/IgnoreSet.h"
 #include "engine/TrackTable.h"
 
-#include <bit>
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <optional>

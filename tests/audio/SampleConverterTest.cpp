@@ -32,7 +32,8 @@ std::vector<float> convertInChunks(const StreamFormat& format, const std::vector
     std::size_t pos = 0;
     for (std::size_t k = 0; pos < frames; ++k) {
         const std::size_t n = std::min(chunks[k % chunks.size()], frames - pos);
-        EXPECT_EQ(c.convert(pcm.data() + pos * channels, static_cast<std::uint32_t>(n * channels * 2), out), S_OK);
+        EXPECT_EQ(c.convert(pcm.data() + pos * channels, static_cast<std::uint32_t>(n * channels * 2), out),
+                  S_OK);
         all.insert(all.end(), out.begin(), out.end());
         pos += n;
     }
@@ -43,7 +44,8 @@ float value(const std::vector<std::int16_t>& pcm, std::size_t frame, std::size_t
     if (channels == 1) {
         return static_cast<float>(pcm[frame]) / 32768.0f;
     }
-    return (static_cast<float>(pcm[2 * frame]) / 32768.0f + static_cast<float>(pcm[2 * frame + 1]) / 32768.0f) *
+    return (static_cast<float>(pcm[2 * frame]) / 32768.0f +
+            static_cast<float>(pcm[2 * frame + 1]) / 32768.0f) *
            0.5f;
 }
 
@@ -79,7 +81,8 @@ TEST(SampleConverter, NativeRatePassesThroughScaled) {
 }
 
 // Literal model of the interpolation: output j at input position j * ratio.
-std::vector<float> interpolated(const std::vector<std::int16_t>& pcm, std::size_t channels, std::uint32_t rate) {
+std::vector<float> interpolated(const std::vector<std::int16_t>& pcm, std::size_t channels,
+                                std::uint32_t rate) {
     const float r = static_cast<float>(rate) / 22050.0f;
     const std::size_t frames = pcm.size() / channels;
     std::vector<float> out;

@@ -243,7 +243,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CliSafety, DecodingNoSamplesIsAFailure) {
     using namespace std::string_literals; // the header holds NUL bytes
-    const std::string noData = "RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x22\x56\0\0\x44\xAC\0\0\x02\0\x10\0data\0\0\0\0"s;
+    const std::string noData =
+        "RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x22\x56\0\0\x44\xAC\0\0\x02\0\x10\0data\0\0\0\0"s;
     writeBytes(dir_ / "empty.wav", std::vector<unsigned char>(noData.begin(), noData.end()));
     const CliResult r = cli({"decode", (dir_ / "empty.wav").string(), "-o", (dir_ / "out.f32").string()});
     EXPECT_EQ(r.status, 1);

@@ -26,7 +26,7 @@ struct CliResult {
     int status = -1; // exit status; -1 when the program did not exit normally
     std::string out;
     std::string err;
-    double seconds = 0.0; // how long it ran
+    double seconds = 0.0;   // how long it ran
     long maxResidentKb = 0; // the largest memory it held
 };
 
