@@ -189,9 +189,34 @@ double baselinePairsPerSecond(const std::vector<analysis::TrackRecord>& records)
     return static_cast<double>(done) / seconds;
 }
 
-void runOne(std::size_t n, bool verify) {
-    const fs::path root = fs::temp_directory_path() / ("tm-bench-scan-" + std::to_string(::getpid()));
-    fs::remove_all(root);
+engine::StorageLocations storageIn(const fs::path& root) {
+    engine::StorageLocations where;
+    where.cacheFile = root / "cache.dat";
+    where.ignoreListFile = root / "ignores.list";
+    return where;
+}
+
+// One track of the library: about one in thirty is another copy of an earlier one (re-encoded: a
+// little noise), the rest are new pieces.
+analysis::TrackRecord nextRecord(const std::vector<analysis::TrackRecord>& records,
+                                 const std::vector<std::u16string>& artists, std::mt19937& rng) {
+    if (records.empty() || rng() % 30 != 0) {
+        return makeRecord(rng, artists);
+    }
+    analysis::TrackRecord copy = records[rng() % records.size()];
+    std::normal_distribution<float> noise(0.0f, 0.02f);
+    for (float& v : copy.meanSpectrum) {
+        v *= 1.0f + noise(rng);
+    }
+    for (float& v : copy.levelProfile) {
+        v *= 1.0f + noise(rng);
+    }
+    copy.acousticPrint = copiedPrint(copy.acousticPrint, rng);
+    return copy;
+}
+
+// A library of n one-byte files under root/library and a cache that knows every one of them.
+std::vector<analysis::TrackRecord> makeCachedLibrary(const fs::path& root, std::size_t n) {
     fs::create_directories(root / "library");
     std::mt19937 rng(12345);
     std::vector<std::u16string> artists;
@@ -200,81 +225,74 @@ void runOne(std::size_t n, bool verify) {
     }
     std::vector<analysis::TrackRecord> records;
     records.reserve(n);
-    {
-        engine::StorageLocations where;
-        where.cacheFile = root / "cache.dat";
-        where.ignoreListFile = root / "ignores.list";
-        engine::TrackStore store(where);
-        store.openCache();
-        for (std::size_t i = 0; i < n; ++i) {
-            const fs::path dir =
-                root / "library" / ("artist" + std::to_string(i % 97)) / ("album" + std::to_string(i % 13));
-            fs::create_directories(dir);
-            const fs::path file = dir / ("track" + std::to_string(i) + ".mp3");
-            std::ofstream(file).put('x');
-            // About one track in thirty is another copy of an earlier one (re-encoded: a little noise).
-            if (i > 0 && rng() % 30 == 0) {
-                analysis::TrackRecord copy = records[rng() % records.size()];
-                std::normal_distribution<float> noise(0.0f, 0.02f);
-                for (float& v : copy.meanSpectrum) {
-                    v *= 1.0f + noise(rng);
-                }
-                for (float& v : copy.levelProfile) {
-                    v *= 1.0f + noise(rng);
-                }
-                copy.acousticPrint = copiedPrint(copy.acousticPrint, rng);
-                records.push_back(std::move(copy));
-            } else {
-                records.push_back(makeRecord(rng, artists));
-            }
-            records.back().fileStamp = stampOf(file);
-            store.appendRecord(os::fromNativePath(file), records.back());
-        }
+    engine::TrackStore store(storageIn(root));
+    store.openCache();
+    for (std::size_t i = 0; i < n; ++i) {
+        const fs::path dir =
+            root / "library" / ("artist" + std::to_string(i % 97)) / ("album" + std::to_string(i % 13));
+        fs::create_directories(dir);
+        const fs::path file = dir / ("track" + std::to_string(i) + ".mp3");
+        std::ofstream(file).put('x');
+        records.push_back(nextRecord(records, artists, rng));
+        records.back().fileStamp = stampOf(file);
+        store.appendRecord(os::fromNativePath(file), records.back());
     }
+    return records;
+}
 
-    engine::StorageLocations where;
-    where.cacheFile = root / "cache.dat";
-    where.ignoreListFile = root / "ignores.list";
-    engine::TrackStore store(where);
+struct ScanOutcome {
+    double seconds = 0.0;
+    double cpuSeconds = 0.0;
+    std::size_t reported = 0;
+    std::uint64_t digest = 0;
+};
+
+// Scans the library with every track taken from the cache (no decoder is there to read a file).
+ScanOutcome timeCachedScan(engine::TrackStore& store, const fs::path& library, bool verify) {
+    NullSink sink;
+    ScanOutcome out;
+    engine::ScanEngine engine(
+        store,
+        [] { return std::make_unique<audio::AudioSource>(std::vector<audio::AudioSource::Decoder>{}); },
+        &sink);
+    const auto take = [&] {
+        const auto pairs = engine.takePendingPairs();
+        out.reported += pairs.size();
+        out.digest += digestOf(pairs);
+    };
+    engine.settings().verifyMatches = verify;
+    engine.createPool(0);
+    const auto start = Clock::now();
+    const double cpuStart = cpuSeconds();
+    engine.startScan({os::fromNativePath(library)});
+    while (engine.control().jobCount() > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        take();
+    }
+    out.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    out.cpuSeconds = cpuSeconds() - cpuStart;
+    take();
+    return out;
+}
+
+void runOne(std::size_t n, bool verify) {
+    const fs::path root = fs::temp_directory_path() / ("tm-bench-scan-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    const std::vector<analysis::TrackRecord> records = makeCachedLibrary(root, n);
+
+    engine::TrackStore store(storageIn(root));
     const auto loadStart = Clock::now();
     store.openCache();
     const double loadSeconds = std::chrono::duration<double>(Clock::now() - loadStart).count();
+    const ScanOutcome scan = timeCachedScan(store, root / "library", verify);
 
-    NullSink sink;
-    std::size_t reported = 0;
-    std::uint64_t digest = 0;
-    const auto take = [&](engine::ScanEngine& engine) {
-        const auto pairs = engine.takePendingPairs();
-        reported += pairs.size();
-        digest += digestOf(pairs);
-    };
-    double scanSeconds = 0.0;
-    double scanCpu = 0.0;
-    {
-        engine::ScanEngine engine(
-            store,
-            [] { return std::make_unique<audio::AudioSource>(std::vector<audio::AudioSource::Decoder>{}); },
-            &sink);
-        engine.settings().verifyMatches = verify;
-        engine.createPool(0);
-        const auto start = Clock::now();
-        const double cpuStart = cpuSeconds();
-        engine.startScan({os::fromNativePath(root / "library")});
-        while (engine.control().jobCount() > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            take(engine);
-        }
-        scanSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-        scanCpu = cpuSeconds() - cpuStart;
-        take(engine);
-    }
     const double pairs = static_cast<double>(n) * static_cast<double>(n - 1) / 2.0;
     const double baseline = baselinePairsPerSecond(records);
     std::printf("%6zu tracks %11.0f pairs | load %5.2f s | scan %6.2f s, cpu %6.2f s, %6.2f M pairs/cpu-s"
                 " | baseline %5.3f M pairs/cpu-s (x%.0f) | reported %zu (digest %016llx) | peak %ld MB\n",
-                n, pairs, loadSeconds, scanSeconds, scanCpu, pairs / scanCpu / 1e6, baseline / 1e6,
-                pairs / scanCpu / baseline, reported, static_cast<unsigned long long>(digest),
-                peakMemoryKb() / 1024);
+                n, pairs, loadSeconds, scan.seconds, scan.cpuSeconds, pairs / scan.cpuSeconds / 1e6,
+                baseline / 1e6, pairs / scan.cpuSeconds / baseline, scan.reported,
+                static_cast<unsigned long long>(scan.digest), peakMemoryKb() / 1024);
     std::fflush(stdout);
     fs::remove_all(root);
 }
