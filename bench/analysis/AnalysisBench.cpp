@@ -8,9 +8,11 @@
 #include "analysis/SpectrumProfile.h"
 #include "support/RealShapedRecord.h"
 #include "support/ReferenceFft.h"
+#include "support/TestSignals.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -21,23 +23,11 @@ namespace {
 using namespace tonemirror;
 using namespace tonemirror::analysis;
 
-// Notes of random pitch, length and loudness, like the test signals.
+// The test suite's music-like signal (notes of random pitch, length and loudness), as floats.
 std::vector<float> musicLike(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    std::vector<float> x(n, 0.0f);
-    std::size_t pos = 0;
-    while (pos < n) {
-        const auto length = static_cast<std::size_t>(22050 * (0.15 + 0.6 * u(rng)));
-        const double freq = 110.0 * std::pow(2.0, 4.0 * u(rng));
-        const double loud = 0.1 + 0.4 * u(rng);
-        for (std::size_t i = 0; i < length && pos + i < n; ++i) {
-            const double t = static_cast<double>(i) / 22050.0;
-            x[pos + i] += static_cast<float>(loud * std::min(1.0, t * 50.0) * std::exp(-3.0 * t) *
-                                             std::sin(2 * M_PI * freq * t));
-        }
-        pos += length;
-    }
+    const fakes::Signal pcm = fakes::music(n, seed);
+    std::vector<float> x(pcm.size());
+    std::transform(pcm.begin(), pcm.end(), x.begin(), [](std::int16_t v) { return v / 32768.0f; });
     return x;
 }
 
