@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -169,6 +170,16 @@ inline float peak(const std::vector<float>& samples) {
         p = std::max(p, std::fabs(s));
     }
     return p;
+}
+
+// The names in a folder, sorted: what a tag write left behind beside its file.
+inline std::vector<std::string> folderEntries(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 } // namespace mediafiles

@@ -45,15 +45,6 @@ std::string formatName(const testing::TestParamInfo<Format>& info) {
     return info.param.extension + 1;
 }
 
-std::vector<std::string> folderEntries(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) {
-        names.push_back(e.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Writes one tag the way the tag editor does; the problem TagAccess names, None on success.
 audio::TagProblem writeTag(const fs::path& file, TagId tag, const std::u16string& text) {
     audio::TagAccess tags(plugins());

@@ -25,15 +25,6 @@ using namespace mediafiles;
 
 namespace {
 
-std::vector<std::string> folderEntries(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) {
-        names.push_back(e.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class TagWriteSafety : public testing::Test {
 protected:
     void SetUp() override {
