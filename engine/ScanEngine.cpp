@@ -168,11 +168,19 @@ HResult ScanEngine::clearCache() {
     return store_.clearCache();
 }
 
+// Trash folders hold what the user threw away: scanning them pairs it with the library, and a delete
+// from there would trash an item a second time and strand its first record.
 HResult ScanEngine::walkFolder(const std::u16string& folder) {
-    return walk(folder) ? S_OK : E_FAIL;
+    const os::TrashFolders trashes(trashEnvironment_);
+    const std::string trash = trashes.trashHolding(os::toNativePath(folder).native());
+    if (!trash.empty()) {
+        reach_.skip(folder, SkipReason::TrashFolder, os::fromNativePath(trash));
+        return S_OK;
+    }
+    return walk(folder, trashes) ? S_OK : E_FAIL;
 }
 
-bool ScanEngine::walk(const std::u16string& folder) {
+bool ScanEngine::walk(const std::u16string& folder, const os::TrashFolders& trashes) {
     const std::string native = os::toNativePath(folder).native();
     std::vector<std::string> names;
     if (!listFolder(folder, native, names)) {
@@ -190,7 +198,7 @@ bool ScanEngine::walk(const std::u16string& folder) {
             path.push_back(os::kNativeSeparator);
         }
         path += os::fromNativePath(name);
-        visit(path, native.empty() || native.back() == '/' ? native + name : native + '/' + name);
+        visit(path, native.empty() || native.back() == '/' ? native + name : native + '/' + name, trashes);
     }
     return true;
 }
@@ -237,7 +245,8 @@ bool ScanEngine::listFolder(const std::u16string& folder, const std::string& nat
     return true;
 }
 
-void ScanEngine::visit(const std::u16string& path, const std::string& native) {
+void ScanEngine::visit(const std::u16string& path, const std::string& native,
+                       const os::TrashFolders& trashes) {
     if (native.size() >= PATH_MAX) {
         reach_.skip(path, SkipReason::PathTooLong);
         return;
@@ -251,7 +260,11 @@ void ScanEngine::visit(const std::u16string& path, const std::string& native) {
         return; // gone since it was listed
     }
     if (id->kind == os::FileKind::Directory) {
-        walk(path); // at once, before the next entry
+        if (trashes.isTrashFolder(native, id->key)) {
+            reach_.skip(path, SkipReason::TrashFolder);
+        } else {
+            walk(path, trashes); // at once, before the next entry
+        }
         return;
     }
     if (id->kind == os::FileKind::Link) {
