@@ -1,5 +1,6 @@
 #include "platform/os/TrashInfo.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tonemirror::os {
@@ -123,6 +124,9 @@ std::optional<TrashInfo> parseTrashInfo(std::string_view text) {
                 return std::nullopt;
             }
             date = std::string(line.substr(kDateKey.size()));
+            if (std::any_of(date->begin(), date->end(), [](char c) { return c >= 0 && c < 0x20; })) {
+                date->clear(); // not a date; the path alone still lets the item go back
+            }
         }
     }
     if (!path) {

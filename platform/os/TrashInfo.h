@@ -25,7 +25,7 @@ std::optional<std::string> percentDecodePath(std::string_view text);
 
 std::string formatTrashInfo(const TrashInfo& info);
 // Reads a record: the "[Trash Info]" group with exactly one Path (decoded here) and at most one
-// DeletionDate. nullopt for anything else, including input longer than kMaxTrashInfoBytes.
+// DeletionDate (left empty when it holds control characters). nullopt for anything else, including input longer than kMaxTrashInfoBytes.
 std::optional<TrashInfo> parseTrashInfo(std::string_view text);
 
 } // namespace tonemirror::os

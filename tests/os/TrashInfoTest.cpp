@@ -72,6 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         RecordCase{"Usual", "[Trash Info]\nPath=/a%20b\nDeletionDate=2026-01-01T00:00:00\n", "/a b"},
         RecordCase{"CrLfAndComments", "# note\r\n[Trash Info]\r\nPath=rel/x\r\n", "rel/x"},
+        RecordCase{"DateWithControlCharactersIsDropped", "[Trash Info]\nPath=/a\nDeletionDate=2026\r\r\n",
+                   "/a"},
         RecordCase{"OtherGroupsIgnored", "[Other]\nPath=/no\n[Trash Info]\nPath=/yes\n", "/yes"},
         RecordCase{"NoGroup", "Path=/a\n", nullptr},
         RecordCase{"NoPath", "[Trash Info]\nDeletionDate=x\n", nullptr},
