@@ -219,7 +219,7 @@ const char* describeTrashProblem(TrashProblem problem) {
     case TrashProblem::None:
         return "";
     case TrashProblem::NotFound:
-        return "it no longer exists";
+        return "the file no longer exists";
     case TrashProblem::NotAnItem:
         return "the name does not denote a file or folder that can be moved";
     case TrashProblem::AlreadyInTrash:
@@ -227,13 +227,13 @@ const char* describeTrashProblem(TrashProblem problem) {
     case TrashProblem::HoldsTrash:
         return "it holds the trash folder itself";
     case TrashProblem::NoTrash:
-        return "its disk has no trash this program can use, so it was left where it is";
+        return "its disk has no trash this program can use";
     case TrashProblem::UnsafeTrash:
-        return "the trash folder on its disk is not safe to use (a link, or another user's folder)";
+        return "the trash folder on its disk is not safe to use: it is a link or belongs to someone else";
     case TrashProblem::TrashNotWritable:
-        return "the trash folder cannot be written to";
+        return "the trash folder cannot be used";
     case TrashProblem::TrashFull:
-        return "there is no space left in the trash folder's disk";
+        return "there is no space left on the trash folder's disk";
     case TrashProblem::TooManyNames:
         return "the trash holds too many items of this name";
     case TrashProblem::NoPermission:
