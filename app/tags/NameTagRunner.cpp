@@ -1,78 +1,40 @@
-#include "app/folders/NameTagRunner.h"
+#include "app/tags/NameTagRunner.h"
 
 #include "app/AppContext.h"
 #include "app/common/FailureReport.h"
 #include "app/tags/TagText.h"
-#include "audio/TagAccess.h"
-#include "platform/os/Paths.h"
-#include "platform/os/Rename.h"
-#include "shell/NameTagConversion.h"
-
-#include <array>
+#include "shell/NameTagRun.h"
 
 namespace tonemirror::app {
 
 namespace {
 
-QString renameFailure(const AppContext& context, std::error_code error, const std::u16string& target) {
-    if (error == std::errc::file_exists) {
-        return context.text(u"RENAME_EXISTS", u"a file named \"%1\" is already there").arg(toQString(target));
+QString reason(const AppContext& context, const shell::NameTagOutcome& outcome) {
+    using Failure = shell::NameTagFailure;
+    switch (outcome.failure) {
+    case Failure::None:
+        break;
+    case Failure::EmptyPattern:
+        return context.text(u"PATTERN_EMPTY", u"the pattern is empty");
+    case Failure::CannotOpen:
+        return tagFailureCause(outcome.tagProblem,
+                               context.text(u"TAGS_CANNOT_OPEN", u"no tagger can open the file"));
+    case Failure::NoTagInPattern:
+        return context.text(u"PATTERN_NO_TOKEN", u"the pattern names no tag, such as <title>");
+    case Failure::TargetExists:
+        return context.text(u"RENAME_EXISTS", u"a file named \"%1\" is already there")
+            .arg(toQString(outcome.target));
+    case Failure::RenameFailed:
+        return context.text(u"RENAME_FAILED", u"it could not be renamed to \"%1\" (%2)")
+            .arg(toQString(outcome.target), QString::fromStdString(outcome.error.message()));
+    case Failure::NotSaved:
+        return tagFailureCause(
+            outcome.tagProblem,
+            context.text(u"TAGS_NOT_SAVED", u"the changes could not be saved; the file is as it was"));
+    case Failure::NameGaveNoTag:
+        return context.text(u"PATTERN_NO_MATCH", u"the name gave no tag for this pattern");
     }
-    return context.text(u"RENAME_FAILED", u"it could not be renamed to \"%1\" (%2)")
-        .arg(toQString(target), QString::fromStdString(error.message()));
-}
-
-bool tagsToFilename(const AppContext& context, audio::TagAccess& tags, const std::u16string& path,
-                    const std::u16string& pattern, FailureReport& failures) {
-    if (failed(tags.open(path))) {
-        failures.add(
-            path, tagFailureCause(tags, context.text(u"TAGS_CANNOT_OPEN", u"no tagger can open the file")));
-        return false;
-    }
-    const std::optional<std::u16string> target =
-        shell::nameFromTags(path, pattern, [&](std::int32_t tag) { return readTag(tags, tag); });
-    tags.close();
-    if (!target) {
-        failures.add(path, context.text(u"PATTERN_NO_TOKEN", u"the pattern names no tag, such as <title>"));
-        return false;
-    }
-    if (*target == path) {
-        return true; // already named so
-    }
-    const std::error_code error = os::renameNoReplace(os::toNativePath(path), os::toNativePath(*target));
-    if (error) {
-        failures.add(path, renameFailure(context, error, *target));
-        return false;
-    }
-    return true;
-}
-
-bool filenameToTags(const AppContext& context, audio::TagAccess& tags, const std::u16string& path,
-                    const std::u16string& pattern, FailureReport& failures) {
-    if (failed(tags.open(path))) {
-        failures.add(
-            path, tagFailureCause(tags, context.text(u"TAGS_CANNOT_OPEN", u"no tagger can open the file")));
-        return false;
-    }
-    int written = 0;
-    for (const shell::TagValue& value : shell::tagsFromName(path, pattern)) {
-        written += succeeded(tags.setTag(value.tag, value.text.c_str(),
-                                         static_cast<std::int32_t>(value.text.size())))
-                       ? 1
-                       : 0;
-    }
-    // The tags count only once they are saved.
-    if (failed(tags.close())) {
-        failures.add(path, tagFailureCause(
-                               tags, context.text(u"TAGS_NOT_SAVED",
-                                                  u"the changes could not be saved; the file is as it was")));
-        return false;
-    }
-    if (written == 0) {
-        failures.add(path, context.text(u"PATTERN_NO_MATCH", u"the name gave no tag for this pattern"));
-        return false;
-    }
-    return true;
+    return {};
 }
 
 } // namespace
@@ -80,13 +42,15 @@ bool filenameToTags(const AppContext& context, audio::TagAccess& tags, const std
 bool runNameTagConversion(const AppContext& context, audio::TagAccess& tags, CConvertDlg::Direction direction,
                           const std::u16string& path, const std::u16string& pattern,
                           FailureReport& failures) {
-    if (path.empty() || pattern.empty()) {
-        failures.add(path, context.text(u"PATTERN_EMPTY", u"the pattern is empty"));
-        return false;
+    const shell::NameTagOutcome outcome = shell::convertNameAndTags(
+        tags,
+        direction == CConvertDlg::Direction::TagsToFilename ? shell::NameTagDirection::TagsToFilename
+                                                            : shell::NameTagDirection::FilenameToTags,
+        path, pattern);
+    if (!outcome.converted()) {
+        failures.add(path, reason(context, outcome));
     }
-    return direction == CConvertDlg::Direction::TagsToFilename
-               ? tagsToFilename(context, tags, path, pattern, failures)
-               : filenameToTags(context, tags, path, pattern, failures);
+    return outcome.converted();
 }
 
 } // namespace tonemirror::app
