@@ -357,10 +357,20 @@ void ScanEngine::reportMatches(const std::u16string& path, const Rule& rule, std
         pair.tagsPercent = 100.0f * mapScore(m.scores.tags, rule.scorer.rule().tagsThreshold);
         pair.experimentalPercent = rule.accurate ? -1.0f : -100.0f;
         pair.acousticPercent = m.scores.acoustic < 0.0f ? -100.0f : 100.0f * m.scores.acoustic;
-        {
-            std::lock_guard results(resultsLock_);
-            pendingPairs_.push_back(std::move(pair));
-        }
+        addPending(std::move(pair));
+    }
+}
+
+// One message per batch: only the pair that finds the list empty posts, and the front end takes
+// every pair that joined it since.
+void ScanEngine::addPending(DuplicatePair pair) {
+    bool first = false;
+    {
+        std::lock_guard results(resultsLock_);
+        first = pendingPairs_.empty();
+        pendingPairs_.push_back(std::move(pair));
+    }
+    if (first) {
         post(UM_PAIRS_PENDING);
     }
 }
@@ -372,20 +382,16 @@ HResult ScanEngine::runComparePair(analysis::CComparer& comparer, const std::u16
     if (failed(rc)) {
         return rc;
     }
-    {
-        std::lock_guard results(resultsLock_);
-        if (!control_.isStopped()) {
-            DuplicatePair update;
-            update.path1 = path1;
-            update.path2 = path2;
-            update.contentPercent = 0.0f;
-            update.tagsPercent = 0.0f;
-            update.experimentalPercent = score > 0.0f ? 100.0f * score : 0.0f;
-            update.isUpdate = true;
-            pendingPairs_.push_back(std::move(update));
-        }
+    if (!control_.isStopped()) {
+        DuplicatePair update;
+        update.path1 = path1;
+        update.path2 = path2;
+        update.contentPercent = 0.0f;
+        update.tagsPercent = 0.0f;
+        update.experimentalPercent = score > 0.0f ? 100.0f * score : 0.0f;
+        update.isUpdate = true;
+        addPending(std::move(update));
     }
-    post(UM_PAIRS_PENDING);
     return S_OK;
 }
 

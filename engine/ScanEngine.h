@@ -132,6 +132,8 @@ private:
     bool findMatches(const analysis::PairScorer& scorer, const analysis::TrackRecord& record, std::size_t me,
                      std::vector<Match>& matches) const;
     void reportMatches(const std::u16string& path, const Rule& rule, std::vector<Match>& matches);
+    // Appends a new pair or an update to PendingPairs, posting UM_PAIRS_PENDING once per batch.
+    void addPending(DuplicatePair pair);
     void queue(ScanJob::Kind kind, std::u16string path1, std::u16string path2 = {});
 
     TrackStore& store_;

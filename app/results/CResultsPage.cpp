@@ -2,9 +2,10 @@
 
 #include "app/AppContext.h"
 #include "app/Prompts.h"
+#include "app/common/CommandIds.h"
 #include "app/common/FailureReport.h"
 #include "app/common/FileActions.h"
-#include "app/frame/CommandIds.h"
+#include "app/common/TrashFiles.h"
 #include "app/results/CDetailsWnd.h"
 #include "app/results/CViewList.h"
 #include "app/results/ResultsModel.h"
@@ -26,7 +27,9 @@ namespace tonemirror::app {
 CResultsPage::CResultsPage(AppContext& context, QWidget* parent)
     : QSplitter(Qt::Vertical, parent), context_(context) {
     setObjectName(QStringLiteral("ResultsSplitter"));
-    model_ = new ResultsModel(context_, this);
+    model_ = new ResultsModel(
+        [this](const char16_t* key, std::u16string_view english) { return context_.text(key, english); },
+        this);
     list_ = new CViewList(model_, this);
     details_ = new CDetailsWnd(context_, this);
     addWidget(list_);
@@ -39,7 +42,7 @@ CResultsPage::CResultsPage(AppContext& context, QWidget* parent)
     connect(list_, &CViewList::selectionChangedTo, this, &CResultsPage::onSelectionChanged);
     connect(list_, &CViewList::contextMenuAt, this, &CResultsPage::showContextMenu);
     connect(list_, &CViewList::doubleClickedAt, this, &CResultsPage::onDoubleClicked);
-    connect(details_, &CDetailsWnd::commandRequested, this, &CResultsPage::commandRequested);
+    connect(details_, &CDetailsWnd::commandRequested, this, &CResultsPage::runCommand);
     // A reset or a removal can end the selection without a selection signal.
     connect(model_, &QAbstractItemModel::modelReset, this, &CResultsPage::syncSelection);
     connect(model_, &QAbstractItemModel::rowsRemoved, this, &CResultsPage::syncSelection);
@@ -166,15 +169,15 @@ void CResultsPage::showContextMenu(int row, int column, const QPoint& globalPosi
     window()->activateWindow();
     if (const QAction* chosen = menu->exec(globalPosition);
         chosen != nullptr && chosen->data().toInt() != 0) {
-        emit commandRequested(chosen->data().toInt());
+        runCommand(chosen->data().toInt());
     }
 }
 
 void CResultsPage::onDoubleClicked(int, int column) {
     if (column == ResultsModel::kFile1) {
-        emit commandRequested(cmd::kPlay1);
+        runCommand(cmd::kPlay1);
     } else if (column == ResultsModel::kFile2) {
-        emit commandRequested(cmd::kPlay2);
+        runCommand(cmd::kPlay2);
     }
 }
 
@@ -246,36 +249,17 @@ void CResultsPage::deleteMarked(int side) {
 // One confirmation for all the files; those that went to the trash leave the list with every row
 // that holds them, the others stay and are named with the reason.
 void CResultsPage::trashFiles(const std::vector<std::u16string>& files) {
-    QStringList names;
-    for (const std::u16string& file : files) {
-        names << toQString(file);
-    }
-    const QString question =
-        files.size() == 1
-            ? context_.text(u"CONFIRM_TRASH_ONE", u"Move \"%1\" to the trash?")
-                  .arg(QFileInfo(names.front()).fileName())
-            : context_.text(u"CONFIRM_TRASH", u"Move these %1 items to the trash?").arg(files.size());
-    if (!context_.prompts.confirmFiles(this, context_.text(u"QUESTION", u"Question"), question, names)) {
-        return;
-    }
-    std::unordered_set<std::u16string> trashed;
-    FailureReport failures;
-    for (const std::u16string& file : files) {
-        const TrashOutcome outcome = moveToTrash(context_, file);
-        if (outcome.trashed) {
-            trashed.insert(file);
-        } else {
-            failures.add(file, outcome.reason);
+    TrashRequest request;
+    request.files = files;
+    request.singleName = QFileInfo(toQString(files.front())).fileName();
+    request.listFiles = true;
+    request.afterMoving = [this](const std::unordered_set<std::u16string>& trashed) {
+        if (!trashed.empty()) {
+            model_->removeRowsWithPaths(trashed);
+            emit rowsChanged();
         }
-    }
-    if (!trashed.empty()) {
-        model_->removeRowsWithPaths(trashed);
-        emit rowsChanged();
-    }
-    failures.show(context_, this,
-                  context_.text(u"TRASH_FAILED", u"%1 of %2 items could not be moved to the trash:")
-                      .arg(failures.size())
-                      .arg(files.size()));
+    };
+    confirmAndTrash(context_, this, request);
 }
 
 void CResultsPage::play(int side) {

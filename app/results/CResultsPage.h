@@ -23,8 +23,9 @@ class ResultsModel;
 
 // The "Results" page: the results list above, the details pane below (shown 180 pixels high from
 // the first selection on, hidden while no row is selected; the bar between them does not move).
-// The frame hands it the engine's pairs and routes the results commands (101-110, 130, 131, Save
-// playlist, Export) to it; the page asks the frame to refresh the status bar through rowsChanged.
+// The frame hands it the engine's pairs and the Files menu's Save playlist and Export; the page runs
+// its own commands (101-110, 130, 131) from its context menu, double clicks and the details pane,
+// and asks the frame to refresh the status bar through rowsChanged.
 class CResultsPage : public QSplitter {
     Q_OBJECT
 public:
@@ -47,7 +48,7 @@ public:
     void setExperimentalColumnVisible(bool visible, int width = 80);
     int experimentalColumnWidth() const;
 
-    // Commands of the results list and the Files menu.
+    // A command of the context menu or the details pane (101-110, 130, 131).
     void runCommand(int id);
     void savePlaylist();
     void exportResults();
@@ -60,8 +61,6 @@ public:
     ResultsModel* model() const { return model_; }
     CDetailsWnd* detailsPane() const { return details_; }
 
-    // A double click, the context menu or a button of the details pane asks the frame to run a command.
-    Q_SIGNAL void commandRequested(int id);
     // Rows were added, removed or cleared.
     Q_SIGNAL void rowsChanged();
 

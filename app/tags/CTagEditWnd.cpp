@@ -9,6 +9,7 @@
 #include "app/tags/TagPanePainting.h"
 #include "plugin-api/PluginApi.h"
 #include "shell/GenreList.h"
+#include "shell/NameTagRun.h"
 #include "shell/RecentValues.h"
 #include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
@@ -128,7 +129,7 @@ void CTagEditWnd::loadFile(const std::u16string& path) {
             continue;
         }
         Field& entry = fields_[static_cast<std::size_t>(field)];
-        const std::u16string value = readTag(tags_, kFieldInfo[static_cast<std::size_t>(field)].tag);
+        const std::u16string value = shell::readTag(tags_, kFieldInfo[static_cast<std::size_t>(field)].tag);
         if (loaded_.empty()) {
             entry.box->setEditText(toQString(value));
             entry.remembered = value;

@@ -3,7 +3,7 @@
 
 #include "AppFixture.h"
 
-#include "app/frame/CommandIds.h"
+#include "app/common/CommandIds.h"
 #include "app/results/CDetailsWnd.h"
 #include "app/results/CResultsPage.h"
 #include "app/results/CSuperButton.h"
@@ -106,15 +106,30 @@ private:
 
     QString file(const QString& name) const { return files_.filePath(name); }
 
-    // A page on the fixture whose commands run as the frame would run them.
+    // A page on the fixture; it runs its own commands.
     std::unique_ptr<app::CResultsPage> makePage(AppFixture& fixture) {
         auto page = std::make_unique<app::CResultsPage>(fixture.context());
-        connect(page.get(), &app::CResultsPage::commandRequested, page.get(), &app::CResultsPage::runCommand);
         page->resize(900, 600);
         return page;
     }
 
 private slots:
+    // The model needs only a way to translate: every text it shows comes through it.
+    void modelTextsComeThroughItsTranslateFunction() {
+        ResultsModel model([](const char16_t* key, std::u16string_view) {
+            return QStringLiteral("[%1]").arg(QString::fromStdU16String(std::u16string(key)));
+        });
+        QCOMPARE(model.headerData(ResultsModel::kFile1, Qt::Horizontal, Qt::DisplayRole).toString(),
+                 QStringLiteral("[RESULTS_FILE1]"));
+        engine::DuplicatePair pair;
+        pair.path1 = u"/music/a.mp3";
+        pair.path2 = u"/music/b.mp3";
+        pair.experimentalPercent = -1.0f; // pending
+        model.addPairs({pair});
+        QCOMPARE(model.data(model.index(0, ResultsModel::kExperimental), Qt::DisplayRole).toString(),
+                 QStringLiteral("[WAIT]"));
+    }
+
     void initTestCase() {
         qputenv("XDG_DATA_HOME", data_.path().toUtf8());
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &urls_, "open");

@@ -4,11 +4,11 @@
 
 #include "AppFixture.h"
 
+#include "app/common/CommandIds.h"
 #include "app/common/NameCollator.h"
 #include "app/folders/CCheckedTreeCtrl.h"
 #include "app/folders/CFileList.h"
 #include "app/folders/CFoldersView.h"
-#include "app/frame/CommandIds.h"
 #include "app/tags/CConvertDlg.h"
 #include "app/tags/CTagEditWnd.h"
 #include "audio/TagAccess.h"
