@@ -11,7 +11,7 @@ class TagAccess;
 
 namespace tonemirror::app {
 
-// The tag's text from the open file, or empty when it cannot be read.
+// The tag's whole text from the open file, or empty when it cannot be read whole.
 std::u16string readTag(audio::TagAccess& tags, std::int32_t tag);
 
 // The tagger's own account of its last failure when it gave one, else the general text.
