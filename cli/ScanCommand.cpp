@@ -470,6 +470,10 @@ int openStores(const ScanOptions& o, engine::TrackStore& store) {
             return kExitFailure;
         }
         printError("Can't open cache file; scanning without one");
+    } else if (!o.noCache) {
+        std::vector<engine::TrackStore::CacheAttempt> passedOver(store.cacheAttempts().begin(),
+                                                                 store.cacheAttempts().end() - 1);
+        sayCacheChoice("scan", passedOver, store.cachePath());
     }
     if (failed(store.loadIgnoreList()) && !o.ignoreList.empty()) { // a missing list is an empty one
         printError("scan: cannot read the ignore list '" + displayPath(o.ignoreList) +

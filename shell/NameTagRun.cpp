@@ -5,13 +5,11 @@
 #include "platform/os/Rename.h"
 #include "shell/NameTagConversion.h"
 
-#include <array>
 
 namespace tonemirror::shell {
 
 namespace {
 
-constexpr std::int32_t kTagBuffer = 1024; // characters read per tag, with the terminator
 
 NameTagOutcome failure(NameTagFailure why, audio::TagProblem problem = audio::TagProblem::None) {
     NameTagOutcome outcome;
@@ -75,12 +73,7 @@ NameTagOutcome convertNameAndTags(audio::TagAccess& tags, NameTagDirection direc
 }
 
 std::u16string readTag(audio::TagAccess& tags, std::int32_t tag) {
-    std::array<char16_t, kTagBuffer> buffer{};
-    if (failed(tags.getTag(tag, buffer.data(), kTagBuffer))) {
-        return {};
-    }
-    buffer.back() = u'\0';
-    return std::u16string(buffer.data());
+    return tags.readTag(tag).value_or(std::u16string());
 }
 
 } // namespace tonemirror::shell

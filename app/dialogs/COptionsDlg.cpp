@@ -31,7 +31,12 @@ float threshold(const QSlider* slider) {
 } // namespace
 
 int sliderPosition(float threshold) {
-    return static_cast<int>(engine::percentFromThreshold(threshold));
+    // A stored threshold may be any 32-bit number over 100: clamp before the conversion, which
+    // would overflow.
+    if (!(threshold > 0.0f)) {
+        return 0;
+    }
+    return static_cast<int>(std::min(threshold, 1.0f) * 100.0f + 0.5f);
 }
 
 QString sliderLabel(int position) {

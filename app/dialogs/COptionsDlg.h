@@ -55,7 +55,8 @@ private:
     QSlider* acoustic_ = nullptr;
 };
 
-// Slider position for a threshold: its whole percentage.
+// Slider position for a threshold: threshold * 100 + 0.5, truncated, the threshold first clamped to
+// [0, 1].
 int sliderPosition(float threshold);
 // The label text of a slider position: position * 0.01 with two decimals ("0.83").
 QString sliderLabel(int position);

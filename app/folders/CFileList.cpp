@@ -1,5 +1,7 @@
 #include "app/folders/CFileList.h"
 
+#include "app/common/PlainText.h"
+
 #include "app/AppContext.h"
 #include "app/common/NameCollator.h"
 #include "app/common/WaitCursor.h"
@@ -188,7 +190,7 @@ void CFileList::appendRow(const FolderEntry& entry) {
     QStandardItem* name = cell(entry.name, entry.isFolder);
     name->setData(toQString(entry.path), kPathRole);
     name->setIcon(iconFor(entry, type.name(), type.iconName()));
-    name->setToolTip(entry.name);
+    name->setToolTip(plainToolTip(entry.name));
     const QString sizeText = entry.size >= 0
                                  ? locale.formattedDataSize(entry.size, 1, QLocale::DataSizeTraditionalFormat)
                                  : QString();

@@ -78,6 +78,7 @@ QWidget* CFoldersView::createLeftPane() {
     hint_->setFont(tagPaneFont());
     hint_->setAlignment(Qt::AlignCenter);
     hint_->setWordWrap(true);
+    hint_->setTextFormat(Qt::PlainText); // it may name folders
     hint_->setFixedHeight(kHintHeight);
     auto* layout = new QVBoxLayout(pane);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -10,6 +10,7 @@
 #include "app/results/CViewList.h"
 #include "app/results/ResultsModel.h"
 #include "audio/AudioSource.h"
+#include "engine/IgnoreListFormat.h"
 #include "engine/Playlist.h"
 #include "engine/TrackStore.h"
 #include "shell/FileDetails.h"
@@ -284,9 +285,12 @@ void CResultsPage::ignoreSelected() {
     if (pair == nullptr) {
         return;
     }
-    context_.store.ignorePair(pair->path1, pair->path2); // the row goes even when already ignored
-    model_->removeRow(row);
-    emit rowsChanged();
+    FailureReport refused;
+    if (ignorePair(*pair, refused)) {
+        model_->removeRow(row);
+        emit rowsChanged();
+    }
+    tellNotIgnored(refused, 1);
 }
 
 // Whole pairs are ignored: the same file stays listed in rows where it was not marked.
@@ -294,18 +298,43 @@ void CResultsPage::ignoreMarked(int side) {
     const std::vector<engine::DuplicatePair>& rows = model_->rows();
     std::vector<bool> remove(rows.size());
     bool any = false;
+    std::size_t asked = 0;
+    FailureReport refused;
     for (std::size_t row = rows.size(); row-- > 0;) {
         const engine::DuplicatePair& pair = rows[row];
         if (side == 1 ? pair.marked1 : pair.marked2) {
-            context_.store.ignorePair(pair.path1, pair.path2);
-            remove[row] = true;
-            any = true;
+            ++asked;
+            remove[row] = ignorePair(pair, refused);
+            any = any || remove[row];
         }
     }
     if (any) {
         model_->removeRowsWhere(remove);
         emit rowsChanged();
     }
+    tellNotIgnored(refused, asked);
+}
+
+bool CResultsPage::ignorePair(const engine::DuplicatePair& pair, FailureReport& refused) {
+    // A row that went away would come back at the next scan, its pair never stored.
+    for (const std::u16string* path : {&pair.path1, &pair.path2}) {
+        if (!engine::ignore_list::storable(*path)) {
+            const QString cause =
+                context_.text(u"IGNORE_QUOTE", u"the ignore list cannot hold a name with a double quote");
+            refused.add(*path, cause);
+            return false;
+        }
+    }
+    context_.store.ignorePair(pair.path1, pair.path2); // the row goes even when already ignored
+    return true;
+}
+
+void CResultsPage::tellNotIgnored(const FailureReport& refused, std::size_t asked) {
+    const QString heading =
+        context_.text(u"IGNORE_FAILED", u"These pairs could not be ignored and stay listed (%1 of %2):")
+            .arg(refused.size())
+            .arg(asked);
+    refused.show(context_, this, heading);
 }
 
 // --- playlist and export ---

@@ -18,6 +18,7 @@ namespace tonemirror::app {
 
 struct AppContext;
 class CDetailsWnd;
+class FailureReport;
 class CViewList;
 class ResultsModel;
 
@@ -79,6 +80,9 @@ private:
     void browse(int side);
     void ignoreSelected();
     void ignoreMarked(int side);
+    // Ignores the pair unless the ignore list cannot hold its names; false then (the row stays).
+    bool ignorePair(const engine::DuplicatePair& pair, FailureReport& refused);
+    void tellNotIgnored(const FailureReport& refused, std::size_t asked);
     bool writeFile(const QString& file, const std::string& bytes);
 
     AppContext& context_;

@@ -320,6 +320,30 @@ private slots:
         QVERIFY(page->detailsPane()->isHidden());
     }
 
+    // The ignore list cannot hold a name with a double quote: such a pair stays listed and the user
+    // reads why, while the other pairs are ignored as usual.
+    void aPairTheIgnoreListCannotHoldStaysListedAndIsNamed() {
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        page->addPairs({pair("/m/say \"hi\".mp3", "/m/hi.mp3"), pair("/a", "/b"), pair("/c", "/d\"")});
+        page->list()->selectRow(0);
+        page->runCommand(cmd::kIgnore1);
+        QCOMPARE(page->rowCount(), 3);
+        QVERIFY(!isIgnored(fixture.store(), "/m/say \"hi\".mp3", "/m/hi.mp3"));
+        QCOMPARE(fixture.prompts.shown.size(), 1);
+        QVERIFY(fixture.prompts.shown.front().contains(QStringLiteral("/m/say \"hi\".mp3")));
+        QVERIFY(fixture.prompts.shown.front().contains(QStringLiteral("double quote")));
+
+        for (int row = 0; row < 3; ++row) {
+            page->model()->setMarked(row, 1, true);
+        }
+        page->runCommand(cmd::kIgnoreMarked1);
+        QCOMPARE(column(*page, ResultsModel::kFile1), (QStringList{"/m/say \"hi\".mp3", "/c"}));
+        QVERIFY(isIgnored(fixture.store(), "/a", "/b"));
+        QCOMPARE(fixture.prompts.shown.size(), 2);
+        QVERIFY(fixture.prompts.shown.back().contains(QStringLiteral("(2 of 3)")));
+    }
+
     void deletingAFileRemovesEveryRowHoldingIt() {
         AppFixture fixture;
         auto page = makePage(fixture);
