@@ -133,11 +133,6 @@ private:
                      std::vector<Match>& matches) const;
     void reportMatches(const std::u16string& path, const Rule& rule, std::vector<Match>& matches);
     void queue(ScanJob::Kind kind, std::u16string path1, std::u16string path2 = {});
-    bool walk(const std::u16string& folder, const os::TrashFolders& trashes);
-    // Reads the names in a folder the scan has not reached before; false (recorded) when it cannot.
-    bool listFolder(const std::u16string& folder, const std::string& native, std::vector<std::string>& names);
-    // One entry of a folder: walked, queued or recorded as skipped.
-    void visit(const std::u16string& path, const std::string& native, const os::TrashFolders& trashes);
 
     TrackStore& store_;
     SourceFactory sources_;
