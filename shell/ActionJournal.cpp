@@ -255,7 +255,10 @@ ActionJournal::Outcome ActionJournal::undoLast(FileTrash& trash) {
     const auto files = batchFiles();
     for (auto it = files.rbegin(); it != files.rend(); ++it) {
         auto batch = readBatch(*it);
-        if (batch && batch->ended && !batch->undoEnded) {
+        const bool changedFiles =
+            batch && std::any_of(batch->records.begin(), batch->records.end(),
+                                 [](const ActionRecord& r) { return r.state == State::Done; });
+        if (batch && batch->ended && !batch->undoEnded && changedFiles) {
             out.batch = std::move(*batch);
             JournalWriter(*it, false).write(journal_file::markLine("undoBegin"));
             out.batch.undoBegun = true;

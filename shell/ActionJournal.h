@@ -34,7 +34,8 @@ public:
     Outcome run(std::vector<FileAction> actions, std::vector<std::string> referenceFolders, FileTrash& trash);
     // Completes every batch, and every undo, that a kill cut short. One outcome per batch finished.
     std::vector<Outcome> recover(FileTrash& trash);
-    // Reverses the newest batch not yet undone. An outcome with an error when there is none.
+    // Reverses the newest batch not yet undone that changed any file. An outcome with an error when
+    // there is none.
     Outcome undoLast(FileTrash& trash);
 
     // Called before each action runs (tests stop the program there).
