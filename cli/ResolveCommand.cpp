@@ -1,12 +1,12 @@
 #include "audio/AudioSource.h"
 #include "audio/PluginList.h"
 #include "cli/Commands.h"
-#include "cli/DesktopFileTrash.h"
 #include "cli/OutputText.h"
 #include "engine/ScanEngine.h"
 #include "engine/TrackStore.h"
 #include "platform/os/Paths.h"
 #include "shell/ActionJournal.h"
+#include "shell/DesktopFileTrash.h"
 #include "shell/FileActions.h"
 #include "shell/ResolvePlan.h"
 
@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <thread>
 
 namespace tonemirror::cli {
@@ -262,7 +263,7 @@ void recoverJournal(shell::ActionJournal& journal, shell::FileTrash& trash) {
 }
 
 int applyPlan(std::vector<shell::FileAction> actions, const ResolveOptions& o) {
-    const auto trash = desktopTrash();
+    const auto trash = std::make_unique<shell::DesktopFileTrash>();
     shell::ActionJournal journal(shell::ActionJournal::standardFolder());
     recoverJournal(journal, *trash);
     const auto out = journal.run(std::move(actions), o.references, *trash);
@@ -323,7 +324,7 @@ int runUndo(const Args& args, const audio::PluginList&) {
         printError("usage: tonemirror-cli undo");
         return kExitUsage;
     }
-    const auto trash = desktopTrash();
+    const auto trash = std::make_unique<shell::DesktopFileTrash>();
     shell::ActionJournal journal(shell::ActionJournal::standardFolder());
     recoverJournal(journal, *trash);
     const auto out = journal.undoLast(*trash);

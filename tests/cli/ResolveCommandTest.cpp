@@ -109,6 +109,24 @@ TEST_F(ResolveCommand, MovedFilesKeepTheirPathsAndUndoPutsThemBack) {
     EXPECT_EQ(cli({"undo"}).status, 1); // nothing left to undo
 }
 
+TEST_F(ResolveCommand, TrashedAndLinkedFilesComeBackByteForByte) {
+    const CliResult trashed = cli({"resolve", "--apply", music().string()});
+    ASSERT_EQ(trashed.status, 0) << trashed.err;
+    EXPECT_FALSE(fs::exists(music() / "d.flac"));
+    EXPECT_TRUE(fs::exists(scratch_ / "data" / "Trash" / "info" / "d.flac.trashinfo"));
+    ASSERT_EQ(cli({"undo"}).status, 0);
+    expectLibraryAsMade();
+
+    const CliResult linked = cli({"resolve", "--action", "link", "--apply", music().string()});
+    ASSERT_EQ(linked.status, 0) << linked.err;
+    EXPECT_TRUE(fs::equivalent(music() / "d.flac", music() / "a.wav"));
+    EXPECT_TRUE(fs::equivalent(music() / "sub" / "b.mp3", music() / "a.wav"));
+    const CliResult undo = cli({"undo"});
+    ASSERT_EQ(undo.status, 0) << undo.err;
+    expectLibraryAsMade();
+    EXPECT_FALSE(fs::equivalent(music() / "d.flac", music() / "a.wav"));
+}
+
 TEST_F(ResolveCommand, UndoRefusesATakenPlaceAndPutsBackTheRest) {
     const fs::path aside = scratch_ / "aside";
     ASSERT_EQ(cli({"resolve", "--action", "move=" + aside.string(), "--apply", music().string()}).status, 0);
