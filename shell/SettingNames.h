@@ -48,6 +48,11 @@ inline constexpr std::string_view kHelperTracks = "HelperTracks";
 inline constexpr std::string_view kHelperConvert1 = "HelperConvert1"; // Filename -> Tags patterns
 inline constexpr std::string_view kHelperConvert2 = "HelperConvert2"; // Tags -> Filename patterns
 
+// Text: the keeper rules' criteria in their order, names separated by commas (KeeperRules.h);
+// missing or unreadable means the default order. Quoted list: the reference folders, never marked.
+inline constexpr std::string_view kKeeperRules = "KeeperRules";
+inline constexpr std::string_view kReferenceFolders = "ReferenceFolders";
+
 // Lengths of the recent-values lists, newest first.
 inline constexpr std::size_t kRecentTagValues = 15;
 inline constexpr std::size_t kRecentPatterns = 10;
