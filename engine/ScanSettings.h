@@ -22,6 +22,9 @@ struct ScanSettings {
     // acousticThreshold ("SensitivityAcoustic" x 0.01). Off keeps the content and tag rules alone.
     std::atomic<bool> verifyMatches{false};
     std::atomic<float> acousticThreshold{kDefaultAcousticThreshold};
+    // Compares a new track with every earlier one instead of only with the candidates of the scan's
+    // indexes. Same pairs, far slower: the reference that the indexes are checked against.
+    std::atomic<bool> allPairs{false};
 
     // Any stored method outside 1..3 counts as both.
     static std::int32_t normalisedMethod(std::int32_t method) {
