@@ -23,9 +23,11 @@ public:
     void add(std::uint32_t position, std::span<const analysis::ContentSketch> sketches);
 
     // Calls visit(position) for every added track before `below` whose sketch bound with `query` may
-    // reach `floor` (and for some that may not).
+    // reach `floor` (and for some that may not). Gives up, returning false, once more than `budget`
+    // tracks were visited: the tree then narrows too little to be worth it.
     template <typename Visit>
-    void query(const analysis::ContentSketch& query, float floor, std::uint32_t below, Visit&& visit) const;
+    bool query(const analysis::ContentSketch& query, float floor, std::uint32_t below, std::size_t budget,
+               Visit&& visit) const;
 
     std::size_t nodeCount() const { return nodes_.size(); }
 
@@ -48,11 +50,12 @@ private:
 };
 
 template <typename Visit>
-void ContentIndex::query(const analysis::ContentSketch& query, float floor, std::uint32_t below,
-                         Visit&& visit) const {
+bool ContentIndex::query(const analysis::ContentSketch& query, float floor, std::uint32_t below,
+                         std::size_t budget, Visit&& visit) const {
     if (nodes_.empty()) {
-        return;
+        return true;
     }
+    std::size_t visited = 0;
     std::vector<std::int32_t> stack{0};
     while (!stack.empty()) {
         const Node& node = nodes_[static_cast<std::size_t>(stack.back())];
@@ -61,6 +64,10 @@ void ContentIndex::query(const analysis::ContentSketch& query, float floor, std:
             continue;
         }
         if (node.low < 0) {
+            visited += node.members.size();
+            if (visited > budget) {
+                return false;
+            }
             for (const std::uint32_t p : node.members) {
                 if (p < below) {
                     visit(p);
@@ -71,6 +78,7 @@ void ContentIndex::query(const analysis::ContentSketch& query, float floor, std:
         stack.push_back(node.low);
         stack.push_back(node.high);
     }
+    return true;
 }
 
 } // namespace tonemirror::engine

@@ -427,7 +427,8 @@ bool ScanEngine::findMatches(const Rule& rule, const analysis::TrackRecord& reco
         }
     };
     thread_local std::vector<std::uint32_t> candidates;
-    if (!rule.allPairs && index_.candidates(me, rule.scorer, candidates)) {
+    // Past a quarter of the earlier tracks, going through the indexes' lists costs more than the loop.
+    if (!rule.allPairs && index_.candidates(me, rule.scorer, candidates, me / 4)) {
         for (std::size_t k = 0; k < candidates.size(); ++k) {
             if (k % kStopCheckInterval == kStopCheckInterval - 1 && control_.isStopped()) {
                 return false;

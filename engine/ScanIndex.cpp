@@ -26,7 +26,7 @@ void ScanIndex::append(const std::u16string& path, const analysis::TrackRecord& 
 }
 
 bool ScanIndex::candidates(std::size_t me, const analysis::PairScorer& scorer,
-                           std::vector<std::uint32_t>& out) const {
+                           std::vector<std::uint32_t>& out, std::size_t budget) const {
     // Marks of the positions taken, one array per thread, told apart from earlier queries by a round.
     thread_local std::vector<std::uint32_t> marks;
     thread_local std::uint32_t round = 0;
@@ -48,14 +48,12 @@ bool ScanIndex::candidates(std::size_t me, const analysis::PairScorer& scorer,
     const analysis::PairScorer::Rule& rule = scorer.rule();
     if (rule.byTags &&
         !tagIndex_.query(*entries_[me].record, rule.tagsThreshold - analysis::PairScorer::kTagsIndexMargin,
-                         below, take)) {
+                         below, budget, take)) {
         return false;
     }
-    if (rule.byContent) {
-        contentIndex_.query(contentSketches_[me], scorer.contentFloor() - analysis::PairScorer::kBoundMargin,
-                            below, take);
-    }
-    return true;
+    return !rule.byContent || contentIndex_.query(contentSketches_[me],
+                                                  scorer.contentFloor() - analysis::PairScorer::kBoundMargin,
+                                                  below, budget, take);
 }
 
 std::ptrdiff_t ScanIndex::positionOf(std::int32_t trackId) const {

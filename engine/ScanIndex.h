@@ -43,9 +43,10 @@ public:
 
     // The positions before `me` whose pair with it may pass scorer.isCandidate: every one that does,
     // each once, in no particular order. False when the indexes cannot narrow the search (a threshold
-    // or a text too low or short for them): then every earlier position is a candidate.
-    bool candidates(std::size_t me, const analysis::PairScorer& scorer,
-                    std::vector<std::uint32_t>& out) const;
+    // or a text too low or short for them, or more than `budget` entries to go through): then every
+    // earlier position is a candidate.
+    bool candidates(std::size_t me, const analysis::PairScorer& scorer, std::vector<std::uint32_t>& out,
+                    std::size_t budget) const;
 
 private:
     std::vector<Entry> entries_;

@@ -10,7 +10,9 @@ TagIndex::TagIndex() {
 
 void TagIndex::clear() {
     triples_.assign(std::size_t{1} << kTripleBits, {});
-    shortPairs_.assign(std::size_t{1} << kPairBits, {});
+    for (auto& postings : shortPairs_) {
+        postings.assign(std::size_t{1} << kShortPairBits, {});
+    }
     pairs_.assign(std::size_t{1} << kPairBits, {});
     for (auto& list : byLength_) {
         list.clear();
@@ -74,9 +76,51 @@ void TagIndex::add(std::uint32_t position, const analysis::TrackRecord& record) 
         grams(x, 2, kPairBits, buckets);
         post(pairs_, buckets, position);
         if (x.size() <= kShortLength) {
-            post(shortPairs_, buckets, position);
+            grams(x, 2, kShortPairBits, buckets);
+            post(shortPairs_[x.size()], buckets, position);
         }
     }
+}
+
+void TagIndex::addGrams(const Postings& postings, std::u16string_view text, std::size_t gram, unsigned bits,
+                        std::vector<const std::vector<std::uint32_t>*>& lists) const {
+    thread_local std::vector<std::uint32_t> buckets;
+    grams(text, gram, bits, buckets);
+    for (const std::uint32_t b : buckets) {
+        lists.push_back(&postings[b]);
+    }
+}
+
+bool TagIndex::listsFor(const analysis::TrackRecord& record, float threshold,
+                        std::vector<const std::vector<std::uint32_t>*>& lists) const {
+    lists.clear();
+    const std::size_t triples = needsSharedGram(threshold, 3);
+    const std::size_t pairs = needsSharedGram(threshold, 2);
+    if (triples > kShortLength + 1) {
+        return false;
+    }
+    const std::u16string_view texts[] = {record.nameText, record.titleText, record.artistText,
+                                         record.albumText};
+    for (const std::u16string_view x : texts) {
+        if (x.empty()) {
+            continue;
+        }
+        if (x.size() < pairs) {
+            return false; // too short for any shared group to be needed
+        }
+        if (x.size() >= triples) {
+            addGrams(triples_, x, 3, kTripleBits, lists);
+            for (std::size_t length = pairs; length < triples; ++length) {
+                addGrams(shortPairs_[length], x, 2, kShortPairBits, lists);
+            }
+        } else {
+            addGrams(pairs_, x, 2, kPairBits, lists);
+        }
+    }
+    for (std::size_t length = 1; length < pairs; ++length) {
+        lists.push_back(&byLength_[length]);
+    }
+    return true;
 }
 
 } // namespace tonemirror::engine

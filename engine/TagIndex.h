@@ -27,11 +27,12 @@ public:
     void add(std::uint32_t position, const analysis::TrackRecord& record);
 
     // Calls visit(position) for every added track before `below` whose tag score with `record` may
-    // reach `threshold` (and for others; a position may come more than once). False when the
-    // threshold or a text of `record` is too low or short for the groups to narrow anything down:
-    // then every earlier track is a candidate.
+    // reach `threshold` (and for others; a position may come more than once). False, before visiting
+    // any, when the groups narrow nothing down: a threshold or a text of `record` too low or short for
+    // them, or lists that together hold more than `budget` entries (visiting them would cost more
+    // than going through every earlier track); then every earlier track is a candidate.
     template <typename Visit>
-    bool query(const analysis::TrackRecord& record, float threshold, std::uint32_t below,
+    bool query(const analysis::TrackRecord& record, float threshold, std::uint32_t below, std::size_t budget,
                Visit&& visit) const;
 
     // Shortest likeness-reaching length for which texts must share a group of `gram` units.
@@ -42,67 +43,45 @@ private:
     static constexpr std::size_t kShortLength = 15;
     static constexpr unsigned kTripleBits = 18;
     static constexpr unsigned kPairBits = 16;
+    static constexpr unsigned kShortPairBits = 12;
 
     using Postings = std::vector<std::vector<std::uint32_t>>;
 
     static void grams(std::u16string_view text, std::size_t gram, unsigned bits,
                       std::vector<std::uint32_t>& out);
     static void post(Postings& postings, const std::vector<std::uint32_t>& buckets, std::uint32_t position);
-    template <typename Visit>
-    static void visitGrams(const Postings& postings, std::u16string_view text, std::size_t gram,
-                           unsigned bits, std::uint32_t below, Visit& visit);
+    // The lists whose union holds every candidate of `record`; false when every track is one.
+    bool listsFor(const analysis::TrackRecord& record, float threshold,
+                  std::vector<const std::vector<std::uint32_t>*>& lists) const;
+    void addGrams(const Postings& postings, std::u16string_view text, std::size_t gram, unsigned bits,
+                  std::vector<const std::vector<std::uint32_t>*>& lists) const;
 
-    Postings triples_;    // every text of three units or more
-    Postings shortPairs_; // texts of 2..kShortLength units
-    Postings pairs_;      // every text of two units or more
+    Postings triples_; // every text of three units or more
+    // Texts of 2..kShortLength units by their length: only the lengths that the threshold leaves
+    // between the two kinds of group are looked up by their pairs.
+    std::array<Postings, kShortLength + 1> shortPairs_;
+    Postings pairs_; // every text of two units or more
     std::array<std::vector<std::uint32_t>, kShortLength + 1> byLength_;
 };
 
 template <typename Visit>
-void TagIndex::visitGrams(const Postings& postings, std::u16string_view text, std::size_t gram, unsigned bits,
-                          std::uint32_t below, Visit& visit) {
-    std::vector<std::uint32_t> buckets;
-    grams(text, gram, bits, buckets);
-    for (const std::uint32_t b : buckets) {
-        for (const std::uint32_t p : postings[b]) {
-            if (p >= below) {
-                break; // positions are added in increasing order
-            }
-            visit(p);
-        }
-    }
-}
-
-template <typename Visit>
 bool TagIndex::query(const analysis::TrackRecord& record, float threshold, std::uint32_t below,
-                     Visit&& visit) const {
-    const std::size_t triples = needsSharedGram(threshold, 3);
-    const std::size_t pairs = needsSharedGram(threshold, 2);
-    if (triples > kShortLength + 1) {
+                     std::size_t budget, Visit&& visit) const {
+    thread_local std::vector<const std::vector<std::uint32_t>*> lists;
+    if (!listsFor(record, threshold, lists)) {
         return false;
     }
-    const std::u16string_view texts[] = {record.nameText, record.titleText, record.artistText,
-                                         record.albumText};
-    for (const std::u16string_view x : texts) {
-        if (!x.empty() && x.size() < pairs) {
-            return false;
-        }
+    std::size_t entries = 0;
+    for (const auto* list : lists) {
+        entries += list->size();
     }
-    for (const std::u16string_view x : texts) {
-        if (x.empty()) {
-            continue;
-        }
-        if (x.size() >= triples) {
-            visitGrams(triples_, x, 3, kTripleBits, below, visit);
-            visitGrams(shortPairs_, x, 2, kPairBits, below, visit);
-        } else {
-            visitGrams(pairs_, x, 2, kPairBits, below, visit);
-        }
+    if (entries > budget) {
+        return false;
     }
-    for (std::size_t length = 1; length < pairs; ++length) {
-        for (const std::uint32_t p : byLength_[length]) {
+    for (const auto* list : lists) {
+        for (const std::uint32_t p : *list) {
             if (p >= below) {
-                break;
+                break; // positions are added in increasing order
             }
             visit(p);
         }

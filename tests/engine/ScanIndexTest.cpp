@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <random>
 #include <set>
@@ -118,7 +119,7 @@ TEST_P(CandidateSearch, CandidatesHoldEveryPairTheAllPairsLoopWouldScore) {
         const PairScorer scorer(rule);
         std::vector<std::uint32_t> found;
         for (std::size_t me = 0; me < library.size(); ++me) {
-            const bool narrow = index.candidates(me, scorer, found);
+            const bool narrow = index.candidates(me, scorer, found, SIZE_MAX);
             narrowed += narrow ? 1 : 0;
             const std::set<std::uint32_t> taken(found.begin(), found.end());
             ASSERT_EQ(taken.size(), found.size()) << "a candidate came twice";
@@ -145,6 +146,40 @@ INSTANTIATE_TEST_SUITE_P(Rules, CandidateSearch,
                                            RuleCase{"ContentVerified", true, false, true},
                                            RuleCase{"TagsAndContentVerified", true, true, true}),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// Tracks with texts of their own leave the tag index only a few candidates to name. (A group that most
+// texts share, such as " - " in file names, makes it give up instead; the loop then does the work.)
+TEST(CandidateSearchNarrowing, DistinctTextsGiveFewCandidates) {
+    std::mt19937 rng(3);
+    const auto word = [&] {
+        std::u16string w;
+        for (int i = 0; i < 7; ++i) {
+            w.push_back(static_cast<char16_t>(u'a' + rng() % 26));
+        }
+        return w;
+    };
+    std::deque<TrackRecord> library;
+    ScanIndex index;
+    for (int i = 0; i < 400; ++i) {
+        TrackRecord r = analysis::realShapedRecord(rng);
+        r.titleText = word() + u" " + word();
+        r.artistText = word();
+        r.nameText = word() + word();
+        library.push_back(std::move(r));
+        index.append(u"/m/x", library.back());
+    }
+    PairScorer::Rule rule;
+    rule.byTags = true;
+    rule.tagsThreshold = 0.75f;
+    const PairScorer scorer(rule);
+    std::size_t found = 0;
+    std::vector<std::uint32_t> out;
+    for (std::size_t me = 0; me < library.size(); ++me) {
+        ASSERT_TRUE(index.candidates(me, scorer, out, SIZE_MAX));
+        found += out.size();
+    }
+    EXPECT_LT(found, library.size() * library.size() / 20);
+}
 
 // The reasoning behind the tag index: texts that share no group of `gram` units, from the shortest
 // length it names on, never reach the threshold. Texts from a tiny alphabet share groups by chance
