@@ -45,6 +45,9 @@ struct ScanSettings {
     // Each value on its own: workers may see a mix of old and new values for one pair.
     void assign(const ScanPreferences& preferences);
     ScanPreferences preferences() const;
+    // Compares a new track with every earlier one instead of only with the candidates of the scan's
+    // indexes. Same pairs, far slower: the reference that the indexes are checked against.
+    std::atomic<bool> allPairs{false};
 
     // Any stored method outside 1..3 counts as both.
     static std::int32_t normalisedMethod(std::int32_t method) {
