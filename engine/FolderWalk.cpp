@@ -23,8 +23,9 @@ std::u16string errorText(int error) {
 
 } // namespace
 
-FolderWalk::FolderWalk(ScanReach& reach, const ScanControl& control, TakeFile take)
-    : reach_(reach), control_(control), take_(std::move(take)) {}
+FolderWalk::FolderWalk(ScanReach& reach, const ScanControl& control, const os::TrashFolders& trashes,
+                       TakeFile take)
+    : reach_(reach), control_(control), trashes_(trashes), take_(std::move(take)) {}
 
 bool FolderWalk::walk(const std::u16string& folder) {
     const std::string native = os::toNativePath(folder).native();
@@ -105,7 +106,11 @@ void FolderWalk::visit(const std::u16string& path, const std::string& native) {
         return; // gone since it was listed
     }
     if (id->kind == os::FileKind::Directory) {
-        walk(path); // at once, before the next entry
+        if (trashes_.isTrashFolder(native, id->key)) {
+            reach_.skip(path, SkipReason::TrashFolder);
+        } else {
+            walk(path); // at once, before the next entry
+        }
         return;
     }
     if (id->kind == os::FileKind::Link) {

@@ -2,6 +2,7 @@
 
 #include "engine/ScanControl.h"
 #include "engine/ScanReach.h"
+#include "platform/os/TrashFolders.h"
 
 #include <functional>
 #include <string>
@@ -17,7 +18,7 @@ class FolderWalk {
 public:
     using TakeFile = std::function<void(const std::u16string& path)>;
 
-    FolderWalk(ScanReach& reach, const ScanControl& control, TakeFile take);
+    FolderWalk(ScanReach& reach, const ScanControl& control, const os::TrashFolders& trashes, TakeFile take);
 
     // False when the folder itself cannot be listed (recorded as skipped) or was reached before.
     bool walk(const std::u16string& folder);
@@ -30,6 +31,7 @@ private:
 
     ScanReach& reach_;
     const ScanControl& control_;
+    const os::TrashFolders& trashes_; // folders never walked
     TakeFile take_;
 };
 

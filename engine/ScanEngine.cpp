@@ -157,8 +157,16 @@ HResult ScanEngine::clearCache() {
     return store_.clearCache();
 }
 
+// Trash folders hold what the user threw away: scanning them pairs it with the library, and a delete
+// from there would trash an item a second time and strand its first record.
 HResult ScanEngine::walkFolder(const std::u16string& folder) {
-    FolderWalk walk(reach_, control_, [this](const std::u16string& path) {
+    const os::TrashFolders trashes(trashEnvironment_);
+    const std::string trash = trashes.trashHolding(os::toNativePath(folder).native());
+    if (!trash.empty()) {
+        reach_.skip(folder, SkipReason::TrashFolder, os::fromNativePath(trash));
+        return S_OK;
+    }
+    FolderWalk walk(reach_, control_, trashes, [this](const std::u16string& path) {
         filesQueued_.fetch_add(1);
         queue(ScanJob::AnalyseFile, path);
     });

@@ -8,6 +8,7 @@
 #include "engine/ScanSettings.h"
 #include "engine/UserMessage.h"
 #include "engine/WorkerPool.h"
+#include "platform/os/TrashFolders.h"
 #include "plugin-api/PluginApi.h"
 
 #include <atomic>
@@ -86,6 +87,8 @@ public:
     std::vector<SkippedItem> skippedItems() const { return reach_.skipped(); }
     // True when this scan took the file (by device and inode) as one of its inputs.
     bool scanned(const os::FileKey& key) const { return reach_.wasReached(key); }
+    // Whose trash folders scans leave out (by default this process's user). Only while no scan runs.
+    void setTrashEnvironment(os::TrashEnvironment environment) { trashEnvironment_ = std::move(environment); }
     // Empties the track table, the ignored pairs and the cache file. Only while no scan runs.
     HResult clearCache();
 
@@ -140,6 +143,7 @@ private:
     ScanControl control_;
     ScanIndex index_; // guarded by the store's TableLock
     ScanReach reach_;
+    os::TrashEnvironment trashEnvironment_ = os::TrashEnvironment::fromProcess();
 
     std::atomic<std::int32_t> filesQueued_{0};
     std::atomic<std::int32_t> filesDone_{0};

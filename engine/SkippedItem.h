@@ -15,6 +15,7 @@ enum class SkipReason : std::int32_t {
     BrokenLink,       // a link whose target does not exist
     SameFile,         // another name of a file the scan reached first (detail: that name)
     SameFolder,       // another name of a folder the scan reached first (detail: that name)
+    TrashFolder,      // a desktop trash, or a folder in one (detail: the trash folder)
 };
 
 struct SkippedItem {

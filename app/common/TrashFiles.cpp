@@ -40,7 +40,7 @@ bool confirmAndTrash(AppContext& context, QWidget* parent, const TrashRequest& r
     FailureReport failures;
     for (const std::u16string& file : request.files) {
         // A name the trash cannot record, or a trash that cannot be used, leaves the file where it is.
-        const TrashOutcome outcome = moveToTrash(file);
+        const TrashOutcome outcome = moveToTrash(context, file);
         if (outcome.trashed) {
             trashed.insert(file);
         } else {
