@@ -237,8 +237,9 @@ std::string programHelp() {
     appendWrapped(out,
                   "Run 'tonemirror-cli COMMAND --help' for the options and arguments of a command. The "
                   "analysis cache and the ignored pairs are shared with the desktop program: they are "
-                  "kept in the program's folder when it is writable, else in $XDG_DATA_HOME/Tonemirror "
-                  "(~/.local/share/Tonemirror).",
+                  "kept in $XDG_DATA_HOME/Tonemirror (~/.local/share/Tonemirror), or beside the program "
+                  "when it runs from a build folder. Scan and cache name the cache they use on "
+                  "standard error.",
                   0, 0);
     out += "\nExit status:\n"
            " 0  if OK,\n"
