@@ -22,6 +22,28 @@ using State = ActionRecord::State;
 constexpr const char* kPrefix = "batch-";
 constexpr const char* kSuffix = ".journal";
 
+// "batch-00000012.journal": the prefix, 8 to 18 digits, the suffix.
+bool isBatchName(std::string_view name) {
+    const std::string_view prefix(kPrefix), suffix(kSuffix);
+    if (!name.starts_with(prefix) || !name.ends_with(suffix)) {
+        return false;
+    }
+    const std::string_view digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    return digits.size() >= 8 && digits.size() <= 18 &&
+           std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The number in a batch file's name (one that isBatchName accepts).
+std::uint64_t numberOf(const fs::path& file) {
+    const std::string name = file.filename().string();
+    std::uint64_t n = 0;
+    for (std::size_t i = std::string(kPrefix).size(); i < name.size() && name[i] >= '0' && name[i] <= '9';
+         ++i) {
+        n = n * 10 + static_cast<std::uint64_t>(name[i] - '0');
+    }
+    return n;
+}
+
 // Appends lines to one journal file, each flushed to the disk before the call returns.
 class JournalWriter {
 public:
@@ -133,11 +155,12 @@ std::vector<fs::path> ActionJournal::batchFiles() const {
     std::error_code ec;
     for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.rfind(kPrefix, 0) == 0 && name.size() > 14 && name.ends_with(kSuffix)) {
+        if (isBatchName(name)) {
             files.push_back(it->path());
         }
     }
-    std::sort(files.begin(), files.end()); // fixed-width numbers: name order is age order
+    std::sort(files.begin(), files.end(),
+              [](const fs::path& a, const fs::path& b) { return numberOf(a) < numberOf(b); });
     return files;
 }
 
@@ -172,8 +195,7 @@ ActionJournal::Outcome ActionJournal::run(std::vector<FileAction> actions,
         return out;
     }
     const auto files = batchFiles();
-    const auto last = files.empty() ? std::nullopt : readBatch(files.back());
-    out.batch.number = files.empty() ? 1 : (last ? last->number : files.size()) + 1;
+    out.batch.number = files.empty() ? 1 : numberOf(files.back()) + 1;
     out.batch.actions = std::move(actions);
     out.batch.referenceFolders = std::move(referenceFolders);
     out.batch.records.resize(out.batch.actions.size());
@@ -216,7 +238,12 @@ void ActionJournal::runActions(JournalBatch& batch, const fs::path& file, FileTr
             writer.write(journal_file::eventLine("refused", i, &record));
             continue;
         }
-        writer.write(journal_file::eventLine("begin", i));
+        if (!writer.write(journal_file::eventLine("begin", i))) {
+            // Unrecorded, the step could not be told apart from a half-done one after a kill.
+            record.state = State::Failed;
+            record.why = "the journal could not be written";
+            continue;
+        }
         record = performAction(batch.actions[i], trash);
         writer.write(journal_file::eventLine(record.state == State::Done ? "done" : "failed", i, &record));
     }

@@ -128,6 +128,23 @@ TEST_F(Library, LinkReplacesTheCopyAndUndoBringsTheOriginalBack) {
     EXPECT_EQ(readText(kept), "best");
 }
 
+TEST_F(Library, UndoGoesBackOneBatchAtATimeNewestFirst) {
+    const auto kept = file("a.flac", "best");
+    const auto b = file("b.mp3", "copy b");
+    const auto c = file("c.mp3", "copy c");
+    journal.run({action(ActionKind::Trash, b, kept)}, {}, trash);
+    for (int i = 0; i < 9; ++i) { // batches that changed nothing are passed over by undo
+        journal.run({action(ActionKind::Trash, kept, kept)}, {}, trash);
+    }
+    journal.run({action(ActionKind::Trash, c, kept)}, {}, trash);
+    ASSERT_TRUE(journal.undoLast(trash).problems().empty());
+    EXPECT_TRUE(fs::exists(c));
+    EXPECT_FALSE(fs::exists(b));
+    ASSERT_TRUE(journal.undoLast(trash).problems().empty());
+    EXPECT_EQ(readText(b), "copy b");
+    EXPECT_EQ(readText(kept), "best");
+}
+
 TEST_F(Library, UndoRefusesATakenPlaceAndRestoresTheRest) {
     const auto kept = file("a.flac", "best");
     const auto b = file("b.mp3", "copy b");
