@@ -10,7 +10,7 @@ RELEASE_DIR := $(BUILD)/release
 FUZZ_DIR := $(BUILD)/fuzz
 TSAN_DIR := $(BUILD)/tsan
 
-.PHONY: all bootstrap test demo bench eval fuzz tsan format clean run screenshots package check-package
+.PHONY: all bootstrap test demo bench eval fuzz tsan format clean run screenshots package check-package mutants
 
 all: test
 
@@ -66,6 +66,11 @@ fuzz: bootstrap
 	    -DTM_SANITIZE=address,undefined -DTM_BUILD_FUZZ=ON -DTM_BUILD_TESTS=OFF -DTM_BUILD_APP=OFF
 	cmake --build $(FUZZ_DIR) -j $(JOBS)
 	scripts/fuzz $(FUZZ_DIR)/bin $(FUZZ_SECONDS)
+
+# Plants each fault of tests/mutants/ in turn in a scratch copy under $(BUILD)/mutants, builds its
+# release tree with tests and reports the test that caught it. Slow; not part of `make test` nor CI.
+mutants: bootstrap
+	scripts/mutants --work $(BUILD)/mutants --jobs $(JOBS) $(MUTANTS_FLAGS)
 
 # ThreadSanitizer build of the engine tests.
 tsan: bootstrap

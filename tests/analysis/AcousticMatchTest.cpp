@@ -78,6 +78,10 @@ struct CopyCase {
     std::function<std::vector<float>(const std::vector<float>&)> make;
 };
 
+void PrintTo(const CopyCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class AcousticCopies : public ::testing::TestWithParam<CopyCase> {};
 
 TEST_P(AcousticCopies, ACopyOfTheRecordingScoresHighAnotherPieceLow) {
@@ -141,11 +145,15 @@ TEST(AcousticMatch, ShiftsBeyondTheSearchOrTooShortAPrintDoNotMatch) {
         state = state * 1664525u + 1013904223u;
         w = state;
     }
-    // Shifted by 80 frames: found. By 100: outside the search, and the rest looks random.
-    const AcousticPrint near(a.begin() + 80, a.end());
-    const AcousticPrint far(a.begin() + 100, a.end());
+    // Shifted by the largest shift tried, either way round: found. One frame more: outside the
+    // search, and the rest looks random.
+    const AcousticPrint near(a.begin() + kMaxAcousticShift, a.end());
+    const AcousticPrint far(a.begin() + kMaxAcousticShift + 1, a.end());
     EXPECT_FLOAT_EQ(compareAcoustic(a, near), 1.0f);
+    EXPECT_FLOAT_EQ(compareAcoustic(near, a), 1.0f);
+    EXPECT_FLOAT_EQ(compareAcousticAtLeast(near, a, 0.9f), 1.0f);
     EXPECT_LT(compareAcoustic(a, far), 0.3f);
+    EXPECT_LT(compareAcoustic(far, a), 0.3f);
     EXPECT_EQ(compareAcoustic(a, AcousticPrint(a.begin(), a.begin() + kMinAcousticWords - 1)), 0.0f);
     EXPECT_EQ(compareAcoustic(a, {}), 0.0f);
     // Every bit different at every shift is as far from a match as it gets.
@@ -200,17 +208,32 @@ TEST(AcousticStorage, RoundTripsAndEmptyStaysEmpty) {
     EXPECT_EQ(decodeAcousticPrint(stored, 1, back), S_OK);
     EXPECT_TRUE(back.empty());
 
+    // The largest print stored: every word kept.
+    const AcousticPrint largest(kMaxAcousticWords, 0xA5A5A5A5u);
+    encodeAcousticPrint(largest, 1, stored);
+    ASSERT_EQ(decodeAcousticPrint(stored, 1, back), S_OK);
+    EXPECT_EQ(back, largest);
+
     // Another algorithm's print is well formed but not comparable.
     back = {5};
     EXPECT_EQ(decodeAcousticPrint(bytes({1, 3, 1, 0, 9, 9, 9, 9}), 1, back), kOtherAlgorithm);
     EXPECT_TRUE(back.empty());
 }
 
-class BadStoredPrint : public ::testing::TestWithParam<std::vector<std::byte>> {};
+struct BadPrintCase {
+    const char* name;
+    std::vector<std::byte> data;
+};
+
+void PrintTo(const BadPrintCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BadStoredPrint : public ::testing::TestWithParam<BadPrintCase> {};
 
 TEST_P(BadStoredPrint, IsRefusedAndLeavesNothing) {
     AcousticPrint out{7};
-    EXPECT_EQ(decodeAcousticPrint(GetParam(), 1, out), E_INVALIDARG);
+    EXPECT_EQ(decodeAcousticPrint(GetParam().data, 1, out), E_INVALIDARG);
     EXPECT_TRUE(out.empty());
 }
 
@@ -222,10 +245,15 @@ std::vector<std::byte> claimingWords(std::size_t claimed, std::size_t present) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Malformed, BadStoredPrint,
-                         ::testing::Values(bytes({1}), bytes({1, 1, 1}),
-                                           bytes({2, 1, 1, 0, 0, 0, 0, 0}), // unknown format
-                                           claimingWords(0, 0), claimingWords(2, 1), claimingWords(1, 2),
-                                           claimingWords(1025, 1025), claimingWords(65535, 3)));
+                         ::testing::Values(BadPrintCase{"OneByte", bytes({1})},
+                                           BadPrintCase{"HalfAHead", bytes({1, 1, 1})},
+                                           BadPrintCase{"UnknownFormat", bytes({2, 1, 1, 0, 0, 0, 0, 0})},
+                                           BadPrintCase{"NoWords", claimingWords(0, 0)},
+                                           BadPrintCase{"FewerWordsThanClaimed", claimingWords(2, 1)},
+                                           BadPrintCase{"MoreWordsThanClaimed", claimingWords(1, 2)},
+                                           BadPrintCase{"OneWordTooMany", claimingWords(1025, 1025)},
+                                           BadPrintCase{"HugeClaim", claimingWords(65535, 3)}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST(AcousticAnalysis, AnalysingAFileMakesThePrintAndSilenceBeforeItDoesNotMatter) {
     const auto toPcm = [](const std::vector<float>& x) {

@@ -80,6 +80,10 @@ struct LengthCase {
     bool succeeds;
 };
 
+void PrintTo(const LengthCase& c, std::ostream* os) {
+    *os << c.samples << (c.succeeds ? "SamplesTaken" : "SamplesRefused");
+}
+
 class ExcerptLength : public ::testing::TestWithParam<LengthCase> {};
 
 TEST_P(ExcerptLength, FifteenSecondsIsTheMinimum) {
@@ -96,7 +100,11 @@ INSTANTIATE_TEST_SUITE_P(Lengths, ExcerptLength,
                          ::testing::Values(LengthCase{0, false}, LengthCase{1, false},
                                            LengthCase{kMinimumLength - 1, false},
                                            LengthCase{kMinimumLength, true}, LengthCase{20 * kSecond, true},
-                                           LengthCase{90 * kSecond, true}));
+                                           LengthCase{90 * kSecond, true}),
+                         [](const auto& p) {
+                             return std::to_string(p.param.samples) +
+                                    (p.param.succeeds ? "SamplesTaken" : "SamplesRefused");
+                         });
 
 TEST(ReadExcerpt, SilentOrNegativeFilesFail) {
     Extraction silent(Signal(40 * kSecond, 0));

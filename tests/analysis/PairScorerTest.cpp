@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <string>
 #include <vector>
@@ -64,6 +65,17 @@ struct Library {
         }
     }
     PreparedTrack prepared(std::size_t i) const { return {&sketches[i], &keys[i], &tags[i]}; }
+    // The copy (odd index, its song just before it) whose content score lies nearest `score`.
+    std::size_t copyScoringNear(float score) const {
+        std::size_t best = 1;
+        for (std::size_t copy = 1; copy < records.size(); copy += 2) {
+            if (std::abs(compareContent(records[copy], records[copy - 1]) - score) <
+                std::abs(compareContent(records[best], records[best - 1]) - score)) {
+                best = copy;
+            }
+        }
+        return best;
+    }
 };
 
 struct RuleCase {
@@ -71,7 +83,13 @@ struct RuleCase {
     bool byContent;
     bool byTags;
     bool verify;
+    // The thresholds are one copy's exact scores with its song: bounds must keep a pair on the line.
+    bool onAPairsScore = false;
 };
+
+void PrintTo(const RuleCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PairScorerRules : public ::testing::TestWithParam<RuleCase> {};
 
@@ -79,7 +97,13 @@ class PairScorerRules : public ::testing::TestWithParam<RuleCase> {};
 TEST_P(PairScorerRules, PruningNeverDropsAReportedPair) {
     static const Library library;
     const RuleCase c = GetParam();
-    const PairScorer scorer({c.byContent, c.byTags, c.verify, 0.75f, 0.75f, 0.5f});
+    PairScorer::Rule rule{c.byContent, c.byTags, c.verify, 0.75f, 0.75f, 0.5f};
+    const std::size_t onTheLine = c.onAPairsScore ? library.copyScoringNear(0.75f) : 0;
+    if (c.onAPairsScore) {
+        rule.contentThreshold = compareContent(library.records[onTheLine], library.records[onTheLine - 1]);
+        rule.tagsThreshold = compareTags(library.records[onTheLine], library.records[onTheLine - 1]);
+    }
+    const PairScorer scorer(rule);
     std::size_t reported = 0;
     std::size_t pruned = 0;
     for (std::size_t me = 1; me < library.records.size(); ++me) {
@@ -88,6 +112,9 @@ TEST_P(PairScorerRules, PruningNeverDropsAReportedPair) {
             const bool reports = scorer.score(library.records[me], library.records[i], s);
             const bool candidate = scorer.isCandidate(library.prepared(me), library.prepared(i));
             ASSERT_TRUE(candidate || !reports) << me << "," << i;
+            if (me == onTheLine && i + 1 == me) {
+                EXPECT_TRUE(reports) << "a score equal to the threshold reaches it";
+            }
             if (reports) {
                 EXPECT_TRUE(scorer.isReported(s));
             }
@@ -104,7 +131,9 @@ INSTANTIATE_TEST_SUITE_P(Rules, PairScorerRules,
                                            RuleCase{"tags", false, true, false},
                                            RuleCase{"both", true, true, false},
                                            RuleCase{"contentVerified", true, false, true},
-                                           RuleCase{"bothVerified", true, true, true}),
+                                           RuleCase{"bothVerified", true, true, true},
+                                           RuleCase{"contentOnAPairsScore", true, false, false, true},
+                                           RuleCase{"tagsOnAPairsScore", false, true, false, true}),
                          [](const auto& row) { return std::string(row.param.name); });
 
 // A copy whose content score falls a little short of the threshold.

@@ -70,7 +70,8 @@ TEST_P(FftSizes, RoundTripRestoresRandomData) {
 }
 
 // 131072 is past the twiddle table and takes the per-k path.
-INSTANTIATE_TEST_SUITE_P(Sizes, FftSizes, ::testing::Values(2, 4, 8, 64, 1024, 2048, 65536, 131072));
+INSTANTIATE_TEST_SUITE_P(Sizes, FftSizes, ::testing::Values(2, 4, 8, 64, 1024, 2048, 65536, 131072),
+                         [](const auto& p) { return "Points" + std::to_string(p.param); });
 
 TEST(Fft, MatchesTheDefiningSumWithPositiveExponent) {
     const std::size_t n = 64;
@@ -140,6 +141,10 @@ struct Lengths {
     std::size_t m;
 };
 
+void PrintTo(const Lengths& c, std::ostream* os) {
+    *os << "Signal" << c.n << "Kernel" << c.m;
+}
+
 class FastCorrelateLengths : public ::testing::TestWithParam<Lengths> {};
 
 TEST_P(FastCorrelateLengths, EqualsTheDirectSumsAndFindsTheLargest) {
@@ -164,7 +169,11 @@ TEST_P(FastCorrelateLengths, EqualsTheDirectSumsAndFindsTheLargest) {
 
 INSTANTIATE_TEST_SUITE_P(Lengths, FastCorrelateLengths,
                          ::testing::Values(Lengths{1, 1}, Lengths{10, 3}, Lengths{3, 10}, Lengths{58, 15},
-                                           Lengths{1450, 375}, Lengths{2000, 1}, Lengths{0, 5}));
+                                           Lengths{1450, 375}, Lengths{2000, 1}, Lengths{0, 5}),
+                         [](const auto& p) {
+                             return "Signal" + std::to_string(p.param.n) + "Kernel" +
+                                    std::to_string(p.param.m);
+                         });
 
 TEST(NormalizedCrossCorrelation, FindsAKernelCutFromTheSignal) {
     const std::vector<float> x = randomValues(1450, 31);

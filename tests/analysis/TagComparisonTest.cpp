@@ -1,9 +1,10 @@
 #include "analysis/TagComparison.h"
-#include "support/LiteralLikeness.h"
 #include "analysis/TrackTexts.h"
+#include "support/LiteralLikeness.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <clocale>
 #include <random>
 #include <string>
@@ -25,6 +26,10 @@ struct TagCase {
     float expected;
 };
 
+void PrintTo(const TagCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
 class CompareTagsCases : public ::testing::TestWithParam<TagCase> {};
 
 TEST_P(CompareTagsCases, Score) {
@@ -40,20 +45,40 @@ INSTANTIATE_TEST_SUITE_P(
                 tagRecord(u"01 song", u"song", u"band", u"disc"), 1.0f},
         TagCase{"title and artist swapped", tagRecord(u"n", u"abcd", u"wxyz", u"disc"),
                 tagRecord(u"n", u"wxyz", u"abcd", u"disc"), 1.0f},
-        TagCase{"nothing known on either side", tagRecord(u"", u"", u"", u""), tagRecord(u"", u"", u"", u""), 0.0f},
+        TagCase{"nothing known on either side", tagRecord(u"", u"", u"", u""), tagRecord(u"", u"", u"", u""),
+                0.0f},
         // Album on one side only counts as a mismatch with its full weight.
-        TagCase{"album on one side", tagRecord(u"n", u"t", u"a", u"disc"), tagRecord(u"n", u"t", u"a", u""), 0.85f},
+        TagCase{"album on one side", tagRecord(u"n", u"t", u"a", u"disc"), tagRecord(u"n", u"t", u"a", u""),
+                0.85f},
         // A title missing on one side, not found in the file name either, drops out of the score.
         TagCase{"title missing on one side", tagRecord(u"qqq", u"", u"abcd", u""),
                 tagRecord(u"qqq", u"xyw", u"abcd", u""), 1.0f},
+        // An artist missing in the older track but written in its file name counts as found there.
+        TagCase{"artist missing on the older side found in its file name",
+                tagRecord(u"qq", u"abcd", u"wxyz", u""), tagRecord(u"wxyz", u"abcd", u"", u""),
+                mean(1.0f, 1.0f, 0.0f, 0.0f, 0.4f + 0.3f + 0.15f)},
         // Only the file name known: the title comes from it (abcd against abxy), the artist finds
         // nothing and drops out, the other file's album counts as 0.
-        TagCase{"file name only", tagRecord(u"abcd", u"", u"", u""), tagRecord(u"abcd", u"abxy", u"qq", u"zz"),
+        TagCase{"file name only", tagRecord(u"abcd", u"", u"", u""),
+                tagRecord(u"abcd", u"abxy", u"qq", u"zz"),
                 mean(0.3f, 0.0f, 1.0f, 0.0f, 0.4f + 0.15f + 0.15f)},
         // Partial matches everywhere; both titles present, so a zero title still weighs.
         TagCase{"partial", tagRecord(u"abcd", u"xyz", u"abcd", u"abcd"),
                 tagRecord(u"abxy", u"uvw", u"abxy", u"abcd"),
-                mean(0.0f, 0.3f, 0.3f, 1.0f, 0.4f + 0.3f + 0.15f + 0.15f)}));
+                mean(0.0f, 0.3f, 0.3f, 1.0f, 0.4f + 0.3f + 0.15f + 0.15f)}),
+    [](const auto& p) {
+        std::string name;
+        bool capital = true;
+        for (const char* c = p.param.label; *c != '\0'; ++c) {
+            if (*c == ' ') {
+                capital = true;
+            } else {
+                name += capital ? static_cast<char>(std::toupper(static_cast<unsigned char>(*c))) : *c;
+                capital = false;
+            }
+        }
+        return name;
+    });
 
 // The swap looks at the newer track's title against the older one's artist, so which record comes
 // first matters: here title/title and artist/artist find nothing, the newer title equals the older

@@ -11,10 +11,15 @@ namespace tonemirror::analysis {
 namespace {
 
 struct Worked {
+    const char* name;
     std::u16string x;
     std::u16string y;
     double expected;
 };
+
+void PrintTo(const Worked& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class TextLikenessWorked : public ::testing::TestWithParam<Worked> {};
 
@@ -28,17 +33,20 @@ TEST_P(TextLikenessWorked, MatchesHandCount) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, TextLikenessWorked,
-    ::testing::Values(Worked{u"abcd", u"abxy", 0.3},   // a, b, ab of each side: 6 of 20
-                      Worked{u"ab", u"ba", 4.0 / 6.0}, // all single characters, neither pair
-                      Worked{u"a", u"a", 1.0}, Worked{u"a", u"b", 0.0}, Worked{u"", u"abc", 0.0},
-                      Worked{u"", u"", 0.0}, Worked{u"abc", u"abc", 1.0}, Worked{u"abc", u"xyz", 0.0},
-                      // the shorter text inside the longer: its 3 all found; of the longer's 4+3 (no
-                      // lengths beyond 2) only b, c and bc: 6 of 10
-                      Worked{u"abcd", u"bc", 0.6},
-                      // repeats count per start: a, a of x and a, a of y (not aa, b, ab, ba): 4 of 8
-                      Worked{u"aa", u"aba", 0.5},
-                      // a surrogate pair is two units; only the unit pairs that occur count
-                      Worked{u"\U0001F600x", u"x\U0001F600", 8.0 / 12.0}));
+    ::testing::Values(
+        Worked{"PairsSharedInPart", u"abcd", u"abxy", 0.3},      // a, b, ab of each side: 6 of 20
+        Worked{"SameCharactersNoPair", u"ab", u"ba", 4.0 / 6.0}, // all single characters, neither pair
+        Worked{"OneCharacterEqual", u"a", u"a", 1.0}, Worked{"OneCharacterDiffering", u"a", u"b", 0.0},
+        Worked{"OneSideEmpty", u"", u"abc", 0.0}, Worked{"BothEmpty", u"", u"", 0.0},
+        Worked{"ThreeCharactersEqual", u"abc", u"abc", 1.0}, Worked{"NothingShared", u"abc", u"xyz", 0.0},
+        // the shorter text inside the longer: its 3 all found; of the longer's 4+3 (no
+        // lengths beyond 2) only b, c and bc: 6 of 10
+        Worked{"ShorterInsideLonger", u"abcd", u"bc", 0.6},
+        // repeats count per start: a, a of x and a, a of y (not aa, b, ab, ba): 4 of 8
+        Worked{"RepeatsCountPerStart", u"aa", u"aba", 0.5},
+        // a surrogate pair is two units; only the unit pairs that occur count
+        Worked{"SurrogatePairsAsTwoUnits", u"\U0001F600x", u"x\U0001F600", 8.0 / 12.0}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 // Texts built from a small alphabet repeat characters and substrings often, which is where a clever
 // count is most likely to go wrong; the wide alphabet covers non-ASCII and lone or paired surrogates.

@@ -111,12 +111,14 @@ TEST_P(Interpolating, MatchesLinearInterpolationAcrossChunkBorders) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rates, Interpolating,
-                         ::testing::Values(std::make_tuple(48000u, std::uint16_t{1}),
-                                           std::make_tuple(48000u, std::uint16_t{2}),
-                                           std::make_tuple(32000u, std::uint16_t{2}),
-                                           std::make_tuple(11025u, std::uint16_t{1}),
-                                           std::make_tuple(8000u, std::uint16_t{2})));
+INSTANTIATE_TEST_SUITE_P(
+    Rates, Interpolating,
+    ::testing::Values(std::make_tuple(48000u, std::uint16_t{1}), std::make_tuple(48000u, std::uint16_t{2}),
+                      std::make_tuple(32000u, std::uint16_t{2}), std::make_tuple(11025u, std::uint16_t{1}),
+                      std::make_tuple(8000u, std::uint16_t{2})),
+    [](const auto& p) {
+        return std::to_string(std::get<0>(p.param)) + (std::get<1>(p.param) == 1 ? "HzMono" : "HzStereo");
+    });
 
 TEST(SampleConverter, LowRatesYieldMoreSamplesThanFrames) {
     const auto pcm = ramp(11025, 1);

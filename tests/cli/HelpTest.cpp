@@ -67,11 +67,16 @@ std::vector<std::string> lines(const std::string& text) {
 }
 
 struct Case {
+    const char* name;
     std::vector<std::string> args;
     int status;
     std::string outStart; // expected start of stdout ("" = stdout empty)
     std::string errEnd;   // expected end of stderr ("" = stderr empty, "*" = not checked)
 };
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 const std::string kTry = "Try 'tonemirror-cli --help' for more information.\n";
 const std::string kTryScan = "Try 'tonemirror-cli scan --help' for more information.\n";
@@ -101,19 +106,28 @@ TEST_P(CliHelp, StatusAndStreams) {
 INSTANTIATE_TEST_SUITE_P(
     Table, CliHelp,
     ::testing::Values(
-        Case{{"--help"}, 0, "Usage: tonemirror-cli COMMAND [OPTION]...", ""},
-        Case{{"-h"}, 0, "Usage: tonemirror-cli COMMAND", ""},
-        Case{{"help"}, 0, "Usage: tonemirror-cli COMMAND", ""},
-        Case{{"--version"}, 0, "tonemirror-cli (Tonemirror) " TONEMIRROR_VERSION_STRING "\n", ""},
-        Case{{}, 2, "", "missing command\n" + kTry},
-        Case{{"bogus"}, 2, "", "unknown command 'bogus'\n" + kTry},
-        Case{{"--bogus"}, 2, "", "unknown option '--bogus'\n" + kTry},
-        Case{{"help", "tags"}, 0, "Usage: tonemirror-cli tags get FILE\n  or:  tonemirror-cli tags set", ""},
+        Case{"LongHelp", {"--help"}, 0, "Usage: tonemirror-cli COMMAND [OPTION]...", ""},
+        Case{"ShortHelp", {"-h"}, 0, "Usage: tonemirror-cli COMMAND", ""},
+        Case{"HelpCommand", {"help"}, 0, "Usage: tonemirror-cli COMMAND", ""},
+        Case{"Version", {"--version"}, 0, "tonemirror-cli (Tonemirror) " TONEMIRROR_VERSION_STRING "\n", ""},
+        Case{"NoCommand", {}, 2, "", "missing command\n" + kTry},
+        Case{"UnknownCommand", {"bogus"}, 2, "", "unknown command 'bogus'\n" + kTry},
+        Case{"UnknownOption", {"--bogus"}, 2, "", "unknown option '--bogus'\n" + kTry},
+        Case{"HelpOnACommand",
+             {"help", "tags"},
+             0,
+             "Usage: tonemirror-cli tags get FILE\n  or:  tonemirror-cli tags set",
+             ""},
         // --help anywhere among the options, but not as an option's value nor after "--".
-        Case{{"scan", "/no/such/folder", "--help"}, 0, "Usage: tonemirror-cli scan [OPTION]...", ""},
-        Case{{"scan", "--output", "--help", "/no/such/folder"}, 1, "", "*"},
-        Case{{"scan", "--method=sound", "/tmp"}, 2, "", kTryScan},
-        Case{{"scan", "--threads=0", "/tmp"}, 2, "", kTryScan}));
+        Case{"HelpAmongOptions",
+             {"scan", "/no/such/folder", "--help"},
+             0,
+             "Usage: tonemirror-cli scan [OPTION]...",
+             ""},
+        Case{"HelpAsAnOptionValue", {"scan", "--output", "--help", "/no/such/folder"}, 1, "", "*"},
+        Case{"UnknownMethod", {"scan", "--method=sound", "/tmp"}, 2, "", kTryScan},
+        Case{"NoThreads", {"scan", "--threads=0", "/tmp"}, 2, "", kTryScan}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(CliHelpText, EveryListedCommandHasItsOwnHelpInTheSameShape) {
     TempFolder scratch;
@@ -155,11 +169,16 @@ TEST(CliHelpText, AnOptionValueGivenWithAnEqualsSignReachesTheCommand) {
 }
 
 struct SplitCase {
+    const char* name;
     const char* command;
     Args given;
     Args expected;
     bool help;
 };
+
+void PrintTo(const SplitCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class OptionValues : public ::testing::TestWithParam<SplitCase> {};
 
@@ -171,16 +190,35 @@ TEST_P(OptionValues, SplitAndHelp) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, OptionValues,
-    ::testing::Values(SplitCase{"scan", {"--output=a=b.json", "dir"}, {"--output", "a=b.json", "dir"}, false},
-                      SplitCase{"scan", {"--cache="}, {"--cache", ""}, false},
-                      SplitCase{"scan", {"--quiet=yes"}, {"--quiet=yes"}, false}, // takes no value
-                      SplitCase{"scan", {"-o", "--help"}, {"-o", "--help"}, false},
-                      SplitCase{
-                          "scan", {"--output", "--cache=x", "-h"}, {"--output", "--cache=x", "-h"}, true},
-                      SplitCase{"scan", {"--", "--output=x", "-h"}, {"--", "--output=x", "-h"}, false},
-                      SplitCase{"tags", {"set", "f", "--title", "-h"}, {"set", "f", "--title", "-h"}, false},
-                      SplitCase{"tags", {"set", "f", "--title=-h"}, {"set", "f", "--title", "-h"}, false},
-                      SplitCase{"decode", {"in.mp3", "--help"}, {"in.mp3", "--help"}, true},
-                      SplitCase{"nosuch", {"--output=x"}, {"--output=x"}, false}));
+    ::testing::Values(
+        SplitCase{"ValueWithEqualsSign",
+                  "scan",
+                  {"--output=a=b.json", "dir"},
+                  {"--output", "a=b.json", "dir"},
+                  false},
+        SplitCase{"EmptyValue", "scan", {"--cache="}, {"--cache", ""}, false},
+        SplitCase{"OptionWithoutValueKeepsItsText",
+                  "scan",
+                  {"--quiet=yes"},
+                  {"--quiet=yes"},
+                  false}, // takes no value
+        SplitCase{"HelpAsAShortOptionValue", "scan", {"-o", "--help"}, {"-o", "--help"}, false},
+        SplitCase{"HelpAfterAnOptionValue",
+                  "scan",
+                  {"--output", "--cache=x", "-h"},
+                  {"--output", "--cache=x", "-h"},
+                  true},
+        SplitCase{
+            "HelpAfterDoubleDash", "scan", {"--", "--output=x", "-h"}, {"--", "--output=x", "-h"}, false},
+        SplitCase{
+            "HelpAsATagValue", "tags", {"set", "f", "--title", "-h"}, {"set", "f", "--title", "-h"}, false},
+        SplitCase{"HelpAsATagValueWithEqualsSign",
+                  "tags",
+                  {"set", "f", "--title=-h"},
+                  {"set", "f", "--title", "-h"},
+                  false},
+        SplitCase{"HelpAfterAnInput", "decode", {"in.mp3", "--help"}, {"in.mp3", "--help"}, true},
+        SplitCase{"UnknownCommand", "nosuch", {"--output=x"}, {"--output=x"}, false}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 } // namespace

@@ -20,6 +20,14 @@ bool parseWaveBytes(const Bytes& bytes, SourceFormat& out, std::uint64_t* dataOf
     return ok;
 }
 
+// A PCM format record carrying `extra` bytes of codec data after its 18 bytes.
+Bytes formatWithExtra(std::size_t extra) {
+    Bytes f = pcmFormat(2, 44100, 16);
+    le16(f, static_cast<std::uint32_t>(std::min<std::size_t>(extra, 0xFFFF)));
+    f.resize(f.size() + extra, 0x5A);
+    return f;
+}
+
 } // namespace
 
 TEST(WaveParser, FindsDataAfterSkippedChunks) {
@@ -43,6 +51,7 @@ TEST(WaveParser, FindsDataAfterSkippedChunks) {
                                             return f;
                                         }()),
                                   chunk("data", pcm)})},
+        {"fmt of the largest size", riff({chunk("fmt ", formatWithExtra(0xFFFF)), chunk("data", pcm)})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -71,6 +80,7 @@ TEST(WaveParser, RefusesMalformedFiles) {
         riff({chunk("LIST", Bytes(4, 0)), chunk("fmt ", pcmFormat(1, 8000, 16)), chunk("data", pcm)}),
         riff({chunk("fmt ", pcmFormat(1, 8000, 16))}), // no data chunk
         hugeFmt,
+        riff({chunk("fmt ", formatWithExtra(0x10000)), chunk("data", pcm)}), // one byte over, all present
         hugeList,
         Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'A', 'V', 'I', ' '},
         Bytes{'R', 'I', 'F', 'F'},

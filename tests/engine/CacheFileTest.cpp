@@ -526,6 +526,10 @@ analysis::FileStamp stamp(unsigned n) {
     return s;
 }
 
+// stamp() numbers whose nanoseconds are the last of a second, and a whole second.
+constexpr unsigned kLastNanosecond = 999999999u - 123456789u;
+constexpr unsigned kWholeSecondOfNanoseconds = kLastNanosecond + 1;
+
 void le(std::vector<std::byte>& out, std::uint64_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) {
         out.push_back(static_cast<std::byte>((v >> (8 * i)) & 0xFF));
@@ -656,6 +660,20 @@ INSTANTIATE_TEST_SUITE_P(
             1,
             5,
             2},
+        DetailsCase{"LastNanosecondOfASecondIsKept",
+                    {trackBytes(u"/p", makeRecord(1)),
+                     details::record(u"/p", {details::stampField(details::stamp(details::kLastNanosecond))})},
+                    1,
+                    details::kLastNanosecond,
+                    2},
+        DetailsCase{"AWholeSecondOfNanosecondsEndsTheLoad",
+                    {trackBytes(u"/p", makeRecord(1)),
+                     details::record(
+                         u"/p", {details::stampField(details::stamp(details::kWholeSecondOfNanoseconds))}),
+                     trackBytes(u"/q", makeRecord(2))},
+                    1,
+                    0,
+                    1},
         DetailsCase{"KnownFieldOfTheWrongLengthEndsTheLoad",
                     {trackBytes(u"/p", makeRecord(1)),
                      details::record(u"/p", {details::stampField(details::stamp(5), 21)}),

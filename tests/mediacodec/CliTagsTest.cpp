@@ -35,7 +35,8 @@ TEST_P(CliTags, SetThenGetRoundTrips) {
     EXPECT_EQ(j["tags"], expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Mediacodec, CliTags, testing::Values("mp3", "flac", "m4a", "wma"));
+INSTANTIATE_TEST_SUITE_P(Mediacodec, CliTags, testing::Values("mp3", "flac", "m4a", "wma"),
+                         [](const auto& p) { return std::string(p.param); });
 
 TEST(CliTagsErrors, UsageAndFailuresHaveTheirExitStatus) {
     TempFolder folder;

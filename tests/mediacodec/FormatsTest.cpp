@@ -24,6 +24,10 @@ struct Format {
     std::uint32_t rate; // what the decoder reports
 };
 
+void PrintTo(const Format& c, std::ostream* os) {
+    *os << c.name;
+}
+
 const Format kFormats[] = {
     {"mp3", ".mp3", {"-c:a", "libmp3lame", "-b:a", "128k"}, 44100},
     {"flac", ".flac", {"-c:a", "flac"}, 44100},
@@ -136,6 +140,10 @@ struct Layout {
     Tone tone;
     std::uint16_t channels; // offered by the runtime
 };
+
+void PrintTo(const Layout& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Layouts : public testing::TestWithParam<Layout> {};
 

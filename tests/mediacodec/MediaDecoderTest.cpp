@@ -27,6 +27,10 @@ struct SelectionCase {
     std::uint32_t rate;
 };
 
+void PrintTo(const SelectionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 FakeOutput refusingSet(FakeOutput o) {
     o.acceptsSet = false;
     return o;
@@ -188,6 +192,10 @@ struct InfoCase {
     bool bitRate;
     HResult expected;
 };
+
+void PrintTo(const InfoCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class StreamInfoFields : public testing::TestWithParam<InfoCase> {};
 

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <csignal>
 #include <string>
@@ -187,7 +188,14 @@ INSTANTIATE_TEST_SUITE_P(Mediacodec, ContentAndName,
                          testing::Values(Misnamed{".wav", ".mp3", false}, Misnamed{".mp3", ".flac", false},
                                          Misnamed{".flac", ".m4a", false}, Misnamed{".m4a", ".wma", false},
                                          Misnamed{".wma", ".ogg", false}, Misnamed{".ogg", ".wav", false},
-                                         Misnamed{".opus", ".ogg", true}, Misnamed{".ogg", ".oga", true}));
+                                         Misnamed{".opus", ".ogg", true}, Misnamed{".ogg", ".oga", true}),
+                         [](const auto& p) {
+                             const auto kind = [](std::string extension) {
+                                 extension[1] = static_cast<char>(std::toupper(extension[1]));
+                                 return extension.substr(1);
+                             };
+                             return kind(p.param.made) + "NamedAs" + kind(p.param.named);
+                         });
 
 // Damage a player shrugs off but the tag library would build on: a size field that disagrees with the
 // structure around it. The write is refused and the file stays as it was.

@@ -141,8 +141,14 @@ TEST_P(ChangedMeanwhile, WriteFailsAndKeepsTheOtherVersion) {
     }
 }
 
+std::string nameOf(const testing::TestParamInfo<Meanwhile>& info) {
+    constexpr const char* kNames[] = {"Replaced", "Appended", "Deleted"};
+    return kNames[static_cast<int>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Mediacodec, ChangedMeanwhile,
-                         testing::Values(Meanwhile::Replaced, Meanwhile::Appended, Meanwhile::Deleted));
+                         testing::Values(Meanwhile::Replaced, Meanwhile::Appended, Meanwhile::Deleted),
+                         nameOf);
 
 TEST_F(TagWriteSafety, ReadOnlyFolderFailsAndKeepsTheOriginal) {
     if (::geteuid() == 0) {
@@ -275,7 +281,9 @@ TEST_P(Interrupted, WriteLeavesNoCopyAndTheOriginal) {
     EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{"long.wav"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Mediacodec, Interrupted, testing::Values(SIGINT, SIGTERM));
+INSTANTIATE_TEST_SUITE_P(Mediacodec, Interrupted, testing::Values(SIGINT, SIGTERM), [](const auto& p) {
+    return std::string(p.param == SIGINT ? "ByInterrupt" : "ByTerminate");
+});
 
 // Copies a killed write left behind are removed by the next write in their folder: only ours, only
 // when older than a day, and never one a running write holds.

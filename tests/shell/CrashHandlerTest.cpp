@@ -187,6 +187,10 @@ struct CrashCase {
     const char* name;
 };
 
+void PrintTo(const CrashCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class CrashModeTest : public CrashHandlerTest, public ::testing::WithParamInterface<CrashCase> {};
 
 TEST_P(CrashModeTest, WritesReportAndEndsWithTheSignal) {

@@ -38,10 +38,15 @@ TagReader readerOf(const Tags& tags) {
 }
 
 struct NameCase {
+    const char* name;
     std::u16string path;
     std::u16string pattern;
     Tags tags;
 };
+
+void PrintTo(const NameCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FilenameToTags : public ::testing::TestWithParam<NameCase> {};
 
@@ -52,33 +57,55 @@ TEST_P(FilenameToTags, MatchesTheNameAgainstThePattern) {
 INSTANTIATE_TEST_SUITE_P(
     Names, FilenameToTags,
     ::testing::Values(
-        NameCase{u"/m/07. Some Artist - Some Song.mp3",
+        NameCase{"TrackArtistTitle",
+                 u"/m/07. Some Artist - Some Song.mp3",
                  u"<track>. <artist> - <title>",
                  {{kTrack, u"07"}, {kArtist, u"Some Artist"}, {kTitle, u"Some Song"}}},
         // The separator is missing: the cursor jumps to the end and only the last token gets a value.
-        NameCase{u"/m/Artist Only.mp3", u"<artist> - <title>", {{kTitle, u""}}},
-        NameCase{u"/m/12 Name Here.mp3", u"<track><title>", {{kTrack, u"12"}, {kTitle, u"Name Here"}}},
-        NameCase{u"/m/12\tName.mp3", u"<TRACK><Title>", {{kTrack, u"12"}, {kTitle, u"Name"}}},
-        NameCase{u"/m/NoBlank.mp3", u"<track><title>", {{kTitle, u""}}},
-        NameCase{u"/m/A - B.mp3", u"<artist>-<title>", {{kArtist, u"A "}, {kTitle, u" B"}}},
-        NameCase{u"/m/[x] Song (live).ogg", u"[x] <title> (live)", {{kTitle, u"Song"}}},
-        NameCase{u"/m/Song.ogg", u"<title> (live)", {}},
-        NameCase{u"/m/2001 - Album - 03.flac",
+        NameCase{"MissingSeparatorLeavesOnlyTheLastToken",
+                 u"/m/Artist Only.mp3",
+                 u"<artist> - <title>",
+                 {{kTitle, u""}}},
+        NameCase{"BlankEndsAnOpenToken",
+                 u"/m/12 Name Here.mp3",
+                 u"<track><title>",
+                 {{kTrack, u"12"}, {kTitle, u"Name Here"}}},
+        NameCase{"TabEndsATokenAndTokenNamesIgnoreCase",
+                 u"/m/12\tName.mp3",
+                 u"<TRACK><Title>",
+                 {{kTrack, u"12"}, {kTitle, u"Name"}}},
+        NameCase{"NoBlankLeavesOnlyTheLastToken", u"/m/NoBlank.mp3", u"<track><title>", {{kTitle, u""}}},
+        NameCase{"SeparatorWithoutBlanksKeepsTheBlanks",
+                 u"/m/A - B.mp3",
+                 u"<artist>-<title>",
+                 {{kArtist, u"A "}, {kTitle, u" B"}}},
+        NameCase{
+            "LiteralTextAroundAToken", u"/m/[x] Song (live).ogg", u"[x] <title> (live)", {{kTitle, u"Song"}}},
+        NameCase{"LiteralTextMissingGivesNothing", u"/m/Song.ogg", u"<title> (live)", {}},
+        NameCase{"YearAlbumTrack",
+                 u"/m/2001 - Album - 03.flac",
                  u"<year> - <album> - <track>",
                  {{kYear, u"2001"}, {kAlbum, u"Album"}, {kTrack, u"03"}}},
-        NameCase{u"/m/x.y.z", u"<comment>.<genre>", {{kComment, u"x"}, {kGenre, u"y"}}},
-        NameCase{u"/m.d/NoExt", u"<title>", {{kTitle, u"NoExt"}}},
-        NameCase{u"/m/.mp3", u"<title>", {{kTitle, u""}}},
-        NameCase{u"/m/a <b> c.mp3", u"a <b> <title>", {{kTitle, u"c"}}},
-        NameCase{u"/m/no tokens.mp3", u"no tokens", {}}, NameCase{u"/m/x.mp3", u"", {}},
-        NameCase{u"", u"<title>", {}}));
+        NameCase{
+            "ExtensionIsNotMatched", u"/m/x.y.z", u"<comment>.<genre>", {{kComment, u"x"}, {kGenre, u"y"}}},
+        NameCase{"DotInTheFolderIsNotAnExtension", u"/m.d/NoExt", u"<title>", {{kTitle, u"NoExt"}}},
+        NameCase{"OnlyAnExtension", u"/m/.mp3", u"<title>", {{kTitle, u""}}},
+        NameCase{"UnknownTokenIsLiteralText", u"/m/a <b> c.mp3", u"a <b> <title>", {{kTitle, u"c"}}},
+        NameCase{"NoTokens", u"/m/no tokens.mp3", u"no tokens", {}},
+        NameCase{"EmptyPattern", u"/m/x.mp3", u"", {}}, NameCase{"EmptyPath", u"", u"<title>", {}}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 struct RenameCase {
+    const char* name;
     std::u16string path;
     std::u16string pattern;
     Tags tags;
     std::optional<std::u16string> result;
 };
+
+void PrintTo(const RenameCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class TagsToFilename : public ::testing::TestWithParam<RenameCase> {};
 
@@ -91,22 +118,30 @@ const Tags kSong = {{kTrack, u"07"}, {kArtist, u"Some Artist"}, {kTitle, u"Some 
 
 INSTANTIATE_TEST_SUITE_P(
     Names, TagsToFilename,
-    ::testing::Values(RenameCase{u"/m/x.mp3", u"<track>. <artist> - <title>", kSong,
-                                 u"/m/07. Some Artist - Some Song.mp3"},
-                      RenameCase{u"/m/x.mp3", u"<track>. <artist> - <title>", {}, u"/m/.  - .mp3"},
-                      RenameCase{u"/m/x.mp3", u"<title>", {}, u"/m/.mp3"},
-                      RenameCase{u"/m/x.mp3", u"no tokens", kSong, std::nullopt},
-                      RenameCase{u"/m/x.mp3", u"<nosuch>", kSong, std::nullopt},
-                      RenameCase{u"/m/x.mp3", u"", kSong, std::nullopt},
-                      RenameCase{u"", u"<title>", kSong, std::nullopt},
-                      RenameCase{u"/m/x.mp3", u"<title> <foo> <", {{kTitle, u"T"}}, u"/m/T foo .mp3"},
-                      RenameCase{u"/m/x.mp3",
-                                 u"<title>|\"?*:\\",
-                                 {{kTitle, u"AC/DC: <Live>?\t\u0001\u00e9\xDC80"}},
-                                 u"/m/ACDC Live\u00e9\xDC80.mp3"},
-                      RenameCase{u"/m.d/noext", u"<title>", {{kTitle, u"T"}}, u"/m.d/T"},
-                      RenameCase{u"/m/a.b.flac", u"<ALBUM>", {{kAlbum, u"A"}}, u"/m/A.flac"},
-                      RenameCase{u"name.ogg", u"<year>", {{kYear, u"1999"}}, u"1999.ogg"}));
+    ::testing::Values(
+        RenameCase{"TrackArtistTitle", u"/m/x.mp3", u"<track>. <artist> - <title>", kSong,
+                   u"/m/07. Some Artist - Some Song.mp3"},
+        RenameCase{
+            "NoTagsLeaveTheLiterals", u"/m/x.mp3", u"<track>. <artist> - <title>", {}, u"/m/.  - .mp3"},
+        RenameCase{"EmptyTitleLeavesTheExtension", u"/m/x.mp3", u"<title>", {}, u"/m/.mp3"},
+        RenameCase{"NoTokensGivesNothing", u"/m/x.mp3", u"no tokens", kSong, std::nullopt},
+        RenameCase{"UnknownTokenOnlyGivesNothing", u"/m/x.mp3", u"<nosuch>", kSong, std::nullopt},
+        RenameCase{"EmptyPatternGivesNothing", u"/m/x.mp3", u"", kSong, std::nullopt},
+        RenameCase{"EmptyPathGivesNothing", u"", u"<title>", kSong, std::nullopt},
+        RenameCase{"UnknownTokenStaysTextWithoutItsBrackets",
+                   u"/m/x.mp3",
+                   u"<title> <foo> <",
+                   {{kTitle, u"T"}},
+                   u"/m/T foo .mp3"},
+        RenameCase{"CharactersNamesCannotHoldAreDropped",
+                   u"/m/x.mp3",
+                   u"<title>|\"?*:\\",
+                   {{kTitle, u"AC/DC: <Live>?\t\u0001\u001F\u00e9\xDC80"}},
+                   u"/m/ACDC Live\u00e9\xDC80.mp3"},
+        RenameCase{"DotInTheFolderIsNotAnExtension", u"/m.d/noext", u"<title>", {{kTitle, u"T"}}, u"/m.d/T"},
+        RenameCase{"OnlyTheLastExtensionIsKept", u"/m/a.b.flac", u"<ALBUM>", {{kAlbum, u"A"}}, u"/m/A.flac"},
+        RenameCase{"NameWithoutAFolder", u"name.ogg", u"<year>", {{kYear, u"1999"}}, u"1999.ogg"}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(Pattern, TokensAreTheKnownNamesInAngleBrackets) {
     const auto parts = parsePattern(u"<<title>x<Genre");

@@ -17,11 +17,16 @@ using tonemirror::engine::DetailsRecord;
 using tonemirror::engine::DuplicatePair;
 
 struct PercentCase {
+    const char* name;
     PercentColumn column;
     float value;
     PercentState state;
     const char16_t* text; // for Value only
 };
+
+void PrintTo(const PercentCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PercentCellTest : public ::testing::TestWithParam<PercentCase> {};
 
@@ -35,22 +40,30 @@ TEST_P(PercentCellTest, StateAndText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cells, PercentCellTest,
-    ::testing::Values(PercentCase{PercentColumn::Content, 87.5f, PercentState::Value, u"87.5%"},
-                      PercentCase{PercentColumn::Content, 0.0f, PercentState::Value, u"0.0%"},
-                      PercentCase{PercentColumn::Tags, 100.0f, PercentState::Value, u"100.0%"},
-                      PercentCase{PercentColumn::Tags, 66.66f, PercentState::Value, u"66.7%"},
-                      PercentCase{PercentColumn::Content, -100.0f, PercentState::Dash, nullptr},
-                      PercentCase{PercentColumn::Tags, -1.0f, PercentState::Dash, nullptr},
-                      PercentCase{PercentColumn::Experimental, -1.0f, PercentState::Wait, nullptr},
-                      PercentCase{PercentColumn::Experimental, -0.5f, PercentState::Wait, nullptr},
-                      PercentCase{PercentColumn::Experimental, -1.01f, PercentState::NotAvailable, nullptr},
-                      PercentCase{PercentColumn::Experimental, -100.0f, PercentState::NotAvailable, nullptr},
-                      PercentCase{PercentColumn::Experimental, 12.25f, PercentState::Value, u"12.2%"},
-                      // The acoustic match has no "wait": a negative value is a track without a print.
-                      PercentCase{PercentColumn::Acoustic, 0.0f, PercentState::Value, u"0.0%"},
-                      PercentCase{PercentColumn::Acoustic, 93.74f, PercentState::Value, u"93.7%"},
-                      PercentCase{PercentColumn::Acoustic, -1.0f, PercentState::NotAvailable, nullptr},
-                      PercentCase{PercentColumn::Acoustic, -100.0f, PercentState::NotAvailable, nullptr}));
+    ::testing::Values(
+        PercentCase{"ContentValue", PercentColumn::Content, 87.5f, PercentState::Value, u"87.5%"},
+        PercentCase{"ContentZero", PercentColumn::Content, 0.0f, PercentState::Value, u"0.0%"},
+        PercentCase{"TagsFull", PercentColumn::Tags, 100.0f, PercentState::Value, u"100.0%"},
+        PercentCase{"TagsRoundedToOneDecimal", PercentColumn::Tags, 66.66f, PercentState::Value, u"66.7%"},
+        PercentCase{"ContentWithoutAScore", PercentColumn::Content, -100.0f, PercentState::Dash, nullptr},
+        PercentCase{"TagsWithoutAScore", PercentColumn::Tags, -1.0f, PercentState::Dash, nullptr},
+        PercentCase{"ExperimentalWaiting", PercentColumn::Experimental, -1.0f, PercentState::Wait, nullptr},
+        PercentCase{"ExperimentalWaitingHalfway", PercentColumn::Experimental, -0.5f, PercentState::Wait,
+                    nullptr},
+        PercentCase{"ExperimentalJustBelowWaiting", PercentColumn::Experimental, -1.01f,
+                    PercentState::NotAvailable, nullptr},
+        PercentCase{"ExperimentalNotAvailable", PercentColumn::Experimental, -100.0f,
+                    PercentState::NotAvailable, nullptr},
+        PercentCase{"ExperimentalHalfRoundsToEven", PercentColumn::Experimental, 12.25f, PercentState::Value,
+                    u"12.2%"},
+        // The acoustic match has no "wait": a negative value is a track without a print.
+        PercentCase{"AcousticZero", PercentColumn::Acoustic, 0.0f, PercentState::Value, u"0.0%"},
+        PercentCase{"AcousticValue", PercentColumn::Acoustic, 93.74f, PercentState::Value, u"93.7%"},
+        PercentCase{"AcousticWithoutAPrint", PercentColumn::Acoustic, -1.0f, PercentState::NotAvailable,
+                    nullptr},
+        PercentCase{"AcousticFarBelow", PercentColumn::Acoustic, -100.0f, PercentState::NotAvailable,
+                    nullptr}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(PercentTextTest, PointWhateverTheLocale) {
     const char* previous = std::setlocale(LC_NUMERIC, nullptr);
@@ -65,11 +78,16 @@ TEST(PercentTextTest, PointWhateverTheLocale) {
 }
 
 struct ColourCase {
+    const char* name;
     PercentColumn column;
     float value;
     Rgb top;
     Rgb bottom;
 };
+
+void PrintTo(const ColourCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BarColourTest : public ::testing::TestWithParam<ColourCase> {};
 
@@ -83,14 +101,20 @@ TEST_P(BarColourTest, GradientEnds) {
 // x = floor(v) * 170 / 100 in whole numbers: 87.9 -> 87 -> 147.
 INSTANTIATE_TEST_SUITE_P(
     Columns, BarColourTest,
-    ::testing::Values(ColourCase{PercentColumn::Content, 87.9f, {0xAA, 0xAA, 0xFF}, {108, 108, 255}},
-                      ColourCase{PercentColumn::Content, 0.0f, {0xAA, 0xAA, 0xFF}, {255, 255, 255}},
-                      ColourCase{PercentColumn::Tags, 100.0f, {0xAA, 0xFF, 0xAA}, {85, 255, 85}},
-                      ColourCase{PercentColumn::Tags, 250.0f, {0xAA, 0xFF, 0xAA}, {85, 255, 85}},
-                      ColourCase{PercentColumn::Experimental, 50.0f, {0xFF, 0xAA, 0xAA}, {255, 170, 170}},
-                      ColourCase{PercentColumn::Experimental, 1.0f, {0xFF, 0xAA, 0xAA}, {255, 254, 254}},
-                      ColourCase{PercentColumn::Acoustic, 100.0f, {0xFF, 0xD5, 0xAA}, {255, 170, 85}},
-                      ColourCase{PercentColumn::Acoustic, 0.0f, {0xFF, 0xD5, 0xAA}, {255, 255, 255}}));
+    ::testing::Values(
+        ColourCase{
+            "ContentWholePercentsOnly", PercentColumn::Content, 87.9f, {0xAA, 0xAA, 0xFF}, {108, 108, 255}},
+        ColourCase{"ContentZeroIsWhite", PercentColumn::Content, 0.0f, {0xAA, 0xAA, 0xFF}, {255, 255, 255}},
+        ColourCase{"TagsFull", PercentColumn::Tags, 100.0f, {0xAA, 0xFF, 0xAA}, {85, 255, 85}},
+        ColourCase{"TagsCappedAtFull", PercentColumn::Tags, 250.0f, {0xAA, 0xFF, 0xAA}, {85, 255, 85}},
+        ColourCase{
+            "ExperimentalHalf", PercentColumn::Experimental, 50.0f, {0xFF, 0xAA, 0xAA}, {255, 170, 170}},
+        ColourCase{
+            "ExperimentalOnePercent", PercentColumn::Experimental, 1.0f, {0xFF, 0xAA, 0xAA}, {255, 254, 254}},
+        ColourCase{"AcousticFull", PercentColumn::Acoustic, 100.0f, {0xFF, 0xD5, 0xAA}, {255, 170, 85}},
+        ColourCase{
+            "AcousticZeroIsWhite", PercentColumn::Acoustic, 0.0f, {0xFF, 0xD5, 0xAA}, {255, 255, 255}}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(BarFillTest, WholePixelsOfTheCappedValue) {
     EXPECT_EQ(barFillWidth(100, 57.0f), 57); // not 56 from 0.57 * 100
@@ -103,40 +127,57 @@ TEST(BarFillTest, WholePixelsOfTheCappedValue) {
 }
 
 struct TextCase {
+    const char* name;
     std::uint64_t value;
     const char16_t* text;
 };
+
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DurationTextTest : public ::testing::TestWithParam<TextCase> {};
 TEST_P(DurationTextTest, MinutesAndTwoDigitSeconds) {
     EXPECT_EQ(durationText(static_cast<std::uint32_t>(GetParam().value)), GetParam().text);
 }
 INSTANTIATE_TEST_SUITE_P(Values, DurationTextTest,
-                         ::testing::Values(TextCase{0, u"0:00"}, TextCase{187000, u"3:07"},
-                                           TextCase{65000, u"1:05"}, TextCase{59999, u"0:59"},
-                                           TextCase{3600000, u"60:00"}, TextCase{4294967295u, u"71582:47"}));
+                         ::testing::Values(TextCase{"Zero", 0, u"0:00"},
+                                           TextCase{"MinutesAndSeconds", 187000, u"3:07"},
+                                           TextCase{"SecondsPaddedToTwoDigits", 65000, u"1:05"},
+                                           TextCase{"PartSecondsDropped", 59999, u"0:59"},
+                                           TextCase{"AnHour", 3600000, u"60:00"},
+                                           TextCase{"Largest", 4294967295u, u"71582:47"}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 class SizeTextTest : public ::testing::TestWithParam<TextCase> {};
 TEST_P(SizeTextTest, MebibytesWithTwoDecimals) {
     EXPECT_EQ(sizeText(GetParam().value), GetParam().text);
 }
 INSTANTIATE_TEST_SUITE_P(Values, SizeTextTest,
-                         ::testing::Values(TextCase{0, u"0.00 Mb"}, TextCase{4456448, u"4.25 Mb"},
-                                           TextCase{1048576, u"1.00 Mb"},
-                                           TextCase{5368709120ull, u"5120.00 Mb"}));
+                         ::testing::Values(TextCase{"Zero", 0, u"0.00 Mb"},
+                                           TextCase{"QuarterMebibytes", 4456448, u"4.25 Mb"},
+                                           TextCase{"OneMebibyte", 1048576, u"1.00 Mb"},
+                                           TextCase{"BeyondFourGigabytes", 5368709120ull, u"5120.00 Mb"}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 class BitRateTextTest : public ::testing::TestWithParam<TextCase> {};
 TEST_P(BitRateTextTest, ThreeSignificantDigits) {
     EXPECT_EQ(bitRateText(static_cast<std::uint32_t>(GetParam().value)), GetParam().text);
 }
 INSTANTIATE_TEST_SUITE_P(Values, BitRateTextTest,
-                         ::testing::Values(TextCase{0, u"n/a"}, TextCase{999, u"999"},
-                                           TextCase{1000, u"1000"}, TextCase{1001, u"1 Kbit"},
-                                           TextCase{128000, u"128 Kbit"}, TextCase{320000, u"320 Kbit"},
-                                           TextCase{96500, u"96.5 Kbit"}, TextCase{999999, u"1000 Kbit"},
-                                           TextCase{1000000, u"1000 Kbit"}, TextCase{1000001, u"1 Mbit"},
-                                           TextCase{1411000, u"1.41 Mbit"},
-                                           TextCase{4294967295u, u"4290 Mbit"}));
+                         ::testing::Values(TextCase{"Unknown", 0, u"n/a"},
+                                           TextCase{"BelowAThousand", 999, u"999"},
+                                           TextCase{"AThousand", 1000, u"1000"},
+                                           TextCase{"JustAboveAThousand", 1001, u"1 Kbit"},
+                                           TextCase{"Kilobits128", 128000, u"128 Kbit"},
+                                           TextCase{"Kilobits320", 320000, u"320 Kbit"},
+                                           TextCase{"KilobitsWithADecimal", 96500, u"96.5 Kbit"},
+                                           TextCase{"JustBelowAMillion", 999999, u"1000 Kbit"},
+                                           TextCase{"AMillion", 1000000, u"1000 Kbit"},
+                                           TextCase{"JustAboveAMillion", 1000001, u"1 Mbit"},
+                                           TextCase{"Megabits", 1411000, u"1.41 Mbit"},
+                                           TextCase{"Largest", 4294967295u, u"4290 Mbit"}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST(DetailsEmphasisTest, OnlyTheStrictlyLargerValueOfTwoRecords) {
     DetailsRecord left;
@@ -153,9 +194,14 @@ TEST(DetailsEmphasisTest, OnlyTheStrictlyLargerValueOfTwoRecords) {
 }
 
 struct SortCase {
+    const char* name;
     bool flag;
     std::vector<std::uint32_t> order;
 };
+
+void PrintTo(const SortCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PercentOrderTest : public ::testing::TestWithParam<SortCase> {};
 
@@ -170,8 +216,9 @@ TEST_P(PercentOrderTest, StableAndMarkersLast) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Directions, PercentOrderTest,
-                         ::testing::Values(SortCase{true, {3, 1, 4, 5, 2, 0, 6}},
-                                           SortCase{false, {6, 0, 2, 5, 1, 4, 3}}));
+                         ::testing::Values(SortCase{"HighestFirst", true, {3, 1, 4, 5, 2, 0, 6}},
+                                           SortCase{"LowestFirst", false, {6, 0, 2, 5, 1, 4, 3}}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST(MarkOrderTest, UnmarkedFirstThenReversed) {
     const std::vector<bool> marked{true, false, true, false};

@@ -35,19 +35,29 @@ protected:
     TempFolder folder_;
 };
 
-class TextRoundTrip : public SettingsStoreTest, public ::testing::WithParamInterface<std::u16string> {};
+struct TextCase {
+    const char* name;
+    std::u16string text;
+};
+
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TextRoundTrip : public SettingsStoreTest, public ::testing::WithParamInterface<TextCase> {};
 
 // Texts come back unit for unit from a fresh store, also those no JSON string can carry.
 TEST_P(TextRoundTrip, ThroughTheFile) {
+    const std::u16string& text = GetParam().text;
     SettingsStore writer(file());
     ASSERT_EQ(writer.load(), Status::Missing);
-    ASSERT_TRUE(writer.writeText(names::kLanguage, GetParam()));
+    ASSERT_TRUE(writer.writeText(names::kLanguage, text));
     ASSERT_TRUE(writer.writeNumber(names::kLastUpdate, 4294967295u));
     ASSERT_TRUE(writer.writeNumber(names::kAccurate, 0));
 
     SettingsStore reader(file());
     ASSERT_EQ(reader.load(), Status::Loaded);
-    EXPECT_EQ(reader.readText(names::kLanguage), GetParam());
+    EXPECT_EQ(reader.readText(names::kLanguage), text);
     EXPECT_EQ(reader.readNumber(names::kLastUpdate), 4294967295u);
     EXPECT_EQ(reader.readNumber(names::kAccurate), 0u);
     // Numbers and texts stay apart.
@@ -56,9 +66,15 @@ TEST_P(TextRoundTrip, ThroughTheFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, TextRoundTrip,
-                         ::testing::Values(u"", u"Deutsch", u"\"a\";\"b\";", u"caf\u00e9 \U0001F3B5 \u4e2d",
-                                           std::u16string(u"nul\0inside", 10), u"/music/\xDC80\xDCFF.mp3",
-                                           u"\xD800", u"x\xDBFF", u"\xDC00\xD800"));
+                         ::testing::Values(TextCase{"Empty", u""}, TextCase{"Word", u"Deutsch"},
+                                           TextCase{"QuotedList", u"\"a\";\"b\";"},
+                                           TextCase{"BeyondAscii", u"caf\u00e9 \U0001F3B5 \u4e2d"},
+                                           TextCase{"NulInside", std::u16string(u"nul\0inside", 10)},
+                                           TextCase{"EscapedNameBytes", u"/music/\xDC80\xDCFF.mp3"},
+                                           TextCase{"LoneHighSurrogate", u"\xD800"},
+                                           TextCase{"HighSurrogateAtTheEnd", u"x\xDBFF"},
+                                           TextCase{"SurrogatesTheWrongWayRound", u"\xDC00\xD800"}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // Values the program did not write read as missing; the file still counts as loaded.
 TEST_F(SettingsStoreTest, ValuesOfAnotherShapeReadAsMissing) {
@@ -109,17 +125,26 @@ TEST_F(SettingsStoreTest, WriteKeepsOtherValues) {
     EXPECT_NE(readText(file()).find("\"Future\""), std::string::npos);
 }
 
-class DamagedFile : public SettingsStoreTest, public ::testing::WithParamInterface<std::string> {};
+struct DamageCase {
+    const char* name;
+    std::string content;
+};
+
+void PrintTo(const DamageCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class DamagedFile : public SettingsStoreTest, public ::testing::WithParamInterface<DamageCase> {};
 
 // A file that is not ours is renamed aside, never overwritten, and the program runs on defaults.
 TEST_P(DamagedFile, IsKeptAsideAndDefaultsApply) {
-    writeFile(GetParam());
+    writeFile(GetParam().content);
     SettingsStore store(file());
     ASSERT_EQ(store.load(), Status::KeptAside);
     EXPECT_TRUE(store.writable());
     EXPECT_FALSE(fs::exists(file()));
     EXPECT_EQ(store.keptAsidePath().parent_path(), file().parent_path());
-    EXPECT_EQ(readText(store.keptAsidePath()), GetParam());
+    EXPECT_EQ(readText(store.keptAsidePath()), GetParam().content);
     EXPECT_EQ(store.readNumber(names::kCompareMethod), std::nullopt);
 
     ASSERT_TRUE(store.writeNumber(names::kCompareMethod, 2));
@@ -127,18 +152,23 @@ TEST_P(DamagedFile, IsKeptAsideAndDefaultsApply) {
 
     // The same damage again, within the same second: a second name, the first file untouched.
     const fs::path first = store.keptAsidePath();
-    writeFile(GetParam());
+    writeFile(GetParam().content);
     ASSERT_EQ(store.load(), Status::KeptAside);
     EXPECT_NE(store.keptAsidePath(), first);
-    EXPECT_EQ(readText(first), GetParam());
-    EXPECT_EQ(readText(store.keptAsidePath()), GetParam());
+    EXPECT_EQ(readText(first), GetParam().content);
+    EXPECT_EQ(readText(store.keptAsidePath()), GetParam().content);
 }
 
-INSTANTIATE_TEST_SUITE_P(Contents, DamagedFile,
-                         ::testing::Values("", "{\"CompareMethod\": 2", "[1, 2]", "\"text\"",
-                                           "{\"Language\": \"\xC3\x28\"}", "{\"a\": \"\\uDC80\"}",
-                                           "{\"a\":" + std::string(100, '[') + std::string(100, ']') + "}",
-                                           "{}" + std::string(SettingsDocument::kMaxFileSize, ' ')));
+INSTANTIATE_TEST_SUITE_P(
+    Contents, DamagedFile,
+    ::testing::Values(
+        DamageCase{"Empty", ""}, DamageCase{"CutShort", "{\"CompareMethod\": 2"},
+        DamageCase{"ArrayAtTheTop", "[1, 2]"}, DamageCase{"TextAtTheTop", "\"text\""},
+        DamageCase{"NotUtf8", "{\"Language\": \"\xC3\x28\"}"},
+        DamageCase{"LoneSurrogateEscape", "{\"a\": \"\\uDC80\"}"},
+        DamageCase{"NestedTooDeep", "{\"a\":" + std::string(100, '[') + std::string(100, ']') + "}"},
+        DamageCase{"LargerThanASettingsFile", "{}" + std::string(SettingsDocument::kMaxFileSize, ' ')}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 // A damaged file turning up between load and write is kept aside then too.
 TEST_F(SettingsStoreTest, FileDamagedAfterLoadIsKeptAsideByTheWrite) {
@@ -309,9 +339,14 @@ TEST(StandardFile, FollowsXdgConfigHome) {
 }
 
 struct QuotedCase {
+    const char* name;
     std::u16string text;
     std::vector<std::u16string> items;
 };
+
+void PrintTo(const QuotedCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class QuotedListParse : public ::testing::TestWithParam<QuotedCase> {};
 
@@ -319,13 +354,15 @@ TEST_P(QuotedListParse, TakesTextBetweenQuotePairs) {
     EXPECT_EQ(parseQuotedList(GetParam().text), GetParam().items);
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, QuotedListParse,
-                         ::testing::Values(QuotedCase{u"", {}}, QuotedCase{u"no quotes", {}},
-                                           QuotedCase{u"\"a\";\"b\";", {u"a", u"b"}},
-                                           QuotedCase{u"\"\";\"b\";", {u"", u"b"}},
-                                           QuotedCase{u"junk\"a\" and more junk \"b c\"", {u"a", u"b c"}},
-                                           QuotedCase{u"\"a\";\"b", {u"a"}}, QuotedCase{u"\"", {}},
-                                           QuotedCase{u"\"x;y\"\"z\"", {u"x;y", u"z"}}));
+INSTANTIATE_TEST_SUITE_P(
+    Texts, QuotedListParse,
+    ::testing::Values(QuotedCase{"Empty", u"", {}}, QuotedCase{"NoQuotes", u"no quotes", {}},
+                      QuotedCase{"TwoItems", u"\"a\";\"b\";", {u"a", u"b"}},
+                      QuotedCase{"EmptyItem", u"\"\";\"b\";", {u"", u"b"}},
+                      QuotedCase{"JunkAroundItems", u"junk\"a\" and more junk \"b c\"", {u"a", u"b c"}},
+                      QuotedCase{"LastQuoteMissing", u"\"a\";\"b", {u"a"}}, QuotedCase{"OneQuote", u"\"", {}},
+                      QuotedCase{"SeparatorInsideAnItem", u"\"x;y\"\"z\"", {u"x;y", u"z"}}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(QuotedList, FormatStripsQuotesAndParsesBack) {
     EXPECT_EQ(formatQuotedList({}), u"");

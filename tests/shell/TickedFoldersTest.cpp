@@ -202,24 +202,36 @@ TEST(StoredFolders, SortedSearchAgreesWithThePairwiseRule) {
 }
 
 struct RelationCase {
+    const char* name;
     std::u16string a;
     std::u16string b;
     bool related;
 };
+
+void PrintTo(const RelationCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PathRelation : public ::testing::TestWithParam<RelationCase> {};
 
 TEST_P(PathRelation, PrefixEndingAtASeparator) {
     EXPECT_EQ(tonemirror::shell::pathsRelated(GetParam().a, GetParam().b), GetParam().related);
     EXPECT_EQ(tonemirror::shell::pathsRelated(GetParam().b, GetParam().a), GetParam().related);
+    // Inside is strictly below: a folder is never inside itself.
+    const RelationCase& c = GetParam();
+    EXPECT_EQ(tonemirror::shell::pathInside(c.a, c.b), c.related && c.a.size() > c.b.size());
+    EXPECT_EQ(tonemirror::shell::pathInside(c.b, c.a), c.related && c.b.size() > c.a.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pairs, PathRelation,
-    ::testing::Values(RelationCase{u"/a", u"/a", true}, RelationCase{u"/a", u"/a/b", true},
-                      RelationCase{u"/a", u"/ab", false}, RelationCase{u"/", u"/x", true},
-                      RelationCase{u"/a/", u"/a/b", true}, RelationCase{u"/Music", u"/music", false},
-                      RelationCase{u"/a/b", u"/a/c", false}));
+INSTANTIATE_TEST_SUITE_P(Pairs, PathRelation,
+                         ::testing::Values(RelationCase{"SamePath", u"/a", u"/a", true},
+                                           RelationCase{"FolderAndOneBelowIt", u"/a", u"/a/b", true},
+                                           RelationCase{"SharedPrefixWithoutSeparator", u"/a", u"/ab", false},
+                                           RelationCase{"RootAndAFolder", u"/", u"/x", true},
+                                           RelationCase{"PrefixEndingInSeparator", u"/a/", u"/a/b", true},
+                                           RelationCase{"CaseDiffers", u"/Music", u"/music", false},
+                                           RelationCase{"Siblings", u"/a/b", u"/a/c", false}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST(TickedFoldersHint, FirstFiveThenEllipsis) {
     DiskFolders system;

@@ -77,8 +77,14 @@ TEST_P(EncodingTest, ReadsEntriesInEachEncoding) {
     EXPECT_EQ(lookup(u"OK"), u"\u20acin Ordnung");
 }
 
+std::string nameOf(const ::testing::TestParamInfo<Encoding>& info) {
+    constexpr const char* kNames[] = {"Utf16WithMark", "Utf16", "Utf8WithMark", "Utf8"};
+    return kNames[static_cast<int>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Encodings, EncodingTest,
-                         ::testing::Values(Encoding::Utf16WithMark, Encoding::Utf16, Encoding::Utf8WithMark));
+                         ::testing::Values(Encoding::Utf16WithMark, Encoding::Utf16, Encoding::Utf8WithMark),
+                         nameOf);
 
 TEST_F(TranslatorTest, Utf8WithoutMarkIsReadAsUtf16AndSkipped) {
     writeText("de.lng", u"[Deutsch]\nSIZE=Gr\u00f6\u00dfe\n", Encoding::Utf8);
@@ -145,6 +151,10 @@ struct ValueCase {
     const char16_t* key;
     std::u16string expected; // "<default>" when the entry must not exist
 };
+
+void PrintTo(const ValueCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ValueTest : public TranslatorTest, public ::testing::WithParamInterface<ValueCase> {};
 
@@ -264,6 +274,10 @@ struct BadFileCase {
     tonemirror::HResult result;
     bool reported;
 };
+
+void PrintTo(const BadFileCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BadFileTest : public TranslatorTest, public ::testing::WithParamInterface<BadFileCase> {};
 

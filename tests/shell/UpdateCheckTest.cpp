@@ -134,6 +134,10 @@ struct AnswerCase {
     UpdateResult expected;
 };
 
+void PrintTo(const AnswerCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class AnswerTest : public UpdateCheckTest, public ::testing::WithParamInterface<AnswerCase> {};
 
 TEST_P(AnswerTest, ClassifiesServerAnswer) {
