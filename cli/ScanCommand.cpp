@@ -10,6 +10,7 @@
 #include "shell/ResultsExport.h"
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -75,7 +76,8 @@ struct ScanOptions {
     int tagsThreshold = 75;
     bool accurate = false;
     bool verify = false;
-    int acousticThreshold = static_cast<int>(engine::ScanSettings::kDefaultAcousticThreshold * 100.0f);
+    int acousticThreshold =
+        static_cast<int>(std::lround(engine::ScanSettings::kDefaultAcousticThreshold * 100.0f));
     std::string format = "text";
     std::string output;
     std::string cacheFile;

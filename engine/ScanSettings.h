@@ -12,7 +12,7 @@ struct ScanSettings {
     static constexpr std::int32_t kByContent = 2;
     // Between the scores of copies (0.82 and up) and of other pieces (0.35 and below) in a corpus of
     // real music in many variants, nearer the latter so that worse copies still pass.
-    static constexpr float kDefaultAcousticThreshold = 0.5f;
+    static constexpr float kDefaultAcousticThreshold = 0.55f;
 
     std::atomic<std::int32_t> compareMethod{kByTags | kByContent};
     std::atomic<float> contentThreshold{0.75f};

@@ -22,7 +22,7 @@ inline constexpr std::uint32_t kSensitivityTagsDefault = 75;
 inline constexpr std::string_view kVerifyMatches = "VerifyMatches";
 inline constexpr std::uint32_t kVerifyMatchesDefault = 0;
 inline constexpr std::string_view kSensitivityAcoustic = "SensitivityAcoustic";
-inline constexpr std::uint32_t kSensitivityAcousticDefault = 50;
+inline constexpr std::uint32_t kSensitivityAcousticDefault = 55;
 
 // Update check.
 inline constexpr std::string_view kCheckUpdate = "CheckUpdate"; // on exactly when 1
