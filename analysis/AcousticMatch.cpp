@@ -110,8 +110,10 @@ std::size_t matchedFrames(const std::uint32_t* a, const std::uint32_t* b, std::s
 // The screen for one alignment: whether the blocks whose every fourth word differs little enough
 // cover `needed` frames, from the phase-split copies (block starts are multiples of the stride from
 // the overlap's). Stops as soon as the blocks left could not make up the difference.
-bool mayMatch(const StridedPrint& a, const StridedPrint& b, std::size_t ia, std::size_t ib, std::size_t count,
-              float needed) {
+// Cloned like differingBits, whose work it does inline for its short blocks: a call per block costs
+// as much as the block.
+TM_POPCOUNT_CLONES bool mayMatch(const StridedPrint& a, const StridedPrint& b, std::size_t ia, std::size_t ib,
+                                 std::size_t count, float needed) {
     constexpr std::size_t kSampled = kAcousticBlock / kScreenStride;
     const std::uint32_t* sa = a.from(ia);
     const std::uint32_t* sb = b.from(ib);
@@ -119,7 +121,11 @@ bool mayMatch(const StridedPrint& a, const StridedPrint& b, std::size_t ia, std:
     std::size_t missed = 0;
     for (std::size_t at = 0; at < looked; at += kSampled) {
         const std::size_t len = std::min(kSampled, looked - at);
-        if (!blockMatches(differingBits(sa + at, sb + at, len), len, kBlockErrorLimit + kScreenSlack)) {
+        std::uint32_t bits = 0;
+        for (std::size_t k = at; k < at + len; ++k) {
+            bits += static_cast<std::uint32_t>(std::popcount(sa[k] ^ sb[k]));
+        }
+        if (!blockMatches(bits, len, kBlockErrorLimit + kScreenSlack)) {
             missed += std::min(kAcousticBlock, count - at * kScreenStride);
             if (static_cast<float>(count - missed) < needed) {
                 return false;
