@@ -19,6 +19,9 @@ constexpr std::size_t kWordBits = 32;
 constexpr std::size_t kScreenStride = 4;
 constexpr float kScreenSlack = 0.1f;
 constexpr float kScreenMargin = 0.05f;
+// The differing bits a whole sampled block may have (the limit above, rounded down).
+constexpr int kScreenBlockBits = static_cast<int>((kBlockErrorLimit + kScreenSlack) *
+                                                  static_cast<float>(kAcousticBlock / kScreenStride * 32));
 
 // Built twice on x86-64 so that processors with a population-count instruction use it: it is most of
 // the cost of a match. Not under ThreadSanitizer, whose runtime is not ready when the loader runs
@@ -121,11 +124,21 @@ TM_POPCOUNT_CLONES bool mayMatch(const StridedPrint& a, const StridedPrint& b, s
     std::size_t missed = 0;
     for (std::size_t at = 0; at < looked; at += kSampled) {
         const std::size_t len = std::min(kSampled, looked - at);
-        std::uint32_t bits = 0;
-        for (std::size_t k = at; k < at + len; ++k) {
-            bits += static_cast<std::uint32_t>(std::popcount(sa[k] ^ sb[k]));
+        bool matches = false;
+        if (len == kSampled) {
+            // Four words as two 64-bit counts against a whole number of bits.
+            const auto pair = [&](std::size_t k) {
+                return (static_cast<std::uint64_t>(sa[k] ^ sb[k]) << 32) | (sa[k + 1] ^ sb[k + 1]);
+            };
+            matches = std::popcount(pair(at)) + std::popcount(pair(at + 2)) <= kScreenBlockBits;
+        } else {
+            std::uint32_t bits = 0;
+            for (std::size_t k = at; k < at + len; ++k) {
+                bits += static_cast<std::uint32_t>(std::popcount(sa[k] ^ sb[k]));
+            }
+            matches = blockMatches(bits, len, kBlockErrorLimit + kScreenSlack);
         }
-        if (!blockMatches(bits, len, kBlockErrorLimit + kScreenSlack)) {
+        if (!matches) {
             missed += std::min(kAcousticBlock, count - at * kScreenStride);
             if (static_cast<float>(count - missed) < needed) {
                 return false;
