@@ -11,10 +11,17 @@ namespace {
 
 constexpr std::size_t kWordBits = 32;
 
-// A pair is scored fully only when a sample of every fourth frame differs, at some alignment, in at
-// most the share of bits the threshold allows plus this slack: a copy passes with a wide margin.
+// The screen of compareAcousticAtLeast looks at every fourth frame. A block counts as possibly
+// matching when its sampled words differ in at most kBlockErrorLimit plus kScreenSlack of their bits
+// (a block of a copy fails that only by an unusual crowding of its differing bits into the sample),
+// and the pair is scored fully when the possibly matching blocks of some alignment cover the
+// threshold's share of the shorter print less kScreenMargin.
 constexpr std::size_t kScreenStride = 4;
 constexpr float kScreenSlack = 0.1f;
+constexpr float kScreenMargin = 0.05f;
+// The differing bits a whole sampled block may have (the limit above, rounded down).
+constexpr int kScreenBlockBits = static_cast<int>((kBlockErrorLimit + kScreenSlack) *
+                                                  static_cast<float>(kAcousticBlock / kScreenStride * 32));
 
 // Built twice on x86-64 so that processors with a population-count instruction use it: it is most of
 // the cost of a match. Not under ThreadSanitizer, whose runtime is not ready when the loader runs
@@ -73,13 +80,12 @@ private:
 // until f returns false.
 template <typename F>
 void forEachAlignment(std::size_t na, std::size_t nb, F&& f) {
-    const std::size_t needed = std::min(std::min(na, nb), kMinAcousticOverlap);
     // Word i of the first print meets word i - shift of the second.
     for (std::ptrdiff_t shift = -kMaxAcousticShift; shift <= kMaxAcousticShift; ++shift) {
         const std::ptrdiff_t begin = std::max<std::ptrdiff_t>(0, shift);
         const std::ptrdiff_t end =
             std::min(static_cast<std::ptrdiff_t>(na), static_cast<std::ptrdiff_t>(nb) + shift);
-        if (end - begin >= static_cast<std::ptrdiff_t>(needed) &&
+        if (end - begin >= static_cast<std::ptrdiff_t>(kMinAcousticWords) &&
             !f(static_cast<std::size_t>(begin), static_cast<std::size_t>(begin - shift),
                static_cast<std::size_t>(end - begin))) {
             return;
@@ -87,21 +93,79 @@ void forEachAlignment(std::size_t na, std::size_t nb, F&& f) {
     }
 }
 
+// Whether `bits` differing bits of `words` word pairs are few enough for a matching block.
+bool blockMatches(std::uint32_t bits, std::size_t words, float limit) {
+    return static_cast<float>(bits) <= limit * static_cast<float>(words * kWordBits);
+}
+
+// Frames of the overlap a[0..count), b[0..count) that lie in matching blocks.
+std::size_t matchedFrames(const std::uint32_t* a, const std::uint32_t* b, std::size_t count) {
+    std::size_t matched = 0;
+    for (std::size_t at = 0; at < count; at += kAcousticBlock) {
+        const std::size_t len = std::min(kAcousticBlock, count - at);
+        if (blockMatches(differingBits(a + at, b + at, len), len, kBlockErrorLimit)) {
+            matched += len;
+        }
+    }
+    return matched;
+}
+
+// The screen for one alignment: whether the blocks whose every fourth word differs little enough
+// cover `needed` frames, from the phase-split copies (block starts are multiples of the stride from
+// the overlap's). Stops as soon as the blocks left could not make up the difference.
+// Cloned like differingBits, whose work it does inline for its short blocks: a call per block costs
+// as much as the block.
+TM_POPCOUNT_CLONES bool mayMatch(const StridedPrint& a, const StridedPrint& b, std::size_t ia, std::size_t ib,
+                                 std::size_t count, float needed) {
+    constexpr std::size_t kSampled = kAcousticBlock / kScreenStride;
+    const std::uint32_t* sa = a.from(ia);
+    const std::uint32_t* sb = b.from(ib);
+    const std::size_t looked = (count + kScreenStride - 1) / kScreenStride;
+    std::size_t missed = 0;
+    for (std::size_t at = 0; at < looked; at += kSampled) {
+        const std::size_t len = std::min(kSampled, looked - at);
+        bool matches = false;
+        if (len == kSampled) {
+            // Four words as two 64-bit counts against a whole number of bits.
+            const auto pair = [&](std::size_t k) {
+                return (static_cast<std::uint64_t>(sa[k] ^ sb[k]) << 32) | (sa[k + 1] ^ sb[k + 1]);
+            };
+            matches = std::popcount(pair(at)) + std::popcount(pair(at + 2)) <= kScreenBlockBits;
+        } else {
+            std::uint32_t bits = 0;
+            for (std::size_t k = at; k < at + len; ++k) {
+                bits += static_cast<std::uint32_t>(std::popcount(sa[k] ^ sb[k]));
+            }
+            matches = blockMatches(bits, len, kBlockErrorLimit + kScreenSlack);
+        }
+        if (!matches) {
+            missed += std::min(kAcousticBlock, count - at * kScreenStride);
+            if (static_cast<float>(count - missed) < needed) {
+                return false;
+            }
+        }
+    }
+    return static_cast<float>(count - missed) >= needed;
+}
+
+bool comparable(std::size_t na, std::size_t nb) {
+    return std::min(na, nb) >= kMinAcousticWords;
+}
+
 } // namespace
 
-float bestBitErrorRate(std::span<const std::uint32_t> first, std::span<const std::uint32_t> second) {
+float compareAcoustic(std::span<const std::uint32_t> first, std::span<const std::uint32_t> second) {
     const std::size_t na = std::min(first.size(), kMaxAcousticWords);
     const std::size_t nb = std::min(second.size(), kMaxAcousticWords);
-    if (std::min(na, nb) < kMinAcousticWords) {
-        return 1.0f;
+    if (!comparable(na, nb)) {
+        return 0.0f;
     }
-    float best = 1.0f;
+    std::size_t best = 0;
     forEachAlignment(na, nb, [&](std::size_t ia, std::size_t ib, std::size_t count) {
-        const std::uint32_t bits = differingBits(first.data() + ia, second.data() + ib, count);
-        best = std::min(best, static_cast<float>(bits) / static_cast<float>(count * kWordBits));
+        best = std::max(best, matchedFrames(first.data() + ia, second.data() + ib, count));
         return true;
     });
-    return best;
+    return static_cast<float>(best) / static_cast<float>(std::min(na, nb));
 }
 
 float compareAcousticAtLeast(std::span<const std::uint32_t> first, std::span<const std::uint32_t> second,
@@ -111,27 +175,19 @@ float compareAcousticAtLeast(std::span<const std::uint32_t> first, std::span<con
     }
     const std::size_t na = std::min(first.size(), kMaxAcousticWords);
     const std::size_t nb = std::min(second.size(), kMaxAcousticWords);
-    const float allowed = (1.0f - threshold) / 2.0f + kScreenSlack;
-    bool promising = false;
-    if (std::min(na, nb) >= kMinAcousticWords) {
-        const StridedPrint a(first.data(), na);
-        const StridedPrint b(second.data(), nb);
-        forEachAlignment(na, nb, [&](std::size_t ia, std::size_t ib, std::size_t count) {
-            // Every fourth word pair from (ia, ib) on: contiguous in the phases ia % 4 and ib % 4.
-            const std::size_t looked = (count + kScreenStride - 1) / kScreenStride;
-            const std::uint32_t bits = differingBits(a.from(ia), b.from(ib), looked);
-            promising = static_cast<float>(bits) <= allowed * static_cast<float>(looked * kWordBits);
-            return !promising;
-        });
-    }
-    if (!promising) {
+    if (!comparable(na, nb)) {
         return 0.0f;
     }
-    return compareAcoustic(first, second);
-}
-
-float compareAcoustic(std::span<const std::uint32_t> first, std::span<const std::uint32_t> second) {
-    return std::clamp(1.0f - 2.0f * bestBitErrorRate(first, second), 0.0f, 1.0f);
+    const float needed = (threshold - kScreenMargin) * static_cast<float>(std::min(na, nb));
+    bool promising = false;
+    const StridedPrint a(first.data(), na);
+    const StridedPrint b(second.data(), nb);
+    forEachAlignment(na, nb, [&](std::size_t ia, std::size_t ib, std::size_t count) {
+        // Too little overlap cannot reach the threshold, whatever its bits.
+        promising = static_cast<float>(count) >= needed && mayMatch(a, b, ia, ib, count, needed);
+        return !promising;
+    });
+    return promising ? compareAcoustic(first, second) : 0.0f;
 }
 
 std::size_t encodedAcousticSize(std::size_t words) {

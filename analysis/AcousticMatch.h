@@ -9,41 +9,39 @@
 
 namespace tonemirror::analysis {
 
-// An acoustic fingerprint: one 32-bit word of chroma-change bits per frame of about 124 ms of the
-// excerpt. Empty means "none made" (a track from an older cache, or too little sound).
+// An acoustic fingerprint: one 32-bit word of chroma-change bits per frame of about 124 ms. Empty
+// means "none made" (too little sound, or a record from before prints were kept).
 using AcousticPrint = std::vector<std::uint32_t>;
 
-// A 30 s excerpt gives about 240 words; anything beyond this cap is not a fingerprint of ours.
-inline constexpr std::size_t kMaxAcousticWords = 1024;
 // Frames per second of the fingerprint (11025 / 1365.33 samples).
 inline constexpr float kAcousticFramesPerSecond = 8.0748f;
-// Alignments tried: the second print shifted up to this many frames (about 10 s) either way.
-inline constexpr std::ptrdiff_t kMaxAcousticShift = 81;
-// An alignment counts only when the prints overlap in at least this many frames (about 10 s) ...
-inline constexpr std::size_t kMinAcousticOverlap = 81;
-// ... or in all of the shorter print when that is shorter still (never below 2 s).
+// The longest print kept: about 127 s. A print covers the track's opening from where the music starts:
+// the 30 s content excerpt, or for verification the longer kAcousticSpanLength (ExcerptReader.h).
+inline constexpr std::size_t kMaxAcousticWords = 1024;
+// Alignments tried: the second print shifted up to this many frames (about 15 s) either way, so that
+// a copy with its first seconds cut, or with silence added before it, still lines up.
+inline constexpr std::ptrdiff_t kMaxAcousticShift = 121;
+// Prints are compared in blocks of this many frames (about 2 s); a block matches when its words differ
+// in at most kBlockErrorLimit of their bits. Unrelated music differs in about half of them, copies of
+// one recording (other codec, bit rate, sample rate, channels, level, compression) in far fewer.
+inline constexpr std::size_t kAcousticBlock = 16;
+inline constexpr float kBlockErrorLimit = 0.35f;
+// A shorter print is too short to say anything (about 2 s).
 inline constexpr std::size_t kMinAcousticWords = 16;
 
-// How alike two recordings sound by their acoustic fingerprints, 0..1, symmetric. The prints are
-// slid against each other by up to about 10 s either way; at each shift that overlaps enough, the
-// share of differing bits over the overlap is the bit-error rate, and the lowest one is the best
-// alignment. Unrelated music differs in about half of its bits, as random bits do, while copies of one
-// recording (other codec, bit rate, sample rate, channel count or level, a few seconds of silence
-// before it, a shorter end) keep most bits equal. The score is 1 - 2 * (lowest bit-error rate),
-// clamped to 0..1: 1 for the same bits, 0 for agreement no better than chance. Two prints that cannot
-// overlap enough, or an empty one, score 0. Pure, bounded by kMaxAcousticWords per print.
+// How alike two recordings sound by their acoustic fingerprints, 0..1, symmetric: the share of the
+// shorter print's frames that lie in matching blocks at the best alignment. A frame of the shorter
+// print that the other does not reach at that alignment counts as not matching, so two songs that
+// share a 15 s opening and then go apart score about 15 / (seconds compared), while a copy with a few
+// seconds cut from its start scores about the share of the shorter track that both still hold. 1 for
+// the same frames; an empty or too short print scores 0. Pure, bounded by kMaxAcousticWords per print.
 float compareAcoustic(std::span<const std::uint32_t> first, std::span<const std::uint32_t> second);
 
 // For deciding many pairs against one threshold (a scan verifying its candidates): compareAcoustic
-// when a sample of every fourth frame, at some alignment, differs in at most the threshold's share
-// of bits plus 0.1; otherwise 0, found at a quarter of the cost. A pair that reaches the threshold
-// is missed only if its differing bits crowd into the sampled frames at every alignment.
+// when a sample of every fourth frame, at some alignment, could reach the threshold with some slack
+// (see AcousticMatch.cpp); otherwise 0, found at about a quarter of the cost.
 float compareAcousticAtLeast(std::span<const std::uint32_t> first, std::span<const std::uint32_t> second,
                              float threshold);
-
-// The lowest bit-error rate over the tried alignments (1 when none overlaps enough); the score above
-// is made from it.
-float bestBitErrorRate(std::span<const std::uint32_t> first, std::span<const std::uint32_t> second);
 
 // Stored form of a print: a format byte (1), an algorithm byte (the fingerprinter's), the word count
 // as u16 and the words, all little-endian. An empty print stores as nothing.

@@ -40,16 +40,24 @@ HResult CComparer::analyseFile(const std::u16string& path) {
         return fail(AnalysisFailure::noDecoder);
     }
     takeTexts(path);
-    const HResult excerpt = excerpt_.read(sourceReader(*source_));
-    source_->close();
+    const BlockReader reader = sourceReader(*source_);
+    const HResult excerpt = excerpt_.read(reader);
     lastFailure_ = excerpt_.failure();
     if (failed(excerpt)) {
+        source_->close();
         return excerpt;
     }
+    // The content fingerprint reads the excerpt alone, before the print's span is added to it.
     if (failed(spectrum_.compute(excerpt_.samples(), record_))) {
+        source_->close();
         return fail(AnalysisFailure::tooShort);
     }
     LevelProfile::compute(excerpt_.samples(), record_.levelProfile);
+    if (longPrint_) {
+        excerpt_.extend(reader, kAcousticSpanLength);
+    }
+    source_->close();
+    record_.acousticPrintLong = longPrint_;
     fingerprinter_.compute(excerpt_.samples().data(), excerpt_.samples().size(), record_.acousticPrint);
     return S_OK;
 }

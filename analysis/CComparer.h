@@ -46,6 +46,11 @@ public:
     // lastFailure() telling why. A missing acoustic print alone is no failure: it stays empty.
     HResult analyseFile(const std::u16string& path);
 
+    // Whether analyseFile prints the opening up to kAcousticSpanLength (decoding that much) rather
+    // than only the 30 s excerpt; record().acousticPrintLong tells which one a record holds. Off at
+    // first: only verification by sound needs the longer print.
+    void setLongPrint(bool on) { longPrint_ = on; }
+
     // The record under construction.
     TrackRecord& record() { return record_; }
     const TrackRecord& record() const { return record_; }
@@ -72,6 +77,7 @@ private:
     ExperimentalComparison experimental_;
     TrackRecord record_;
     AnalysisFailure lastFailure_ = AnalysisFailure::none;
+    bool longPrint_ = false;
 };
 
 } // namespace tonemirror::analysis

@@ -65,6 +65,7 @@ std::size_t leadInLength(const float* x, std::size_t n, float meanLevel) {
 
 HResult ExcerptReader::read(const BlockReader& read) {
     samples_.clear();
+    overflow_.clear();
     failure_ = AnalysisFailure::none;
     float level = 0.0f;
     if (failed(readFirst(read, level))) {
@@ -81,6 +82,7 @@ HResult ExcerptReader::read(const BlockReader& read) {
     samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(cut));
     // Fix the length at 30 s, decoding more when the cut left less.
     if (samples_.size() >= kExcerptLength) {
+        overflow_.assign(samples_.begin() + static_cast<std::ptrdiff_t>(kExcerptLength), samples_.end());
         samples_.resize(kExcerptLength);
     } else if (failed(refill(read))) {
         return E_FAIL;
@@ -126,8 +128,29 @@ HResult ExcerptReader::refill(const BlockReader& read) {
             return fail(AnalysisFailure::badSamples);
         }
         samples_.insert(samples_.end(), block, block + take);
+        overflow_.assign(block + take, block + count);
     }
     return S_OK;
+}
+
+void ExcerptReader::extend(const BlockReader& read, std::size_t limit) {
+    if (!allFinite(overflow_.data(), overflow_.size())) {
+        return;
+    }
+    samples_.insert(samples_.end(), overflow_.begin(), overflow_.end());
+    overflow_.clear();
+    const float* block = nullptr;
+    std::uint32_t count = 0;
+    while (samples_.size() < limit && readBlock(read, &block, &count) == S_OK) {
+        const std::size_t take = std::min<std::size_t>(count, limit - samples_.size());
+        if (!allFinite(block, take)) {
+            break;
+        }
+        samples_.insert(samples_.end(), block, block + take);
+    }
+    if (samples_.size() > limit) {
+        samples_.resize(limit);
+    }
 }
 
 HResult ExcerptReader::readOpening(const BlockReader& read, std::size_t limit, std::vector<float>& out,

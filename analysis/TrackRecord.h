@@ -38,8 +38,10 @@ struct TrackRecord {
     std::u16string albumText;
     // The analysed file's stamp (kept in the cache's per-track details record).
     FileStamp fileStamp;
-    // Made from the same excerpt; empty when none could be made or the record predates it.
+    // The acoustic print of the excerpt, or with acousticPrintLong of the opening up to
+    // kAcousticSpanLength; empty when none could be made or the record predates it.
     AcousticPrint acousticPrint;
+    bool acousticPrintLong = false;
 };
 
 } // namespace tonemirror::analysis

@@ -46,6 +46,7 @@ int runCompare(const Args& args, const audio::PluginList& plugins) {
         return kExitUsage;
     }
     analysis::CComparer comparer(plugins);
+    comparer.setLongPrint(true); // the print a verifying scan compares
     nlohmann::json j;
     putNativeName(j, "file1", files[0]);
     putNativeName(j, "file2", files[1]);

@@ -56,7 +56,8 @@ std::vector<Command> scanCommands() {
            "report a pair only when the acoustic prints of its files match (the pairs whose content score "
            "falls a little short are checked too)"},
           {nullptr, "--acoustic-threshold", "P",
-           "smallest acoustic match in percent with --verify (default 50)"},
+           "smallest acoustic match in percent with --verify: the share of the shorter file's opening "
+           "that sounds like the other file (default 55)"},
           {nullptr, "--format", "FORMAT",
            "write the pairs as 'text' (the default), 'json', 'csv' or as an "
            "'m3u' playlist"},

@@ -10,6 +10,7 @@
 #include "shell/ResultsExport.h"
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>

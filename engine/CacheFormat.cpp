@@ -239,6 +239,7 @@ bool readPair(Reader& in, std::u16string& first, std::u16string& second) {
 struct Details {
     std::optional<analysis::FileStamp> fileStamp;
     std::optional<analysis::AcousticPrint> acousticPrint;
+    bool acousticPrintLong = false; // acousticPrint came from the long print's field
 };
 
 std::size_t detailsFieldsSize(const analysis::TrackRecord& record) {
@@ -263,7 +264,8 @@ void writeDetailsFields(Writer& w, const analysis::TrackRecord& record) {
         thread_local std::vector<std::byte> encoded;
         analysis::encodeAcousticPrint(record.acousticPrint, analysis::AcousticFingerprinter::algorithm(),
                                       encoded);
-        w.fieldHead(DetailsField::AcousticPrint, encoded.size());
+        w.fieldHead(record.acousticPrintLong ? DetailsField::LongAcousticPrint : DetailsField::AcousticPrint,
+                    encoded.size());
         w.bytes(encoded);
     }
 }
@@ -283,15 +285,19 @@ bool readDetailsField(std::uint16_t id, Reader field, Details& out) {
         out.fileStamp = stamp;
         return true;
     }
-    case DetailsField::AcousticPrint: {
+    case DetailsField::AcousticPrint:
+    case DetailsField::LongAcousticPrint: {
         analysis::AcousticPrint print;
         const HResult r =
             analysis::decodeAcousticPrint(field.rest(), analysis::AcousticFingerprinter::algorithm(), print);
         if (failed(r)) {
             return false;
         }
-        if (r == S_OK && !print.empty()) {
+        const bool isLong = id == static_cast<std::uint16_t>(DetailsField::LongAcousticPrint);
+        // Should a record hold both, the long print wins whatever their order.
+        if (r == S_OK && !print.empty() && (isLong || !out.acousticPrintLong)) {
             out.acousticPrint = std::move(print);
+            out.acousticPrintLong = isLong;
         }
         return true;
     }
@@ -305,14 +311,19 @@ void applyDetails(const Details& details, analysis::TrackRecord& record) {
     }
     if (details.acousticPrint) {
         record.acousticPrint = *details.acousticPrint;
+        record.acousticPrintLong = details.acousticPrintLong;
     }
 }
 
 // A details record written later for a track that already has its stamp (the print a verifying
 // scan added): it fills only what the track lacks, and only for the same state of the file.
 void completeDetails(const Details& details, analysis::TrackRecord& record) {
-    if (details.fileStamp == record.fileStamp && details.acousticPrint && record.acousticPrint.empty()) {
+    if (details.fileStamp != record.fileStamp || !details.acousticPrint) {
+        return;
+    }
+    if (record.acousticPrint.empty() || (details.acousticPrintLong && !record.acousticPrintLong)) {
         record.acousticPrint = *details.acousticPrint;
+        record.acousticPrintLong = details.acousticPrintLong;
     }
 }
 
@@ -456,6 +467,7 @@ private:
         record_.trackId = -1;
         record_.fileStamp = {};
         record_.acousticPrint.clear();
+        record_.acousticPrintLong = false;
         lastTrackPath_ = path_;
         // A refused record may still replace the stored one, when its details follow.
         previous_ = table_.insert(std::move(path_), record_) ? Previous::Inserted : Previous::Refused;

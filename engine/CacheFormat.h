@@ -27,8 +27,8 @@ class IgnoreSet;
 // A details record written right after the track record of its path belongs to it, and the two
 // replace an earlier track of that path (the file changed and was analysed again). Elsewhere it
 // completes a track that has no stamp yet (one an older version wrote, trusted once), or, carrying
-// the track's own stamp, adds the acoustic print the track lacks. Fields of an
-// unknown id are skipped; a field's layout never changes (a new layout takes a new id).
+// the track's own stamp, adds the acoustic print the track lacks (or the long print for a short one). Fields
+// of an unknown id are skipped; a field's layout never changes (a new layout takes a new id).
 //
 // Adding a per-track field:
 //   1. a new id in DetailsField (never reuse one);
@@ -47,6 +47,9 @@ inline constexpr std::uint32_t kTrackDetails = 3;
 enum class DetailsField : std::uint16_t {
     FileStamp = 1,     // u64 size, i64 modification seconds, u32 nanoseconds
     AcousticPrint = 2, // a print's stored form (analysis/AcousticMatch.h); another algorithm's is ignored
+    // The same form, of the longer opening verification compares (TrackRecord::acousticPrintLong). A
+    // track has at most one of the two; older versions skip this one and re-make their print.
+    LongAcousticPrint = 3,
 };
 inline constexpr std::size_t kFieldHeadSize = 6;
 inline constexpr std::size_t kFileStampSize = 20;

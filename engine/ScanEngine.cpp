@@ -203,8 +203,8 @@ ScanEngine::Known ScanEngine::joinKnownTrack(const std::u16string& path, const a
         known->fileStamp = stamp;
         store_.appendDetails(path, *known); // a failed append only costs the same trust next run
     }
-    if (settings_.verifyMatches.load() && known->acousticPrint.empty()) {
-        return Known::NeedsPrint; // verification needs its print: the file is analysed once more
+    if (settings_.verifyMatches.load() && !known->acousticPrintLong) {
+        return Known::NeedsPrint; // verification needs its long print: the file is analysed once more
     }
     // Known from the cache or an earlier scan: it joins this scan without decoding.
     joinScan(path, *known);
@@ -230,6 +230,7 @@ HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16str
         }
     }
 
+    comparer.setLongPrint(settings_.verifyMatches.load());
     const bool analysed = succeeded(comparer.analyseFile(path));
     if (!analysed && known == Known::No) {
         return E_FAIL;
@@ -281,6 +282,7 @@ HResult ScanEngine::addPrint(const std::u16string& path, const analysis::TrackRe
     // other scores do not move. A file that no longer decodes still joins with what was cached.
     if (analysed != nullptr && !analysed->acousticPrint.empty()) {
         known->acousticPrint = analysed->acousticPrint;
+        known->acousticPrintLong = analysed->acousticPrintLong;
         store_.appendDetails(path, *known); // a failed append only costs another analysis next time
     }
     joinScan(path, *known);

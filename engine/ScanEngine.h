@@ -120,7 +120,7 @@ private:
 
     // Lets a track already in the table join this scan when its file is unchanged (caller holds the
     // TableLock exclusively). No: the file must be analysed (new, or changed since). NeedsPrint:
-    // unchanged, but matches are verified and it has no acoustic print yet.
+    // unchanged, but matches are verified and it has no long acoustic print yet.
     Known joinKnownTrack(const std::u16string& path, const analysis::FileStamp& stamp);
     void post(std::uint32_t message);
     // Caller holds the TableLock exclusively.

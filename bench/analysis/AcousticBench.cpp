@@ -1,9 +1,11 @@
 // Costs of the acoustic fingerprint and match, each beside the content step a scan already pays for
-// the same thing: the print of a 30 s excerpt against that excerpt's spectra and level profile, and a
-// match of two prints against the prepared content score of two tracks.
+// the same thing: the print of a 30 s excerpt (and of the longer opening verification prints) against
+// that excerpt's spectra and level profile, and a match of two long prints against the prepared
+// content score of two tracks.
 #include "analysis/AcousticFingerprinter.h"
 #include "analysis/AcousticMatch.h"
 #include "analysis/ContentComparison.h"
+#include "analysis/ExcerptReader.h"
 #include "analysis/LevelProfile.h"
 #include "analysis/SpectrumProfile.h"
 #include "support/RealShapedRecord.h"
@@ -22,9 +24,9 @@ using namespace tonemirror::analysis;
 
 constexpr std::size_t kExcerpt = 30 * 22050;
 
-std::vector<float> excerptOf(std::uint32_t seed) {
+std::vector<float> excerptOf(std::uint32_t seed, std::size_t length = kExcerpt) {
     fakes::ToneSynth synth(seed);
-    std::vector<float> out(kExcerpt);
+    std::vector<float> out(length);
     for (std::size_t i = 0; i < out.size(); ++i) {
         out[i] = static_cast<float>(synth.sample(i));
     }
@@ -62,13 +64,28 @@ void BM_AcousticPrint30s(benchmark::State& state) {
 }
 BENCHMARK(BM_AcousticPrint30s)->Unit(benchmark::kMillisecond);
 
+void BM_AcousticPrintLong(benchmark::State& state) {
+    const std::vector<float> samples = excerptOf(1, kAcousticSpanLength);
+    AcousticFingerprinter fingerprinter;
+    AcousticPrint print;
+    for (auto _ : state) {
+        if (failed(fingerprinter.compute(samples.data(), samples.size(), print))) {
+            state.SkipWithError("acoustic print failed");
+            break;
+        }
+        benchmark::DoNotOptimize(print.data());
+    }
+    state.SetLabel("the span a verifying scan prints");
+}
+BENCHMARK(BM_AcousticPrintLong)->Unit(benchmark::kMillisecond);
+
 // Prints of distinct pieces, made once for the match benchmarks.
 const std::vector<AcousticPrint>& prints() {
     static const std::vector<AcousticPrint> all = [] {
         std::vector<AcousticPrint> out;
         AcousticFingerprinter fingerprinter;
         for (std::uint32_t seed = 1; seed <= 16; ++seed) {
-            const std::vector<float> x = excerptOf(seed);
+            const std::vector<float> x = excerptOf(seed, kAcousticSpanLength);
             out.emplace_back();
             fingerprinter.compute(x.data(), x.size(), out.back());
         }
@@ -103,7 +120,7 @@ void BM_AcousticScorePair(benchmark::State& state) {
         ++i;
     }
     benchmark::DoNotOptimize(sum);
-    state.SetLabel("163 alignments of ~240 words");
+    state.SetLabel("243 alignments of ~730 words");
 }
 BENCHMARK(BM_AcousticScorePair);
 

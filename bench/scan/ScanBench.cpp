@@ -10,6 +10,7 @@
 //                          verification, on one library of N tracks; exit status 1 on any difference
 
 #include "analysis/ContentComparison.h"
+#include "analysis/ExcerptReader.h"
 #include "analysis/TagComparison.h"
 #include "audio/AudioSource.h"
 #include "engine/ScanEngine.h"
@@ -108,10 +109,13 @@ analysis::TrackRecord makeRecord(std::mt19937& rng, const std::vector<std::u16st
     r.artistText = artists[artist(rng)];
     r.albumText = words(rng, 2);
     r.nameText = r.artistText + u" - " + r.titleText;
-    r.acousticPrint.resize(240);
+    // The long print a verifying scan keeps: the opening up to the print's span.
+    r.acousticPrint.resize(static_cast<std::size_t>(analysis::kAcousticSpanLength / 22050.0 *
+                                                    analysis::kAcousticFramesPerSecond));
     for (auto& w : r.acousticPrint) {
         w = static_cast<std::uint32_t>(rng());
     }
+    r.acousticPrintLong = true;
     return r;
 }
 

@@ -1,5 +1,6 @@
 // A stored acoustic print is untrusted: whatever the bytes, decoding either refuses them or yields a
-// bounded print, and matching any two prints gives a score in 0..1 that does not depend on the order.
+// bounded print, and matching any two prints gives a score in 0..1 that does not depend on the order
+// (deciding against a threshold gives that score or 0).
 // Odd sample streams (silence, clipping, NaN, a few frames) never break the fingerprinter either.
 #include "analysis/AcousticFingerprinter.h"
 #include "analysis/AcousticMatch.h"
@@ -40,6 +41,13 @@ void decodeAndMatch(std::span<const std::byte> data) {
     }
     const float ab = compareAcoustic(a, b);
     if (!(ab >= 0.0f && ab <= 1.0f) || ab != compareAcoustic(b, a)) {
+        std::abort();
+    }
+    // Deciding against a threshold gives the whole score or 0.
+    const float threshold =
+        data.empty() ? 0.5f : static_cast<float>(std::to_integer<int>(data[0]) % 101) / 100.0f;
+    const float decided = compareAcousticAtLeast(a, b, threshold);
+    if (decided != 0.0f && decided != ab) {
         std::abort();
     }
     // A decoded print stores back to the same bytes.

@@ -69,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& [path, track] : table) {
         const auto* read = written.find(path);
         check(read != nullptr && read->fileStamp == track.fileStamp && read->nameText == track.nameText &&
-              read->acousticPrint == track.acousticPrint);
+              read->acousticPrint == track.acousticPrint &&
+              read->acousticPrintLong == track.acousticPrintLong);
     }
     return 0;
 }

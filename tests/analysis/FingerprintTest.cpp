@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 
 namespace tonemirror::analysis {
 namespace {
@@ -173,6 +175,61 @@ TEST(ReadExcerpt, AnEmptyBlockEndsOnlyTheRefill) {
     ASSERT_EQ(excerpt.read(reader(31 * kSecond)), S_OK);
     EXPECT_EQ(excerpt.samples().size(), 29 * kSecond);
 }
+
+struct ExtendCase {
+    std::string name;
+    std::size_t leadIn;  // samples of silence before the music
+    std::uint32_t block; // samples per decoded block
+    std::size_t length;  // samples in the stream
+    std::size_t limit;   // samples asked for in all
+    std::size_t badAt;   // a NaN here (beyond the stream: none)
+};
+
+class ExtendExcerpt : public ::testing::TestWithParam<ExtendCase> {};
+
+// After the excerpt, extend goes on with the very next sample of the stream, whatever the blocks'
+// edges, and stops at the limit, the stream's end or a sample that is not finite.
+TEST_P(ExtendExcerpt, GoesOnWithoutAGap) {
+    const ExtendCase& c = GetParam();
+    const Signal music = fakes::noise(c.length - c.leadIn, 0.3, 5);
+    std::vector<float> data(c.leadIn, 0.0f);
+    for (const std::int16_t v : music) {
+        data.push_back(static_cast<float>(v) / 32768.0f);
+    }
+    if (c.badAt < data.size()) {
+        data[c.badAt] = std::numeric_limits<float>::quiet_NaN();
+    }
+    const BlockReader read = [&, pos = std::size_t{0}](const float** samples, std::uint32_t* count) mutable {
+        if (pos >= data.size()) {
+            return E_END_OF_STREAM;
+        }
+        *samples = data.data() + pos;
+        *count = static_cast<std::uint32_t>(std::min<std::size_t>(c.block, data.size() - pos));
+        pos += *count;
+        return S_OK;
+    };
+    ExcerptReader excerpt;
+    ASSERT_EQ(excerpt.read(read), S_OK);
+    const std::vector<float> first = excerpt.samples();
+    const auto start = static_cast<std::size_t>(
+        std::search(data.begin(), data.end(), first.begin(), first.begin() + 1000) - data.begin());
+    ASSERT_LT(start, data.size());
+    excerpt.extend(read, c.limit);
+    const std::vector<float>& all = excerpt.samples();
+    const std::size_t end = std::min({data.size(), start + c.limit, c.badAt - c.badAt % c.block});
+    ASSERT_EQ(all.size(), std::max(end - start, first.size()));
+    EXPECT_TRUE(std::equal(all.begin(), all.end(), data.begin() + static_cast<std::ptrdiff_t>(start)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, ExtendExcerpt,
+    ::testing::Values(ExtendCase{"BlockAcrossTheExcerptsEnd", 0, 4097, 100 * kSecond, 90 * kSecond, ~0u},
+                      ExtendCase{"RefillAcrossTheExcerptsEnd", 2 * kSecond, 3001, 100 * kSecond, 90 * kSecond,
+                                 ~0u},
+                      ExtendCase{"StreamEndsFirst", kSecond, 1024, 50 * kSecond, 90 * kSecond, ~0u},
+                      ExtendCase{"NoMoreThanTheExcerpt", 0, 1000, 40 * kSecond, kExcerptLength, ~0u},
+                      ExtendCase{"StopsBeforeANaN", 0, 1000, 100 * kSecond, 90 * kSecond, 50 * kSecond + 17}),
+    [](const auto& p) { return p.param.name; });
 
 TEST(ReadExcerpt, EndlessEmptyBlocksEndTheStream) {
     std::size_t calls = 0;

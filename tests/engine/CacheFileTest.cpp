@@ -790,20 +790,23 @@ std::vector<std::byte> stored(unsigned n,
 }
 
 std::vector<std::byte> trackWithPrint(std::u16string_view path, unsigned seed, unsigned stampNumber,
-                                      unsigned printNumber) {
+                                      unsigned printNumber, bool isLong = false) {
     analysis::TrackRecord r = makeRecord(seed);
     r.fileStamp = details::stamp(stampNumber);
     r.acousticPrint = print(printNumber);
+    r.acousticPrintLong = isLong;
     std::vector<std::byte> b;
     EXPECT_EQ(cache::serializeTrackWithDetails(path, r, b), S_OK);
     return b;
 }
 
 // What a verifying scan appends for a cached track that had no print.
-std::vector<std::byte> printOnly(std::u16string_view path, unsigned stampNumber, unsigned printNumber) {
+std::vector<std::byte> printOnly(std::u16string_view path, unsigned stampNumber, unsigned printNumber,
+                                 bool isLong = false) {
     analysis::TrackRecord r;
     r.fileStamp = details::stamp(stampNumber);
     r.acousticPrint = print(printNumber);
+    r.acousticPrintLong = isLong;
     std::vector<std::byte> b;
     EXPECT_EQ(cache::serializeDetails(path, r, b), S_OK);
     return b;
@@ -816,6 +819,7 @@ struct PrintCase {
     std::vector<std::vector<std::byte>> records; // after the header
     unsigned printOfP;                           // 0: none
     std::size_t goodRecords;
+    bool printIsLong = false;
 };
 
 void PrintTo(const PrintCase& c, std::ostream* os) {
@@ -833,49 +837,65 @@ TEST_P(CachePrintRules, APrintBelongsToOneAnalysisOfOneStateOfTheFile) {
     const analysis::TrackRecord* p = table.find(u"/p");
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->acousticPrint, c.printOfP == 0 ? analysis::AcousticPrint{} : prints::print(c.printOfP));
+    EXPECT_EQ(p->acousticPrintLong, c.printIsLong);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CachePrintRules,
-    ::testing::Values(PrintCase{"TrackWithItsPrint", {prints::trackWithPrint(u"/p", 1, 1, 1)}, 1, 1},
-                      PrintCase{"AddedLaterForTheSameFile",
-                                {details::stamped(u"/p", 1, 1), trackBytes(u"/q", makeRecord(2)),
-                                 prints::printOnly(u"/p", 1, 2)},
-                                2,
-                                3},
-                      PrintCase{"ForAnotherStateOfTheFileIgnored",
-                                {details::stamped(u"/p", 1, 1), prints::printOnly(u"/p", 2, 2)},
-                                0,
-                                2},
-                      PrintCase{"NeverReplacedByALaterOne",
-                                {prints::trackWithPrint(u"/p", 1, 1, 1), prints::printOnly(u"/p", 1, 2)},
-                                1,
-                                2},
-                      PrintCase{"NewerAnalysisWithoutOneDropsIt",
-                                {prints::trackWithPrint(u"/p", 1, 1, 1), details::stamped(u"/p", 2, 2)},
-                                0,
-                                2},
-                      PrintCase{"OlderTrackCompletedWithStampAndPrint",
-                                {trackBytes(u"/p", makeRecord(1)), prints::printOnly(u"/p", 3, 4)},
-                                4,
-                                2},
-                      PrintCase{"AnotherAlgorithmsPrintIsSkipped",
-                                {trackBytes(u"/p", makeRecord(1)),
-                                 details::record(u"/p", {details::stampField(details::stamp(5)),
-                                                         prints::field(prints::stored(3, 99))}),
-                                 trackBytes(u"/q", makeRecord(2))},
-                                0,
-                                3},
-                      PrintCase{"CountDisagreeingWithTheFieldEndsTheLoad",
-                                {trackBytes(u"/p", makeRecord(1)), details::record(u"/p", {prints::field([] {
-                                                                                       auto b =
-                                                                                           prints::stored(3);
-                                                                                       b.resize(b.size() - 4);
-                                                                                       return b;
-                                                                                   }())}),
-                                 trackBytes(u"/q", makeRecord(2))},
-                                0,
-                                1}),
+    ::testing::Values(
+        PrintCase{"TrackWithItsPrint", {prints::trackWithPrint(u"/p", 1, 1, 1)}, 1, 1},
+        PrintCase{
+            "AddedLaterForTheSameFile",
+            {details::stamped(u"/p", 1, 1), trackBytes(u"/q", makeRecord(2)), prints::printOnly(u"/p", 1, 2)},
+            2,
+            3},
+        PrintCase{"ForAnotherStateOfTheFileIgnored",
+                  {details::stamped(u"/p", 1, 1), prints::printOnly(u"/p", 2, 2)},
+                  0,
+                  2},
+        PrintCase{"NeverReplacedByALaterOne",
+                  {prints::trackWithPrint(u"/p", 1, 1, 1), prints::printOnly(u"/p", 1, 2)},
+                  1,
+                  2},
+        PrintCase{"NewerAnalysisWithoutOneDropsIt",
+                  {prints::trackWithPrint(u"/p", 1, 1, 1), details::stamped(u"/p", 2, 2)},
+                  0,
+                  2},
+        PrintCase{"OlderTrackCompletedWithStampAndPrint",
+                  {trackBytes(u"/p", makeRecord(1)), prints::printOnly(u"/p", 3, 4)},
+                  4,
+                  2},
+        PrintCase{"LongPrintKeepsItsKind", {prints::trackWithPrint(u"/p", 1, 1, 1, true)}, 1, 1, true},
+        PrintCase{"LongPrintReplacesTheExcerptsOne",
+                  {prints::trackWithPrint(u"/p", 1, 1, 1), prints::printOnly(u"/p", 1, 2, true)},
+                  2,
+                  2,
+                  true},
+        PrintCase{"ExcerptsPrintNeverReplacesALongOne",
+                  {prints::trackWithPrint(u"/p", 1, 1, 1, true), prints::printOnly(u"/p", 1, 2)},
+                  1,
+                  2,
+                  true},
+        PrintCase{"LongPrintOfAnotherStateIgnored",
+                  {prints::trackWithPrint(u"/p", 1, 1, 1), prints::printOnly(u"/p", 2, 2, true)},
+                  1,
+                  2},
+        PrintCase{"AnotherAlgorithmsPrintIsSkipped",
+                  {trackBytes(u"/p", makeRecord(1)),
+                   details::record(u"/p", {details::stampField(details::stamp(5)),
+                                           prints::field(prints::stored(3, 99))}),
+                   trackBytes(u"/q", makeRecord(2))},
+                  0,
+                  3},
+        PrintCase{"CountDisagreeingWithTheFieldEndsTheLoad",
+                  {trackBytes(u"/p", makeRecord(1)), details::record(u"/p", {prints::field([] {
+                                                                         auto b = prints::stored(3);
+                                                                         b.resize(b.size() - 4);
+                                                                         return b;
+                                                                     }())}),
+                   trackBytes(u"/q", makeRecord(2))},
+                  0,
+                  1}),
     [](const auto& p) { return std::string(p.param.name); });
 } // namespace
 } // namespace tonemirror::engine
