@@ -172,7 +172,6 @@ HResult ScanEngine::walkFolder(const std::u16string& folder) {
     });
     return walk.walk(folder) ? S_OK : E_FAIL;
 }
-}
 
 HResult ScanEngine::runAnalyseFile(analysis::CComparer& comparer, const std::u16string& path) {
     const HResult rc = analyseFile(comparer, path);
