@@ -4,7 +4,6 @@
 #include "app/results/ResultsModel.h"
 
 #include <QApplication>
-#include <QCollator>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 
@@ -76,9 +75,7 @@ void CViewList::sortByHeader(int column) {
     horizontalHeader()->setSortIndicatorShown(true);
     horizontalHeader()->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    QCollator collator; // the user's locale
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    model_->sortBy(column, directionFlag_, collator);
+    model_->sort(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
     QApplication::restoreOverrideCursor();
     const int selected = selectedRow();
     if (selected >= 0) {
