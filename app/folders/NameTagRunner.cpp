@@ -33,7 +33,11 @@ bool tagsToFilename(const AppContext& context, audio::TagAccess& tags, const std
         shell::nameFromTags(path, pattern, [&](std::int32_t tag) { return readTag(tags, tag); });
     tags.close();
     if (!target) {
-        failures.add(path, context.text(u"PATTERN_NO_TOKEN", u"the pattern names no tag, such as <title>"));
+        failures.add(path,
+                     shell::patternHasToken(pattern)
+                         ? context.text(u"PATTERN_NO_TAG_VALUE",
+                                        u"it has none of the pattern's tags; it keeps its name")
+                         : context.text(u"PATTERN_NO_TOKEN", u"the pattern names no tag, such as <title>"));
         return false;
     }
     if (*target == path) {

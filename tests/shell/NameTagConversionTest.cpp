@@ -91,22 +91,25 @@ const Tags kSong = {{kTrack, u"07"}, {kArtist, u"Some Artist"}, {kTitle, u"Some 
 
 INSTANTIATE_TEST_SUITE_P(
     Names, TagsToFilename,
-    ::testing::Values(RenameCase{u"/m/x.mp3", u"<track>. <artist> - <title>", kSong,
-                                 u"/m/07. Some Artist - Some Song.mp3"},
-                      RenameCase{u"/m/x.mp3", u"<track>. <artist> - <title>", {}, u"/m/.  - .mp3"},
-                      RenameCase{u"/m/x.mp3", u"<title>", {}, u"/m/.mp3"},
-                      RenameCase{u"/m/x.mp3", u"no tokens", kSong, std::nullopt},
-                      RenameCase{u"/m/x.mp3", u"<nosuch>", kSong, std::nullopt},
-                      RenameCase{u"/m/x.mp3", u"", kSong, std::nullopt},
-                      RenameCase{u"", u"<title>", kSong, std::nullopt},
-                      RenameCase{u"/m/x.mp3", u"<title> <foo> <", {{kTitle, u"T"}}, u"/m/T foo .mp3"},
-                      RenameCase{u"/m/x.mp3",
-                                 u"<title>|\"?*:\\",
-                                 {{kTitle, u"AC/DC: <Live>?\t\u0001\u00e9\xDC80"}},
-                                 u"/m/ACDC Live\u00e9\xDC80.mp3"},
-                      RenameCase{u"/m.d/noext", u"<title>", {{kTitle, u"T"}}, u"/m.d/T"},
-                      RenameCase{u"/m/a.b.flac", u"<ALBUM>", {{kAlbum, u"A"}}, u"/m/A.flac"},
-                      RenameCase{u"name.ogg", u"<year>", {{kYear, u"1999"}}, u"1999.ogg"}));
+    ::testing::Values(
+        RenameCase{u"/m/x.mp3", u"<track>. <artist> - <title>", kSong, u"/m/07. Some Artist - Some Song.mp3"},
+        // No tag of the pattern has a value: the file keeps its name.
+        RenameCase{u"/m/x.mp3", u"<track>. <artist> - <title>", {}, std::nullopt},
+        RenameCase{u"/m/x.mp3", u"<title>", {}, std::nullopt},
+        RenameCase{u"/m/x.mp3", u"<title>", {{kTitle, u"?*"}}, std::nullopt},
+        // Some tags are enough; the missing ones leave their place empty.
+        RenameCase{u"/m/x.mp3", u"<track>. <artist> - <title>", {{kTitle, u"T"}}, u"/m/.  - T.mp3"},
+        RenameCase{u"/m/x.mp3", u"no tokens", kSong, std::nullopt},
+        RenameCase{u"/m/x.mp3", u"<nosuch>", kSong, std::nullopt},
+        RenameCase{u"/m/x.mp3", u"", kSong, std::nullopt}, RenameCase{u"", u"<title>", kSong, std::nullopt},
+        RenameCase{u"/m/x.mp3", u"<title> <foo> <", {{kTitle, u"T"}}, u"/m/T foo .mp3"},
+        RenameCase{u"/m/x.mp3",
+                   u"<title>|\"?*:\\",
+                   {{kTitle, u"AC/DC: <Live>?\t\u0001\u00e9\xDC80"}},
+                   u"/m/ACDC Live\u00e9\xDC80.mp3"},
+        RenameCase{u"/m.d/noext", u"<title>", {{kTitle, u"T"}}, u"/m.d/T"},
+        RenameCase{u"/m/a.b.flac", u"<ALBUM>", {{kAlbum, u"A"}}, u"/m/A.flac"},
+        RenameCase{u"name.ogg", u"<year>", {{kYear, u"1999"}}, u"1999.ogg"}));
 
 TEST(Pattern, TokensAreTheKnownNamesInAngleBrackets) {
     const auto parts = parsePattern(u"<<title>x<Genre");
@@ -116,6 +119,8 @@ TEST(Pattern, TokensAreTheKnownNamesInAngleBrackets) {
     EXPECT_EQ(parts[2].text, u"x<Genre");
     EXPECT_EQ(tagOfTokenName(u"Comment"), kComment);
     EXPECT_EQ(tagOfTokenName(u"comments"), 0);
+    EXPECT_TRUE(patternHasToken(u"x <ARTIST>"));
+    EXPECT_FALSE(patternHasToken(u"<nosuch> <title"));
 }
 
 // Both directions on real files: the name gives the tags, the tags give the name back, and a name
