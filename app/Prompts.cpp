@@ -35,8 +35,9 @@ void MessageBoxPrompts::information(QWidget* parent, const QString& caption, con
 }
 
 bool MessageBoxPrompts::question(QWidget* parent, const QString& caption, const QString& text) {
-    return QMessageBox::question(parent, caption, text, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
+    // Every question asks before something is undone or moved away: Enter alone answers No.
+    return QMessageBox::question(parent, caption, text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
 }
 
 bool MessageBoxPrompts::confirmFiles(QWidget* parent, const QString& caption, const QString& text,

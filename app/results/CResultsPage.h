@@ -21,8 +21,9 @@ class CDetailsWnd;
 class CViewList;
 class ResultsModel;
 
-// The "Results" page: the results list above, the details pane below (shown 180 pixels high from
-// the first selection on, hidden while no row is selected; the bar between them does not move).
+// The "Results" page: the results list above, the details pane below (shown from the first
+// selection on, 180 pixels high until the user drags the bar between them; hidden while no row is
+// selected).
 // The frame hands it the engine's pairs and routes the results commands (101-110, 130, 131, Save
 // playlist, Export) to it; the page asks the frame to refresh the status bar through rowsChanged.
 class CResultsPage : public QSplitter {
@@ -46,6 +47,12 @@ public:
     // made 80 wide; switching the experimental algorithm on in Options shows it at 100.
     void setExperimentalColumnVisible(bool visible, int width = 80);
     int experimentalColumnWidth() const;
+
+    // Column widths, the last sort and the details pane's height, from the settings and back.
+    void restoreLayout();
+    void storeLayout();
+    // The scan is over: rows that arrived unsorted are put in the last chosen order.
+    void scanEnded();
 
     // Commands of the results list and the Files menu.
     void runCommand(int id);
@@ -80,13 +87,17 @@ private:
     void browse(int side);
     void ignoreSelected();
     void ignoreMarked(int side);
+    void saveIgnores();
     bool writeFile(const QString& file, const std::string& bytes);
+    QString initialSaveName() const;
+    void rememberSaveFolder(const QString& file);
 
     AppContext& context_;
     ResultsModel* model_ = nullptr;
     CViewList* list_ = nullptr;
     CDetailsWnd* details_ = nullptr;
     std::unique_ptr<audio::AudioSource> source_; // made at the first selection
+    int detailsHeight_ = kDetailsHeight;         // as the user last dragged it
 };
 
 } // namespace tonemirror::app
