@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+class QFileSystemWatcher;
 class QLabel;
+class QTimer;
 class QMenu;
 class QTreeWidgetItem;
 class QUrl;
@@ -44,6 +46,9 @@ public:
     void setInitialPaneSizes();
     // Re-reads every text after a language switch.
     void retranslate();
+    // Lists the expanded folders and the shown folder again (View > Refresh, and on its own when one
+    // of them changes on disk); the selected files stay selected.
+    void refresh();
 
     // Commands of the file list's context menu: 115 Filename -> Tags, 116 Tags -> Filename, 117 Delete.
     void runCommand(int id);
@@ -95,6 +100,7 @@ private:
     void readHistories();
     void rememberPattern(CConvertDlg::Direction direction, const std::u16string& pattern);
     void deleteSelection();
+    void watchShownFolders();
 
     AppContext& context_;
     shell::DiskFolders disk_;
@@ -111,6 +117,8 @@ private:
     std::array<std::vector<std::u16string>, 2> histories_; // Filename -> Tags, Tags -> Filename
     bool historiesRead_ = false;
     QPointer<CConvertDlg> convert_;
+    QFileSystemWatcher* watcher_ = nullptr;
+    QTimer* refreshSoon_ = nullptr; // gathers a burst of changes into one refresh
 };
 
 } // namespace tonemirror::app
