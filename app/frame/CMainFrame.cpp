@@ -21,18 +21,23 @@
 #include "engine/WorkerPool.h"
 #include "platform/os/ErrorReport.h"
 #include "shell/CTranslator.h"
+#include "shell/ResultFormats.h"
 #include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeySequence>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QToolBar>
 
+#include <algorithm>
 #include <ctime>
 
 namespace tonemirror::app {
@@ -90,6 +95,20 @@ void CMainFrame::applyStoredLanguage() {
     if (const auto language = context_.settings.readText("Language")) {
         context_.translator.selectLanguage(*language); // English stays when it is gone
     }
+    applyQtLanguage();
+}
+
+// Each language file names the locale of Qt's own texts for it; a file without one leaves them English.
+void CMainFrame::applyQtLanguage() {
+    qtTexts_.apply(context_.text(u"LOCALE", u"en").trimmed());
+}
+
+// A prompt shown while the pointer was over a menu item or tool button stays until something
+// clears it; the counts come back once the menu closes or the command has run.
+void CMainFrame::watchMenuPrompts() {
+    for (QMenu* menu : menuBar()->findChildren<QMenu*>()) {
+        connect(menu, &QMenu::aboutToHide, statusBar(), &QStatusBar::clearMessage);
+    }
 }
 
 bool CMainFrame::create() {
@@ -97,6 +116,7 @@ bool CMainFrame::create() {
         os::reportError("CMainFrame::OnCreate", 169, -1);
         return false;
     }
+    watchMenuPrompts();
     readComparisonSettings();
     createToolBar();
     createStatusBar();
@@ -183,6 +203,7 @@ void CMainFrame::createPages() {
     folders_ = new CFoldersView(context_, tabs_);
     folders_->fileMenuBuilder = [this](QWidget* parent) { return menus_->buildFileContextMenu(parent); };
     results_ = new CResultsPage(context_, tabs_);
+    results_->restoreLayout();
     tabs_->addTab(folders_, context_.text(u"FOLDERS", u"Folders"));
     tabs_->addTab(results_, context_.text(u"RESULTS", u"Results"));
     tabs_->setCurrentIndex(kFoldersPage);
@@ -211,9 +232,13 @@ void CMainFrame::openStores() {
 
 void CMainFrame::connectCommands() {
     connect(commands_, &CommandTable::triggered, this, &CMainFrame::runCommand);
+    QAction* refresh = commands_->action(cmd::kRefresh);
+    refresh->setShortcut(QKeySequence(Qt::Key_F5));
+    addAction(refresh); // F5 works wherever the focus is, the menu closed
 }
 
 void CMainFrame::runCommand(int id) {
+    statusBar()->clearMessage(); // the command's prompt has done its work
     switch (id) {
     case cmd::kStart:
         startScan();
@@ -253,6 +278,9 @@ void CMainFrame::runCommand(int id) {
     case cmd::kStatusBar:
         toggleBar(statusBar(), id);
         return;
+    case cmd::kRefresh:
+        folders_->refresh();
+        return;
     default:
         break;
     }
@@ -265,6 +293,15 @@ void CMainFrame::runCommand(int id) {
 
 void CMainFrame::startScan() {
     const std::vector<std::u16string>& folders = folders_->tickedFolders();
+    if (folders.empty()) {
+        // A scan of nothing would end at once and look like a library without duplicates.
+        context_.prompts.information(this, context_.text(u"INFORMATION", u"Information"),
+                                     context_.text(u"NO_FOLDER_TICKED",
+                                                   u"No folder is ticked. Tick the folders "
+                                                   u"to scan on the Folders page, then "
+                                                   u"press Start."));
+        return;
+    }
     context_.settings.writeText("Folders", shell::formatQuotedList(folders));
     context_.engine.startScan(folders);
     refreshScanCommands();
@@ -304,13 +341,41 @@ void CMainFrame::refreshStatus() {
     panes_[2]->setText(context_.text(u"STATUS_NEW", u"New") + QStringLiteral(": ") +
                        QString::number(counters.filesDone) + QLatin1Char('/') +
                        QString::number(counters.filesQueued));
+    // What each count counts: the cache holds earlier scans' tracks too, and files left out of this
+    // scan are in neither.
+    panes_[1]->setToolTip(
+        context_.text(u"STATUS_CACHE_TIP", u"Tracks in the cache, from this and earlier scans"));
+    panes_[2]->setToolTip(context_.text(u"STATUS_NEW_TIP",
+                                        u"Files of this scan analysed or taken from the cache, "
+                                        u"of the files found; files left out are counted "
+                                        u"under Scanning > Skipped items"));
     progress_->setCounts(counters.filesDone, counters.filesQueued);
+    refreshProgressTip();
 }
 
 void CMainFrame::onIdle() {
     const engine::ScanEngine::Counters counters = context_.engine.counters();
     progress_->setCounts(counters.filesDone, counters.filesQueued);
+    refreshProgressTip();
     refreshScanCommands();
+}
+
+// While a scan runs: the file being read and about how long is left, on the progress pane.
+void CMainFrame::refreshProgressTip() {
+    if (context_.engine.control().jobCount() <= 0) {
+        progress_->setToolTip(QString());
+        return;
+    }
+    const engine::ScanEngine::Progress progress = context_.engine.progress();
+    QString tip = context_.text(u"PROGRESS_READING", u"Reading: %1").arg(windowName(progress.currentFile));
+    if (progress.secondsLeft >= 0.0) {
+        const auto ms = static_cast<std::uint32_t>(std::min(progress.secondsLeft, 4.0e6) * 1000.0);
+        tip += QLatin1Char('\n') +
+               context_.text(u"PROGRESS_LEFT", u"About %1 left").arg(toQString(shell::durationText(ms)));
+    } else {
+        tip += QLatin1Char('\n') + context_.text(u"PROGRESS_ESTIMATING", u"Estimating the time left...");
+    }
+    progress_->setToolTip(tip);
 }
 
 void CMainFrame::onEngineMessage(quint32 message) {
@@ -325,6 +390,9 @@ void CMainFrame::onEngineMessage(quint32 message) {
         break;
     case engine::UM_SCAN_STATE:
         refreshScanCommands();
+        if (context_.engine.control().jobCount() == 0) {
+            results_->scanEnded();
+        }
         break;
     default:
         return;
@@ -354,18 +422,25 @@ void CMainFrame::showOptions() {
     values.verifyMatches = settings.verifyMatches.load();
     values.acousticThreshold = settings.acousticThreshold.load();
     const auto confirm = [this] {
-        return context_.prompts.question(this, context_.text(u"QUESTION", u"Question"),
-                                         context_.text(u"CLEAR_CACHE", u"Clear internal cache ?"));
+        return context_.prompts.question(this, context_.text(u"QUESTION", u"Question"), clearCacheQuestion());
     };
     std::function<void()> clear;
     if (context_.engine.control().jobCount() <= 0) { // the table must not change under a scan
-        clear = [this] { context_.engine.clearCache(); };
+        clear = [this] {
+            context_.engine.clearCache();
+            context_.store.saveIgnoreList(); // emptied on disk at once, as every change of the list
+        };
     }
     COptionsDlg dialog(values, confirm, clear, this);
     if (dialog.exec() == QDialog::Accepted) {
         applyOptions(dialog.values());
     }
     refreshStatus();
+}
+
+QString CMainFrame::clearCacheQuestion() const {
+    return context_.text(u"CLEAR_CACHE", u"Clear internal cache ?") + QStringLiteral("\n\n") +
+           context_.text(u"CLEAR_CACHE_IGNORES", u"The list of ignored pairs is emptied too.");
 }
 
 void CMainFrame::applyOptions(const OptionsValues& values) {
@@ -396,9 +471,12 @@ void CMainFrame::switchLanguage(const QString& name) {
     const QString chosen = name.left(1023);
     context_.settings.writeText("Language", toU16(chosen));
     context_.translator.selectLanguage(toU16(chosen));
+    applyQtLanguage();
     menus_->assignMainMenu(*this);
+    watchMenuPrompts();
+    statusBar()->clearMessage();
     tabs_->setTabText(kFoldersPage, context_.text(u"FOLDERS", u"Folders"));
-    tabs_->setTabText(kResultsPage, context_.text(u"RESULTS", u"Results")); // count again at the next refresh
+    refreshStatus(); // the panes, the Results tab's count and the tool tips in the new language
     // Posted, as the pages re-read their texts after this command has finished.
     QMetaObject::invokeMethod(folders_, &CFoldersView::retranslate, Qt::QueuedConnection);
     QMetaObject::invokeMethod(results_, &CResultsPage::retranslate, Qt::QueuedConnection);
@@ -468,6 +546,7 @@ void CMainFrame::storePlacement() {
     store.writeNumber("WindowBottom", static_cast<std::uint32_t>(normal.top() + normal.height()));
     store.writeNumber("ShowToolbar", flag(!toolBar_->isHidden()));
     store.writeNumber("ShowStatusBar", flag(!statusBar()->isHidden()));
+    results_->storeLayout();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

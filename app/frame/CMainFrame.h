@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/common/QtTranslations.h"
 #include "app/frame/CommandTable.h"
 #include "shell/UpdateCheck.h"
 
@@ -50,6 +51,9 @@ public:
     QAction* action(int id) const { return commands_->action(id); }
     CFoldersView* foldersView() const { return folders_; }
     CResultsPage* resultsPage() const { return results_; }
+    CFoldersView* foldersPage() const { return folders_; }
+    // The question Options asks before the cache is cleared.
+    QString clearCacheQuestion() const;
     QTabWidget* tabs() const { return tabs_; }
     QToolBar* toolBar() const { return toolBar_; }
     QLabel* statusPane(int index) const { return panes_[index]; }
@@ -66,6 +70,8 @@ protected:
 private:
     void openSettings();
     void applyStoredLanguage();
+    void applyQtLanguage();
+    void watchMenuPrompts();
     void readComparisonSettings();
     void createToolBar();
     void createStatusBar();
@@ -78,6 +84,7 @@ private:
     void onEngineMessage(quint32 message);
     void onUpdateResult(int result);
     void onIdle();
+    void refreshProgressTip();
     void startScan();
     void showOptions();
     void showAbout();
@@ -106,6 +113,7 @@ private:
     CResultsPage* results_ = nullptr;
     UpdateChecker* updates_ = nullptr;
     QTimer idle_;
+    QtTranslations qtTexts_;
 };
 
 } // namespace tonemirror::app
