@@ -49,25 +49,30 @@ int stats(const std::filesystem::path& file) {
         std::cout << "tracks: 0\nbytes: 0\nignored pairs: 0\nstate: not created yet\n";
         return kExitOk;
     }
-    const auto data = engine::readWholeFile(fd);
+    // Only the header is read from a file that is not a cache; a cache is read in bounded windows.
+    const auto size = engine::fileSize(fd);
+    const auto head = engine::readHead(fd, engine::cache::kHeaderSize);
+    const bool ours = head && engine::cache::mayBeCacheFile(*head);
+    engine::TrackTable table;
+    engine::IgnoreSet ignored;
+    const auto parsed = size && ours
+                            ? engine::cache::parseFile(fd, *size, table, ignored)
+                            : std::optional<engine::cache::ParseResult>(engine::cache::ParseResult{});
     ::close(fd);
-    if (!data) {
+    if (!size || !head || !parsed) {
         printError("cannot read '" + displayPath(file.native()) + "'");
         return kExitFailure;
     }
-    engine::TrackTable table;
-    engine::IgnoreSet ignored;
-    const auto parsed = engine::cache::parse(*data, table, ignored);
     std::cout << "tracks: " << table.size() << '\n'
-              << "bytes: " << data->size() << '\n'
+              << "bytes: " << *size << '\n'
               << "ignored pairs: " << ignored.size() << '\n';
-    if (!engine::cache::mayBeCacheFile(*data)) {
+    if (!ours) {
         std::cout << "state: not a cache file (never used or changed by Tonemirror)\n";
-    } else if (!parsed.headerValid) {
-        std::cout << "state: " << (data->empty() ? "empty" : "not a cache file of this version")
+    } else if (!parsed->headerValid) {
+        std::cout << "state: " << (*size == 0 ? "empty" : "not a cache file of this version")
                   << " (reset at the next start)\n";
-    } else if (parsed.goodEnd < data->size()) {
-        std::cout << "state: damaged tail of " << data->size() - parsed.goodEnd
+    } else if (parsed->goodEnd < *size) {
+        std::cout << "state: damaged tail of " << *size - parsed->goodEnd
                   << " bytes (cut at the next start)\n";
     } else {
         std::cout << "state: ok\n";

@@ -41,19 +41,28 @@ CacheFile::LoadResult CacheFile::load(TrackTable& table, IgnoreSet& ignored) {
         return out;
     }
     const int fd = file_.fd();
-    auto data = readWholeFile(fd);
-    if (!data) {
+    const std::optional<std::uint64_t> size = fileSize(fd);
+    if (!size) {
         return out;
     }
-    if (!cache::mayBeCacheFile(*data)) {
+    // The header decides: a foreign file is never read further.
+    const auto head = readHead(fd, cache::kHeaderSize);
+    if (!head) {
+        return out;
+    }
+    if (!cache::mayBeCacheFile(*head)) {
         out.foreign = true; // an MP3 given as the cache must not become one
         return out;
     }
-    out.parse = cache::parse(*data, table, ignored);
+    const auto parsed = cache::parseFile(fd, *size, table, ignored);
+    if (!parsed) {
+        return out;
+    }
+    out.parse = *parsed;
     if (!out.parse.headerValid) {
         // Missing, short or another version's file: start again from the header alone.
         out.headerReset = true;
-        out.droppedBytes = data->size();
+        out.droppedBytes = *size;
         if (!writeAllAt(fd, 0, cache::header()) || ftruncate(fd, cache::kHeaderSize) != 0) {
             return out;
         }
@@ -63,12 +72,12 @@ CacheFile::LoadResult CacheFile::load(TrackTable& table, IgnoreSet& ignored) {
         return out;
     }
     end_ = out.parse.goodEnd;
-    if (end_ < data->size()) {
+    if (end_ < *size) {
         // Cut the damaged tail now: leftover bytes after later appends could otherwise line up as
         // records at the next load.
         // A failed cut is still consistent: appends start at end_ and the next load cuts the rest.
         if (ftruncate(fd, static_cast<off_t>(end_)) == 0) {
-            out.droppedBytes = data->size() - end_;
+            out.droppedBytes = *size - end_;
         }
     }
     out.result = S_OK;

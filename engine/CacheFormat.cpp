@@ -6,10 +6,14 @@
 
 #include <algorithm>
 #include <bit>
+#include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <optional>
 #include <utility>
+
+#include <unistd.h>
 
 namespace tonemirror::engine::cache {
 
@@ -387,11 +391,29 @@ void writeTrack(Writer& w, std::u16string_view path, const analysis::TrackRecord
 
 // Reads the records after the header one at a time into the table and the ignored pairs.
 class Loader {
+    // What the record before the current one did with its track.
+    enum class Previous { Other, Inserted, Refused };
+
 public:
     Loader(std::span<const std::byte> data, TrackTable& table, IgnoreSet& ignored, ParseResult& result)
         : in_(data, kHeaderSize), table_(table), ignored_(ignored), result_(result) {}
 
-    std::size_t position() const { return in_.position(); }
+    // File offset of the next record.
+    std::size_t position() const { return base_ + in_.position(); }
+
+    // Goes on in `window`, the file's bytes from offset `base` (the next record's start).
+    void moveTo(std::span<const std::byte> window, std::size_t base) {
+        in_ = Reader(window, 0);
+        base_ = base;
+    }
+
+    // Passes over a record of a later kind without reading its body.
+    void skipUnread(std::size_t recordSize) {
+        base_ += recordSize;
+        in_ = Reader({}, 0);
+        previous_ = Previous::Other;
+        ++result_.skippedRecords;
+    }
 
     // One record; false at the end of the data or at the first record that breaks a rule.
     bool next() {
@@ -401,13 +423,22 @@ public:
             return false;
         }
         const Previous previous = std::exchange(previous_, Previous::Other);
+        if (!record(type, bodyLength, previous)) {
+            previous_ = previous; // the record may be read again from a larger window
+            return false;
+        }
+        return true;
+    }
+
+private:
+    bool record(std::uint32_t type, std::uint32_t bodyLength, Previous previous) {
         switch (type) {
         case kTrackRecord:
             return track();
         case kIgnoredPair:
             return pair();
         case kTrackDetails:
-            return details(bodyLength, previous);
+            return bodyLength <= kMaxRecordSize && details(bodyLength, previous);
         default:
             // A record of a later kind: skipped, but only when it lies wholly inside the file.
             if (!in_.skip(bodyLength)) {
@@ -417,10 +448,6 @@ public:
             return true;
         }
     }
-
-private:
-    // What the record before the current one did with its track.
-    enum class Previous { Other, Inserted, Refused };
 
     bool track() {
         if (!readTrack(in_, path_, record_)) {
@@ -468,6 +495,7 @@ private:
     }
 
     Reader in_;
+    std::size_t base_ = 0;
     TrackTable& table_;
     IgnoreSet& ignored_;
     ParseResult& result_;
@@ -484,15 +512,33 @@ const std::array<std::byte, kHeaderSize>& header() {
     return kHeader;
 }
 
-bool mayBeCacheFile(std::span<const std::byte> data) {
-    // A short file is a header cut off only when what is there is the signature's beginning: a note
-    // of a few bytes given as the cache must stay as it is.
-    if (data.empty()) {
-        return true;
-    }
+namespace {
+
+// Every version's header: the signature, a version of digits and dots, zero bytes to its end. `data`
+// is the header or, for one whose writing broke off, its beginning.
+bool headerShapeFits(std::span<const std::byte> data) {
     const std::size_t compared = std::min(data.size(), kSignature.size());
-    return std::memcmp(data.data(), kSignature.data(), compared) == 0 &&
-           (data.size() < kHeaderSize || compared == kSignature.size());
+    if (std::memcmp(data.data(), kSignature.data(), compared) != 0) {
+        return false;
+    }
+    std::size_t i = compared;
+    while (i < data.size() &&
+           (std::isdigit(static_cast<unsigned char>(data[i])) != 0 || data[i] == std::byte{'.'})) {
+        ++i;
+    }
+    const bool hasVersion = i > kSignature.size();
+    const bool zerosToEnd = std::all_of(data.begin() + static_cast<std::ptrdiff_t>(i), data.end(),
+                                        [](std::byte b) { return b == std::byte{0}; });
+    // A whole header needs a version and at least one zero after it; a cut one may stop anywhere.
+    return zerosToEnd && (data.size() < kHeaderSize || (hasVersion && i < kHeaderSize));
+}
+
+} // namespace
+
+bool mayBeCacheFile(std::span<const std::byte> head) {
+    // A short file is a header cut off only when all of it fits the header's shape: a note of a few
+    // bytes given as the cache must stay as it is.
+    return head.empty() || headerShapeFits(head.first(std::min(head.size(), kHeaderSize)));
 }
 
 HResult serializeTrack(std::u16string_view path, const analysis::TrackRecord& record,
@@ -563,6 +609,107 @@ HResult serializeIgnoredPair(std::u16string_view first, std::u16string_view seco
     w.text(second);
     w.marker();
     return S_OK;
+}
+
+namespace {
+
+// The most a record of this type may take in the file, or 0 when its head rules it out.
+std::size_t recordBound(std::uint32_t type, std::uint32_t bodyLength) {
+    switch (type) {
+    case kTrackRecord:
+        return kTrackRecordFixedSize + 4 * 2 * kMaxTextUnits + 2 + 2 * kMaxTextUnits;
+    case kIgnoredPair:
+        return kRecordHeadSize + 2 * (2 + 2 * kMaxTextUnits) + kEndMarker.size();
+    default:
+        return bodyLength > kMaxRecordSize ? 0 : kRecordHeadSize + std::size_t{bodyLength};
+    }
+}
+
+// Track and pair records whose whole bound lies in the window never fail for want of bytes.
+const std::size_t kLongestFixedRecord = recordBound(kTrackRecord, 0);
+constexpr std::size_t kReadWindow = 4u << 20;
+
+bool readAt(int fd, std::uint64_t offset, std::span<std::byte> out) {
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<ParseResult> parseFile(int fd, std::uint64_t fileSize, TrackTable& table, IgnoreSet& ignored) {
+    ParseResult result;
+    std::array<std::byte, kHeaderSize> head{};
+    if (fileSize < kHeaderSize) {
+        return result;
+    }
+    if (!readAt(fd, 0, head)) {
+        return std::nullopt;
+    }
+    if (head != kHeader) {
+        return result;
+    }
+    result.headerValid = true;
+    result.goodEnd = kHeaderSize;
+    Loader loader({}, table, ignored, result);
+    loader.moveTo({}, kHeaderSize);
+    std::vector<std::byte> window;
+    while (result.goodEnd + kRecordHeadSize <= fileSize) {
+        const std::size_t start = result.goodEnd;
+        std::array<std::byte, kRecordHeadSize> recordHead{};
+        if (!readAt(fd, start, recordHead)) {
+            return std::nullopt;
+        }
+        std::uint32_t type = 0;
+        std::uint32_t bodyLength = 0;
+        Reader peek(recordHead, 0);
+        peek.u32(type);
+        peek.u32(bodyLength);
+        const std::size_t left = static_cast<std::size_t>(fileSize - start);
+        if (type != kTrackRecord && type != kIgnoredPair && type != kTrackDetails) {
+            if (std::size_t{bodyLength} > left - kRecordHeadSize) {
+                break; // cut off
+            }
+            loader.skipUnread(kRecordHeadSize + bodyLength);
+            result.goodEnd = loader.position();
+            continue;
+        }
+        const std::size_t bound = recordBound(type, bodyLength);
+        if (bound == 0) {
+            break;
+        }
+        // Read ahead in large windows; a record never needs more than its bound.
+        const std::size_t size = std::min(left, std::max(kReadWindow, bound));
+        if (window.size() < size) {
+            window.resize(size);
+        }
+        const std::span<std::byte> bytes(window.data(), size);
+        if (!readAt(fd, start, bytes)) {
+            return std::nullopt;
+        }
+        loader.moveTo(bytes, start);
+        std::size_t parsed = 0;
+        while (start + size == fileSize || loader.position() + kLongestFixedRecord <= start + size) {
+            if (!loader.next()) {
+                break;
+            }
+            result.goodEnd = loader.position();
+            ++parsed;
+        }
+        if (parsed == 0) {
+            break; // the record breaks a rule with all of it at hand
+        }
+    }
+    return result;
 }
 
 ParseResult parse(std::span<const std::byte> data, TrackTable& table, IgnoreSet& ignored) {

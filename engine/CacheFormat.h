@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -60,10 +61,15 @@ const std::array<std::byte, kHeaderSize>& header();
 // The start every version's header shares.
 inline constexpr std::string_view kSignature = "Tonemirror ";
 
-// True for a file the program may take as its cache: empty, the beginning of a header whose writing
-// broke off, or beginning with the signature (this version's or another's). Anything else is some
-// other program's file and is never written to.
-bool mayBeCacheFile(std::span<const std::byte> data);
+// A details record longer than this is damage: no track has that much to say.
+inline constexpr std::size_t kMaxRecordSize = 64u << 20;
+
+// True for a file the program may take as its cache, judged from its first kHeaderSize bytes (or all
+// of a shorter file): empty, the beginning of a header whose writing broke off, or a whole header of
+// this version or another (the signature, a version of digits and dots, zero bytes to the end).
+// Anything else, such as a note or a report that merely starts with the signature, is some other
+// program's file and is never written to.
+bool mayBeCacheFile(std::span<const std::byte> head);
 
 // Serialises one track record into `out` (resized to the record's length; its capacity is reused).
 // E_INVALIDARG when the path is empty or the path or a text is longer than kMaxTextUnits: such a
@@ -101,6 +107,10 @@ struct ParseResult {
 // at the first record that breaks a rule, so everything up to goodEnd is exactly the good prefix of the file.
 // When the header is not valid, nothing is added and goodEnd is 0.
 ParseResult parse(std::span<const std::byte> data, TrackTable& table, IgnoreSet& ignored);
+
+// The same parse read from an open file of `fileSize` bytes in bounded windows, so memory follows
+// the records kept, not the file's size. nullopt when a read fails.
+std::optional<ParseResult> parseFile(int fd, std::uint64_t fileSize, TrackTable& table, IgnoreSet& ignored);
 
 } // namespace cache
 } // namespace tonemirror::engine

@@ -37,6 +37,34 @@ std::optional<std::vector<std::byte>> readWholeFile(int fd) {
     return data;
 }
 
+std::optional<std::uint64_t> fileSize(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || st.st_size < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::optional<std::vector<std::byte>> readHead(int fd, std::size_t limit) {
+    std::vector<std::byte> data(limit);
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = pread(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    data.resize(done);
+    return data;
+}
+
 bool writeAllAt(int fd, std::uint64_t offset, std::span<const std::byte> bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {

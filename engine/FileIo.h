@@ -13,6 +13,12 @@ namespace tonemirror::engine {
 // (a file that grows meanwhile is read up to that size). nullopt when a read fails.
 std::optional<std::vector<std::byte>> readWholeFile(int fd);
 
+// The open file's size; nullopt when it cannot be asked.
+std::optional<std::uint64_t> fileSize(int fd);
+
+// The file's first `limit` bytes (fewer when it is shorter). nullopt when a read fails.
+std::optional<std::vector<std::byte>> readHead(int fd, std::size_t limit);
+
 // Writes all bytes at `offset`, retrying short writes. False on failure (some bytes may be written).
 bool writeAllAt(int fd, std::uint64_t offset, std::span<const std::byte> bytes);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -27,6 +28,11 @@ struct Parsed {
     bool clean = true;
 };
 Parsed read(std::span<const std::byte> data, IgnoreSet& set);
+
+// The same from an open file read in pieces of a mebibyte: memory follows the pairs kept, not the
+// file's size. The encoding is decided from the first piece; a pair longer than any two paths ends
+// the list there (not clean). nullopt when a read fails.
+std::optional<Parsed> readFile(int fd, IgnoreSet& set);
 
 struct Formatted {
     std::vector<std::byte> bytes;

@@ -8,6 +8,7 @@
 #include "engine/ScanSettings.h"
 #include "engine/UserMessage.h"
 #include "engine/WorkerPool.h"
+#include "platform/os/TrashFolders.h"
 #include "plugin-api/PluginApi.h"
 
 #include <atomic>
@@ -99,6 +100,8 @@ public:
     std::vector<SkippedItem> skippedItems() const { return reach_.skipped(); }
     // True when this scan took the file (by device and inode) as one of its inputs.
     bool scanned(const os::FileKey& key) const { return reach_.wasReached(key); }
+    // Whose trash folders scans leave out (by default this process's user). Only while no scan runs.
+    void setTrashEnvironment(os::TrashEnvironment environment) { trashEnvironment_ = std::move(environment); }
     // Empties the track table, the ignored pairs and the cache file. Only while no scan runs.
     HResult clearCache();
 
@@ -150,11 +153,6 @@ private:
                      std::vector<Match>& matches) const;
     void reportMatches(const std::u16string& path, const Rule& rule, std::vector<Match>& matches);
     void queue(ScanJob::Kind kind, std::u16string path1, std::u16string path2 = {});
-    bool walk(const std::u16string& folder);
-    // Reads the names in a folder the scan has not reached before; false (recorded) when it cannot.
-    bool listFolder(const std::u16string& folder, const std::string& native, std::vector<std::string>& names);
-    // One entry of a folder: walked, queued or recorded as skipped.
-    void visit(const std::u16string& path, const std::string& native);
 
     TrackStore& store_;
     SourceFactory sources_;
@@ -163,6 +161,7 @@ private:
     ScanControl control_;
     ScanIndex index_; // guarded by the store's TableLock
     ScanReach reach_;
+    os::TrashEnvironment trashEnvironment_ = os::TrashEnvironment::fromProcess();
 
     std::atomic<std::int32_t> filesQueued_{0};
     std::atomic<std::int32_t> filesDone_{0};

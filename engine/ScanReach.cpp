@@ -20,6 +20,8 @@ const char* skipReasonText(SkipReason reason) {
         return "another name of a file already scanned";
     case SkipReason::SameFolder:
         return "another name of a folder already scanned";
+    case SkipReason::TrashFolder:
+        return "the desktop's trash, not scanned";
     case SkipReason::NotAudio:
         return "not audio, or no decoder reads it";
     case SkipReason::TooShort:

@@ -18,6 +18,7 @@ enum class SkipReason : std::int32_t {
     BrokenLink,       // a link whose target does not exist
     SameFile,         // another name of a file the scan reached first (detail: that name)
     SameFolder,       // another name of a folder the scan reached first (detail: that name)
+    TrashFolder,      // a desktop trash, or a folder in one (detail: the trash folder)
     NotAudio,         // no decoder opens the file: not audio, or a format no plug-in reads
     TooShort,         // less audio than a fingerprint needs
     Silent,           // the opening is all silence: nothing to compare

@@ -98,12 +98,12 @@ namespace {
 
 // Reads an open descriptor whole and closes it.
 HResult readAndClose(int fd, IgnoreSet& set, bool& clean) {
-    const auto data = readWholeFile(fd);
+    const auto parsed = ignore_list::readFile(fd, set);
     ::close(fd);
-    if (!data) {
+    if (!parsed) {
         return E_FAIL;
     }
-    clean = ignore_list::read(*data, set).clean;
+    clean = parsed->clean;
     return S_OK;
 }
 
@@ -169,12 +169,12 @@ HResult TrackStore::saveIgnoreListTo(const std::filesystem::path& file, std::siz
     if (!fileLock.acquire(file)) {
         return E_FAIL;
     }
-    const auto data = readWholeFile(fileLock.fd());
-    if (!data) {
+    IgnoreSet onDisk;
+    const auto parsed = ignore_list::readFile(fileLock.fd(), onDisk);
+    if (!parsed) {
         return E_FAIL; // what cannot be read is not replaced
     }
-    IgnoreSet onDisk;
-    if (!ignore_list::read(*data, onDisk).clean) {
+    if (!parsed->clean) {
         ignoreListKeptAside_ = keepAside(file);
         if (ignoreListKeptAside_.empty()) {
             return E_FAIL;

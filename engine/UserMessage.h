@@ -5,8 +5,7 @@
 namespace tonemirror::engine {
 
 // Messages the engine posts to its front end; the numbers are those of the desktop program's window
-// messages (first user message + n), so every front end speaks the same language. Numbers 3, 6 and 7
-// belong to the desktop program alone (app/frame/WindowMessages.h).
+// messages (first user message + n), so every front end speaks the same language.
 inline constexpr std::uint32_t WM_USER = 0x0400;
 inline constexpr std::uint32_t UM_PAIRS_PENDING = WM_USER + 1; // pending pairs to drain
 inline constexpr std::uint32_t UM_RESULTS_RESET = WM_USER + 2; // empty the results list

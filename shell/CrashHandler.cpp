@@ -185,12 +185,17 @@ void makeFolders(char* path, std::size_t length) {
     }
 }
 
+// Always a new file: a link or file planted under the report's name is never written through.
+int createReport(const char* path) {
+    return open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
 int openReport(const char* name) {
     char path[kFolderCapacity + kCrashReportNameSize];
     if (gCrash.program.length > 0) {
         std::memcpy(path, gCrash.program.path, gCrash.program.length);
         std::memcpy(path + gCrash.program.length, name, kCrashReportNameSize);
-        const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int fd = createReport(path);
         if (fd >= 0) {
             return fd;
         }
@@ -200,7 +205,7 @@ int openReport(const char* name) {
         path[gCrash.userData.length] = '\0';
         makeFolders(path, gCrash.userData.length);
         std::memcpy(path + gCrash.userData.length, name, kCrashReportNameSize);
-        return open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        return createReport(path);
     }
     return -1;
 }

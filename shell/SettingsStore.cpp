@@ -107,6 +107,25 @@ fs::path keepAside(const fs::path& file) {
     return {};
 }
 
+// The file a write replaces: the target of a settings file that is a symbolic link (dotfile
+// managers keep them so), followed link by link, so the link itself stays.
+fs::path writtenFile(const fs::path& file) {
+    constexpr int kMaxLinks = 40; // as the kernel allows
+    fs::path current = file;
+    for (int link = 0; link < kMaxLinks; ++link) {
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(current, error)) || error) {
+            return current;
+        }
+        const fs::path next = fs::read_symlink(current, error);
+        if (error) {
+            return current;
+        }
+        current = next.is_absolute() ? next : current.parent_path() / next;
+    }
+    return current;
+}
+
 bool createFolder(const fs::path& folder) {
     std::error_code error;
     fs::create_directories(folder, error);
@@ -152,7 +171,7 @@ SettingsStore::LoadStatus SettingsStore::load() {
         writable_ = true;
         return LoadStatus::Loaded;
     case DiskState::Invalid:
-        keptAside_ = keepAside(file_);
+        keptAside_ = keepAside(writtenFile(file_));
         writable_ = !keptAside_.empty();
         return writable_ ? LoadStatus::KeptAside : LoadStatus::Unreadable;
     case DiskState::Unreadable:
@@ -192,8 +211,9 @@ bool SettingsStore::write(const Change& change) {
     if (disk.state == DiskState::Unreadable) {
         return false;
     }
+    const fs::path target = writtenFile(file_);
     if (disk.state == DiskState::Invalid) {
-        keptAside_ = keepAside(file_);
+        keptAside_ = keepAside(target);
         if (keptAside_.empty()) {
             return false;
         }
@@ -202,7 +222,7 @@ bool SettingsStore::write(const Change& change) {
     change(next);
     const std::string bytes = next.serialize();
     if (bytes.size() > SettingsDocument::kMaxFileSize ||
-        !engine::replaceFile(file_, std::as_bytes(std::span(bytes.data(), bytes.size())))) {
+        !engine::replaceFile(target, std::as_bytes(std::span(bytes.data(), bytes.size())))) {
         return false;
     }
     values_ = std::move(next);

@@ -10,7 +10,7 @@
 
 namespace tonemirror::shell {
 
-// Outcome of one update check; the numbers travel as the desktop program's UM_UPDATE_RESULT parameter.
+// Outcome of one update check; the desktop program's update checker hands it on as its number.
 enum class UpdateResult : int {
     Error = 0,      // bad answer, or an HTTP status other than 200
     Present = 1,    // a newer version exists

@@ -2,6 +2,7 @@
 
 #include "app/AppContext.h"
 #include "platform/os/Paths.h"
+#include "platform/os/Text.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -9,13 +10,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDesktopServices>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
 
 namespace tonemirror::app {
 
@@ -34,42 +28,32 @@ bool openFolder(const std::u16string& path) {
     return QDesktopServices::openUrl(fileUrl(cut == 0 ? path.substr(0, 1) : path.substr(0, cut)));
 }
 
-// Qt's texts for the usual failures are the system's error names; say them plainly.
-QString plainReason(const QString& systemText) {
-    const auto is = [&systemText](int code) {
-        return systemText == QString::fromLocal8Bit(std::strerror(code));
-    };
-    if (is(EXDEV)) {
-        return QStringLiteral("its file system has no trash this program can use");
-    }
-    if (is(EACCES) || is(EPERM)) {
-        return QStringLiteral("there is no permission to move it");
-    }
-    if (is(EROFS)) {
-        return QStringLiteral("its file system is read-only");
-    }
-    if (is(ENOENT)) {
-        return QStringLiteral("the file no longer exists");
-    }
-    return systemText;
-}
+struct ProblemText {
+    os::TrashProblem problem;
+    const char16_t* key;
+};
 
-// When the trash folder cannot be made, this Qt version moves the file into "files" under the
-// current folder and reports success with a relative name. Put the file back.
-TrashOutcome undoStrayTrash(const QString& original, const QString& stray) {
-    const QFileInfo moved(stray);
-    const QString strayFile = moved.absoluteFilePath();
-    const QString info = QDir(moved.absolutePath())
-                             .absoluteFilePath(QStringLiteral("../info/%1.trashinfo").arg(moved.fileName()));
-    QFile::remove(QDir::cleanPath(info));
-    const bool back = QFile::rename(strayFile, original); // never replaces a file
-    QDir().rmdir(QDir::cleanPath(moved.absolutePath() + QStringLiteral("/../info")));
-    QDir().rmdir(moved.absolutePath());
-    if (!back) {
-        return {false, QStringLiteral("the trash folder cannot be used; the file was left at ") + strayFile};
-    }
-    return {false, QStringLiteral("the trash folder cannot be used")};
-}
+// Translation keys of the trash's reasons; the English defaults are the trash's own texts.
+constexpr ProblemText kProblemKeys[] = {
+    {os::TrashProblem::NotFound, u"TRASH_WHY_NOT_FOUND"},
+    {os::TrashProblem::NotAnItem, u"TRASH_WHY_NOT_AN_ITEM"},
+    {os::TrashProblem::AlreadyInTrash, u"TRASH_WHY_IN_TRASH"},
+    {os::TrashProblem::HoldsTrash, u"TRASH_WHY_HOLDS_TRASH"},
+    {os::TrashProblem::NoTrash, u"TRASH_WHY_NO_TRASH"},
+    {os::TrashProblem::UnsafeTrash, u"TRASH_WHY_UNSAFE"},
+    {os::TrashProblem::TrashNotWritable, u"TRASH_WHY_NOT_WRITABLE"},
+    {os::TrashProblem::TrashFull, u"TRASH_WHY_FULL"},
+    {os::TrashProblem::TooManyNames, u"TRASH_WHY_TOO_MANY_NAMES"},
+    {os::TrashProblem::NoPermission, u"TRASH_WHY_NO_PERMISSION"},
+    {os::TrashProblem::ReadOnly, u"TRASH_WHY_READ_ONLY"},
+    {os::TrashProblem::Busy, u"TRASH_WHY_BUSY"},
+    {os::TrashProblem::MoveFailed, u"TRASH_WHY_MOVE_FAILED"},
+    {os::TrashProblem::NotInTrash, u"TRASH_WHY_NOT_IN_TRASH"},
+    {os::TrashProblem::NotATrashEntry, u"TRASH_WHY_NOT_AN_ENTRY"},
+    {os::TrashProblem::RecordMismatch, u"TRASH_WHY_RECORD_MISMATCH"},
+    {os::TrashProblem::PlaceTaken, u"TRASH_WHY_PLACE_TAKEN"},
+    {os::TrashProblem::FolderGone, u"TRASH_WHY_FOLDER_GONE"},
+};
 
 } // namespace
 
@@ -103,23 +87,29 @@ void showInFolder(const std::u16string& path, const std::function<void()>& faile
                      });
 }
 
-TrashOutcome moveToTrash(const std::u16string& path) {
-    const QString name = toQString(path);
-    if (QFile::encodeName(name) != nativeName(path)) {
-        return {false, QStringLiteral("its name is not UTF-8 text, which the trash cannot record")};
+QString trashReason(const AppContext& context, const os::TrashOutcome& outcome) {
+    const std::u16string english = os::utf8ToUtf16(os::describeTrashProblem(outcome.problem));
+    QString reason = toQString(english);
+    for (const ProblemText& entry : kProblemKeys) {
+        if (entry.problem == outcome.problem) {
+            reason = context.text(entry.key, english);
+        }
     }
-    std::error_code error;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(os::toNativePath(path), error))) {
-        return {false, QStringLiteral("the file no longer exists")};
+    const bool saysMore =
+        outcome.problem != os::TrashProblem::NotFound && outcome.problem != os::TrashProblem::NotInTrash;
+    if (saysMore && !outcome.detail.empty()) {
+        reason += QStringLiteral(" (") + toQString(os::fromNativeName(outcome.detail)) + QLatin1Char(')');
     }
-    QFile file(name);
-    if (!file.moveToTrash()) {
-        return {false, plainReason(file.errorString())};
+    return reason;
+}
+
+TrashOutcome moveToTrash(const AppContext& context, const std::u16string& path) {
+    os::DesktopTrash trash = os::DesktopTrash::fromProcess();
+    const os::TrashOutcome outcome = trash.moveToTrash(os::toNativePath(path).native());
+    if (!outcome.ok) {
+        return {false, trashReason(context, outcome), {}};
     }
-    if (!QDir::isAbsolutePath(file.fileName())) {
-        return undoStrayTrash(name, file.fileName());
-    }
-    return {true, {}};
+    return {true, {}, outcome.entry};
 }
 
 } // namespace tonemirror::app

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/os/DesktopTrash.h"
+
 #include <QString>
 #include <QUrl>
 
@@ -9,6 +11,8 @@
 class QObject;
 
 namespace tonemirror::app {
+
+struct AppContext;
 
 // The desktop's handlers for the files of the results list. Paths are the core's UTF-16 paths; the
 // native name of a file is taken from the core's own conversion, never re-encoded by Qt.
@@ -26,11 +30,15 @@ void showInFolder(const std::u16string& path, const std::function<void()>& faile
 
 struct TrashOutcome {
     bool trashed = false;
-    QString reason; // in plain words when not trashed
+    QString reason;       // in plain, translated words when not trashed
+    os::TrashEntry entry; // where it went, to put it back
 };
 
-// Moves one file to the desktop's trash. A file that cannot be trashed stays where it is; nothing is
-// ever deleted outright.
-TrashOutcome moveToTrash(const std::u16string& path);
+// Moves one file or folder to the desktop's trash (our own checked trash, never a copy). An item that
+// cannot be trashed stays where it is; nothing is ever deleted outright.
+TrashOutcome moveToTrash(const AppContext& context, const std::u16string& path);
+
+// Why the trash refused, in the user's language, with the system's own words after it when it gave any.
+QString trashReason(const AppContext& context, const os::TrashOutcome& outcome);
 
 } // namespace tonemirror::app

@@ -2,7 +2,7 @@
 
 #include "app/AppContext.h"
 #include "app/dialogs/DialogUnits.h"
-#include "app/frame/UpdateChecker.h"
+#include "app/dialogs/UpdateChecker.h"
 
 #include <QDesktopServices>
 #include <QLabel>

@@ -62,6 +62,8 @@ QString SkippedItemsModel::reasonText(const AppContext& context, engine::SkipRea
         return context.text(u"SKIP_SAME_FILE", u"another name of a file already scanned");
     case SkipReason::SameFolder:
         return context.text(u"SKIP_SAME_FOLDER", u"another name of a folder already scanned");
+    case SkipReason::TrashFolder:
+        return context.text(u"SKIP_TRASH_FOLDER", u"the desktop's trash, not scanned");
     case SkipReason::NotAudio:
         return context.text(u"SKIP_NOT_AUDIO", u"not audio, or no decoder reads it");
     case SkipReason::TooShort:

@@ -2,8 +2,8 @@
 
 #include "app/AppContext.h"
 #include "app/Resources.h"
+#include "app/common/WaitCursor.h"
 #include "app/folders/FolderListing.h"
-#include "app/folders/WaitCursor.h"
 
 #include <QFileIconProvider>
 #include <QHeaderView>

@@ -503,7 +503,7 @@ void CFoldersView::deleteSelection() {
     for (const int row : rows) {
         // The same guarded move as the Results page: a name the trash cannot record, or a trash that
         // cannot be used, leaves the item where it is.
-        const TrashOutcome outcome = moveToTrash(list_->path(row));
+        const TrashOutcome outcome = moveToTrash(context_, list_->path(row));
         if (outcome.trashed) {
             ++moved;
         } else {

@@ -1,7 +1,5 @@
 #include "app/frame/EngineBridge.h"
 
-#include "app/frame/WindowMessages.h"
-
 #include <QCoreApplication>
 #include <QEvent>
 
@@ -9,7 +7,7 @@ namespace tonemirror::app {
 
 namespace {
 constexpr int kFirstMessage = engine::UM_PAIRS_PENDING;
-constexpr int kLastMessage = UM_RETRANSLATE;
+constexpr int kLastMessage = engine::UM_SCAN_STATE;
 } // namespace
 
 void EngineBridge::post(std::uint32_t message) {

@@ -3,7 +3,7 @@
 #include "app/AppContext.h"
 #include "app/frame/CommandIds.h"
 #include "app/results/CSuperButton.h"
-#include "shell/ResultFormats.h"
+#include "shell/ResultCells.h"
 
 #include <QLinearGradient>
 #include <QPainter>

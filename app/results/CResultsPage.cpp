@@ -307,7 +307,7 @@ void CResultsPage::trashFiles(const std::vector<std::u16string>& files) {
     std::unordered_set<std::u16string> trashed;
     FailureReport failures;
     for (const std::u16string& file : files) {
-        const TrashOutcome outcome = moveToTrash(file);
+        const TrashOutcome outcome = moveToTrash(context_, file);
         if (outcome.trashed) {
             trashed.insert(file);
         } else {

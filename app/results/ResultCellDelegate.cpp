@@ -2,7 +2,7 @@
 
 #include "app/common/RoundedBar.h"
 #include "app/results/ResultsModel.h"
-#include "shell/ResultFormats.h"
+#include "shell/ResultCells.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -2,7 +2,7 @@
 
 #include "app/AppContext.h"
 #include "app/Resources.h"
-#include "shell/ResultFormats.h"
+#include "shell/ResultCells.h"
 
 #include <QCollator>
 #include <QCollatorSortKey>

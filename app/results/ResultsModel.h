@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/DuplicatePair.h"
-#include "shell/ResultFormats.h"
+#include "shell/ResultCells.h"
 
 #include <QAbstractTableModel>
 #include <QPixmap>

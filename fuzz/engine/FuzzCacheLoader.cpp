@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the cache loader. Beyond not crashing, the loader must keep exactly the
 // good prefix: loading that prefix again gives the same records, and every loaded track written
 // back out (with its details record when it has a stamp or print) reads back unchanged, both included.
+// Reading the same bytes from a file in windows must find the same.
 #include "engine/CacheFormat.h"
 #include "engine/IgnoreSet.h"
 #include "engine/TrackTable.h"
@@ -9,6 +10,9 @@
 #include <cstdlib>
 #include <span>
 #include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 using namespace tonemirror::engine;
 
@@ -28,6 +32,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     IgnoreSet ignored;
     const auto result = cache::parse(bytes, table, ignored);
     check(result.goodEnd <= size);
+    if (const int fd = memfd_create("cache", MFD_CLOEXEC); fd >= 0) {
+        TrackTable fromFile;
+        IgnoreSet fromFileIgnored;
+        const bool written = write(fd, data, size) == static_cast<ssize_t>(size);
+        const auto windowed = cache::parseFile(fd, size, fromFile, fromFileIgnored);
+        close(fd);
+        check(!written || (windowed && windowed->goodEnd == result.goodEnd &&
+                           windowed->headerValid == result.headerValid && fromFile.size() == table.size() &&
+                           fromFileIgnored.size() == ignored.size()));
+    }
     if (!result.headerValid) {
         check(result.goodEnd == 0 && table.empty() && ignored.empty());
         return 0;

@@ -4,11 +4,13 @@
 #include "engine/TestRecords.h"
 #include "engine/TrackStore.h"
 #include "support/FileContents.h"
+#include "support/PeakMemory.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
 #include <random>
 
 namespace tonemirror::engine {
@@ -857,5 +859,153 @@ INSTANTIATE_TEST_SUITE_P(
                                 0,
                                 1}),
     [](const auto& p) { return std::string(p.param.name); });
+} // namespace
+} // namespace tonemirror::engine
+
+namespace tonemirror::engine {
+namespace {
+
+// --- what counts as a cache, and how much of a file is read to find out ---
+
+std::vector<std::byte> textBytes(std::string_view text) {
+    std::vector<std::byte> b(text.size());
+    std::memcpy(b.data(), text.data(), text.size());
+    return b;
+}
+
+struct ForeignCase {
+    const char* name;
+    std::vector<std::byte> content;
+};
+
+void PrintTo(const ForeignCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CacheForeign : public CacheFolder, public ::testing::WithParamInterface<ForeignCase> {};
+
+TEST_P(CacheForeign, AFileThatOnlyStartsLikeACacheIsNeverWritten) {
+    writeBytes(file, GetParam().content);
+    TrackStore store(explicitCache(file));
+    EXPECT_EQ(store.openCache(), E_FAIL);
+    EXPECT_TRUE(store.lastLoad().foreign);
+    EXPECT_EQ(readBytes(file), GetParam().content);
+}
+
+std::vector<std::byte> headerWith(std::size_t at, char c) {
+    auto b = headerBytes();
+    b[at] = static_cast<std::byte>(c);
+    return b;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CacheForeign,
+    ::testing::Values(
+        ForeignCase{"ShortNote", textBytes("Tonemirror rocks")},
+        ForeignCase{"LongNote", textBytes("Tonemirror settings I tried on the laptop, and why they help:\n"
+                                          "- sensitivity 90\n- accurate off\n")},
+        ForeignCase{"CrashReport", textBytes("Tonemirror 0.82.0 crash report\nsignal: 11 (SIGSEGV)\n"
+                                             "address: 0x0\nthread: 4711\n")},
+        ForeignCase{"VersionThenText", textBytes("Tonemirror 0.82 is the version I keep.\n")},
+        ForeignCase{"LetterInThePadding", headerWith(30, 'x')},
+        ForeignCase{"NoVersion",
+                    [] {
+                        auto b = headerBytes();
+                        std::fill(b.begin() + 11, b.end(), std::byte{0});
+                        return b;
+                    }()}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(CacheFormat, AnyVersionsWholeOrCutHeaderMayBeACache) {
+    auto later = textBytes("Tonemirror 1.0.3");
+    later.resize(32);
+    for (const auto& head : {headerBytes(), olderVersion(false), later, textBytes("Tonem"),
+                             textBytes("Tonemirror 0.8"), std::vector<std::byte>{}}) {
+        EXPECT_TRUE(cache::mayBeCacheFile(head)) << head.size() << " bytes";
+    }
+}
+
+// A cache larger than the read window: records cross every window edge, and the file read in
+// windows gives what the whole file in memory gives, cut anywhere.
+TEST_F(CacheFile, ReadingInWindowsFindsWhatReadingWholeFinds) {
+    std::vector<std::byte> bytes = headerBytes();
+    for (unsigned i = 0; i < 1100; ++i) {
+        auto r = makeRecord(i % 7);
+        r.fileStamp = details::stamp(i);
+        const std::u16string path = u"/music/" + std::u16string(i % 50, u'x') + u"/" +
+                                    std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) +
+                                    std::u16string(1, static_cast<char16_t>(u'0' + i % 10)) + u".mp3";
+        std::vector<std::byte> b;
+        ASSERT_EQ(cache::serializeTrackWithDetails(path + std::u16string(i / 260, u'y'), r, b), S_OK);
+        put(bytes, b);
+        if (i % 97 == 0) {
+            put(bytes, unknownBytes(9, 300000, 300000));
+            put(bytes, pairBytes(path, u"/other.mp3"));
+        }
+    }
+    ASSERT_GT(bytes.size(), 9u << 20);
+    for (const std::size_t cut : {bytes.size(), bytes.size() - 1, std::size_t{4u << 20},
+                                  std::size_t{(4u << 20) + 77}, bytes.size() / 2 + 13}) {
+        const auto slice = std::span(bytes).first(cut);
+        writeBytes(file, {slice.begin(), slice.end()});
+        TrackTable wholeTable, windowTable;
+        IgnoreSet wholePairs, windowPairs;
+        const auto whole = cache::parse(slice, wholeTable, wholePairs);
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        const auto windowed = cache::parseFile(fd, cut, windowTable, windowPairs);
+        ::close(fd);
+        ASSERT_TRUE(windowed.has_value());
+        EXPECT_EQ(windowed->goodEnd, whole.goodEnd) << "cut at " << cut;
+        EXPECT_EQ(windowed->trackRecords, whole.trackRecords) << "cut at " << cut;
+        EXPECT_EQ(windowed->detailsRecords, whole.detailsRecords) << "cut at " << cut;
+        EXPECT_EQ(windowed->skippedRecords, whole.skippedRecords) << "cut at " << cut;
+        EXPECT_EQ(windowPairs.size(), wholePairs.size()) << "cut at " << cut;
+        ASSERT_EQ(windowTable.size(), wholeTable.size()) << "cut at " << cut;
+        for (const auto& [path, record] : wholeTable) {
+            const auto* other = windowTable.find(path);
+            ASSERT_NE(other, nullptr);
+            EXPECT_EQ(other->fileStamp, record.fileStamp) << "details kept with their track";
+        }
+    }
+}
+
+// A huge file given as the cache costs its header, not its size.
+struct HugeCase {
+    const char* name;
+    std::vector<std::byte> head;
+    bool loads;
+};
+
+void PrintTo(const HugeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CacheHugeFile : public CacheFolder, public ::testing::WithParamInterface<HugeCase> {};
+
+TEST_P(CacheHugeFile, IsJudgedWithoutReadingItWhole) {
+    constexpr off_t kSize = off_t{768} << 20;
+    writeBytes(file, GetParam().head);
+    ASSERT_EQ(::truncate(file.c_str(), kSize), 0); // sparse: costs no disk
+    const auto grown = fakes::peakGrowthMiB([&] {
+        TrackStore store(explicitCache(file));
+        return succeeded(store.openCache()) == GetParam().loads;
+    });
+    ASSERT_TRUE(grown.has_value());
+    EXPECT_LT(*grown, 128) << "MiB resident while loading a " << (kSize >> 20) << " MiB file";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CacheHugeFile,
+    ::testing::Values(HugeCase{"Foreign", textBytes("Tonemirror 0.82.0 crash report\n"), false},
+                      HugeCase{"HeaderThenAnOverlongRecord",
+                               [] {
+                                   auto b = headerBytes();
+                                   put(b, unknownBytes(cache::kTrackDetails, 0xFFFFFFF0u, 0));
+                                   return b;
+                               }(),
+                               true}),
+    [](const auto& p) { return std::string(p.param.name); });
+
 } // namespace
 } // namespace tonemirror::engine

@@ -3,10 +3,15 @@
 #include "engine/IgnoreListFormat.h"
 #include "engine/IgnoreSet.h"
 #include "engine/TrackStore.h"
+#include "platform/os/Paths.h"
 #include "support/FileContents.h"
+#include "support/PeakMemory.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fcntl.h>
 
 namespace tonemirror::engine {
 namespace {
@@ -241,6 +246,34 @@ TEST_P(IgnoreListRead, TakesEveryEncodingAndTellsWhetherTheTextIsOnlyPairs) {
     const auto parsed = ignore_list::read(GetParam().data, set);
     EXPECT_EQ(pairsOf(set), GetParam().expected);
     EXPECT_EQ(parsed.clean, GetParam().clean);
+
+    // Read from a file in pieces, the same.
+    TempFolder dir;
+    writeBytes(dir / "i.list", GetParam().data);
+    const int fd = ::open((dir / "i.list").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    IgnoreSet fromFile;
+    const auto read = ignore_list::readFile(fd, fromFile);
+    ::close(fd);
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(pairsOf(fromFile), GetParam().expected);
+    EXPECT_EQ(read->clean, GetParam().clean);
+}
+
+// Many pairs, so that pairs and multi-byte characters straddle the edges of the pieces read.
+std::vector<std::byte> longList(bool utf8, Pairs& expected) {
+    std::string text;
+    for (int i = 0; i < 30000; ++i) {
+        const std::string first = "/m/" + std::to_string(i) + "-caf\xC3\xA9-" + std::string(i % 40, 'z');
+        const std::string second = "/n/\xE2\x82\xAC" + std::to_string(i);
+        text += "\"" + first + "\",\"" + second + "\"\r\n";
+        expected.push_back({os::fromNativeName(first), os::fromNativeName(second)});
+    }
+    std::sort(expected.begin(), expected.end());
+    if (utf8) {
+        return bytes(text);
+    }
+    return utf16le(os::fromNativeName(text));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -276,8 +309,47 @@ INSTANTIATE_TEST_SUITE_P(
                      return b;
                  }(),
                  {{u"/a", u"/b"}},
-                 false}),
+                 false},
+        ReadCase{"LongUtf8",
+                 [] {
+                     Pairs p;
+                     return longList(true, p);
+                 }(),
+                 [] {
+                     Pairs p;
+                     longList(true, p);
+                     return p;
+                 }(),
+                 true},
+        ReadCase{"LongUtf16",
+                 [] {
+                     Pairs p;
+                     return longList(false, p);
+                 }(),
+                 [] {
+                     Pairs p;
+                     longList(false, p);
+                     return p;
+                 }(),
+                 true}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// A huge file given as the ignore list costs the pairs it holds, not its size.
+TEST(IgnoreListFile, AHugeFileIsReadInBoundedPieces) {
+    TempFolder dir;
+    const auto list = dir / "ignores.list";
+    auto head = utf16le(u"\"/a\",\"/b\"\r\n");
+    writeBytes(list, head);
+    ASSERT_EQ(::truncate(list.c_str(), off_t{256} << 20), 0); // sparse: costs no disk
+    StorageLocations l;
+    l.ignoreListFile = list;
+    const auto grown = fakes::peakGrowthMiB([&] {
+        TrackStore store(l);
+        return succeeded(store.loadIgnoreList()) && store.ignoreSet().size() == 1;
+    });
+    ASSERT_TRUE(grown.has_value());
+    EXPECT_LT(*grown, 128) << "MiB resident while loading a 256 MiB list";
+}
 
 TEST_F(IgnoreListStore, AListHoldingMoreThanPairsIsKeptAsideAndItsPairsCarriedOver) {
     const auto file = dir_ / "program/ignores.list";

@@ -244,6 +244,23 @@ TEST_F(CrashHandlerTest, FallsBackToUserDataFolder) {
     EXPECT_TRUE(report.starts_with("Tonemirror ")) << report.substr(0, 80);
 }
 
+TEST_F(CrashHandlerTest, ALinkPlantedUnderTheReportsNameIsNotWrittenThrough) {
+    const fs::path victim = root_ / "victim.txt";
+    std::ofstream(victim) << "keep me";
+    // Every name the report could take while the helper runs points at the victim.
+    const std::time_t now = realtimeSeconds();
+    for (std::time_t t = now - 1; t <= now + 120; ++t) {
+        fs::create_symlink(victim, root_ / "program" / reportName(t));
+    }
+    const fs::path userData = root_ / "data";
+    const HelperRun run = runHelper(root_ / "program", userData, "segv");
+    EXPECT_EQ(run.signal, SIGSEGV);
+    EXPECT_EQ(readFile(victim), "keep me");
+    const std::string report = onlyReport(userData, run);
+    EXPECT_TRUE(report.starts_with("Tonemirror ")) << report.substr(0, 80);
+    EXPECT_FALSE(fs::is_symlink(filesIn(userData).at(0)));
+}
+
 TEST_F(CrashHandlerTest, NowhereToWriteStillEndsTheProcess) {
     std::ofstream(root_ / "file") << "not a folder";
     const HelperRun run = runHelper(unwritableProgramFolder(), root_ / "file" / "Tonemirror", "abort");

@@ -150,6 +150,67 @@ TEST_F(SettingsStoreTest, FileDamagedAfterLoadIsKeptAsideByTheWrite) {
     EXPECT_EQ(SettingsStore(file()).load(), Status::Loaded);
 }
 
+// A settings file kept as a link (by a dotfile manager) stays a link; writes land in its target,
+// which is replaced whole, and a damaged target is kept aside beside itself.
+struct LinkCase {
+    const char* name;
+    bool relative;
+    bool twoHops;
+    const char* targetContent; // nullptr: the target does not exist yet
+};
+
+void PrintTo(const LinkCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class LinkedFile : public SettingsStoreTest, public ::testing::WithParamInterface<LinkCase> {};
+
+TEST_P(LinkedFile, IsWrittenThroughToItsTarget) {
+    const LinkCase& c = GetParam();
+    const fs::path dotfiles = folder_ / "dotfiles";
+    fs::create_directories(dotfiles);
+    fs::create_directories(file().parent_path());
+    const fs::path target = dotfiles / "Tonemirror.json";
+    if (c.targetContent != nullptr) {
+        writeText(target, c.targetContent);
+    }
+    fs::path linkTo = c.relative ? fs::path("../dotfiles/Tonemirror.json") : target;
+    if (c.twoHops) {
+        fs::create_symlink(linkTo, file().parent_path() / "middle.json");
+        linkTo = "middle.json";
+    }
+    fs::create_symlink(linkTo, file());
+
+    SettingsStore store(file());
+    store.load();
+    ASSERT_TRUE(store.writeNumber(names::kAccurate, 1));
+    ASSERT_TRUE(store.writeText(names::kLanguage, u"Deutsch"));
+    EXPECT_TRUE(fs::is_symlink(file()));
+    EXPECT_NE(readText(target).find("\"Language\": \"Deutsch\""), std::string::npos) << readText(target);
+    SettingsStore reader(file());
+    ASSERT_EQ(reader.load(), Status::Loaded);
+    EXPECT_EQ(reader.readNumber(names::kAccurate), 1u);
+    if (!store.keptAsidePath().empty()) {
+        EXPECT_TRUE(fs::equivalent(store.keptAsidePath().parent_path(), dotfiles));
+        EXPECT_EQ(readText(store.keptAsidePath()), c.targetContent);
+    }
+    // Nothing but the link (and the middle link) beside the settings file.
+    std::size_t entries = 0;
+    for (const auto& entry : fs::directory_iterator(file().parent_path())) {
+        EXPECT_TRUE(fs::is_symlink(entry.symlink_status())) << entry.path();
+        ++entries;
+    }
+    EXPECT_EQ(entries, c.twoHops ? 2u : 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LinkedFile,
+                         ::testing::Values(LinkCase{"Absolute", false, false, "{\"ShowToolbar\": 0}"},
+                                           LinkCase{"Relative", true, false, "{}"},
+                                           LinkCase{"ThroughTwoLinks", true, true, "{}"},
+                                           LinkCase{"TargetNotYetThere", false, false, nullptr},
+                                           LinkCase{"DamagedTarget", true, false, "not json"}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 // Nothing can be stored: the folder cannot be made, or the file is something we cannot read.
 TEST_F(SettingsStoreTest, UnusableLocationLeavesDefaultsAndLosesWrites) {
     writeText(folder_ / "Kestrelwick", "a file where the folder belongs");

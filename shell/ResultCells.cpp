@@ -1,4 +1,4 @@
-#include "shell/ResultFormats.h"
+#include "shell/ResultCells.h"
 
 #include "engine/DetailsRecord.h"
 

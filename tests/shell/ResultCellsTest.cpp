@@ -1,5 +1,5 @@
 // The texts, colours and orders of the results list and the details pane.
-#include "shell/ResultFormats.h"
+#include "shell/ResultCells.h"
 
 #include "engine/DetailsRecord.h"
 #include "shell/NameText.h"

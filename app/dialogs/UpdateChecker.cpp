@@ -1,4 +1,4 @@
-#include "app/frame/UpdateChecker.h"
+#include "app/dialogs/UpdateChecker.h"
 
 #include <QCoreApplication>
 #include <QEvent>
