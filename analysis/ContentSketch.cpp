@@ -117,4 +117,114 @@ float contentSketchBound(const ContentSketch& a, const ContentSketch& b) {
     return std::sqrt(0.6f * cs * cs + 0.2f * cl * cl + 0.2f * cc * cc) + kSlack;
 }
 
+namespace {
+
+template <std::size_t N>
+void widen(float (&lo)[N], float (&hi)[N], const float (&lo2)[N], const float (&hi2)[N]) {
+    for (std::size_t i = 0; i < N; ++i) {
+        lo[i] = std::min(lo[i], lo2[i]);
+        hi[i] = std::max(hi[i], hi2[i]);
+    }
+}
+
+// Largest |q.v| for v in [lo, hi]: each side's maximum takes, per lane, the end that serves it.
+template <std::size_t N>
+float boxAbsDot(const float (&q)[N], const float (&lo)[N], const float (&hi)[N]) {
+    float up = 0.0f;
+    float down = 0.0f;
+    for (std::size_t i = 0; i < N; ++i) {
+        const float a = q[i] * lo[i];
+        const float b = q[i] * hi[i];
+        up += std::max(a, b);
+        down -= std::min(a, b);
+    }
+    return std::max(up, down);
+}
+
+// Largest q.v for v in [lo, hi] when q is not negative (chunk lengths).
+template <std::size_t N>
+float boxUpperDot(const float (&q)[N], const float (&hi)[N]) {
+    float sum = 0.0f;
+    for (std::size_t i = 0; i < N; ++i) {
+        sum += q[i] * hi[i];
+    }
+    return sum;
+}
+
+// The box's sums run in another order than the sketch bound's; this covers the difference in rounding.
+constexpr float kBoxSlack = 1e-4f;
+
+} // namespace
+
+void ContentSketchBox::add(const ContentSketch& s) {
+    ContentSketchBox one;
+    one.lo = s;
+    one.hi = s;
+    one.empty = false;
+    add(one);
+}
+
+void ContentSketchBox::add(const ContentSketchBox& other) {
+    if (other.empty) {
+        return;
+    }
+    if (empty) {
+        *this = other;
+        return;
+    }
+    widen(lo.spectrumHead, hi.spectrumHead, other.lo.spectrumHead, other.hi.spectrumHead);
+    widen(lo.spectrumChunks, hi.spectrumChunks, other.lo.spectrumChunks, other.hi.spectrumChunks);
+    widen(lo.level, hi.level, other.lo.level, other.hi.level);
+    widen(lo.levelChunks, hi.levelChunks, other.lo.levelChunks, other.hi.levelChunks);
+    widen(lo.sections, hi.sections, other.lo.sections, other.hi.sections);
+    lo.levelRest = std::min(lo.levelRest, other.lo.levelRest);
+    hi.levelRest = std::max(hi.levelRest, other.hi.levelRest);
+    hi.constantMask |= other.hi.constantMask;
+}
+
+float sketchValue(const ContentSketch& s, std::size_t i) {
+    constexpr std::size_t kChunks = ContentSketch::kSpectrumHead;
+    constexpr std::size_t kLevel = kChunks + ContentSketch::kSpectrumChunks;
+    constexpr std::size_t kLevelChunks = kLevel + ContentSketch::kLevelTerms;
+    constexpr std::size_t kSections = kLevelChunks + ContentSketch::kLevelChunks;
+    constexpr std::size_t kRest = kSections + ContentSketch::kSectionLanes;
+    static_assert(kRest + 1 == kSketchValues);
+    if (i < kChunks) {
+        return s.spectrumHead[i];
+    }
+    if (i < kLevel) {
+        return s.spectrumChunks[i - kChunks];
+    }
+    if (i < kLevelChunks) {
+        return s.level[i - kLevel];
+    }
+    if (i < kSections) {
+        return s.levelChunks[i - kLevelChunks];
+    }
+    if (i < kRest) {
+        return s.sections[i - kSections];
+    }
+    return s.levelRest;
+}
+
+float contentSketchBoxBound(const ContentSketch& q, const ContentSketchBox& box) {
+    if (box.empty) {
+        return 0.0f;
+    }
+    const std::uint32_t mask = q.constantMask | box.hi.constantMask;
+    const auto coefficient = [mask](float bound, std::uint32_t flag) {
+        return (mask & flag) != 0 ? 1.0f : std::min(1.0f, bound + kSlack + kBoxSlack);
+    };
+    const float cs = coefficient(boxAbsDot(q.spectrumHead, box.lo.spectrumHead, box.hi.spectrumHead) +
+                                     boxUpperDot(q.spectrumChunks, box.hi.spectrumChunks),
+                                 kSpectrumConstant);
+    // The smaller of two bounds of each member is at most the smaller of their largest values.
+    const float cl =
+        coefficient(std::min(boxAbsDot(q.level, box.lo.level, box.hi.level) + q.levelRest * box.hi.levelRest,
+                             boxUpperDot(q.levelChunks, box.hi.levelChunks)),
+                    kLevelConstant);
+    const float cc = coefficient(boxAbsDot(q.sections, box.lo.sections, box.hi.sections), kSectionsConstant);
+    return std::sqrt(0.6f * cs * cs + 0.2f * cl * cl + 0.2f * cc * cc) + kSlack + kBoxSlack;
+}
+
 } // namespace tonemirror::analysis

@@ -39,4 +39,26 @@ void makeContentSketch(const ContentKey& key, ContentSketch& sketch);
 // of their content keys).
 float contentSketchBound(const ContentSketch& a, const ContentSketch& b);
 
+// The componentwise range of a group of sketches (lo and hi; constantMask in hi is the OR of the
+// members' masks), from which the bound of one sketch against every member is bounded at once.
+struct ContentSketchBox {
+    ContentSketch lo;
+    ContentSketch hi;
+    bool empty = true;
+
+    void add(const ContentSketch& s);
+    void add(const ContentSketchBox& other);
+};
+
+// Number of values of a sketch that a box ranges over (the floats before constantMask).
+inline constexpr std::size_t kSketchValues = 205;
+// Value `i` (0..kSketchValues) of a sketch in a fixed order: spectrum head, spectrum chunks, level
+// terms, level chunks, sections, levelRest.
+float sketchValue(const ContentSketch& s, std::size_t i);
+
+// Never below contentSketchBound(q, s) for any sketch s inside the box: every dot product is taken at
+// the corner of the box that maximises it. A group whose bound is below a threshold holds no pair
+// that reaches it.
+float contentSketchBoxBound(const ContentSketch& q, const ContentSketchBox& box);
+
 } // namespace tonemirror::analysis

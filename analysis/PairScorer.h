@@ -60,11 +60,14 @@ public:
     // Whether a pair with these scores is reported.
     bool isReported(const PairScores& s) const;
 
-private:
     // The fast content key agrees with the direct formula to about 1e-6; pairs whose bound comes this
     // close to a threshold are scored exactly, so no pair that reaches it is ever missed.
     static constexpr float kBoundMargin = 1e-4f;
+    // A tag score is a weighted mean of text likenesses, so one of them reaches the score less the
+    // rounding of the mean, which this covers.
+    static constexpr float kTagsIndexMargin = 2e-4f;
 
+private:
     float acousticScore(const TrackRecord& a, const TrackRecord& b) const;
 
     Rule rule_;

@@ -1,6 +1,7 @@
 #include "app/Prompts.h"
 
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 
 namespace tonemirror::app {
@@ -9,6 +10,22 @@ namespace {
 
 // A long list is cut in the text and shown whole under "Show Details...".
 constexpr int kFilesInText = 10;
+
+// Texts here carry file names, which may look like markup ("<b>.mp3"): every label shows its text
+// as it is.
+int showPlain(QMessageBox& box) {
+    box.setTextFormat(Qt::PlainText);
+    for (QLabel* label : box.findChildren<QLabel*>()) {
+        label->setTextFormat(Qt::PlainText);
+    }
+    return box.exec();
+}
+
+int showPlain(QMessageBox::Icon icon, QWidget* parent, const QString& caption, const QString& text,
+              QMessageBox::StandardButtons buttons = QMessageBox::Ok) {
+    QMessageBox box(icon, caption, text, buttons, parent);
+    return showPlain(box);
+}
 
 } // namespace
 
@@ -23,21 +40,22 @@ QString Prompts::saveFileName(QWidget*, const QString&, const QString&, const QS
 }
 
 void MessageBoxPrompts::warning(QWidget* parent, const QString& caption, const QString& text) {
-    QMessageBox::warning(parent, caption, text);
+    showPlain(QMessageBox::Warning, parent, caption, text);
 }
 
 void MessageBoxPrompts::error(QWidget* parent, const QString& caption, const QString& text) {
-    QMessageBox::critical(parent, caption, text);
+    showPlain(QMessageBox::Critical, parent, caption, text);
 }
 
 void MessageBoxPrompts::information(QWidget* parent, const QString& caption, const QString& text) {
-    QMessageBox::information(parent, caption, text);
+    showPlain(QMessageBox::Information, parent, caption, text);
 }
 
 bool MessageBoxPrompts::question(QWidget* parent, const QString& caption, const QString& text) {
     // Every question asks before something is undone or moved away: Enter alone answers No.
-    return QMessageBox::question(parent, caption, text, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    return showPlain(box) == QMessageBox::Yes;
 }
 
 bool MessageBoxPrompts::confirmFiles(QWidget* parent, const QString& caption, const QString& text,
@@ -49,9 +67,8 @@ bool MessageBoxPrompts::confirmFiles(QWidget* parent, const QString& caption, co
         box.setDetailedText(files.join(QLatin1Char('\n')));
     }
     box.setInformativeText(shown.join(QLatin1Char('\n')));
-    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::No); // nothing is trashed by an absent-minded Enter
-    return box.exec() == QMessageBox::Yes;
+    return showPlain(box) == QMessageBox::Yes;
 }
 
 QString MessageBoxPrompts::saveFileName(QWidget* parent, const QString& caption, const QString& initialName,

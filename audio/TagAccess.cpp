@@ -69,6 +69,22 @@ HResult TagAccess::getTag(std::int32_t tag, char16_t* buffer, std::int32_t capac
     return current_->object->vtbl->GetTag(current_->object, tag, buffer, capacity);
 }
 
+std::optional<std::u16string> TagAccess::readTag(std::int32_t tag) {
+    // A tagger cuts at capacity - 1 units, one fewer when that would split a surrogate pair.
+    for (std::int32_t capacity = 1024; capacity <= kMaxTagText; capacity *= 2) {
+        std::vector<char16_t> buffer(static_cast<std::size_t>(capacity));
+        if (failed(getTag(tag, buffer.data(), capacity))) {
+            return std::u16string();
+        }
+        buffer.back() = u'\0';
+        std::u16string text(buffer.data());
+        if (text.size() + 2 < static_cast<std::size_t>(capacity)) {
+            return text;
+        }
+    }
+    return std::nullopt;
+}
+
 HResult TagAccess::setTag(std::int32_t tag, const char16_t* text, std::int32_t length) {
     if (current_ == nullptr) {
         problem_ = TagProblem::NotOpen;

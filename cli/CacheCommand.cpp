@@ -19,20 +19,27 @@ namespace {
 
 constexpr const char* kUsage = "usage: tonemirror-cli cache stats|clear [--cache FILE]";
 
-// The cache file the program would use (or the one given), without creating anything.
-std::optional<std::filesystem::path> locateCache(const std::string& explicitFile) {
+// The cache file the program would use (or the one given), without creating anything: the same
+// choice a scan makes, said on stderr.
+std::optional<std::filesystem::path> locateCache(const std::string& action, const std::string& explicitFile) {
     if (!explicitFile.empty()) {
-        return std::filesystem::absolute(explicitFile);
+        const auto file = std::filesystem::absolute(explicitFile);
+        sayCacheChoice("cache " + action, {}, file);
+        return file;
     }
-    const auto locations = engine::StorageLocations::standard();
-    const auto found = engine::StorageLocations::firstUsable(locations.cacheCandidates());
+    const engine::TrackStore store(engine::StorageLocations::standard());
+    std::vector<engine::TrackStore::CacheAttempt> passedOver;
+    const auto found = store.findCache(passedOver);
     if (!found) {
-        printError("no usable location for the cache file (program folder '" +
-                   displayPath(locations.programFolder.native()) + "', user folder '" +
-                   displayPath(locations.userDataFolder.native()) + "')");
+        for (const auto& attempt : passedOver) {
+            printError("cache " + action + ": " + cacheProblem(attempt.file, attempt.result));
+        }
+        printError("no usable location for the cache file (user folder '" +
+                   displayPath(store.locations().userDataFolder.native()) + "')");
         return std::nullopt;
     }
-    return found->file;
+    sayCacheChoice("cache " + action, passedOver, *found);
+    return found;
 }
 
 int stats(const std::filesystem::path& file) {
@@ -119,7 +126,7 @@ int runCache(const Args& args, const audio::PluginList&) {
             return kExitUsage;
         }
     }
-    const auto file = locateCache(explicitFile);
+    const auto file = locateCache(args[0], explicitFile);
     if (!file) {
         return kExitFailure;
     }

@@ -64,6 +64,14 @@ std::string cacheProblem(const std::filesystem::path& file, engine::CacheFile::O
     return "cannot open " + name;
 }
 
+void sayCacheChoice(std::string_view command, const std::vector<engine::TrackStore::CacheAttempt>& passedOver,
+                    const std::filesystem::path& used) {
+    for (const auto& attempt : passedOver) {
+        printError(std::string(command) + ": " + cacheProblem(attempt.file, attempt.result));
+    }
+    printError(std::string(command) + ": using the cache '" + displayPath(used.native()) + "'");
+}
+
 std::string resultName(HResult result) {
     switch (result) {
     case S_OK:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/CacheFile.h"
+#include "engine/TrackStore.h"
 #include "plugin-api/PluginApi.h"
 
 #include <filesystem>
@@ -36,6 +37,10 @@ bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // Why a cache file could not be used, in plain words.
 std::string cacheProblem(const std::filesystem::path& file, engine::CacheFile::OpenResult result);
+
+// Says on stderr which cache `command` uses, after each place passed over and why.
+void sayCacheChoice(std::string_view command, const std::vector<engine::TrackStore::CacheAttempt>& passedOver,
+                    const std::filesystem::path& used);
 
 // "S_OK", "E_FAIL", ... or the hexadecimal value, for JSON fields callers may match on; messages
 // use plain words instead.

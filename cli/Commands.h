@@ -17,5 +17,7 @@ int runFingerprint(const Args& args, const audio::PluginList& plugins);
 int runCompare(const Args& args, const audio::PluginList& plugins);
 int runScan(const Args& args, const audio::PluginList& plugins);
 int runTags(const Args& args, const audio::PluginList& plugins);
+int runResolve(const Args& args, const audio::PluginList& plugins);
+int runUndo(const Args& args, const audio::PluginList& plugins);
 
 } // namespace tonemirror::cli

@@ -66,6 +66,33 @@ std::vector<Command> scanCommands() {
           {nullptr, "--ignore-list", "FILE", "use FILE as the list of ignored pairs"},
           {nullptr, "--threads", "N", "run N worker threads, 1 to 100 (default: two per processor)"},
           {"-q", "--quiet", nullptr, "do not show progress on standard error"}}},
+        {"resolve",
+         {"resolve [OPTION]... PATH..."},
+         "keep the best copy of each song and clean up the others",
+         "Scan every PATH (and the reference folders) as 'scan' does, put the pairs together into groups "
+         "and pick in each group the copy to keep by the keeper rules. Print which files would be marked: "
+         "the duplicates of the kept copy, never a file in a reference folder and never the last copy. "
+         "Nothing changes without --apply; with it, the marked files go to the trash, move or are replaced "
+         "by links, and 'tonemirror-cli undo' reverses the batch. A file changed since it was scanned is "
+         "left alone. Exit status 1 when any file could not be cleaned up (each is listed).",
+         {{nullptr, "--reference", "DIR",
+           "files in DIR are kept first and never marked; may be given several times"},
+          {nullptr, "--keep", "CRITERIA",
+           "the keeper rules in their order, separated by commas; by default all of "
+           "reference, lossless, bitrate, samplerate, tags, longer, shorter-path, in this order"},
+          {nullptr, "--action", "ACTION",
+           "what --apply does to a marked file: 'trash' (the default), 'move=DIR' (into DIR, keeping its "
+           "path below the scanned folder) or 'link' (replaced by a link to the kept copy; the original "
+           "goes to the trash)"},
+          {nullptr, "--apply", nullptr, "act on the marked files (otherwise only the plan is printed)"},
+          {nullptr, "--format", "FORMAT", "print the plan as 'text' (the default) or 'json'"}}},
+        {"undo",
+         {"undo"},
+         "reverse the last clean-up",
+         "Put back the files of the last 'resolve --apply' batch: from the trash, from where they were "
+         "moved, or in place of their links. A file whose original place is taken stays where it is and is "
+         "listed; the others come back. A batch cut short when the program was killed is finished first.",
+         {}},
     };
 }
 

@@ -70,12 +70,7 @@ private:
 };
 
 struct ScanOptions {
-    std::int32_t method = engine::ScanSettings::kByTags | engine::ScanSettings::kByContent;
-    int contentThreshold = 75;
-    int tagsThreshold = 75;
-    bool accurate = false;
-    bool verify = false;
-    int acousticThreshold = static_cast<int>(engine::ScanSettings::kDefaultAcousticThreshold * 100.0f);
+    engine::ScanPreferences comparison; // the desktop program's defaults
     std::string format = "text";
     std::string output;
     std::string cacheFile;
@@ -133,11 +128,11 @@ std::string parseMethod(ArgReader& in, ScanOptions& o) {
         return "--method needs a value";
     }
     if (v == "tags") {
-        o.method = engine::ScanSettings::kByTags;
+        o.comparison.compareMethod = engine::ScanPreferences::kByTags;
     } else if (v == "content") {
-        o.method = engine::ScanSettings::kByContent;
+        o.comparison.compareMethod = engine::ScanPreferences::kByContent;
     } else if (v == "both") {
-        o.method = engine::ScanSettings::kByTags | engine::ScanSettings::kByContent;
+        o.comparison.compareMethod = engine::ScanPreferences::kByTags | engine::ScanPreferences::kByContent;
     } else {
         return "--method must be tags, content or both";
     }
@@ -148,11 +143,14 @@ std::string parseMethod(ArgReader& in, ScanOptions& o) {
 bool parseNumberOption(const std::string& a, ArgReader& in, ScanOptions& o, std::string& error) {
     std::string v;
     if (a == "--content-threshold" || a == "--tags-threshold" || a == "--acoustic-threshold") {
-        int* target = a == "--content-threshold" ? &o.contentThreshold
-                      : a == "--tags-threshold"  ? &o.tagsThreshold
-                                                 : &o.acousticThreshold;
-        if (!in.value(&v) || !parsePercent(v, target)) {
+        float* target = a == "--content-threshold" ? &o.comparison.contentThreshold
+                        : a == "--tags-threshold"  ? &o.comparison.tagsThreshold
+                                                   : &o.comparison.acousticThreshold;
+        int percent = 0;
+        if (!in.value(&v) || !parsePercent(v, &percent)) {
             error = a + " needs a whole percentage from 0 to 100";
+        } else {
+            *target = engine::thresholdFromPercent(static_cast<std::uint32_t>(percent));
         }
         return true;
     }
@@ -196,9 +194,9 @@ bool parseFileOption(const std::string& a, ArgReader& in, ScanOptions& o, std::s
 // Options without a value. False when `a` is none of them.
 bool parseSwitch(const std::string& a, ScanOptions& o) {
     if (a == "--accurate") {
-        o.accurate = true;
+        o.comparison.accurate = true;
     } else if (a == "--verify") {
-        o.verify = true;
+        o.comparison.verifyMatches = true;
     } else if (a == "--no-cache") {
         o.noCache = true;
     } else if (a == "--quiet" || a == "-q") {
@@ -483,6 +481,10 @@ int openStores(const ScanOptions& o, engine::TrackStore& store) {
             return kExitFailure;
         }
         printError("Can't open cache file; scanning without one");
+    } else if (!o.noCache) {
+        std::vector<engine::TrackStore::CacheAttempt> passedOver(store.cacheAttempts().begin(),
+                                                                 store.cacheAttempts().end() - 1);
+        sayCacheChoice("scan", passedOver, store.cachePath());
     }
     if (failed(store.loadIgnoreList()) && !o.ignoreList.empty()) { // a missing list is an empty one
         printError("scan: cannot read the ignore list '" + displayPath(o.ignoreList) +
@@ -496,15 +498,6 @@ int openStores(const ScanOptions& o, engine::TrackStore& store) {
         return kExitFailure;
     }
     return kExitOk;
-}
-
-void applySettings(const ScanOptions& o, engine::ScanSettings& settings) {
-    settings.compareMethod = o.method;
-    settings.contentThreshold = static_cast<float>(o.contentThreshold) * 0.01f;
-    settings.tagsThreshold = static_cast<float>(o.tagsThreshold) * 0.01f;
-    settings.accurate = o.accurate;
-    settings.verifyMatches = o.verify;
-    settings.acousticThreshold = static_cast<float>(o.acousticThreshold) * 0.01f;
 }
 
 // Runs the scan until it ends or is stopped and writes what it found; the exit status.
@@ -556,7 +549,7 @@ int runScan(const Args& args, const audio::PluginList& plugins) {
     }
     MessageQueue messages;
     engine::ScanEngine engine(store, plugins, &messages);
-    applySettings(o, engine.settings());
+    engine.settings().assign(o.comparison);
     if (failed(engine.createPool(o.threads))) {
         printError("scan: cannot start the worker threads");
         return kExitFailure;

@@ -23,6 +23,7 @@ const std::map<std::string, Handler>& commands() {
         {"compare", tonemirror::cli::runCompare}, {"info", tonemirror::cli::runInfo},
         {"cache", tonemirror::cli::runCache},     {"ignore", tonemirror::cli::runIgnore},
         {"scan", tonemirror::cli::runScan},       {"tags", tonemirror::cli::runTags},
+        {"resolve", tonemirror::cli::runResolve}, {"undo", tonemirror::cli::runUndo},
     };
     return table;
 }

@@ -213,12 +213,16 @@ std::size_t parse(std::span<const std::byte> data, IgnoreSet& set) {
     return read(data, set).pairs;
 }
 
+bool storable(std::u16string_view path) {
+    return path.find(kQuote) == std::u16string_view::npos;
+}
+
 Formatted format(const IgnoreSet& set) {
     Formatted out;
     out.bytes.reserve(2 + set.size() * 520 * 2);
     putUnit(out.bytes, 0xFEFF);
     for (const auto& [first, second] : set) {
-        if (first.find(kQuote) != std::u16string::npos || second.find(kQuote) != std::u16string::npos) {
+        if (!storable(first) || !storable(second)) {
             ++out.skipped;
             continue;
         }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace tonemirror::engine {
@@ -33,6 +34,10 @@ Parsed read(std::span<const std::byte> data, IgnoreSet& set);
 // file's size. The encoding is decided from the first piece; a pair longer than any two paths ends
 // the list there (not clean). nullopt when a read fails.
 std::optional<Parsed> readFile(int fd, IgnoreSet& set);
+
+// False for a path the list cannot hold: one with a double quote (possible outside Windows), which
+// would shift every later pair of the file when it is read back.
+bool storable(std::u16string_view path);
 
 struct Formatted {
     std::vector<std::byte> bytes;

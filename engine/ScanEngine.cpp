@@ -356,25 +356,39 @@ HResult ScanEngine::compareWithAll(const std::u16string& path) {
     }
     const Rule rule = currentRule();
     std::vector<Match> matches;
-    if (!findMatches(rule.scorer, *record, static_cast<std::size_t>(position), matches)) {
+    if (!findMatches(rule, *record, static_cast<std::size_t>(position), matches)) {
         return E_FAIL;
     }
     reportMatches(path, rule, matches);
     return S_OK;
 }
 
-bool ScanEngine::findMatches(const analysis::PairScorer& scorer, const analysis::TrackRecord& record,
-                             std::size_t me, std::vector<Match>& matches) const {
+bool ScanEngine::findMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
+                             std::vector<Match>& matches) const {
     const analysis::PreparedTrack mine = index_.prepared(me);
+    const auto consider = [&](std::size_t i) {
+        Match m{i, {}};
+        if (rule.scorer.isCandidate(mine, index_.prepared(i)) &&
+            rule.scorer.score(record, *index_.entry(i).record, m.scores)) {
+            matches.push_back(m);
+        }
+    };
+    thread_local std::vector<std::uint32_t> candidates;
+    // Past a quarter of the earlier tracks, going through the indexes' lists costs more than the loop.
+    if (!rule.allPairs && index_.candidates(me, rule.scorer, candidates, me / 4)) {
+        for (std::size_t k = 0; k < candidates.size(); ++k) {
+            if (k % kStopCheckInterval == kStopCheckInterval - 1 && control_.isStopped()) {
+                return false;
+            }
+            consider(candidates[k]);
+        }
+        return true;
+    }
     for (std::size_t i = 0; i < me; ++i) {
         if (i % kStopCheckInterval == kStopCheckInterval - 1 && control_.isStopped()) {
             return false;
         }
-        Match m{i, {}};
-        if (scorer.isCandidate(mine, index_.prepared(i)) &&
-            scorer.score(record, *index_.entry(i).record, m.scores)) {
-            matches.push_back(m);
-        }
+        consider(i);
     }
     return true;
 }
@@ -388,7 +402,7 @@ ScanEngine::Rule ScanEngine::currentRule() const {
     scoring.tagsThreshold = settings_.tagsThreshold.load();
     scoring.verify = settings_.verifyMatches.load();
     scoring.acousticThreshold = settings_.acousticThreshold.load();
-    return Rule{analysis::PairScorer(scoring), settings_.accurate.load()};
+    return Rule{analysis::PairScorer(scoring), settings_.accurate.load(), settings_.allPairs.load()};
 }
 
 void ScanEngine::reportMatches(const std::u16string& path, const Rule& rule, std::vector<Match>& matches) {
@@ -411,10 +425,20 @@ void ScanEngine::reportMatches(const std::u16string& path, const Rule& rule, std
         pair.tagsPercent = 100.0f * mapScore(m.scores.tags, rule.scorer.rule().tagsThreshold);
         pair.experimentalPercent = rule.accurate ? -1.0f : -100.0f;
         pair.acousticPercent = m.scores.acoustic < 0.0f ? -100.0f : 100.0f * m.scores.acoustic;
-        {
-            std::lock_guard results(resultsLock_);
-            pendingPairs_.push_back(std::move(pair));
-        }
+        addPending(std::move(pair));
+    }
+}
+
+// One message per batch: only the pair that finds the list empty posts, and the front end takes
+// every pair that joined it since.
+void ScanEngine::addPending(DuplicatePair pair) {
+    bool first = false;
+    {
+        std::lock_guard results(resultsLock_);
+        first = pendingPairs_.empty();
+        pendingPairs_.push_back(std::move(pair));
+    }
+    if (first) {
         post(UM_PAIRS_PENDING);
     }
 }
@@ -426,27 +450,23 @@ HResult ScanEngine::runComparePair(analysis::CComparer& comparer, const std::u16
     if (failed(rc) && control_.isStopped()) {
         return rc;
     }
-    {
-        std::lock_guard results(resultsLock_);
-        if (!control_.isStopped()) {
-            DuplicatePair update;
-            update.path1 = path1;
-            update.path2 = path2;
-            update.contentPercent = 0.0f;
-            update.tagsPercent = 0.0f;
-            update.isUpdate = true;
-            if (succeeded(rc)) {
-                update.experimentalPercent = score > 0.0f ? 100.0f * score : 0.0f;
-            } else {
-                // The row would otherwise wait for a score that never comes: it gets the reason
-                // (a failure without one leaves "n/a").
-                update.experimentalPercent = -100.0f;
-                update.experimentalFailure = comparer.lastFailure();
-            }
-            pendingPairs_.push_back(std::move(update));
+    if (!control_.isStopped()) {
+        DuplicatePair update;
+        update.path1 = path1;
+        update.path2 = path2;
+        update.contentPercent = 0.0f;
+        update.tagsPercent = 0.0f;
+        update.isUpdate = true;
+        if (succeeded(rc)) {
+            update.experimentalPercent = score > 0.0f ? 100.0f * score : 0.0f;
+        } else {
+            // The row would otherwise wait for a score that never comes: it gets the reason
+            // (a failure without one leaves "n/a").
+            update.experimentalPercent = -100.0f;
+            update.experimentalFailure = comparer.lastFailure();
         }
+        addPending(std::move(update));
     }
-    post(UM_PAIRS_PENDING);
     return rc;
 }
 

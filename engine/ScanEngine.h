@@ -129,6 +129,7 @@ private:
     struct Rule {
         analysis::PairScorer scorer;
         bool accurate = false;
+        bool allPairs = false;
     };
     struct Match {
         std::size_t position;
@@ -148,10 +149,13 @@ private:
     HResult addPrint(const std::u16string& path, const analysis::TrackRecord* analysed);
     // Caller holds the TableLock shared.
     Rule currentRule() const;
-    // The earlier tracks of this scan that pair up with the one at `me`; false on a stop request.
-    bool findMatches(const analysis::PairScorer& scorer, const analysis::TrackRecord& record, std::size_t me,
+    // The earlier tracks of this scan that pair up with the one at `me`, from the index's candidates
+    // (or all of them); false on a stop request.
+    bool findMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
                      std::vector<Match>& matches) const;
     void reportMatches(const std::u16string& path, const Rule& rule, std::vector<Match>& matches);
+    // Appends a new pair or an update to PendingPairs, posting UM_PAIRS_PENDING once per batch.
+    void addPending(DuplicatePair pair);
     void queue(ScanJob::Kind kind, std::u16string path1, std::u16string path2 = {});
 
     TrackStore& store_;

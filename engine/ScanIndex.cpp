@@ -10,6 +10,8 @@ void ScanIndex::clear() {
     contentKeys_.clear();
     tagSketches_.clear();
     contentSketches_.clear();
+    contentIndex_.clear();
+    tagIndex_.clear();
 }
 
 void ScanIndex::append(const std::u16string& path, const analysis::TrackRecord& record) {
@@ -18,6 +20,40 @@ void ScanIndex::append(const std::u16string& path, const analysis::TrackRecord& 
     analysis::makeContentKey(record, contentKeys_.emplace_back());
     analysis::makeContentSketch(contentKeys_.back(), contentSketches_.emplace_back());
     tagSketches_.push_back(analysis::makeTagSketch(record));
+    const auto position = static_cast<std::uint32_t>(entries_.size() - 1);
+    contentIndex_.add(position, contentSketches_);
+    tagIndex_.add(position, record);
+}
+
+bool ScanIndex::candidates(std::size_t me, const analysis::PairScorer& scorer,
+                           std::vector<std::uint32_t>& out, std::size_t budget) const {
+    // Marks of the positions taken, one array per thread, told apart from earlier queries by a round.
+    thread_local std::vector<std::uint32_t> marks;
+    thread_local std::uint32_t round = 0;
+    if (++round == 0) {
+        std::fill(marks.begin(), marks.end(), 0u);
+        round = 1;
+    }
+    if (marks.size() < me) {
+        marks.resize(std::max<std::size_t>(me, 2 * marks.size()), 0u);
+    }
+    out.clear();
+    const auto take = [&](std::uint32_t p) {
+        if (marks[p] != round) {
+            marks[p] = round;
+            out.push_back(p);
+        }
+    };
+    const auto below = static_cast<std::uint32_t>(me);
+    const analysis::PairScorer::Rule& rule = scorer.rule();
+    if (rule.byTags &&
+        !tagIndex_.query(*entries_[me].record, rule.tagsThreshold - analysis::PairScorer::kTagsIndexMargin,
+                         below, budget, take)) {
+        return false;
+    }
+    return !rule.byContent || contentIndex_.query(contentSketches_[me],
+                                                  scorer.contentFloor() - analysis::PairScorer::kBoundMargin,
+                                                  below, budget, take);
 }
 
 std::ptrdiff_t ScanIndex::positionOf(std::int32_t trackId) const {

@@ -5,6 +5,8 @@
 #include "analysis/PairScorer.h"
 #include "analysis/TagComparison.h"
 #include "analysis/TrackRecord.h"
+#include "engine/ContentIndex.h"
+#include "engine/TagIndex.h"
 
 #include <cstdint>
 #include <string>
@@ -15,6 +17,8 @@ namespace tonemirror::engine {
 // The tracks of the current scan in the order they got their track ids, each with the prepared forms
 // the comparison loop reads: a new track is compared with every entry before it. The keys are
 // packed in contiguous arrays so the loop streams through memory instead of chasing map nodes.
+// Beside them, a content index and a tag index name the few earlier tracks that may pair with a new
+// one, so that it need not be compared with every one of them.
 // Appended to under the TableLock held exclusively; read under it held shared.
 class ScanIndex {
 public:
@@ -37,12 +41,21 @@ public:
         return {&contentSketches_[i], &contentKeys_[i], &tagSketches_[i]};
     }
 
+    // The positions before `me` whose pair with it may pass scorer.isCandidate: every one that does,
+    // each once, in no particular order. False when the indexes cannot narrow the search (a threshold
+    // or a text too low or short for them, or more than `budget` entries to go through): then every
+    // earlier position is a candidate.
+    bool candidates(std::size_t me, const analysis::PairScorer& scorer, std::vector<std::uint32_t>& out,
+                    std::size_t budget) const;
+
 private:
     std::vector<Entry> entries_;
     std::vector<std::int32_t> ids_;
     std::vector<analysis::ContentKey> contentKeys_;
     std::vector<analysis::TagSketch> tagSketches_;
     std::vector<analysis::ContentSketch> contentSketches_;
+    ContentIndex contentIndex_;
+    TagIndex tagIndex_;
 };
 
 } // namespace tonemirror::engine

@@ -9,9 +9,18 @@ namespace tonemirror::engine {
 
 StorageLocations StorageLocations::standard() {
     StorageLocations l;
-    l.programFolder = os::programFolder();
+    // Write access alone decides nothing: root may write anywhere, an installed folder included.
+    if (const std::filesystem::path folder = os::programFolder(); isBuildTree(folder)) {
+        l.programFolder = folder;
+    }
     l.userDataFolder = os::userDataFolder();
     return l;
+}
+
+bool StorageLocations::isBuildTree(const std::filesystem::path& programFolder) {
+    std::error_code ec;
+    return !programFolder.empty() && std::filesystem::is_regular_file(std::filesystem::symlink_status(
+                                         programFolder / kBuildTreeMarker, ec));
 }
 
 std::vector<StorageLocations::Candidate>

@@ -8,7 +8,8 @@ namespace tonemirror::engine {
 
 // Where the cache file and the ignore list live. By default each is looked for in the program's
 // folder first and in the per-user data folder second (created when needed). An explicit file
-// replaces both and has no fallback (tests, command-line options).
+// replaces both and has no fallback (tests, command-line options). Only a build tree's programs use
+// their own folder; an installed copy never writes into it, whoever runs it.
 struct StorageLocations {
     std::filesystem::path programFolder;
     std::filesystem::path userDataFolder;
@@ -18,8 +19,13 @@ struct StorageLocations {
     static constexpr const char* kCacheFileName = "cache.dat";
     static constexpr const char* kIgnoreListFileName = "ignores.list";
 
-    // The program's own folders.
+    static constexpr const char* kBuildTreeMarker = "tonemirror-build-tree";
+
+    // The program's own folders; the program folder only when it is a build tree's.
     static StorageLocations standard();
+    // True for a build tree's output folder: it holds the regular file kBuildTreeMarker, which the
+    // build writes and the install step never copies.
+    static bool isBuildTree(const std::filesystem::path& programFolder);
 
     struct Candidate {
         std::filesystem::path file;

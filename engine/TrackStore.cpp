@@ -52,6 +52,47 @@ HResult TrackStore::openCache() {
     return E_FAIL;
 }
 
+namespace {
+
+// Whether an existing candidate would be taken: held by nobody, regular, a cache by its header.
+CacheFile::OpenResult probeCache(const std::filesystem::path& file) {
+    os::LockedFile probe;
+    switch (probe.open(file, false)) {
+    case os::LockedFile::Result::Ok:
+        break;
+    case os::LockedFile::Result::Locked:
+        return CacheFile::OpenResult::Locked;
+    case os::LockedFile::Result::NotRegular:
+        return CacheFile::OpenResult::NotRegular;
+    case os::LockedFile::Result::CannotOpen:
+        return CacheFile::OpenResult::CannotOpen;
+    }
+    const auto head = readHead(probe.fd(), cache::kHeaderSize);
+    return head && cache::mayBeCacheFile(*head) ? CacheFile::OpenResult::Ok : CacheFile::OpenResult::Foreign;
+}
+
+} // namespace
+
+std::optional<std::filesystem::path> TrackStore::findCache(std::vector<CacheAttempt>& attempts) const {
+    attempts.clear();
+    for (const auto& candidate : locations_.cacheCandidates()) {
+        std::error_code ec;
+        if (!std::filesystem::exists(candidate.file, ec)) {
+            if (StorageLocations::firstUsable({candidate})) {
+                return candidate.file;
+            }
+            attempts.push_back({candidate.file, CacheFile::OpenResult::CannotOpen});
+            continue;
+        }
+        const CacheFile::OpenResult r = probeCache(candidate.file);
+        if (r == CacheFile::OpenResult::Ok) {
+            return candidate.file;
+        }
+        attempts.push_back({candidate.file, r});
+    }
+    return std::nullopt;
+}
+
 HResult TrackStore::appendRecord(std::u16string_view path, const analysis::TrackRecord& record,
                                  std::vector<std::byte>& buffer) {
     if (!cache_.isOpen()) {

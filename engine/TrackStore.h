@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -51,6 +52,10 @@ public:
     HResult openCache();
     // Every location tried by the last openCache, in order.
     const std::vector<CacheAttempt>& cacheAttempts() const { return cacheAttempts_; }
+    // The file openCache would use now, found without creating, changing or keeping anything: the
+    // first candidate that is missing where it can be created, or a cache nobody holds. `attempts`
+    // receives the candidates passed over and why. nullopt when none qualifies.
+    std::optional<std::filesystem::path> findCache(std::vector<CacheAttempt>& attempts) const;
     // The last load's details (valid after openCache succeeded).
     const CacheFile::LoadResult& lastLoad() const { return lastLoad_; }
     // The open cache file; empty when none.

@@ -1,41 +1,33 @@
 #pragma once
 
+#include "engine/ScanSettings.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
 
-// The names of the program's settings and their defaults. Numbers unless marked as texts; the lists
-// are texts in the quoted-list form (QuotedList.h).
+// The names of the program's settings. Numbers unless marked as texts; the lists are texts in the
+// quoted-list form (QuotedList.h). Their defaults and reading rules are in Preferences.h.
 namespace tonemirror::shell::settings {
 
 // Comparison (read at window creation, written by the Options dialog).
 inline constexpr std::string_view kCompareMethod = "CompareMethod"; // 1 tags, 2 content, 3 both
-inline constexpr std::uint32_t kCompareMethodDefault = 3;
-inline constexpr std::string_view kAccurate = "Accurate"; // non-zero: experimental comparison on
-inline constexpr std::uint32_t kAccurateDefault = 0;
+inline constexpr std::string_view kAccurate = "Accurate";           // non-zero: experimental comparison on
 inline constexpr std::string_view kSensitivityContent = "SensitivityContent"; // threshold x 100
-inline constexpr std::uint32_t kSensitivityContentDefault = 75;
 inline constexpr std::string_view kSensitivityTags = "SensitivityTags";
-inline constexpr std::uint32_t kSensitivityTagsDefault = 75;
 // Matches verified by their acoustic prints (non-zero: on), against this threshold x 100.
 inline constexpr std::string_view kVerifyMatches = "VerifyMatches";
-inline constexpr std::uint32_t kVerifyMatchesDefault = 0;
 inline constexpr std::string_view kSensitivityAcoustic = "SensitivityAcoustic";
-inline constexpr std::uint32_t kSensitivityAcousticDefault = 50;
 
 // Update check.
 inline constexpr std::string_view kCheckUpdate = "CheckUpdate"; // on exactly when 1
-inline constexpr std::uint32_t kCheckUpdateDefault = 1;
-inline constexpr std::string_view kLastUpdate = "LastUpdate"; // seconds since 1970 (UTC)
-inline constexpr std::uint32_t kLastUpdateDefault = 0;
+inline constexpr std::string_view kLastUpdate = "LastUpdate";   // seconds since 1970 (UTC)
 
 // Window (written at close). The bars are shown unless the value is 0.
 inline constexpr std::string_view kShowToolbar = "ShowToolbar";
 inline constexpr std::string_view kShowStatusBar = "ShowStatusBar";
-inline constexpr std::uint32_t kShowBarDefault = 1;
-// The normal window rectangle (signed values in their 32 bits) and the maximised flag; no defaults,
-// used only when all five are present.
+// The normal window rectangle (signed values in their 32 bits) and the maximised flag.
 inline constexpr std::string_view kWindowLeft = "WindowLeft";
 inline constexpr std::string_view kWindowTop = "WindowTop";
 inline constexpr std::string_view kWindowRight = "WindowRight";
@@ -66,13 +58,20 @@ inline constexpr std::string_view kHelperTracks = "HelperTracks";
 inline constexpr std::string_view kHelperConvert1 = "HelperConvert1"; // Filename -> Tags patterns
 inline constexpr std::string_view kHelperConvert2 = "HelperConvert2"; // Tags -> Filename patterns
 
+// Text: the keeper rules' criteria in their order, names separated by commas (KeeperRules.h);
+// missing or unreadable means the default order. Quoted list: the reference folders, never marked.
+inline constexpr std::string_view kKeeperRules = "KeeperRules";
+inline constexpr std::string_view kReferenceFolders = "ReferenceFolders";
+
 // Lengths of the recent-values lists, newest first.
 inline constexpr std::size_t kRecentTagValues = 15;
 inline constexpr std::size_t kRecentPatterns = 10;
 
 // "CompareMethod" as the engine uses it: 0 and values above 3 stand for both comparisons.
 constexpr std::uint32_t compareMethodFrom(std::optional<std::uint32_t> stored) {
-    return stored && *stored >= 1 && *stored <= 3 ? *stored : kCompareMethodDefault;
+    return stored && *stored >= 1 && *stored <= 3
+               ? *stored
+               : static_cast<std::uint32_t>(engine::ScanPreferences{}.compareMethod);
 }
 
 } // namespace tonemirror::shell::settings

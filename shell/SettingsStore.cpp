@@ -196,6 +196,10 @@ bool SettingsStore::writeText(std::string_view name, std::u16string_view value) 
     return write([&](SettingsDocument& document) { document.setText(name, value); });
 }
 
+bool SettingsStore::writeAll(const std::function<void(SettingsDocument&)>& changes) {
+    return write(changes);
+}
+
 // Starts from the file as it is now, so another copy's values are kept; a file that turned bad since
 // is kept aside like at load time, and then our own values are written.
 template <typename Change>

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +45,8 @@ public:
     // False when the value could not be stored (the caller ignores it; reads keep the old value).
     bool writeNumber(std::string_view name, std::uint32_t value);
     bool writeText(std::string_view name, std::u16string_view value);
+    // Several values in one write of the file: `changes` sets them on the current values.
+    bool writeAll(const std::function<void(SettingsDocument&)>& changes);
 
 private:
     template <typename Change>

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <unordered_set>
 
 namespace tonemirror::shell {
 
@@ -71,18 +72,34 @@ std::vector<std::u16string> dropRedundantFolders(std::vector<std::u16string> fol
     for (auto& entry : folders) {
         entry = normalised(entry);
     }
-    for (std::size_t i = 0; i < folders.size();) {
-        bool redundant = false;
-        for (std::size_t j = 0; j < folders.size() && !redundant; ++j) {
-            redundant = j != i && (folders[j] == folders[i] || pathInside(folders[j], folders[i]));
+    // An entry goes when another lies inside it or a later copy equals it. Sorted, the entries inside
+    // a folder follow its name with the separator, so each takes one search: a stored list of tens of
+    // thousands of folders loads at start-up in n log n.
+    std::vector<std::u16string_view> sorted(folders.begin(), folders.end());
+    std::sort(sorted.begin(), sorted.end());
+    const auto hasInside = [&](std::u16string_view folder) {
+        std::u16string below(folder);
+        if (below.back() != kSeparator) {
+            below.push_back(kSeparator);
         }
-        if (redundant) {
-            folders.erase(folders.begin() + static_cast<std::ptrdiff_t>(i));
-        } else {
-            ++i;
+        auto next = std::lower_bound(sorted.begin(), sorted.end(), std::u16string_view(below));
+        while (next != sorted.end() && *next == folder) {
+            ++next; // the root names itself with the separator
+        }
+        return next != sorted.end() && next->starts_with(below);
+    };
+    std::vector<bool> keep(folders.size());
+    std::unordered_set<std::u16string_view> later;
+    for (std::size_t i = folders.size(); i-- > 0;) {
+        keep[i] = !hasInside(folders[i]) && later.insert(folders[i]).second;
+    }
+    std::vector<std::u16string> kept;
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        if (keep[i]) {
+            kept.push_back(std::move(folders[i]));
         }
     }
-    return folders;
+    return kept;
 }
 
 FolderMark folderMark(const std::vector<std::u16string>& ticked, std::u16string_view path) {

@@ -24,10 +24,19 @@ void growToFit(QWidget* control, int rightEdge) {
     }
 }
 
+float threshold(const QSlider* slider) {
+    return engine::thresholdFromPercent(static_cast<std::uint32_t>(slider->value())); // never below 0
+}
+
 } // namespace
 
 int sliderPosition(float threshold) {
-    return static_cast<int>(threshold * 100.0f + 0.5f);
+    // A stored threshold may be any 32-bit number over 100: clamp before the conversion, which
+    // would overflow.
+    if (!(threshold > 0.0f)) {
+        return 0;
+    }
+    return static_cast<int>(std::min(threshold, 1.0f) * 100.0f + 0.5f);
 }
 
 QString sliderLabel(int position) {
@@ -142,10 +151,10 @@ OptionsValues COptionsDlg::values() const {
     result.compareMethod = method_->checkedId();
     result.checkUpdates = checkUpdates_->isChecked();
     result.accurate = accurate_->isChecked();
-    result.contentThreshold = static_cast<float>(content_->value()) * 0.01f;
-    result.tagsThreshold = static_cast<float>(tags_->value()) * 0.01f;
+    result.contentThreshold = threshold(content_);
+    result.tagsThreshold = threshold(tags_);
     result.verifyMatches = verify_->isChecked();
-    result.acousticThreshold = static_cast<float>(acoustic_->value()) * 0.01f;
+    result.acousticThreshold = threshold(acoustic_);
     return result;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/Preferences.h"
+
 #include <QDialog>
 
 #include <functional>
@@ -12,15 +14,7 @@ class QSlider;
 namespace tonemirror::app {
 
 // What the Options dialog shows and returns.
-struct OptionsValues {
-    int compareMethod = 3; // 1 tags, 2 content, 3 both
-    bool checkUpdates = true;
-    bool accurate = false;
-    float contentThreshold = 0.75f;
-    float tagsThreshold = 0.75f;
-    bool verifyMatches = false;
-    float acousticThreshold = 0.5f;
-};
+using OptionsValues = shell::OptionsPreferences;
 
 // The modal Options dialog. Controls carry their numbers as object names ("1013" is the content
 // slider). Its texts are not translated, except the cache question.
@@ -61,7 +55,8 @@ private:
     QSlider* acoustic_ = nullptr;
 };
 
-// Slider position for a threshold: threshold * 100 + 0.5, truncated.
+// Slider position for a threshold: threshold * 100 + 0.5, truncated, the threshold first clamped to
+// [0, 1].
 int sliderPosition(float threshold);
 // The label text of a slider position: position * 0.01 with two decimals ("0.83").
 QString sliderLabel(int position);

@@ -22,6 +22,7 @@ CSkippedItemsDlg::CSkippedItemsDlg(const AppContext& context, std::vector<engine
     }
     heading_ = new QLabel(heading, this);
     heading_->setWordWrap(true);
+    heading_->setTextFormat(Qt::PlainText);
 
     model_ = new SkippedItemsModel(context, std::move(items), this);
     view_ = new QTableView(this);

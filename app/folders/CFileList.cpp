@@ -1,5 +1,7 @@
 #include "app/folders/CFileList.h"
 
+#include "app/common/PlainText.h"
+
 #include "app/AppContext.h"
 #include "app/common/NameCollator.h"
 #include "app/common/WaitCursor.h"
@@ -104,7 +106,7 @@ CFileList::CFileList(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(stack_);
-    setViewMode(114);
+    setViewMode(FileViewMode::Details);
     connect(details_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &CFileList::selectionChanged);
 }
@@ -114,7 +116,6 @@ void CFileList::connectView(QAbstractItemView* view) {
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setContextMenuPolicy(Qt::CustomContextMenu);
-    view->viewport()->installEventFilter(this);
     connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
         if (index.isValid()) {
             emit rowDoubleClicked(index.row());
@@ -125,38 +126,33 @@ void CFileList::connectView(QAbstractItemView* view) {
     });
 }
 
-bool CFileList::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Paint && watched == currentView()->viewport()) {
-        emit painted();
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
-void CFileList::setViewMode(int command) {
-    if (command < 111 || command > 114) {
+void CFileList::setViewMode(FileViewMode mode) {
+    if (mode < FileViewMode::MediumIcons || mode > FileViewMode::Details) {
         return;
     }
-    viewMode_ = command;
-    if (command == 114) {
+    viewMode_ = mode;
+    if (mode == FileViewMode::Details) {
         stack_->setCurrentWidget(details_);
         return;
     }
-    const bool medium = command == 111;
+    const bool medium = mode == FileViewMode::MediumIcons;
     icons_->setViewMode(medium ? QListView::IconMode : QListView::ListMode);
     icons_->setIconSize(medium ? QSize(48, 48) : QSize(16, 16));
-    icons_->setFlow(command == 113 ? QListView::TopToBottom : QListView::LeftToRight);
-    icons_->setGridSize(medium ? QSize(110, 90) : command == 112 ? QSize(220, 22) : QSize());
+    icons_->setFlow(mode == FileViewMode::List ? QListView::TopToBottom : QListView::LeftToRight);
+    icons_->setGridSize(medium                             ? QSize(110, 90)
+                        : mode == FileViewMode::SmallIcons ? QSize(220, 22)
+                                                           : QSize());
     icons_->setWrapping(true);
     icons_->setWordWrap(medium);
     icons_->setMovement(QListView::Static);
     icons_->setResizeMode(QListView::Adjust);
-    icons_->setUniformItemSizes(command != 111);
+    icons_->setUniformItemSizes(mode != FileViewMode::MediumIcons);
     stack_->setCurrentWidget(icons_);
 }
 
 QAbstractItemView* CFileList::currentView() const {
-    return viewMode_ == 114 ? static_cast<QAbstractItemView*>(details_)
-                            : static_cast<QAbstractItemView*>(icons_);
+    return viewMode_ == FileViewMode::Details ? static_cast<QAbstractItemView*>(details_)
+                                              : static_cast<QAbstractItemView*>(icons_);
 }
 
 void CFileList::showFolder(const std::u16string& folder) {
@@ -194,7 +190,7 @@ void CFileList::appendRow(const FolderEntry& entry) {
     QStandardItem* name = cell(entry.name, entry.isFolder);
     name->setData(toQString(entry.path), kPathRole);
     name->setIcon(iconFor(entry, type.name(), type.iconName()));
-    name->setToolTip(entry.name);
+    name->setToolTip(plainToolTip(entry.name));
     const QString sizeText = entry.size >= 0
                                  ? locale.formattedDataSize(entry.size, 1, QLocale::DataSizeTraditionalFormat)
                                  : QString();

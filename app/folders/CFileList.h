@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/folders/FileViewMode.h"
+
 #include <QHash>
 #include <QIcon>
 #include <QWidget>
@@ -20,9 +22,8 @@ namespace tonemirror::app {
 struct FolderEntry;
 
 // The file list of the Folders page: every visible item of one folder with the columns Name, Size,
-// Type and Modified, shown in one of four view modes (commands 111 medium icons, 112 small icons,
-// 113 list, 114 details). Two views share one model and one selection: a tree view for the details
-// mode and a list view for the other three.
+// Type and Modified, shown in one of four view modes. Two views share one model and one selection: a tree
+// view for the details mode and a list view for the other three.
 class CFileList : public QWidget {
     Q_OBJECT
 public:
@@ -34,8 +35,8 @@ public:
     void reread() { showFolder(folder_); }
     const std::u16string& folder() const { return folder_; }
 
-    void setViewMode(int command);
-    int viewMode() const { return viewMode_; }
+    void setViewMode(FileViewMode mode);
+    FileViewMode viewMode() const { return viewMode_; }
 
     int rowCount() const;
     QString name(int row) const;
@@ -54,14 +55,9 @@ public:
     // Emitted before the list is emptied for a new listing.
     Q_SIGNAL void aboutToEmpty();
     Q_SIGNAL void selectionChanged();
-    // The list's viewport painted (the page defers work on selection changes to this moment).
-    Q_SIGNAL void painted();
     Q_SIGNAL void rowDoubleClicked(int row);
     // A right click: the global position and whether it hit an item.
     Q_SIGNAL void contextMenuRequested(const QPoint& globalPosition, bool onItem);
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void appendRow(const FolderEntry& entry);
@@ -69,7 +65,7 @@ private:
     QIcon iconFor(const FolderEntry& entry, const QString& mimeName, const QString& genericIcon);
 
     std::u16string folder_;
-    int viewMode_ = 114;
+    FileViewMode viewMode_ = FileViewMode::Details;
     QStandardItemModel* model_ = nullptr;
     QStackedWidget* stack_ = nullptr;
     QTreeView* details_ = nullptr;

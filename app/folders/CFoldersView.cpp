@@ -2,14 +2,14 @@
 
 #include "app/AppContext.h"
 #include "app/Prompts.h"
-#include "app/common/FailureReport.h"
+#include "app/common/CommandIds.h"
 #include "app/common/FileActions.h"
+#include "app/common/TrashFiles.h"
 #include "app/folders/CCheckedTreeCtrl.h"
 #include "app/folders/CFileList.h"
-#include "app/folders/NameTagRunner.h"
-#include "app/frame/CommandIds.h"
 #include "app/frame/CommandTable.h"
 #include "app/tags/CTagEditWnd.h"
+#include "app/tags/NameTagWorkflow.h"
 #include "app/tags/TagPanePainting.h"
 #include "platform/os/Paths.h"
 #include "shell/RecentValues.h"
@@ -34,15 +34,6 @@ constexpr int kHintHeight = 60;
 constexpr int kEditorHeight = 150;
 constexpr int kRefreshDelayMs = 300; // after the last change on disk
 
-std::string_view historySetting(CConvertDlg::Direction direction) {
-    return direction == CConvertDlg::Direction::FilenameToTags ? shell::settings::kHelperConvert1
-                                                               : shell::settings::kHelperConvert2;
-}
-
-std::size_t historyIndex(CConvertDlg::Direction direction) {
-    return direction == CConvertDlg::Direction::FilenameToTags ? 0 : 1;
-}
-
 } // namespace
 
 CFoldersView::CFoldersView(AppContext& context, QWidget* parent)
@@ -51,6 +42,7 @@ CFoldersView::CFoldersView(AppContext& context, QWidget* parent)
     openFile = [](const QUrl& file) { return QDesktopServices::openUrl(file); };
     addWidget(createLeftPane());
     addWidget(createRightPane());
+    createConversion();
     setChildrenCollapsible(false);
     connect(this, &QSplitter::splitterMoved, this, [this] {
         const QList<int> panes = sizes();
@@ -64,7 +56,26 @@ CFoldersView::CFoldersView(AppContext& context, QWidget* parent)
 }
 
 CFoldersView::~CFoldersView() {
-    delete convert_; // an open conversion window goes with the page
+    delete conversion_->panel(); // an open conversion window goes with the page
+}
+
+void CFoldersView::createConversion() {
+    NameTagWorkflow::Page page;
+    page.widget = this;
+    page.selectedFiles = [this] { return selectedFiles(); };
+    page.beforeConverting = [this] { hideTagEditor(); }; // edits waiting land on their names first
+    page.afterConverting = [this](bool anyConverted) {
+        if (anyConverted) {
+            list_->reread();
+        } else {
+            reloadTagEditorLater();
+        }
+    };
+    conversion_ = new NameTagWorkflow(context_, editor_->tagAccess(), std::move(page));
+}
+
+CConvertDlg* CFoldersView::conversionWindow() const {
+    return conversion_->panel();
 }
 
 QWidget* CFoldersView::createLeftPane() {
@@ -76,6 +87,7 @@ QWidget* CFoldersView::createLeftPane() {
     hint_->setFont(tagPaneFont());
     hint_->setAlignment(Qt::AlignCenter);
     hint_->setWordWrap(true);
+    hint_->setTextFormat(Qt::PlainText); // it may name folders
     hint_->setFixedHeight(kHintHeight);
     auto* layout = new QVBoxLayout(pane);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -116,8 +128,7 @@ QWidget* CFoldersView::createRightPane() {
     layout->setSpacing(2);
     layout->addWidget(list_, 1);
     layout->addWidget(editorFrame_);
-    connect(list_, &CFileList::selectionChanged, this, [this] { selectionChanged_ = true; });
-    connect(list_, &CFileList::painted, this, &CFoldersView::onListPainted);
+    connect(list_, &CFileList::selectionChanged, this, &CFoldersView::reloadTagEditorLater);
     connect(list_, &CFileList::aboutToEmpty, this, &CFoldersView::hideTagEditor);
     connect(list_, &CFileList::rowDoubleClicked, this, &CFoldersView::onRowDoubleClicked);
     connect(list_, &CFileList::contextMenuRequested, this, &CFoldersView::onListContextMenu);
@@ -130,8 +141,8 @@ void CFoldersView::setTickedFolders(std::vector<std::u16string> folders) {
     refreshHint();
 }
 
-void CFoldersView::setViewMode(int command) {
-    list_->setViewMode(command);
+void CFoldersView::setViewMode(FileViewMode mode) {
+    list_->setViewMode(mode);
 }
 
 void CFoldersView::setInitialPaneSizes() {
@@ -288,6 +299,7 @@ void CFoldersView::watchShownFolders() {
 
 void CFoldersView::onFolderSelected(QTreeWidgetItem* item) {
     list_->showFolder(CCheckedTreeCtrl::path(item));
+    reloadTagEditorLater();
 }
 
 void CFoldersView::onRowDoubleClicked(int row) {
@@ -328,9 +340,21 @@ std::vector<std::u16string> CFoldersView::selectedFiles() const {
     return files;
 }
 
+QMenu* CFoldersView::fileMenu() {
+    auto* menu = new QMenu(this);
+    const auto add = [&](const char16_t* key, const char16_t* text, int id) {
+        menu->addAction(context_.text(key, text))->setData(id);
+    };
+    add(u"FILENAME_TO_TAGS", u"Filename -> Tags", cmd::kFilenameToTags);
+    add(u"TAGS_TO_FILENAME", u"Tags -> Filename", cmd::kTagsToFilename);
+    menu->addSeparator();
+    add(u"DELETE", u"Delete", cmd::kFolderDelete);
+    return menu;
+}
+
 QMenu* CFoldersView::contextMenu(bool onItem) {
     if (onItem) {
-        return selectionHoldsFile() && fileMenuBuilder ? fileMenuBuilder(this) : nullptr;
+        return selectionHoldsFile() ? fileMenu() : nullptr;
     }
     auto* menu = new QMenu(this);
     QMenu* view = menu->addMenu(context_.text(u"MENU_VIEW", u"View"));
@@ -338,7 +362,7 @@ QMenu* CFoldersView::contextMenu(bool onItem) {
         const CommandInfo* info = CommandTable::info(id);
         QAction* action = view->addAction(context_.text(info->key, info->text));
         action->setCheckable(true);
-        action->setChecked(id == list_->viewMode());
+        action->setChecked(static_cast<FileViewMode>(id) == list_->viewMode());
         action->setData(id);
     }
     return menu;
@@ -353,20 +377,10 @@ void CFoldersView::onListContextMenu(const QPoint& globalPosition, bool onItem) 
     const int id = chosen != nullptr ? chosen->data().toInt() : 0;
     menu->deleteLater();
     if (cmd::isFolderViewCommand(id)) {
-        setViewMode(id);
+        setViewMode(static_cast<FileViewMode>(id));
     } else if (id != 0) {
         runCommand(id);
     }
-}
-
-void CFoldersView::onListPainted() {
-    // Many selection changes between two paints (keys held down) make one reload.
-    if (!selectionChanged_ || reloadQueued_) {
-        return;
-    }
-    selectionChanged_ = false;
-    reloadQueued_ = true;
-    QMetaObject::invokeMethod(this, &CFoldersView::reloadTagEditor, Qt::QueuedConnection);
 }
 
 void CFoldersView::reloadTagEditor() {
@@ -375,9 +389,14 @@ void CFoldersView::reloadTagEditor() {
     editorFrame_->setVisible(loaded > 0);
 }
 
+// Posted: the selection changes of one pass of the event loop (a range selected row by row, a
+// listing read again) make one reload, with the last selection.
 void CFoldersView::reloadTagEditorLater() {
-    selectionChanged_ = true;
-    list_->currentView()->viewport()->update();
+    if (reloadQueued_) {
+        return;
+    }
+    reloadQueued_ = true;
+    QMetaObject::invokeMethod(this, &CFoldersView::reloadTagEditor, Qt::QueuedConnection);
 }
 
 void CFoldersView::hideTagEditor() {
@@ -390,10 +409,10 @@ void CFoldersView::hideTagEditor() {
 void CFoldersView::runCommand(int id) {
     switch (id) {
     case cmd::kFilenameToTags:
-        openConversion(CConvertDlg::Direction::FilenameToTags);
+        conversion_->open(CConvertDlg::Direction::FilenameToTags);
         return;
     case cmd::kTagsToFilename:
-        openConversion(CConvertDlg::Direction::TagsToFilename);
+        conversion_->open(CConvertDlg::Direction::TagsToFilename);
         return;
     case cmd::kFolderDelete:
         deleteSelection();
@@ -405,78 +424,8 @@ void CFoldersView::runCommand(int id) {
 
 // ---- conversions ----
 
-void CFoldersView::openConversion(CConvertDlg::Direction direction) {
-    if (convert_ != nullptr) {
-        return;
-    }
-    readHistories();
-    convert_ = new CConvertDlg(context_, direction, histories_[historyIndex(direction)], window());
-    connect(convert_, &CConvertDlg::closed, this, &CFoldersView::onConversionClosed);
-    setEnabled(false);
-    convert_->centreOn(this);
-    convert_->show();
-}
-
-void CFoldersView::onConversionClosed(int button) {
-    setEnabled(true);
-    if (convert_ == nullptr) {
-        return;
-    }
-    const CConvertDlg::Direction direction = convert_->direction();
-    const std::u16string pattern = convert_->pattern();
-    convert_->deleteLater();
-    convert_ = nullptr;
-    if (button == CConvertDlg::kApply) {
-        applyConversion(direction, pattern);
-    }
-}
-
-void CFoldersView::readHistories() {
-    if (historiesRead_) {
-        return;
-    }
-    historiesRead_ = true;
-    for (const auto which :
-         {CConvertDlg::Direction::FilenameToTags, CConvertDlg::Direction::TagsToFilename}) {
-        histories_[historyIndex(which)] =
-            shell::parseQuotedList(context_.settings.readText(historySetting(which)).value_or(u""));
-    }
-}
-
-void CFoldersView::rememberPattern(CConvertDlg::Direction direction, const std::u16string& pattern) {
-    readHistories(); // the stored patterns stay behind the new one
-    std::vector<std::u16string>& history = histories_[historyIndex(direction)];
-    const std::u16string stored = shell::stripDoubleQuotes(pattern);
-    if (!stored.empty()) {
-        shell::pushRecentValue(history, stored, shell::settings::kRecentPatterns);
-    }
-    context_.settings.writeText(historySetting(direction), shell::formatQuotedList(history));
-}
-
 int CFoldersView::applyConversion(CConvertDlg::Direction direction, const std::u16string& pattern) {
-    const std::vector<std::u16string> files = selectedFiles();
-    if (files.empty()) {
-        return 0;
-    }
-    rememberPattern(direction, pattern);
-    // Edits waiting in the tag editor land first, on the names they were made for.
-    hideTagEditor();
-    FailureReport failures;
-    int converted = 0;
-    for (const std::u16string& file : files) {
-        converted +=
-            runNameTagConversion(context_, editor_->tagAccess(), direction, file, pattern, failures) ? 1 : 0;
-    }
-    if (converted > 0) {
-        list_->reread();
-    } else {
-        reloadTagEditorLater();
-    }
-    failures.show(context_, this,
-                  context_.text(u"CONVERT_FAILED", u"%1 of %2 files could not be converted:")
-                      .arg(failures.size())
-                      .arg(files.size()));
-    return converted;
+    return conversion_->apply(direction, pattern);
 }
 
 // ---- delete ----
@@ -486,39 +435,21 @@ void CFoldersView::deleteSelection() {
     if (rows.empty()) {
         return;
     }
-    const QString question =
-        rows.size() == 1
-            ? context_.text(u"CONFIRM_TRASH_ONE", u"Move \"%1\" to the trash?").arg(list_->name(rows.front()))
-            : context_.text(u"CONFIRM_TRASH", u"Move these %1 items to the trash?").arg(rows.size());
-    QStringList files;
+    TrashRequest request;
+    request.listFiles = true; // the question names what goes
     for (const int row : rows) {
-        files << toQString(list_->path(row));
+        request.files.push_back(list_->path(row));
     }
-    if (!context_.prompts.confirmFiles(this, context_.text(u"QUESTION", u"Question"), question, files)) {
-        return;
-    }
-    hideTagEditor(); // edits waiting for the selected files land before the files go
-    FailureReport failures;
-    std::size_t moved = 0;
-    for (const int row : rows) {
-        // The same guarded move as the Results page: a name the trash cannot record, or a trash that
-        // cannot be used, leaves the item where it is.
-        const TrashOutcome outcome = moveToTrash(context_, list_->path(row));
-        if (outcome.trashed) {
-            ++moved;
+    request.singleName = list_->name(rows.front());
+    request.beforeMoving = [this] { hideTagEditor(); }; // edits waiting for the files land before they go
+    request.afterMoving = [this](const std::unordered_set<std::u16string>& trashed) {
+        if (!trashed.empty()) {
+            list_->reread();
         } else {
-            failures.add(list_->path(row), outcome.reason);
+            reloadTagEditorLater();
         }
-    }
-    if (moved > 0) {
-        list_->reread();
-    } else {
-        reloadTagEditorLater();
-    }
-    failures.show(context_, this,
-                  context_.text(u"TRASH_FAILED", u"%1 of %2 items could not be moved to the trash:")
-                      .arg(failures.size())
-                      .arg(rows.size()));
+    };
+    confirmAndTrash(context_, this, request);
 }
 
 } // namespace tonemirror::app

@@ -1,13 +1,12 @@
 #pragma once
 
+#include "app/folders/FileViewMode.h"
 #include "app/tags/CConvertDlg.h"
 #include "shell/DiskFolders.h"
 #include "shell/TickedFolders.h"
 
-#include <QPointer>
 #include <QSplitter>
 
-#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,6 +24,7 @@ struct AppContext;
 class CCheckedTreeCtrl;
 class CFileList;
 class CTagEditWnd;
+class NameTagWorkflow;
 
 // The "Folders" page: the folder tree where the user ticks folders to scan with the hint under it,
 // and the file list of the selected folder with the tag editor under it. The page keeps the ticked
@@ -40,8 +40,7 @@ public:
     const std::vector<std::u16string>& tickedFolders() const { return ticked_.folders(); }
     void setTickedFolders(std::vector<std::u16string> folders);
 
-    // File list view mode: commands 111 (medium icons) to 114 (details).
-    void setViewMode(int command);
+    void setViewMode(FileViewMode mode);
     // Pane sizes once the window has its size.
     void setInitialPaneSizes();
     // Re-reads every text after a language switch.
@@ -59,9 +58,6 @@ public:
     // (null otherwise); on empty space, the View submenu. The caller owns it.
     QMenu* contextMenu(bool onItem);
 
-    // Builds the file menu (Filename -> Tags, Tags -> Filename, Delete); set by the frame, whose menu
-    // builder owns the texts of every menu.
-    std::function<QMenu*(QWidget* parent)> fileMenuBuilder;
     // Opens a file with its default application.
     std::function<bool(const QUrl& file)> openFile;
 
@@ -70,7 +66,7 @@ public:
     CTagEditWnd* tagEditor() const { return editor_; }
     bool tagEditorShown() const;
     QString hintText() const;
-    CConvertDlg* conversionWindow() const { return convert_; }
+    CConvertDlg* conversionWindow() const;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -88,17 +84,14 @@ private:
     void onFolderSelected(QTreeWidgetItem* item);
     void onRowDoubleClicked(int row);
     void onListContextMenu(const QPoint& globalPosition, bool onItem);
-    void onListPainted();
+    QMenu* fileMenu();
     void reloadTagEditor();
     void hideTagEditor();
-    // The selection stayed but the editor was emptied: it loads the selection again at the next paint.
+    // Loads the list's selection into the editor once the current event has been handled.
     void reloadTagEditorLater();
     bool selectionHoldsFile() const;
     std::vector<std::u16string> selectedFiles() const;
-    void openConversion(CConvertDlg::Direction direction);
-    void onConversionClosed(int button);
-    void readHistories();
-    void rememberPattern(CConvertDlg::Direction direction, const std::u16string& pattern);
+    void createConversion();
     void deleteSelection();
     void watchShownFolders();
 
@@ -112,11 +105,8 @@ private:
     CTagEditWnd* editor_ = nullptr;
     bool initialSizesPending_ = false;
     double treeShare_ = 0; // the tree pane's part of the width, kept when the page is resized
-    bool selectionChanged_ = false;
     bool reloadQueued_ = false;
-    std::array<std::vector<std::u16string>, 2> histories_; // Filename -> Tags, Tags -> Filename
-    bool historiesRead_ = false;
-    QPointer<CConvertDlg> convert_;
+    NameTagWorkflow* conversion_ = nullptr;
     QFileSystemWatcher* watcher_ = nullptr;
     QTimer* refreshSoon_ = nullptr; // gathers a burst of changes into one refresh
 };

@@ -3,17 +3,16 @@
 #include "app/AppContext.h"
 #include "app/Prompts.h"
 #include "app/Resources.h"
+#include "app/common/CommandIds.h"
 #include "app/dialogs/CAboutDlg.h"
 #include "app/dialogs/COptionsDlg.h"
 #include "app/dialogs/CSkippedItemsDlg.h"
-#include "app/dialogs/CUpdateDlg.h"
-#include "app/dialogs/UpdateChecker.h"
+#include "app/dialogs/UpdateWorkflow.h"
 #include "app/folders/CFoldersView.h"
 #include "app/frame/CResGenerator.h"
-#include "app/frame/CommandIds.h"
 #include "app/frame/EngineBridge.h"
-#include "app/frame/ProgressPane.h"
 #include "app/frame/ScanCommandState.h"
+#include "app/frame/StatusPanes.h"
 #include "app/frame/WindowPlacement.h"
 #include "app/results/CResultsPage.h"
 #include "engine/ScanEngine.h"
@@ -21,24 +20,17 @@
 #include "engine/WorkerPool.h"
 #include "platform/os/ErrorReport.h"
 #include "shell/CTranslator.h"
-#include "shell/ResultCells.h"
-#include "shell/SettingNames.h"
+#include "shell/Preferences.h"
 #include "shell/SettingsStore.h"
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QKeySequence>
-#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QScreen>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QToolBar>
-
-#include <algorithm>
-#include <ctime>
 
 namespace tonemirror::app {
 
@@ -48,10 +40,6 @@ constexpr int kIdleIntervalMs = 100; // progress and command states between mess
 constexpr int kFoldersPage = 0;
 constexpr int kResultsPage = 1;
 constexpr int kExperimentalWidthAfterOptions = 100; // the list makes the column 80 wide
-
-std::uint32_t flag(bool value) {
-    return value ? 1u : 0u;
-}
 
 } // namespace
 
@@ -67,8 +55,7 @@ CMainFrame::CMainFrame(AppContext& context, EngineBridge& bridge, shell::UpdateS
     commands_ = new CommandTable(this);
     menus_ = std::make_unique<CResGenerator>(context_, *commands_, images_);
     menus_->languageChosen = [this](const QString& name) { switchLanguage(name); };
-    updates_ = new UpdateChecker(updateServer_, this);
-    connect(updates_, &UpdateChecker::finished, this, &CMainFrame::onUpdateResult);
+    updates_ = new UpdateWorkflow(context_, version_, updateServer_, this);
 }
 
 CMainFrame::~CMainFrame() {
@@ -92,7 +79,7 @@ void CMainFrame::openSettings() {
 }
 
 void CMainFrame::applyStoredLanguage() {
-    if (const auto language = context_.settings.readText("Language")) {
+    if (const auto language = shell::readLanguage(context_.settings)) {
         context_.translator.selectLanguage(*language); // English stays when it is gone
     }
     applyQtLanguage();
@@ -134,27 +121,12 @@ bool CMainFrame::create() {
     idle_.start(kIdleIntervalMs);
     connect(&bridge_, &EngineBridge::messageArrived, this, &CMainFrame::onEngineMessage);
     context_.engine.createPool();
-    startAutomaticUpdateCheck();
+    updates_->startAutomaticCheck();
     return true;
 }
 
 void CMainFrame::readComparisonSettings() {
-    engine::ScanSettings& settings = context_.engine.settings();
-    const shell::SettingsStore& store = context_.settings;
-    settings.compareMethod = engine::ScanSettings::normalisedMethod(
-        static_cast<std::int32_t>(store.readNumber("CompareMethod").value_or(3)));
-    settings.accurate = store.readNumber("Accurate").value_or(0) != 0;
-    // Taken as stored, without a range check: 150 makes a threshold of 1.5.
-    settings.contentThreshold =
-        static_cast<float>(store.readNumber("SensitivityContent").value_or(75)) * 0.01f;
-    settings.tagsThreshold = static_cast<float>(store.readNumber("SensitivityTags").value_or(75)) * 0.01f;
-    namespace names = shell::settings;
-    settings.verifyMatches =
-        store.readNumber(names::kVerifyMatches).value_or(names::kVerifyMatchesDefault) != 0;
-    settings.acousticThreshold =
-        static_cast<float>(
-            store.readNumber(names::kSensitivityAcoustic).value_or(names::kSensitivityAcousticDefault)) *
-        0.01f;
+    context_.engine.settings().assign(shell::readScanPreferences(context_.settings));
 }
 
 void CMainFrame::createToolBar() {
@@ -179,48 +151,29 @@ void CMainFrame::createToolBar() {
 }
 
 void CMainFrame::createStatusBar() {
-    QStatusBar* bar = statusBar();
-    bar->setSizeGripEnabled(true);
-    const int widths[] = {0, 90, 120};
-    for (int pane = 0; pane < 3; ++pane) {
-        panes_[pane] = new QLabel(bar);
-        panes_[pane]->setObjectName(QStringLiteral("pane%1").arg(pane));
-        if (pane == 0) {
-            bar->addWidget(panes_[pane], 1); // hidden while a menu prompt shows
-        } else {
-            panes_[pane]->setFixedWidth(widths[pane]);
-            bar->addPermanentWidget(panes_[pane]);
-        }
-    }
-    progress_ = new ProgressPane(bar);
-    progress_->setObjectName(QStringLiteral("pane3"));
-    bar->addPermanentWidget(progress_);
+    status_ = new StatusPanes(context_, *statusBar());
 }
 
 void CMainFrame::createPages() {
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName(QStringLiteral("CSuperTab"));
     folders_ = new CFoldersView(context_, tabs_);
-    folders_->fileMenuBuilder = [this](QWidget* parent) { return menus_->buildFileContextMenu(parent); };
     results_ = new CResultsPage(context_, tabs_);
     results_->restoreLayout();
     tabs_->addTab(folders_, context_.text(u"FOLDERS", u"Folders"));
     tabs_->addTab(results_, context_.text(u"RESULTS", u"Results"));
     tabs_->setCurrentIndex(kFoldersPage);
     setCentralWidget(tabs_);
-    const auto folders = context_.settings.readText("Folders");
-    folders_->setTickedFolders(shell::parseQuotedList(folders.value_or(std::u16string())));
+    folders_->setTickedFolders(shell::readScanFolders(context_.settings));
     connect(results_, &CResultsPage::rowsChanged, this, &CMainFrame::refreshStatus);
-    connect(results_, &CResultsPage::commandRequested, this, &CMainFrame::runCommand);
 }
 
 void CMainFrame::applyBarVisibility() {
-    const bool showToolBar = context_.settings.readNumber("ShowToolbar").value_or(1) != 0;
-    const bool showStatusBar = context_.settings.readNumber("ShowStatusBar").value_or(1) != 0;
-    toolBar_->setVisible(showToolBar);
-    statusBar()->setVisible(showStatusBar);
-    commands_->action(cmd::kToolbar)->setChecked(showToolBar);
-    commands_->action(cmd::kStatusBar)->setChecked(showStatusBar);
+    const shell::WindowPreferences window = shell::readWindowPreferences(context_.settings);
+    toolBar_->setVisible(window.showToolbar);
+    statusBar()->setVisible(window.showStatusBar);
+    commands_->action(cmd::kToolbar)->setChecked(window.showToolbar);
+    commands_->action(cmd::kStatusBar)->setChecked(window.showStatusBar);
 }
 
 void CMainFrame::openStores() {
@@ -267,7 +220,7 @@ void CMainFrame::runCommand(int id) {
         showOptions();
         return;
     case cmd::kCheckUpdates:
-        showUpdateDialog(0);
+        updates_->showDialog(0);
         return;
     case cmd::kAbout:
         showAbout();
@@ -284,10 +237,8 @@ void CMainFrame::runCommand(int id) {
     default:
         break;
     }
-    if (cmd::isFolderViewCommand(id)) {
-        folders_->setViewMode(id);
-    } else if (cmd::isResultsCommand(id)) {
-        results_->runCommand(id);
+    if (cmd::isFolderViewCommand(id)) { // the Tools > Folders menu
+        folders_->setViewMode(static_cast<FileViewMode>(id));
     }
 }
 
@@ -302,7 +253,7 @@ void CMainFrame::startScan() {
                                                    u"press Start."));
         return;
     }
-    context_.settings.writeText("Folders", shell::formatQuotedList(folders));
+    shell::writeScanFolders(context_.settings, folders);
     context_.engine.startScan(folders);
     refreshScanCommands();
 }
@@ -320,14 +271,7 @@ void CMainFrame::refreshScanCommands() {
 void CMainFrame::refreshStatus() {
     const int rows = results_->rowCount();
     const engine::ScanEngine::Counters counters = context_.engine.counters();
-    QString summary = rows > 0 ? QString::number(rows) + QLatin1Char(' ') +
-                                     context_.text(u"STATUS_DUPLICATES", u"duplicate(s)")
-                               : QString();
-    if (counters.itemsSkipped > 0) { // the count says where to look: Scanning > Skipped items
-        summary += (summary.isEmpty() ? QString() : QStringLiteral(", ")) +
-                   context_.text(u"STATUS_SKIPPED", u"%1 skipped").arg(counters.itemsSkipped);
-    }
-    panes_[0]->setText(summary);
+    status_->refresh(rows, counters);
     commands_->action(cmd::kSkippedItems)->setEnabled(counters.itemsSkipped > 0);
     commands_->action(cmd::kSavePlaylist)->setEnabled(rows > 0);
     commands_->action(cmd::kExportResults)->setEnabled(rows > 0);
@@ -336,46 +280,20 @@ void CMainFrame::refreshStatus() {
         caption += QStringLiteral(" (%1)").arg(rows);
     }
     tabs_->setTabText(kResultsPage, caption);
-    panes_[1]->setText(context_.text(u"STATUS_CACHE", u"Cache") + QStringLiteral(": ") +
-                       QString::number(counters.tracksKnown));
-    panes_[2]->setText(context_.text(u"STATUS_NEW", u"New") + QStringLiteral(": ") +
-                       QString::number(counters.filesDone) + QLatin1Char('/') +
-                       QString::number(counters.filesQueued));
-    // What each count counts: the cache holds earlier scans' tracks too, and files left out of this
-    // scan are in neither.
-    panes_[1]->setToolTip(
-        context_.text(u"STATUS_CACHE_TIP", u"Tracks in the cache, from this and earlier scans"));
-    panes_[2]->setToolTip(context_.text(u"STATUS_NEW_TIP",
-                                        u"Files of this scan analysed or taken from the cache, "
-                                        u"of the files found; files left out are counted "
-                                        u"under Scanning > Skipped items"));
-    progress_->setCounts(counters.filesDone, counters.filesQueued);
     refreshProgressTip();
 }
 
 void CMainFrame::onIdle() {
-    const engine::ScanEngine::Counters counters = context_.engine.counters();
-    progress_->setCounts(counters.filesDone, counters.filesQueued);
+    status_->refreshProgress(context_.engine.counters());
     refreshProgressTip();
     refreshScanCommands();
 }
 
 // While a scan runs: the file being read and about how long is left, on the progress pane.
 void CMainFrame::refreshProgressTip() {
-    if (context_.engine.control().jobCount() <= 0) {
-        progress_->setToolTip(QString());
-        return;
-    }
-    const engine::ScanEngine::Progress progress = context_.engine.progress();
-    QString tip = context_.text(u"PROGRESS_READING", u"Reading: %1").arg(windowName(progress.currentFile));
-    if (progress.secondsLeft >= 0.0) {
-        const auto ms = static_cast<std::uint32_t>(std::min(progress.secondsLeft, 4.0e6) * 1000.0);
-        tip += QLatin1Char('\n') +
-               context_.text(u"PROGRESS_LEFT", u"About %1 left").arg(toQString(shell::durationText(ms)));
-    } else {
-        tip += QLatin1Char('\n') + context_.text(u"PROGRESS_ESTIMATING", u"Estimating the time left...");
-    }
-    progress_->setToolTip(tip);
+    const bool scanning = context_.engine.control().jobCount() > 0;
+    status_->refreshProgressTip(scanning ? context_.engine.progress() : engine::ScanEngine::Progress{},
+                                scanning);
 }
 
 void CMainFrame::onEngineMessage(quint32 message) {
@@ -412,15 +330,9 @@ void CMainFrame::toggleBar(QWidget* bar, int command) {
 }
 
 void CMainFrame::showOptions() {
-    engine::ScanSettings& settings = context_.engine.settings();
     OptionsValues values;
-    values.compareMethod = settings.compareMethod.load();
-    values.checkUpdates = checkForUpdates_;
-    values.accurate = settings.accurate.load();
-    values.contentThreshold = settings.contentThreshold.load();
-    values.tagsThreshold = settings.tagsThreshold.load();
-    values.verifyMatches = settings.verifyMatches.load();
-    values.acousticThreshold = settings.acousticThreshold.load();
+    static_cast<engine::ScanPreferences&>(values) = context_.engine.settings().preferences();
+    values.checkUpdates = updates_->checkUpdates();
     const auto confirm = [this] {
         return context_.prompts.question(this, context_.text(u"QUESTION", u"Question"), clearCacheQuestion());
     };
@@ -445,31 +357,18 @@ QString CMainFrame::clearCacheQuestion() const {
 
 void CMainFrame::applyOptions(const OptionsValues& values) {
     engine::ScanSettings& settings = context_.engine.settings();
-    checkForUpdates_ = values.checkUpdates;
-    context_.settings.writeNumber("CheckUpdate", flag(values.checkUpdates));
-    settings.compareMethod = values.compareMethod;
-    context_.settings.writeNumber("CompareMethod", static_cast<std::uint32_t>(values.compareMethod));
-    if (values.accurate != settings.accurate.load()) {
-        settings.accurate = values.accurate;
-        context_.settings.writeNumber("Accurate", flag(values.accurate));
+    const engine::ScanPreferences before = settings.preferences();
+    updates_->setCheckUpdates(values.checkUpdates);
+    settings.assign(values);
+    shell::writeOptionsPreferences(context_.settings, values, before);
+    if (values.accurate != before.accurate) {
         results_->setExperimentalColumnVisible(values.accurate, kExperimentalWidthAfterOptions);
     }
-    settings.contentThreshold = values.contentThreshold;
-    context_.settings.writeNumber("SensitivityContent",
-                                  static_cast<std::uint32_t>(sliderPosition(values.contentThreshold)));
-    settings.tagsThreshold = values.tagsThreshold;
-    context_.settings.writeNumber("SensitivityTags",
-                                  static_cast<std::uint32_t>(sliderPosition(values.tagsThreshold)));
-    settings.verifyMatches = values.verifyMatches;
-    context_.settings.writeNumber(shell::settings::kVerifyMatches, flag(values.verifyMatches));
-    settings.acousticThreshold = values.acousticThreshold;
-    context_.settings.writeNumber(shell::settings::kSensitivityAcoustic,
-                                  static_cast<std::uint32_t>(sliderPosition(values.acousticThreshold)));
 }
 
 void CMainFrame::switchLanguage(const QString& name) {
     const QString chosen = name.left(1023);
-    context_.settings.writeText("Language", toU16(chosen));
+    shell::writeLanguage(context_.settings, toU16(chosen));
     context_.translator.selectLanguage(toU16(chosen));
     applyQtLanguage();
     menus_->assignMainMenu(*this);
@@ -487,65 +386,16 @@ void CMainFrame::showAbout() {
     dialog.exec();
 }
 
-void CMainFrame::showUpdateDialog(int initialResult) {
-    CUpdateDlg dialog(
-        context_, initialResult, version_, [this] { storeLastUpdate(); }, updateServer_, this);
-    dialog.exec();
-}
-
-void CMainFrame::storeLastUpdate() {
-    context_.settings.writeNumber("LastUpdate", static_cast<std::uint32_t>(std::time(nullptr)));
-}
-
-void CMainFrame::startAutomaticUpdateCheck() {
-    const auto checkUpdate = context_.settings.readNumber("CheckUpdate");
-    checkForUpdates_ = checkUpdate.value_or(1) == 1;
-    const shell::AutomaticCheck check =
-        shell::automaticCheckDue(checkUpdate, context_.settings.readNumber("LastUpdate"), std::time(nullptr));
-    if (check.due) {
-        automaticCheckStarted_ = updates_->start(version_, check.firstCheck);
-    }
-}
-
-void CMainFrame::onUpdateResult(int result) {
-    if (result == static_cast<int>(shell::UpdateResult::Present)) {
-        showUpdateDialog(result);
-    } else if (result == static_cast<int>(shell::UpdateResult::UpToDate)) {
-        storeLastUpdate();
-    }
-}
-
 void CMainFrame::showAtStoredPlacement() {
-    const shell::SettingsStore& store = context_.settings;
-    const auto stored = storedPlacement(store.readNumber("WindowLeft"), store.readNumber("WindowTop"),
-                                        store.readNumber("WindowRight"), store.readNumber("WindowBottom"),
-                                        store.readNumber("WindowMaximized"));
-    QList<QRect> screens;
-    for (const QScreen* screen : QGuiApplication::screens()) {
-        screens.append(screen->availableGeometry());
-    }
-    if (stored && placementFits(stored->normal, screens)) {
-        setGeometry(stored->normal);
-        stored->maximized ? showMaximized() : show();
-        return;
-    }
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        resize(area.width() * 3 / 4, area.height() * 3 / 4);
-    }
-    show();
+    showAtPlacement(*this, shell::readWindowPreferences(context_.settings));
 }
 
 void CMainFrame::storePlacement() {
-    shell::SettingsStore& store = context_.settings;
-    const QRect normal = isMaximized() || isMinimized() ? normalGeometry() : geometry();
-    store.writeNumber("WindowMaximized", flag(isMaximized()));
-    store.writeNumber("WindowLeft", static_cast<std::uint32_t>(normal.left()));
-    store.writeNumber("WindowRight", static_cast<std::uint32_t>(normal.left() + normal.width()));
-    store.writeNumber("WindowTop", static_cast<std::uint32_t>(normal.top()));
-    store.writeNumber("WindowBottom", static_cast<std::uint32_t>(normal.top() + normal.height()));
-    store.writeNumber("ShowToolbar", flag(!toolBar_->isHidden()));
-    store.writeNumber("ShowStatusBar", flag(!statusBar()->isHidden()));
+    shell::WindowPreferences window;
+    takePlacement(*this, window);
+    window.showToolbar = !toolBar_->isHidden();
+    window.showStatusBar = !statusBar()->isHidden();
+    shell::writeWindowPreferences(context_.settings, window);
     results_->storeLayout();
 }
 

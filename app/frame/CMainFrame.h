@@ -1,7 +1,10 @@
 #pragma once
 
 #include "app/common/QtTranslations.h"
+#include "app/dialogs/UpdateWorkflow.h"
 #include "app/frame/CommandTable.h"
+#include "app/frame/StatusPanes.h"
+#include "shell/Preferences.h"
 #include "shell/UpdateCheck.h"
 
 #include <QMainWindow>
@@ -16,17 +19,19 @@ class QToolBar;
 namespace tonemirror::app {
 
 struct AppContext;
-struct OptionsValues;
+using OptionsValues = shell::OptionsPreferences;
 class CFoldersView;
 class CResGenerator;
 class CResultsPage;
 class EngineBridge;
 class ProgressPane;
-class UpdateChecker;
+class StatusPanes;
+class UpdateWorkflow;
 
-// The program's one top-level window: menu, tool bar, status bar with the progress pane, and the
-// two pages. It drives the scan engine, turns its posted messages into page updates and routes
-// every command. Lives on the user-interface thread; workers only post messages to it.
+// The program's one top-level window: menu, tool bar, status bar and the two pages. It runs its own
+// commands (scan control, options, languages, bars, about), drives the scan engine and turns its
+// posted messages into page updates; the pages run their own commands. Lives on the user-interface thread;
+// workers only post messages to it.
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
@@ -56,9 +61,9 @@ public:
     QString clearCacheQuestion() const;
     QTabWidget* tabs() const { return tabs_; }
     QToolBar* toolBar() const { return toolBar_; }
-    QLabel* statusPane(int index) const { return panes_[index]; }
-    ProgressPane* progressPane() const { return progress_; }
-    bool automaticCheckStarted() const { return automaticCheckStarted_; }
+    QLabel* statusPane(int index) const { return status_->pane(index); }
+    ProgressPane* progressPane() const { return status_->progress(); }
+    bool automaticCheckStarted() const { return updates_->automaticCheckStarted(); }
 
     // Applies the Options dialog's values as OK does.
     void applyOptions(const OptionsValues& values);
@@ -78,40 +83,33 @@ private:
     void createPages();
     void applyBarVisibility();
     void openStores();
-    void startAutomaticUpdateCheck();
     void connectCommands();
 
     void onEngineMessage(quint32 message);
-    void onUpdateResult(int result);
     void onIdle();
     void refreshProgressTip();
     void startScan();
     void showOptions();
     void showAbout();
     void showSkippedItems();
-    void showUpdateDialog(int initialResult);
     void toggleBar(QWidget* bar, int command);
     void storePlacement();
-    void storeLastUpdate();
 
     AppContext& context_;
     EngineBridge& bridge_;
     shell::UpdateServer updateServer_;
     shell::LocalVersion version_;
-    bool checkForUpdates_ = true;
-    bool automaticCheckStarted_ = false;
     bool engineShutDown_ = false;
 
     CommandTable* commands_ = nullptr;
     CommandImages images_;
     std::unique_ptr<CResGenerator> menus_;
     QToolBar* toolBar_ = nullptr;
-    QLabel* panes_[3] = {};
-    ProgressPane* progress_ = nullptr;
+    StatusPanes* status_ = nullptr;
     QTabWidget* tabs_ = nullptr;
     CFoldersView* folders_ = nullptr;
     CResultsPage* results_ = nullptr;
-    UpdateChecker* updates_ = nullptr;
+    UpdateWorkflow* updates_ = nullptr;
     QTimer idle_;
     QtTranslations qtTexts_;
 };

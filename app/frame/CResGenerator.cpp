@@ -1,7 +1,7 @@
 #include "app/frame/CResGenerator.h"
 
 #include "app/AppContext.h"
-#include "app/frame/CommandIds.h"
+#include "app/common/CommandIds.h"
 #include "app/frame/CommandTable.h"
 #include "shell/CTranslator.h"
 
@@ -95,18 +95,6 @@ bool CResGenerator::assignMainMenu(QMainWindow& window) {
     }
     window.setMenuBar(bar); // deletes the previous bar
     return true;
-}
-
-QMenu* CResGenerator::buildFileContextMenu(QWidget* parent) const {
-    auto* menu = new QMenu(parent);
-    const auto add = [&](const char16_t* key, const char16_t* text, int id) {
-        menu->addAction(context_.text(key, text))->setData(id);
-    };
-    add(u"FILENAME_TO_TAGS", u"Filename -> Tags", cmd::kFilenameToTags);
-    add(u"TAGS_TO_FILENAME", u"Tags -> Filename", cmd::kTagsToFilename);
-    menu->addSeparator();
-    add(u"DELETE", u"Delete", cmd::kFolderDelete);
-    return menu;
 }
 
 } // namespace tonemirror::app

@@ -26,10 +26,6 @@ public:
     // language name as its text; `languageChosen` receives the name.
     bool assignMainMenu(QMainWindow& window);
 
-    // The file list's context menu (Filename -> Tags, Tags -> Filename, Delete); each action's data
-    // is its command number. The caller owns the menu.
-    QMenu* buildFileContextMenu(QWidget* parent) const;
-
     // Called with the chosen language's name.
     std::function<void(const QString&)> languageChosen;
 

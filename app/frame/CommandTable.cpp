@@ -1,7 +1,7 @@
 #include "app/frame/CommandTable.h"
 
 #include "app/AppContext.h"
-#include "app/frame/CommandIds.h"
+#include "app/common/CommandIds.h"
 
 #include <QAction>
 #include <QIcon>

@@ -1,6 +1,8 @@
 #include "app/frame/WindowPlacement.h"
 
-#include <cstdint>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
 
 namespace tonemirror::app {
 
@@ -18,27 +20,37 @@ bool placementFits(const QRect& rect, const QList<QRect>& available) {
     return best != nullptr && best->contains(rect);
 }
 
-std::optional<StoredPlacement> storedPlacement(std::optional<std::uint32_t> left,
-                                               std::optional<std::uint32_t> top,
-                                               std::optional<std::uint32_t> right,
-                                               std::optional<std::uint32_t> bottom,
-                                               std::optional<std::uint32_t> maximized) {
-    if (!left || !top || !right || !bottom || !maximized) {
-        return std::nullopt;
+void showAtPlacement(QWidget& window, const shell::WindowPreferences& stored) {
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        screens.append(screen->availableGeometry());
     }
-    // Window edges are signed screen coordinates stored as 32-bit numbers; right and bottom are
-    // exclusive.
-    const auto l = static_cast<std::int32_t>(*left);
-    const auto t = static_cast<std::int32_t>(*top);
-    const auto r = static_cast<std::int32_t>(*right);
-    const auto b = static_cast<std::int32_t>(*bottom);
-    if (r <= l || b <= t) {
-        return std::nullopt;
+    if (stored.placement && placementFits(normalRect(*stored.placement), screens)) {
+        window.setGeometry(normalRect(*stored.placement));
+        stored.maximized ? window.showMaximized() : window.show();
+        return;
     }
-    StoredPlacement placement;
-    placement.normal = QRect(QPoint(l, t), QSize(r - l, b - t));
-    placement.maximized = *maximized == 1;
-    return placement;
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        window.resize(area.width() * 3 / 4, area.height() * 3 / 4);
+    }
+    window.show();
+}
+
+void takePlacement(const QWidget& window, shell::WindowPreferences& into) {
+    const bool maximized = window.isMaximized();
+    into.placement =
+        placementRect(maximized || window.isMinimized() ? window.normalGeometry() : window.geometry());
+    into.maximized = maximized;
+}
+
+// Right and bottom are exclusive.
+QRect normalRect(const shell::WindowPreferences::Rect& rect) {
+    return QRect(QPoint(rect.left, rect.top), QSize(rect.right - rect.left, rect.bottom - rect.top));
+}
+
+shell::WindowPreferences::Rect placementRect(const QRect& normal) {
+    return {normal.left(), normal.top(), normal.left() + normal.width(), normal.top() + normal.height()};
 }
 
 } // namespace tonemirror::app

@@ -1,29 +1,27 @@
 #pragma once
 
+#include "shell/Preferences.h"
+
 #include <QList>
 #include <QRect>
 
-#include <optional>
+class QWidget;
 
 namespace tonemirror::app {
-
-// The stored "Window*" values.
-struct StoredPlacement {
-    QRect normal;
-    bool maximized = false;
-};
 
 // The stored rectangle is used only when it lies wholly inside the available area of the screen it
 // overlaps most; a rectangle that overlaps no screen is refused. `available` holds each screen's
 // available geometry.
 bool placementFits(const QRect& rect, const QList<QRect>& available);
 
-// Reads the five values from left/top/right/bottom (signed, stored as numbers) and maximized.
-// nullopt unless all five are present and the rectangle is not empty.
-std::optional<StoredPlacement> storedPlacement(std::optional<std::uint32_t> left,
-                                               std::optional<std::uint32_t> top,
-                                               std::optional<std::uint32_t> right,
-                                               std::optional<std::uint32_t> bottom,
-                                               std::optional<std::uint32_t> maximized);
+// Shows the window at the stored placement when it fits a screen, else at three quarters of the
+// primary screen's available area.
+void showAtPlacement(QWidget& window, const shell::WindowPreferences& stored);
+// The window's normal rectangle and whether it is maximised, to store at close.
+void takePlacement(const QWidget& window, shell::WindowPreferences& into);
+
+// The stored window rectangle as Qt has it, and back.
+QRect normalRect(const shell::WindowPreferences::Rect& rect);
+shell::WindowPreferences::Rect placementRect(const QRect& normal);
 
 } // namespace tonemirror::app

@@ -1,7 +1,7 @@
 #include "app/results/CDetailsWnd.h"
 
 #include "app/AppContext.h"
-#include "app/frame/CommandIds.h"
+#include "app/common/CommandIds.h"
 #include "app/results/CSuperButton.h"
 #include "shell/ResultCells.h"
 

@@ -2,13 +2,15 @@
 
 #include "app/AppContext.h"
 #include "app/Prompts.h"
+#include "app/common/CommandIds.h"
 #include "app/common/FailureReport.h"
 #include "app/common/FileActions.h"
-#include "app/frame/CommandIds.h"
+#include "app/common/TrashFiles.h"
 #include "app/results/CDetailsWnd.h"
 #include "app/results/CViewList.h"
 #include "app/results/ResultsModel.h"
 #include "audio/AudioSource.h"
+#include "engine/IgnoreListFormat.h"
 #include "engine/Playlist.h"
 #include "engine/TrackStore.h"
 #include "shell/FileDetails.h"
@@ -31,7 +33,9 @@ namespace tonemirror::app {
 CResultsPage::CResultsPage(AppContext& context, QWidget* parent)
     : QSplitter(Qt::Vertical, parent), context_(context) {
     setObjectName(QStringLiteral("ResultsSplitter"));
-    model_ = new ResultsModel(context_, this);
+    model_ = new ResultsModel(
+        [this](const char16_t* key, std::u16string_view english) { return context_.text(key, english); },
+        this);
     list_ = new CViewList(model_, this);
     details_ = new CDetailsWnd(context_, this);
     addWidget(list_);
@@ -49,10 +53,10 @@ CResultsPage::CResultsPage(AppContext& context, QWidget* parent)
     connect(list_, &CViewList::contextMenuAt, this, &CResultsPage::showContextMenu);
     connect(list_, &CViewList::doubleClickedAt, this, &CResultsPage::onDoubleClicked);
     connect(list_, &CViewList::deleteRequested, this,
-            [this](int side) { emit commandRequested(side == 1 ? cmd::kDelete1 : cmd::kDelete2); });
+            [this](int side) { runCommand(side == 1 ? cmd::kDelete1 : cmd::kDelete2); });
     connect(list_, &CViewList::playRequested, this,
-            [this](int side) { emit commandRequested(side == 1 ? cmd::kPlay1 : cmd::kPlay2); });
-    connect(details_, &CDetailsWnd::commandRequested, this, &CResultsPage::commandRequested);
+            [this](int side) { runCommand(side == 1 ? cmd::kPlay1 : cmd::kPlay2); });
+    connect(details_, &CDetailsWnd::commandRequested, this, &CResultsPage::runCommand);
     // A reset or a removal can end the selection without a selection signal.
     connect(model_, &QAbstractItemModel::modelReset, this, &CResultsPage::syncSelection);
     connect(model_, &QAbstractItemModel::rowsRemoved, this, &CResultsPage::syncSelection);
@@ -212,15 +216,15 @@ void CResultsPage::showContextMenu(int row, int column, const QPoint& globalPosi
     window()->activateWindow();
     if (const QAction* chosen = menu->exec(globalPosition);
         chosen != nullptr && chosen->data().toInt() != 0) {
-        emit commandRequested(chosen->data().toInt());
+        runCommand(chosen->data().toInt());
     }
 }
 
 void CResultsPage::onDoubleClicked(int, int column) {
     if (column == ResultsModel::kFile1) {
-        emit commandRequested(cmd::kPlay1);
+        runCommand(cmd::kPlay1);
     } else if (column == ResultsModel::kFile2) {
-        emit commandRequested(cmd::kPlay2);
+        runCommand(cmd::kPlay2);
     }
 }
 
@@ -292,36 +296,17 @@ void CResultsPage::deleteMarked(int side) {
 // One confirmation for all the files; those that went to the trash leave the list with every row
 // that holds them, the others stay and are named with the reason.
 void CResultsPage::trashFiles(const std::vector<std::u16string>& files) {
-    QStringList names;
-    for (const std::u16string& file : files) {
-        names << toQString(file);
-    }
-    const QString question =
-        files.size() == 1
-            ? context_.text(u"CONFIRM_TRASH_ONE", u"Move \"%1\" to the trash?")
-                  .arg(QFileInfo(names.front()).fileName())
-            : context_.text(u"CONFIRM_TRASH", u"Move these %1 items to the trash?").arg(files.size());
-    if (!context_.prompts.confirmFiles(this, context_.text(u"QUESTION", u"Question"), question, names)) {
-        return;
-    }
-    std::unordered_set<std::u16string> trashed;
-    FailureReport failures;
-    for (const std::u16string& file : files) {
-        const TrashOutcome outcome = moveToTrash(context_, file);
-        if (outcome.trashed) {
-            trashed.insert(file);
-        } else {
-            failures.add(file, outcome.reason);
+    TrashRequest request;
+    request.files = files;
+    request.singleName = QFileInfo(toQString(files.front())).fileName();
+    request.listFiles = true;
+    request.afterMoving = [this](const std::unordered_set<std::u16string>& trashed) {
+        if (!trashed.empty()) {
+            model_->removeRowsWithPaths(trashed);
+            emit rowsChanged();
         }
-    }
-    if (!trashed.empty()) {
-        model_->removeRowsWithPaths(trashed);
-        emit rowsChanged();
-    }
-    failures.show(context_, this,
-                  context_.text(u"TRASH_FAILED", u"%1 of %2 items could not be moved to the trash:")
-                      .arg(failures.size())
-                      .arg(files.size()));
+    };
+    confirmAndTrash(context_, this, request);
 }
 
 void CResultsPage::play(int side) {
@@ -358,10 +343,13 @@ void CResultsPage::ignoreSelected() {
     if (pair == nullptr) {
         return;
     }
-    context_.store.ignorePair(pair->path1, pair->path2); // the row goes even when already ignored
-    model_->removeRow(row);
-    emit rowsChanged();
-    saveIgnores();
+    FailureReport refused;
+    if (ignorePair(*pair, refused)) {
+        model_->removeRow(row);
+        emit rowsChanged();
+        saveIgnores();
+    }
+    tellNotIgnored(refused, 1);
 }
 
 // Saved at every change, so that a crash or a killed session loses none of them.
@@ -380,12 +368,14 @@ void CResultsPage::ignoreMarked(int side) {
     const std::vector<engine::DuplicatePair>& rows = model_->rows();
     std::vector<bool> remove(rows.size());
     bool any = false;
+    std::size_t asked = 0;
+    FailureReport refused;
     for (std::size_t row = rows.size(); row-- > 0;) {
         const engine::DuplicatePair& pair = rows[row];
         if (side == 1 ? pair.marked1 : pair.marked2) {
-            context_.store.ignorePair(pair.path1, pair.path2);
-            remove[row] = true;
-            any = true;
+            ++asked;
+            remove[row] = ignorePair(pair, refused);
+            any = any || remove[row];
         }
     }
     if (any) {
@@ -393,6 +383,29 @@ void CResultsPage::ignoreMarked(int side) {
         emit rowsChanged();
         saveIgnores();
     }
+    tellNotIgnored(refused, asked);
+}
+
+bool CResultsPage::ignorePair(const engine::DuplicatePair& pair, FailureReport& refused) {
+    // A row that went away would come back at the next scan, its pair never stored.
+    for (const std::u16string* path : {&pair.path1, &pair.path2}) {
+        if (!engine::ignore_list::storable(*path)) {
+            const QString cause =
+                context_.text(u"IGNORE_QUOTE", u"the ignore list cannot hold a name with a double quote");
+            refused.add(*path, cause);
+            return false;
+        }
+    }
+    context_.store.ignorePair(pair.path1, pair.path2); // the row goes even when already ignored
+    return true;
+}
+
+void CResultsPage::tellNotIgnored(const FailureReport& refused, std::size_t asked) {
+    const QString heading =
+        context_.text(u"IGNORE_FAILED", u"These pairs could not be ignored and stay listed (%1 of %2):")
+            .arg(refused.size())
+            .arg(asked);
+    refused.show(context_, this, heading);
 }
 
 // --- playlist and export ---

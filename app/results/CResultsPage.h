@@ -18,14 +18,15 @@ namespace tonemirror::app {
 
 struct AppContext;
 class CDetailsWnd;
+class FailureReport;
 class CViewList;
 class ResultsModel;
 
 // The "Results" page: the results list above, the details pane below (shown from the first
 // selection on, 180 pixels high until the user drags the bar between them; hidden while no row is
-// selected).
-// The frame hands it the engine's pairs and routes the results commands (101-110, 130, 131, Save
-// playlist, Export) to it; the page asks the frame to refresh the status bar through rowsChanged.
+// selected). The frame hands it the engine's pairs and the Files menu's Save playlist and Export; the
+// page runs its own commands (101-110, 130, 131) from its context menu, double clicks, keys and the
+// details pane, and asks the frame to refresh the status bar through rowsChanged.
 class CResultsPage : public QSplitter {
     Q_OBJECT
 public:
@@ -54,7 +55,7 @@ public:
     // The scan is over: rows that arrived unsorted are put in the last chosen order.
     void scanEnded();
 
-    // Commands of the results list and the Files menu.
+    // A command of the context menu or the details pane (101-110, 130, 131).
     void runCommand(int id);
     void savePlaylist();
     void exportResults();
@@ -67,8 +68,6 @@ public:
     ResultsModel* model() const { return model_; }
     CDetailsWnd* detailsPane() const { return details_; }
 
-    // A double click, the context menu or a button of the details pane asks the frame to run a command.
-    Q_SIGNAL void commandRequested(int id);
     // Rows were added, removed or cleared.
     Q_SIGNAL void rowsChanged();
 
@@ -88,6 +87,9 @@ private:
     void ignoreSelected();
     void ignoreMarked(int side);
     void saveIgnores();
+    // Ignores the pair unless the ignore list cannot hold its names; false then (the row stays).
+    bool ignorePair(const engine::DuplicatePair& pair, FailureReport& refused);
+    void tellNotIgnored(const FailureReport& refused, std::size_t asked);
     bool writeFile(const QString& file, const std::string& bytes);
     QString initialSaveName() const;
     void rememberSaveFolder(const QString& file);

@@ -4,7 +4,6 @@
 #include "app/results/ResultsModel.h"
 
 #include <QApplication>
-#include <QCollator>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -115,9 +114,7 @@ void CViewList::applySort() {
     horizontalHeader()->setSortIndicatorShown(true);
     horizontalHeader()->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    QCollator collator; // the user's locale
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    model_->sortBy(column, directionFlag_, collator);
+    model_->sort(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
     QApplication::restoreOverrideCursor();
     sorted_ = true;
     const int selected = selectedRow();

@@ -1,5 +1,7 @@
 #include "app/results/ResultCellDelegate.h"
 
+#include "app/common/PlainText.h"
+
 #include "app/common/RoundedBar.h"
 #include "app/results/ResultsModel.h"
 #include "shell/ResultCells.h"
@@ -132,7 +134,7 @@ bool ResultCellDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
         QToolTip::hideText();
         return true;
     }
-    QToolTip::showText(event->globalPos(), text, view, option.rect);
+    QToolTip::showText(event->globalPos(), plainToolTip(text), view, option.rect);
     return true;
 }
 

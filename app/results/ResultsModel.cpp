@@ -54,8 +54,8 @@ bool ResultsModel::isPercentColumn(int column) {
            column == ResultsModel::kAcoustic;
 }
 
-ResultsModel::ResultsModel(AppContext& context, QObject* parent)
-    : QAbstractTableModel(parent), context_(context) {
+ResultsModel::ResultsModel(Translate translate, QObject* parent)
+    : QAbstractTableModel(parent), translate_(std::move(translate)) {
     loadImages(); // the check-header picture
     retranslate();
 }
@@ -90,12 +90,12 @@ QString ResultsModel::percentCellText(int column, float value) const {
 QString ResultsModel::experimentalFailureText(analysis::AnalysisFailure failure) const {
     switch (failure) {
     case analysis::AnalysisFailure::tooShort:
-        return context_.text(u"EXPERIM_TOO_SHORT", u"too short");
+        return translate_(u"EXPERIM_TOO_SHORT", u"too short");
     case analysis::AnalysisFailure::silent:
-        return context_.text(u"EXPERIM_SILENT", u"silent");
+        return translate_(u"EXPERIM_SILENT", u"silent");
     case analysis::AnalysisFailure::noDecoder:
     case analysis::AnalysisFailure::badSamples:
-        return context_.text(u"EXPERIM_UNREADABLE", u"unreadable");
+        return translate_(u"EXPERIM_UNREADABLE", u"unreadable");
     case analysis::AnalysisFailure::none:
     case analysis::AnalysisFailure::stopped:
         break;
@@ -161,13 +161,13 @@ Qt::ItemFlags ResultsModel::flags(const QModelIndex& index) const {
 }
 
 void ResultsModel::retranslate() {
-    headers_[kFile1] = context_.text(u"RESULTS_FILE1", u"File #1");
-    headers_[kContent] = context_.text(u"RESULTS_CONTENT", u"% content");
-    headers_[kTags] = context_.text(u"RESULTS_TAGS", u"% tags");
-    headers_[kExperimental] = context_.text(u"RESULTS_EXPEREM", u"% experim.");
-    headers_[kFile2] = context_.text(u"RESULTS_FILE2", u"File #2");
-    headers_[kAcoustic] = context_.text(u"RESULTS_MATCH", u"% match");
-    waitText_ = context_.text(u"WAIT", u"wait");
+    headers_[kFile1] = translate_(u"RESULTS_FILE1", u"File #1");
+    headers_[kContent] = translate_(u"RESULTS_CONTENT", u"% content");
+    headers_[kTags] = translate_(u"RESULTS_TAGS", u"% tags");
+    headers_[kExperimental] = translate_(u"RESULTS_EXPEREM", u"% experim.");
+    headers_[kFile2] = translate_(u"RESULTS_FILE2", u"File #2");
+    headers_[kAcoustic] = translate_(u"RESULTS_MATCH", u"% match");
+    waitText_ = translate_(u"WAIT", u"wait");
     emit headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);
     if (!rows_.empty()) {
         emit dataChanged(index(0, kExperimental), index(rowCount() - 1, kExperimental), {Qt::DisplayRole});
@@ -381,6 +381,13 @@ std::vector<std::uint32_t> ResultsModel::sortOrder(int column, bool directionFla
             return shell::percentBefore(percentValue(rows[a], column), percentValue(rows[b], column));
         },
         directionFlag);
+}
+
+void ResultsModel::sort(int column, Qt::SortOrder order) {
+    const bool textual = column == kFile1 || column == kFile2 || column == kMark1 || column == kMark2;
+    QCollator collator; // the user's locale
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    sortBy(column, (order == Qt::AscendingOrder) == textual, collator);
 }
 
 void ResultsModel::sortBy(int column, bool directionFlag, const QCollator& collator) {

@@ -7,6 +7,8 @@
 #include <QPixmap>
 
 #include <cstdint>
+#include <functional>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -14,8 +16,6 @@
 class QCollator;
 
 namespace tonemirror::app {
-
-struct AppContext;
 
 // The row store of the results list: one DuplicatePair per row in display order, which every
 // command and the playlist use. Rows carry their own marks and details references.
@@ -27,7 +27,10 @@ public:
     // The score of a percent cell as a float (Qt::UserRole).
     static constexpr int kValueRole = Qt::UserRole;
 
-    explicit ResultsModel(AppContext& context, QObject* parent = nullptr);
+    // A text of the current language for a translation key and its English default.
+    using Translate = std::function<QString(const char16_t* key, std::u16string_view english)>;
+
+    explicit ResultsModel(Translate translate, QObject* parent = nullptr);
 
     // Columns that show a score as a percent cell, and which score each shows.
     static bool isPercentColumn(int column);
@@ -64,6 +67,9 @@ public:
     // Stable sort by a column; a cleared flag reverses the column's order. Paths compare through the
     // collator's sort keys.
     void sortBy(int column, bool directionFlag, const QCollator& collator);
+    // Qt's sort: paths and marks A to Z when ascending, scores highest first when descending, paths
+    // compared as the user's locale orders them, ignoring case.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     // The texts of the current language (headers, "wait").
     void retranslate();
@@ -77,7 +83,7 @@ private:
     QString experimentalFailureText(analysis::AnalysisFailure failure) const;
     static std::size_t pairHash(const engine::DuplicatePair& pair);
 
-    AppContext& context_;
+    Translate translate_;
     std::vector<engine::DuplicatePair> rows_;
     // Rows by the hash of their two paths, for experimental updates; rebuilt lazily after rows move.
     std::unordered_multimap<std::size_t, int> index_;

@@ -58,7 +58,7 @@ void CConvertDlg::centreOn(const QWidget* widget) {
 }
 
 void CConvertDlg::apply() {
-    pattern_ = trimmedEditText(box_->currentText());
+    pattern_ = trimmedEditText(box_->currentText().left(1023));
     finish(kApply);
 }
 

@@ -9,6 +9,7 @@
 #include "app/tags/TagPanePainting.h"
 #include "plugin-api/PluginApi.h"
 #include "shell/GenreList.h"
+#include "shell/NameTagRun.h"
 #include "shell/RecentValues.h"
 #include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
@@ -44,7 +45,8 @@ constexpr int kLeftFields = 4; // Title, Artist, Album, Comment; the rest stand 
 constexpr int kRowStep = 30;
 constexpr int kLabelHeight = 24;
 constexpr int kBoxHeight = 26;
-constexpr int kMaxEditText = 1023; // longer edit text is cut
+// Longer values (lyrics in a comment) are written whole but not offered again in the drop list.
+constexpr std::size_t kMaxRecentText = 1023;
 
 } // namespace
 
@@ -70,6 +72,7 @@ void CTagEditWnd::createBoxes() {
         box->setInsertPolicy(QComboBox::NoInsert);
         box->setMaxVisibleItems(20);
         box->setCompleter(nullptr); // the typed text is the value, never a completed one
+        box->lineEdit()->setMaxLength(audio::TagAccess::kMaxTagText); // a long value shows whole
         fields_[static_cast<std::size_t>(field)].box = box;
         fillBox(field);
     }
@@ -128,11 +131,14 @@ void CTagEditWnd::loadFile(const std::u16string& path) {
             continue;
         }
         Field& entry = fields_[static_cast<std::size_t>(field)];
-        const std::u16string value = readTag(tags_, kFieldInfo[static_cast<std::size_t>(field)].tag);
-        if (loaded_.empty()) {
-            entry.box->setEditText(toQString(value));
-            entry.remembered = value;
-        } else if (value != entry.remembered) {
+        // A value too long to read whole is never shown, so it cannot be written back cut.
+        const std::optional<std::u16string> value =
+            tags_.readTag(kFieldInfo[static_cast<std::size_t>(field)].tag);
+        if (loaded_.empty() && value) {
+            entry.box->setEditText(toQString(*value));
+            entry.remembered = *value;
+            entry.shown = entry.box->currentText();
+        } else if (!value || *value != entry.remembered) {
             entry.box->setCurrentIndex(entry.box->count() - 1);
             entry.remembered.clear();
         }
@@ -159,13 +165,14 @@ std::vector<int> CTagEditWnd::changedFields() {
             continue;
         }
         Field& entry = fields_[static_cast<std::size_t>(field)];
-        const QString text = entry.box->currentText().left(kMaxEditText);
-        if (toU16(text) == entry.remembered) {
+        const QString text = entry.box->currentText();
+        if (text == entry.shown) {
             continue;
         }
         entry.remembered = trimmedEditText(text);
         changed.push_back(field);
-        if (!entry.remembered.empty() && !kFieldInfo[static_cast<std::size_t>(field)].setting.empty()) {
+        if (!entry.remembered.empty() && entry.remembered.size() <= kMaxRecentText &&
+            !kFieldInfo[static_cast<std::size_t>(field)].setting.empty()) {
             pushRecent(field, entry.remembered);
         }
     }
@@ -230,6 +237,7 @@ void CTagEditWnd::clear() {
     loaded_.clear();
     for (Field& entry : fields_) {
         entry.remembered.clear();
+        entry.shown.clear();
         entry.box->setCurrentIndex(-1);
         entry.box->clearEditText();
     }

@@ -53,6 +53,8 @@ private:
     struct Field {
         QComboBox* box = nullptr;
         std::u16string remembered;
+        // The box's text as loaded: the field counts as changed only when the user made it differ.
+        QString shown;
     };
 
     void createBoxes();

@@ -8,10 +8,10 @@
 
 namespace tonemirror::app {
 
-// Text typed into a box of the tag pane: cut to 1023 characters, then leading and trailing blanks,
-// tabs, carriage returns and line feeds removed.
+// Text typed into a box of the tag pane without its leading and trailing blanks, tabs, carriage
+// returns and line feeds.
 inline std::u16string trimmedEditText(const QString& text) {
-    const std::u16string value = toU16(text.left(1023));
+    const std::u16string value = toU16(text);
     const std::size_t first = value.find_first_not_of(u" \t\r\n");
     if (first == std::u16string::npos) {
         return {};

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QString>
+#include "audio/TagProblem.h"
 
-#include <cstdint>
-#include <string>
+#include <QString>
 
 namespace tonemirror::audio {
 class TagAccess;
@@ -11,10 +10,8 @@ class TagAccess;
 
 namespace tonemirror::app {
 
-// The tag's text from the open file, or empty when it cannot be read.
-std::u16string readTag(audio::TagAccess& tags, std::int32_t tag);
-
 // The tagger's own account of its last failure when it gave one, else the general text.
 QString tagFailureCause(const audio::TagAccess& tags, const QString& general);
+QString tagFailureCause(audio::TagProblem problem, const QString& general);
 
 } // namespace tonemirror::app

@@ -4,6 +4,7 @@
 // page in that language, as main-window-SUFFIX.png, to show a shipped translation.
 #include "app/AppContext.h"
 #include "app/Prompts.h"
+#include "app/common/CommandIds.h"
 #include "app/dialogs/CAboutDlg.h"
 #include "app/dialogs/COptionsDlg.h"
 #include "app/dialogs/CUpdateDlg.h"
@@ -11,7 +12,6 @@
 #include "app/folders/CFileList.h"
 #include "app/folders/CFoldersView.h"
 #include "app/frame/CMainFrame.h"
-#include "app/frame/CommandIds.h"
 #include "app/frame/EngineBridge.h"
 #include "app/results/CResultsPage.h"
 #include "app/results/CViewList.h"

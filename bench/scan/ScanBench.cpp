@@ -1,10 +1,13 @@
 // End-to-end scan of a library whose every file is already in the cache (each record with its file
-// stamp and acoustic print): walk, cache lookups and the comparison of every pair with method "tags
-// and content". Each size runs in its own process so that its peak memory can be read. The baseline
-// is the plain loop that scores every pair exactly (content and tags), timed on a sample of pairs in
-// the same process.
+// stamp and acoustic print): walk, cache lookups and the comparison through the scan's indexes with
+// method "tags and content". Each size runs in its own process so that its peak memory can be read.
+// The baseline is the loop over every earlier track (the same scan with "all pairs" set), run on the
+// same library in the same process up to --all-pairs-up-to tracks (default 30000), and the plain loop
+// that scores every pair exactly, timed on a sample of pairs.
 //
-//   bench_scan [--verify] [N...]     (default: 1000 10000 30000; --verify: matches verified by sound)
+//   bench_scan [--verify] [--all-pairs-up-to N] [N...]   (default sizes: 1000 10000 30000)
+//   bench_scan --check N   the indexes against all pairs for every method, with and without
+//                          verification, on one library of N tracks; exit status 1 on any difference
 
 #include "analysis/ContentComparison.h"
 #include "analysis/TagComparison.h"
@@ -24,6 +27,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -201,9 +205,19 @@ engine::StorageLocations storageIn(const fs::path& root) {
 analysis::TrackRecord nextRecord(const std::vector<analysis::TrackRecord>& records,
                                  const std::vector<std::u16string>& artists, std::mt19937& rng) {
     if (records.empty() || rng() % 30 != 0) {
-        return makeRecord(rng, artists);
+        analysis::TrackRecord r = makeRecord(rng, artists);
+        if (!records.empty() && rng() % 20 == 0) {
+            // Another piece of the same name (a cover, a namesake).
+            r.titleText = records[rng() % records.size()].titleText;
+        }
+        return r;
     }
     analysis::TrackRecord copy = records[rng() % records.size()];
+    if (rng() % 4 == 0) {
+        // Tagged anew: another album, a remark in the title.
+        copy.albumText = words(rng, 2);
+        copy.titleText += u" (remastered)";
+    }
     std::normal_distribution<float> noise(0.0f, 0.02f);
     for (float& v : copy.meanSpectrum) {
         v *= 1.0f + noise(rng);
@@ -213,6 +227,20 @@ analysis::TrackRecord nextRecord(const std::vector<analysis::TrackRecord>& recor
     }
     copy.acousticPrint = copiedPrint(copy.acousticPrint, rng);
     return copy;
+}
+
+// Records for timing the exact scores, made as the library's are.
+std::vector<analysis::TrackRecord> sampleRecords(std::size_t n) {
+    std::mt19937 rng(777);
+    std::vector<std::u16string> artists;
+    for (int i = 0; i < 400; ++i) {
+        artists.push_back(words(rng, 1 + i % 2));
+    }
+    std::vector<analysis::TrackRecord> records;
+    while (records.size() < n) {
+        records.push_back(nextRecord(records, artists, rng));
+    }
+    return records;
 }
 
 // A library of n one-byte files under root/library and a cache that knows every one of them.
@@ -245,10 +273,23 @@ struct ScanOutcome {
     double cpuSeconds = 0.0;
     std::size_t reported = 0;
     std::uint64_t digest = 0;
+    std::set<std::u16string> pairs; // "name|name", kept only when asked for
 };
 
+struct ScanKind {
+    std::int32_t method = engine::ScanSettings::kByTags | engine::ScanSettings::kByContent;
+    bool verify = false;
+    bool allPairs = false;
+    bool keepPairs = false;
+};
+
+std::u16string pairName(const engine::DuplicatePair& p) {
+    const auto name = [](const std::u16string& path) { return path.substr(path.rfind(u'/') + 1); };
+    return std::min(name(p.path1), name(p.path2)) + u"|" + std::max(name(p.path1), name(p.path2));
+}
+
 // Scans the library with every track taken from the cache (no decoder is there to read a file).
-ScanOutcome timeCachedScan(engine::TrackStore& store, const fs::path& library, bool verify) {
+ScanOutcome timeCachedScan(engine::TrackStore& store, const fs::path& library, const ScanKind& kind) {
     NullSink sink;
     ScanOutcome out;
     engine::ScanEngine engine(
@@ -259,8 +300,15 @@ ScanOutcome timeCachedScan(engine::TrackStore& store, const fs::path& library, b
         const auto pairs = engine.takePendingPairs();
         out.reported += pairs.size();
         out.digest += digestOf(pairs);
+        if (kind.keepPairs) {
+            for (const auto& p : pairs) {
+                out.pairs.insert(pairName(p));
+            }
+        }
     };
-    engine.settings().verifyMatches = verify;
+    engine.settings().verifyMatches = kind.verify;
+    engine.settings().compareMethod = kind.method;
+    engine.settings().allPairs = kind.allPairs;
     engine.createPool(0);
     const auto start = Clock::now();
     const double cpuStart = cpuSeconds();
@@ -275,26 +323,83 @@ ScanOutcome timeCachedScan(engine::TrackStore& store, const fs::path& library, b
     return out;
 }
 
-void runOne(std::size_t n, bool verify) {
-    const fs::path root = fs::temp_directory_path() / ("tm-bench-scan-" + std::to_string(::getpid()));
+fs::path benchRoot() {
+    return fs::temp_directory_path() / ("tm-bench-scan-" + std::to_string(::getpid()));
+}
+
+void printScan(const char* what, const ScanOutcome& scan, double pairs) {
+    std::printf("  %-9s scan %7.2f s, cpu %7.2f s, %8.2f M pairs/cpu-s | reported %zu (digest %016llx)\n",
+                what, scan.seconds, scan.cpuSeconds, pairs / scan.cpuSeconds / 1e6, scan.reported,
+                static_cast<unsigned long long>(scan.digest));
+}
+
+void runOne(std::size_t n, bool verify, std::size_t allPairsUpTo) {
+    const fs::path root = benchRoot();
     fs::remove_all(root);
-    const std::vector<analysis::TrackRecord> records = makeCachedLibrary(root, n);
+    // Made in a process of its own, so that the peak memory below is the scan's alone.
+    if (const pid_t maker = fork(); maker == 0) {
+        makeCachedLibrary(root, n);
+        _exit(0);
+    } else {
+        int status = 0;
+        waitpid(maker, &status, 0);
+    }
+    const double baseline = baselinePairsPerSecond(sampleRecords(700));
+    const double pairs = static_cast<double>(n) * static_cast<double>(n - 1) / 2.0;
 
     engine::TrackStore store(storageIn(root));
     const auto loadStart = Clock::now();
     store.openCache();
     const double loadSeconds = std::chrono::duration<double>(Clock::now() - loadStart).count();
-    const ScanOutcome scan = timeCachedScan(store, root / "library", verify);
-
-    const double pairs = static_cast<double>(n) * static_cast<double>(n - 1) / 2.0;
-    const double baseline = baselinePairsPerSecond(records);
-    std::printf("%6zu tracks %11.0f pairs | load %5.2f s | scan %6.2f s, cpu %6.2f s, %6.2f M pairs/cpu-s"
-                " | baseline %5.3f M pairs/cpu-s (x%.0f) | reported %zu (digest %016llx) | peak %ld MB\n",
-                n, pairs, loadSeconds, scan.seconds, scan.cpuSeconds, pairs / scan.cpuSeconds / 1e6,
-                baseline / 1e6, pairs / scan.cpuSeconds / baseline, scan.reported,
-                static_cast<unsigned long long>(scan.digest), peakMemoryKb() / 1024);
+    ScanKind kind;
+    kind.verify = verify;
+    const ScanOutcome scan = timeCachedScan(store, root / "library", kind);
+    const long peakMb = peakMemoryKb() / 1024;
+    std::printf(
+        "%7zu tracks %13.0f pairs | load %6.2f s | peak %ld MB | exact scoring of every pair: %5.3f M "
+        "pairs/cpu-s\n",
+        n, pairs, loadSeconds, peakMb, baseline / 1e6);
+    printScan("indexed", scan, pairs);
+    std::fflush(stdout);
+    if (n <= allPairsUpTo) {
+        kind.allPairs = true;
+        const ScanOutcome reference = timeCachedScan(store, root / "library", kind);
+        printScan("all pairs", reference, pairs);
+        std::printf("  indexed / all pairs: wall x%.3f, cpu x%.3f, %s\n", scan.seconds / reference.seconds,
+                    scan.cpuSeconds / reference.cpuSeconds,
+                    reference.digest == scan.digest && reference.reported == scan.reported ? "same pairs"
+                                                                                           : "PAIRS DIFFER");
+    }
     std::fflush(stdout);
     fs::remove_all(root);
+}
+
+// Every method, with and without verification: the indexes must report the very pairs of the loop
+// over all earlier tracks. Returns the number of differing runs.
+int check(std::size_t n) {
+    const fs::path root = benchRoot();
+    fs::remove_all(root);
+    makeCachedLibrary(root, n);
+    engine::TrackStore store(storageIn(root));
+    store.openCache();
+    int differing = 0;
+    for (const std::int32_t method : {engine::ScanSettings::kByTags, engine::ScanSettings::kByContent,
+                                      engine::ScanSettings::kByTags | engine::ScanSettings::kByContent}) {
+        for (const bool verify : {false, true}) {
+            ScanKind kind{method, verify, false, true};
+            const ScanOutcome indexed = timeCachedScan(store, root / "library", kind);
+            kind.allPairs = true;
+            const ScanOutcome reference = timeCachedScan(store, root / "library", kind);
+            const bool same = indexed.pairs == reference.pairs;
+            differing += same ? 0 : 1;
+            std::printf("method %d%s: %zu pairs indexed in %.2f s, %zu pairs all-pairs in %.2f s: %s\n",
+                        method, verify ? " verified" : "", indexed.pairs.size(), indexed.seconds,
+                        reference.pairs.size(), reference.seconds, same ? "same" : "DIFFERENT");
+            std::fflush(stdout);
+        }
+    }
+    fs::remove_all(root);
+    return differing;
 }
 
 } // namespace
@@ -302,11 +407,17 @@ void runOne(std::size_t n, bool verify) {
 int main(int argc, char** argv) {
     std::vector<std::size_t> sizes;
     bool verify = false;
+    std::size_t allPairsUpTo = 30000;
     for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--verify") {
+        const std::string arg = argv[i];
+        if (arg == "--verify") {
             verify = true;
-        } else if (argv[i][0] != '-') {
-            sizes.push_back(std::stoul(argv[i]));
+        } else if (arg == "--check" && i + 1 < argc) {
+            return check(std::stoul(argv[++i])) == 0 ? 0 : 1;
+        } else if (arg == "--all-pairs-up-to" && i + 1 < argc) {
+            allPairsUpTo = std::stoul(argv[++i]);
+        } else if (arg[0] != '-') {
+            sizes.push_back(std::stoul(arg));
         }
     }
     if (sizes.empty()) {
@@ -319,7 +430,7 @@ int main(int argc, char** argv) {
     for (std::size_t n : sizes) {
         const pid_t child = fork();
         if (child == 0) {
-            runOne(n, verify);
+            runOne(n, verify, allPairsUpTo);
             _exit(0);
         }
         int status = 0;

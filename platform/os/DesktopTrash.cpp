@@ -269,12 +269,16 @@ TrashOutcome DesktopTrash::moveToTrash(const std::string& nativePath) {
     ItemPath item;
     TrashProblem problem = TrashProblem::None;
     if (!splitItem(nativePath, item, problem)) {
-        return failure(problem, std::strerror(errno));
+        return failure(problem, problem == TrashProblem::NotAnItem ? std::string() : std::strerror(errno));
     }
     const std::string original = item.full();
     struct stat st {};
-    if (::lstat(original.c_str(), &st) != 0) {
+    struct stat folder {};
+    if (::lstat(original.c_str(), &st) != 0 || ::stat(item.folder.c_str(), &folder) != 0) {
         return systemFailure(errno == ENOENT ? TrashProblem::NotFound : TrashProblem::MoveFailed, errno);
+    }
+    if (folder.st_dev != st.st_dev) {
+        return failure(TrashProblem::Busy, original); // a mount point: no trash of either disk may take it
     }
     if (const std::string trash = folders_.trashHolding(original); !trash.empty()) {
         return failure(TrashProblem::AlreadyInTrash, trash);

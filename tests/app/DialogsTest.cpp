@@ -2,18 +2,24 @@
 
 #include "AppFixture.h"
 
+#include "app/Prompts.h"
+#include "app/common/PlainText.h"
 #include "app/dialogs/CAboutDlg.h"
 #include "app/dialogs/COptionsDlg.h"
 #include "app/dialogs/CUpdateDlg.h"
 #include "app/results/CResultsPage.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTest>
+#include <QTextDocument>
+#include <QTimer>
 
 #include <ctime>
 
@@ -93,6 +99,79 @@ private slots:
         QCOMPARE(read.compareMethod, 2);
         QVERIFY(!read.checkUpdates && read.accurate);
         QCOMPARE(read.tagsThreshold, 1.0f);
+    }
+
+    // Whatever number is stored, the slider shows it within its range and OK stores what it shows.
+    void storedSensitivityIsClampedForTheSlider_data() {
+        QTest::addColumn<std::uint32_t>("stored");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("largest") << std::uint32_t{4294967295u} << 100;
+        QTest::newRow("past int") << std::uint32_t{2147483648u} << 100;
+        QTest::newRow("just over") << std::uint32_t{101} << 100;
+        QTest::newRow("zero") << std::uint32_t{0} << 0;
+        QTest::newRow("in range") << std::uint32_t{42} << 42;
+    }
+    void storedSensitivityIsClampedForTheSlider() {
+        QFETCH(std::uint32_t, stored);
+        QFETCH(int, shown);
+        AppFixture fixture;
+        fixture.settings().load();
+        fixture.settings().writeNumber("SensitivityContent", stored);
+        fixture.settings().writeNumber("SensitivityAcoustic", stored);
+        auto frame = fixture.makeFrame();
+        QVERIFY(frame->create());
+        app::OptionsValues values;
+        values.contentThreshold = fixture.engine().settings().contentThreshold.load();
+        values.acousticThreshold = fixture.engine().settings().acousticThreshold.load();
+        app::COptionsDlg dialog(values, nullptr, nullptr);
+        QCOMPARE(dialog.findChild<QSlider*>(QStringLiteral("1013"))->value(), shown);
+        QCOMPARE(dialog.findChild<QSlider*>(QStringLiteral("1018"))->value(), shown);
+        QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("1015"))->text(), app::sliderLabel(shown));
+        frame->applyOptions(dialog.values());
+        QCOMPARE(fixture.settings().readNumber("SensitivityContent"),
+                 std::optional<std::uint32_t>(static_cast<std::uint32_t>(shown)));
+        QCOMPARE(fixture.settings().readNumber("SensitivityAcoustic"),
+                 std::optional<std::uint32_t>(static_cast<std::uint32_t>(shown)));
+    }
+
+    // File names that look like markup show as they are, in every message box and tool tip.
+    void fileNamesShowAsPlainText() {
+        const QString name = QStringLiteral("/music/<b>Loud</b> & <img src=x>.mp3");
+        app::MessageBoxPrompts prompts;
+        QStringList seen;
+        const auto answerNext = [&] {
+            QTimer::singleShot(0, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (box == nullptr) {
+                    seen << QStringLiteral("no box");
+                    return;
+                }
+                for (const QLabel* label : box->findChildren<QLabel*>()) {
+                    if (label->text().contains(QStringLiteral("<b>"))) {
+                        seen << (label->textFormat() == Qt::PlainText ? QStringLiteral("plain")
+                                                                      : QStringLiteral("rich"));
+                    }
+                }
+                box->done(QMessageBox::No);
+            });
+        };
+        answerNext();
+        prompts.warning(nullptr, QStringLiteral("Warning"), QStringLiteral("Cannot trash ") + name);
+        answerNext();
+        prompts.question(nullptr, QStringLiteral("Question"),
+                         QStringLiteral("Ignore ") + name + QStringLiteral("?"));
+        answerNext();
+        prompts.confirmFiles(nullptr, QStringLiteral("Question"), QStringLiteral("Move to the trash?"),
+                             {name, QStringLiteral("/music/plain.mp3")});
+        QCOMPARE(seen,
+                 (QStringList{QStringLiteral("plain"), QStringLiteral("plain"), QStringLiteral("plain")}));
+
+        for (const QString& tip :
+             {name, QStringLiteral("  two  blanks &amp; an entity"), QStringLiteral("a\nb")}) {
+            QTextDocument shown;
+            shown.setHtml(app::plainToolTip(tip));
+            QCOMPARE(shown.toPlainText(), tip);
+        }
     }
 
     void clearingTheCacheEndsTheDialogAndDiscardsOtherChanges() {

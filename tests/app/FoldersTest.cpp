@@ -3,10 +3,10 @@
 
 #include "AppFixture.h"
 
+#include "app/common/CommandIds.h"
 #include "app/folders/CCheckedTreeCtrl.h"
 #include "app/folders/CFileList.h"
 #include "app/folders/CFoldersView.h"
-#include "app/frame/CommandIds.h"
 #include "app/tags/CTagEditWnd.h"
 
 #include <QAbstractItemView>
@@ -217,12 +217,12 @@ private slots:
         QVERIFY(!model->item(2, 1)->text().isEmpty());
         QVERIFY(!model->item(2, 3)->text().isEmpty());
         QCOMPARE(list->detailsView()->columnWidth(0), 300);
-        QCOMPARE(list->viewMode(), cmd::kViewDetails);
+        QCOMPARE(list->viewMode(), app::FileViewMode::Details);
         QAbstractItemView* details = list->currentView();
-        page->setViewMode(cmd::kViewMediumIcons);
+        page->setViewMode(app::FileViewMode::MediumIcons);
         QVERIFY(list->currentView() != details && list->currentView()->isVisible());
         QCOMPARE(list->currentView()->iconSize(), QSize(48, 48));
-        page->setViewMode(cmd::kViewDetails);
+        page->setViewMode(app::FileViewMode::Details);
         QCOMPARE(list->currentView(), details);
 
         QList<QUrl> opened;
@@ -308,7 +308,7 @@ private slots:
             ids << (action->isSeparator() ? 0 : action->data().toInt());
         }
         QCOMPARE(ids, (QList<int>{cmd::kFilenameToTags, cmd::kTagsToFilename, 0, cmd::kFolderDelete}));
-        page->setViewMode(cmd::kViewList);
+        page->setViewMode(app::FileViewMode::List);
         std::unique_ptr<QMenu> empty(page->contextMenu(false));
         QCOMPARE(empty->actions().size(), 1);
         const QMenu* view = empty->actions().front()->menu();

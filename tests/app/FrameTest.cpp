@@ -3,10 +3,10 @@
 
 #include "AppFixture.h"
 
+#include "app/common/CommandIds.h"
 #include "app/dialogs/CSkippedItemsDlg.h"
 #include "app/dialogs/SkippedItemsModel.h"
 #include "app/folders/CFoldersView.h"
-#include "app/frame/CommandIds.h"
 #include "app/frame/ProgressPane.h"
 #include "app/frame/WindowPlacement.h"
 #include "app/results/CResultsPage.h"

@@ -4,11 +4,11 @@
 
 #include "AppFixture.h"
 
+#include "app/common/CommandIds.h"
 #include "app/common/NameCollator.h"
 #include "app/folders/CCheckedTreeCtrl.h"
 #include "app/folders/CFileList.h"
 #include "app/folders/CFoldersView.h"
-#include "app/frame/CommandIds.h"
 #include "app/tags/CConvertDlg.h"
 #include "app/tags/CTagEditWnd.h"
 #include "audio/TagAccess.h"
@@ -364,6 +364,52 @@ private slots:
         QVERIFY(fixture.prompts.shown.front().contains(folder + QStringLiteral("/b.mp3")));
         audio::TagAccess tags(fixture.context().plugins);
         QCOMPARE(readTag(tags, folder + QStringLiteral("/a.mp3"), TagId_Year), QStringLiteral("1999"));
+    }
+
+    // Lyrics in a comment and an over-long title survive an edit of another field whole, and a long
+    // value the user does retype is written whole too.
+    void longValuesSurviveEditsOfOtherFields() {
+        const QString folder = home_.path() + QStringLiteral("/long");
+        QVERIFY(QDir().mkpath(folder));
+        QString lyrics;
+        for (int line = 0; lyrics.size() < 2699; ++line) {
+            lyrics += QStringLiteral("Verse line %1, sung twice over the chorus\n").arg(line);
+        }
+        lyrics = lyrics.left(2699);
+        const QString title = QStringLiteral("T").repeated(1500);
+        const QString file = folder + QStringLiteral("/a.mp3");
+        QVERIFY(makeTone(file, 440, 44100, 1, 1.0,
+                         {QStringLiteral("-metadata"), QStringLiteral("comment=") + lyrics,
+                          QStringLiteral("-metadata"), QStringLiteral("title=") + title}));
+        AppFixture fixture;
+        audio::TagAccess tags(fixture.context().plugins);
+        QVERIFY(succeeded(tags.open(app::toU16(file))));
+        const std::optional<std::u16string> stored = tags.readTag(TagId_Comment);
+        tags.close();
+        QVERIFY(stored.has_value());
+        QCOMPARE(stored->size(), std::size_t{2699});
+        app::CTagEditWnd editor(fixture.context());
+        QCOMPARE(editor.loadSelection({app::toU16(file)}), 1);
+        QCOMPARE(editor.box(kTitle)->currentText(), title);
+        editor.box(kYear)->setEditText(QStringLiteral("2001"));
+        editor.commitAndClear();
+        QVERIFY(fixture.prompts.shown.isEmpty());
+        const auto whole = [&](std::int32_t tag) {
+            const bool opened = succeeded(tags.open(app::toU16(file)));
+            const std::optional<std::u16string> value = tags.readTag(tag);
+            tags.close();
+            return opened && value ? app::toQString(*value) : QStringLiteral("<unreadable>");
+        };
+        QCOMPARE(whole(TagId_Year), QStringLiteral("2001"));
+        QCOMPARE(whole(TagId_Comment), app::toQString(*stored));
+        QCOMPARE(whole(TagId_Title), title);
+        QCOMPARE(fixture.settings().readText("HelperComments"), std::optional<std::u16string>());
+
+        QCOMPARE(editor.loadSelection({app::toU16(file)}), 1);
+        editor.box(kTitle)->setEditText(title + QStringLiteral("!"));
+        editor.commitAndClear();
+        QCOMPARE(whole(TagId_Title), title + QStringLiteral("!"));
+        QCOMPARE(whole(TagId_Comment), app::toQString(*stored));
     }
 };
 

@@ -180,3 +180,31 @@ TEST(TagAccess, NoTaggerAcceptsTheFile) {
 }
 
 } // namespace
+
+// readTag returns the whole text whatever its length up to the limit, and never a cut one beyond it.
+class TagAccessWholeText : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(TagAccessWholeText, ReadsTheWholeValueOrNothing) {
+    audio::TagAccess tags({makeTagger(1, true, "memory")});
+    ASSERT_EQ(tags.open(u"/a.mp3"), S_OK);
+    std::u16string text(GetParam(), u'x');
+    for (std::size_t i = 0; i < text.size(); i += 7) {
+        text[i] = u'\n';
+    }
+    ASSERT_EQ(tags.setTag(TagId_Title, text.data(), static_cast<std::int32_t>(text.size())), S_OK);
+    const std::optional<std::u16string> read = tags.readTag(TagId_Title);
+    if (text.size() + 3 > static_cast<std::size_t>(audio::TagAccess::kMaxTagText)) {
+        EXPECT_FALSE(read.has_value()) << "a value longer than the limit must not pass as whole";
+    } else {
+        ASSERT_TRUE(read.has_value());
+        EXPECT_EQ(read->size(), text.size());
+        EXPECT_EQ(*read, text);
+    }
+    EXPECT_EQ(tags.readTag(TagId_Genre), std::optional<std::u16string>(u"")) << "absent reads empty";
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, TagAccessWholeText,
+                         ::testing::Values(std::size_t{0}, std::size_t{1022}, std::size_t{1023},
+                                           std::size_t{2699}, std::size_t{40000},
+                                           std::size_t{audio::TagAccess::kMaxTagText}),
+                         [](const auto& p) { return "Chars" + std::to_string(p.param); });

@@ -1,7 +1,9 @@
 // tonemirror-cli info, decode, fingerprint, compare, cache and ignore over files made at test time,
 // through the real plug-ins: what each writes, its exit status and the words of its errors.
 
+#include "engine/StorageLocations.h"
 #include "mediacodec/MediaFiles.h"
+#include "platform/os/LockedFile.h"
 #include "support/RunCli.h"
 
 #include <gtest/gtest.h>
@@ -9,11 +11,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 
 using namespace mediafiles;
 using tonemirror::fakes::CliResult;
+using tonemirror::fakes::CliRun;
+using tonemirror::fakes::runCli;
+namespace os = tonemirror::os;
+namespace engine = tonemirror::engine;
 
 namespace {
 
@@ -254,5 +262,73 @@ TEST_F(Commands, CacheAndIgnoreListFollowWhatAScanLeaves) {
     EXPECT_EQ(foreign.status, 0);
     EXPECT_NE(foreign.out.find("state: not a cache file"), std::string::npos) << foreign.out;
 }
+
+// A copy of the program in a folder of its own (a build tree's, or an installed one's), with its
+// own user data folder.
+class ProgramCopy : public Commands, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        fs::create_directories(program());
+        for (const char* file : {"tonemirror-cli", "mediacodec.so", "compresscodec.so"}) {
+            fs::copy_file(os::programFolder() / file, program() / file);
+        }
+        if (GetParam()) {
+            std::ofstream(program() / engine::StorageLocations::kBuildTreeMarker) << "build tree\n";
+        }
+        const char* old = std::getenv("XDG_DATA_HOME");
+        oldData_ = old != nullptr ? std::optional<std::string>(old) : std::nullopt;
+        setenv("XDG_DATA_HOME", (dir_ / "data").c_str(), 1);
+    }
+    void TearDown() override {
+        if (oldData_) {
+            setenv("XDG_DATA_HOME", oldData_->c_str(), 1);
+        } else {
+            unsetenv("XDG_DATA_HOME");
+        }
+    }
+    fs::path program() const { return dir_ / "program"; }
+    fs::path userCache() const { return dir_ / "data" / "Tonemirror" / "cache.dat"; }
+    CliResult run(const std::vector<std::string>& args) {
+        CliRun r;
+        r.args = args;
+        r.scratch = dir_.path();
+        r.program = program() / "tonemirror-cli";
+        return runCli(r);
+    }
+
+    TempFolder dir_;
+    std::optional<std::string> oldData_;
+};
+
+// With another copy holding the program folder's cache, a scan and 'cache stats' both take the user
+// folder's and say so; an installed copy never writes into its own folder, whoever runs it.
+TEST_P(ProgramCopy, ScanAndCacheStatsUseAndNameTheSameCache) {
+    const bool buildTree = GetParam();
+    os::LockedFile otherCopy;
+    if (buildTree) {
+        std::ofstream(program() / "cache.dat") << "Tonemirror 0.82" << std::string(17, '\0');
+        ASSERT_EQ(otherCopy.open(program() / "cache.dat", false), os::LockedFile::Result::Ok);
+    }
+    const std::string using_ = "using the cache '" + userCache().string() + "'";
+    const CliResult scan = run({"scan", "--quiet", "--format", "json", library().string()});
+    EXPECT_EQ(scan.status, 0) << scan.err;
+    EXPECT_NE(scan.err.find("scan: " + using_), std::string::npos) << scan.err;
+    const CliResult stats = run({"cache", "stats"});
+    EXPECT_EQ(stats.status, 0) << stats.err;
+    EXPECT_NE(stats.err.find("cache stats: " + using_), std::string::npos) << stats.err;
+    EXPECT_NE(stats.out.find("location: " + userCache().string() + "\n"), std::string::npos) << stats.out;
+    EXPECT_NE(stats.out.find("state: ok"), std::string::npos) << stats.out;
+    if (buildTree) {
+        const std::string held = "'" + (program() / "cache.dat").string() + "' is in use by a running copy";
+        EXPECT_NE(scan.err.find(held), std::string::npos) << scan.err;
+        EXPECT_NE(stats.err.find(held), std::string::npos) << stats.err;
+    } else {
+        EXPECT_FALSE(fs::exists(program() / "cache.dat"));
+        EXPECT_FALSE(fs::exists(program() / "ignores.list"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, ProgramCopy, ::testing::Bool(),
+                         [](const auto& p) { return p.param ? "BuildTree" : "Installed"; });
 
 } // namespace

@@ -1009,3 +1009,74 @@ INSTANTIATE_TEST_SUITE_P(
 
 } // namespace
 } // namespace tonemirror::engine
+
+namespace tonemirror::engine {
+namespace {
+
+// --- which cache a command uses ---
+
+enum class ProgramCache { Missing, Ours, HeldByAnotherCopy, Note };
+
+struct ChoiceCase {
+    const char* name;
+    ProgramCache program;
+    bool choosesProgramFolder;
+};
+
+void PrintTo(const ChoiceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CacheChoice : public CacheFile, public ::testing::WithParamInterface<ChoiceCase> {};
+
+// Finding the cache (as 'cache stats' does) and opening it (as a scan does) agree on the file.
+TEST_P(CacheChoice, FindingAndOpeningAgree) {
+    const StorageLocations folders = programAndUserFolders("user");
+    const auto programCache = folders.programFolder / "cache.dat";
+    os::LockedFile otherCopy;
+    if (GetParam().program == ProgramCache::Note) {
+        writeBytes(programCache, textBytes("Tonemirror notes\n"));
+    } else if (GetParam().program != ProgramCache::Missing) {
+        writeBytes(programCache, headerBytes());
+    }
+    if (GetParam().program == ProgramCache::HeldByAnotherCopy) {
+        ASSERT_EQ(otherCopy.open(programCache, false), os::LockedFile::Result::Ok);
+    }
+    const auto expected =
+        GetParam().choosesProgramFolder ? programCache : folders.userDataFolder / "cache.dat";
+
+    TrackStore store(folders);
+    std::vector<TrackStore::CacheAttempt> passedOver;
+    EXPECT_EQ(store.findCache(passedOver), std::optional<std::filesystem::path>(expected));
+    EXPECT_EQ(passedOver.size(), GetParam().choosesProgramFolder ? 0u : 1u);
+    EXPECT_FALSE(std::filesystem::exists(folders.userDataFolder / "cache.dat")) << "finding creates nothing";
+    ASSERT_EQ(store.openCache(), S_OK);
+    EXPECT_EQ(store.cachePath(), expected);
+    EXPECT_EQ(store.cacheAttempts().size(), passedOver.size() + 1);
+    for (std::size_t i = 0; i < passedOver.size(); ++i) {
+        EXPECT_EQ(store.cacheAttempts()[i].result, passedOver[i].result);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CacheChoice,
+                         ::testing::Values(ChoiceCase{"NothingYet", ProgramCache::Missing, true},
+                                           ChoiceCase{"OursInTheProgramFolder", ProgramCache::Ours, true},
+                                           ChoiceCase{"HeldByARunningCopy", ProgramCache::HeldByAnotherCopy,
+                                                      false},
+                                           ChoiceCase{"NoteInTheProgramFolder", ProgramCache::Note, false}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// Only a build tree's programs keep their data in their own folder.
+TEST(StorageLocations, OnlyAFolderMarkedAsABuildTreeIsOne) {
+    TempFolder dir;
+    EXPECT_FALSE(StorageLocations::isBuildTree(dir.path())) << "an installed copy's folder";
+    EXPECT_FALSE(StorageLocations::isBuildTree({}));
+    std::filesystem::create_symlink("/etc/hostname", dir / StorageLocations::kBuildTreeMarker);
+    EXPECT_FALSE(StorageLocations::isBuildTree(dir.path())) << "a link is no marker";
+    std::filesystem::remove(dir / StorageLocations::kBuildTreeMarker);
+    writeBytes(dir / StorageLocations::kBuildTreeMarker, textBytes("build tree\n"));
+    EXPECT_TRUE(StorageLocations::isBuildTree(dir.path()));
+}
+
+} // namespace
+} // namespace tonemirror::engine

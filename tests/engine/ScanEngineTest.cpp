@@ -99,6 +99,19 @@ TEST(ScanEngineFolders, DistinctFoldersDropsDuplicatesAndNestedFolders) {
     EXPECT_EQ(ScanEngine::distinctFolders({u""}), (std::vector<std::u16string>{}));
 }
 
+// Pairs that wait for the front end share one message: it takes them all at once.
+TEST_F(ScanEngineTest, PairsWaitingTogetherArePostedOnce) {
+    for (int i = 0; i < 4; ++i) {
+        write("same/copy" + std::to_string(i) + ".tone", song(1, "Morning light", "The Band"));
+    }
+    const auto pairs = scan({folder("same")});
+    EXPECT_EQ(pairs.size(), 6u);
+    EXPECT_EQ(sink_->count(engine::UM_PAIRS_PENDING), 1);
+    write("same/copy4.tone", song(1, "Morning light", "The Band"));
+    EXPECT_EQ(scan({folder("same")}).size(), 10u); // taken: the next pair posts again
+    EXPECT_EQ(sink_->count(engine::UM_PAIRS_PENDING), 2);
+}
+
 TEST_F(ScanEngineTest, EmptyFolderPostsTwoStateChangesAndNoFileDone) {
     fs::create_directories(music_ / "empty");
     const auto pairs = scan({folder("empty")});

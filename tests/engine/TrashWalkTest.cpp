@@ -18,7 +18,7 @@ namespace {
 
 // A tmpfs mounted for the test's life: a second volume.
 struct Volume {
-    explicit Volume(const fs::path& at) : at(at) {
+    explicit Volume(const fs::path& where) : at(where) {
         fs::create_directories(at);
         mounted = ::mount("tmpfs", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=1m") == 0;
     }

@@ -1,4 +1,5 @@
 #include "platform/os/DesktopTrash.h"
+#include "platform/os/TrashDirectory.h"
 #include "platform/os/TrashInfo.h"
 #include "support/TempFolder.h"
 
@@ -262,6 +263,24 @@ TEST_F(DesktopTrashTest, ARefusedMoveLeavesNoRecord) {
     EXPECT_EQ(read(file), "stays");
     EXPECT_EQ(entries(homeTrash() / "info"), 0u);
     EXPECT_EQ(entries(homeTrash() / "files"), 0u); // never copied across
+}
+
+// A mounted disk is not an item of either disk: nothing may be made on the way to refusing it.
+TEST_F(DesktopTrashTest, AMountPointIsRefusedBeforeAnyTrashIsMade) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "mounting a tmpfs needs the superuser";
+    }
+    ScratchMount volume(folder_ / "music" / "volume", "size=64k");
+    if (!volume.mounted()) {
+        GTEST_SKIP() << "this system does not let the test mount a tmpfs";
+    }
+    const std::string top = os::TrashDirectory::volumeTop(folder_.path().string());
+    const fs::path ownTrash = fs::path(top) / (".Trash-" + std::to_string(::geteuid()));
+    const bool existed = fs::exists(ownTrash);
+    const os::TrashOutcome outcome = trash_.moveToTrash((folder_ / "music" / "volume").string());
+    EXPECT_EQ(outcome.problem, os::TrashProblem::Busy);
+    EXPECT_EQ(fs::exists(ownTrash), existed);
+    EXPECT_FALSE(fs::exists(homeTrash()));
 }
 
 // ---- a file on another volume: that volume's trash, only when it is safe ----

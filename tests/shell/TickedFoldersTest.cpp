@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <algorithm>
 #include <set>
 
@@ -152,6 +154,51 @@ TEST(StoredFolders, RedundantEntriesGiveWayToTheInnermostAndTheLastCopy) {
     EXPECT_EQ(tonemirror::shell::dropRedundantFolders(
                   {u"/m/Music", u"/m/Music/Rock", u"/m/b", u"relative", u"", u"/m/c/", u"/m/b", u"/m/bc"}),
               (std::vector<std::u16string>{u"/m/Music/Rock", u"/m/c", u"/m/b", u"/m/bc"}));
+}
+
+// The rule as first written, pair by pair, as the reference for the sorted search.
+std::vector<std::u16string> dropRedundantPairwise(std::vector<std::u16string> folders) {
+    std::erase_if(folders, [](const auto& entry) { return !tonemirror::shell::isFileSystemPath(entry); });
+    for (auto& entry : folders) {
+        while (entry.size() > 1 && entry.back() == u'/') {
+            entry.pop_back();
+        }
+    }
+    for (std::size_t i = 0; i < folders.size();) {
+        bool redundant = false;
+        for (std::size_t j = 0; j < folders.size() && !redundant; ++j) {
+            redundant =
+                j != i && (folders[j] == folders[i] || tonemirror::shell::pathInside(folders[j], folders[i]));
+        }
+        if (redundant) {
+            folders.erase(folders.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
+        }
+    }
+    return folders;
+}
+
+// Names that sort between a folder and its subfolders (" " and "-" come before "/"), the root, copies,
+// trailing separators and relative entries, in random lists.
+TEST(StoredFolders, SortedSearchAgreesWithThePairwiseRule) {
+    const std::u16string parts[] = {u"a", u"a b", u"a-", u"b", u"ab", u""};
+    std::mt19937 random(7);
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<std::u16string> folders(random() % 9);
+        for (auto& folder : folders) {
+            const int depth = static_cast<int>(random() % 4);
+            folder = random() % 11 == 0 ? u"rel" : u"";
+            for (int d = 0; d < depth; ++d) {
+                folder += u"/" + parts[random() % std::size(parts)];
+            }
+            if (folder.empty() || random() % 5 == 0) {
+                folder += u"/";
+            }
+        }
+        ASSERT_EQ(tonemirror::shell::dropRedundantFolders(folders), dropRedundantPairwise(folders))
+            << "round " << round;
+    }
 }
 
 struct RelationCase {

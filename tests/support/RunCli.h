@@ -36,7 +36,8 @@ struct CliRun {
     // Standard output: captured (empty), closed ("-"), or this file, e.g. /dev/full (not captured).
     std::string stdoutTo;
     std::string stdinFrom = "/dev/null";
-    double timeoutSeconds = 600; // then the program is killed and the status is -1
+    double timeoutSeconds = 600;     // then the program is killed and the status is -1
+    std::filesystem::path program{}; // another copy of the program; empty: the one beside the test
 };
 
 // A running program; finish() waits for it.
@@ -54,7 +55,8 @@ inline std::string slurp(const std::filesystem::path& file) {
 }
 
 inline CliProcess startCli(const CliRun& run) {
-    std::vector<std::string> argv = {(os::programFolder() / "tonemirror-cli").string()};
+    std::vector<std::string> argv = {
+        (run.program.empty() ? os::programFolder() / "tonemirror-cli" : run.program).string()};
     argv.insert(argv.end(), run.args.begin(), run.args.end());
     std::vector<char*> raw;
     for (auto& a : argv) {
@@ -115,7 +117,10 @@ inline CliResult runCli(const CliRun& run) {
 }
 
 inline CliResult runCli(const std::vector<std::string>& args, const std::filesystem::path& scratch) {
-    return runCli(CliRun{args, scratch, {}});
+    CliRun run;
+    run.args = args;
+    run.scratch = scratch;
+    return runCli(run);
 }
 
 } // namespace tonemirror::fakes

@@ -1,6 +1,7 @@
 #pragma once
 
-// Command numbers of the menus, the tool bar and the results list's context menu.
+// Command numbers of the menus, the tool bar and the pages' context menus: the frame's commands, the
+// Folders page's and the Results page's, kept apart by number.
 namespace tonemirror::app::cmd {
 
 inline constexpr int kStart = 32802;
@@ -19,7 +20,7 @@ inline constexpr int kExit = 57665;
 inline constexpr int kToolbar = 59392;
 inline constexpr int kStatusBar = 59393;
 
-// Passed to the Folders page: view mode of its file list.
+// View menus of the Folders page's file list (FileViewMode).
 inline constexpr int kViewMediumIcons = 111;
 inline constexpr int kViewSmallIcons = 112;
 inline constexpr int kViewList = 113;
@@ -44,9 +45,6 @@ inline constexpr int kIgnore2 = 110;
 inline constexpr int kIgnoreMarked1 = 130;
 inline constexpr int kIgnoreMarked2 = 131;
 
-constexpr bool isResultsCommand(int id) {
-    return (id >= kDelete1 && id <= kIgnore2) || id == kIgnoreMarked1 || id == kIgnoreMarked2;
-}
 constexpr bool isFolderViewCommand(int id) {
     return id >= kViewMediumIcons && id <= kViewDetails;
 }

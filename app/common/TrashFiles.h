@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+class QWidget;
+
+namespace tonemirror::app {
+
+struct AppContext;
+
+// Files to move to the trash after one question.
+struct TrashRequest {
+    std::vector<std::u16string> files;
+    QString singleName;     // how the question names a lone file
+    bool listFiles = false; // the question shows every file below its text
+    // Runs after the user said yes, before the first file moves (edits waiting for them land first).
+    std::function<void()> beforeMoving;
+    // Gets the files that went, before the user hears of those that stayed.
+    std::function<void(const std::unordered_set<std::u16string>& trashed)> afterMoving;
+};
+
+// Asks once, moves each file to the trash and tells the user, in one message, which files stayed
+// where they were and why. False when the user said no.
+bool confirmAndTrash(AppContext& context, QWidget* parent, const TrashRequest& request);
+
+} // namespace tonemirror::app
