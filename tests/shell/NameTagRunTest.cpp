@@ -79,7 +79,7 @@ protected:
 TEST_P(NameTagRunTest, ConvertsOrSaysWhyNot) {
     const RunCase& c = GetParam();
     const fs::path file = fs::path(folder_.path()) / "01 - Old Song.mp3";
-    const fs::path taken = fs::path(folder_.path()) / "Taken.mp3";
+    const fs::path taken = fs::path(folder_.path()) / "Taken New Song.mp3";
     fakes::writeText(file, "music");
     fakes::writeText(taken, "another song");
     audio::TagAccess tags = tagsWithTitle(c.taggerOpens, u"New Song");
@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, NameTagRunTest,
     ::testing::Values(RunCase{"Renamed", NameTagDirection::TagsToFilename, u"<title>", true,
                               NameTagFailure::None, "New Song.mp3"},
-                      RunCase{"TargetTaken", NameTagDirection::TagsToFilename, u"Tak<comment>en", true,
+                      RunCase{"TargetTaken", NameTagDirection::TagsToFilename, u"Taken <title>", true,
                               NameTagFailure::TargetExists, "01 - Old Song.mp3"},
                       RunCase{"NoTokenInPattern", NameTagDirection::TagsToFilename, u"plain", true,
                               NameTagFailure::NoTagInPattern, "01 - Old Song.mp3"},
