@@ -1,6 +1,7 @@
 #include "app/AppContext.h"
 
 #include "shell/CTranslator.h"
+#include "shell/NameText.h"
 
 namespace tonemirror::app {
 
@@ -10,6 +11,10 @@ QString AppContext::text(const char16_t* key, std::u16string_view english) const
 
 QString toQString(std::u16string_view text) {
     return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString windowName(std::u16string_view name) {
+    return QString::fromStdString(shell::windowText(name));
 }
 
 std::u16string toU16(const QString& text) {

@@ -38,6 +38,9 @@ struct AppContext {
 };
 
 QString toQString(std::u16string_view text);
+// A file name or path as a window shows it: bytes that are not UTF-8 written as \xE9, never as a
+// replacement mark. For display only; the file itself goes by its real name.
+QString windowName(std::u16string_view name);
 std::u16string toU16(const QString& text);
 
 } // namespace tonemirror::app

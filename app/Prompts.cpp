@@ -52,8 +52,10 @@ void MessageBoxPrompts::information(QWidget* parent, const QString& caption, con
 }
 
 bool MessageBoxPrompts::question(QWidget* parent, const QString& caption, const QString& text) {
-    return showPlain(QMessageBox::Question, parent, caption, text, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
+    // Every question asks before something is undone or moved away: Enter alone answers No.
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    return showPlain(box) == QMessageBox::Yes;
 }
 
 bool MessageBoxPrompts::confirmFiles(QWidget* parent, const QString& caption, const QString& text,

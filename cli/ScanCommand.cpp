@@ -265,6 +265,7 @@ public:
                 const auto it = rowOf_.find(key);
                 if (it != rowOf_.end()) {
                     rows_[it->second].experimentalPercent = p.experimentalPercent;
+                    rows_[it->second].experimentalFailure = p.experimentalFailure;
                 }
                 continue;
             }
@@ -290,9 +291,11 @@ void printProgress(const engine::ScanEngine& engine, const ResultRows& results, 
                    bool live, bool stopping, bool final) {
     const auto c = engine.counters();
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    std::fprintf(stderr, "%sfiles %d/%d  cache %d  pairs %zu  %s%s", live ? "\r\033[K" : "", c.filesDone,
+    const double left = final || stopping ? -1.0 : engine.progress().secondsLeft;
+    const std::string leftText = left < 0.0 ? std::string() : "  ~" + formatDuration(left) + " left";
+    std::fprintf(stderr, "%sfiles %d/%d  cache %d  pairs %zu  %s%s%s", live ? "\r\033[K" : "", c.filesDone,
                  c.filesQueued, c.tracksKnown, results.rows().size(), formatDuration(elapsed).c_str(),
-                 stopping ? "  stopping..." : "");
+                 leftText.c_str(), stopping ? "  stopping..." : "");
     if (!live || final) {
         std::fputc('\n', stderr);
     }
@@ -309,6 +312,14 @@ std::string percentText(float p) {
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "%.1f%%", static_cast<double>(p));
     return buffer;
+}
+
+// The experimental cell: its score, or why the comparison could not run ("too short").
+std::string experimentalText(const engine::DuplicatePair& r) {
+    if (r.experimentalFailure != analysis::AnalysisFailure::none) {
+        return analysis::failureText(r.experimentalFailure);
+    }
+    return percentText(r.experimentalPercent);
 }
 
 // What a finished (or stopped) scan hands to the report.
@@ -343,9 +354,9 @@ std::string render(const ScanOptions& o, const ScanReport& report) {
     } else {
         out << "Content  Tags     Exper.   Sound    Files\n";
         for (const auto& r : rows) {
-            char line[64];
+            char line[80];
             std::snprintf(line, sizeof line, "%-8s %-8s %-8s %-8s ", percentText(r.contentPercent).c_str(),
-                          percentText(r.tagsPercent).c_str(), percentText(r.experimentalPercent).c_str(),
+                          percentText(r.tagsPercent).c_str(), experimentalText(r).c_str(),
                           percentText(r.acousticPercent).c_str());
             out << line << displayText(r.path1) << '\n'
                 << std::string(36, ' ') << displayText(r.path2) << '\n';

@@ -40,7 +40,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 if(TARGET tonemirror)
     # The program's images are SVG, read through Qt's SVG image and icon plug-ins: nothing links them.
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+    # Qt's own dialog buttons (Yes, No, Cancel) follow the chosen language from Qt's translations.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, qt6-translations-l10n")
     # Native windows on a Wayland desktop; without it Qt runs through X11 (libqt6gui6 brings that).
     set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 endif()

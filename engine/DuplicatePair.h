@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analysis/AnalysisFailure.h"
+
 #include <memory>
 #include <string>
 
@@ -16,6 +18,8 @@ struct DuplicatePair {
     float tagsPercent = -100.0f;         // likewise
     float experimentalPercent = -100.0f; // 0..100; -1 pending; -100 switched off
     float acousticPercent = -100.0f;     // 100 x the acoustic match score; -100 when a track has no print
+    // Why the experimental comparison could not run (the percentage is then -100); none otherwise.
+    analysis::AnalysisFailure experimentalFailure = analysis::AnalysisFailure::none;
     bool isUpdate = false;
     bool marked1 = false;
     bool marked2 = false;

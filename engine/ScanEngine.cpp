@@ -131,7 +131,14 @@ void ScanEngine::startScan(const std::vector<std::u16string>& folders) {
         index_.clear();
         reach_.clear();
     }
-    for (auto& folder : distinctFolders(folders)) {
+    {
+        std::lock_guard progress(progressLock_);
+        currentFile_.clear();
+        scanStart_ = std::chrono::steady_clock::now();
+    }
+    auto distinct = distinctFolders(folders);
+    walksPending_.store(static_cast<std::int32_t>(distinct.size()));
+    for (auto& folder : distinct) {
         queue(ScanJob::WalkFolder, std::move(folder));
     }
 }
@@ -149,6 +156,31 @@ ScanEngine::Counters ScanEngine::counters() const {
             static_cast<std::int32_t>(std::min<std::size_t>(skipped, INT32_MAX))};
 }
 
+ScanEngine::Progress ScanEngine::progress() const {
+    Progress p;
+    {
+        std::lock_guard progress(progressLock_);
+        p.currentFile = currentFile_;
+        p.elapsedSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - scanStart_).count();
+    }
+    p.secondsLeft = estimateSecondsLeft(p.elapsedSeconds, filesDone_.load(), filesQueued_.load(),
+                                        walksPending_.load() > 0);
+    return p;
+}
+
+double ScanEngine::estimateSecondsLeft(double elapsedSeconds, std::int32_t filesDone,
+                                       std::int32_t filesQueued, bool walking) {
+    // A few files and seconds first: the opening pace says little (cached files go fast).
+    constexpr std::int32_t kMinFiles = 3;
+    constexpr double kMinSeconds = 2.0;
+    if (walking || filesDone < kMinFiles || elapsedSeconds < kMinSeconds) {
+        return -1.0;
+    }
+    const std::int32_t left = std::max(filesQueued - filesDone, 0);
+    return elapsedSeconds * left / filesDone;
+}
+
 HResult ScanEngine::clearCache() {
     {
         TableLockHolder table(store_.lock());
@@ -164,24 +196,37 @@ HResult ScanEngine::walkFolder(const std::u16string& folder) {
     const std::string trash = trashes.trashHolding(os::toNativePath(folder).native());
     if (!trash.empty()) {
         reach_.skip(folder, SkipReason::TrashFolder, os::fromNativePath(trash));
+        walksPending_.fetch_sub(1);
         return S_OK;
     }
     FolderWalk walk(reach_, control_, trashes, [this](const std::u16string& path) {
         filesQueued_.fetch_add(1);
         queue(ScanJob::AnalyseFile, path);
     });
-    return walk.walk(folder) ? S_OK : E_FAIL;
+    const bool listed = walk.walk(folder);
+    walksPending_.fetch_sub(1);
+    return listed ? S_OK : E_FAIL;
 }
 
 HResult ScanEngine::runAnalyseFile(analysis::CComparer& comparer, const std::u16string& path) {
-    const HResult rc = analyseFile(comparer, path);
-    if (control_.isStopped()) {
+    {
+        std::lock_guard progress(progressLock_);
+        currentFile_ = path;
+    }
+    FileOutcome outcome;
+    const HResult rc = analyseFile(comparer, path, outcome);
+    // A track in the table counts as done even when a stop cut its comparison short, so that after
+    // a stop the files done never fall behind the tracks the scan added to the cache.
+    if (control_.isStopped() && !outcome.taken) {
         return rc;
     }
-    if (failed(rc)) {
-        filesQueued_.fetch_sub(1);
-    } else {
+    if (outcome.taken) {
         filesDone_.fetch_add(1);
+    } else {
+        filesQueued_.fetch_sub(1);
+        if (outcome.reason) {
+            reach_.skip(path, *outcome.reason);
+        }
     }
     post(UM_FILE_DONE);
     return rc;
@@ -212,6 +257,12 @@ ScanEngine::Known ScanEngine::joinKnownTrack(const std::u16string& path, const a
 }
 
 HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16string& path) {
+    FileOutcome outcome;
+    return analyseFile(comparer, path, outcome);
+}
+
+HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16string& path,
+                                FileOutcome& outcome) {
     // Taken before reading: a change while the file is analysed shows at the next scan.
     const std::optional<analysis::FileStamp> stamp = fileStamp(path);
     if (!stamp) {
@@ -225,6 +276,7 @@ HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16str
         }
         known = joinKnownTrack(path, *stamp);
         if (known == Known::Joined) {
+            outcome.taken = true;
             table.unlock();
             return compareWithAll(path);
         }
@@ -233,6 +285,7 @@ HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16str
     comparer.setLongPrint(settings_.verifyMatches.load());
     const bool analysed = succeeded(comparer.analyseFile(path));
     if (!analysed && known == Known::No) {
+        outcome.reason = skipReasonOf(comparer.lastFailure());
         return E_FAIL;
     }
     analysis::TrackRecord& record = comparer.record();
@@ -247,6 +300,7 @@ HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16str
         if (failed(r)) {
             return r;
         }
+        outcome.taken = true;
     }
     return compareWithAll(path);
 }
@@ -395,7 +449,7 @@ HResult ScanEngine::runComparePair(analysis::CComparer& comparer, const std::u16
                                    const std::u16string& path2) {
     float score = 0.0f;
     const HResult rc = comparer.compareExperimental(path1, path2, &score, control_.stopFlag());
-    if (failed(rc)) {
+    if (failed(rc) && control_.isStopped()) {
         return rc;
     }
     if (!control_.isStopped()) {
@@ -404,11 +458,18 @@ HResult ScanEngine::runComparePair(analysis::CComparer& comparer, const std::u16
         update.path2 = path2;
         update.contentPercent = 0.0f;
         update.tagsPercent = 0.0f;
-        update.experimentalPercent = score > 0.0f ? 100.0f * score : 0.0f;
         update.isUpdate = true;
+        if (succeeded(rc)) {
+            update.experimentalPercent = score > 0.0f ? 100.0f * score : 0.0f;
+        } else {
+            // The row would otherwise wait for a score that never comes: it gets the reason
+            // (a failure without one leaves "n/a").
+            update.experimentalPercent = -100.0f;
+            update.experimentalFailure = comparer.lastFailure();
+        }
         addPending(std::move(update));
     }
-    return S_OK;
+    return rc;
 }
 
 } // namespace tonemirror::engine

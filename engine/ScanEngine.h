@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,13 @@ public:
         std::int32_t tracksKnown;
         std::int32_t jobCount;
         std::int32_t itemsSkipped; // left out of this scan, with the reasons in skippedItems()
+    };
+
+    // What a front end shows while a scan runs, beyond the counters.
+    struct Progress {
+        std::u16string currentFile; // the file a worker started on last; empty before the first
+        double elapsedSeconds = 0.0;
+        double secondsLeft = -1.0; // estimate; negative while unknown (folders still being walked)
     };
 
     // Makes the AudioSource of one worker; by default one with a decoder from every loaded plug-in.
@@ -82,6 +90,11 @@ public:
     // Swaps the pending pairs out in one step.
     std::vector<DuplicatePair> takePendingPairs();
     Counters counters() const;
+    Progress progress() const;
+    // Time left at the pace so far: the files still queued at the mean time per finished file.
+    // Negative while it cannot be told: folders still walked, nothing finished, or too early.
+    static double estimateSecondsLeft(double elapsedSeconds, std::int32_t filesDone, std::int32_t filesQueued,
+                                      bool walking);
     // What this scan left out under the ticked folders and why (special files, unreadable folders,
     // paths too long, other names of files already taken, ...). Readable during and after a scan.
     std::vector<SkippedItem> skippedItems() const { return reach_.skipped(); }
@@ -96,6 +109,13 @@ public:
     HResult walkFolder(const std::u16string& folder);
     HResult runAnalyseFile(analysis::CComparer& comparer, const std::u16string& path);
     HResult analyseFile(analysis::CComparer& comparer, const std::u16string& path);
+    // What analyseFile did with a file: `taken` once its track is part of this scan (even when a stop
+    // then cut the comparison short), `reason` when it cannot be analysed at all.
+    struct FileOutcome {
+        bool taken = false;
+        std::optional<SkipReason> reason;
+    };
+    HResult analyseFile(analysis::CComparer& comparer, const std::u16string& path, FileOutcome& outcome);
     HResult compareWithAll(const std::u16string& path);
     HResult runComparePair(analysis::CComparer& comparer, const std::u16string& path1,
                            const std::u16string& path2);
@@ -149,6 +169,11 @@ private:
 
     std::atomic<std::int32_t> filesQueued_{0};
     std::atomic<std::int32_t> filesDone_{0};
+    std::atomic<std::int32_t> walksPending_{0}; // folder jobs of this scan not yet finished
+
+    mutable std::mutex progressLock_; // guards the two below; taken alone
+    std::u16string currentFile_;
+    std::chrono::steady_clock::time_point scanStart_{};
 
     std::mutex resultsLock_; // always taken after the TableLock, never before
     std::vector<DuplicatePair> pendingPairs_;

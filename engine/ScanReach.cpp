@@ -22,8 +22,33 @@ const char* skipReasonText(SkipReason reason) {
         return "another name of a folder already scanned";
     case SkipReason::TrashFolder:
         return "the desktop's trash, not scanned";
+    case SkipReason::NotAudio:
+        return "not audio, or no decoder reads it";
+    case SkipReason::TooShort:
+        return "too short to compare";
+    case SkipReason::Silent:
+        return "silent opening";
+    case SkipReason::Undecodable:
+        return "cannot be decoded";
     }
     return "skipped";
+}
+
+std::optional<SkipReason> skipReasonOf(analysis::AnalysisFailure failure) {
+    switch (failure) {
+    case analysis::AnalysisFailure::noDecoder:
+        return SkipReason::NotAudio;
+    case analysis::AnalysisFailure::tooShort:
+        return SkipReason::TooShort;
+    case analysis::AnalysisFailure::silent:
+        return SkipReason::Silent;
+    case analysis::AnalysisFailure::badSamples:
+    case analysis::AnalysisFailure::none: // failed without naming why
+        return SkipReason::Undecodable;
+    case analysis::AnalysisFailure::stopped:
+        break;
+    }
+    return std::nullopt;
 }
 
 void ScanReach::clear() {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "analysis/AnalysisFailure.h"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tonemirror::engine {
@@ -16,6 +19,10 @@ enum class SkipReason : std::int32_t {
     SameFile,         // another name of a file the scan reached first (detail: that name)
     SameFolder,       // another name of a folder the scan reached first (detail: that name)
     TrashFolder,      // a desktop trash, or a folder in one (detail: the trash folder)
+    NotAudio,         // no decoder opens the file: not audio, or a format no plug-in reads
+    TooShort,         // less audio than a fingerprint needs
+    Silent,           // the opening is all silence: nothing to compare
+    Undecodable,      // a decoder opened it but delivered no usable samples
 };
 
 struct SkippedItem {
@@ -23,6 +30,10 @@ struct SkippedItem {
     SkipReason reason = SkipReason::UnreadableFolder;
     std::u16string detail; // the first name for SameFile and SameFolder, the system's words for errors
 };
+
+// Why a file the scan reached was not analysed; nothing when the failure is no reason to list it
+// (a stop).
+std::optional<SkipReason> skipReasonOf(analysis::AnalysisFailure failure);
 
 // The reason in plain English (front ends with translations key on the reason instead).
 const char* skipReasonText(SkipReason reason);

@@ -1,5 +1,7 @@
 #include "shell/NameTagConversion.h"
 
+#include <algorithm>
+
 #include "platform/os/Paths.h"
 
 #include <array>
@@ -69,6 +71,11 @@ std::int32_t tagOfTokenName(std::u16string_view name) {
     return 0;
 }
 
+bool patternHasToken(std::u16string_view pattern) {
+    const std::vector<PatternPart> parts = parsePattern(pattern);
+    return std::any_of(parts.begin(), parts.end(), [](const PatternPart& part) { return part.tag != 0; });
+}
+
 std::vector<PatternPart> parsePattern(std::u16string_view pattern) {
     std::vector<PatternPart> parts;
     std::u16string plain;
@@ -100,12 +107,14 @@ std::optional<std::u16string> nameFromTags(std::u16string_view path, std::u16str
     }
     const NameSpan span = splitName(path);
     std::u16string result(path.substr(0, span.begin));
-    bool anyToken = false;
+    bool anyValue = false;
     for (const PatternPart& part : parsePattern(pattern)) {
-        anyToken = anyToken || part.tag != 0;
+        const std::size_t before = result.size();
         appendForName(result, part.tag != 0 ? readTag(part.tag) : part.text);
+        anyValue = anyValue || (part.tag != 0 && result.size() > before);
     }
-    if (!anyToken) {
+    // Without a single tag value the name would be the pattern's separators alone (" - .mp3").
+    if (!anyValue) {
         return std::nullopt;
     }
     result += path.substr(span.extension);

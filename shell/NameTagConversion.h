@@ -22,13 +22,17 @@ struct PatternPart {
 };
 std::vector<PatternPart> parsePattern(std::u16string_view pattern);
 
+// True when the pattern holds at least one token such as <title>.
+bool patternHasToken(std::u16string_view pattern);
+
 // The tag a token name stands for; 0 for other names.
 std::int32_t tagOfTokenName(std::u16string_view name);
 
 // The new full path of the file at `path` from its tags: the folder and the extension (from the last
 // "." of the name) stay, the name is the pattern with each token replaced by readTag(tag). Characters
 // below 32 and < > : " / \ | ? * are dropped from plain text and tag values alike. nullopt when the
-// path or the pattern is empty or the pattern holds no token (the file keeps its name).
+// path or the pattern is empty, the pattern holds no token, or none of its tags has a value (the
+// file keeps its name).
 using TagReader = std::function<std::u16string(std::int32_t tag)>;
 std::optional<std::u16string> nameFromTags(std::u16string_view path, std::u16string_view pattern,
                                            const TagReader& readTag);

@@ -5,11 +5,9 @@
 #include "platform/os/Rename.h"
 #include "shell/NameTagConversion.h"
 
-
 namespace tonemirror::shell {
 
 namespace {
-
 
 NameTagOutcome failure(NameTagFailure why, audio::TagProblem problem = audio::TagProblem::None) {
     NameTagOutcome outcome;
@@ -27,7 +25,8 @@ NameTagOutcome tagsToFilename(audio::TagAccess& tags, const std::u16string& path
         nameFromTags(path, pattern, [&](std::int32_t tag) { return readTag(tags, tag); });
     tags.close();
     if (!target) {
-        return failure(NameTagFailure::NoTagInPattern);
+        return failure(patternHasToken(pattern) ? NameTagFailure::NoTagValue
+                                                : NameTagFailure::NoTagInPattern);
     }
     if (*target == path) {
         return {}; // already named so

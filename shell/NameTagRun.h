@@ -22,6 +22,7 @@ enum class NameTagFailure {
     EmptyPattern,   // or an empty path
     CannotOpen,     // no tagger opens the file (tagProblem may say why)
     NoTagInPattern, // Tags -> Filename: the pattern names no tag
+    NoTagValue,     // Tags -> Filename: the file has none of the pattern's tags (it keeps its name)
     TargetExists,   // Tags -> Filename: a file of the new name is already there
     RenameFailed,   // Tags -> Filename: the rename failed with `error`
     NotSaved,       // Filename -> Tags: the tags could not be saved (tagProblem may say why)

@@ -95,6 +95,22 @@ std::string displayText(std::u16string_view text) {
         });
 }
 
+std::string windowText(std::u16string_view name) {
+    // A window draws a backslash as it is, and a tab or a direction mark can only shift the text;
+    // what cannot be seen at all (name bytes that are not UTF-8, other controls) is written out.
+    return convert(
+        name, [](char16_t u) { return u < 0x20 || u == 0x7F; },
+        [](std::string& out, char16_t u) {
+            if (const int byte = os::escapedByte(u); byte >= 0) {
+                appendHex(out, 'x', static_cast<unsigned>(byte));
+            } else if (u < 0x80) {
+                appendHex(out, 'x', u);
+            } else {
+                appendHex(out, 'u', u);
+            }
+        });
+}
+
 std::string displayPath(std::string_view native) {
     return displayText(os::fromNativeName(native));
 }

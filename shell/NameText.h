@@ -12,7 +12,11 @@ namespace tonemirror::shell {
 // controls and direction marks (\u009B, \u202E ...), a backslash (\\) and name bytes that are not
 // UTF-8 (\xE9).
 std::string displayText(std::u16string_view text);
-// The same for a name given in native bytes (a command-line argument).
+// A name for a window: UTF-8 with name bytes that are not UTF-8 written as \xE9 and control
+// characters as \x0A (instead of a replacement mark that hides which file it is); everything else,
+// backslashes included, as it is. Shown only: the file is always opened by its real name.
+std::string windowText(std::u16string_view name);
+// The same as displayText for a name given in native bytes (a command-line argument).
 std::string displayPath(std::string_view native);
 
 // A file name as a JSON value under `key` of `object`. A UTF-8 name is stored as it is. A name

@@ -110,8 +110,12 @@ DetailsEmphasis detailsEmphasis(const engine::DetailsRecord* mine, const engine:
     if (mine == nullptr || other == nullptr) {
         return {};
     }
-    return {mine->durationMs > other->durationMs, mine->sizeBytes > other->sizeBytes,
-            mine->bitRate > other->bitRate};
+    // Bold marks a difference the reader can see: "0:40" beside "0:40" stays plain even when the
+    // milliseconds differ.
+    return {mine->durationMs > other->durationMs &&
+                durationText(mine->durationMs) != durationText(other->durationMs),
+            mine->sizeBytes > other->sizeBytes && sizeText(mine->sizeBytes) != sizeText(other->sizeBytes),
+            mine->bitRate > other->bitRate && bitRateText(mine->bitRate) != bitRateText(other->bitRate)};
 }
 
 } // namespace tonemirror::shell

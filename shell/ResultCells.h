@@ -58,8 +58,8 @@ std::u16string sizeText(std::uint64_t sizeBytes);
 // "128 Kbit", "1.41 Mbit".
 std::u16string bitRateText(std::uint32_t bitRate);
 
-// Which of one file's values are written in bold: those strictly larger than the other file's.
-// Nothing is bold unless both records are there.
+// Which of one file's values are written in bold: those strictly larger than the other file's whose
+// shown texts differ too. Nothing is bold unless both records are there.
 struct DetailsEmphasis {
     bool duration = false;
     bool size = false;

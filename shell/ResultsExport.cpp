@@ -41,6 +41,9 @@ std::string formatResultsJson(const std::vector<engine::DuplicatePair>& rows, co
                                {"tagsPercent", r.tagsPercent},
                                {"experimentalPercent", r.experimentalPercent},
                                {"acousticPercent", r.acousticPercent}};
+        if (r.experimentalFailure != analysis::AnalysisFailure::none) {
+            pair["experimentalFailure"] = analysis::failureText(r.experimentalFailure);
+        }
         putName(pair, "path1", r.path1);
         putName(pair, "path2", r.path2);
         j["pairs"].push_back(std::move(pair));

@@ -37,6 +37,16 @@ inline constexpr std::string_view kWindowMaximized = "WindowMaximized";
 // Text: the interface language's name; missing means English.
 inline constexpr std::string_view kLanguage = "Language";
 
+// Text: the folder of the last playlist or export saved; save dialogs start there.
+inline constexpr std::string_view kLastSaveFolder = "LastSaveFolder";
+// Results list (written at close): the header's column widths as Qt saves them, in hexadecimal
+// text; the column last sorted by (missing: none) and its direction flag (1 set); the details pane's
+// height in pixels.
+inline constexpr std::string_view kResultsHeader = "ResultsHeader";
+inline constexpr std::string_view kResultsSortColumn = "ResultsSortColumn";
+inline constexpr std::string_view kResultsSortFlag = "ResultsSortFlag";
+inline constexpr std::string_view kResultsDetailsHeight = "ResultsDetailsHeight";
+
 // Quoted lists, empty by default.
 inline constexpr std::string_view kFolders = "Folders"; // ticked folders, full paths
 inline constexpr std::string_view kHelperTitles = "HelperTitles";

@@ -20,12 +20,12 @@ QByteArray nativeName(const std::u16string& path) {
     return QByteArray(native.data(), static_cast<qsizetype>(native.size()));
 }
 
-void openFolder(const std::u16string& path) {
+bool openFolder(const std::u16string& path) {
     const std::size_t cut = path.rfind(os::kNativeSeparator);
     if (cut == std::u16string::npos) {
-        return;
+        return false;
     }
-    QDesktopServices::openUrl(fileUrl(cut == 0 ? path.substr(0, 1) : path.substr(0, cut)));
+    return QDesktopServices::openUrl(fileUrl(cut == 0 ? path.substr(0, 1) : path.substr(0, cut)));
 }
 
 struct ProblemText {
@@ -65,10 +65,12 @@ bool openFile(const std::u16string& path) {
     return QDesktopServices::openUrl(fileUrl(path));
 }
 
-void showInFolder(const std::u16string& path) {
+void showInFolder(const std::u16string& path, const std::function<void()>& failed) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        openFolder(path);
+        if (!openFolder(path) && failed) {
+            failed();
+        }
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -77,9 +79,9 @@ void showInFolder(const std::u16string& path) {
     call << QStringList{QString::fromLatin1(fileUrl(path).toEncoded())} << QString();
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), QCoreApplication::instance());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [watcher, path](QDBusPendingCallWatcher*) {
-                         if (watcher->isError()) {
-                             openFolder(path);
+                     [watcher, path, failed](QDBusPendingCallWatcher*) {
+                         if (watcher->isError() && !openFolder(path) && failed) {
+                             failed();
                          }
                          watcher->deleteLater();
                      });

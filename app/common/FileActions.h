@@ -5,6 +5,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
 #include <string>
 
 class QObject;
@@ -23,8 +24,9 @@ QUrl fileUrl(const std::u16string& path);
 bool openFile(const std::u16string& path);
 
 // Shows the file in the file manager: asks the desktop's file manager to show it selected, else
-// opens its folder (everything before the last separator; nothing without one). Returns at once.
-void showInFolder(const std::u16string& path);
+// opens its folder (everything before the last separator; nothing without one). Returns at once;
+// `failed` runs (maybe later, on this thread) when neither worked.
+void showInFolder(const std::u16string& path, const std::function<void()>& failed = {});
 
 struct TrashOutcome {
     bool trashed = false;

@@ -64,6 +64,14 @@ QString SkippedItemsModel::reasonText(const AppContext& context, engine::SkipRea
         return context.text(u"SKIP_SAME_FOLDER", u"another name of a folder already scanned");
     case SkipReason::TrashFolder:
         return context.text(u"SKIP_TRASH_FOLDER", u"the desktop's trash, not scanned");
+    case SkipReason::NotAudio:
+        return context.text(u"SKIP_NOT_AUDIO", u"not audio, or no decoder reads it");
+    case SkipReason::TooShort:
+        return context.text(u"SKIP_TOO_SHORT", u"too short to compare");
+    case SkipReason::Silent:
+        return context.text(u"SKIP_SILENT", u"silent opening");
+    case SkipReason::Undecodable:
+        return context.text(u"SKIP_UNDECODABLE", u"cannot be decoded");
     }
     return QString::fromLatin1(engine::skipReasonText(reason));
 }

@@ -125,6 +125,57 @@ void CCheckedTreeCtrl::fillChildren(QTreeWidgetItem* item) {
     }
 }
 
+void CCheckedTreeCtrl::refreshExpanded() {
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        refreshChildren(topLevelItem(i));
+    }
+}
+
+void CCheckedTreeCtrl::refreshChildren(QTreeWidgetItem* item) {
+    if (!item->isExpanded()) {
+        return; // filled again, if ever, when it is opened
+    }
+    const std::vector<FolderEntry> entries = listFolder(path(item), ListWhat::FoldersOnly);
+    // Both lists are in the listing's order: walk them together.
+    int at = 0;
+    for (const FolderEntry& entry : entries) {
+        const QString wanted = toQString(entry.path);
+        int found = -1;
+        for (int i = at; i < item->childCount() && found < 0; ++i) {
+            if (item->child(i)->data(0, kPathRole).toString() == wanted) {
+                found = i;
+            }
+        }
+        if (found < 0) {
+            item->insertChild(at, makeItem(entry));
+        } else {
+            while (found > at) { // folders between the last kept and this one are gone
+                delete item->takeChild(at);
+                --found;
+            }
+        }
+        ++at;
+    }
+    while (item->childCount() > at) {
+        delete item->takeChild(at);
+    }
+    item->setChildIndicatorPolicy(entries.empty() ? QTreeWidgetItem::DontShowIndicator
+                                                  : QTreeWidgetItem::ShowIndicator);
+    for (int i = 0; i < item->childCount(); ++i) {
+        refreshChildren(item->child(i));
+    }
+}
+
+std::vector<std::u16string> CCheckedTreeCtrl::expandedPaths() const {
+    std::vector<std::u16string> paths;
+    for (QTreeWidgetItemIterator it(const_cast<CCheckedTreeCtrl*>(this)); *it != nullptr; ++it) {
+        if ((*it)->isExpanded() && !path(*it).empty()) {
+            paths.push_back(path(*it));
+        }
+    }
+    return paths;
+}
+
 QTreeWidgetItem* CCheckedTreeCtrl::findLoaded(const std::u16string& wanted) const {
     const QString text = toQString(wanted);
     for (QTreeWidgetItemIterator it(const_cast<CCheckedTreeCtrl*>(this)); *it != nullptr; ++it) {

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tonemirror::app {
 
@@ -31,6 +32,11 @@ public:
     void fillTopLevel();
     // Adds the subfolders of the item the first time (no-op once it has children).
     void fillChildren(QTreeWidgetItem* item);
+    // Lists every expanded folder again: new subfolders appear, vanished ones go; the others keep
+    // their items (ticks, expansion, selection).
+    void refreshExpanded();
+    // The paths of the expanded folders.
+    std::vector<std::u16string> expandedPaths() const;
     // The check-box rectangle of an item in viewport coordinates.
     QRect checkRect(const QTreeWidgetItem* item) const;
     // The loaded item showing this path, or null.
@@ -46,6 +52,7 @@ protected:
 private:
     QTreeWidgetItem* makeItem(const FolderEntry& entry) const;
     QTreeWidgetItem* checkHit(const QPoint& position) const;
+    void refreshChildren(QTreeWidgetItem* item);
 
     QIcon folderIcon_;
 };

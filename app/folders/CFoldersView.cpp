@@ -3,6 +3,7 @@
 #include "app/AppContext.h"
 #include "app/Prompts.h"
 #include "app/common/CommandIds.h"
+#include "app/common/FileActions.h"
 #include "app/common/TrashFiles.h"
 #include "app/folders/CCheckedTreeCtrl.h"
 #include "app/folders/CFileList.h"
@@ -10,10 +11,17 @@
 #include "app/tags/CTagEditWnd.h"
 #include "app/tags/NameTagWorkflow.h"
 #include "app/tags/TagPanePainting.h"
+#include "platform/os/Paths.h"
+#include "shell/RecentValues.h"
+#include "shell/SettingNames.h"
+#include "shell/SettingsStore.h"
 
 #include <QDesktopServices>
+#include <QFile>
+#include <QFileSystemWatcher>
 #include <QLabel>
 #include <QMenu>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -24,6 +32,7 @@ namespace {
 constexpr int kTreeWidth = 250;
 constexpr int kHintHeight = 60;
 constexpr int kEditorHeight = 150;
+constexpr int kRefreshDelayMs = 300; // after the last change on disk
 
 } // namespace
 
@@ -86,8 +95,18 @@ QWidget* CFoldersView::createLeftPane() {
     layout->addWidget(tree_, 1);
     layout->addWidget(hint_);
     connect(tree_, &CCheckedTreeCtrl::checkClicked, this, &CFoldersView::onCheckClicked);
-    connect(tree_, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* item) { onFolderSelected(item); });
+    connect(tree_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        onFolderSelected(item);
+        watchShownFolders();
+    });
+    connect(tree_, &QTreeWidget::itemExpanded, this, &CFoldersView::watchShownFolders);
+    connect(tree_, &QTreeWidget::itemCollapsed, this, &CFoldersView::watchShownFolders);
+    watcher_ = new QFileSystemWatcher(this);
+    refreshSoon_ = new QTimer(this);
+    refreshSoon_->setSingleShot(true);
+    refreshSoon_->setInterval(kRefreshDelayMs);
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, refreshSoon_, qOverload<>(&QTimer::start));
+    connect(refreshSoon_, &QTimer::timeout, this, &CFoldersView::refresh);
     return pane;
 }
 
@@ -231,6 +250,51 @@ void CFoldersView::refreshImages(QTreeWidgetItem* item, const std::u16string& ch
     }
 }
 
+// ---- refresh ----
+
+void CFoldersView::refresh() {
+    tree_->refreshExpanded();
+    std::vector<std::u16string> selected;
+    for (const int row : list_->selectedRows()) {
+        selected.push_back(list_->path(row));
+    }
+    list_->reread();
+    std::vector<int> rows;
+    for (const std::u16string& path : selected) {
+        if (const int row = list_->rowOf(path); row >= 0) {
+            rows.push_back(row);
+        }
+    }
+    list_->selectRows(rows);
+    watchShownFolders();
+}
+
+// Only what is on screen is watched: the expanded folders and the one the list shows.
+void CFoldersView::watchShownFolders() {
+    QStringList wanted;
+    std::vector<std::u16string> paths = tree_->expandedPaths();
+    paths.push_back(CCheckedTreeCtrl::path(tree_->currentItem()));
+    for (const std::u16string& path : paths) {
+        const QString name = toQString(path);
+        // A name that is not UTF-8 cannot be handed to the watcher; it is refreshed by F5 alone.
+        if (!path.empty() &&
+            QFile::encodeName(name) == QByteArray::fromStdString(os::toNativePath(path).native())) {
+            wanted << name;
+        }
+    }
+    const QStringList watched = watcher_->directories();
+    for (const QString& folder : watched) {
+        if (!wanted.contains(folder)) {
+            watcher_->removePath(folder);
+        }
+    }
+    for (const QString& folder : wanted) {
+        if (!watched.contains(folder)) {
+            watcher_->addPath(folder);
+        }
+    }
+}
+
 // ---- file list ----
 
 void CFoldersView::onFolderSelected(QTreeWidgetItem* item) {
@@ -253,7 +317,7 @@ void CFoldersView::onRowDoubleClicked(int row) {
         }
     }
     if (openFile) {
-        openFile(QUrl::fromLocalFile(toQString(path)));
+        openFile(fileUrl(path)); // the name's own bytes: a name that is not UTF-8 opens that very file
     }
 }
 
@@ -372,6 +436,7 @@ void CFoldersView::deleteSelection() {
         return;
     }
     TrashRequest request;
+    request.listFiles = true; // the question names what goes
     for (const int row : rows) {
         request.files.push_back(list_->path(row));
     }

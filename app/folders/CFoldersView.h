@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+class QFileSystemWatcher;
 class QLabel;
+class QTimer;
 class QMenu;
 class QTreeWidgetItem;
 class QUrl;
@@ -43,6 +45,9 @@ public:
     void setInitialPaneSizes();
     // Re-reads every text after a language switch.
     void retranslate();
+    // Lists the expanded folders and the shown folder again (View > Refresh, and on its own when one
+    // of them changes on disk); the selected files stay selected.
+    void refresh();
 
     // Commands of the file list's context menu: 115 Filename -> Tags, 116 Tags -> Filename, 117 Delete.
     void runCommand(int id);
@@ -88,6 +93,7 @@ private:
     std::vector<std::u16string> selectedFiles() const;
     void createConversion();
     void deleteSelection();
+    void watchShownFolders();
 
     AppContext& context_;
     shell::DiskFolders disk_;
@@ -101,6 +107,8 @@ private:
     double treeShare_ = 0; // the tree pane's part of the width, kept when the page is resized
     bool reloadQueued_ = false;
     NameTagWorkflow* conversion_ = nullptr;
+    QFileSystemWatcher* watcher_ = nullptr;
+    QTimer* refreshSoon_ = nullptr; // gathers a burst of changes into one refresh
 };
 
 } // namespace tonemirror::app

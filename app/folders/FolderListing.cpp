@@ -104,9 +104,9 @@ void addTopLevel(std::vector<FolderEntry>& items, const fs::path& path, const QS
 QString displayName(const std::u16string& path) {
     const std::size_t slash = path.find_last_of(os::kNativeSeparator);
     if (slash == std::u16string::npos || slash + 1 == path.size()) {
-        return toQString(path);
+        return windowName(path);
     }
-    return toQString(std::u16string_view(path).substr(slash + 1));
+    return windowName(std::u16string_view(path).substr(slash + 1));
 }
 
 std::vector<FolderEntry> topLevelFolders() {

@@ -25,6 +25,9 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QToolBar>
@@ -79,6 +82,20 @@ void CMainFrame::applyStoredLanguage() {
     if (const auto language = shell::readLanguage(context_.settings)) {
         context_.translator.selectLanguage(*language); // English stays when it is gone
     }
+    applyQtLanguage();
+}
+
+// Each language file names the locale of Qt's own texts for it; a file without one leaves them English.
+void CMainFrame::applyQtLanguage() {
+    qtTexts_.apply(context_.text(u"LOCALE", u"en").trimmed());
+}
+
+// A prompt shown while the pointer was over a menu item or tool button stays until something
+// clears it; the counts come back once the menu closes or the command has run.
+void CMainFrame::watchMenuPrompts() {
+    for (QMenu* menu : menuBar()->findChildren<QMenu*>()) {
+        connect(menu, &QMenu::aboutToHide, statusBar(), &QStatusBar::clearMessage);
+    }
 }
 
 bool CMainFrame::create() {
@@ -86,6 +103,7 @@ bool CMainFrame::create() {
         os::reportError("CMainFrame::OnCreate", 169, -1);
         return false;
     }
+    watchMenuPrompts();
     readComparisonSettings();
     createToolBar();
     createStatusBar();
@@ -141,6 +159,7 @@ void CMainFrame::createPages() {
     tabs_->setObjectName(QStringLiteral("CSuperTab"));
     folders_ = new CFoldersView(context_, tabs_);
     results_ = new CResultsPage(context_, tabs_);
+    results_->restoreLayout();
     tabs_->addTab(folders_, context_.text(u"FOLDERS", u"Folders"));
     tabs_->addTab(results_, context_.text(u"RESULTS", u"Results"));
     tabs_->setCurrentIndex(kFoldersPage);
@@ -166,9 +185,13 @@ void CMainFrame::openStores() {
 
 void CMainFrame::connectCommands() {
     connect(commands_, &CommandTable::triggered, this, &CMainFrame::runCommand);
+    QAction* refresh = commands_->action(cmd::kRefresh);
+    refresh->setShortcut(QKeySequence(Qt::Key_F5));
+    addAction(refresh); // F5 works wherever the focus is, the menu closed
 }
 
 void CMainFrame::runCommand(int id) {
+    statusBar()->clearMessage(); // the command's prompt has done its work
     switch (id) {
     case cmd::kStart:
         startScan();
@@ -208,6 +231,9 @@ void CMainFrame::runCommand(int id) {
     case cmd::kStatusBar:
         toggleBar(statusBar(), id);
         return;
+    case cmd::kRefresh:
+        folders_->refresh();
+        return;
     default:
         break;
     }
@@ -218,6 +244,15 @@ void CMainFrame::runCommand(int id) {
 
 void CMainFrame::startScan() {
     const std::vector<std::u16string>& folders = folders_->tickedFolders();
+    if (folders.empty()) {
+        // A scan of nothing would end at once and look like a library without duplicates.
+        context_.prompts.information(this, context_.text(u"INFORMATION", u"Information"),
+                                     context_.text(u"NO_FOLDER_TICKED",
+                                                   u"No folder is ticked. Tick the folders "
+                                                   u"to scan on the Folders page, then "
+                                                   u"press Start."));
+        return;
+    }
     shell::writeScanFolders(context_.settings, folders);
     context_.engine.startScan(folders);
     refreshScanCommands();
@@ -245,11 +280,20 @@ void CMainFrame::refreshStatus() {
         caption += QStringLiteral(" (%1)").arg(rows);
     }
     tabs_->setTabText(kResultsPage, caption);
+    refreshProgressTip();
 }
 
 void CMainFrame::onIdle() {
     status_->refreshProgress(context_.engine.counters());
+    refreshProgressTip();
     refreshScanCommands();
+}
+
+// While a scan runs: the file being read and about how long is left, on the progress pane.
+void CMainFrame::refreshProgressTip() {
+    const bool scanning = context_.engine.control().jobCount() > 0;
+    status_->refreshProgressTip(scanning ? context_.engine.progress() : engine::ScanEngine::Progress{},
+                                scanning);
 }
 
 void CMainFrame::onEngineMessage(quint32 message) {
@@ -264,6 +308,9 @@ void CMainFrame::onEngineMessage(quint32 message) {
         break;
     case engine::UM_SCAN_STATE:
         refreshScanCommands();
+        if (context_.engine.control().jobCount() == 0) {
+            results_->scanEnded();
+        }
         break;
     default:
         return;
@@ -287,18 +334,25 @@ void CMainFrame::showOptions() {
     static_cast<engine::ScanPreferences&>(values) = context_.engine.settings().preferences();
     values.checkUpdates = updates_->checkUpdates();
     const auto confirm = [this] {
-        return context_.prompts.question(this, context_.text(u"QUESTION", u"Question"),
-                                         context_.text(u"CLEAR_CACHE", u"Clear internal cache ?"));
+        return context_.prompts.question(this, context_.text(u"QUESTION", u"Question"), clearCacheQuestion());
     };
     std::function<void()> clear;
     if (context_.engine.control().jobCount() <= 0) { // the table must not change under a scan
-        clear = [this] { context_.engine.clearCache(); };
+        clear = [this] {
+            context_.engine.clearCache();
+            context_.store.saveIgnoreList(); // emptied on disk at once, as every change of the list
+        };
     }
     COptionsDlg dialog(values, confirm, clear, this);
     if (dialog.exec() == QDialog::Accepted) {
         applyOptions(dialog.values());
     }
     refreshStatus();
+}
+
+QString CMainFrame::clearCacheQuestion() const {
+    return context_.text(u"CLEAR_CACHE", u"Clear internal cache ?") + QStringLiteral("\n\n") +
+           context_.text(u"CLEAR_CACHE_IGNORES", u"The list of ignored pairs is emptied too.");
 }
 
 void CMainFrame::applyOptions(const OptionsValues& values) {
@@ -316,9 +370,12 @@ void CMainFrame::switchLanguage(const QString& name) {
     const QString chosen = name.left(1023);
     shell::writeLanguage(context_.settings, toU16(chosen));
     context_.translator.selectLanguage(toU16(chosen));
+    applyQtLanguage();
     menus_->assignMainMenu(*this);
+    watchMenuPrompts();
+    statusBar()->clearMessage();
     tabs_->setTabText(kFoldersPage, context_.text(u"FOLDERS", u"Folders"));
-    tabs_->setTabText(kResultsPage, context_.text(u"RESULTS", u"Results")); // count again at the next refresh
+    refreshStatus(); // the panes, the Results tab's count and the tool tips in the new language
     // Posted, as the pages re-read their texts after this command has finished.
     QMetaObject::invokeMethod(folders_, &CFoldersView::retranslate, Qt::QueuedConnection);
     QMetaObject::invokeMethod(results_, &CResultsPage::retranslate, Qt::QueuedConnection);
@@ -339,6 +396,7 @@ void CMainFrame::storePlacement() {
     window.showToolbar = !toolBar_->isHidden();
     window.showStatusBar = !statusBar()->isHidden();
     shell::writeWindowPreferences(context_.settings, window);
+    results_->storeLayout();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/common/QtTranslations.h"
 #include "app/dialogs/UpdateWorkflow.h"
 #include "app/frame/CommandTable.h"
 #include "app/frame/StatusPanes.h"
@@ -55,6 +56,9 @@ public:
     QAction* action(int id) const { return commands_->action(id); }
     CFoldersView* foldersView() const { return folders_; }
     CResultsPage* resultsPage() const { return results_; }
+    CFoldersView* foldersPage() const { return folders_; }
+    // The question Options asks before the cache is cleared.
+    QString clearCacheQuestion() const;
     QTabWidget* tabs() const { return tabs_; }
     QToolBar* toolBar() const { return toolBar_; }
     QLabel* statusPane(int index) const { return status_->pane(index); }
@@ -71,6 +75,8 @@ protected:
 private:
     void openSettings();
     void applyStoredLanguage();
+    void applyQtLanguage();
+    void watchMenuPrompts();
     void readComparisonSettings();
     void createToolBar();
     void createStatusBar();
@@ -81,6 +87,7 @@ private:
 
     void onEngineMessage(quint32 message);
     void onIdle();
+    void refreshProgressTip();
     void startScan();
     void showOptions();
     void showAbout();
@@ -104,6 +111,7 @@ private:
     CResultsPage* results_ = nullptr;
     UpdateWorkflow* updates_ = nullptr;
     QTimer idle_;
+    QtTranslations qtTexts_;
 };
 
 } // namespace tonemirror::app

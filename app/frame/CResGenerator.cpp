@@ -79,6 +79,8 @@ bool CResGenerator::assignMainMenu(QMainWindow& window) {
         addCommand(folders, id);
     }
     QMenu* view = addPopup(tools, u"MENU_VIEW", u"View");
+    addCommand(view, cmd::kRefresh);
+    view->addSeparator();
     addCommand(view, cmd::kToolbar);
     addCommand(view, cmd::kStatusBar);
     addLanguages(tools);

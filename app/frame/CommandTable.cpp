@@ -34,6 +34,8 @@ const std::vector<CommandInfo>& CommandTable::commands() {
          nullptr, nullptr, 0, false},
         {cmd::kViewDetails, u"VIEW_DETAILS", u"Details", u"PROMPT_VIEW_DETAILS",
          u"Folders: Displays information about each item in the window.", nullptr, nullptr, 0, false},
+        {cmd::kRefresh, u"MENU_REFRESH", u"&Refresh", u"PROMPT_REFRESH",
+         u"List the folders and files of the Folders page again", nullptr, nullptr, 0, false},
         {cmd::kToolbar, u"MENU_TOOLBAR", u"&Toolbar", u"PROMPT_TOOLBAR", u"Show or hide the toolbar", nullptr,
          nullptr, 0, true},
         {cmd::kStatusBar, u"MENU_STATUS_BAR", u"&Status Bar", u"PROMPT_STATUS_BAR",

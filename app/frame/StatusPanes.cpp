@@ -2,9 +2,12 @@
 
 #include "app/AppContext.h"
 #include "app/frame/ProgressPane.h"
+#include "shell/ResultCells.h"
 
 #include <QLabel>
 #include <QStatusBar>
+
+#include <algorithm>
 
 namespace tonemirror::app {
 
@@ -40,11 +43,35 @@ void StatusPanes::refresh(int rows, const engine::ScanEngine::Counters& counters
     panes_[2]->setText(context_.text(u"STATUS_NEW", u"New") + QStringLiteral(": ") +
                        QString::number(counters.filesDone) + QLatin1Char('/') +
                        QString::number(counters.filesQueued));
+    // What each count counts: the cache holds earlier scans' tracks too, and files left out of this
+    // scan are in neither.
+    panes_[1]->setToolTip(
+        context_.text(u"STATUS_CACHE_TIP", u"Tracks in the cache, from this and earlier scans"));
+    panes_[2]->setToolTip(context_.text(u"STATUS_NEW_TIP",
+                                        u"Files of this scan analysed or taken from the cache, "
+                                        u"of the files found; files left out are counted "
+                                        u"under Scanning > Skipped items"));
     refreshProgress(counters);
 }
 
 void StatusPanes::refreshProgress(const engine::ScanEngine::Counters& counters) {
     progress_->setCounts(counters.filesDone, counters.filesQueued);
+}
+
+void StatusPanes::refreshProgressTip(const engine::ScanEngine::Progress& progress, bool scanning) {
+    if (!scanning) {
+        progress_->setToolTip(QString());
+        return;
+    }
+    QString tip = context_.text(u"PROGRESS_READING", u"Reading: %1").arg(windowName(progress.currentFile));
+    if (progress.secondsLeft >= 0.0) {
+        const auto ms = static_cast<std::uint32_t>(std::min(progress.secondsLeft, 4.0e6) * 1000.0);
+        tip += QLatin1Char('\n') +
+               context_.text(u"PROGRESS_LEFT", u"About %1 left").arg(toQString(shell::durationText(ms)));
+    } else {
+        tip += QLatin1Char('\n') + context_.text(u"PROGRESS_ESTIMATING", u"Estimating the time left...");
+    }
+    progress_->setToolTip(tip);
 }
 
 } // namespace tonemirror::app

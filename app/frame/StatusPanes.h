@@ -23,6 +23,8 @@ public:
     void refresh(int rows, const engine::ScanEngine::Counters& counters);
     // Only the progress bar: between messages, while files are read.
     void refreshProgress(const engine::ScanEngine::Counters& counters);
+    // The progress pane's tip: while a scan runs, the file being read and about how long is left.
+    void refreshProgressTip(const engine::ScanEngine::Progress& progress, bool scanning);
 
     QLabel* pane(int index) const { return panes_[index]; }
     ProgressPane* progress() const { return progress_; }

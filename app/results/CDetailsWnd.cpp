@@ -8,6 +8,8 @@
 #include <QLinearGradient>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace tonemirror::app {
 
 namespace {
@@ -112,9 +114,9 @@ CDetailsWnd::Value CDetailsWnd::value(int row, int side) const {
     case kBitRate:
         return {toQString(shell::bitRateText(mine->bitRate)), bold.bitRate};
     case kFolder:
-        return {toQString(mine->folder)};
+        return {windowName(mine->folder)};
     default:
-        return {toQString(mine->fileName)};
+        return {windowName(mine->fileName)};
     }
 }
 
@@ -142,17 +144,28 @@ void CDetailsWnd::paintEvent(QPaintEvent*) {
     if (w < kMinimumWidth) {
         return;
     }
-    const int a = (w - 120) / 2; // width of each value column
+    const int labels = labelColumnWidth();
+    const int a = (w - labels - 20) / 2; // width of each value column
     paintSeparator(painter, a + 10);
-    paintSeparator(painter, a + 109);
+    paintSeparator(painter, a + 9 + labels);
     painter.setPen(Qt::black);
     painter.setFont(labelFont_);
     for (int row = 0; row < kRows; ++row) {
-        const QRect cell(a + 10, kTop + row * kRowHeight, 100, kRowHeight);
+        const QRect cell(a + 10, kTop + row * kRowHeight, labels, kRowHeight);
         painter.drawText(cell, Qt::AlignCenter | Qt::TextSingleLine, label(row));
     }
     paintColumn(painter, 1, QRect(5, kTop, a, kRowHeight), Qt::AlignRight);
-    paintColumn(painter, 2, QRect(a + 115, kTop, a, kRowHeight), Qt::AlignLeft);
+    paintColumn(painter, 2, QRect(a + 15 + labels, kTop, a, kRowHeight), Qt::AlignLeft);
+}
+
+int CDetailsWnd::labelColumnWidth() const {
+    // Wide enough for the longest label of the current language, with room on both sides of it.
+    const QFontMetrics metrics(labelFont_);
+    int widest = 0;
+    for (int row = 0; row < kRows; ++row) {
+        widest = std::max(widest, metrics.horizontalAdvance(label(row)));
+    }
+    return std::max(kLabelColumnWidth, widest + 2 * kLabelPadding);
 }
 
 // Shaded from grey at both ends to dark at y = 90.

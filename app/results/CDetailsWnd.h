@@ -20,7 +20,9 @@ class CDetailsWnd : public QWidget {
 public:
     static constexpr int kRows = 8;
     static constexpr int kRowHeight = 20;
-    static constexpr int kMinimumWidth = 200; // narrower, only the background and buttons show
+    static constexpr int kMinimumWidth = 200;     // narrower, only the background and buttons show
+    static constexpr int kLabelColumnWidth = 100; // between the divider lines, at least
+    static constexpr int kLabelPadding = 6;       // between a label and each divider line
 
     explicit CDetailsWnd(AppContext& context, QWidget* parent = nullptr);
 
@@ -37,6 +39,8 @@ public:
     Value value(int row, int side) const;
     QString label(int row) const;
     CSuperButton* button(int command) const;
+    // Pixels between the two divider lines: the longest label with its padding.
+    int labelColumnWidth() const;
 
     // Commands 101/102 (Delete) and 105/106 (Play) of the left and right file.
     Q_SIGNAL void commandRequested(int command);

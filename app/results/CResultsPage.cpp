@@ -15,9 +15,14 @@
 #include "engine/TrackStore.h"
 #include "shell/FileDetails.h"
 #include "shell/ResultsExport.h"
+#include "shell/SettingNames.h"
+#include "shell/SettingsStore.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QMenu>
+#include <QPointer>
 #include <QSaveFile>
 #include <QSplitterHandle>
 
@@ -38,11 +43,19 @@ CResultsPage::CResultsPage(AppContext& context, QWidget* parent)
     setStretchFactor(0, 1);
     setStretchFactor(1, 0); // the pane keeps its height when the window is resized
     setChildrenCollapsible(false);
-    handle(1)->setEnabled(false);
     details_->hide();
+    connect(this, &QSplitter::splitterMoved, this, [this] {
+        if (!details_->isHidden()) {
+            detailsHeight_ = sizes().value(1, detailsHeight_);
+        }
+    });
     connect(list_, &CViewList::selectionChangedTo, this, &CResultsPage::onSelectionChanged);
     connect(list_, &CViewList::contextMenuAt, this, &CResultsPage::showContextMenu);
     connect(list_, &CViewList::doubleClickedAt, this, &CResultsPage::onDoubleClicked);
+    connect(list_, &CViewList::deleteRequested, this,
+            [this](int side) { runCommand(side == 1 ? cmd::kDelete1 : cmd::kDelete2); });
+    connect(list_, &CViewList::playRequested, this,
+            [this](int side) { runCommand(side == 1 ? cmd::kPlay1 : cmd::kPlay2); });
     connect(details_, &CDetailsWnd::commandRequested, this, &CResultsPage::runCommand);
     // A reset or a removal can end the selection without a selection signal.
     connect(model_, &QAbstractItemModel::modelReset, this, &CResultsPage::syncSelection);
@@ -84,6 +97,39 @@ int CResultsPage::experimentalColumnWidth() const {
     return list_->columnWidth(ResultsModel::kExperimental);
 }
 
+void CResultsPage::restoreLayout() {
+    namespace names = shell::settings;
+    const shell::SettingsStore& store = context_.settings;
+    if (const auto header = store.readText(names::kResultsHeader)) {
+        list_->horizontalHeader()->restoreState(QByteArray::fromHex(toQString(*header).toLatin1()));
+        list_->fitPathColumns();
+    }
+    // The rows of a new run are not in that order yet, so no arrow shows until they are.
+    const auto column = store.readNumber(names::kResultsSortColumn);
+    list_->setSortChoice(column ? static_cast<int>(*column) : -1,
+                         store.readNumber(names::kResultsSortFlag).value_or(1) != 0);
+    if (const auto height = store.readNumber(names::kResultsDetailsHeight);
+        height && *height >= 40 && *height <= 2000) {
+        detailsHeight_ = static_cast<int>(*height);
+    }
+}
+
+void CResultsPage::storeLayout() {
+    namespace names = shell::settings;
+    shell::SettingsStore& store = context_.settings;
+    store.writeText(names::kResultsHeader,
+                    toU16(QString::fromLatin1(list_->horizontalHeader()->saveState().toHex())));
+    if (list_->sortColumn() >= 0) {
+        store.writeNumber(names::kResultsSortColumn, static_cast<std::uint32_t>(list_->sortColumn()));
+        store.writeNumber(names::kResultsSortFlag, list_->directionFlag() ? 1u : 0u);
+    }
+    store.writeNumber(names::kResultsDetailsHeight, static_cast<std::uint32_t>(detailsHeight_));
+}
+
+void CResultsPage::scanEnded() {
+    list_->resort();
+}
+
 void CResultsPage::retranslate() {
     model_->retranslate();
     details_->retranslate();
@@ -103,7 +149,7 @@ void CResultsPage::onSelectionChanged(int row) {
     }
     if (details_->isHidden()) {
         details_->show();
-        setSizes({std::max(0, height() - handleWidth() - kDetailsHeight), kDetailsHeight});
+        setSizes({std::max(0, height() - handleWidth() - detailsHeight_), detailsHeight_});
     }
     makeDetails(row);
     const engine::DuplicatePair* pair = model_->rowAt(row);
@@ -274,9 +320,21 @@ void CResultsPage::play(int side) {
 }
 
 void CResultsPage::browse(int side) {
-    if (const std::u16string* path = selectedPath(side)) {
-        showInFolder(*path);
+    const std::u16string* path = selectedPath(side);
+    if (path == nullptr) {
+        return;
     }
+    QPointer<CResultsPage> page(this);
+    const QString shown = toQString(*path);
+    showInFolder(*path, [page, shown] {
+        if (page) {
+            page->context_.prompts.warning(
+                page, QStringLiteral("Warning"),
+                page->context_.text(u"BROWSE_FAILED",
+                                    u"No file manager could be started to show this file:") +
+                    QLatin1Char('\n') + shown);
+        }
+    });
 }
 
 void CResultsPage::ignoreSelected() {
@@ -289,8 +347,20 @@ void CResultsPage::ignoreSelected() {
     if (ignorePair(*pair, refused)) {
         model_->removeRow(row);
         emit rowsChanged();
+        saveIgnores();
     }
     tellNotIgnored(refused, 1);
+}
+
+// Saved at every change, so that a crash or a killed session loses none of them.
+void CResultsPage::saveIgnores() {
+    if (failed(context_.store.saveIgnoreList())) {
+        context_.prompts.warning(this, QStringLiteral("Warning"),
+                                 context_.text(u"IGNORES_NOT_SAVED",
+                                               u"The ignored pairs could not be saved. They stay ignored "
+                                               u"while the program runs and are saved again at the next "
+                                               u"change and at exit."));
+    }
 }
 
 // Whole pairs are ignored: the same file stays listed in rows where it was not marked.
@@ -311,6 +381,7 @@ void CResultsPage::ignoreMarked(int side) {
     if (any) {
         model_->removeRowsWhere(remove);
         emit rowsChanged();
+        saveIgnores();
     }
     tellNotIgnored(refused, asked);
 }
@@ -352,18 +423,33 @@ bool CResultsPage::writeFile(const QString& file, const std::string& bytes) {
     return written;
 }
 
+// "duplicates" in the folder the last playlist or export went to, while that folder is there.
+QString CResultsPage::initialSaveName() const {
+    const QString name = QStringLiteral("duplicates");
+    const auto folder = context_.settings.readText(shell::settings::kLastSaveFolder);
+    if (!folder || folder->empty() || !QFileInfo(toQString(*folder)).isDir()) {
+        return name;
+    }
+    return QDir(toQString(*folder)).filePath(name);
+}
+
+void CResultsPage::rememberSaveFolder(const QString& file) {
+    context_.settings.writeText(shell::settings::kLastSaveFolder, toU16(QFileInfo(file).absolutePath()));
+}
+
 void CResultsPage::savePlaylist() {
     if (model_->rows().empty()) {
         context_.prompts.error(this, QStringLiteral("Error"), QStringLiteral("No data to generate playlist"));
         return;
     }
     const QString file = context_.prompts.saveFileName(
-        this, context_.text(u"SAVE_PLAYLIST", u"Save playlist"), QStringLiteral("duplicates"),
+        this, context_.text(u"SAVE_PLAYLIST", u"Save playlist"), initialSaveName(),
         {context_.text(u"PLAYLIST_FILTER", u"M3U Playlist") + QStringLiteral(" (*.m3u)")},
         QStringLiteral("m3u"), nullptr);
     if (file.isEmpty()) {
         return;
     }
+    rememberSaveFolder(file);
     std::size_t leftOut = 0;
     const std::string playlist = engine::formatPlaylist(model_->rows(), &leftOut);
     if (writeFile(file, playlist) && leftOut > 0) {
@@ -384,12 +470,13 @@ void CResultsPage::exportResults() {
     const QString csv = context_.text(u"EXPORT_CSV", u"CSV table") + QStringLiteral(" (*.csv)");
     const QString json = context_.text(u"EXPORT_JSON", u"JSON document") + QStringLiteral(" (*.json)");
     QString chosenFilter;
-    const QString file = context_.prompts.saveFileName(
-        this, context_.text(u"EXPORT_RESULTS", u"Export results"), QStringLiteral("duplicates"), {csv, json},
-        QStringLiteral("csv"), &chosenFilter);
+    const QString file =
+        context_.prompts.saveFileName(this, context_.text(u"EXPORT_RESULTS", u"Export results"),
+                                      initialSaveName(), {csv, json}, QStringLiteral("csv"), &chosenFilter);
     if (file.isEmpty()) {
         return;
     }
+    rememberSaveFolder(file);
     // The name's extension decides; without one the chosen filter does.
     const bool asJson = file.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive) ||
                         (!file.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) && chosenFilter == json);

@@ -22,11 +22,11 @@ class FailureReport;
 class CViewList;
 class ResultsModel;
 
-// The "Results" page: the results list above, the details pane below (shown 180 pixels high from
-// the first selection on, hidden while no row is selected; the bar between them does not move).
-// The frame hands it the engine's pairs and the Files menu's Save playlist and Export; the page runs
-// its own commands (101-110, 130, 131) from its context menu, double clicks and the details pane,
-// and asks the frame to refresh the status bar through rowsChanged.
+// The "Results" page: the results list above, the details pane below (shown from the first
+// selection on, 180 pixels high until the user drags the bar between them; hidden while no row is
+// selected). The frame hands it the engine's pairs and the Files menu's Save playlist and Export; the
+// page runs its own commands (101-110, 130, 131) from its context menu, double clicks, keys and the
+// details pane, and asks the frame to refresh the status bar through rowsChanged.
 class CResultsPage : public QSplitter {
     Q_OBJECT
 public:
@@ -48,6 +48,12 @@ public:
     // made 80 wide; switching the experimental algorithm on in Options shows it at 100.
     void setExperimentalColumnVisible(bool visible, int width = 80);
     int experimentalColumnWidth() const;
+
+    // Column widths, the last sort and the details pane's height, from the settings and back.
+    void restoreLayout();
+    void storeLayout();
+    // The scan is over: rows that arrived unsorted are put in the last chosen order.
+    void scanEnded();
 
     // A command of the context menu or the details pane (101-110, 130, 131).
     void runCommand(int id);
@@ -80,16 +86,20 @@ private:
     void browse(int side);
     void ignoreSelected();
     void ignoreMarked(int side);
+    void saveIgnores();
     // Ignores the pair unless the ignore list cannot hold its names; false then (the row stays).
     bool ignorePair(const engine::DuplicatePair& pair, FailureReport& refused);
     void tellNotIgnored(const FailureReport& refused, std::size_t asked);
     bool writeFile(const QString& file, const std::string& bytes);
+    QString initialSaveName() const;
+    void rememberSaveFolder(const QString& file);
 
     AppContext& context_;
     ResultsModel* model_ = nullptr;
     CViewList* list_ = nullptr;
     CDetailsWnd* details_ = nullptr;
     std::unique_ptr<audio::AudioSource> source_; // made at the first selection
+    int detailsHeight_ = kDetailsHeight;         // as the user last dragged it
 };
 
 } // namespace tonemirror::app

@@ -86,6 +86,23 @@ QString ResultsModel::percentCellText(int column, float value) const {
     return QStringLiteral("n/a");
 }
 
+// Why the experimental comparison of a row could not run, in the cell's few words.
+QString ResultsModel::experimentalFailureText(analysis::AnalysisFailure failure) const {
+    switch (failure) {
+    case analysis::AnalysisFailure::tooShort:
+        return translate_(u"EXPERIM_TOO_SHORT", u"too short");
+    case analysis::AnalysisFailure::silent:
+        return translate_(u"EXPERIM_SILENT", u"silent");
+    case analysis::AnalysisFailure::noDecoder:
+    case analysis::AnalysisFailure::badSamples:
+        return translate_(u"EXPERIM_UNREADABLE", u"unreadable");
+    case analysis::AnalysisFailure::none:
+    case analysis::AnalysisFailure::stopped:
+        break;
+    }
+    return QStringLiteral("n/a");
+}
+
 QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     const engine::DuplicatePair* pair = rowAt(index.row());
     if (pair == nullptr || !index.isValid()) {
@@ -94,7 +111,10 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     const int column = index.column();
     if (role == Qt::DisplayRole) {
         if (column == kFile1 || column == kFile2) {
-            return toQString(column == kFile1 ? pair->path1 : pair->path2);
+            return windowName(column == kFile1 ? pair->path1 : pair->path2);
+        }
+        if (column == kExperimental && pair->experimentalFailure != analysis::AnalysisFailure::none) {
+            return experimentalFailureText(pair->experimentalFailure);
         }
         return isPercentColumn(column) ? QVariant(percentCellText(column, percentValue(*pair, column)))
                                        : QVariant();
@@ -206,6 +226,7 @@ void ResultsModel::applyUpdate(const engine::DuplicatePair& update) {
         engine::DuplicatePair& row = rows_[static_cast<std::size_t>(it->second)];
         if (row.path1 == update.path1 && row.path2 == update.path2) {
             row.experimentalPercent = update.experimentalPercent;
+            row.experimentalFailure = update.experimentalFailure;
             const QModelIndex cell = index(it->second, kExperimental);
             emit dataChanged(cell, cell);
         }

@@ -80,6 +80,7 @@ private:
     void rebuildIndex();
     std::vector<std::uint32_t> sortOrder(int column, bool directionFlag, const QCollator& collator) const;
     QString percentCellText(int column, float value) const;
+    QString experimentalFailureText(analysis::AnalysisFailure failure) const;
     static std::size_t pairHash(const engine::DuplicatePair& pair);
 
     Translate translate_;

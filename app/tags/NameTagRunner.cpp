@@ -21,6 +21,8 @@ QString reason(const AppContext& context, const shell::NameTagOutcome& outcome) 
                                context.text(u"TAGS_CANNOT_OPEN", u"no tagger can open the file"));
     case Failure::NoTagInPattern:
         return context.text(u"PATTERN_NO_TOKEN", u"the pattern names no tag, such as <title>");
+    case Failure::NoTagValue:
+        return context.text(u"PATTERN_NO_TAG_VALUE", u"it has none of the pattern's tags; it keeps its name");
     case Failure::TargetExists:
         return context.text(u"RENAME_EXISTS", u"a file named \"%1\" is already there")
             .arg(toQString(outcome.target));

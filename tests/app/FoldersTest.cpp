@@ -19,6 +19,8 @@
 #include <QTest>
 #include <QUrl>
 
+#include <fstream>
+
 using namespace tonemirror;
 using namespace tonemirror::testing;
 namespace cmd = tonemirror::app::cmd;
@@ -236,6 +238,57 @@ private slots:
         QCOMPARE(opened.size(), 1);
     }
 
+    void refreshShowsWhatChangedOnDiskAndKeepsTheSelection() {
+        const QString folder = home_.path() + QStringLiteral("/Refresh");
+        QVERIFY(QDir(folder).mkpath(QStringLiteral("old")));
+        QVERIFY(touch(folder + QStringLiteral("/a.mp3")));
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        QTreeWidgetItem* item = reveal(*page, folder);
+        page->tree()->setCurrentItem(item);
+        item->setExpanded(true);
+        app::CFileList* list = page->fileList();
+        list->selectRows({list->rowOf(app::toU16(folder + QStringLiteral("/a.mp3")))});
+        QVERIFY(QDir(folder).mkpath(QStringLiteral("new")));
+        QVERIFY(QDir(folder).rmdir(QStringLiteral("old")));
+        QVERIFY(touch(folder + QStringLiteral("/b.mp3")));
+        page->refresh();
+        QStringList children;
+        for (int i = 0; i < item->childCount(); ++i) {
+            children << item->child(i)->text(0);
+        }
+        QCOMPARE(children, QStringList{QStringLiteral("new")});
+        QCOMPARE(list->rowCount(), 3);
+        QCOMPARE(list->selectedRows(),
+                 std::vector<int>{list->rowOf(app::toU16(folder + QStringLiteral("/a.mp3")))});
+
+        // Left alone, the page notices a change in a folder it shows.
+        QVERIFY(QDir(folder).mkpath(QStringLiteral("later")));
+        QTRY_COMPARE_WITH_TIMEOUT(item->childCount(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), 4, 10000);
+    }
+
+    void aNameThatIsNotUtf8OpensThatVeryFile() {
+        const QString folder = home_.path() + QStringLiteral("/Latin");
+        QVERIFY(QDir().mkpath(folder));
+        const std::string native = QFile::encodeName(folder).toStdString() + "/caf\xE9.mp3";
+        { std::ofstream(native) << "x"; }
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        page->tree()->setCurrentItem(reveal(*page, folder));
+        app::CFileList* list = page->fileList();
+        QCOMPARE(list->rowCount(), 1);
+        QCOMPARE(list->name(0), QStringLiteral("caf\\xE9.mp3")); // no replacement mark
+        QList<QUrl> opened;
+        page->openFile = [&](const QUrl& url) {
+            opened << url;
+            return true;
+        };
+        emit list->rowDoubleClicked(0);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened[0].toEncoded(QUrl::FullyEncoded).right(10), QByteArray("caf%E9.mp3"));
+    }
+
     void contextMenusFollowTheSelection() {
         const QString folder = home_.path() + QStringLiteral("/Menus");
         QVERIFY(QDir(folder).mkpath(QStringLiteral("sub")));
@@ -283,6 +336,10 @@ private slots:
         fixture.prompts.answer = false;
         page->runCommand(cmd::kFolderDelete);
         QCOMPARE(fixture.prompts.shown.size(), 1);
+        QCOMPARE(fixture.prompts.confirmedFiles.size(), 1); // the question names the files
+        QCOMPARE(fixture.prompts.confirmedFiles.last(),
+                 (QStringList{folder + QStringLiteral("/album"), folder + QStringLiteral("/gone.mp3"),
+                              folder + QStringLiteral("/vanished.mp3")}));
         QCOMPARE(list->rowCount(), 4);
         QVERIFY(QFile::exists(folder + QStringLiteral("/gone.mp3")));
 

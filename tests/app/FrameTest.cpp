@@ -21,9 +21,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QSet>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTabWidget>
 #include <QTest>
 #include <QToolBar>
@@ -190,7 +192,8 @@ private slots:
         }
         QCOMPARE(shown.size(), 2);
         QCOMPARE(frame->tabs()->tabText(1), QStringLiteral("Results (2)"));
-        QCOMPARE(frame->statusPane(0)->text(), QStringLiteral("2 duplicate(s)"));
+        // notes.txt is no music: it is counted among the skipped items, not among the files.
+        QCOMPARE(frame->statusPane(0)->text(), QStringLiteral("2 duplicate(s), 1 skipped"));
         QCOMPARE(frame->statusPane(2)->text(), QStringLiteral("New: 5/5"));
         QCOMPARE(frame->statusPane(1)->text(), QStringLiteral("Cache: 5"));
         QCOMPARE(frame->progressPane()->percentText(), QStringLiteral("100.0%"));
@@ -214,22 +217,23 @@ private slots:
         frame->action(cmd::kStart)->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(scanIdle(fixture) && frame->action(cmd::kStart)->isEnabled(), 60000);
         frame->refreshStatus();
-        QCOMPARE(frame->statusPane(0)->text(), QStringLiteral("2 skipped"));
+        QCOMPARE(frame->statusPane(0)->text(), QStringLiteral("3 skipped")); // the 1 s tone is listed too
         QVERIFY(frame->action(cmd::kSkippedItems)->isEnabled());
 
         app::CSkippedItemsDlg dialog(fixture.context(), fixture.engine().skippedItems(),
                                      fixture.engine().counters().itemsSkipped);
-        QCOMPARE(dialog.headingText(), QStringLiteral("The last scan left out 2 item(s):"));
+        QCOMPARE(dialog.headingText(), QStringLiteral("The last scan left out 3 item(s):"));
         QStringList rows;
         for (int row = 0; row < dialog.model()->rowCount(); ++row) {
             rows << QFileInfo(dialog.model()->index(row, 0).data().toString()).fileName() + QLatin1Char('|') +
                         dialog.model()->index(row, 1).data().toString();
         }
         rows.sort();
-        QCOMPARE(rows, (QStringList{"dangling|link to nothing",
-                                    "pipe|not a regular file (pipe, socket or device)"}));
+        QCOMPARE(rows,
+                 (QStringList{"dangling|link to nothing", "pipe|not a regular file (pipe, socket or device)",
+                              "tone.wav|too short to compare"}));
         const app::CSkippedItemsDlg partial(fixture.context(), fixture.engine().skippedItems(), 5);
-        QVERIFY(partial.headingText().endsWith(QStringLiteral("5 item(s): the first 2 are listed.")));
+        QVERIFY(partial.headingText().endsWith(QStringLiteral("5 item(s): the first 3 are listed.")));
     }
 
     void stopWhilePausedDisablesTheScanCommandsUntilTheJobsAreDrained() {
@@ -337,7 +341,7 @@ private slots:
     void switchingLanguageRetranslatesMenusAndTabs() {
         const QByteArray german =
             "\xEF\xBB\xBF[Deutsch]\nMENU_FILES=&Dateien\nMENU_START=St&arten\nFOLDERS=Ordner\n"
-            "RESULTS=Ergebnisse\nSTATUS_CACHE=Zwischenspeicher\n";
+            "RESULTS=Ergebnisse\nSTATUS_CACHE=Zwischenspeicher\nLOCALE=de\n";
         AppFixture fixture({{}, false, {{QStringLiteral("de.lng"), german}}});
         auto frame = fixture.makeFrame();
         QVERIFY(frame->create());
@@ -354,11 +358,15 @@ private slots:
         QCOMPARE(frame->action(cmd::kStart)->text(), QStringLiteral("St&arten"));
         QCOMPARE(frame->action(cmd::kPause)->text(), QStringLiteral("&Pause")); // no German text: English
         QCOMPARE(frame->tabs()->tabText(0), QStringLiteral("Ordner"));
-        QCOMPARE(frame->tabs()->tabText(1),
-                 QStringLiteral("Ergebnisse")); // the count returns with the next refresh
-        frame->refreshStatus();
+        // Every visible text follows at once: the tab with its count and the status panes.
         QCOMPARE(frame->tabs()->tabText(1), QStringLiteral("Ergebnisse (1)"));
         QCOMPARE(frame->statusPane(1)->text(), QStringLiteral("Zwischenspeicher: 0"));
+        // Qt's own buttons speak the language too, and English again after switching back.
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("&Ja"));
+        frame->switchLanguage(QStringLiteral("English"));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("&Yes"));
+        QCOMPARE(frame->statusPane(1)->text(), QStringLiteral("Cache: 0"));
+        frame->switchLanguage(QStringLiteral("deutsch"));
         QCOMPARE(fixture.settings().readText("Language"), std::optional<std::u16string>(u"deutsch"));
 
         QStringList checked;
@@ -375,6 +383,50 @@ private slots:
             }
         }
         QCOMPARE(checked, QStringList{QStringLiteral("Deutsch")});
+    }
+
+    void aMenuPromptGivesWayToTheCountsAfterItsCommand() {
+        AppFixture fixture;
+        auto frame = fixture.makeFrame();
+        QVERIFY(frame->create());
+        engine::DuplicatePair pair;
+        pair.path1 = u"/x/1.mp3";
+        pair.path2 = u"/x/2.mp3";
+        frame->resultsPage()->addPairs({pair});
+        frame->show();
+        QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
+        QStatusTipEvent prompt(QStringLiteral("Display program information, version number and copyright"));
+        QApplication::sendEvent(frame.get(), &prompt);
+        QCOMPARE(frame->statusBar()->currentMessage(), prompt.tip());
+        frame->action(cmd::kToolbar)->trigger(); // the pointer never left the button: no empty tip came
+        frame->action(cmd::kToolbar)->trigger();
+        QVERIFY(frame->statusBar()->currentMessage().isEmpty());
+        QVERIFY(frame->statusPane(0)->isVisible());
+        QCOMPARE(frame->statusPane(0)->text(), QStringLiteral("1 duplicate(s)"));
+        // A menu closed without a command clears it too.
+        QApplication::sendEvent(frame.get(), &prompt);
+        QMenu* files = frame->menuBar()->actions().first()->menu();
+        emit files->aboutToHide();
+        QVERIFY(frame->statusBar()->currentMessage().isEmpty());
+    }
+
+    void startWithNothingTickedSaysSo() {
+        AppFixture fixture;
+        auto frame = fixture.makeFrame();
+        QVERIFY(frame->create());
+        frame->foldersPage()->setTickedFolders({});
+        frame->action(cmd::kStart)->trigger();
+        QVERIFY(!fixture.prompts.shown.isEmpty());
+        QVERIFY(fixture.prompts.shown.last().startsWith(QStringLiteral("Information|No folder is ticked")));
+        QCOMPARE(fixture.engine().control().jobCount(), 0);
+    }
+
+    void clearingTheCacheSaysTheIgnoredPairsGoToo() {
+        AppFixture fixture;
+        fixture.prompts.answer = false;
+        auto frame = fixture.makeFrame();
+        QVERIFY(frame->create());
+        QVERIFY(frame->clearCacheQuestion().contains(QStringLiteral("ignored pairs")));
     }
 
     void progressPaneDrawsTheGradientAndThePercent() {

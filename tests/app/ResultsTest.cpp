@@ -11,12 +11,15 @@
 #include "app/results/ResultCellDelegate.h"
 #include "app/results/ResultsModel.h"
 #include "engine/DetailsRecord.h"
+#include "engine/StorageLocations.h"
 #include "engine/TableLock.h"
+#include "engine/TrackStore.h"
 #include "platform/os/Paths.h"
 #include "shell/CTranslator.h"
 #include "shell/ResultsExport.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -501,8 +504,10 @@ private slots:
         QFile csv(file("out"));
         QVERIFY(csv.open(QIODevice::ReadOnly));
         QCOMPARE(csv.readAll().toStdString(), shell::formatResultsCsv(page->rows(), nullptr));
+        // The second dialog starts where the first file went.
         QCOMPARE(fixture.prompts.saveRequests.last(),
-                 QStringLiteral("Export results|duplicates|CSV table (*.csv);JSON document (*.json)|csv"));
+                 QStringLiteral("Export results|%1|CSV table (*.csv);JSON document (*.json)|csv")
+                     .arg(file("duplicates")));
     }
 
     void percentCellsAreDrawnAsFramedBars() {
@@ -702,6 +707,154 @@ private slots:
         const QImage narrow = details.grab().toImage();
         QCOMPARE(darkPixels(narrow, 0, narrow.width()), 0); // background and (light) buttons only
         QCOMPARE(details.value(3, 1).text, QStringLiteral("3:07"));
+    }
+
+    void theKeyboardWorksTheRowUnderTheFocus() {
+        AppFixture fixture;
+        auto page = std::make_unique<app::CResultsPage>(fixture.context());
+        page->resize(900, 600);
+        page->addPairs({pair("/a", "/b"), pair("/c", "/d")});
+        page->show();
+        QVERIFY(QTest::qWaitForWindowExposed(page.get()));
+        app::CViewList* list = page->list();
+        list->setFocus();
+        list->setCurrentIndex(page->model()->index(1, ResultsModel::kFile2));
+        QObject::disconnect(list, &app::CViewList::contextMenuAt, page.get(), nullptr); // no menu to block on
+        QSignalSpy menus(list, &app::CViewList::contextMenuAt);
+        QTest::keyClick(list, Qt::Key_Space);
+        QVERIFY(page->rows()[1].marked2 && !page->rows()[1].marked1);
+        QTest::keyClick(list, Qt::Key_Space);
+        QVERIFY(!page->rows()[1].marked2);
+        fixture.prompts.answer = false;
+        QTest::keyClick(list, Qt::Key_Delete); // asks about the file of the focused column
+        QCOMPARE(fixture.prompts.confirmedFiles.size(), 1);
+        QCOMPARE(fixture.prompts.confirmedFiles.last(), QStringList{"/d"});
+        QTest::keyClick(list, Qt::Key_Return);
+        list->setCurrentIndex(page->model()->index(1, ResultsModel::kContent)); // a column of file #1
+        QTest::keyClick(list, Qt::Key_Enter);
+        QCOMPARE(urls_.opened, (QList<QUrl>{QUrl::fromLocalFile("/d"), QUrl::fromLocalFile("/c")}));
+        QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(0, 0), QPoint(0, 0));
+        QApplication::sendEvent(list->viewport(), &menuKey);
+        QCOMPARE(menus.size(), 2);
+        for (const auto& opened : menus) {
+            QCOMPARE(opened[0].toInt(), 1);
+            QCOMPARE(opened[1].toInt(), int(ResultsModel::kFile1));
+        }
+    }
+
+    void anExperimentalScoreThatCannotComeSaysWhy() {
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        page->addPairs({pair("/a", "/b", 80.0f, -100.0f, -1.0f)});
+        QCOMPARE(column(*page, ResultsModel::kExperimental), QStringList{"wait"});
+        engine::DuplicatePair failed = update("/a", "/b", -100.0f);
+        failed.experimentalFailure = analysis::AnalysisFailure::tooShort;
+        page->addPairs({failed});
+        QCOMPARE(column(*page, ResultsModel::kExperimental), QStringList{"too short"});
+    }
+
+    void namesThatAreNotUtf8ShowTheirBytes() {
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        engine::DuplicatePair latin1;
+        latin1.path1 = os::fromNativePath(std::filesystem::path("/m/caf\xE9.mp3"));
+        latin1.path2 = u"/m/cafe.mp3";
+        page->addPairs({latin1});
+        QCOMPARE(column(*page, ResultsModel::kFile1), QStringList{"/m/caf\\xE9.mp3"});
+        QCOMPARE(page->rows()[0].path1, latin1.path1); // the file itself keeps its name
+    }
+
+    void pathColumnsShareTheFreeWidthAndNewRowsClearTheArrow() {
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        page->addPairs({pair("/b", "/1"), pair("/a", "/2")});
+        page->resize(1600, 600);
+        page->show();
+        QVERIFY(QTest::qWaitForWindowExposed(page.get()));
+        app::CViewList* list = page->list();
+        int others = 0;
+        for (int c = 0; c < ResultsModel::kColumnCount; ++c) {
+            others += c == ResultsModel::kFile1 || c == ResultsModel::kFile2 ? 0 : list->columnWidth(c);
+        }
+        const int free = list->viewport()->width() - others;
+        QVERIFY(free > 2 * app::CViewList::kFileColumnWidth);
+        QCOMPARE(list->columnWidth(ResultsModel::kFile1), free / 2);
+        QCOMPARE(list->columnWidth(ResultsModel::kFile2), free / 2);
+
+        list->sortByHeader(ResultsModel::kFile1);
+        QVERIFY(list->horizontalHeader()->isSortIndicatorShown());
+        page->addPairs({pair("/0", "/3")}); // arrives at the end: the list is no longer sorted
+        QVERIFY(!list->horizontalHeader()->isSortIndicatorShown());
+        QCOMPARE(column(*page, ResultsModel::kFile1), (QStringList{"/a", "/b", "/0"}));
+        page->scanEnded(); // the last order comes back once the scan is over
+        QCOMPARE(column(*page, ResultsModel::kFile1), (QStringList{"/0", "/a", "/b"}));
+        QVERIFY(list->horizontalHeader()->isSortIndicatorShown());
+        QVERIFY(list->directionFlag());
+    }
+
+    void widthsSortAndPaneHeightAreKeptForTheNextRun() {
+        AppFixture fixture;
+        {
+            auto page = makePage(fixture);
+            page->addPairs({pair("/a", "/b"), pair("/c", "/d")});
+            page->show();
+            QVERIFY(QTest::qWaitForWindowExposed(page.get()));
+            page->list()->horizontalHeader()->resizeSection(ResultsModel::kContent, 123);
+            page->list()->sortByHeader(ResultsModel::kTags);
+            page->list()->sortByHeader(ResultsModel::kTags);
+            page->list()->selectRow(0);
+            QVERIFY(page->handle(1)->isEnabled()); // the bar can be dragged
+            page->setSizes({page->height() - 260, 250});
+            emit page->splitterMoved(page->height() - 260, 1);
+            page->storeLayout();
+        }
+        auto page = makePage(fixture);
+        page->restoreLayout();
+        page->addPairs({pair("/a", "/b")});
+        page->show();
+        QVERIFY(QTest::qWaitForWindowExposed(page.get()));
+        QCOMPARE(page->list()->columnWidth(ResultsModel::kContent), 123);
+        QCOMPARE(page->list()->sortColumn(), int(ResultsModel::kTags));
+        QVERIFY(!page->list()->directionFlag());
+        QVERIFY(!page->list()->horizontalHeader()->isSortIndicatorShown()); // rows not sorted yet
+        page->list()->selectRow(0);
+        QCOMPARE(page->detailsPane()->height(), page->sizes().value(1));
+        QVERIFY(std::abs(page->sizes().value(1) - 250) <= 1);
+    }
+
+    void ignoresAreSavedWhenTheyChange() {
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        page->addPairs({pair("/x", "/y"), pair("/z", "/y")});
+        page->list()->selectRow(0);
+        page->runCommand(cmd::kIgnore1);
+        // A second store on the same files, as after a crash: the pair is there already.
+        engine::StorageLocations where;
+        where.ignoreListFile = fixture.path(QStringLiteral("ignores.list")).toStdString();
+        engine::TrackStore reopened(where);
+        QCOMPARE(reopened.loadIgnoreList(), S_OK);
+        QVERIFY(isIgnored(reopened, "/x", "/y"));
+        QVERIFY(!isIgnored(reopened, "/z", "/y"));
+    }
+
+    void labelsFitBetweenTheDividersInLongerLanguages() {
+        FixtureOptions options;
+        options.languageFiles.insert(
+            QStringLiteral("long.lng"),
+            QByteArray("\xEF\xBB\xBF[Long]\nDETAILS_FILENAME = Name der Datei auf dem "
+                       "Datentr\xC3\xA4ger\n"));
+        AppFixture fixture(options);
+        QCOMPARE(fixture.context().translator.selectLanguage(u"Long"), S_OK);
+        app::CDetailsWnd details(fixture.context());
+        const QString label = details.label(7);
+        QCOMPARE(label, QString::fromUtf8("Name der Datei auf dem Datentr\xC3\xA4ger"));
+        QFont bold(QStringLiteral("Tahoma"));
+        bold.setPixelSize(16);
+        bold.setBold(true);
+        const int text = QFontMetrics(bold).horizontalAdvance(label);
+        QVERIFY(text > app::CDetailsWnd::kLabelColumnWidth);
+        QVERIFY(details.labelColumnWidth() >= text + 2 * app::CDetailsWnd::kLabelPadding);
     }
 
     void buttonFadesBackAfterThePointerLeaves() {

@@ -291,19 +291,22 @@ private slots:
         auto page = pageOn(fixture, folder,
                            {QStringLiteral("x.mp3"), QStringLiteral("clash.mp3"),
                             QStringLiteral("untagged.mp3"), QStringLiteral("notes.mp3")});
-        QCOMPARE(page->applyConversion(Direction::TagsToFilename, u"<track>. <artist> - <title>"), 2);
+        QCOMPARE(page->applyConversion(Direction::TagsToFilename, u"<track>. <artist> - <title>"), 1);
+        // untagged.mp3 has none of the pattern's tags: it keeps its name instead of becoming ".  - .mp3".
         QCOMPARE(names(folder),
-                 (QStringList{QStringLiteral(".  - .mp3"), QStringLiteral("07. ACDC - Some Song.mp3"),
+                 (QStringList{QStringLiteral("07. ACDC - Some Song.mp3"),
                               QStringLiteral("1. Taken - Song.mp3"), QStringLiteral("clash.mp3"),
-                              QStringLiteral("notes.mp3")}));
+                              QStringLiteral("notes.mp3"), QStringLiteral("untagged.mp3")}));
         QCOMPARE(audioDigest(folder + QStringLiteral("/07. ACDC - Some Song.mp3")), before);
         QCOMPARE(audioDigest(folder + QStringLiteral("/1. Taken - Song.mp3")), taken);
-        QCOMPARE(page->fileList()->rowCount(), 4); // read again; ". - .mp3" is hidden like every dot file
+        QCOMPARE(page->fileList()->rowCount(), 5); // read again
         QCOMPARE(fixture.prompts.shown.size(), 1);
         const QString report = fixture.prompts.shown.front();
-        QVERIFY2(report.startsWith(QStringLiteral("Warning|2 of 4 files could not be converted")),
+        QVERIFY2(report.startsWith(QStringLiteral("Warning|3 of 4 files could not be converted")),
                  qPrintable(report));
         QVERIFY(report.contains(QStringLiteral("clash.mp3")) && report.contains(QStringLiteral("notes.mp3")));
+        QVERIFY(report.contains(QStringLiteral("untagged.mp3")) &&
+                report.contains(QStringLiteral("none of the pattern's tags")));
 
         page->fileList()->selectRows(
             {page->fileList()->rowOf(app::toU16(folder + QStringLiteral("/clash.mp3")))});
@@ -313,13 +316,15 @@ private slots:
                  std::optional<std::u16string>(u"\"no tokens here\";\"<track>. <artist> - <title>\";"));
     }
 
-    void tagsToFilenameWithEveryTagEmptyLeavesTheBareExtension() {
+    void tagsToFilenameWithEveryTagEmptyKeepsTheName() {
         const QString folder = makeFolder({{QStringLiteral("plain.mp3"), {}}});
         QVERIFY(!folder.isEmpty());
         AppFixture fixture;
         auto page = pageOn(fixture, folder, {QStringLiteral("plain.mp3")});
-        QCOMPARE(page->applyConversion(Direction::TagsToFilename, u"<artist><title>"), 1);
-        QCOMPARE(names(folder), QStringList{QStringLiteral(".mp3")});
+        QCOMPARE(page->applyConversion(Direction::TagsToFilename, u"<artist><title>"), 0);
+        QCOMPARE(names(folder), QStringList{QStringLiteral("plain.mp3")});
+        QCOMPARE(fixture.prompts.shown.size(), 1); // listed with the reason
+        QVERIFY(fixture.prompts.shown.front().contains(QStringLiteral("none of the pattern's tags")));
     }
 
     void conversionWindowDisablesThePageUntilItCloses() {

@@ -59,6 +59,22 @@ TEST_F(ScanCommand, JsonHoldsEveryFieldOfThePairsAndTheCounters) {
     EXPECT_EQ(j["counters"]["filesDone"], 3);
     EXPECT_EQ(j["counters"]["pairsFound"], 1);
     EXPECT_FALSE(j["interrupted"].get<bool>());
+    ASSERT_EQ(j["counters"]["itemsSkipped"], 1) << "the text file is listed, not lost";
+    EXPECT_EQ(j["skipped"][0]["reason"], "not audio, or no decoder reads it");
+    EXPECT_NE(j["skipped"][0]["path"].get<std::string>().find("notes.txt"), std::string::npos);
+}
+
+// Tones of 20 s are too short for the experimental comparison: the report says so instead of "...".
+TEST_F(ScanCommand, ExperimentalScoreThatCannotBeMadeShowsItsReason) {
+    const CliResult text = scan({"--no-cache", "--accurate", music()});
+    ASSERT_EQ(text.status, 0);
+    EXPECT_NE(text.out.find("too short"), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find("..."), std::string::npos) << text.out;
+    const CliResult json = scan({"--no-cache", "--accurate", "--format", "json", music()});
+    ASSERT_EQ(json.status, 0);
+    const auto j = nlohmann::json::parse(json.out);
+    ASSERT_EQ(j["pairs"].size(), 1u);
+    EXPECT_EQ(j["pairs"][0]["experimentalFailure"], "too short");
 }
 
 TEST_F(ScanCommand, CsvAndPlaylistFormats) {

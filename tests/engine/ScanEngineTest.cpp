@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <thread>
 #include <unistd.h>
 
@@ -133,6 +134,98 @@ TEST_F(ScanEngineTest, NonAudioFilesLeaveQueuedEqualToDone) {
     EXPECT_EQ(c.filesQueued, 1);
     EXPECT_EQ(c.filesDone, 1);
     EXPECT_EQ(sink_->count(engine::UM_FILE_DONE), 5) << "every regular file's job reports";
+}
+
+// Files the scan reaches but cannot analyse do not vanish: each is listed with its reason.
+TEST_F(ScanEngineTest, FilesThatCannotBeAnalysedAreListedWithTheirReason) {
+    write("one.tone", song(5, "A"));
+    const auto notAudio = writeRaw("notes.txt", "hello");
+    const auto empty = writeRaw("empty.mp3", "");
+    const auto shortSong = write("short.tone", song(6, "too short", "x", 5.0));
+    auto quiet = song(7, "quiet");
+    quiet.gain = 0.0;
+    const auto silent = write("silent.tone", quiet);
+    scan({folder()});
+    std::map<std::u16string, engine::SkipReason> reasons;
+    for (const auto& item : engine_->skippedItems()) {
+        reasons[item.path] = item.reason;
+    }
+    using engine::SkipReason;
+    const std::map<std::u16string, SkipReason> expected{{os::fromNativePath(notAudio), SkipReason::NotAudio},
+                                                        {os::fromNativePath(empty), SkipReason::NotAudio},
+                                                        {os::fromNativePath(shortSong), SkipReason::TooShort},
+                                                        {os::fromNativePath(silent), SkipReason::Silent}};
+    EXPECT_EQ(reasons, expected);
+    const auto c = engine_->counters();
+    EXPECT_EQ(c.itemsSkipped, 4);
+    EXPECT_EQ(c.filesDone, 1);
+    EXPECT_EQ(c.filesQueued, 1) << "a file left out is no longer counted as queued";
+}
+
+// A stop that comes while a stored track is still being compared must not leave the cache holding
+// more of this scan's tracks than the files counted done.
+TEST_F(ScanEngineTest, CountsAfterAStopAgreeWithTheTracksStored) {
+    for (int i = 0; i < 8; ++i) {
+        write("f" + std::to_string(i) + ".tone", song(60, "same"));
+    }
+    // The first pair is posted while its track's comparison is under way: stop right there.
+    sink_->onPost = [this](std::uint32_t message) {
+        if (message == engine::UM_PAIRS_PENDING) {
+            engine_->requestStop();
+        }
+    };
+    scan({folder()});
+    sink_->onPost = nullptr;
+    const auto c = engine_->counters();
+    EXPECT_GE(c.filesDone, 2);
+    EXPECT_EQ(c.filesDone, c.tracksKnown) << "the cache was empty before this scan";
+}
+
+TEST_F(ScanEngineTest, ExperimentalComparisonThatCannotRunSaysWhy) {
+    write("a.tone", song(31, "x1", "y1", 20.0));
+    write("b.tone", song(31, "x2", "y2", 20.0));
+    engine_->settings().accurate = true;
+    const auto pairs = scan({folder()});
+    ASSERT_EQ(pairs.size(), 2u);
+    EXPECT_EQ(pairs[0].experimentalPercent, -1.0f);
+    ASSERT_TRUE(pairs[1].isUpdate) << "the pending row gets an answer";
+    EXPECT_EQ(pairs[1].experimentalFailure, analysis::AnalysisFailure::tooShort);
+    EXPECT_EQ(pairs[1].experimentalPercent, -100.0f);
+}
+
+struct EstimateCase {
+    const char* name;
+    double elapsed;
+    std::int32_t done;
+    std::int32_t queued;
+    bool walking;
+    double expected;
+};
+
+class TimeLeftEstimate : public ::testing::TestWithParam<EstimateCase> {};
+
+TEST_P(TimeLeftEstimate, FollowsThePaceSoFar) {
+    const auto& c = GetParam();
+    EXPECT_DOUBLE_EQ(engine::ScanEngine::estimateSecondsLeft(c.elapsed, c.done, c.queued, c.walking),
+                     c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TimeLeftEstimate,
+                         ::testing::Values(EstimateCase{"QuarterDone", 10.0, 25, 100, false, 30.0},
+                                           EstimateCase{"AllDone", 50.0, 40, 40, false, 0.0},
+                                           EstimateCase{"StillWalking", 10.0, 25, 100, true, -1.0},
+                                           EstimateCase{"NothingDoneYet", 10.0, 0, 100, false, -1.0},
+                                           EstimateCase{"TooEarly", 1.0, 25, 100, false, -1.0},
+                                           EstimateCase{"QueuedBelowDone", 10.0, 30, 20, false, 0.0}),
+                         [](const auto& testCase) { return std::string(testCase.param.name); });
+
+TEST_F(ScanEngineTest, ProgressNamesTheFileBeingReadAndEndsWithNothingLeft) {
+    write("a.tone", song(70, "a"));
+    EXPECT_TRUE(engine_->progress().currentFile.empty());
+    scan({folder()});
+    const auto p = engine_->progress();
+    EXPECT_EQ(p.currentFile, folder() + u"/a.tone");
+    EXPECT_GE(p.elapsedSeconds, 0.0);
 }
 
 TEST_F(ScanEngineTest, ContentOnlyIgnoresAPerfectTagMatch) {

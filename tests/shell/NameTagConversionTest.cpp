@@ -121,9 +121,21 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RenameCase{"TrackArtistTitle", u"/m/x.mp3", u"<track>. <artist> - <title>", kSong,
                    u"/m/07. Some Artist - Some Song.mp3"},
+        // No tag of the pattern has a value: the file keeps its name.
         RenameCase{
-            "NoTagsLeaveTheLiterals", u"/m/x.mp3", u"<track>. <artist> - <title>", {}, u"/m/.  - .mp3"},
-        RenameCase{"EmptyTitleLeavesTheExtension", u"/m/x.mp3", u"<title>", {}, u"/m/.mp3"},
+            "NoTagOfThePatternKeepsTheName", u"/m/x.mp3", u"<track>. <artist> - <title>", {}, std::nullopt},
+        RenameCase{"EmptyTitleKeepsTheName", u"/m/x.mp3", u"<title>", {}, std::nullopt},
+        RenameCase{"OnlyCharactersNamesCannotHoldKeepTheName",
+                   u"/m/x.mp3",
+                   u"<title>",
+                   {{kTitle, u"?*"}},
+                   std::nullopt},
+        // Some tags are enough; the missing ones leave their place empty.
+        RenameCase{"SomeTagsLeaveTheOthersEmpty",
+                   u"/m/x.mp3",
+                   u"<track>. <artist> - <title>",
+                   {{kTitle, u"T"}},
+                   u"/m/.  - T.mp3"},
         RenameCase{"NoTokensGivesNothing", u"/m/x.mp3", u"no tokens", kSong, std::nullopt},
         RenameCase{"UnknownTokenOnlyGivesNothing", u"/m/x.mp3", u"<nosuch>", kSong, std::nullopt},
         RenameCase{"EmptyPatternGivesNothing", u"/m/x.mp3", u"", kSong, std::nullopt},
@@ -151,6 +163,8 @@ TEST(Pattern, TokensAreTheKnownNamesInAngleBrackets) {
     EXPECT_EQ(parts[2].text, u"x<Genre");
     EXPECT_EQ(tagOfTokenName(u"Comment"), kComment);
     EXPECT_EQ(tagOfTokenName(u"comments"), 0);
+    EXPECT_TRUE(patternHasToken(u"x <ARTIST>"));
+    EXPECT_FALSE(patternHasToken(u"<nosuch> <title"));
 }
 
 // Both directions on real files: the name gives the tags, the tags give the name back, and a name

@@ -79,7 +79,7 @@ protected:
 TEST_P(NameTagRunTest, ConvertsOrSaysWhyNot) {
     const RunCase& c = GetParam();
     const fs::path file = fs::path(folder_.path()) / "01 - Old Song.mp3";
-    const fs::path taken = fs::path(folder_.path()) / "Taken.mp3";
+    const fs::path taken = fs::path(folder_.path()) / "Taken New Song.mp3";
     fakes::writeText(file, "music");
     fakes::writeText(taken, "another song");
     audio::TagAccess tags = tagsWithTitle(c.taggerOpens, u"New Song");
@@ -95,10 +95,13 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, NameTagRunTest,
     ::testing::Values(RunCase{"Renamed", NameTagDirection::TagsToFilename, u"<title>", true,
                               NameTagFailure::None, "New Song.mp3"},
-                      RunCase{"TargetTaken", NameTagDirection::TagsToFilename, u"Tak<comment>en", true,
+                      RunCase{"TargetTaken", NameTagDirection::TagsToFilename, u"Taken <title>", true,
                               NameTagFailure::TargetExists, "01 - Old Song.mp3"},
                       RunCase{"NoTokenInPattern", NameTagDirection::TagsToFilename, u"plain", true,
                               NameTagFailure::NoTagInPattern, "01 - Old Song.mp3"},
+                      // The file has no artist and no album: it keeps its name instead of " - .mp3".
+                      RunCase{"NoTagValue", NameTagDirection::TagsToFilename, u"<artist> - <album>", true,
+                              NameTagFailure::NoTagValue, "01 - Old Song.mp3"},
                       RunCase{"EmptyPattern", NameTagDirection::TagsToFilename, u"", true,
                               NameTagFailure::EmptyPattern, "01 - Old Song.mp3"},
                       RunCase{"NoTagger", NameTagDirection::FilenameToTags, u"<track> - <title>", false,

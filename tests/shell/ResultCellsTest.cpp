@@ -2,6 +2,7 @@
 #include "shell/ResultCells.h"
 
 #include "engine/DetailsRecord.h"
+#include "shell/NameText.h"
 #include "shell/ResultsExport.h"
 
 #include <gtest/gtest.h>
@@ -186,11 +187,27 @@ TEST(DetailsEmphasisTest, OnlyTheStrictlyLargerValueOfTwoRecords) {
     left.bitRate = 128000;
     DetailsRecord right = left;
     right.durationMs = 64000;
-    right.sizeBytes = 200;
+    right.sizeBytes = 2097152; // "2.00 Mb" beside "0.00 Mb"
     EXPECT_EQ(detailsEmphasis(&left, &right), (DetailsEmphasis{true, false, false}));
     EXPECT_EQ(detailsEmphasis(&right, &left), (DetailsEmphasis{false, true, false}));
     EXPECT_EQ(detailsEmphasis(&left, nullptr), DetailsEmphasis{});
     EXPECT_EQ(detailsEmphasis(nullptr, &left), DetailsEmphasis{});
+}
+
+// Values that differ only below what the pane shows are not bold on either side.
+TEST(DetailsEmphasisTest, EqualShownTextsAreNeverBold) {
+    DetailsRecord left;
+    left.durationMs = 40900;            // "0:40"
+    left.sizeBytes = 1048576 * 4 + 100; // "4.00 Mb"
+    left.bitRate = 128400;              // "128 Kbit"
+    DetailsRecord right;
+    right.durationMs = 40100;
+    right.sizeBytes = 1048576 * 4;
+    right.bitRate = 128000;
+    EXPECT_EQ(detailsEmphasis(&left, &right), DetailsEmphasis{});
+    EXPECT_EQ(detailsEmphasis(&right, &left), DetailsEmphasis{});
+    right.durationMs = 39900; // "0:39"
+    EXPECT_EQ(detailsEmphasis(&left, &right), (DetailsEmphasis{true, false, false}));
 }
 
 struct SortCase {
@@ -253,3 +270,27 @@ TEST(ResultsExportTest, JsonAndCsvCarryTheSameFields) {
 }
 
 } // namespace
+
+// --- names in windows ---
+
+struct WindowNameCase {
+    const char* name;
+    std::u16string text;
+    std::string shown;
+};
+
+class WindowNameTest : public ::testing::TestWithParam<WindowNameCase> {};
+
+// A name that is not UTF-8 shows which bytes it holds instead of a replacement mark.
+TEST_P(WindowNameTest, ShowsWhatCannotBeSeenAsEscapes) {
+    EXPECT_EQ(tonemirror::shell::windowText(GetParam().text), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, WindowNameTest,
+    ::testing::Values(WindowNameCase{"Plain", u"/m/Caf\u00e9 - A\\B.mp3", "/m/Caf\xC3\xA9 - A\\B.mp3"},
+                      WindowNameCase{"Latin1Byte", u"/m/Caf\xDCE9.mp3", "/m/Caf\\xE9.mp3"},
+                      WindowNameCase{"Controls", u"a\nb\x1B", "a\\x0Ab\\x1B"},
+                      WindowNameCase{"PairKept", u"\U0001F3B5.ogg", "\xF0\x9F\x8E\xB5.ogg"},
+                      WindowNameCase{"OtherLoneSurrogate", u"x\xD800y", "x\\uD800y"}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -16,10 +17,17 @@ namespace tonemirror::fakes {
 class RecordingSink : public engine::MessageSink {
 public:
     void post(std::uint32_t message) override {
-        std::lock_guard lock(mutex_);
-        messages_.push_back(message);
-        changed_.notify_all();
+        {
+            std::lock_guard lock(mutex_);
+            messages_.push_back(message);
+            changed_.notify_all();
+        }
+        if (onPost) {
+            onPost(message);
+        }
     }
+    // Runs on the posting thread after each message is recorded; set before the engine posts.
+    std::function<void(std::uint32_t)> onPost;
     int count(std::uint32_t message) {
         std::lock_guard lock(mutex_);
         return static_cast<int>(std::count(messages_.begin(), messages_.end(), message));
