@@ -4,6 +4,8 @@
 #include <QScreen>
 #include <QWidget>
 
+#include <cstdint>
+
 namespace tonemirror::app {
 
 bool placementFits(const QRect& rect, const QList<QRect>& available) {
@@ -44,9 +46,17 @@ void takePlacement(const QWidget& window, shell::WindowPreferences& into) {
     into.maximized = maximized;
 }
 
-// Right and bottom are exclusive.
+// Right and bottom are exclusive. The stored numbers may be anything: edges beyond any screen, or a
+// size that does not fit in an int, give an empty rectangle, which fits no screen.
 QRect normalRect(const shell::WindowPreferences::Rect& rect) {
-    return QRect(QPoint(rect.left, rect.top), QSize(rect.right - rect.left, rect.bottom - rect.top));
+    constexpr std::int64_t kFar = 1 << 20;
+    const std::int64_t width = std::int64_t(rect.right) - rect.left;
+    const std::int64_t height = std::int64_t(rect.bottom) - rect.top;
+    const auto near = [&](std::int64_t v) { return v > -kFar && v < kFar; };
+    if (!near(rect.left) || !near(rect.top) || width <= 0 || height <= 0 || width >= kFar || height >= kFar) {
+        return {};
+    }
+    return QRect(QPoint(rect.left, rect.top), QSize(int(width), int(height)));
 }
 
 shell::WindowPreferences::Rect placementRect(const QRect& normal) {

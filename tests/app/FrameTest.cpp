@@ -30,6 +30,8 @@
 #include <QTest>
 #include <QToolBar>
 
+#include <limits>
+
 #include <sys/stat.h>
 
 using namespace tonemirror;
@@ -137,6 +139,20 @@ private slots:
         QFETCH(bool, fits);
         const QList<QRect> screens{QRect(0, 0, 1000, 800), QRect(1000, 0, 1280, 1024)};
         QCOMPARE(app::placementFits(rect, screens), fits);
+    }
+
+    // Stored edges are untrusted numbers: a width past the int range or edges far off every screen
+    // must neither overflow nor place the window.
+    void placementFromExtremeStoredNumbersFitsNoScreen() {
+        const QList<QRect> screens{QRect(0, 0, 1000, 800)};
+        using Rect = shell::WindowPreferences::Rect;
+        const std::int32_t lo = std::numeric_limits<std::int32_t>::min();
+        const std::int32_t hi = std::numeric_limits<std::int32_t>::max();
+        for (const Rect& rect : {Rect{lo, 0, hi, 100}, Rect{0, lo, 100, hi}, Rect{hi - 10, 0, hi, 100},
+                                 Rect{50, 50, 10, 10}, Rect{0, 0, 0, 0}}) {
+            QVERIFY(!app::placementFits(app::normalRect(rect), screens));
+        }
+        QVERIFY(app::placementFits(app::normalRect(Rect{10, 10, 510, 410}), screens));
     }
 
     void closingStoresPlacementAndBarsForTheNextStart() {
