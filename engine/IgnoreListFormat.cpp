@@ -42,14 +42,14 @@ bool startsWith(std::span<const std::byte> data, std::initializer_list<unsigned>
     return true;
 }
 
-std::u16string utf16(std::span<const std::byte> data, bool bigEndian) {
-    std::u16string text(data.size() / 2, u'\0');
+// Into a buffer the caller keeps, so reading a long file piece by piece allocates once.
+void utf16(std::span<const std::byte> data, bool bigEndian, std::u16string& text) {
+    text.resize(data.size() / 2);
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto a = static_cast<unsigned>(data[2 * i]);
         const auto b = static_cast<unsigned>(data[2 * i + 1]);
         text[i] = static_cast<char16_t>(bigEndian ? (a << 8) | b : a | (b << 8));
     }
-    return text;
 }
 
 enum class Encoding { Utf8, Utf16Le, Utf16Be };
@@ -160,12 +160,13 @@ private:
     bool ended_ = false;
 };
 
-std::u16string decodePiece(std::span<const std::byte> data, Encoding encoding) {
+void decodePiece(std::span<const std::byte> data, Encoding encoding, std::u16string& text) {
     if (encoding == Encoding::Utf8) {
         const auto* bytes = reinterpret_cast<const char*>(data.data());
-        return os::fromNativeName(std::string_view(bytes, data.size())); // paths keep every byte
+        text = os::fromNativeName(std::string_view(bytes, data.size())); // paths keep every byte
+        return;
     }
-    return utf16(data.first(data.size() & ~std::size_t{1}), encoding == Encoding::Utf16Be);
+    utf16(data.first(data.size() & ~std::size_t{1}), encoding == Encoding::Utf16Be, text);
 }
 
 } // namespace
@@ -173,7 +174,9 @@ std::u16string decodePiece(std::span<const std::byte> data, Encoding encoding) {
 Parsed read(std::span<const std::byte> data, IgnoreSet& set) {
     PairScanner scanner(set);
     const Encoding encoding = detect(data);
-    scanner.feed(decodePiece(data, encoding));
+    std::u16string text;
+    decodePiece(data, encoding, text);
+    scanner.feed(text);
     return scanner.finish(encoding == Encoding::Utf8 || data.size() % 2 == 0);
 }
 
@@ -181,6 +184,7 @@ std::optional<Parsed> readFile(int fd, IgnoreSet& set) {
     constexpr std::size_t kPiece = 1u << 20;
     PairScanner scanner(set);
     std::vector<std::byte> buffer;
+    std::u16string text;
     std::optional<Encoding> encoding;
     std::uint64_t offset = 0;
     bool atEnd = false;
@@ -201,7 +205,8 @@ std::optional<Parsed> readFile(int fd, IgnoreSet& set) {
             encoding = detect(buffer);
         }
         const std::size_t usable = decodable(buffer, *encoding, atEnd);
-        if (!scanner.feed(decodePiece(std::span(buffer).first(usable), *encoding))) {
+        decodePiece(std::span(buffer).first(usable), *encoding, text);
+        if (!scanner.feed(text)) {
             return scanner.finish(true); // ended early: nothing more is read
         }
         buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(usable));
