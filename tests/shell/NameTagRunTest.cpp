@@ -69,6 +69,7 @@ struct RunCase {
     bool taggerOpens;
     NameTagFailure expected;
     const char* nameAfter; // the file's name afterwards
+    friend void PrintTo(const RunCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class NameTagRunTest : public ::testing::TestWithParam<RunCase> {
