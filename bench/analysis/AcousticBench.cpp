@@ -49,8 +49,8 @@ void BM_ContentPrint30s(benchmark::State& state) {
 }
 BENCHMARK(BM_ContentPrint30s)->Unit(benchmark::kMillisecond);
 
-void BM_AcousticPrint30s(benchmark::State& state) {
-    const std::vector<float> samples = excerptOf(1);
+// Prints the samples once per iteration.
+void printEach(benchmark::State& state, const std::vector<float>& samples, const char* label) {
     AcousticFingerprinter fingerprinter;
     AcousticPrint print;
     for (auto _ : state) {
@@ -60,22 +60,16 @@ void BM_AcousticPrint30s(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(print.data());
     }
-    state.SetLabel("goal: near the baseline");
+    state.SetLabel(label);
+}
+
+void BM_AcousticPrint30s(benchmark::State& state) {
+    printEach(state, excerptOf(1), "goal: near the baseline");
 }
 BENCHMARK(BM_AcousticPrint30s)->Unit(benchmark::kMillisecond);
 
 void BM_AcousticPrintLong(benchmark::State& state) {
-    const std::vector<float> samples = excerptOf(1, kAcousticSpanLength);
-    AcousticFingerprinter fingerprinter;
-    AcousticPrint print;
-    for (auto _ : state) {
-        if (failed(fingerprinter.compute(samples.data(), samples.size(), print))) {
-            state.SkipWithError("acoustic print failed");
-            break;
-        }
-        benchmark::DoNotOptimize(print.data());
-    }
-    state.SetLabel("the span a verifying scan prints");
+    printEach(state, excerptOf(1, kAcousticSpanLength), "the span a verifying scan prints");
 }
 BENCHMARK(BM_AcousticPrintLong)->Unit(benchmark::kMillisecond);
 
