@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -124,20 +125,16 @@ std::vector<engine::DuplicatePair> scanPairs(engine::ScanEngine& engine,
     }
     engine.startScan(scanned);
     std::vector<engine::DuplicatePair> pairs;
+    const auto take = [&] { // experimental scores play no part in a resolve
+        auto taken = engine.takePendingResults().pairs;
+        std::move(taken.begin(), taken.end(), std::back_inserter(pairs));
+    };
     do {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        for (auto& p : engine.takePendingPairs()) {
-            if (!p.isUpdate) {
-                pairs.push_back(std::move(p));
-            }
-        }
+        take();
     } while (engine.control().jobCount() != 0);
     engine.shutdown(engine::WorkerPool::kInfiniteWait);
-    for (auto& p : engine.takePendingPairs()) {
-        if (!p.isUpdate) {
-            pairs.push_back(std::move(p));
-        }
-    }
+    take();
     return pairs;
 }
 

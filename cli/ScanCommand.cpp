@@ -7,6 +7,7 @@
 #include "platform/os/FileIdentity.h"
 #include "platform/os/Paths.h"
 #include "platform/os/Text.h"
+#include "shell/PairRowIndex.h"
 #include "shell/ResultsExport.h"
 
 #include <chrono>
@@ -255,29 +256,26 @@ std::string skipSummary(const std::vector<engine::SkippedItem>& skipped, std::in
     return out;
 }
 
-// Rows in the order the pairs arrived, with experimental updates folded into their row.
+// Rows in the order the pairs arrived, with experimental scores folded into their rows.
 class ResultRows {
 public:
-    void add(std::vector<engine::DuplicatePair> pairs) {
-        for (auto& p : pairs) {
-            const auto key = std::make_pair(p.path1, p.path2);
-            if (p.isUpdate) {
-                const auto it = rowOf_.find(key);
-                if (it != rowOf_.end()) {
-                    rows_[it->second].experimentalPercent = p.experimentalPercent;
-                    rows_[it->second].experimentalFailure = p.experimentalFailure;
-                }
-                continue;
-            }
-            rowOf_.emplace(key, rows_.size());
+    void add(engine::PendingResults results) {
+        for (auto& p : results.pairs) {
+            index_.appended(p, rows_.size());
             rows_.push_back(std::move(p));
+        }
+        const auto pairAt = [this](std::size_t row) -> const engine::DuplicatePair& { return rows_[row]; };
+        for (const auto& score : results.scores) {
+            for (const std::size_t row : index_.rowsOf(score, rows_.size(), pairAt)) {
+                shell::applyScore(rows_[row], score);
+            }
         }
     }
     const std::vector<engine::DuplicatePair>& rows() const { return rows_; }
 
 private:
     std::vector<engine::DuplicatePair> rows_;
-    std::map<std::pair<std::u16string, std::u16string>, std::size_t> rowOf_;
+    shell::PairRowIndex index_;
 };
 
 std::string formatDuration(double seconds) {
@@ -388,8 +386,8 @@ LoopOutcome runUntilDone(const ScanOptions& o, engine::ScanEngine& engine, Messa
     Clock::time_point giveUpAt;
     for (;;) {
         for (const std::uint32_t m : messages.wait(std::chrono::milliseconds(100))) {
-            if (m == engine::UM_PAIRS_PENDING) {
-                results.add(engine.takePendingPairs());
+            if (m == engine::UM_PAIRS_PENDING || m == engine::UM_SCORES_PENDING) {
+                results.add(engine.takePendingResults());
             }
         }
         if (gInterrupts != 0 && !outcome.stopping) {
@@ -409,7 +407,7 @@ LoopOutcome runUntilDone(const ScanOptions& o, engine::ScanEngine& engine, Messa
             printProgress(engine, results, start, live, outcome.stopping, false);
         }
     }
-    results.add(engine.takePendingPairs());
+    results.add(engine.takePendingResults());
     if (!o.quiet) {
         printProgress(engine, results, start, live, outcome.stopping, true);
     }

@@ -143,10 +143,10 @@ void ScanEngine::startScan(const std::vector<std::u16string>& folders) {
     }
 }
 
-std::vector<DuplicatePair> ScanEngine::takePendingPairs() {
-    std::vector<DuplicatePair> taken;
+PendingResults ScanEngine::takePendingResults() {
+    PendingResults taken;
     std::lock_guard lock(resultsLock_);
-    taken.swap(pendingPairs_);
+    std::swap(taken, pending_);
     return taken;
 }
 
@@ -417,9 +417,6 @@ void ScanEngine::reportMatches(const std::u16string& path, const Rule& rule, std
         if (store_.isIgnored(path, otherPath)) {
             continue;
         }
-        if (rule.accurate) {
-            queue(ScanJob::ComparePair, path, otherPath);
-        }
         DuplicatePair pair;
         pair.path1 = path;
         pair.path2 = otherPath;
@@ -428,6 +425,9 @@ void ScanEngine::reportMatches(const std::u16string& path, const Rule& rule, std
         pair.experimentalPercent = rule.accurate ? -1.0f : -100.0f;
         pair.acousticPercent = m.scores.acoustic < 0.0f ? -100.0f : 100.0f * m.scores.acoustic;
         addPending(std::move(pair));
+        if (rule.accurate) { // after the pair is pending, so its score can never overtake it
+            queue(ScanJob::ComparePair, path, otherPath);
+        }
     }
 }
 
@@ -437,11 +437,23 @@ void ScanEngine::addPending(DuplicatePair pair) {
     bool first = false;
     {
         std::lock_guard results(resultsLock_);
-        first = pendingPairs_.empty();
-        pendingPairs_.push_back(std::move(pair));
+        first = pending_.pairs.empty();
+        pending_.pairs.push_back(std::move(pair));
     }
     if (first) {
         post(UM_PAIRS_PENDING);
+    }
+}
+
+void ScanEngine::addPending(ExperimentalScore score) {
+    bool first = false;
+    {
+        std::lock_guard results(resultsLock_);
+        first = pending_.scores.empty();
+        pending_.scores.push_back(std::move(score));
+    }
+    if (first) {
+        post(UM_SCORES_PENDING);
     }
 }
 
@@ -453,19 +465,16 @@ HResult ScanEngine::runComparePair(analysis::CComparer& comparer, const std::u16
         return rc;
     }
     if (!control_.isStopped()) {
-        DuplicatePair update;
+        ExperimentalScore update;
         update.path1 = path1;
         update.path2 = path2;
-        update.contentPercent = 0.0f;
-        update.tagsPercent = 0.0f;
-        update.isUpdate = true;
         if (succeeded(rc)) {
             update.experimentalPercent = score > 0.0f ? 100.0f * score : 0.0f;
         } else {
             // The row would otherwise wait for a score that never comes: it gets the reason
             // (a failure without one leaves "n/a").
             update.experimentalPercent = -100.0f;
-            update.experimentalFailure = comparer.lastFailure();
+            update.failure = comparer.lastFailure();
         }
         addPending(std::move(update));
     }

@@ -36,7 +36,7 @@ class TrackStore;
 
 // The scan engine: turns a list of folders into jobs on the worker pool, analyses or reuses every
 // file, compares each new track of the scan with every earlier one and hands reported pairs to the
-// front end through PendingPairs and posted messages. It knows nothing of any front end beyond the
+// front end through its pending results and posted messages. It knows nothing of any front end beyond the
 // MessageSink. The track store and the plug-ins are owned by the application and outlive the engine.
 class ScanEngine {
 public:
@@ -88,7 +88,9 @@ public:
         return control_.waitIdle(grace);
     }
     // Swaps the pending pairs out in one step.
-    std::vector<DuplicatePair> takePendingPairs();
+    // Takes the new pairs and experimental scores waiting for the front end, both at once: fold the
+    // pairs in first, then the scores.
+    PendingResults takePendingResults();
     Counters counters() const;
     Progress progress() const;
     // Time left at the pace so far: the files still queued at the mean time per finished file.
@@ -154,8 +156,10 @@ private:
     bool findMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
                      std::vector<Match>& matches) const;
     void reportMatches(const std::u16string& path, const Rule& rule, std::vector<Match>& matches);
-    // Appends a new pair or an update to PendingPairs, posting UM_PAIRS_PENDING once per batch.
+    // Appends a new pair (a score) to the pending results, posting UM_PAIRS_PENDING
+    // (UM_SCORES_PENDING) once per batch.
     void addPending(DuplicatePair pair);
+    void addPending(ExperimentalScore score);
     void queue(ScanJob::Kind kind, std::u16string path1, std::u16string path2 = {});
 
     TrackStore& store_;
@@ -176,7 +180,7 @@ private:
     std::chrono::steady_clock::time_point scanStart_{};
 
     std::mutex resultsLock_; // always taken after the TableLock, never before
-    std::vector<DuplicatePair> pendingPairs_;
+    PendingResults pending_;
 
     WorkerPool pool_; // last: its threads use everything above
 };

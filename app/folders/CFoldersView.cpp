@@ -16,6 +16,7 @@
 #include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
 
+#include <QAction>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileSystemWatcher>
@@ -350,6 +351,13 @@ QMenu* CFoldersView::fileMenu() {
     menu->addSeparator();
     add(u"DELETE", u"Delete", cmd::kFolderDelete);
     return menu;
+}
+
+void CFoldersView::useViewCommands(const std::vector<QAction*>& actions) {
+    for (QAction* action : actions) {
+        const auto mode = static_cast<FileViewMode>(action->data().toInt());
+        connect(action, &QAction::triggered, this, [this, mode] { setViewMode(mode); });
+    }
 }
 
 QMenu* CFoldersView::contextMenu(bool onItem) {

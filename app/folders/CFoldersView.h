@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+class QAction;
 class QFileSystemWatcher;
 class QLabel;
 class QTimer;
@@ -41,6 +42,8 @@ public:
     void setTickedFolders(std::vector<std::u16string> folders);
 
     void setViewMode(FileViewMode mode);
+    // The menu bar's view modes of the file list (their command numbers are the modes).
+    void useViewCommands(const std::vector<QAction*>& actions);
     // Pane sizes once the window has its size.
     void setInitialPaneSizes();
     // Re-reads every text after a language switch.

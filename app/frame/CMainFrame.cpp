@@ -166,6 +166,13 @@ void CMainFrame::createPages() {
     setCentralWidget(tabs_);
     folders_->setTickedFolders(shell::readScanFolders(context_.settings));
     connect(results_, &CResultsPage::rowsChanged, this, &CMainFrame::refreshStatus);
+    // The Files menu's and the tool bar's commands on the results, the Tools > Folders view modes.
+    results_->useFileCommands(commands_->action(cmd::kSavePlaylist), commands_->action(cmd::kExportResults));
+    std::vector<QAction*> views;
+    for (int id = cmd::kViewMediumIcons; id <= cmd::kViewDetails; ++id) {
+        views.push_back(commands_->action(id));
+    }
+    folders_->useViewCommands(views);
 }
 
 void CMainFrame::applyBarVisibility() {
@@ -204,12 +211,6 @@ void CMainFrame::runCommand(int id) {
         context_.engine.requestStop();
         refreshScanCommands();
         return;
-    case cmd::kSavePlaylist:
-        results_->savePlaylist();
-        return;
-    case cmd::kExportResults:
-        results_->exportResults();
-        return;
     case cmd::kSkippedItems:
         showSkippedItems();
         return;
@@ -235,10 +236,7 @@ void CMainFrame::runCommand(int id) {
         folders_->refresh();
         return;
     default:
-        break;
-    }
-    if (cmd::isFolderViewCommand(id)) { // the Tools > Folders menu
-        folders_->setViewMode(static_cast<FileViewMode>(id));
+        break; // the pages run their own
     }
 }
 
@@ -299,7 +297,8 @@ void CMainFrame::refreshProgressTip() {
 void CMainFrame::onEngineMessage(quint32 message) {
     switch (message) {
     case engine::UM_PAIRS_PENDING:
-        results_->addPairs(context_.engine.takePendingPairs());
+    case engine::UM_SCORES_PENDING:
+        results_->addResults(context_.engine.takePendingResults());
         break;
     case engine::UM_RESULTS_RESET:
         results_->clearRows();

@@ -7,7 +7,7 @@ namespace tonemirror::app {
 
 namespace {
 constexpr int kFirstMessage = engine::UM_PAIRS_PENDING;
-constexpr int kLastMessage = engine::UM_SCAN_STATE;
+constexpr int kLastMessage = engine::UM_SCORES_PENDING;
 } // namespace
 
 void EngineBridge::post(std::uint32_t message) {

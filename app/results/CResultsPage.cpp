@@ -18,6 +18,7 @@
 #include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -64,11 +65,11 @@ CResultsPage::CResultsPage(AppContext& context, QWidget* parent)
 
 CResultsPage::~CResultsPage() = default;
 
-void CResultsPage::addPairs(std::vector<engine::DuplicatePair> pairs) {
-    if (pairs.empty()) {
+void CResultsPage::addResults(engine::PendingResults results) {
+    if (results.empty()) {
         return;
     }
-    model_->addPairs(std::move(pairs));
+    model_->addResults(std::move(results));
     emit rowsChanged();
 }
 
@@ -81,7 +82,7 @@ int CResultsPage::rowCount() const {
     return model_->rowCount();
 }
 
-const std::vector<engine::DuplicatePair>& CResultsPage::rows() const {
+const std::vector<ResultRow>& CResultsPage::rows() const {
     return model_->rows();
 }
 
@@ -152,22 +153,24 @@ void CResultsPage::onSelectionChanged(int row) {
         setSizes({std::max(0, height() - handleWidth() - detailsHeight_), detailsHeight_});
     }
     makeDetails(row);
-    const engine::DuplicatePair* pair = model_->rowAt(row);
-    details_->setRecords(pair->details1, pair->details2);
+    const ResultRow* shown = model_->rowAt(row);
+    details_->setRecords(shown->details1, shown->details2);
 }
 
 // Each file's details are read once per row, the first time the row is selected; a file no decoder
 // opens is tried again at the next selection.
 void CResultsPage::makeDetails(int row) {
-    const engine::DuplicatePair* pair = model_->rowAt(row);
-    if (pair->details1 && pair->details2) {
+    const ResultRow* selected = model_->rowAt(row);
+    if (selected->details1 && selected->details2) {
         return;
     }
     if (!source_) {
         source_ = std::make_unique<audio::AudioSource>(context_.plugins);
     }
-    auto first = pair->details1 ? pair->details1 : shell::readFileDetails(pair->path1, *source_);
-    auto second = pair->details2 ? pair->details2 : shell::readFileDetails(pair->path2, *source_);
+    auto first =
+        selected->details1 ? selected->details1 : shell::readFileDetails(selected->pair.path1, *source_);
+    auto second =
+        selected->details2 ? selected->details2 : shell::readFileDetails(selected->pair.path2, *source_);
     model_->setDetails(row, std::move(first), std::move(second));
 }
 
@@ -266,11 +269,11 @@ void CResultsPage::runCommand(int id) {
 }
 
 const std::u16string* CResultsPage::selectedPath(int side) const {
-    const engine::DuplicatePair* pair = model_->rowAt(list_->selectedRow());
-    if (pair == nullptr) {
+    const ResultRow* selected = model_->rowAt(list_->selectedRow());
+    if (selected == nullptr) {
         return nullptr;
     }
-    return side == 1 ? &pair->path1 : &pair->path2;
+    return &selected->path(side);
 }
 
 void CResultsPage::deleteSelected(int side) {
@@ -282,9 +285,9 @@ void CResultsPage::deleteSelected(int side) {
 void CResultsPage::deleteMarked(int side) {
     std::vector<std::u16string> files;
     std::unordered_set<std::u16string> seen;
-    for (const engine::DuplicatePair& pair : model_->rows()) {
-        const std::u16string& path = side == 1 ? pair.path1 : pair.path2;
-        if ((side == 1 ? pair.marked1 : pair.marked2) && seen.insert(path).second) {
+    for (const ResultRow& row : model_->rows()) {
+        const std::u16string& path = row.path(side);
+        if (row.marked(side) && seen.insert(path).second) {
             files.push_back(path);
         }
     }
@@ -339,12 +342,12 @@ void CResultsPage::browse(int side) {
 
 void CResultsPage::ignoreSelected() {
     const int row = list_->selectedRow();
-    const engine::DuplicatePair* pair = model_->rowAt(row);
-    if (pair == nullptr) {
+    const ResultRow* selected = model_->rowAt(row);
+    if (selected == nullptr) {
         return;
     }
     FailureReport refused;
-    if (ignorePair(*pair, refused)) {
+    if (ignorePair(selected->pair, refused)) {
         model_->removeRow(row);
         emit rowsChanged();
         saveIgnores();
@@ -365,16 +368,15 @@ void CResultsPage::saveIgnores() {
 
 // Whole pairs are ignored: the same file stays listed in rows where it was not marked.
 void CResultsPage::ignoreMarked(int side) {
-    const std::vector<engine::DuplicatePair>& rows = model_->rows();
+    const std::vector<ResultRow>& rows = model_->rows();
     std::vector<bool> remove(rows.size());
     bool any = false;
     std::size_t asked = 0;
     FailureReport refused;
     for (std::size_t row = rows.size(); row-- > 0;) {
-        const engine::DuplicatePair& pair = rows[row];
-        if (side == 1 ? pair.marked1 : pair.marked2) {
+        if (rows[row].marked(side)) {
             ++asked;
-            remove[row] = ignorePair(pair, refused);
+            remove[row] = ignorePair(rows[row].pair, refused);
             any = any || remove[row];
         }
     }
@@ -451,7 +453,7 @@ void CResultsPage::savePlaylist() {
     }
     rememberSaveFolder(file);
     std::size_t leftOut = 0;
-    const std::string playlist = engine::formatPlaylist(model_->rows(), &leftOut);
+    const std::string playlist = engine::formatPlaylist(model_->pairs(), &leftOut);
     if (writeFile(file, playlist) && leftOut > 0) {
         context_.prompts.warning(this, QStringLiteral("Warning"),
                                  context_
@@ -460,6 +462,11 @@ void CResultsPage::savePlaylist() {
                                                                  u"playlist line can carry.")
                                      .arg(leftOut));
     }
+}
+
+void CResultsPage::useFileCommands(QAction* savePlaylist, QAction* exportResults) {
+    connect(savePlaylist, &QAction::triggered, this, &CResultsPage::savePlaylist);
+    connect(exportResults, &QAction::triggered, this, &CResultsPage::exportResults);
 }
 
 void CResultsPage::exportResults() {
@@ -480,8 +487,9 @@ void CResultsPage::exportResults() {
     // The name's extension decides; without one the chosen filter does.
     const bool asJson = file.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive) ||
                         (!file.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) && chosenFilter == json);
-    writeFile(file, asJson ? shell::formatResultsJson(model_->rows(), nullptr)
-                           : shell::formatResultsCsv(model_->rows(), nullptr));
+    const std::vector<engine::DuplicatePair> pairs = model_->pairs();
+    writeFile(file,
+              asJson ? shell::formatResultsJson(pairs, nullptr) : shell::formatResultsCsv(pairs, nullptr));
 }
 
 } // namespace tonemirror::app

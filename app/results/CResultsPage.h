@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/DuplicatePair.h"
+#include "app/results/ResultRow.h"
 
 #include <QSplitter>
 
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+class QAction;
 class QMenu;
 
 namespace tonemirror::audio {
@@ -24,9 +25,9 @@ class ResultsModel;
 
 // The "Results" page: the results list above, the details pane below (shown from the first
 // selection on, 180 pixels high until the user drags the bar between them; hidden while no row is
-// selected). The frame hands it the engine's pairs and the Files menu's Save playlist and Export; the
-// page runs its own commands (101-110, 130, 131) from its context menu, double clicks, keys and the
-// details pane, and asks the frame to refresh the status bar through rowsChanged.
+// selected). The frame hands it the engine's results and the Files menu's Save playlist and Export
+// actions; the page runs its own commands (101-110, 130, 131) from its context menu, double clicks,
+// keys and the details pane, and asks the frame to refresh the status bar through rowsChanged.
 class CResultsPage : public QSplitter {
     Q_OBJECT
 public:
@@ -35,12 +36,13 @@ public:
     CResultsPage(AppContext& context, QWidget* parent = nullptr);
     ~CResultsPage() override;
 
-    // Appends new pairs as rows in order; an update (isUpdate) sets the experimental score of the
-    // rows with the same two paths and is dropped when there is none.
-    void addPairs(std::vector<engine::DuplicatePair> pairs);
+    // Appends new pairs as rows in order; then each experimental score goes to the rows listing its
+    // pair and is dropped when there is none.
+    void addResults(engine::PendingResults results);
+    void addPairs(std::vector<engine::DuplicatePair> pairs) { addResults({std::move(pairs), {}}); }
     void clearRows();
     int rowCount() const;
-    const std::vector<engine::DuplicatePair>& rows() const;
+    const std::vector<ResultRow>& rows() const;
     // -1 when no row is selected.
     int selectedRow() const;
 
@@ -59,6 +61,8 @@ public:
     void runCommand(int id);
     void savePlaylist();
     void exportResults();
+    // The menu bar's and tool bar's Save playlist and Export results run on this page.
+    void useFileCommands(QAction* savePlaylist, QAction* exportResults);
     void retranslate();
 
     // The context menu of a right click on a cell; null where none opens (a percent column or no row).

@@ -8,6 +8,7 @@
 #include <QCollatorSortKey>
 #include <QIcon>
 
+#include <algorithm>
 #include <functional>
 
 namespace tonemirror::app {
@@ -68,7 +69,7 @@ int ResultsModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : kColumnCount;
 }
 
-const engine::DuplicatePair* ResultsModel::rowAt(int row) const {
+const ResultRow* ResultsModel::rowAt(int row) const {
     return row >= 0 && row < static_cast<int>(rows_.size()) ? &rows_[static_cast<std::size_t>(row)] : nullptr;
 }
 
@@ -104,10 +105,11 @@ QString ResultsModel::experimentalFailureText(analysis::AnalysisFailure failure)
 }
 
 QVariant ResultsModel::data(const QModelIndex& index, int role) const {
-    const engine::DuplicatePair* pair = rowAt(index.row());
-    if (pair == nullptr || !index.isValid()) {
+    const ResultRow* row = rowAt(index.row());
+    if (row == nullptr || !index.isValid()) {
         return {};
     }
+    const engine::DuplicatePair* pair = &row->pair;
     const int column = index.column();
     if (role == Qt::DisplayRole) {
         if (column == kFile1 || column == kFile2) {
@@ -123,7 +125,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
         return percentValue(*pair, column);
     }
     if (role == Qt::CheckStateRole && isMarkColumn(column)) {
-        return (column == kMark1 ? pair->marked1 : pair->marked2) ? Qt::Checked : Qt::Unchecked;
+        return row->marked(column == kMark1 ? 1 : 2) ? Qt::Checked : Qt::Unchecked;
     }
     if (role == Qt::TextAlignmentRole && isPercentColumn(column)) {
         return int(Qt::AlignCenter);
@@ -174,79 +176,59 @@ void ResultsModel::retranslate() {
     }
 }
 
-std::size_t ResultsModel::pairHash(const engine::DuplicatePair& pair) {
-    const std::hash<std::u16string> hash;
-    return hash(pair.path1) * 31u + hash(pair.path2);
+std::vector<engine::DuplicatePair> ResultsModel::pairs() const {
+    std::vector<engine::DuplicatePair> listed;
+    listed.reserve(rows_.size());
+    for (const ResultRow& row : rows_) {
+        listed.push_back(row.pair);
+    }
+    return listed;
 }
 
-void ResultsModel::addPairs(std::vector<engine::DuplicatePair> pairs) {
-    std::vector<engine::DuplicatePair> run;
-    for (engine::DuplicatePair& pair : pairs) {
-        if (!pair.isUpdate) {
-            run.push_back(std::move(pair));
-            continue;
-        }
-        insertRun(run); // the update may be for a pair of this very batch
-        applyUpdate(pair);
+void ResultsModel::addResults(engine::PendingResults results) {
+    insertPairs(results.pairs); // a score may be for a pair of this very batch
+    for (const engine::ExperimentalScore& score : results.scores) {
+        applyScore(score);
     }
-    insertRun(run);
 }
 
 int ResultsModel::appendRow(engine::DuplicatePair pair) {
-    std::vector<engine::DuplicatePair> run;
-    run.push_back(std::move(pair));
-    insertRun(run);
+    std::vector<engine::DuplicatePair> one;
+    one.push_back(std::move(pair));
+    insertPairs(one);
     return rowCount() - 1;
 }
 
-void ResultsModel::insertRun(std::vector<engine::DuplicatePair>& run) {
-    if (run.empty()) {
+void ResultsModel::insertPairs(std::vector<engine::DuplicatePair>& pairs) {
+    if (pairs.empty()) {
         return;
     }
     const int first = rowCount();
-    beginInsertRows({}, first, first + static_cast<int>(run.size()) - 1);
-    for (engine::DuplicatePair& pair : run) {
-        pair.isUpdate = false;
-        if (indexValid_) {
-            index_.emplace(pairHash(pair), static_cast<int>(rows_.size()));
-        }
-        rows_.push_back(std::move(pair));
+    beginInsertRows({}, first, first + static_cast<int>(pairs.size()) - 1);
+    for (engine::DuplicatePair& pair : pairs) {
+        index_.appended(pair, rows_.size());
+        rows_.push_back(ResultRow{std::move(pair), false, false, nullptr, nullptr});
     }
+    cellsValid_ = false;
     endInsertRows();
-    run.clear();
+    pairs.clear();
 }
 
-// Every row with both paths equal takes the score: a pair listed twice gets it in both rows.
-void ResultsModel::applyUpdate(const engine::DuplicatePair& update) {
-    if (!indexValid_) {
-        rebuildIndex();
+void ResultsModel::applyScore(const engine::ExperimentalScore& score) {
+    const auto pairAt = [this](std::size_t row) -> const engine::DuplicatePair& { return rows_[row].pair; };
+    for (const std::size_t row : index_.rowsOf(score, rows_.size(), pairAt)) {
+        shell::applyScore(rows_[row].pair, score);
+        const QModelIndex cell = index(static_cast<int>(row), kExperimental);
+        emit dataChanged(cell, cell);
     }
-    const auto [begin, end] = index_.equal_range(pairHash(update));
-    for (auto it = begin; it != end; ++it) {
-        engine::DuplicatePair& row = rows_[static_cast<std::size_t>(it->second)];
-        if (row.path1 == update.path1 && row.path2 == update.path2) {
-            row.experimentalPercent = update.experimentalPercent;
-            row.experimentalFailure = update.experimentalFailure;
-            const QModelIndex cell = index(it->second, kExperimental);
-            emit dataChanged(cell, cell);
-        }
-    }
-}
-
-void ResultsModel::rebuildIndex() {
-    index_.clear();
-    index_.reserve(rows_.size());
-    for (std::size_t row = 0; row < rows_.size(); ++row) {
-        index_.emplace(pairHash(rows_[row]), static_cast<int>(row));
-    }
-    indexValid_ = true;
 }
 
 void ResultsModel::clearRows() {
     beginResetModel();
     rows_.clear();
     index_.clear();
-    indexValid_ = true;
+    cells_.clear();
+    cellsValid_ = false;
     endResetModel();
 }
 
@@ -256,15 +238,14 @@ void ResultsModel::removeRow(int row) {
     }
     beginRemoveRows({}, row, row);
     rows_.erase(rows_.begin() + row);
-    index_.clear();
-    indexValid_ = false;
+    forgetPositions();
     endRemoveRows();
 }
 
 int ResultsModel::removeRowsWithPaths(const std::unordered_set<std::u16string>& paths) {
     std::vector<bool> remove(rows_.size());
     for (std::size_t row = 0; row < rows_.size(); ++row) {
-        remove[row] = paths.count(rows_[row].path1) != 0 || paths.count(rows_[row].path2) != 0;
+        remove[row] = paths.count(rows_[row].pair.path1) != 0 || paths.count(rows_[row].pair.path2) != 0;
     }
     return removeRowsWhere(remove);
 }
@@ -284,7 +265,7 @@ int ResultsModel::removeRowsWhere(const std::vector<bool>& remove) {
     int removed = 0;
     if (static_cast<int>(runs.size()) > kMaxRemovalRuns) {
         beginResetModel();
-        std::vector<engine::DuplicatePair> kept;
+        std::vector<ResultRow> kept;
         kept.reserve(rows_.size());
         for (std::size_t row = 0; row < rows_.size(); ++row) {
             if (row < remove.size() && remove[row]) {
@@ -294,8 +275,7 @@ int ResultsModel::removeRowsWhere(const std::vector<bool>& remove) {
             }
         }
         rows_.swap(kept);
-        index_.clear();
-        indexValid_ = false;
+        forgetPositions();
         endResetModel();
         return removed;
     }
@@ -303,8 +283,7 @@ int ResultsModel::removeRowsWhere(const std::vector<bool>& remove) {
         beginRemoveRows({}, run->first, run->second);
         rows_.erase(rows_.begin() + run->first, rows_.begin() + run->second + 1);
         removed += run->second - run->first + 1;
-        index_.clear();
-        indexValid_ = false;
+        forgetPositions();
         endRemoveRows();
     }
     return removed;
@@ -314,18 +293,63 @@ void ResultsModel::setMarked(int row, int side, bool marked) {
     if (rowAt(row) == nullptr) {
         return;
     }
-    engine::DuplicatePair& pair = rows_[static_cast<std::size_t>(row)];
-    (side == 1 ? pair.marked1 : pair.marked2) = marked;
+    ResultRow& changed = rows_[static_cast<std::size_t>(row)];
+    (side == 1 ? changed.marked1 : changed.marked2) = marked;
     const QModelIndex cell = index(row, side == 1 ? kMark1 : kMark2);
     emit dataChanged(cell, cell, {Qt::CheckStateRole});
 }
 
 int ResultsModel::markedCount(int side) const {
     int count = 0;
-    for (const engine::DuplicatePair& pair : rows_) {
-        count += (side == 1 ? pair.marked1 : pair.marked2) ? 1 : 0;
+    for (const ResultRow& row : rows_) {
+        count += row.marked(side) ? 1 : 0;
     }
     return count;
+}
+
+void ResultsModel::forgetPositions() {
+    index_.rowsMoved();
+    cellsValid_ = false;
+}
+
+const std::vector<std::size_t>* ResultsModel::cellsOf(const std::u16string& path) const {
+    if (!cellsValid_) {
+        cells_.clear();
+        for (std::size_t row = 0; row < rows_.size(); ++row) {
+            cells_[rows_[row].pair.path1].push_back(row * 2);
+            cells_[rows_[row].pair.path2].push_back(row * 2 + 1);
+        }
+        cellsValid_ = true;
+    }
+    const auto found = cells_.find(path);
+    return found == cells_.end() ? nullptr : &found->second;
+}
+
+bool ResultsModel::fileMarked(const std::u16string& path) const {
+    const std::vector<std::size_t>* cells = cellsOf(path);
+    return cells != nullptr && std::any_of(cells->begin(), cells->end(), [this](std::size_t cell) {
+               return rows_[cell / 2].marked(static_cast<int>(cell % 2) + 1);
+           });
+}
+
+void ResultsModel::setFileMarked(const std::u16string& path, bool marked) {
+    const std::vector<std::size_t>* cells = cellsOf(path);
+    if (cells == nullptr) {
+        return;
+    }
+    for (const std::size_t cell : std::vector<std::size_t>(*cells)) {
+        setMarked(static_cast<int>(cell / 2), static_cast<int>(cell % 2) + 1, marked);
+    }
+}
+
+void ResultsModel::setMarkedFiles(const std::unordered_set<std::u16string>& files) {
+    for (ResultRow& row : rows_) {
+        row.marked1 = files.count(row.pair.path1) != 0;
+        row.marked2 = files.count(row.pair.path2) != 0;
+    }
+    if (!rows_.empty()) {
+        emit dataChanged(index(0, kMark1), index(rowCount() - 1, kMark2), {Qt::CheckStateRole});
+    }
 }
 
 void ResultsModel::setDetails(int row, std::shared_ptr<engine::DetailsRecord> first,
@@ -343,7 +367,7 @@ std::vector<std::uint32_t> ResultsModel::sortOrder(int column, bool directionFla
     const auto& rows = rows_;
     if (column == kFile1 || column == kFile2) {
         const auto path = [&rows, column](std::uint32_t row) {
-            return toQString(column == kFile1 ? rows[row].path1 : rows[row].path2);
+            return toQString(rows[row].path(column == kFile1 ? 1 : 2));
         };
         if (collator.locale().language() == QLocale::C) {
             // The C locale's collator compares code points with case; fold the case ourselves.
@@ -378,7 +402,8 @@ std::vector<std::uint32_t> ResultsModel::sortOrder(int column, bool directionFla
     return shell::stableRowOrder(
         count,
         [&rows, column](std::uint32_t a, std::uint32_t b) {
-            return shell::percentBefore(percentValue(rows[a], column), percentValue(rows[b], column));
+            return shell::percentBefore(percentValue(rows[a].pair, column),
+                                        percentValue(rows[b].pair, column));
         },
         directionFlag);
 }
@@ -397,15 +422,14 @@ void ResultsModel::sortBy(int column, bool directionFlag, const QCollator& colla
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const std::vector<std::uint32_t> order = sortOrder(column, directionFlag, collator);
     std::vector<int> newRow(order.size());
-    std::vector<engine::DuplicatePair> sorted;
+    std::vector<ResultRow> sorted;
     sorted.reserve(rows_.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
         newRow[order[i]] = static_cast<int>(i);
         sorted.push_back(std::move(rows_[order[i]]));
     }
     rows_.swap(sorted);
-    index_.clear();
-    indexValid_ = false;
+    forgetPositions();
     const QModelIndexList before = persistentIndexList();
     QModelIndexList after;
     after.reserve(before.size());

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "engine/DuplicatePair.h"
+#include "app/results/ResultRow.h"
+#include "shell/PairRowIndex.h"
 #include "shell/ResultCells.h"
 
 #include <QAbstractTableModel>
@@ -17,7 +18,7 @@ class QCollator;
 
 namespace tonemirror::app {
 
-// The row store of the results list: one DuplicatePair per row in display order, which every
+// The row store of the results list: one row per reported pair in display order, which every
 // command and the playlist use. Rows carry their own marks and details references.
 class ResultsModel : public QAbstractTableModel {
     Q_OBJECT
@@ -43,15 +44,17 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-    const std::vector<engine::DuplicatePair>& rows() const { return rows_; }
+    const std::vector<ResultRow>& rows() const { return rows_; }
+    // The listed pairs in display order, for the playlist and the exports.
+    std::vector<engine::DuplicatePair> pairs() const;
     // Null for a row out of range.
-    const engine::DuplicatePair* rowAt(int row) const;
+    const ResultRow* rowAt(int row) const;
     void setDetails(int row, std::shared_ptr<engine::DetailsRecord> first,
                     std::shared_ptr<engine::DetailsRecord> second);
 
-    // New pairs are appended in order, each run of them as one insertion; an update (isUpdate) gives
-    // its experimental score to the rows with the same two paths and is dropped when there is none.
-    void addPairs(std::vector<engine::DuplicatePair> pairs);
+    // New pairs are appended in order as one insertion; then each score goes to the rows listing its
+    // pair and is dropped when there is none.
+    void addResults(engine::PendingResults results);
     int appendRow(engine::DuplicatePair pair);
     void clearRows();
     void removeRow(int row);
@@ -64,6 +67,14 @@ public:
     void setMarked(int row, int side, bool marked);
     int markedCount(int side) const;
 
+    // Marks by file, as the groups view shows them: a file counts as marked while any cell holding
+    // it is, and marking a file marks every cell holding it. The cells stay the one store of marks,
+    // so the pairs list still marks the same file in two rows separately.
+    bool fileMarked(const std::u16string& path) const;
+    void setFileMarked(const std::u16string& path, bool marked);
+    // Every cell holding one of `files` is marked, every other cell cleared.
+    void setMarkedFiles(const std::unordered_set<std::u16string>& files);
+
     // Stable sort by a column; a cleared flag reverses the column's order. Paths compare through the
     // collator's sort keys.
     void sortBy(int column, bool directionFlag, const QCollator& collator);
@@ -75,19 +86,21 @@ public:
     void retranslate();
 
 private:
-    void insertRun(std::vector<engine::DuplicatePair>& run);
-    void applyUpdate(const engine::DuplicatePair& update);
-    void rebuildIndex();
+    void insertPairs(std::vector<engine::DuplicatePair>& pairs);
+    // Rows and sides (row * 2 + side - 1) holding a file; rebuilt after rows change.
+    const std::vector<std::size_t>* cellsOf(const std::u16string& path) const;
+    void forgetPositions();
+    void applyScore(const engine::ExperimentalScore& score);
     std::vector<std::uint32_t> sortOrder(int column, bool directionFlag, const QCollator& collator) const;
     QString percentCellText(int column, float value) const;
     QString experimentalFailureText(analysis::AnalysisFailure failure) const;
-    static std::size_t pairHash(const engine::DuplicatePair& pair);
 
     Translate translate_;
-    std::vector<engine::DuplicatePair> rows_;
-    // Rows by the hash of their two paths, for experimental updates; rebuilt lazily after rows move.
-    std::unordered_multimap<std::size_t, int> index_;
-    bool indexValid_ = true;
+    std::vector<ResultRow> rows_;
+    shell::PairRowIndex index_; // where the experimental scores go
+    mutable std::unordered_map<std::u16string, std::vector<std::size_t>> cells_;
+    mutable bool cellsValid_ = false;
+
     QString headers_[kColumnCount];
     QString waitText_;
     QPixmap checkHeader_;

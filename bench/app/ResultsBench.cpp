@@ -56,7 +56,6 @@ const std::vector<engine::DuplicatePair>& corpus() {
             pair.contentPercent = value();
             pair.tagsPercent = value();
             pair.experimentalPercent = value();
-            pair.marked1 = rng() % 10 == 0;
         }
         return out;
     }();
@@ -121,6 +120,10 @@ BENCHMARK(BM_AppendInBatches)->Unit(benchmark::kMillisecond)->Iterations(3);
 void BM_SortByColumn(benchmark::State& state) {
     auto page = shownPage();
     page->addPairs(corpus());
+    std::mt19937 rng(12);
+    for (int row = 0; row < kRows; ++row) {
+        page->model()->setMarked(row, 1, rng() % 10 == 0);
+    }
     const int column = static_cast<int>(state.range(0));
     for (auto _ : state) {
         page->list()->sortByHeader(column);

@@ -301,7 +301,7 @@ ScanOutcome timeCachedScan(engine::TrackStore& store, const fs::path& library, c
         [] { return std::make_unique<audio::AudioSource>(std::vector<audio::AudioSource::Decoder>{}); },
         &sink);
     const auto take = [&] {
-        const auto pairs = engine.takePendingPairs();
+        const auto pairs = engine.takePendingResults().pairs;
         out.reported += pairs.size();
         out.digest += digestOf(pairs);
         if (kind.keepPairs) {

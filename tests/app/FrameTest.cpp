@@ -203,8 +203,8 @@ private slots:
         QVERIFY2(s.start && !s.pause && !s.pauseChecked && !s.stop, "idle again");
 
         PairSet shown;
-        for (const engine::DuplicatePair& pair : frame->resultsPage()->rows()) {
-            shown.insert(pairKey(app::toQString(pair.path1), app::toQString(pair.path2)));
+        for (const app::ResultRow& row : frame->resultsPage()->rows()) {
+            shown.insert(pairKey(app::toQString(row.pair.path1), app::toQString(row.pair.path2)));
         }
         QCOMPARE(shown.size(), 2);
         QCOMPARE(frame->tabs()->tabText(1), QStringLiteral("Results (2)"));

@@ -52,10 +52,12 @@ engine::DuplicatePair pair(const QString& path1, const QString& path2, float con
     return p;
 }
 
-engine::DuplicatePair update(const QString& path1, const QString& path2, float experimental) {
-    engine::DuplicatePair p = pair(path1, path2, -100.0f, -100.0f, experimental);
-    p.isUpdate = true;
-    return p;
+engine::ExperimentalScore update(const QString& path1, const QString& path2, float experimental) {
+    engine::ExperimentalScore score;
+    score.path1 = app::toU16(path1);
+    score.path2 = app::toU16(path2);
+    score.experimentalPercent = experimental;
+    return score;
 }
 
 QStringList column(const app::CResultsPage& page, int column) {
@@ -128,7 +130,7 @@ private slots:
         pair.path1 = u"/music/a.mp3";
         pair.path2 = u"/music/b.mp3";
         pair.experimentalPercent = -1.0f; // pending
-        model.addPairs({pair});
+        model.addResults({{pair}, {}});
         QCOMPARE(model.data(model.index(0, ResultsModel::kExperimental), Qt::DisplayRole).toString(),
                  QStringLiteral("[WAIT]"));
     }
@@ -160,12 +162,13 @@ private slots:
         QCOMPARE(inserted.size(), 1);
         QCOMPARE(page->rowCount(), 500);
         page->list()->sortByHeader(ResultsModel::kFile1); // rows move: the update still finds its row
-        page->addPairs({pair(QStringLiteral("/m/new.mp3"), QStringLiteral("/m/x.mp3"), 50, -100, -1),
-                        update(QStringLiteral("/m/new.mp3"), QStringLiteral("/m/x.mp3"), 42.5f),
-                        update(QStringLiteral("/m/7.mp3"), QStringLiteral("/m/x.mp3"), 61.0f),
-                        update(QStringLiteral("/m/x.mp3"), QStringLiteral("/m/7.mp3"), 99.0f), // wrong order
-                        update(QStringLiteral("/m/gone.mp3"), QStringLiteral("/m/x.mp3"), 10.0f),
-                        pair(QStringLiteral("/m/last.mp3"), QStringLiteral("/m/x.mp3"), 50, -100, -1)});
+        page->addResults(
+            {{pair(QStringLiteral("/m/new.mp3"), QStringLiteral("/m/x.mp3"), 50, -100, -1)},
+             {update(QStringLiteral("/m/new.mp3"), QStringLiteral("/m/x.mp3"), 42.5f),
+              update(QStringLiteral("/m/7.mp3"), QStringLiteral("/m/x.mp3"), 61.0f),
+              update(QStringLiteral("/m/x.mp3"), QStringLiteral("/m/7.mp3"), 99.0f), // wrong order
+              update(QStringLiteral("/m/gone.mp3"), QStringLiteral("/m/x.mp3"), 10.0f)}});
+        page->addPairs({pair(QStringLiteral("/m/last.mp3"), QStringLiteral("/m/x.mp3"), 50, -100, -1)});
         QCOMPARE(inserted.size(), 3);
         QCOMPARE(page->rowCount(), 502);
         const QStringList experimental = column(*page, ResultsModel::kExperimental);
@@ -183,7 +186,7 @@ private slots:
         auto page = makePage(fixture);
         page->addPairs(
             {pair("/a", "/b", 90, -100, -1), pair("/c", "/d", 90, -100, -1), pair("/a", "/b", 90, -100, -1)});
-        page->addPairs({update("/a", "/b", 70.0f)});
+        page->addResults({{}, {update("/a", "/b", 70.0f)}});
         QCOMPARE(column(*page, ResultsModel::kExperimental), (QStringList{"70.0%", "wait", "70.0%"}));
     }
 
@@ -225,7 +228,7 @@ private slots:
         page->list()->selectRow(0);
         page->list()->sortByHeader(ResultsModel::kFile1);
         QCOMPARE(page->selectedRow(), 2);
-        QCOMPARE(page->rows()[2].path1, u"/z");
+        QCOMPARE(page->rows()[2].pair.path1, u"/z");
     }
 
     void contextMenusCountMarkedRowsOfTheirSide() {
@@ -497,13 +500,13 @@ private slots:
         page->exportResults();
         QFile json(file("out.json"));
         QVERIFY(json.open(QIODevice::ReadOnly));
-        QCOMPARE(json.readAll().toStdString(), shell::formatResultsJson(page->rows(), nullptr));
+        QCOMPARE(json.readAll().toStdString(), shell::formatResultsJson(page->model()->pairs(), nullptr));
         fixture.prompts.saveAs = file("out");
         fixture.prompts.saveFilter = QStringLiteral("CSV table (*.csv)");
         page->exportResults();
         QFile csv(file("out"));
         QVERIFY(csv.open(QIODevice::ReadOnly));
-        QCOMPARE(csv.readAll().toStdString(), shell::formatResultsCsv(page->rows(), nullptr));
+        QCOMPARE(csv.readAll().toStdString(), shell::formatResultsCsv(page->model()->pairs(), nullptr));
         // The second dialog starts where the first file went.
         QCOMPARE(fixture.prompts.saveRequests.last(),
                  QStringLiteral("Export results|%1|CSV table (*.csv);JSON document (*.json)|csv")
@@ -748,9 +751,9 @@ private slots:
         auto page = makePage(fixture);
         page->addPairs({pair("/a", "/b", 80.0f, -100.0f, -1.0f)});
         QCOMPARE(column(*page, ResultsModel::kExperimental), QStringList{"wait"});
-        engine::DuplicatePair failed = update("/a", "/b", -100.0f);
-        failed.experimentalFailure = analysis::AnalysisFailure::tooShort;
-        page->addPairs({failed});
+        engine::ExperimentalScore failed = update("/a", "/b", -100.0f);
+        failed.failure = analysis::AnalysisFailure::tooShort;
+        page->addResults({{}, {failed}});
         QCOMPARE(column(*page, ResultsModel::kExperimental), QStringList{"too short"});
     }
 
@@ -762,7 +765,7 @@ private slots:
         latin1.path2 = u"/m/cafe.mp3";
         page->addPairs({latin1});
         QCOMPARE(column(*page, ResultsModel::kFile1), QStringList{"/m/caf\\xE9.mp3"});
-        QCOMPARE(page->rows()[0].path1, latin1.path1); // the file itself keeps its name
+        QCOMPARE(page->rows()[0].pair.path1, latin1.path1); // the file itself keeps its name
     }
 
     void pathColumnsShareTheFreeWidthAndNewRowsClearTheArrow() {

@@ -185,12 +185,12 @@ TEST_F(ScanEngineTest, ExperimentalComparisonThatCannotRunSaysWhy) {
     write("a.tone", song(31, "x1", "y1", 20.0));
     write("b.tone", song(31, "x2", "y2", 20.0));
     engine_->settings().accurate = true;
-    const auto pairs = scan({folder()});
-    ASSERT_EQ(pairs.size(), 2u);
-    EXPECT_EQ(pairs[0].experimentalPercent, -1.0f);
-    ASSERT_TRUE(pairs[1].isUpdate) << "the pending row gets an answer";
-    EXPECT_EQ(pairs[1].experimentalFailure, analysis::AnalysisFailure::tooShort);
-    EXPECT_EQ(pairs[1].experimentalPercent, -100.0f);
+    const auto results = scanResults({folder()});
+    ASSERT_EQ(results.pairs.size(), 1u);
+    EXPECT_EQ(results.pairs[0].experimentalPercent, -1.0f);
+    ASSERT_EQ(results.scores.size(), 1u) << "the pending row gets an answer";
+    EXPECT_EQ(results.scores[0].failure, analysis::AnalysisFailure::tooShort);
+    EXPECT_EQ(results.scores[0].experimentalPercent, -100.0f);
 }
 
 struct EstimateCase {
@@ -319,13 +319,15 @@ TEST_F(ScanEngineTest, AccurateModeDeliversExperimentalScoresBeforeTheScanEnds) 
     later.lead = 3.0;
     const auto b = write("b.tone", later);
     engine_->settings().accurate = true;
-    const auto pairs = scan({folder()});
-    ASSERT_EQ(pairs.size(), 2u);
-    EXPECT_FALSE(pairs[0].isUpdate);
-    EXPECT_EQ(pairs[0].experimentalPercent, -1.0f) << "pending when first delivered";
-    EXPECT_TRUE(pairs[1].isUpdate);
-    EXPECT_TRUE(samePair(pairs[1], a, b));
-    EXPECT_GT(pairs[1].experimentalPercent, 50.0f);
+    const auto results = scanResults({folder()});
+    ASSERT_EQ(results.pairs.size(), 1u);
+    EXPECT_EQ(results.pairs[0].experimentalPercent, -1.0f) << "pending when first delivered";
+    ASSERT_EQ(results.scores.size(), 1u);
+    const engine::ExperimentalScore& score = results.scores[0];
+    EXPECT_TRUE(samePair({score.path1, score.path2}, a, b));
+    EXPECT_EQ(score.path1, results.pairs[0].path1) << "the pair's own order";
+    EXPECT_GT(score.experimentalPercent, 50.0f);
+    EXPECT_EQ(sink_->count(engine::UM_SCORES_PENDING), 1);
 }
 
 // Verification by sound rescues a copy that the content threshold just misses and drops a namesake

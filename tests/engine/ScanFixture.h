@@ -64,11 +64,17 @@ protected:
         engine_->startScan(folders);
         return waitForEnd();
     }
-    std::vector<DuplicatePair> waitForEnd() {
+    std::vector<DuplicatePair> waitForEnd() { return waitForResults().pairs; }
+    // The same with the experimental scores.
+    engine::PendingResults scanResults(const std::vector<std::u16string>& folders) {
+        engine_->startScan(folders);
+        return waitForResults();
+    }
+    engine::PendingResults waitForResults() {
         using namespace std::chrono_literals;
         sink_->waitUntil([&] { return engine_->control().jobCount() == 0; }, 120s);
         EXPECT_EQ(engine_->control().jobCount(), 0) << "scan did not end";
-        return engine_->takePendingPairs();
+        return engine_->takePendingResults();
     }
 
     int decoded() const { return stats_->decoded.load(); }

@@ -400,7 +400,7 @@ TEST_F(ScanSafety, AStopEndsWithinItsGraceWhileAReadHangsAndKeepsWhatWasFound) {
     sink_->waitUntil([&] { return engine_->counters().filesDone >= 2; }, 60s);
 
     EXPECT_FALSE(engine_->stopAndWait(200ms)) << "one job cannot end";
-    EXPECT_EQ(engine_->takePendingPairs().size(), 1u) << "the pair found before the stop";
+    EXPECT_EQ(engine_->takePendingResults().pairs.size(), 1u) << "the pair found before the stop";
     {
         std::lock_guard lock(gate->mutex);
         gate->released = true;
