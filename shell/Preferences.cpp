@@ -102,6 +102,21 @@ bool writeLanguage(SettingsStore& store, std::u16string_view name) {
     return store.writeText(names::kLanguage, name);
 }
 
+KeeperPreferences readKeeperPreferences(const SettingsStore& store) {
+    KeeperPreferences keeper;
+    const std::u16string stored = store.readText(names::kKeeperRules).value_or(std::u16string());
+    std::string text; // the criteria's names are plain ASCII; anything else is no name of one
+    for (const char16_t c : stored) {
+        text += c < 0x80 ? static_cast<char>(c) : '?';
+    }
+    if (auto rules = KeeperRules::parse(text)) {
+        keeper.rules = std::move(*rules);
+    }
+    keeper.referenceFolders =
+        parseQuotedList(store.readText(names::kReferenceFolders).value_or(std::u16string()));
+    return keeper;
+}
+
 std::vector<std::u16string> readScanFolders(const SettingsStore& store) {
     return parseQuotedList(store.readText(names::kFolders).value_or(std::u16string()));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ScanSettings.h"
+#include "shell/KeeperRules.h"
 #include "shell/SettingsStore.h"
 
 #include <cstdint>
@@ -59,6 +60,14 @@ bool writeWindowPreferences(SettingsStore& store, const WindowPreferences& windo
 // The interface language's name; missing means English.
 std::optional<std::u16string> readLanguage(const SettingsStore& store);
 bool writeLanguage(SettingsStore& store, std::u16string_view name);
+
+// What decides the copy kept in each group of results: the keeper rules (the default order when
+// missing or unreadable) and the reference folders, whose files are never marked.
+struct KeeperPreferences {
+    KeeperRules rules;
+    std::vector<std::u16string> referenceFolders;
+};
+KeeperPreferences readKeeperPreferences(const SettingsStore& store);
 
 // The folders ticked when the last scan started, in tick order.
 std::vector<std::u16string> readScanFolders(const SettingsStore& store);

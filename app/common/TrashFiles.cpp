@@ -13,9 +13,12 @@ namespace {
 
 bool confirmed(AppContext& context, QWidget* parent, const TrashRequest& request) {
     const std::size_t count = request.files.size();
-    const QString question =
+    QString question =
         count == 1 ? context.text(u"CONFIRM_TRASH_ONE", u"Move \"%1\" to the trash?").arg(request.singleName)
                    : context.text(u"CONFIRM_TRASH", u"Move these %1 items to the trash?").arg(count);
+    if (!request.note.isEmpty()) {
+        question += QStringLiteral("\n\n") + request.note;
+    }
     const QString caption = context.text(u"QUESTION", u"Question");
     if (!request.listFiles) {
         return context.prompts.question(parent, caption, question);

@@ -18,6 +18,7 @@ struct TrashRequest {
     std::vector<std::u16string> files;
     QString singleName;     // how the question names a lone file
     bool listFiles = false; // the question shows every file below its text
+    QString note;           // said after the question (what stays, what to look at first)
     // Runs after the user said yes, before the first file moves (edits waiting for them land first).
     std::function<void()> beforeMoving;
     // Gets the files that went, before the user hears of those that stayed.

@@ -168,6 +168,8 @@ void CMainFrame::createPages() {
     connect(results_, &CResultsPage::rowsChanged, this, &CMainFrame::refreshStatus);
     // The Files menu's and the tool bar's commands on the results, the Tools > Folders view modes.
     results_->useFileCommands(commands_->action(cmd::kSavePlaylist), commands_->action(cmd::kExportResults));
+    results_->useGroupCommands(commands_->action(cmd::kViewPairs), commands_->action(cmd::kViewGroups),
+                               commands_->action(cmd::kMarkAllButBest));
     std::vector<QAction*> views;
     for (int id = cmd::kViewMediumIcons; id <= cmd::kViewDetails; ++id) {
         views.push_back(commands_->action(id));

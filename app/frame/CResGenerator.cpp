@@ -73,12 +73,16 @@ bool CResGenerator::assignMainMenu(QMainWindow& window) {
 
     QMenu* tools = addPopup(&holder, u"MENU_TOOLS", u"&Tools");
     addCommand(tools, cmd::kOptions);
+    addCommand(tools, cmd::kMarkAllButBest);
     tools->addSeparator();
     QMenu* folders = addPopup(tools, u"MENU_FOLDERS", u"Folders");
     for (int id = cmd::kViewMediumIcons; id <= cmd::kViewDetails; ++id) {
         addCommand(folders, id);
     }
     QMenu* view = addPopup(tools, u"MENU_VIEW", u"View");
+    addCommand(view, cmd::kViewPairs);
+    addCommand(view, cmd::kViewGroups);
+    view->addSeparator();
     addCommand(view, cmd::kRefresh);
     view->addSeparator();
     addCommand(view, cmd::kToolbar);

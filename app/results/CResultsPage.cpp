@@ -1,5 +1,6 @@
 #include "app/results/CResultsPage.h"
 
+#include "analysis/TrackRecord.h"
 #include "app/AppContext.h"
 #include "app/Prompts.h"
 #include "app/common/CommandIds.h"
@@ -7,13 +8,16 @@
 #include "app/common/FileActions.h"
 #include "app/common/TrashFiles.h"
 #include "app/results/CDetailsWnd.h"
+#include "app/results/CGroupsView.h"
 #include "app/results/CViewList.h"
+#include "app/results/GroupsModel.h"
 #include "app/results/ResultsModel.h"
 #include "audio/AudioSource.h"
 #include "engine/IgnoreListFormat.h"
 #include "engine/Playlist.h"
 #include "engine/TrackStore.h"
 #include "shell/FileDetails.h"
+#include "shell/Preferences.h"
 #include "shell/ResultsExport.h"
 #include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
@@ -26,7 +30,10 @@
 #include <QPointer>
 #include <QSaveFile>
 #include <QSplitterHandle>
+#include <QStackedWidget>
+#include <QTimer>
 
+#include <optional>
 #include <unordered_set>
 
 namespace tonemirror::app {
@@ -37,9 +44,12 @@ CResultsPage::CResultsPage(AppContext& context, QWidget* parent)
     model_ = new ResultsModel(
         [this](const char16_t* key, std::u16string_view english) { return context_.text(key, english); },
         this);
-    list_ = new CViewList(model_, this);
+    views_ = new QStackedWidget(this);
+    list_ = new CViewList(model_, views_);
+    views_->addWidget(list_);
+    createGroupsView();
     details_ = new CDetailsWnd(context_, this);
-    addWidget(list_);
+    addWidget(views_);
     addWidget(details_);
     setStretchFactor(0, 1);
     setStretchFactor(1, 0); // the pane keeps its height when the window is resized
@@ -133,6 +143,7 @@ void CResultsPage::scanEnded() {
 
 void CResultsPage::retranslate() {
     model_->retranslate();
+    groupsModel_->retranslate();
     details_->retranslate();
 }
 
@@ -144,7 +155,7 @@ void CResultsPage::syncSelection() {
 }
 
 void CResultsPage::onSelectionChanged(int row) {
-    if (row < 0 || model_->rowAt(row) == nullptr) {
+    if (row < 0 || model_->rowAt(row) == nullptr || groupsShown()) {
         details_->hide();
         return;
     }
@@ -298,9 +309,10 @@ void CResultsPage::deleteMarked(int side) {
 
 // One confirmation for all the files; those that went to the trash leave the list with every row
 // that holds them, the others stay and are named with the reason.
-void CResultsPage::trashFiles(const std::vector<std::u16string>& files) {
+void CResultsPage::trashFiles(const std::vector<std::u16string>& files, const QString& note) {
     TrashRequest request;
     request.files = files;
+    request.note = note;
     request.singleName = QFileInfo(toQString(files.front())).fileName();
     request.listFiles = true;
     request.afterMoving = [this](const std::unordered_set<std::u16string>& trashed) {
@@ -313,23 +325,30 @@ void CResultsPage::trashFiles(const std::vector<std::u16string>& files) {
 }
 
 void CResultsPage::play(int side) {
-    const std::u16string* path = selectedPath(side);
-    if (path != nullptr && !openFile(*path)) {
+    if (const std::u16string* path = selectedPath(side)) {
+        playPath(*path);
+    }
+}
+
+void CResultsPage::playPath(const std::u16string& path) {
+    if (!openFile(path)) {
         context_.prompts.warning(
             this, QStringLiteral("Warning"),
             context_.text(u"PLAY_FAILED", u"No program could be started to play this file:") +
-                QLatin1Char('\n') + toQString(*path));
+                QLatin1Char('\n') + toQString(path));
     }
 }
 
 void CResultsPage::browse(int side) {
-    const std::u16string* path = selectedPath(side);
-    if (path == nullptr) {
-        return;
+    if (const std::u16string* path = selectedPath(side)) {
+        browsePath(*path);
     }
+}
+
+void CResultsPage::browsePath(const std::u16string& path) {
     QPointer<CResultsPage> page(this);
-    const QString shown = toQString(*path);
-    showInFolder(*path, [page, shown] {
+    const QString shown = toQString(path);
+    showInFolder(path, [page, shown] {
         if (page) {
             page->context_.prompts.warning(
                 page, QStringLiteral("Warning"),
@@ -490,6 +509,186 @@ void CResultsPage::exportResults() {
     const std::vector<engine::DuplicatePair> pairs = model_->pairs();
     writeFile(file,
               asJson ? shell::formatResultsJson(pairs, nullptr) : shell::formatResultsCsv(pairs, nullptr));
+}
+
+// --- groups ---
+
+void CResultsPage::createGroupsView() {
+    groupsModel_ = new GroupsModel(
+        *model_,
+        [this](const char16_t* key, std::u16string_view english) { return context_.text(key, english); },
+        [this](const std::u16string& path) { return readQuality(path); }, this);
+    groupsView_ = new CGroupsView(groupsModel_, views_);
+    views_->addWidget(groupsView_);
+    connect(groupsView_, &CGroupsView::deleteRequested, this, &CResultsPage::deleteMarkedFiles);
+    connect(groupsView_, &CGroupsView::playRequested, this, &CResultsPage::playInGroups);
+    connect(groupsView_, &CGroupsView::contextMenuAt, this, &CResultsPage::showGroupsMenu);
+    connect(groupsView_, &QAbstractItemView::doubleClicked, this, &CResultsPage::playInGroups);
+    connect(model_, &QAbstractItemModel::rowsInserted, this, &CResultsPage::rebuildGroupsLater);
+    connect(model_, &QAbstractItemModel::rowsRemoved, this, &CResultsPage::rebuildGroupsLater);
+    connect(model_, &QAbstractItemModel::modelReset, this, &CResultsPage::rebuildGroupsLater);
+}
+
+void CResultsPage::useGroupCommands(QAction* pairs, QAction* groups, QAction* markAllButBest) {
+    pairsCommand_ = pairs;
+    groupsCommand_ = groups;
+    pairs->setChecked(!groupsShown());
+    groups->setChecked(groupsShown());
+    connect(pairs, &QAction::triggered, this, [this] { showGroups(false); });
+    connect(groups, &QAction::triggered, this, [this] { showGroups(true); });
+    connect(markAllButBest, &QAction::triggered, this, &CResultsPage::markAllButBest);
+}
+
+bool CResultsPage::groupsShown() const {
+    return views_->currentWidget() == groupsView_;
+}
+
+void CResultsPage::showGroups(bool groups) {
+    if (groups) {
+        if (groupsStale_) {
+            rebuildGroups();
+        }
+        views_->setCurrentWidget(groupsView_);
+        details_->hide();
+    } else {
+        views_->setCurrentWidget(list_);
+        syncSelection();
+    }
+    if (pairsCommand_ != nullptr) {
+        pairsCommand_->setChecked(!groups);
+        groupsCommand_->setChecked(groups);
+    }
+}
+
+// The header of each file once (nothing is decoded); its analysis, when the cache has one, tells
+// a transcoded file.
+shell::FileQuality CResultsPage::readQuality(const std::u16string& path) {
+    if (!source_) {
+        source_ = std::make_unique<audio::AudioSource>(context_.plugins);
+    }
+    std::optional<analysis::TrackRecord> record;
+    context_.store.lock().lockShared();
+    if (const analysis::TrackRecord* known = context_.store.table().find(path)) {
+        record = *known;
+    }
+    context_.store.lock().unlock();
+    return shell::readFileQuality(path, *source_, record ? &*record : nullptr);
+}
+
+void CResultsPage::rebuildGroups() {
+    const shell::KeeperPreferences keeper = shell::readKeeperPreferences(context_.settings);
+    groupsModel_->setRules(keeper.rules, keeper.referenceFolders);
+    groupsModel_->rebuild();
+    groupsView_->expandAll();
+    groupsStale_ = false;
+}
+
+// Rows arrive in batches while a scan runs: the groups are made again once the batch is in.
+void CResultsPage::rebuildGroupsLater() {
+    const bool wasStale = groupsStale_;
+    groupsStale_ = true;
+    if (!wasStale && groupsShown()) {
+        QTimer::singleShot(0, this, [this] {
+            if (groupsStale_ && groupsShown()) {
+                rebuildGroups();
+            }
+        });
+    }
+}
+
+bool CResultsPage::markAllButBest() {
+    rebuildGroups();
+    const shell::ResolvePlan& plan = groupsModel_->plan();
+    if (plan.markedFiles == 0) {
+        context_.prompts.information(
+            this, context_.text(u"INFORMATION", u"Information"),
+            context_.text(u"MARK_BEST_NONE",
+                          u"No file to mark: no group holds a copy reported as a duplicate of its best "
+                          u"file outside the reference folders."));
+        return false;
+    }
+    const QString question =
+        context_
+            .text(u"MARK_BEST_ASK", u"Mark %1 file(s) in %2 group(s)? The best copy of each group stays "
+                                    u"unmarked, and so do files in reference folders; the marks made "
+                                    u"before are cleared.")
+            .arg(plan.markedFiles)
+            .arg(plan.groupsWithMarks);
+    if (!context_.prompts.question(this, context_.text(u"QUESTION", u"Question"), question)) {
+        return false;
+    }
+    model_->setMarkedFiles(groupsModel_->plannedMarks());
+    return true;
+}
+
+// Every marked file of the groups, but never the last copy of one: a group whose files are all
+// marked keeps its best. Marked files that rank above the copy that stays are named in the question.
+void CResultsPage::deleteMarkedFiles() {
+    if (groupsStale_) {
+        rebuildGroups();
+    }
+    const std::unordered_set<std::u16string> lastCopies = groupsModel_->lastCopies();
+    std::vector<std::u16string> files;
+    for (std::u16string& file : groupsModel_->markedFiles()) {
+        if (lastCopies.count(file) == 0) {
+            files.push_back(std::move(file));
+        }
+    }
+    QStringList notes;
+    if (!lastCopies.empty()) {
+        notes << context_
+                     .text(u"GROUPS_LAST_COPY",
+                           u"%1 marked file(s) stay: each is the last copy of its group.")
+                     .arg(lastCopies.size());
+    }
+    if (const QStringList warnings = groupsModel_->rankWarnings(); !warnings.isEmpty()) {
+        notes << context_.text(
+                     u"GROUPS_RANK_WARNING",
+                     u"Warning: these marked files rank above the copy that stays in their group:") +
+                     QLatin1Char('\n') + warnings.join(QLatin1Char('\n'));
+    }
+    if (files.empty()) {
+        if (!notes.isEmpty()) {
+            context_.prompts.information(this, context_.text(u"INFORMATION", u"Information"),
+                                         notes.join(QStringLiteral("\n\n")));
+        }
+        return;
+    }
+    trashFiles(files, notes.join(QStringLiteral("\n\n")));
+}
+
+void CResultsPage::playInGroups() {
+    if (const std::u16string* path = groupsModel_->pathAt(groupsView_->currentFileIndex())) {
+        playPath(*path);
+    }
+}
+
+void CResultsPage::browseInGroups() {
+    if (const std::u16string* path = groupsModel_->pathAt(groupsView_->currentFileIndex())) {
+        browsePath(*path);
+    }
+}
+
+void CResultsPage::showGroupsMenu(const QPoint& globalPosition) {
+    QMenu menu(this);
+    const bool onFile = groupsModel_->pathAt(groupsView_->currentFileIndex()) != nullptr;
+    menu.addAction(context_.text(u"PLAY", u"Play"), this, &CResultsPage::playInGroups)->setEnabled(onFile);
+    menu.addAction(context_.text(u"BROWSE", u"Browse..."), this, &CResultsPage::browseInGroups)
+        ->setEnabled(onFile);
+    menu.addSeparator();
+    menu.addAction(context_.text(u"MENU_MARK_ALL_BUT_BEST", u"&Mark all but the best..."), this,
+                   &CResultsPage::markAllButBest);
+    const std::size_t marked = groupsModel_->markedFiles().size();
+    if (marked > 0) {
+        menu.addAction(context_.text(u"DELETE_MARKED", u"Delete marked") +
+                           QStringLiteral(" (%1)").arg(marked),
+                       this, &CResultsPage::deleteMarkedFiles);
+    } else {
+        menu.addAction(context_.text(u"DELETE_MARKED_NO", u"Delete marked..."))->setEnabled(false);
+    }
+    window()->raise();
+    window()->activateWindow();
+    menu.exec(globalPosition);
 }
 
 } // namespace tonemirror::app

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/results/ResultRow.h"
+#include "shell/FileQuality.h"
 
 #include <QSplitter>
 
@@ -10,6 +11,7 @@
 
 class QAction;
 class QMenu;
+class QStackedWidget;
 
 namespace tonemirror::audio {
 class AudioSource;
@@ -20,7 +22,9 @@ namespace tonemirror::app {
 struct AppContext;
 class CDetailsWnd;
 class FailureReport;
+class CGroupsView;
 class CViewList;
+class GroupsModel;
 class ResultsModel;
 
 // The "Results" page: the results list above, the details pane below (shown from the first
@@ -28,6 +32,7 @@ class ResultsModel;
 // selected). The frame hands it the engine's results and the Files menu's Save playlist and Export
 // actions; the page runs its own commands (101-110, 130, 131) from its context menu, double clicks,
 // keys and the details pane, and asks the frame to refresh the status bar through rowsChanged.
+// View > Groups shows the same results as groups of copies instead (CGroupsView), with the same marks.
 class CResultsPage : public QSplitter {
     Q_OBJECT
 public:
@@ -63,6 +68,17 @@ public:
     void exportResults();
     // The menu bar's and tool bar's Save playlist and Export results run on this page.
     void useFileCommands(QAction* savePlaylist, QAction* exportResults);
+    // View > Pairs and Groups, Tools > Mark all but the best.
+    void useGroupCommands(QAction* pairs, QAction* groups, QAction* markAllButBest);
+
+    // Pairs (the default) or groups of copies.
+    void showGroups(bool groups);
+    bool groupsShown() const;
+    // In each group, marks the files reported as duplicates of its best copy after one question;
+    // the marks made before are replaced. False when nothing was marked.
+    bool markAllButBest();
+    // Deletes the files marked in the groups view after one question, never the last copy of a group.
+    void deleteMarkedFiles();
     void retranslate();
 
     // The context menu of a right click on a cell; null where none opens (a percent column or no row).
@@ -71,6 +87,8 @@ public:
     CViewList* list() const { return list_; }
     ResultsModel* model() const { return model_; }
     CDetailsWnd* detailsPane() const { return details_; }
+    CGroupsView* groupsView() const { return groupsView_; }
+    GroupsModel* groupsModel() const { return groupsModel_; }
 
     // Rows were added, removed or cleared.
     Q_SIGNAL void rowsChanged();
@@ -85,9 +103,11 @@ private:
     const std::u16string* selectedPath(int side) const;
     void deleteSelected(int side);
     void deleteMarked(int side);
-    void trashFiles(const std::vector<std::u16string>& files);
+    void trashFiles(const std::vector<std::u16string>& files, const QString& note = {});
     void play(int side);
+    void playPath(const std::u16string& path);
     void browse(int side);
+    void browsePath(const std::u16string& path);
     void ignoreSelected();
     void ignoreMarked(int side);
     void saveIgnores();
@@ -98,9 +118,23 @@ private:
     QString initialSaveName() const;
     void rememberSaveFolder(const QString& file);
 
+    void createGroupsView();
+    shell::FileQuality readQuality(const std::u16string& path);
+    void rebuildGroups();
+    void rebuildGroupsLater();
+    void showGroupsMenu(const QPoint& globalPosition);
+    void playInGroups();
+    void browseInGroups();
+
     AppContext& context_;
     ResultsModel* model_ = nullptr;
     CViewList* list_ = nullptr;
+    QStackedWidget* views_ = nullptr;
+    GroupsModel* groupsModel_ = nullptr;
+    CGroupsView* groupsView_ = nullptr;
+    QAction* pairsCommand_ = nullptr;
+    QAction* groupsCommand_ = nullptr;
+    bool groupsStale_ = true; // the results changed since the groups were made
     CDetailsWnd* details_ = nullptr;
     std::unique_ptr<audio::AudioSource> source_; // made at the first selection
     int detailsHeight_ = kDetailsHeight;         // as the user last dragged it

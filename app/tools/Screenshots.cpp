@@ -13,8 +13,11 @@
 #include "app/folders/CFoldersView.h"
 #include "app/frame/CMainFrame.h"
 #include "app/frame/EngineBridge.h"
+#include "app/results/CGroupsView.h"
 #include "app/results/CResultsPage.h"
 #include "app/results/CViewList.h"
+#include "app/results/GroupsModel.h"
+#include "app/results/ResultsModel.h"
 #include "audio/PluginList.h"
 #include "engine/ScanEngine.h"
 #include "engine/TrackStore.h"
@@ -238,6 +241,16 @@ bool saveResults(app::CMainFrame& frame, engine::ScanEngine& engine, const QStri
     return save(frame, output, QStringLiteral("results"));
 }
 
+// The same results as groups, marked as "Mark all but the best" marks them (without its question).
+bool saveGroups(app::CMainFrame& frame, const QDir& output) {
+    app::CResultsPage* page = frame.resultsPage();
+    page->showGroups(true);
+    page->model()->setMarkedFiles(page->groupsModel()->plannedMarks());
+    const QModelIndex first = page->groupsModel()->index(0, app::GroupsModel::kFile);
+    page->groupsView()->setCurrentIndex(page->groupsModel()->index(0, app::GroupsModel::kFile, first));
+    return save(frame, output, QStringLiteral("groups"));
+}
+
 // Every window in English, each into its own file; false when one could not be made.
 bool saveEnglishWindows(app::CMainFrame& frame, app::AppContext& context, engine::ScanEngine& engine,
                         const QString& music, const QDir& output) {
@@ -253,7 +266,10 @@ bool saveEnglishWindows(app::CMainFrame& frame, app::AppContext& context, engine
         context, 3, shell::programVersion(), [] {}, shell::defaultUpdateServer(), &frame);
     update.showResult(3);
     ok = save(update, output, QStringLiteral("update")) && ok;
-    return saveResults(frame, engine, music, output) && ok;
+    if (!saveResults(frame, engine, music, output)) {
+        return false;
+    }
+    return saveGroups(frame, output) && ok;
 }
 
 } // namespace

@@ -168,4 +168,39 @@ TEST_F(PreferencesTest, WindowRoundTrips) {
     EXPECT_TRUE(read.maximized);
 }
 
+struct KeeperCase {
+    const char* name;
+    const char16_t* stored; // null: nothing stored
+    const char* expected;   // the rules read, in their stored form
+};
+
+class KeeperRulesTest : public PreferencesTest, public ::testing::WithParamInterface<KeeperCase> {};
+
+TEST_P(KeeperRulesTest, ReadAsStoredOrTheDefaultOrder) {
+    SettingsStore store(file());
+    if (GetParam().stored != nullptr) {
+        ASSERT_TRUE(store.writeText(names::kKeeperRules, GetParam().stored));
+    }
+    EXPECT_EQ(readKeeperPreferences(store).rules.text(), GetParam().expected);
+}
+
+constexpr const char* kDefaultRules = "reference,lossless,bitrate,samplerate,tags,longer,shorter-path";
+
+INSTANTIATE_TEST_SUITE_P(Cases, KeeperRulesTest,
+                         ::testing::Values(KeeperCase{"Missing", nullptr, kDefaultRules},
+                                           KeeperCase{"Stored", u"bitrate,lossless", "bitrate,lossless"},
+                                           KeeperCase{"UnknownName", u"bitrate,loudness", kDefaultRules},
+                                           KeeperCase{"Empty", u"", kDefaultRules},
+                                           // A wide character is no letter of a name, whatever its low byte.
+                                           KeeperCase{"WideCharacter", u"\u0162itrate", kDefaultRules}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(PreferencesTest, ReferenceFoldersAreAQuotedList) {
+    SettingsStore store(file());
+    EXPECT_TRUE(readKeeperPreferences(store).referenceFolders.empty());
+    ASSERT_TRUE(store.writeText(names::kReferenceFolders, u"\"/music/masters\";\"/archive\";"));
+    EXPECT_EQ(readKeeperPreferences(store).referenceFolders,
+              (std::vector<std::u16string>{u"/music/masters", u"/archive"}));
+}
+
 } // namespace
