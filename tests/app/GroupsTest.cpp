@@ -4,6 +4,8 @@
 
 #include "AppFixture.h"
 
+#include "app/common/CommandIds.h"
+#include "app/frame/CMainFrame.h"
 #include "app/results/CGroupsView.h"
 #include "app/results/CResultsPage.h"
 #include "app/results/GroupsModel.h"
@@ -12,6 +14,7 @@
 #include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -25,6 +28,7 @@
 using namespace tonemirror;
 using namespace tonemirror::testing;
 using app::GroupsModel;
+namespace cmd = tonemirror::app::cmd;
 
 namespace {
 
@@ -136,6 +140,28 @@ private slots:
         QTRY_COMPARE(model.rowCount(), 2); // new rows join once the batch is in
         page->showGroups(false);
         QVERIFY(!page->groupsShown());
+    }
+
+    // The frame's View menu switches the page; Pairs is the default, and the two items take turns.
+    void theViewMenuSwitchesBetweenPairsAndGroups() {
+        AppFixture fixture;
+        auto frame = fixture.makeFrame();
+        QVERIFY(frame->create());
+        app::CResultsPage* page = frame->resultsPage();
+        QAction* pairs = frame->action(cmd::kViewPairs);
+        QAction* groups = frame->action(cmd::kViewGroups);
+        QVERIFY(!page->groupsShown() && pairs->isChecked() && !groups->isChecked());
+        page->addPairs({pair(low_, flac_)});
+        groups->trigger();
+        QVERIFY(page->groupsShown() && !pairs->isChecked() && groups->isChecked());
+        QCOMPARE(page->groupsModel()->rowCount(), 1);
+        fixture.prompts.answer = false;
+        frame->action(cmd::kMarkAllButBest)->trigger();
+        QVERIFY2(
+            fixture.prompts.shown.last().startsWith(QStringLiteral("Question|Mark 1 file(s) in 1 group(s)?")),
+            qPrintable(fixture.prompts.shown.last()));
+        pairs->trigger();
+        QVERIFY(!page->groupsShown() && pairs->isChecked() && !groups->isChecked());
     }
 
     // One store of marks: a file marked in the groups view is marked in every row holding it; the
