@@ -139,6 +139,9 @@ void CResultsPage::storeLayout() {
 
 void CResultsPage::scanEnded() {
     list_->resort();
+    if (groupsStale_ && groupsShown()) {
+        rebuildGroups(); // the last pairs, without waiting for the next refresh
+    }
 }
 
 void CResultsPage::retranslate() {
@@ -524,9 +527,16 @@ void CResultsPage::createGroupsView() {
     connect(groupsView_, &CGroupsView::playRequested, this, &CResultsPage::playInGroups);
     connect(groupsView_, &CGroupsView::contextMenuAt, this, &CResultsPage::showGroupsMenu);
     connect(groupsView_, &QAbstractItemView::doubleClicked, this, &CResultsPage::playInGroups);
-    connect(model_, &QAbstractItemModel::rowsInserted, this, &CResultsPage::rebuildGroupsLater);
-    connect(model_, &QAbstractItemModel::rowsRemoved, this, &CResultsPage::rebuildGroupsLater);
-    connect(model_, &QAbstractItemModel::modelReset, this, &CResultsPage::rebuildGroupsLater);
+    groupsTimer_ = new QTimer(this);
+    groupsTimer_->setSingleShot(true);
+    connect(groupsTimer_, &QTimer::timeout, this, [this] {
+        if (groupsStale_ && groupsShown()) {
+            rebuildGroups();
+        }
+    });
+    connect(model_, &QAbstractItemModel::rowsInserted, this, [this] { rebuildGroupsLater(true); });
+    connect(model_, &QAbstractItemModel::rowsRemoved, this, [this] { rebuildGroupsLater(false); });
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] { rebuildGroupsLater(false); });
 }
 
 void CResultsPage::useGroupCommands(QAction* pairs, QAction* groups, QAction* markAllButBest) {
@@ -583,16 +593,17 @@ void CResultsPage::rebuildGroups() {
     groupsStale_ = false;
 }
 
-// Rows arrive in batches while a scan runs: the groups are made again once the batch is in.
-void CResultsPage::rebuildGroupsLater() {
-    const bool wasStale = groupsStale_;
+// Rows arrive in batches while a scan runs: the groups, made from every row, are made again at most
+// once a second then, so a long scan does not keep the window busy; rows the user removed go at once.
+void CResultsPage::rebuildGroupsLater(bool added) {
     groupsStale_ = true;
-    if (!wasStale && groupsShown()) {
-        QTimer::singleShot(0, this, [this] {
-            if (groupsStale_ && groupsShown()) {
-                rebuildGroups();
-            }
-        });
+    if (!groupsShown()) {
+        return; // made when the groups are shown
+    }
+    if (!added) {
+        groupsTimer_->start(0);
+    } else if (!groupsTimer_->isActive()) {
+        groupsTimer_->start(kGroupsRefreshMs);
     }
 }
 

@@ -12,6 +12,7 @@
 class QAction;
 class QMenu;
 class QStackedWidget;
+class QTimer;
 
 namespace tonemirror::audio {
 class AudioSource;
@@ -37,6 +38,7 @@ class CResultsPage : public QSplitter {
     Q_OBJECT
 public:
     static constexpr int kDetailsHeight = 180;
+    static constexpr int kGroupsRefreshMs = 1000; // groups made again while a scan adds rows
 
     CResultsPage(AppContext& context, QWidget* parent = nullptr);
     ~CResultsPage() override;
@@ -121,7 +123,8 @@ private:
     void createGroupsView();
     shell::FileQuality readQuality(const std::u16string& path);
     void rebuildGroups();
-    void rebuildGroupsLater();
+    // `added`: new rows of a scan, else rows removed or all replaced.
+    void rebuildGroupsLater(bool added);
     void showGroupsMenu(const QPoint& globalPosition);
     void playInGroups();
     void browseInGroups();
@@ -135,6 +138,7 @@ private:
     QAction* pairsCommand_ = nullptr;
     QAction* groupsCommand_ = nullptr;
     bool groupsStale_ = true; // the results changed since the groups were made
+    QTimer* groupsTimer_ = nullptr;
     CDetailsWnd* details_ = nullptr;
     std::unique_ptr<audio::AudioSource> source_; // made at the first selection
     int detailsHeight_ = kDetailsHeight;         // as the user last dragged it
