@@ -257,9 +257,13 @@ Qt::ItemFlags GroupsModel::flags(const QModelIndex& index) const {
 
 // Marks changed in the results list: the check boxes of those files show it.
 void GroupsModel::marksChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight) {
-    if (!groups_ || shown_.empty() || topLeft.column() > ResultsModel::kMark2 ||
-        bottomRight.column() < ResultsModel::kMark1) {
-        return;
+    const auto covers = [&](int column) {
+        return topLeft.column() <= column && column <= bottomRight.column();
+    };
+    const bool first = covers(ResultsModel::kMark1);
+    const bool second = covers(ResultsModel::kMark2);
+    if (!groups_ || shown_.empty() || (!first && !second)) {
+        return; // a score or a text changed, no mark
     }
     if (bottomRight.row() - topLeft.row() >= kMaxSingleMarkChanges) {
         emit dataChanged(index(0, kFile), index(rowCount() - 1, kFile), {Qt::CheckStateRole});
@@ -270,8 +274,8 @@ void GroupsModel::marksChanged(const QModelIndex& topLeft, const QModelIndex& bo
         }
         return;
     }
-    const int firstSide = topLeft.column() <= ResultsModel::kMark1 ? 1 : 2;
-    const int lastSide = bottomRight.column() >= ResultsModel::kMark2 ? 2 : 1;
+    const int firstSide = first ? 1 : 2;
+    const int lastSide = second ? 2 : 1;
     for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
         const ResultRow* changed = results_.rowAt(row);
         for (int side = firstSide; changed != nullptr && side <= lastSide; ++side) {
