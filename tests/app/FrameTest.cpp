@@ -6,6 +6,7 @@
 #include "app/common/CommandIds.h"
 #include "app/dialogs/CSkippedItemsDlg.h"
 #include "app/dialogs/SkippedItemsModel.h"
+#include "app/folders/CFileList.h"
 #include "app/folders/CFoldersView.h"
 #include "app/frame/ProgressPane.h"
 #include "app/frame/WindowPlacement.h"
@@ -94,6 +95,21 @@ private slots:
         QVERIFY(makeTone(music_ + QStringLiteral("/e.wav"), 3000, 44100, 1, 20));
         QFile notes(music_ + QStringLiteral("/notes.txt"));
         QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("not audio") > 0);
+    }
+
+    // The menu bar's commands that act on a page reach it: the file list's view modes, the
+    // playlist's question when there is nothing to save.
+    void pageCommandsOfTheMenuBarReachThePages() {
+        AppFixture fixture;
+        auto frame = fixture.makeFrame();
+        QVERIFY(frame->create());
+        frame->action(cmd::kViewList)->trigger();
+        QCOMPARE(frame->foldersView()->fileList()->viewMode(), app::FileViewMode::List);
+        frame->action(cmd::kViewDetails)->trigger();
+        QCOMPARE(frame->foldersView()->fileList()->viewMode(), app::FileViewMode::Details);
+        frame->action(cmd::kSavePlaylist)->setEnabled(true); // no rows: the page says so
+        frame->action(cmd::kSavePlaylist)->trigger();
+        QCOMPARE(fixture.prompts.shown.last(), QStringLiteral("Error|No data to generate playlist"));
     }
 
     void firstRunShowsTheDefaultWindow() {
