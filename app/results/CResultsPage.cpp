@@ -11,13 +11,13 @@
 #include "app/results/CGroupsView.h"
 #include "app/results/CViewList.h"
 #include "app/results/GroupsModel.h"
+#include "app/results/GroupsWorkflow.h"
 #include "app/results/ResultsModel.h"
 #include "audio/AudioSource.h"
 #include "engine/IgnoreListFormat.h"
 #include "engine/Playlist.h"
 #include "engine/TrackStore.h"
 #include "shell/FileDetails.h"
-#include "shell/Preferences.h"
 #include "shell/ResultsExport.h"
 #include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
@@ -31,7 +31,6 @@
 #include <QSaveFile>
 #include <QSplitterHandle>
 #include <QStackedWidget>
-#include <QTimer>
 
 #include <optional>
 #include <unordered_set>
@@ -139,14 +138,14 @@ void CResultsPage::storeLayout() {
 
 void CResultsPage::scanEnded() {
     list_->resort();
-    if (groupsStale_ && groupsShown()) {
-        rebuildGroups(); // the last pairs, without waiting for the next refresh
+    if (groupsShown()) {
+        groups_->rebuildIfStale(); // the last pairs, without waiting for the next refresh
     }
 }
 
 void CResultsPage::retranslate() {
     model_->retranslate();
-    groupsModel_->retranslate();
+    groups_->retranslate();
     details_->retranslate();
 }
 
@@ -517,26 +516,18 @@ void CResultsPage::exportResults() {
 // --- groups ---
 
 void CResultsPage::createGroupsView() {
-    groupsModel_ = new GroupsModel(
-        *model_,
-        [this](const char16_t* key, std::u16string_view english) { return context_.text(key, english); },
-        [this](const std::u16string& path) { return readQuality(path); }, this);
-    groupsView_ = new CGroupsView(groupsModel_, views_);
-    views_->addWidget(groupsView_);
-    connect(groupsView_, &CGroupsView::deleteRequested, this, &CResultsPage::deleteMarkedFiles);
-    connect(groupsView_, &CGroupsView::playRequested, this, &CResultsPage::playInGroups);
-    connect(groupsView_, &CGroupsView::contextMenuAt, this, &CResultsPage::showGroupsMenu);
-    connect(groupsView_, &QAbstractItemView::doubleClicked, this, &CResultsPage::playInGroups);
-    groupsTimer_ = new QTimer(this);
-    groupsTimer_->setSingleShot(true);
-    connect(groupsTimer_, &QTimer::timeout, this, [this] {
-        if (groupsStale_ && groupsShown()) {
-            rebuildGroups();
-        }
-    });
-    connect(model_, &QAbstractItemModel::rowsInserted, this, [this] { rebuildGroupsLater(true); });
-    connect(model_, &QAbstractItemModel::rowsRemoved, this, [this] { rebuildGroupsLater(false); });
-    connect(model_, &QAbstractItemModel::modelReset, this, [this] { rebuildGroupsLater(false); });
+    GroupsWorkflow::Page page;
+    page.widget = this;
+    page.groupsShown = [this] { return groupsShown(); };
+    page.play = [this](const std::u16string& path) { playPath(path); };
+    page.browse = [this](const std::u16string& path) { browsePath(path); };
+    page.trash = [this](const std::vector<std::u16string>& files, const QString& note) {
+        trashFiles(files, note);
+    };
+    groups_ = new GroupsWorkflow(
+        context_, *model_, [this](const std::u16string& path) { return readQuality(path); }, std::move(page),
+        views_);
+    views_->addWidget(groups_->view());
 }
 
 void CResultsPage::useGroupCommands(QAction* pairs, QAction* groups, QAction* markAllButBest) {
@@ -550,15 +541,13 @@ void CResultsPage::useGroupCommands(QAction* pairs, QAction* groups, QAction* ma
 }
 
 bool CResultsPage::groupsShown() const {
-    return views_->currentWidget() == groupsView_;
+    return views_->currentWidget() == groups_->view();
 }
 
 void CResultsPage::showGroups(bool groups) {
     if (groups) {
-        if (groupsStale_) {
-            rebuildGroups();
-        }
-        views_->setCurrentWidget(groupsView_);
+        groups_->rebuildIfStale();
+        views_->setCurrentWidget(groups_->view());
         details_->hide();
     } else {
         views_->setCurrentWidget(list_);
@@ -585,121 +574,20 @@ shell::FileQuality CResultsPage::readQuality(const std::u16string& path) {
     return shell::readFileQuality(path, *source_, record ? &*record : nullptr);
 }
 
-void CResultsPage::rebuildGroups() {
-    const shell::KeeperPreferences keeper = shell::readKeeperPreferences(context_.settings);
-    groupsModel_->setRules(keeper.rules, keeper.referenceFolders);
-    groupsModel_->rebuild();
-    groupsView_->expandAll();
-    groupsStale_ = false;
+CGroupsView* CResultsPage::groupsView() const {
+    return groups_->view();
 }
 
-// Rows arrive in batches while a scan runs: the groups, made from every row, are made again at most
-// once a second then, so a long scan does not keep the window busy; rows the user removed go at once.
-void CResultsPage::rebuildGroupsLater(bool added) {
-    groupsStale_ = true;
-    if (!groupsShown()) {
-        return; // made when the groups are shown
-    }
-    if (!added) {
-        groupsTimer_->start(0);
-    } else if (!groupsTimer_->isActive()) {
-        groupsTimer_->start(kGroupsRefreshMs);
-    }
+GroupsModel* CResultsPage::groupsModel() const {
+    return groups_->model();
 }
 
 bool CResultsPage::markAllButBest() {
-    rebuildGroups();
-    const shell::ResolvePlan& plan = groupsModel_->plan();
-    if (plan.markedFiles == 0) {
-        context_.prompts.information(
-            this, context_.text(u"INFORMATION", u"Information"),
-            context_.text(u"MARK_BEST_NONE",
-                          u"No file to mark: no group holds a copy reported as a duplicate of its best "
-                          u"file outside the reference folders."));
-        return false;
-    }
-    const QString question =
-        context_
-            .text(u"MARK_BEST_ASK", u"Mark %1 file(s) in %2 group(s)? The best copy of each group stays "
-                                    u"unmarked, and so do files in reference folders; the marks made "
-                                    u"before are cleared.")
-            .arg(plan.markedFiles)
-            .arg(plan.groupsWithMarks);
-    if (!context_.prompts.question(this, context_.text(u"QUESTION", u"Question"), question)) {
-        return false;
-    }
-    model_->setMarkedFiles(groupsModel_->plannedMarks());
-    return true;
+    return groups_->markAllButBest();
 }
 
-// Every marked file of the groups, but never the last copy of one: a group whose files are all
-// marked keeps its best. Marked files that rank above the copy that stays are named in the question.
 void CResultsPage::deleteMarkedFiles() {
-    if (groupsStale_) {
-        rebuildGroups();
-    }
-    const std::unordered_set<std::u16string> lastCopies = groupsModel_->lastCopies();
-    std::vector<std::u16string> files;
-    for (std::u16string& file : groupsModel_->markedFiles()) {
-        if (lastCopies.count(file) == 0) {
-            files.push_back(std::move(file));
-        }
-    }
-    QStringList notes;
-    if (!lastCopies.empty()) {
-        notes << context_
-                     .text(u"GROUPS_LAST_COPY",
-                           u"%1 marked file(s) stay: each is the last copy of its group.")
-                     .arg(lastCopies.size());
-    }
-    if (const QStringList warnings = groupsModel_->rankWarnings(); !warnings.isEmpty()) {
-        notes << context_.text(
-                     u"GROUPS_RANK_WARNING",
-                     u"Warning: these marked files rank above the copy that stays in their group:") +
-                     QLatin1Char('\n') + warnings.join(QLatin1Char('\n'));
-    }
-    if (files.empty()) {
-        if (!notes.isEmpty()) {
-            context_.prompts.information(this, context_.text(u"INFORMATION", u"Information"),
-                                         notes.join(QStringLiteral("\n\n")));
-        }
-        return;
-    }
-    trashFiles(files, notes.join(QStringLiteral("\n\n")));
-}
-
-void CResultsPage::playInGroups() {
-    if (const std::u16string* path = groupsModel_->pathAt(groupsView_->currentFileIndex())) {
-        playPath(*path);
-    }
-}
-
-void CResultsPage::browseInGroups() {
-    if (const std::u16string* path = groupsModel_->pathAt(groupsView_->currentFileIndex())) {
-        browsePath(*path);
-    }
-}
-
-void CResultsPage::showGroupsMenu(const QPoint& globalPosition) {
-    QMenu menu(this);
-    const bool onFile = groupsModel_->pathAt(groupsView_->currentFileIndex()) != nullptr;
-    menu.addAction(context_.text(u"PLAY", u"Play"), this, &CResultsPage::playInGroups)->setEnabled(onFile);
-    menu.addAction(context_.text(u"BROWSE", u"Browse..."), this, &CResultsPage::browseInGroups)
-        ->setEnabled(onFile);
-    menu.addSeparator();
-    menu.addAction(context_.text(u"MENU_MARK_ALL_BUT_BEST", u"&Mark all but the best..."), this,
-                   &CResultsPage::markAllButBest);
-    const std::size_t marked = groupsModel_->markedFiles().size();
-    if (marked > 0) {
-        menu.addAction(context_.text(u"DELETE_MARKED", u"Delete marked") +
-                           QStringLiteral(" (%1)").arg(marked),
-                       this, &CResultsPage::deleteMarkedFiles);
-    } else {
-        menu.addAction(context_.text(u"DELETE_MARKED_NO", u"Delete marked..."))->setEnabled(false);
-    }
-    window()->raise();
-    window()->activateWindow();
-    menu.exec(globalPosition);
+    groups_->deleteMarkedFiles();
 }
 
 } // namespace tonemirror::app

@@ -12,7 +12,6 @@
 class QAction;
 class QMenu;
 class QStackedWidget;
-class QTimer;
 
 namespace tonemirror::audio {
 class AudioSource;
@@ -26,6 +25,7 @@ class FailureReport;
 class CGroupsView;
 class CViewList;
 class GroupsModel;
+class GroupsWorkflow;
 class ResultsModel;
 
 // The "Results" page: the results list above, the details pane below (shown from the first
@@ -38,7 +38,6 @@ class CResultsPage : public QSplitter {
     Q_OBJECT
 public:
     static constexpr int kDetailsHeight = 180;
-    static constexpr int kGroupsRefreshMs = 1000; // groups made again while a scan adds rows
 
     CResultsPage(AppContext& context, QWidget* parent = nullptr);
     ~CResultsPage() override;
@@ -89,8 +88,8 @@ public:
     CViewList* list() const { return list_; }
     ResultsModel* model() const { return model_; }
     CDetailsWnd* detailsPane() const { return details_; }
-    CGroupsView* groupsView() const { return groupsView_; }
-    GroupsModel* groupsModel() const { return groupsModel_; }
+    CGroupsView* groupsView() const;
+    GroupsModel* groupsModel() const;
 
     // Rows were added, removed or cleared.
     Q_SIGNAL void rowsChanged();
@@ -122,23 +121,14 @@ private:
 
     void createGroupsView();
     shell::FileQuality readQuality(const std::u16string& path);
-    void rebuildGroups();
-    // `added`: new rows of a scan, else rows removed or all replaced.
-    void rebuildGroupsLater(bool added);
-    void showGroupsMenu(const QPoint& globalPosition);
-    void playInGroups();
-    void browseInGroups();
 
     AppContext& context_;
     ResultsModel* model_ = nullptr;
     CViewList* list_ = nullptr;
     QStackedWidget* views_ = nullptr;
-    GroupsModel* groupsModel_ = nullptr;
-    CGroupsView* groupsView_ = nullptr;
+    GroupsWorkflow* groups_ = nullptr;
     QAction* pairsCommand_ = nullptr;
     QAction* groupsCommand_ = nullptr;
-    bool groupsStale_ = true; // the results changed since the groups were made
-    QTimer* groupsTimer_ = nullptr;
     CDetailsWnd* details_ = nullptr;
     std::unique_ptr<audio::AudioSource> source_; // made at the first selection
     int detailsHeight_ = kDetailsHeight;         // as the user last dragged it
