@@ -64,6 +64,12 @@ bool CResGenerator::assignMainMenu(QMainWindow& window) {
     files->addSeparator();
     addCommand(files, cmd::kExit);
 
+    QMenu* edit = addPopup(&holder, u"MENU_EDIT", u"&Edit");
+    addCommand(edit, cmd::kUndo);
+    if (editShown) {
+        QObject::connect(edit, &QMenu::aboutToShow, edit, editShown);
+    }
+
     QMenu* scanning = addPopup(&holder, u"MENU_SCANNING", u"&Scanning");
     addCommand(scanning, cmd::kStart);
     addCommand(scanning, cmd::kPause);
@@ -89,7 +95,7 @@ bool CResGenerator::assignMainMenu(QMainWindow& window) {
     addCommand(help, cmd::kCheckUpdates);
     addCommand(help, cmd::kAbout);
 
-    for (QMenu* popup : {files, scanning, tools, help}) {
+    for (QMenu* popup : {files, edit, scanning, tools, help}) {
         popup->setParent(bar, popup->windowFlags());
         bar->addMenu(popup);
     }

@@ -24,6 +24,8 @@ const std::vector<CommandInfo>& CommandTable::commands() {
          u"Show what the last scan left out and why", nullptr, nullptr, 0, false},
         {cmd::kExit, u"MENU_EXIT", u"Exit", u"PROMPT_EXIT", u"Quit the application", nullptr, nullptr, 0,
          false},
+        {cmd::kUndo, u"MENU_UNDO", u"&Undo", u"PROMPT_UNDO",
+         u"Put back the files of the last delete, move or link", nullptr, nullptr, 0, false},
         {cmd::kOptions, u"MENU_OPTIONS", u"Options", u"PROMPT_OPTIONS", u"Options", u"Options",
          u"TIP_OPTIONS", 237, false},
         {cmd::kViewMediumIcons, u"VIEW_MEDIUM_ICONS", u"Medium icons", u"PROMPT_VIEW_MEDIUM_ICONS",

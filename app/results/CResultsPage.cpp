@@ -14,6 +14,7 @@
 #include "engine/Playlist.h"
 #include "engine/TrackStore.h"
 #include "shell/FileDetails.h"
+#include "shell/Preferences.h"
 #include "shell/ResultsExport.h"
 #include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
@@ -300,6 +301,8 @@ void CResultsPage::trashFiles(const std::vector<std::u16string>& files) {
     request.files = files;
     request.singleName = QFileInfo(toQString(files.front())).fileName();
     request.listFiles = true;
+    request.asScanned = true;
+    request.referenceFolders = shell::readReferenceFolders(context_.settings);
     request.afterMoving = [this](const std::unordered_set<std::u16string>& trashed) {
         if (!trashed.empty()) {
             model_->removeRowsWithPaths(trashed);

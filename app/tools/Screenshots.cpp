@@ -272,6 +272,8 @@ int main(int argc, char** argv) {
     }
     const QString music = makeLibrary(QDir(work.path()));
     qputenv("HOME", QFile::encodeName(QFileInfo(music).path()));
+    // The trash and the action journal of the renderings stay in the scratch folder too.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(QFileInfo(music).path() + QStringLiteral("/.local/share")));
     audio::PluginList plugins;
     plugins.loadFromProgramFolder();
     shell::CTranslator translator;

@@ -4,6 +4,7 @@
 #include "AppFixture.h"
 
 #include "app/common/CommandIds.h"
+#include "app/common/FileJournal.h"
 #include "app/folders/CCheckedTreeCtrl.h"
 #include "app/folders/CFileList.h"
 #include "app/folders/CFoldersView.h"
@@ -357,6 +358,13 @@ private slots:
         QVERIFY(trash.exists(QStringLiteral("album")));
         QCOMPARE(list->rowCount(), 1); // read again
         QCOMPARE(list->name(0), QStringLiteral("keep.mp3"));
+
+        // The batch went through the journal: Undo brings the folder and the file back.
+        QVERIFY(app::undoLastFiles(fixture.context(), page.get()));
+        QVERIFY(QFile::exists(folder + QStringLiteral("/gone.mp3")));
+        QVERIFY(QFileInfo(folder + QStringLiteral("/album")).isDir());
+        QVERIFY2(fixture.prompts.shown.last().contains(QStringLiteral("2 items were put back")),
+                 qPrintable(fixture.prompts.shown.last()));
     }
 
     // A trash that cannot be used must not turn a delete into a move somewhere else.

@@ -4,6 +4,7 @@
 #include "AppFixture.h"
 
 #include "app/common/CommandIds.h"
+#include "app/common/FileJournal.h"
 #include "app/results/CDetailsWnd.h"
 #include "app/results/CResultsPage.h"
 #include "app/results/CSuperButton.h"
@@ -16,6 +17,7 @@
 #include "engine/TrackStore.h"
 #include "platform/os/Paths.h"
 #include "shell/CTranslator.h"
+#include "shell/Preferences.h"
 #include "shell/ResultsExport.h"
 
 #include <QApplication>
@@ -29,6 +31,7 @@
 #include <QTest>
 #include <QUrl>
 
+#include <chrono>
 #include <clocale>
 #include <filesystem>
 #include <fstream>
@@ -416,7 +419,7 @@ private slots:
             qPrintable(message));
         QVERIFY2(message.contains(kept + QStringLiteral(": the trash folder cannot be used")),
                  qPrintable(message));
-        QVERIFY2(message.contains(file("vanished.mp3") + QStringLiteral(": the file no longer exists")),
+        QVERIFY2(message.contains(file("vanished.mp3") + QStringLiteral(": it is no longer there")),
                  qPrintable(message));
     }
 
@@ -444,6 +447,79 @@ private slots:
         QVERIFY2(message.contains(kept + QStringLiteral(": der Papierkorb ist nicht sicher (")),
                  qPrintable(message));
         QVERIFY2(message.contains(QStringLiteral("Trash/info")), qPrintable(message));
+    }
+
+    // Every Delete is written to the journal first, so Edit -> Undo can put it back; a file that
+    // changed since the scan analysed it, and one in a reference folder, stay with the reason.
+    void deletesAreJournaledGuardedAndUndone() {
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        QVERIFY(QDir(files_.path()).mkpath(QStringLiteral("reference")));
+        const QString a = file("a.mp3"), b = file("b.mp3"), changed = file("changed.mp3");
+        const QString kept = file("reference/kept.mp3");
+        for (const QString& name : {a, b, changed, kept}) {
+            QVERIFY(touch(name));
+        }
+        const auto old = std::filesystem::last_write_time(a.toStdString()) - std::chrono::hours(24 * 400);
+        std::filesystem::last_write_time(a.toStdString(), old);
+        analysis::TrackRecord scanned; // the scan saw it with other contents
+        scanned.fileStamp = {true, 4, 1000, 0};
+        fixture.store().lock().lockExclusive();
+        fixture.store().table().insert(app::toU16(changed), scanned);
+        fixture.store().lock().unlock();
+        QVERIFY(shell::writeReferenceFolders(fixture.settings(), {app::toU16(files_.filePath("reference"))}));
+        QVERIFY(!app::canUndoFiles());
+
+        page->addPairs({pair(a, b), pair(changed, b), pair(kept, b)});
+        for (int row = 0; row < 3; ++row) {
+            page->model()->setMarked(row, 1, true);
+        }
+        page->runCommand(cmd::kDeleteMarked1);
+        QVERIFY(!QFile::exists(a));
+        QVERIFY(QFile::exists(changed) && QFile::exists(kept));
+        const QString message = fixture.prompts.shown.last();
+        QVERIFY2(message.contains(changed + QStringLiteral(": it has changed since it was scanned")),
+                 qPrintable(message));
+        QVERIFY2(message.contains(kept + QStringLiteral(": it is in a reference folder")),
+                 qPrintable(message));
+        QCOMPARE(QDir(data_.filePath(QStringLiteral("Tonemirror/journal")))
+                     .entryList({QStringLiteral("batch-*.journal")})
+                     .size(),
+                 1);
+
+        QVERIFY(app::canUndoFiles());
+        QVERIFY(app::undoLastFiles(fixture.context(), page.get()));
+        QFile back(a);
+        QVERIFY(back.open(QIODevice::ReadOnly));
+        QCOMPARE(back.readAll(), QByteArray("RIFF"));
+        QCOMPARE(std::filesystem::last_write_time(a.toStdString()), old);
+        QVERIFY2(fixture.prompts.shown.last().contains(QStringLiteral("1 items were put back")),
+                 qPrintable(fixture.prompts.shown.last()));
+        QVERIFY(!app::canUndoFiles());
+        QVERIFY(!app::undoLastFiles(fixture.context(), page.get()));
+        QVERIFY2(fixture.prompts.shown.last().endsWith(QStringLiteral("there is no clean-up to undo")),
+                 qPrintable(fixture.prompts.shown.last()));
+    }
+
+    // An undo whose original place is taken leaves that file in the trash and says why.
+    void undoRefusesATakenPlaceAndSaysWhy() {
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        const QString a = file("a.mp3"), b = file("b.mp3");
+        QVERIFY(touch(a) && touch(b));
+        page->addPairs({pair(a, b)});
+        page->list()->selectRow(0);
+        page->runCommand(cmd::kDelete1);
+        QVERIFY(!QFile::exists(a));
+        QFile squatter(a);
+        QVERIFY(squatter.open(QIODevice::WriteOnly) && squatter.write("new") == 3);
+        squatter.close();
+        QVERIFY(app::undoLastFiles(fixture.context(), page.get()));
+        const QString message = fixture.prompts.shown.last();
+        QVERIFY2(message.contains(QStringLiteral("0 items were put back")), qPrintable(message));
+        QVERIFY2(message.contains(a + QStringLiteral(": its original place is taken by another file")),
+                 qPrintable(message));
+        QVERIFY(QFile::exists(data_.filePath(QStringLiteral("Trash/files/a.mp3"))));
     }
 
     void playlistFollowsTheDisplayOrderInThePathsOwnBytes() {

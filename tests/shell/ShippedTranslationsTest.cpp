@@ -104,7 +104,8 @@ std::multiset<std::string> placeholders(const std::string& text) {
 
 // The menus the program builds, each a list of item keys whose access keys must differ.
 const std::vector<std::vector<const char16_t*>> kMenus{
-    {u"MENU_FILES", u"MENU_SCANNING", u"MENU_TOOLS", u"MENU_HELP"},
+    {u"MENU_FILES", u"MENU_EDIT", u"MENU_SCANNING", u"MENU_TOOLS", u"MENU_HELP"},
+    {u"MENU_UNDO"},
     {u"MENU_SAVE_PLAYLIST", u"MENU_EXPORT_RESULTS", u"MENU_EXIT"},
     {u"MENU_START", u"MENU_PAUSE", u"MENU_STOP"},
     {u"MENU_OPTIONS", u"MENU_FOLDERS", u"MENU_VIEW", u"MENU_LANGUAGES"},
