@@ -9,6 +9,7 @@
 #include "app/folders/CFileList.h"
 #include "app/folders/CFoldersView.h"
 #include "app/tags/CTagEditWnd.h"
+#include "shell/Preferences.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -318,6 +319,39 @@ private slots:
         for (const QAction* action : view->actions()) {
             QCOMPARE(action->isChecked(), action->data().toInt() == cmd::kViewList);
         }
+    }
+
+    // "Use as reference" marks a folder and what lies below it, is kept in the settings for the next
+    // start, and a folder inside one cannot be unmarked on its own.
+    void referenceFoldersAreChosenStoredAndShown() {
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        QTreeWidgetItem* rock = reveal(*page, at(QStringLiteral("Rock")));
+        QTreeWidgetItem* live = reveal(*page, at(QStringLiteral("Rock/Live")));
+        QVERIFY(rock != nullptr && live != nullptr);
+        QVERIFY(!Tree::hasReferenceLook(rock));
+        std::unique_ptr<QMenu> menu(page->folderMenu(rock));
+        QVERIFY(menu != nullptr);
+        QAction* use = menu->actions().value(0);
+        QVERIFY(use != nullptr && use->isCheckable() && !use->isChecked());
+        QCOMPARE(use->text(), QStringLiteral("Use as reference"));
+        use->trigger();
+        QVERIFY(Tree::hasReferenceLook(rock) && Tree::hasReferenceLook(live));
+        QVERIFY(!Tree::hasReferenceLook(reveal(*page, at(QStringLiteral("Pop")))));
+        QCOMPARE(shell::readReferenceFolders(fixture.settings()),
+                 std::vector<std::u16string>{app::toU16(at("Rock"))});
+
+        std::unique_ptr<QMenu> inner(page->folderMenu(live));
+        QVERIFY(inner->actions().value(0)->isChecked() && !inner->actions().value(0)->isEnabled());
+        QVERIFY(page->folderMenu(nullptr) == nullptr);
+
+        // The next start shows it again, also in folders listed only then.
+        auto again = makePage(fixture);
+        QVERIFY(Tree::hasReferenceLook(reveal(*again, at(QStringLiteral("Rock/Live")))));
+        std::unique_ptr<QMenu> second(again->folderMenu(reveal(*again, at(QStringLiteral("Rock")))));
+        second->actions().value(0)->trigger(); // unmarked
+        QVERIFY(!Tree::hasReferenceLook(reveal(*again, at(QStringLiteral("Rock/Live")))));
+        QVERIFY(shell::readReferenceFolders(fixture.settings()).empty());
     }
 
     void deleteMovesTheSelectionToTheTrashAfterOneQuestion() {
