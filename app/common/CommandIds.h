@@ -15,6 +15,7 @@ inline constexpr int kLastLanguage = 32908;
 inline constexpr int kExportResults = 32909; // Files menu, beside Save playlist
 inline constexpr int kSkippedItems = 32910;  // Scanning menu: what the last scan left out
 inline constexpr int kRefresh = 32911;       // View menu (F5): the Folders page lists its folders again
+inline constexpr int kKeeperRules = 32913;   // Tools menu: the order that picks the copy to keep
 inline constexpr int kUndo = 32912;          // Edit menu (Ctrl+Z): puts back the last batch of file actions
 inline constexpr int kAbout = 57664;
 inline constexpr int kExit = 57665;

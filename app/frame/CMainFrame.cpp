@@ -6,6 +6,7 @@
 #include "app/common/CommandIds.h"
 #include "app/common/FileJournal.h"
 #include "app/dialogs/CAboutDlg.h"
+#include "app/dialogs/CKeeperRulesDlg.h"
 #include "app/dialogs/COptionsDlg.h"
 #include "app/dialogs/CSkippedItemsDlg.h"
 #include "app/dialogs/UpdateWorkflow.h"
@@ -267,6 +268,9 @@ void CMainFrame::runCommand(int id) {
         return;
     case cmd::kUndo:
         undoFiles();
+        return;
+    case cmd::kKeeperRules:
+        editKeeperRules(context_, this);
         return;
     default:
         break;

@@ -79,6 +79,7 @@ bool CResGenerator::assignMainMenu(QMainWindow& window) {
 
     QMenu* tools = addPopup(&holder, u"MENU_TOOLS", u"&Tools");
     addCommand(tools, cmd::kOptions);
+    addCommand(tools, cmd::kKeeperRules);
     tools->addSeparator();
     QMenu* folders = addPopup(tools, u"MENU_FOLDERS", u"Folders");
     for (int id = cmd::kViewMediumIcons; id <= cmd::kViewDetails; ++id) {

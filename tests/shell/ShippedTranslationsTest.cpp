@@ -108,7 +108,7 @@ const std::vector<std::vector<const char16_t*>> kMenus{
     {u"MENU_UNDO"},
     {u"MENU_SAVE_PLAYLIST", u"MENU_EXPORT_RESULTS", u"MENU_EXIT"},
     {u"MENU_START", u"MENU_PAUSE", u"MENU_STOP"},
-    {u"MENU_OPTIONS", u"MENU_FOLDERS", u"MENU_VIEW", u"MENU_LANGUAGES"},
+    {u"MENU_OPTIONS", u"MENU_KEEPER_RULES", u"MENU_FOLDERS", u"MENU_VIEW", u"MENU_LANGUAGES"},
     {u"MENU_TOOLBAR", u"MENU_STATUS_BAR"},
     {u"MENU_CHECK_UPDATES", u"MENU_ABOUT"},
 };
