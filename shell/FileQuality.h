@@ -32,7 +32,9 @@ struct FileQuality {
 // Whether a file of this format (extension, lower case) and bit rate keeps every sample: the
 // lossless formats, and the containers that hold either kind when the rate is one only a lossless
 // stream reaches.
-bool isLosslessFormat(const std::string& format, std::uint32_t bitRate);
+// `pcmFloor`, when known, is the rate the stream's samples take uncompressed at 8 bits each (sample
+// rate x channels x 8): a WAV below it cannot hold plain samples.
+bool isLosslessFormat(const std::string& format, std::uint32_t bitRate, std::uint32_t pcmFloor = 0);
 
 // Where a mean spectrum, as the fingerprint holds it, stops sharply well below the top of the band
 // the fingerprint sees: what a lossy encoder's low-pass filter leaves. 0 when it does not (also for

@@ -167,8 +167,10 @@ void CResultsPage::makeDetails(int row) {
     if (!source_) {
         source_ = std::make_unique<audio::AudioSource>(context_.plugins);
     }
-    auto first = pair->details1 ? pair->details1 : shell::readFileDetails(pair->path1, *source_);
-    auto second = pair->details2 ? pair->details2 : shell::readFileDetails(pair->path2, *source_);
+    auto first =
+        pair->details1 ? pair->details1 : shell::readFileDetails(pair->path1, *source_, &context_.store);
+    auto second =
+        pair->details2 ? pair->details2 : shell::readFileDetails(pair->path2, *source_, &context_.store);
     model_->setDetails(row, std::move(first), std::move(second));
 }
 

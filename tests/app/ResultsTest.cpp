@@ -684,6 +684,36 @@ private slots:
         QVERIFY(header(ResultsModel::kMark2, Qt::DisplayRole).toString().isEmpty());
     }
 
+    // A FLAC whose scanned spectrum ends like a lossy file's is shown as probably transcoded, and
+    // loses its bold quality beside an MP3; an honest FLAC keeps it.
+    void theDetailsShowEachFilesQuality() {
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        const QString made = file("made.flac"), honest = file("honest.flac"), mp3 = file("bought.mp3");
+        QVERIFY(makeTone(made, 440, 44100, 2, 12.0));
+        QVERIFY(makeTone(honest, 440, 44100, 2, 12.0));
+        QVERIFY(makeTone(mp3, 440, 44100, 2, 12.0, {QStringLiteral("-b:a"), QStringLiteral("128k")}));
+        analysis::TrackRecord analysed; // music up to 5 kHz, then the flat tail a low-pass leaves
+        for (std::size_t k = 0; k < analysed.meanSpectrum.size(); ++k) {
+            const float tilt = static_cast<float>(k + 1) / static_cast<float>(analysed.meanSpectrum.size());
+            analysed.meanSpectrum[k] = tilt * (k < 465 ? 1.0f : 1e-4f); // 10.8 Hz a bin
+        }
+        fixture.store().lock().lockExclusive();
+        fixture.store().table().insert(app::toU16(made), analysed);
+        fixture.store().lock().unlock();
+        page->addPairs({pair(honest, mp3), pair(made, mp3)});
+        app::CDetailsWnd* details = page->detailsPane();
+        page->list()->selectRow(0);
+        QCOMPARE(details->value(8, 1).text, QStringLiteral("flac, 44100 Hz, stereo"));
+        QCOMPARE(details->value(9, 1).text, QStringLiteral("lossless"));
+        QVERIFY(details->value(9, 1).bold);
+        QCOMPARE(details->value(9, 2).text, QStringLiteral("lossy"));
+        page->list()->selectRow(1);
+        QVERIFY2(details->value(9, 1).text.startsWith(QStringLiteral("probably transcoded (ends at ")),
+                 qPrintable(details->value(9, 1).text));
+        QVERIFY(!details->value(9, 1).bold);
+    }
+
     void theFirstSelectionShowsBothFilesDetails() {
         AppFixture fixture;
         auto page = makePage(fixture);
@@ -700,7 +730,7 @@ private slots:
         QVERIFY(details->isHidden());
         page->list()->selectRow(0);
         QVERIFY(!details->isHidden());
-        QCOMPARE(details->height(), 180);
+        QCOMPARE(details->height(), 240);
         const auto value = [&](int row, int side) { return details->value(row, side); };
         QCOMPARE(value(3, 1).text, QStringLiteral("1:05"));
         QVERIFY(value(3, 1).bold);
@@ -714,6 +744,12 @@ private slots:
         QCOMPARE(value(6, 2).text, files_.path());
         QCOMPARE(value(7, 2).text, QStringLiteral("shorter.wav"));
         QCOMPARE(details->label(5), QStringLiteral("bitrate"));
+        // The quality: a mono PCM file at 22050 Hz is lossless, though below a stereo file's rate.
+        QCOMPARE(value(8, 1).text, QStringLiteral("wav, 22050 Hz, mono"));
+        QCOMPARE(value(9, 2).text, QStringLiteral("lossless"));
+        QCOMPARE(value(10, 1).text, QStringLiteral("0 of 3 filled"));
+        QVERIFY(!value(9, 1).bold && !value(9, 2).bold);
+        QCOMPARE(details->label(9), QStringLiteral("quality"));
         const auto record = page->rows()[0].details2;
         QVERIFY(record != nullptr);
 
