@@ -69,7 +69,7 @@ std::shared_ptr<engine::DetailsRecord> readFileDetails(const std::u16string& pat
         // The spectrum is read under the table's lock; the header reads above run without it.
         store->lock().lockShared();
         const analysis::TrackRecord* analysed = store->table().find(path);
-        record->cutoffHz = analysed != nullptr ? spectrumCutoffHz(*analysed) : 0;
+        record->cutoffHz = analysed != nullptr ? transcodeCutoffHz(*analysed) : 0;
         store->lock().unlock();
         record->probablyTranscoded = record->cutoffHz != 0;
     }

@@ -110,6 +110,12 @@ std::uint32_t spectrumCutoffHz(const analysis::TrackRecord& record) {
     return 0;
 }
 
+std::uint32_t transcodeCutoffHz(const analysis::TrackRecord& record) {
+    // Cut-offs below the fingerprint's band top show in both; the native measure looks only above.
+    const std::uint32_t low = spectrumCutoffHz(record);
+    return low != 0 ? low : (record.highCutoffKnown ? record.highCutoffHz : 0);
+}
+
 FileQuality readFileQuality(const std::u16string& path, audio::AudioSource& source,
                             const analysis::TrackRecord* record) {
     FileQuality q;
@@ -133,7 +139,7 @@ FileQuality readFileQuality(const std::u16string& path, audio::AudioSource& sour
     q.lossless = isLosslessFormat(q.format, q.bitRate,
                                   static_cast<std::uint32_t>(std::min<std::uint64_t>(pcmFloor, UINT32_MAX)));
     if (q.lossless && record != nullptr) {
-        q.transcodeCutoffHz = spectrumCutoffHz(*record);
+        q.transcodeCutoffHz = transcodeCutoffHz(*record);
         q.probablyTranscoded = q.transcodeCutoffHz != 0;
     }
     return q;

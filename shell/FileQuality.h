@@ -41,6 +41,11 @@ bool isLosslessFormat(const std::string& format, std::uint32_t bitRate, std::uin
 // silence). The fingerprint's samples run at 22050 Hz, so only cut-offs below about 9 kHz show.
 std::uint32_t spectrumCutoffHz(const analysis::TrackRecord& record);
 
+// Where a lossless file's spectrum ends like a lossy one's, from its analysis: the measure at the
+// file's own rate when the record has it, else the fingerprint's spectrum (records of older
+// versions). 0 when it does not.
+std::uint32_t transcodeCutoffHz(const analysis::TrackRecord& record);
+
 // Reads the quality of one file through `source` (header only, nothing is decoded); `record`, when
 // given, is the file's analysis, whose spectrum tells a transcoded file.
 FileQuality readFileQuality(const std::u16string& path, audio::AudioSource& source,
