@@ -14,12 +14,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
@@ -32,7 +34,11 @@ using namespace tonemirror::testing;
 class DialogsTest : public QObject {
     Q_OBJECT
 
+    QTemporaryDir data_; // XDG_DATA_HOME: the action journal a starting frame looks into
+
 private slots:
+    void initTestCase() { qputenv("XDG_DATA_HOME", QFile::encodeName(data_.path())); }
+
     void contentSliderSetsLabelStoredValueAndThreshold() {
         AppFixture fixture;
         auto frame = fixture.makeFrame();
