@@ -20,6 +20,7 @@
 #include "engine/ScanEngine.h"
 #include "engine/TrackStore.h"
 #include "shell/CTranslator.h"
+#include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
 #include "shell/UpdateCheck.h"
 
@@ -282,14 +283,14 @@ int main(int argc, char** argv) {
     shell::CTranslator translator;
     translator.loadAll();
     shell::SettingsStore settings(work.filePath(QStringLiteral("settings.json")).toStdString());
-    settings.writeNumber("CheckUpdate", 0);
+    settings.writeNumber(shell::settings::kCheckUpdate, 0);
     if (!language.isEmpty()) {
         // Stored as the Languages menu stores it, so the window starts in it as the program would.
         if (failed(translator.selectLanguage(app::toU16(language)))) {
             std::fprintf(stderr, "no language file names the language %s\n", qPrintable(language));
             return 1;
         }
-        settings.writeText("Language", app::toU16(language));
+        settings.writeText(shell::settings::kLanguage, app::toU16(language));
     }
     engine::StorageLocations locations;
     locations.cacheFile = work.filePath(QStringLiteral("cache.dat")).toStdString();
