@@ -200,7 +200,6 @@ void CMainFrame::connectCommands() {
     QAction* undo = commands_->action(cmd::kUndo);
     undo->setShortcut(QKeySequence::Undo); // a text field with focus still undoes its own typing first
     addAction(undo);
-    connect(results_, &CResultsPage::rowsChanged, this, &CMainFrame::refreshUndo);
 }
 
 void CMainFrame::watchJournal() {
