@@ -30,16 +30,9 @@ bool confirmed(AppContext& context, QWidget* parent, const TrashRequest& request
     return context.prompts.confirmFiles(parent, caption, question, names);
 }
 
-} // namespace
-
-bool confirmAndTrash(AppContext& context, QWidget* parent, const TrashRequest& request) {
-    if (!confirmed(context, parent, request)) {
-        return false;
-    }
-    if (request.beforeMoving) {
-        request.beforeMoving();
-    }
-    // Taken after beforeMoving: edits written to the files just now are part of what the user chose.
+// The batch through the journal; taken after beforeMoving, so that edits written to the files just
+// then are part of what the user chose.
+shell::ActionJournal::Outcome trashBatch(const AppContext& context, const TrashRequest& request) {
     std::vector<shell::FileAction> actions;
     for (const std::u16string& file : request.files) {
         shell::FileAction action;
@@ -53,16 +46,22 @@ bool confirmAndTrash(AppContext& context, QWidget* parent, const TrashRequest& r
     }
     shell::DesktopFileTrash trash;
     shell::ActionJournal journal(shell::ActionJournal::standardFolder());
-    const shell::ActionJournal::Outcome out = journal.run(std::move(actions), std::move(references), trash);
-    if (!out.error.empty()) {
-        context.prompts.warning(parent, QStringLiteral("Warning"),
-                                context.text(u"TRASH_NOT_STARTED", u"No file was moved to the trash: %1")
-                                    .arg(actionReason(context, out.error)));
-        return true;
+    return journal.run(std::move(actions), std::move(references), trash);
+}
+
+} // namespace
+
+bool confirmAndTrash(AppContext& context, QWidget* parent, const TrashRequest& request) {
+    if (!confirmed(context, parent, request)) {
+        return false;
     }
+    if (request.beforeMoving) {
+        request.beforeMoving();
+    }
+    const shell::ActionJournal::Outcome out = trashBatch(context, request);
     std::unordered_set<std::u16string> trashed;
     FailureReport failures;
-    for (std::size_t i = 0; i < out.batch.records.size(); ++i) {
+    for (std::size_t i = 0; out.error.empty() && i < out.batch.records.size(); ++i) {
         if (out.batch.records[i].state == shell::ActionRecord::State::Done) {
             trashed.insert(request.files[i]);
         } else {
@@ -71,6 +70,12 @@ bool confirmAndTrash(AppContext& context, QWidget* parent, const TrashRequest& r
     }
     if (request.afterMoving) {
         request.afterMoving(trashed);
+    }
+    if (!out.error.empty()) {
+        context.prompts.warning(parent, QStringLiteral("Warning"),
+                                context.text(u"TRASH_NOT_STARTED", u"No file was moved to the trash: %1")
+                                    .arg(actionReason(context, out.error)));
+        return true;
     }
     failures.show(context, parent,
                   context.text(u"TRASH_FAILED", u"%1 of %2 items could not be moved to the trash:")

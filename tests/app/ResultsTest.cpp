@@ -501,6 +501,24 @@ private slots:
                  qPrintable(fixture.prompts.shown.last()));
     }
 
+    // Without a journal nothing moves: the batch could not be undone, nor finished after a kill.
+    void noJournalNoDelete() {
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        const QString a = file("a.mp3"), b = file("b.mp3");
+        QVERIFY(touch(a) && touch(b));
+        QVERIFY(touch(data_.filePath(QStringLiteral("Tonemirror")))); // a file where the folder belongs
+        page->addPairs({pair(a, b)});
+        page->list()->selectRow(0);
+        page->runCommand(cmd::kDelete1);
+        QVERIFY(QFile::exists(a));
+        QCOMPARE(page->rowCount(), 1);
+        const QString message = fixture.prompts.shown.last();
+        QVERIFY2(message.startsWith(
+                     QStringLiteral("Warning|No file was moved to the trash: the journal folder '")),
+                 qPrintable(message));
+    }
+
     // An undo whose original place is taken leaves that file in the trash and says why.
     void undoRefusesATakenPlaceAndSaysWhy() {
         AppFixture fixture;
