@@ -40,13 +40,20 @@ HResult CComparer::analyseFile(const std::u16string& path) {
         return fail(AnalysisFailure::noDecoder);
     }
     takeTexts(path);
+    // The excerpt's blocks at the file's own rate show where its spectrum ends.
+    highBand_.start();
+    source_->setNativeTap(&highBand_);
     const BlockReader reader = sourceReader(*source_);
     const HResult excerpt = excerpt_.read(reader);
+    source_->setNativeTap(nullptr);
     lastFailure_ = excerpt_.failure();
     if (failed(excerpt)) {
         source_->close();
         return excerpt;
     }
+    const std::optional<std::uint32_t> cutoff = highBand_.cutoffHz();
+    record_.highCutoffKnown = cutoff.has_value();
+    record_.highCutoffHz = cutoff.value_or(0);
     // The content fingerprint reads the excerpt alone, before the print's span is added to it.
     if (failed(spectrum_.compute(excerpt_.samples(), record_))) {
         source_->close();

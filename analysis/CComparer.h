@@ -4,6 +4,7 @@
 #include "analysis/AnalysisFailure.h"
 #include "analysis/ExcerptReader.h"
 #include "analysis/ExperimentalComparison.h"
+#include "analysis/HighBandProbe.h"
 #include "analysis/SpectrumProfile.h"
 #include "analysis/TrackRecord.h"
 #include "audio/AudioSource.h"
@@ -73,6 +74,7 @@ private:
     std::unique_ptr<audio::AudioSource> source_;
     ExcerptReader excerpt_;
     SpectrumProfile spectrum_;
+    HighBandProbe highBand_;
     AcousticFingerprinter fingerprinter_;
     ExperimentalComparison experimental_;
     TrackRecord record_;

@@ -42,6 +42,10 @@ struct TrackRecord {
     // kAcousticSpanLength; empty when none could be made or the record predates it.
     AcousticPrint acousticPrint;
     bool acousticPrintLong = false;
+    // Where the spectrum ends at the file's own rate (HighBandProbe): 0 when it does not end
+    // early. Unknown for a record that predates it or a file too short or quiet to tell.
+    bool highCutoffKnown = false;
+    std::uint32_t highCutoffHz = 0;
 };
 
 } // namespace tonemirror::analysis

@@ -88,6 +88,9 @@ HResult AudioSource::read(const float** samples, std::uint32_t* count) {
     if (failed(c)) {
         return c;
     }
+    if (tap_ != nullptr && data != nullptr && format_.channels != 0) {
+        tap_->frames(data, bytes / (2u * format_.channels), format_); // the converter took these frames
+    }
     *samples = output_.empty() ? nullptr : output_.data();
     *count = static_cast<std::uint32_t>(output_.size());
     return S_OK;

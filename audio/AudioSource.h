@@ -15,6 +15,16 @@ class PluginList;
 // reading could block forever or never end. A missing path is left to the plug-ins to refuse.
 bool refusedForReading(const std::u16string& path);
 
+// Sees the decoded samples at the stream's own rate, before they are resampled: the top of their
+// band, which 22050 Hz cuts away, shows only there.
+class NativeTap {
+public:
+    virtual ~NativeTap() = default;
+    // `frameCount` whole frames of interleaved 16-bit samples of `format`, in the decoder's byte
+    // order and alignment (read them with memcpy).
+    virtual void frames(const void* data, std::uint32_t frameCount, const StreamFormat& format) = 0;
+};
+
 // Reads any file a codec plug-in can decode as mono float samples at 22050 Hz. One object per thread;
 // each holds its own decoder objects.
 class AudioSource {
@@ -44,6 +54,8 @@ public:
     HResult getInfo(StreamInfo* info);
 
     bool isOpen() const { return current_ != nullptr; }
+    // Every block read from now on is shown to `tap` too (null: none); the caller keeps it alive.
+    void setNativeTap(NativeTap* tap) { tap_ = tap; }
     // Format and plug-in of the open stream.
     const StreamFormat& format() const { return format_; }
     const std::string& currentPluginName() const;
@@ -57,6 +69,7 @@ private:
     StreamFormat format_{};
     SampleConverter converter_;
     std::vector<float> output_;
+    NativeTap* tap_ = nullptr;
 };
 
 } // namespace tonemirror::audio

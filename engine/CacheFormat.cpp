@@ -240,6 +240,7 @@ struct Details {
     std::optional<analysis::FileStamp> fileStamp;
     std::optional<analysis::AcousticPrint> acousticPrint;
     bool acousticPrintLong = false; // acousticPrint came from the long print's field
+    std::optional<std::uint32_t> highCutoffHz;
 };
 
 std::size_t detailsFieldsSize(const analysis::TrackRecord& record) {
@@ -249,6 +250,9 @@ std::size_t detailsFieldsSize(const analysis::TrackRecord& record) {
     }
     if (!record.acousticPrint.empty()) {
         size += kFieldHeadSize + analysis::encodedAcousticSize(record.acousticPrint.size());
+    }
+    if (record.highCutoffKnown) {
+        size += kFieldHeadSize + kHighCutoffSize;
     }
     return size;
 }
@@ -267,6 +271,10 @@ void writeDetailsFields(Writer& w, const analysis::TrackRecord& record) {
         w.fieldHead(record.acousticPrintLong ? DetailsField::LongAcousticPrint : DetailsField::AcousticPrint,
                     encoded.size());
         w.bytes(encoded);
+    }
+    if (record.highCutoffKnown) {
+        w.fieldHead(DetailsField::HighCutoff, kHighCutoffSize);
+        w.u32(record.highCutoffHz);
     }
 }
 
@@ -301,6 +309,14 @@ bool readDetailsField(std::uint16_t id, Reader field, Details& out) {
         }
         return true;
     }
+    case DetailsField::HighCutoff: {
+        std::uint32_t hz = 0;
+        if (field.remaining() != kHighCutoffSize || !field.u32(hz)) {
+            return false;
+        }
+        out.highCutoffHz = hz;
+        return true;
+    }
     }
     return true; // a later version's field
 }
@@ -312,6 +328,10 @@ void applyDetails(const Details& details, analysis::TrackRecord& record) {
     if (details.acousticPrint) {
         record.acousticPrint = *details.acousticPrint;
         record.acousticPrintLong = details.acousticPrintLong;
+    }
+    if (details.highCutoffHz) {
+        record.highCutoffKnown = true;
+        record.highCutoffHz = *details.highCutoffHz;
     }
 }
 

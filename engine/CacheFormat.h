@@ -50,7 +50,11 @@ enum class DetailsField : std::uint16_t {
     // The same form, of the longer opening verification compares (TrackRecord::acousticPrintLong). A
     // track has at most one of the two; older versions skip this one and re-make their print.
     LongAcousticPrint = 3,
+    // u32: where the spectrum ends at the file's own rate, 0 when it does not end early; absent
+    // when it was not measured.
+    HighCutoff = 4,
 };
+inline constexpr std::size_t kHighCutoffSize = 4;
 inline constexpr std::size_t kFieldHeadSize = 6;
 inline constexpr std::size_t kFileStampSize = 20;
 // Head, five length fields, the three arrays and the end marker of a track record.

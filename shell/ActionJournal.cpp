@@ -273,12 +273,7 @@ std::vector<ActionJournal::Outcome> ActionJournal::recover(FileTrash& trash) {
     return finished;
 }
 
-ActionJournal::Outcome ActionJournal::undoLast(FileTrash& trash) {
-    Outcome out;
-    os::LockedFile lock;
-    if (out.error = takeLock(folder_, lock); !out.error.empty()) {
-        return out;
-    }
+std::optional<std::pair<fs::path, JournalBatch>> ActionJournal::lastUndoable() const {
     const auto files = batchFiles();
     for (auto it = files.rbegin(); it != files.rend(); ++it) {
         auto batch = readBatch(*it);
@@ -286,14 +281,31 @@ ActionJournal::Outcome ActionJournal::undoLast(FileTrash& trash) {
             batch && std::any_of(batch->records.begin(), batch->records.end(),
                                  [](const ActionRecord& r) { return r.state == State::Done; });
         if (batch && batch->ended && !batch->undoEnded && changedFiles) {
-            out.batch = std::move(*batch);
-            JournalWriter(*it, false).write(journal_file::markLine("undoBegin"));
-            out.batch.undoBegun = true;
-            undoActions(out.batch, *it, trash);
-            return out;
+            return std::make_pair(*it, std::move(*batch));
         }
     }
-    out.error = "there is no clean-up to undo";
+    return std::nullopt;
+}
+
+bool ActionJournal::canUndo() const {
+    return lastUndoable().has_value();
+}
+
+ActionJournal::Outcome ActionJournal::undoLast(FileTrash& trash) {
+    Outcome out;
+    os::LockedFile lock;
+    if (out.error = takeLock(folder_, lock); !out.error.empty()) {
+        return out;
+    }
+    auto found = lastUndoable();
+    if (!found) {
+        out.error = "there is no clean-up to undo";
+        return out;
+    }
+    out.batch = std::move(found->second);
+    JournalWriter(found->first, false).write(journal_file::markLine("undoBegin"));
+    out.batch.undoBegun = true;
+    undoActions(out.batch, found->first, trash);
     return out;
 }
 

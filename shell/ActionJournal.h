@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tonemirror::shell {
@@ -37,6 +38,8 @@ public:
     // Reverses the newest batch not yet undone that changed any file. An outcome with an error when
     // there is none.
     Outcome undoLast(FileTrash& trash);
+    // Whether undoLast has a batch to reverse (reads the journal; changes nothing).
+    bool canUndo() const;
 
     // Called before each action runs (tests stop the program there).
     std::function<void(std::size_t)> beforeAction;
@@ -44,6 +47,8 @@ public:
 private:
     struct Lock;
     std::vector<std::filesystem::path> batchFiles() const; // oldest first
+    // The newest batch undoLast would reverse, read; nullopt when there is none.
+    std::optional<std::pair<std::filesystem::path, JournalBatch>> lastUndoable() const;
     void runActions(JournalBatch& batch, const std::filesystem::path& file, FileTrash& trash);
     void undoActions(JournalBatch& batch, const std::filesystem::path& file, FileTrash& trash);
 

@@ -154,7 +154,16 @@ std::string refusalOf(const FileAction& a, const std::vector<std::string>& refer
     if (!now) {
         return "it is no longer there";
     }
-    if (!(*now == a.expected) || os::identify(a.path, false)->kind != os::FileKind::Regular) {
+    if (!(*now == a.expected)) {
+        return "it has changed since it was scanned";
+    }
+    if (a.kept.empty()) {
+        // The user's own Delete of an item chosen by hand: no copy has to stay, and a folder may go.
+        return a.kind == ActionKind::Trash
+                   ? std::string()
+                   : "the copy kept in its group is gone or has changed, so this may be the last one";
+    }
+    if (os::identify(a.path, false)->kind != os::FileKind::Regular) {
         return "it has changed since it was scanned";
     }
     const auto kept = currentFile(a.kept);

@@ -1,7 +1,9 @@
 #include "shell/FileDetails.h"
 
 #include "audio/AudioSource.h"
+#include "engine/TrackStore.h"
 #include "platform/os/Paths.h"
+#include "shell/FileQuality.h"
 
 #include <filesystem>
 #include <string_view>
@@ -48,6 +50,29 @@ std::shared_ptr<engine::DetailsRecord> readFileDetails(const std::u16string& pat
         record->bitRate = info.bitRate;
     }
     source.close();
+    return record;
+}
+
+std::shared_ptr<engine::DetailsRecord> readFileDetails(const std::u16string& path, audio::AudioSource& source,
+                                                       engine::TrackStore* store) {
+    auto record = readFileDetails(path, source);
+    if (!record) {
+        return record;
+    }
+    const FileQuality quality = readFileQuality(path, source, nullptr);
+    record->format = quality.format;
+    record->lossless = quality.lossless;
+    record->sampleRate = quality.sampleRate;
+    record->channels = quality.channels;
+    record->tagFields = quality.tagFields;
+    if (quality.lossless && store != nullptr) {
+        // The spectrum is read under the table's lock; the header reads above run without it.
+        store->lock().lockShared();
+        const analysis::TrackRecord* analysed = store->table().find(path);
+        record->cutoffHz = analysed != nullptr ? transcodeCutoffHz(*analysed) : 0;
+        store->lock().unlock();
+        record->probablyTranscoded = record->cutoffHz != 0;
+    }
     return record;
 }
 

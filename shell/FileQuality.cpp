@@ -67,7 +67,7 @@ std::uint32_t filledFields(const StreamInfo& info) {
 
 } // namespace
 
-bool isLosslessFormat(const std::string& format, std::uint32_t bitRate) {
+bool isLosslessFormat(const std::string& format, std::uint32_t bitRate, std::uint32_t pcmFloor) {
     static constexpr std::array<std::string_view, 10> kLossless = {"flac", "wav", "wave", "aif", "aiff",
                                                                    "aifc", "ape", "wv",   "tta", "tak"};
     // WAV may carry MPEG audio, and MP4 holds lossless or lossy streams: a known rate below what
@@ -75,7 +75,8 @@ bool isLosslessFormat(const std::string& format, std::uint32_t bitRate) {
     constexpr std::uint32_t kLowestLosslessRate = 400000;
     const bool pcmKind = std::find(kLossless.begin(), kLossless.end(), format) != kLossless.end();
     if (pcmKind && format.rfind("wav", 0) == 0) {
-        return bitRate == 0 || bitRate >= kLowestLosslessRate;
+        // Mono or low-rate PCM lies below the stereo bound; its own stream says what plain samples need.
+        return bitRate == 0 || bitRate >= (pcmFloor != 0 ? pcmFloor : kLowestLosslessRate);
     }
     if (format == "m4a" || format == "mp4") {
         return bitRate >= kLowestLosslessRate;
@@ -109,6 +110,12 @@ std::uint32_t spectrumCutoffHz(const analysis::TrackRecord& record) {
     return 0;
 }
 
+std::uint32_t transcodeCutoffHz(const analysis::TrackRecord& record) {
+    // Cut-offs below the fingerprint's band top show in both; the native measure looks only above.
+    const std::uint32_t low = spectrumCutoffHz(record);
+    return low != 0 ? low : (record.highCutoffKnown ? record.highCutoffHz : 0);
+}
+
 FileQuality readFileQuality(const std::u16string& path, audio::AudioSource& source,
                             const analysis::TrackRecord* record) {
     FileQuality q;
@@ -127,9 +134,12 @@ FileQuality readFileQuality(const std::u16string& path, audio::AudioSource& sour
         q.tagFields = filledFields(info);
     }
     source.close();
-    q.lossless = isLosslessFormat(q.format, q.bitRate);
+    // In 64 bits: a damaged header may claim any rate and channel count.
+    const std::uint64_t pcmFloor = std::uint64_t{q.sampleRate} * q.channels * 8;
+    q.lossless = isLosslessFormat(q.format, q.bitRate,
+                                  static_cast<std::uint32_t>(std::min<std::uint64_t>(pcmFloor, UINT32_MAX)));
     if (q.lossless && record != nullptr) {
-        q.transcodeCutoffHz = spectrumCutoffHz(*record);
+        q.transcodeCutoffHz = transcodeCutoffHz(*record);
         q.probablyTranscoded = q.transcodeCutoffHz != 0;
     }
     return q;

@@ -32,12 +32,19 @@ struct FileQuality {
 // Whether a file of this format (extension, lower case) and bit rate keeps every sample: the
 // lossless formats, and the containers that hold either kind when the rate is one only a lossless
 // stream reaches.
-bool isLosslessFormat(const std::string& format, std::uint32_t bitRate);
+// `pcmFloor`, when known, is the rate the stream's samples take uncompressed at 8 bits each (sample
+// rate x channels x 8): a WAV below it cannot hold plain samples.
+bool isLosslessFormat(const std::string& format, std::uint32_t bitRate, std::uint32_t pcmFloor = 0);
 
 // Where a mean spectrum, as the fingerprint holds it, stops sharply well below the top of the band
 // the fingerprint sees: what a lossy encoder's low-pass filter leaves. 0 when it does not (also for
 // silence). The fingerprint's samples run at 22050 Hz, so only cut-offs below about 9 kHz show.
 std::uint32_t spectrumCutoffHz(const analysis::TrackRecord& record);
+
+// Where a lossless file's spectrum ends like a lossy one's, from its analysis: the measure at the
+// file's own rate when the record has it, else the fingerprint's spectrum (records of older
+// versions). 0 when it does not.
+std::uint32_t transcodeCutoffHz(const analysis::TrackRecord& record);
 
 // Reads the quality of one file through `source` (header only, nothing is decoded); `record`, when
 // given, is the file's analysis, whose spectrum tells a transcoded file.

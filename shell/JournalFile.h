@@ -29,7 +29,8 @@ struct FileAction {
     ActionKind kind = ActionKind::Trash;
     std::string path;
     std::string target; // Move: the new path; Link: the kept file the link leads to
-    std::string kept;   // the copy its group keeps, which must stay while this one goes
+    std::string kept;   // the copy its group keeps, which must stay while this one goes; empty for
+                        // a Delete the user chose file by file, where no copy has to stay
     ExpectedFile expected;
     ExpectedFile keptExpected;
 };

@@ -103,18 +103,7 @@ bool writeLanguage(SettingsStore& store, std::u16string_view name) {
 }
 
 KeeperPreferences readKeeperPreferences(const SettingsStore& store) {
-    KeeperPreferences keeper;
-    const std::u16string stored = store.readText(names::kKeeperRules).value_or(std::u16string());
-    std::string text; // the criteria's names are plain ASCII; anything else is no name of one
-    for (const char16_t c : stored) {
-        text += c < 0x80 ? static_cast<char>(c) : '?';
-    }
-    if (auto rules = KeeperRules::parse(text)) {
-        keeper.rules = std::move(*rules);
-    }
-    keeper.referenceFolders =
-        parseQuotedList(store.readText(names::kReferenceFolders).value_or(std::u16string()));
-    return keeper;
+    return KeeperPreferences{readKeeperRules(store), readReferenceFolders(store)};
 }
 
 std::vector<std::u16string> readScanFolders(const SettingsStore& store) {
@@ -123,6 +112,31 @@ std::vector<std::u16string> readScanFolders(const SettingsStore& store) {
 
 bool writeScanFolders(SettingsStore& store, const std::vector<std::u16string>& folders) {
     return store.writeText(names::kFolders, formatQuotedList(folders));
+}
+
+KeeperRules readKeeperRules(const SettingsStore& store) {
+    const std::u16string stored = store.readText(names::kKeeperRules).value_or(std::u16string());
+    std::string text;
+    for (const char16_t c : stored) {
+        if (c > 0x7F) {
+            return KeeperRules(); // criteria names are ASCII: anything else is no stored order
+        }
+        text += static_cast<char>(c);
+    }
+    return KeeperRules::parse(text).value_or(KeeperRules());
+}
+
+bool writeKeeperRules(SettingsStore& store, const KeeperRules& rules) {
+    const std::string text = rules.text();
+    return store.writeText(names::kKeeperRules, std::u16string(text.begin(), text.end()));
+}
+
+std::vector<std::u16string> readReferenceFolders(const SettingsStore& store) {
+    return parseQuotedList(store.readText(names::kReferenceFolders).value_or(std::u16string()));
+}
+
+bool writeReferenceFolders(SettingsStore& store, const std::vector<std::u16string>& folders) {
+    return store.writeText(names::kReferenceFolders, formatQuotedList(folders));
 }
 
 } // namespace tonemirror::shell

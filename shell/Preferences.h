@@ -73,4 +73,13 @@ KeeperPreferences readKeeperPreferences(const SettingsStore& store);
 std::vector<std::u16string> readScanFolders(const SettingsStore& store);
 bool writeScanFolders(SettingsStore& store, const std::vector<std::u16string>& folders);
 
+// The order in which the keeper rules weigh the copies of a song; the default order when missing
+// or unreadable.
+KeeperRules readKeeperRules(const SettingsStore& store);
+bool writeKeeperRules(SettingsStore& store, const KeeperRules& rules);
+
+// The reference folders, full paths: their files are kept and never marked or acted on.
+std::vector<std::u16string> readReferenceFolders(const SettingsStore& store);
+bool writeReferenceFolders(SettingsStore& store, const std::vector<std::u16string>& folders);
+
 } // namespace tonemirror::shell

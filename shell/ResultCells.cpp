@@ -112,10 +112,14 @@ DetailsEmphasis detailsEmphasis(const engine::DetailsRecord* mine, const engine:
     }
     // Bold marks a difference the reader can see: "0:40" beside "0:40" stays plain even when the
     // milliseconds differ.
+    const auto truly = [](const engine::DetailsRecord* r) { return r->lossless && !r->probablyTranscoded; };
     return {mine->durationMs > other->durationMs &&
                 durationText(mine->durationMs) != durationText(other->durationMs),
             mine->sizeBytes > other->sizeBytes && sizeText(mine->sizeBytes) != sizeText(other->sizeBytes),
-            mine->bitRate > other->bitRate && bitRateText(mine->bitRate) != bitRateText(other->bitRate)};
+            mine->bitRate > other->bitRate && bitRateText(mine->bitRate) != bitRateText(other->bitRate),
+            truly(mine) && !truly(other),
+            mine->sampleRate > other->sampleRate,
+            mine->tagFields > other->tagFields};
 }
 
 } // namespace tonemirror::shell

@@ -64,6 +64,9 @@ struct DetailsEmphasis {
     bool duration = false;
     bool size = false;
     bool bitRate = false;
+    bool quality = false; // lossless (and not probably transcoded) beside a lossy copy
+    bool format = false;  // the higher sample rate
+    bool tags = false;    // more tag fields filled
     friend bool operator==(const DetailsEmphasis&, const DetailsEmphasis&) = default;
 };
 DetailsEmphasis detailsEmphasis(const engine::DetailsRecord* mine, const engine::DetailsRecord* other);

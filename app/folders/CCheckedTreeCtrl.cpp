@@ -86,12 +86,27 @@ void CCheckedTreeCtrl::setImage(QTreeWidgetItem* item, int image) {
     item->setData(0, kImageRole, image);
 }
 
+void CCheckedTreeCtrl::setReferenceLook(QTreeWidgetItem* item, bool reference) const {
+    if (hasReferenceLook(item) == reference) {
+        return;
+    }
+    QFont font = item->font(0);
+    font.setItalic(reference);
+    item->setFont(0, font);
+    item->setForeground(0, reference ? palette().brush(QPalette::Link) : QBrush());
+}
+
+bool CCheckedTreeCtrl::hasReferenceLook(const QTreeWidgetItem* item) {
+    return item->font(0).italic();
+}
+
 QTreeWidgetItem* CCheckedTreeCtrl::makeItem(const FolderEntry& entry) const {
     auto* item = new QTreeWidgetItem;
     item->setText(0, entry.name);
     item->setIcon(0, folderIcon_);
     item->setData(0, kPathRole, toQString(entry.path));
     setImage(item, imageForPath ? imageForPath(entry.path) : kUnticked);
+    setReferenceLook(item, referenceForPath && referenceForPath(entry.path));
     item->setChildIndicatorPolicy(entry.hasSubfolders ? QTreeWidgetItem::ShowIndicator
                                                       : QTreeWidgetItem::DontShowIndicator);
     return item;

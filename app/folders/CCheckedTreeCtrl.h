@@ -23,10 +23,15 @@ public:
 
     // Chooses the image of a new item from its path (empty for an item without a file-system path).
     std::function<int(const std::u16string& path)> imageForPath;
+    // Tells whether a new item's folder is, or lies in, a reference folder.
+    std::function<bool(const std::u16string& path)> referenceForPath;
 
     static std::u16string path(const QTreeWidgetItem* item);
     static int image(const QTreeWidgetItem* item);
     static void setImage(QTreeWidgetItem* item, int image);
+    // Reference folders, and the folders below them, are written in italics in the link colour.
+    void setReferenceLook(QTreeWidgetItem* item, bool reference) const;
+    static bool hasReferenceLook(const QTreeWidgetItem* item);
 
     // Replaces everything with the top-level folders; expands and selects the first.
     void fillTopLevel();

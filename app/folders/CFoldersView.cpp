@@ -12,6 +12,7 @@
 #include "app/tags/NameTagWorkflow.h"
 #include "app/tags/TagPanePainting.h"
 #include "platform/os/Paths.h"
+#include "shell/Preferences.h"
 #include "shell/RecentValues.h"
 #include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
@@ -83,6 +84,10 @@ QWidget* CFoldersView::createLeftPane() {
     auto* pane = new QWidget(this);
     tree_ = new CCheckedTreeCtrl(pane);
     tree_->imageForPath = [this](const std::u16string& path) { return imageFor(path); };
+    references_ = shell::ReferenceFolders(shell::readReferenceFolders(context_.settings));
+    tree_->referenceForPath = [this](const std::u16string& path) { return references_.covers(path); };
+    tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tree_, &QWidget::customContextMenuRequested, this, &CFoldersView::onTreeContextMenu);
     hint_ = new QLabel(pane);
     hint_->setObjectName(QStringLiteral("Hint"));
     hint_->setFont(tagPaneFont());
@@ -233,6 +238,51 @@ void CFoldersView::onCheckClicked(QTreeWidgetItem* item) {
     }
     tree_->viewport()->update();
     refreshHint();
+}
+
+// ---- reference folders ----
+
+void CFoldersView::setReference(const std::u16string& folder, bool chosen) {
+    if (!references_.set(folder, chosen)) {
+        return;
+    }
+    if (!shell::writeReferenceFolders(context_.settings, references_.folders())) {
+        context_.prompts.warning(
+            this, QStringLiteral("Warning"),
+            context_.text(u"REFERENCE_NOT_STORED",
+                          u"The reference folders could not be stored in the settings."));
+    }
+    refreshReferenceLook();
+}
+
+QMenu* CFoldersView::folderMenu(QTreeWidgetItem* item) {
+    const std::u16string path = CCheckedTreeCtrl::path(item);
+    if (item == nullptr || !shell::isFileSystemPath(path)) {
+        return nullptr;
+    }
+    auto* menu = new QMenu(this);
+    QAction* reference = menu->addAction(context_.text(u"USE_AS_REFERENCE", u"Use as reference"));
+    reference->setCheckable(true);
+    reference->setChecked(references_.covers(path));
+    // A folder inside a reference folder is one by its parent's choice.
+    reference->setEnabled(references_.isChosen(path) || !references_.covers(path));
+    reference->setStatusTip(context_.text(
+        u"PROMPT_USE_AS_REFERENCE", u"Files in this folder are the copies to keep: never marked or removed"));
+    connect(reference, &QAction::toggled, this, [this, path](bool on) { setReference(path, on); });
+    return menu;
+}
+
+void CFoldersView::onTreeContextMenu(const QPoint& position) {
+    if (QMenu* menu = folderMenu(tree_->itemAt(position))) {
+        menu->exec(tree_->viewport()->mapToGlobal(position));
+        menu->deleteLater();
+    }
+}
+
+void CFoldersView::refreshReferenceLook() {
+    for (QTreeWidgetItemIterator it(tree_); *it != nullptr; ++it) {
+        tree_->setReferenceLook(*it, references_.covers(CCheckedTreeCtrl::path(*it)));
+    }
 }
 
 // The loaded folders related to the highest folder whose mark changed take their marks again; other

@@ -3,6 +3,7 @@
 #include "app/folders/FileViewMode.h"
 #include "app/tags/CConvertDlg.h"
 #include "shell/DiskFolders.h"
+#include "shell/ReferenceFolders.h"
 #include "shell/TickedFolders.h"
 
 #include <QSplitter>
@@ -61,6 +62,13 @@ public:
     // (null otherwise); on empty space, the View submenu. The caller owns it.
     QMenu* contextMenu(bool onItem);
 
+    // The folders chosen with "Use as reference" in the tree's menu, kept in the settings.
+    const std::vector<std::u16string>& referenceFolders() const { return references_.folders(); }
+    void setReference(const std::u16string& folder, bool chosen);
+    // The tree's right-click menu for a folder ("Use as reference"); null for an item that is no
+    // folder on disk. The caller owns it.
+    QMenu* folderMenu(QTreeWidgetItem* item);
+
     // Opens a file with its default application.
     std::function<bool(const QUrl& file)> openFile;
 
@@ -84,6 +92,8 @@ private:
     void refreshAllImages();
     void refreshImages(QTreeWidgetItem* item, const std::u16string& changed);
     void onCheckClicked(QTreeWidgetItem* item);
+    void onTreeContextMenu(const QPoint& position);
+    void refreshReferenceLook();
     void onFolderSelected(QTreeWidgetItem* item);
     void onRowDoubleClicked(int row);
     void onListContextMenu(const QPoint& globalPosition, bool onItem);
@@ -101,6 +111,7 @@ private:
     AppContext& context_;
     shell::DiskFolders disk_;
     shell::TickedFolders ticked_{disk_};
+    shell::ReferenceFolders references_;
     CCheckedTreeCtrl* tree_ = nullptr;
     QLabel* hint_ = nullptr;
     CFileList* list_ = nullptr;

@@ -4,7 +4,9 @@
 #include "app/Prompts.h"
 #include "app/Resources.h"
 #include "app/common/CommandIds.h"
+#include "app/common/FileJournal.h"
 #include "app/dialogs/CAboutDlg.h"
+#include "app/dialogs/CKeeperRulesDlg.h"
 #include "app/dialogs/COptionsDlg.h"
 #include "app/dialogs/CSkippedItemsDlg.h"
 #include "app/dialogs/UpdateWorkflow.h"
@@ -19,12 +21,16 @@
 #include "engine/TrackStore.h"
 #include "engine/WorkerPool.h"
 #include "platform/os/ErrorReport.h"
+#include "platform/os/Paths.h"
+#include "shell/ActionJournal.h"
 #include "shell/CTranslator.h"
 #include "shell/Preferences.h"
 #include "shell/SettingsStore.h"
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -55,6 +61,7 @@ CMainFrame::CMainFrame(AppContext& context, EngineBridge& bridge, shell::UpdateS
     commands_ = new CommandTable(this);
     menus_ = std::make_unique<CResGenerator>(context_, *commands_, images_);
     menus_->languageChosen = [this](const QString& name) { switchLanguage(name); };
+    menus_->editShown = [this] { refreshUndo(); };
     updates_ = new UpdateWorkflow(context_, version_, updateServer_, this);
 }
 
@@ -115,6 +122,8 @@ bool CMainFrame::create() {
     connectCommands();
     refreshScanCommands();
     openStores();
+    recoverFiles(context_, this); // a clean-up cut short by a kill is finished before anything else
+    watchJournal();
     refreshStatus();
     folders_->setInitialPaneSizes();
     connect(&idle_, &QTimer::timeout, this, &CMainFrame::onIdle);
@@ -197,6 +206,28 @@ void CMainFrame::connectCommands() {
     QAction* refresh = commands_->action(cmd::kRefresh);
     refresh->setShortcut(QKeySequence(Qt::Key_F5));
     addAction(refresh); // F5 works wherever the focus is, the menu closed
+    QAction* undo = commands_->action(cmd::kUndo);
+    undo->setShortcut(QKeySequence::Undo); // a text field with focus still undoes its own typing first
+    addAction(undo);
+}
+
+void CMainFrame::watchJournal() {
+    journalWatch_ = new QFileSystemWatcher(this);
+    const QString folder = toQString(os::fromNativeName(shell::ActionJournal::standardFolder().native()));
+    if (QFileInfo(folder).isDir()) {
+        journalWatch_->addPath(folder);
+    }
+    connect(journalWatch_, &QFileSystemWatcher::directoryChanged, this, &CMainFrame::refreshUndo);
+    refreshUndo();
+}
+
+void CMainFrame::refreshUndo() {
+    commands_->action(cmd::kUndo)->setEnabled(canUndoFiles());
+}
+
+void CMainFrame::undoFiles() {
+    undoLastFiles(context_, this);
+    refreshUndo();
 }
 
 void CMainFrame::runCommand(int id) {
@@ -236,6 +267,12 @@ void CMainFrame::runCommand(int id) {
         return;
     case cmd::kRefresh:
         folders_->refresh();
+        return;
+    case cmd::kUndo:
+        undoFiles();
+        return;
+    case cmd::kKeeperRules:
+        editKeeperRules(context_, this);
         return;
     default:
         break; // the pages run their own

@@ -12,6 +12,7 @@
 
 #include <memory>
 
+class QFileSystemWatcher;
 class QLabel;
 class QTabWidget;
 class QToolBar;
@@ -49,6 +50,8 @@ public:
 
     void refreshStatus();
     void refreshScanCommands();
+    // Enables Edit -> Undo exactly when the journal holds a batch to put back.
+    void refreshUndo();
     void runCommand(int id);
     // Stops the scan, saves the ignore list and ends the workers (no time limit). Runs once.
     void shutdownEngine();
@@ -92,6 +95,8 @@ private:
     void showOptions();
     void showAbout();
     void showSkippedItems();
+    void undoFiles();
+    void watchJournal();
     void toggleBar(QWidget* bar, int command);
     void storePlacement();
 
@@ -111,6 +116,7 @@ private:
     CResultsPage* results_ = nullptr;
     UpdateWorkflow* updates_ = nullptr;
     QTimer idle_;
+    QFileSystemWatcher* journalWatch_ = nullptr; // new batches, from either page or the command line
     QtTranslations qtTexts_;
 };
 

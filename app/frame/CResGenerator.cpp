@@ -64,6 +64,12 @@ bool CResGenerator::assignMainMenu(QMainWindow& window) {
     files->addSeparator();
     addCommand(files, cmd::kExit);
 
+    QMenu* edit = addPopup(&holder, u"MENU_EDIT", u"&Edit");
+    addCommand(edit, cmd::kUndo);
+    if (editShown) {
+        QObject::connect(edit, &QMenu::aboutToShow, edit, editShown);
+    }
+
     QMenu* scanning = addPopup(&holder, u"MENU_SCANNING", u"&Scanning");
     addCommand(scanning, cmd::kStart);
     addCommand(scanning, cmd::kPause);
@@ -74,6 +80,7 @@ bool CResGenerator::assignMainMenu(QMainWindow& window) {
     QMenu* tools = addPopup(&holder, u"MENU_TOOLS", u"&Tools");
     addCommand(tools, cmd::kOptions);
     addCommand(tools, cmd::kMarkAllButBest);
+    addCommand(tools, cmd::kKeeperRules);
     tools->addSeparator();
     QMenu* folders = addPopup(tools, u"MENU_FOLDERS", u"Folders");
     for (int id = cmd::kViewMediumIcons; id <= cmd::kViewDetails; ++id) {
@@ -93,7 +100,7 @@ bool CResGenerator::assignMainMenu(QMainWindow& window) {
     addCommand(help, cmd::kCheckUpdates);
     addCommand(help, cmd::kAbout);
 
-    for (QMenu* popup : {files, scanning, tools, help}) {
+    for (QMenu* popup : {files, edit, scanning, tools, help}) {
         popup->setParent(bar, popup->windowFlags());
         bar->addMenu(popup);
     }

@@ -28,6 +28,8 @@ public:
 
     // Called with the chosen language's name.
     std::function<void(const QString&)> languageChosen;
+    // Called before the Edit menu opens (its items' states are brought up to date there).
+    std::function<void()> editShown;
 
 private:
     QMenu* addPopup(QMenu* parentMenu, const char16_t* key, const char16_t* text);

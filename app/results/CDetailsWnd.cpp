@@ -17,7 +17,7 @@ namespace {
 constexpr int kButtonWidth = 100;
 constexpr int kButtonHeight = 30;
 constexpr int kTop = 5;
-constexpr int kSeparatorBottom = 160;
+constexpr int kSeparatorBottom = kTop + CDetailsWnd::kRows * CDetailsWnd::kRowHeight + 15;
 constexpr int kSeparatorDarkest = 90;
 
 QFont paneFont(bool bold) {
@@ -28,7 +28,19 @@ QFont paneFont(bool bold) {
     return font;
 }
 
-enum Row { kArtist, kTitle, kAlbum, kDuration, kSize, kBitRate, kFolder, kFileName };
+enum Row {
+    kArtist,
+    kTitle,
+    kAlbum,
+    kDuration,
+    kSize,
+    kBitRate,
+    kFolder,
+    kFileName,
+    kFormat,
+    kQuality,
+    kTags
+};
 
 } // namespace
 
@@ -88,6 +100,12 @@ QString CDetailsWnd::label(int row) const {
         return context_.text(u"DETAILS_BITRATE", u"bitrate");
     case kFolder:
         return context_.text(u"DETAILS_FOLDER", u"folder");
+    case kFormat:
+        return context_.text(u"DETAILS_FORMAT", u"format");
+    case kQuality:
+        return context_.text(u"DETAILS_QUALITY", u"quality");
+    case kTags:
+        return context_.text(u"DETAILS_TAGS", u"tags");
     default:
         return context_.text(u"DETAILS_FILENAME", u"filename");
     }
@@ -115,9 +133,44 @@ CDetailsWnd::Value CDetailsWnd::value(int row, int side) const {
         return {toQString(shell::bitRateText(mine->bitRate)), bold.bitRate};
     case kFolder:
         return {windowName(mine->folder)};
+    case kFormat:
+        return {formatText(*mine), bold.format};
+    case kQuality:
+        return {qualityText(*mine), bold.quality};
+    case kTags:
+        return {mine->sampleRate == 0
+                    ? QString()
+                    : context_.text(u"DETAILS_TAGS_VALUE", u"%1 of 3 filled").arg(mine->tagFields),
+                bold.tags};
     default:
         return {windowName(mine->fileName)};
     }
+}
+
+// "flac, 44100 Hz, stereo"; empty when the quality was not read.
+QString CDetailsWnd::formatText(const engine::DetailsRecord& record) const {
+    if (record.sampleRate == 0) {
+        return {};
+    }
+    const QString channels = record.channels == 1 ? context_.text(u"DETAILS_MONO", u"mono")
+                             : record.channels == 2
+                                 ? context_.text(u"DETAILS_STEREO", u"stereo")
+                                 : context_.text(u"DETAILS_CHANNELS", u"%1 channels").arg(record.channels);
+    const QString format =
+        record.format.empty() ? QStringLiteral("?") : QString::fromStdString(record.format);
+    return QStringLiteral("%1, %2 Hz, %3").arg(format).arg(record.sampleRate).arg(channels);
+}
+
+QString CDetailsWnd::qualityText(const engine::DetailsRecord& record) const {
+    if (record.sampleRate == 0) {
+        return {};
+    }
+    if (record.probablyTranscoded) {
+        return context_.text(u"DETAILS_TRANSCODED", u"probably transcoded (ends at %1 kHz)")
+            .arg(record.cutoffHz / 1000.0, 0, 'f', 1);
+    }
+    return record.lossless ? context_.text(u"DETAILS_LOSSLESS", u"lossless")
+                           : context_.text(u"DETAILS_LOSSY", u"lossy");
 }
 
 void CDetailsWnd::resizeEvent(QResizeEvent*) {

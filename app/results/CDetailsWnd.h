@@ -13,12 +13,12 @@ struct AppContext;
 class CSuperButton;
 
 // The details pane under the results list: the two files of the selected row side by side (tags,
-// duration, size, bit rate, folder, file name), the larger duration, size and bit rate in bold, and a
-// Delete and a Play button for each file.
+// duration, size, bit rate, folder, file name, then the quality: format, lossless or lossy, filled
+// tag fields), the better value of the two in bold, and a Delete and a Play button for each file.
 class CDetailsWnd : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kRows = 8;
+    static constexpr int kRows = 11;
     static constexpr int kRowHeight = 20;
     static constexpr int kMinimumWidth = 200;     // narrower, only the background and buttons show
     static constexpr int kLabelColumnWidth = 100; // between the divider lines, at least
@@ -35,7 +35,8 @@ public:
         QString text;
         bool bold = false;
     };
-    // The value shown in a row (0 artist ... 7 file name) for side 1 (left) or 2 (right).
+    // The value shown in a row (0 artist ... 7 file name, 8 format, 9 quality, 10 tags) for side 1
+    // (left) or 2 (right).
     Value value(int row, int side) const;
     QString label(int row) const;
     CSuperButton* button(int command) const;
@@ -51,6 +52,8 @@ protected:
 
 private:
     void layoutButtons();
+    QString formatText(const engine::DetailsRecord& record) const;
+    QString qualityText(const engine::DetailsRecord& record) const;
     void paintSeparator(QPainter& painter, int x) const;
     void paintColumn(QPainter& painter, int side, const QRect& column, Qt::Alignment alignment) const;
 

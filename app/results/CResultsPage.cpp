@@ -18,6 +18,7 @@
 #include "engine/Playlist.h"
 #include "engine/TrackStore.h"
 #include "shell/FileDetails.h"
+#include "shell/Preferences.h"
 #include "shell/ResultsExport.h"
 #include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
@@ -180,10 +181,11 @@ void CResultsPage::makeDetails(int row) {
     if (!source_) {
         source_ = std::make_unique<audio::AudioSource>(context_.plugins);
     }
-    auto first =
-        selected->details1 ? selected->details1 : shell::readFileDetails(selected->pair.path1, *source_);
-    auto second =
-        selected->details2 ? selected->details2 : shell::readFileDetails(selected->pair.path2, *source_);
+    auto first = selected->details1 ? selected->details1
+                                    : shell::readFileDetails(selected->pair.path1, *source_, &context_.store);
+    auto second = selected->details2
+                      ? selected->details2
+                      : shell::readFileDetails(selected->pair.path2, *source_, &context_.store);
     model_->setDetails(row, std::move(first), std::move(second));
 }
 
@@ -317,6 +319,8 @@ void CResultsPage::trashFiles(const std::vector<std::u16string>& files, const QS
     request.note = note;
     request.singleName = QFileInfo(toQString(files.front())).fileName();
     request.listFiles = true;
+    request.asScanned = true;
+    request.referenceFolders = shell::readReferenceFolders(context_.settings);
     request.afterMoving = [this](const std::unordered_set<std::u16string>& trashed) {
         if (!trashed.empty()) {
             model_->removeRowsWithPaths(trashed);

@@ -37,7 +37,7 @@ class ResultsModel;
 class CResultsPage : public QSplitter {
     Q_OBJECT
 public:
-    static constexpr int kDetailsHeight = 180;
+    static constexpr int kDetailsHeight = 240;
 
     CResultsPage(AppContext& context, QWidget* parent = nullptr);
     ~CResultsPage() override;

@@ -6,6 +6,7 @@
 #include "app/Prompts.h"
 #include "app/common/CommandIds.h"
 #include "app/dialogs/CAboutDlg.h"
+#include "app/dialogs/CKeeperRulesDlg.h"
 #include "app/dialogs/COptionsDlg.h"
 #include "app/dialogs/CUpdateDlg.h"
 #include "app/folders/CCheckedTreeCtrl.h"
@@ -260,6 +261,8 @@ bool saveEnglishWindows(app::CMainFrame& frame, app::AppContext& context, engine
     app::COptionsDlg options(
         app::OptionsValues{}, [] { return false; }, [] {}, &frame);
     ok = save(options, output, QStringLiteral("options")) && ok;
+    app::CKeeperRulesDlg rules(context, shell::KeeperRules(), &frame);
+    ok = save(rules, output, QStringLiteral("keeper-rules")) && ok;
     app::CAboutDlg about(context, shell::programVersion(), &frame);
     ok = save(about, output, QStringLiteral("about")) && ok;
     app::CUpdateDlg update(
@@ -289,6 +292,8 @@ int main(int argc, char** argv) {
     }
     const QString music = makeLibrary(QDir(work.path()));
     qputenv("HOME", QFile::encodeName(QFileInfo(music).path()));
+    // The trash and the action journal of the renderings stay in the scratch folder too.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(QFileInfo(music).path() + QStringLiteral("/.local/share")));
     audio::PluginList plugins;
     plugins.loadFromProgramFolder();
     shell::CTranslator translator;

@@ -5,18 +5,23 @@
 #include "app/Prompts.h"
 #include "app/common/PlainText.h"
 #include "app/dialogs/CAboutDlg.h"
+#include "app/dialogs/CKeeperRulesDlg.h"
 #include "app/dialogs/COptionsDlg.h"
 #include "app/dialogs/CUpdateDlg.h"
 #include "app/results/CResultsPage.h"
+#include "shell/Preferences.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
@@ -29,7 +34,11 @@ using namespace tonemirror::testing;
 class DialogsTest : public QObject {
     Q_OBJECT
 
+    QTemporaryDir data_; // XDG_DATA_HOME: the action journal a starting frame looks into
+
 private slots:
+    void initTestCase() { qputenv("XDG_DATA_HOME", QFile::encodeName(data_.path())); }
+
     void contentSliderSetsLabelStoredValueAndThreshold() {
         AppFixture fixture;
         auto frame = fixture.makeFrame();
@@ -288,6 +297,53 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(
             dialog.statusText(),
             QStringLiteral("Can't connect to server,\nplease check your connection to Internet"), 30000);
+    }
+
+    // The criteria in the stored order, the unused ones after them; Move up/down, a tick and Defaults
+    // change what OK stores, and OK waits for at least one ticked criterion.
+    void keeperRulesAreOrderedTickedAndStored() {
+        AppFixture fixture;
+        using shell::KeepCriterion;
+        app::CKeeperRulesDlg dialog(fixture.context(),
+                                    shell::KeeperRules({KeepCriterion::BitRate, KeepCriterion::Lossless}));
+        QListWidget* list = dialog.list();
+        QCOMPARE(list->count(), 7);
+        QCOMPARE(list->item(0)->text(), QStringLiteral("Higher bit rate"));
+        QCOMPARE(list->item(1)->checkState(), Qt::Checked);
+        QCOMPARE(list->item(2)->text(), QStringLiteral("In a reference folder"));
+        QCOMPARE(list->item(2)->checkState(), Qt::Unchecked);
+        QCOMPARE(dialog.rules().text(), std::string("bitrate,lossless"));
+        QVERIFY(!dialog.upButton()->isEnabled()); // the first row cannot go higher
+
+        list->setCurrentRow(1);
+        dialog.upButton()->click();
+        QCOMPARE(list->currentRow(), 0);
+        list->item(6)->setCheckState(Qt::Checked); // shorter path, last
+        QCOMPARE(dialog.rules().text(), std::string("lossless,bitrate,shorter-path"));
+        list->setCurrentRow(6);
+        QVERIFY(!dialog.downButton()->isEnabled());
+
+        for (int row = 0; row < list->count(); ++row) {
+            list->item(row)->setCheckState(Qt::Unchecked);
+        }
+        QVERIFY(!dialog.okButton()->isEnabled());
+        dialog.defaultsButton()->click();
+        QVERIFY(dialog.okButton()->isEnabled());
+        QCOMPARE(dialog.rules().text(), shell::KeeperRules().text());
+
+        dialog.resize(dialog.sizeHint().expandedTo(dialog.size()));
+        QVERIFY(!dialog.grab().isNull());
+
+        // Through the Tools menu's function: what OK chose is what the settings hold.
+        QTimer::singleShot(0, [] {
+            auto* shown = qobject_cast<app::CKeeperRulesDlg*>(QApplication::activeModalWidget());
+            QVERIFY(shown != nullptr);
+            shown->list()->item(0)->setCheckState(Qt::Unchecked); // the reference criterion off
+            shown->okButton()->click();
+        });
+        QVERIFY(app::editKeeperRules(fixture.context(), nullptr));
+        QCOMPARE(shell::readKeeperRules(fixture.settings()).text(),
+                 std::string("lossless,bitrate,samplerate,tags,longer,shorter-path"));
     }
 };
 

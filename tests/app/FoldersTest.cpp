@@ -4,10 +4,12 @@
 #include "AppFixture.h"
 
 #include "app/common/CommandIds.h"
+#include "app/common/FileJournal.h"
 #include "app/folders/CCheckedTreeCtrl.h"
 #include "app/folders/CFileList.h"
 #include "app/folders/CFoldersView.h"
 #include "app/tags/CTagEditWnd.h"
+#include "shell/Preferences.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -319,6 +321,39 @@ private slots:
         }
     }
 
+    // "Use as reference" marks a folder and what lies below it, is kept in the settings for the next
+    // start, and a folder inside one cannot be unmarked on its own.
+    void referenceFoldersAreChosenStoredAndShown() {
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        QTreeWidgetItem* rock = reveal(*page, at(QStringLiteral("Rock")));
+        QTreeWidgetItem* live = reveal(*page, at(QStringLiteral("Rock/Live")));
+        QVERIFY(rock != nullptr && live != nullptr);
+        QVERIFY(!Tree::hasReferenceLook(rock));
+        std::unique_ptr<QMenu> menu(page->folderMenu(rock));
+        QVERIFY(menu != nullptr);
+        QAction* use = menu->actions().value(0);
+        QVERIFY(use != nullptr && use->isCheckable() && !use->isChecked());
+        QCOMPARE(use->text(), QStringLiteral("Use as reference"));
+        use->trigger();
+        QVERIFY(Tree::hasReferenceLook(rock) && Tree::hasReferenceLook(live));
+        QVERIFY(!Tree::hasReferenceLook(reveal(*page, at(QStringLiteral("Pop")))));
+        QCOMPARE(shell::readReferenceFolders(fixture.settings()),
+                 std::vector<std::u16string>{app::toU16(at("Rock"))});
+
+        std::unique_ptr<QMenu> inner(page->folderMenu(live));
+        QVERIFY(inner->actions().value(0)->isChecked() && !inner->actions().value(0)->isEnabled());
+        QVERIFY(page->folderMenu(nullptr) == nullptr);
+
+        // The next start shows it again, also in folders listed only then.
+        auto again = makePage(fixture);
+        QVERIFY(Tree::hasReferenceLook(reveal(*again, at(QStringLiteral("Rock/Live")))));
+        std::unique_ptr<QMenu> second(again->folderMenu(reveal(*again, at(QStringLiteral("Rock")))));
+        second->actions().value(0)->trigger(); // unmarked
+        QVERIFY(!Tree::hasReferenceLook(reveal(*again, at(QStringLiteral("Rock/Live")))));
+        QVERIFY(shell::readReferenceFolders(fixture.settings()).empty());
+    }
+
     void deleteMovesTheSelectionToTheTrashAfterOneQuestion() {
         const QString folder = home_.path() + QStringLiteral("/Trash test");
         QVERIFY(QDir(folder).mkpath(QStringLiteral("album")));
@@ -357,6 +392,13 @@ private slots:
         QVERIFY(trash.exists(QStringLiteral("album")));
         QCOMPARE(list->rowCount(), 1); // read again
         QCOMPARE(list->name(0), QStringLiteral("keep.mp3"));
+
+        // The batch went through the journal: Undo brings the folder and the file back.
+        QVERIFY(app::undoLastFiles(fixture.context(), page.get()));
+        QVERIFY(QFile::exists(folder + QStringLiteral("/gone.mp3")));
+        QVERIFY(QFileInfo(folder + QStringLiteral("/album")).isDir());
+        QVERIFY2(fixture.prompts.shown.last().contains(QStringLiteral("2 items were put back")),
+                 qPrintable(fixture.prompts.shown.last()));
     }
 
     // A trash that cannot be used must not turn a delete into a move somewhere else.

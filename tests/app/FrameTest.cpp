@@ -11,7 +11,10 @@
 #include "app/frame/ProgressPane.h"
 #include "app/frame/WindowPlacement.h"
 #include "app/results/CResultsPage.h"
+#include "app/results/CViewList.h"
 #include "engine/CacheFile.h"
+#include "shell/FileActions.h"
+#include "shell/JournalFile.h"
 #include "support/RunCli.h"
 
 #include <QAction>
@@ -21,6 +24,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -81,10 +85,12 @@ class FrameTest : public QObject {
 
 private:
     QTemporaryDir library_;
+    QTemporaryDir data_; // XDG_DATA_HOME: the trash and the action journal of these tests
     QString music_;
 
 private slots:
     void initTestCase() {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data_.path()));
         music_ = QDir(library_.path()).filePath(QStringLiteral("music"));
         QVERIFY(QDir().mkpath(music_ + QStringLiteral("/sub")));
         const QStringList mp3{QStringLiteral("-b:a"), QStringLiteral("128k")};
@@ -482,6 +488,59 @@ private slots:
         QCOMPARE(pane.percentText(), QStringLiteral("0.0%"));
         pane.setCounts(9, 4);
         QCOMPARE(pane.percentText(), QStringLiteral("100.0%"));
+    }
+
+    // A clean-up the program was killed in is finished at the next start; Edit -> Undo is offered
+    // only while there is a batch to put back, and the command line undoes what the window did.
+    void aCutShortCleanUpIsFinishedAtStartAndUndone() {
+        QDir(data_.path()).removeRecursively();
+        QVERIFY(QDir().mkpath(data_.filePath(QStringLiteral("Tonemirror/journal"))));
+        QTemporaryDir work;
+        const QString a = work.filePath(QStringLiteral("a.mp3")), b = work.filePath(QStringLiteral("b.mp3"));
+        shell::JournalBatch batch;
+        batch.number = 3;
+        for (const QString& name : {a, b}) {
+            QFile out(name);
+            QVERIFY(out.open(QIODevice::WriteOnly) && out.write("RIFF") == 4);
+            out.close();
+            shell::FileAction action;
+            action.path = QFile::encodeName(name).toStdString();
+            action.expected = *shell::currentFile(action.path);
+            batch.actions.push_back(action);
+        }
+        {
+            QFile journal(data_.filePath(QStringLiteral("Tonemirror/journal/batch-00000003.journal")));
+            QVERIFY(journal.open(QIODevice::WriteOnly));
+            journal.write(QByteArray::fromStdString(shell::journal_file::planLine(batch) +
+                                                    shell::journal_file::eventLine("begin", 0)));
+        }
+        AppFixture fixture;
+        auto frame = fixture.makeFrame();
+        QVERIFY(frame->create());
+        QVERIFY(!QFile::exists(a) && !QFile::exists(b)); // the begun one and the one never started
+        QVERIFY2(fixture.prompts.shown.join(QLatin1Char('\n')).contains(QStringLiteral("cut short")),
+                 qPrintable(fixture.prompts.shown.join(QLatin1Char('\n'))));
+        QVERIFY(frame->action(cmd::kUndo)->isEnabled());
+        QCOMPARE(frame->action(cmd::kUndo)->shortcut(), QKeySequence(QKeySequence::Undo));
+        frame->runCommand(cmd::kUndo);
+        QVERIFY(QFile::exists(a));
+        QVERIFY(QFile::exists(b));
+        QVERIFY(!frame->action(cmd::kUndo)->isEnabled());
+
+        // A Delete of the window, reversed by the command line through the same journal.
+        frame->resultsPage()->addPairs({[&] {
+            engine::DuplicatePair pair;
+            pair.path1 = app::toU16(b);
+            pair.path2 = app::toU16(a);
+            return pair;
+        }()});
+        frame->resultsPage()->list()->selectRow(0);
+        frame->resultsPage()->runCommand(cmd::kDelete1);
+        QVERIFY(!QFile::exists(b));
+        QTRY_VERIFY(frame->action(cmd::kUndo)->isEnabled());
+        const fakes::CliResult r = fakes::runCli({"undo"}, work.path().toStdString());
+        QCOMPARE(r.status, 0);
+        QVERIFY(QFile::exists(b));
     }
 
 private:

@@ -4,6 +4,7 @@
 #include "AppFixture.h"
 
 #include "app/common/CommandIds.h"
+#include "app/common/FileJournal.h"
 #include "app/results/CDetailsWnd.h"
 #include "app/results/CResultsPage.h"
 #include "app/results/CSuperButton.h"
@@ -16,6 +17,7 @@
 #include "engine/TrackStore.h"
 #include "platform/os/Paths.h"
 #include "shell/CTranslator.h"
+#include "shell/Preferences.h"
 #include "shell/ResultsExport.h"
 
 #include <QApplication>
@@ -29,6 +31,7 @@
 #include <QTest>
 #include <QUrl>
 
+#include <chrono>
 #include <clocale>
 #include <filesystem>
 #include <fstream>
@@ -419,7 +422,7 @@ private slots:
             qPrintable(message));
         QVERIFY2(message.contains(kept + QStringLiteral(": the trash folder cannot be used")),
                  qPrintable(message));
-        QVERIFY2(message.contains(file("vanished.mp3") + QStringLiteral(": the file no longer exists")),
+        QVERIFY2(message.contains(file("vanished.mp3") + QStringLiteral(": it is no longer there")),
                  qPrintable(message));
     }
 
@@ -447,6 +450,97 @@ private slots:
         QVERIFY2(message.contains(kept + QStringLiteral(": der Papierkorb ist nicht sicher (")),
                  qPrintable(message));
         QVERIFY2(message.contains(QStringLiteral("Trash/info")), qPrintable(message));
+    }
+
+    // Every Delete is written to the journal first, so Edit -> Undo can put it back; a file that
+    // changed since the scan analysed it, and one in a reference folder, stay with the reason.
+    void deletesAreJournaledGuardedAndUndone() {
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        QVERIFY(QDir(files_.path()).mkpath(QStringLiteral("reference")));
+        const QString a = file("a.mp3"), b = file("b.mp3"), changed = file("changed.mp3");
+        const QString kept = file("reference/kept.mp3");
+        for (const QString& name : {a, b, changed, kept}) {
+            QVERIFY(touch(name));
+        }
+        const auto old = std::filesystem::last_write_time(a.toStdString()) - std::chrono::hours(24 * 400);
+        std::filesystem::last_write_time(a.toStdString(), old);
+        analysis::TrackRecord scanned; // the scan saw it with other contents
+        scanned.fileStamp = {true, 4, 1000, 0};
+        fixture.store().lock().lockExclusive();
+        fixture.store().table().insert(app::toU16(changed), scanned);
+        fixture.store().lock().unlock();
+        QVERIFY(shell::writeReferenceFolders(fixture.settings(), {app::toU16(files_.filePath("reference"))}));
+        QVERIFY(!app::canUndoFiles());
+
+        page->addPairs({pair(a, b), pair(changed, b), pair(kept, b)});
+        for (int row = 0; row < 3; ++row) {
+            page->model()->setMarked(row, 1, true);
+        }
+        page->runCommand(cmd::kDeleteMarked1);
+        QVERIFY(!QFile::exists(a));
+        QVERIFY(QFile::exists(changed) && QFile::exists(kept));
+        const QString message = fixture.prompts.shown.last();
+        QVERIFY2(message.contains(changed + QStringLiteral(": it has changed since it was scanned")),
+                 qPrintable(message));
+        QVERIFY2(message.contains(kept + QStringLiteral(": it is in a reference folder")),
+                 qPrintable(message));
+        QCOMPARE(QDir(data_.filePath(QStringLiteral("Tonemirror/journal")))
+                     .entryList({QStringLiteral("batch-*.journal")})
+                     .size(),
+                 1);
+
+        QVERIFY(app::canUndoFiles());
+        QVERIFY(app::undoLastFiles(fixture.context(), page.get()));
+        QFile back(a);
+        QVERIFY(back.open(QIODevice::ReadOnly));
+        QCOMPARE(back.readAll(), QByteArray("RIFF"));
+        QCOMPARE(std::filesystem::last_write_time(a.toStdString()), old);
+        QVERIFY2(fixture.prompts.shown.last().contains(QStringLiteral("1 items were put back")),
+                 qPrintable(fixture.prompts.shown.last()));
+        QVERIFY(!app::canUndoFiles());
+        QVERIFY(!app::undoLastFiles(fixture.context(), page.get()));
+        QVERIFY2(fixture.prompts.shown.last().endsWith(QStringLiteral("there is no clean-up to undo")),
+                 qPrintable(fixture.prompts.shown.last()));
+    }
+
+    // Without a journal nothing moves: the batch could not be undone, nor finished after a kill.
+    void noJournalNoDelete() {
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        const QString a = file("a.mp3"), b = file("b.mp3");
+        QVERIFY(touch(a) && touch(b));
+        QVERIFY(touch(data_.filePath(QStringLiteral("Tonemirror")))); // a file where the folder belongs
+        page->addPairs({pair(a, b)});
+        page->list()->selectRow(0);
+        page->runCommand(cmd::kDelete1);
+        QVERIFY(QFile::exists(a));
+        QCOMPARE(page->rowCount(), 1);
+        const QString message = fixture.prompts.shown.last();
+        QVERIFY2(message.startsWith(
+                     QStringLiteral("Warning|No file was moved to the trash: the journal folder '")),
+                 qPrintable(message));
+    }
+
+    // An undo whose original place is taken leaves that file in the trash and says why.
+    void undoRefusesATakenPlaceAndSaysWhy() {
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        const QString a = file("a.mp3"), b = file("b.mp3");
+        QVERIFY(touch(a) && touch(b));
+        page->addPairs({pair(a, b)});
+        page->list()->selectRow(0);
+        page->runCommand(cmd::kDelete1);
+        QVERIFY(!QFile::exists(a));
+        QFile squatter(a);
+        QVERIFY(squatter.open(QIODevice::WriteOnly) && squatter.write("new") == 3);
+        squatter.close();
+        QVERIFY(app::undoLastFiles(fixture.context(), page.get()));
+        const QString message = fixture.prompts.shown.last();
+        QVERIFY2(message.contains(QStringLiteral("0 items were put back")), qPrintable(message));
+        QVERIFY2(message.contains(a + QStringLiteral(": its original place is taken by another file")),
+                 qPrintable(message));
+        QVERIFY(QFile::exists(data_.filePath(QStringLiteral("Trash/files/a.mp3"))));
     }
 
     void playlistFollowsTheDisplayOrderInThePathsOwnBytes() {
@@ -611,6 +705,36 @@ private slots:
         QVERIFY(header(ResultsModel::kMark2, Qt::DisplayRole).toString().isEmpty());
     }
 
+    // A FLAC whose scanned spectrum ends like a lossy file's is shown as probably transcoded, and
+    // loses its bold quality beside an MP3; an honest FLAC keeps it.
+    void theDetailsShowEachFilesQuality() {
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        const QString made = file("made.flac"), honest = file("honest.flac"), mp3 = file("bought.mp3");
+        QVERIFY(makeTone(made, 440, 44100, 2, 12.0));
+        QVERIFY(makeTone(honest, 440, 44100, 2, 12.0));
+        QVERIFY(makeTone(mp3, 440, 44100, 2, 12.0, {QStringLiteral("-b:a"), QStringLiteral("128k")}));
+        analysis::TrackRecord analysed; // music up to 5 kHz, then the flat tail a low-pass leaves
+        for (std::size_t k = 0; k < analysed.meanSpectrum.size(); ++k) {
+            const float tilt = static_cast<float>(k + 1) / static_cast<float>(analysed.meanSpectrum.size());
+            analysed.meanSpectrum[k] = tilt * (k < 465 ? 1.0f : 1e-4f); // 10.8 Hz a bin
+        }
+        fixture.store().lock().lockExclusive();
+        fixture.store().table().insert(app::toU16(made), analysed);
+        fixture.store().lock().unlock();
+        page->addPairs({pair(honest, mp3), pair(made, mp3)});
+        app::CDetailsWnd* details = page->detailsPane();
+        page->list()->selectRow(0);
+        QCOMPARE(details->value(8, 1).text, QStringLiteral("flac, 44100 Hz, stereo"));
+        QCOMPARE(details->value(9, 1).text, QStringLiteral("lossless"));
+        QVERIFY(details->value(9, 1).bold);
+        QCOMPARE(details->value(9, 2).text, QStringLiteral("lossy"));
+        page->list()->selectRow(1);
+        QVERIFY2(details->value(9, 1).text.startsWith(QStringLiteral("probably transcoded (ends at ")),
+                 qPrintable(details->value(9, 1).text));
+        QVERIFY(!details->value(9, 1).bold);
+    }
+
     void theFirstSelectionShowsBothFilesDetails() {
         AppFixture fixture;
         auto page = makePage(fixture);
@@ -627,7 +751,7 @@ private slots:
         QVERIFY(details->isHidden());
         page->list()->selectRow(0);
         QVERIFY(!details->isHidden());
-        QCOMPARE(details->height(), 180);
+        QCOMPARE(details->height(), 240);
         const auto value = [&](int row, int side) { return details->value(row, side); };
         QCOMPARE(value(3, 1).text, QStringLiteral("1:05"));
         QVERIFY(value(3, 1).bold);
@@ -641,6 +765,12 @@ private slots:
         QCOMPARE(value(6, 2).text, files_.path());
         QCOMPARE(value(7, 2).text, QStringLiteral("shorter.wav"));
         QCOMPARE(details->label(5), QStringLiteral("bitrate"));
+        // The quality: a mono PCM file at 22050 Hz is lossless, though below a stereo file's rate.
+        QCOMPARE(value(8, 1).text, QStringLiteral("wav, 22050 Hz, mono"));
+        QCOMPARE(value(9, 2).text, QStringLiteral("lossless"));
+        QCOMPARE(value(10, 1).text, QStringLiteral("0 of 3 filled"));
+        QVERIFY(!value(9, 1).bold && !value(9, 2).bold);
+        QCOMPARE(details->label(9), QStringLiteral("quality"));
         const auto record = page->rows()[0].details2;
         QVERIFY(record != nullptr);
 

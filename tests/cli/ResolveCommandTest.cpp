@@ -75,6 +75,38 @@ TEST_F(ResolveCommand, PlanKeepsTheBestCopyAndChangesNothing) {
     EXPECT_NE(text.out.find("2 file(s) in 1 group(s) would be marked"), std::string::npos) << text.out;
 }
 
+// A FLAC decoded from a 128 kbit/s MP3 ends near 16 kHz, above what the fingerprint's 22050 Hz
+// samples show: measured at the file's own rate, it is no longer kept as lossless.
+TEST_F(ResolveCommand, AFlacMadeFromAnMp3IsProbablyTranscoded) {
+    const fs::path noise = library_ / "noise";
+    fs::create_directories(noise);
+    const std::vector<std::string> source = {
+        "ffmpeg", "-nostdin", "-v",
+        "error",  "-y",       "-f",
+        "lavfi",  "-i",       "anoisesrc=color=pink:amplitude=0.3:seed=7:r=44100:d=20"};
+    auto make = [&](std::vector<std::string> args, const fs::path& out) {
+        args.push_back(out.string());
+        return run(args);
+    };
+    auto withOutput = [&](std::vector<std::string> out) {
+        std::vector<std::string> args = source;
+        args.insert(args.end(), out.begin(), out.end());
+        return args;
+    };
+    ASSERT_TRUE(make(withOutput({"-ac", "2", "-b:a", "128k"}), noise / "bought.mp3"));
+    ASSERT_TRUE(make(withOutput({"-ac", "2"}), noise / "honest.flac"));
+    ASSERT_TRUE(make({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", (noise / "bought.mp3").string()},
+                     noise / "made.flac"));
+    const CliResult r = cli({"resolve", "--keep", "lossless,bitrate", noise.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("keep " + (noise / "honest.flac").string() + "\n  (lossless; flac, lossless,"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find((noise / "made.flac").string() + "\n    (flac, lossless (probably transcoded)"),
+              std::string::npos)
+        << r.out;
+}
+
 TEST_F(ResolveCommand, ReferenceCopyIsKeptAndNeverMarked) {
     const CliResult r =
         cli({"resolve", "--format", "json", "--reference", reference().string(), music().string()});

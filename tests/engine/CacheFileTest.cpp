@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <random>
 
 namespace tonemirror::engine {
@@ -760,6 +761,75 @@ TEST_F(CacheFile, AnotherProgramsFileIsNeverWrittenAndTheNextPlaceIsTried) {
     EXPECT_EQ(shortOne.openCache(), E_FAIL);
     EXPECT_EQ(readBytes(folders.programFolder / "note.txt"), note);
 }
+
+// --- the high cut-off in details records ---
+
+namespace cutoffs {
+
+std::vector<std::byte> field(std::uint32_t hz, std::uint32_t length = 4) {
+    std::vector<std::byte> f;
+    details::le(f, static_cast<std::uint64_t>(cache::DetailsField::HighCutoff), 2);
+    details::le(f, length, 4);
+    details::le(f, hz, length);
+    return f;
+}
+
+} // namespace cutoffs
+
+struct CutoffCase {
+    const char* name;
+    std::vector<std::vector<std::byte>> records; // after the header
+    std::optional<std::uint32_t> cutoffOfP;      // nullopt: not known
+    std::size_t goodRecords;
+};
+
+void PrintTo(const CutoffCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CacheCutoffRules : public ::testing::TestWithParam<CutoffCase> {};
+
+// Known (a cut-off or none) only when a record said so; a field of the wrong length is damage.
+TEST_P(CacheCutoffRules, KnownOnlyWhenStored) {
+    const CutoffCase& c = GetParam();
+    const Assembled cache = assemble(c.records, c.goodRecords);
+    TrackTable table;
+    IgnoreSet ignored;
+    EXPECT_EQ(cache::parse(cache.bytes, table, ignored).goodEnd, cache.goodEnd);
+    const analysis::TrackRecord* p = table.find(u"/p");
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->highCutoffKnown, c.cutoffOfP.has_value());
+    EXPECT_EQ(p->highCutoffHz, c.cutoffOfP.value_or(0));
+}
+
+std::vector<std::byte> trackWithCutoff(std::uint32_t hz) {
+    analysis::TrackRecord r = makeRecord(1);
+    r.fileStamp = details::stamp(1);
+    r.highCutoffKnown = true;
+    r.highCutoffHz = hz;
+    std::vector<std::byte> b;
+    EXPECT_EQ(cache::serializeTrackWithDetails(u"/p", r, b), S_OK);
+    return b;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CacheCutoffRules,
+    ::testing::Values(
+        CutoffCase{"Written", {trackWithCutoff(16000)}, 16000, 1},
+        CutoffCase{"MeasuredWithoutOne", {trackWithCutoff(0)}, 0u, 1},
+        CutoffCase{"OlderRecordWithoutTheField", {details::stamped(u"/p", 1, 1)}, std::nullopt, 1},
+        CutoffCase{"HandMade",
+                   {trackBytes(u"/p", makeRecord(1)),
+                    details::record(u"/p", {details::stampField(details::stamp(1)), cutoffs::field(19000)})},
+                   19000u,
+                   2},
+        CutoffCase{
+            "WrongLengthEndsTheLoad",
+            {trackBytes(u"/p", makeRecord(1)),
+             details::record(u"/p", {details::stampField(details::stamp(1)), cutoffs::field(19000, 2)})},
+            std::nullopt,
+            1}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 // --- acoustic prints in details records ---
 

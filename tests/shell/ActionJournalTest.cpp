@@ -214,8 +214,52 @@ INSTANTIATE_TEST_SUITE_P(
                     plan.push_back(keptToo);
                     (void)m;
                 },
+                "kept"},
+        Refusal{"ChosenByHandAndChanged",
+                [](const fs::path& m, auto&, auto& plan) {
+                    plan[0].kept.clear(); // a Delete chosen file by file keeps the change guard
+                    writeText(m / "b.mp3", "edited since");
+                },
+                "changed"},
+        Refusal{"ChosenByHandMoveWithoutKeptCopy",
+                [](const fs::path& m, auto&, auto& plan) {
+                    plan[0].kind = ActionKind::Move; // only the trash may go without a kept copy
+                    plan[0].target = (m / "elsewhere" / "b.mp3").string();
+                    plan[0].kept.clear();
+                },
                 "kept"}),
     [](const auto& param) { return std::string(param.param.name); });
+
+// A Delete the user chose item by item: no copy has to stay, folders may go too, and the undo
+// brings both back.
+TEST_F(Library, ChosenByHandGoesWithoutKeptCopyAndComesBack) {
+    const auto b = file("b.mp3", "copy b");
+    const auto folder = dir / "music" / "live";
+    file("live/x.mp3", "x");
+    FileAction one{ActionKind::Trash, b.string(), {}, {}, *tonemirror::shell::currentFile(b.string()), {}};
+    FileAction two{
+        ActionKind::Trash, folder.string(), {}, {}, *tonemirror::shell::currentFile(folder.string()), {}};
+    EXPECT_FALSE(journal.canUndo());
+    const auto out = journal.run({one, two}, {}, trash);
+    EXPECT_TRUE(out.problems().empty());
+    EXPECT_FALSE(fs::exists(b));
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_TRUE(journal.canUndo());
+    EXPECT_TRUE(journal.undoLast(trash).problems().empty());
+    EXPECT_EQ(readText(b), "copy b");
+    EXPECT_EQ(readText(folder / "x.mp3"), "x");
+    EXPECT_FALSE(journal.canUndo()); // undone batches are not offered again
+}
+
+// A batch where every action was refused changed nothing: there is nothing to undo.
+TEST_F(Library, RefusedBatchOffersNoUndo) {
+    const auto kept = file("a.flac", "best");
+    const auto b = file("b.mp3", "copy b");
+    const auto out = journal.run({action(ActionKind::Trash, b, kept)}, {(dir / "music").string()}, trash);
+    ASSERT_EQ(out.problems().size(), 1u);
+    EXPECT_FALSE(journal.canUndo());
+    EXPECT_FALSE(journal.undoLast(trash).error.empty());
+}
 
 TEST_F(Library, KilledBetweenTwoActionsIsCompletedAtTheNextStart) {
     const auto kept = file("a.flac", "best");

@@ -78,12 +78,13 @@ struct FormatCase {
     const char* format;
     std::uint32_t bitRate;
     bool lossless;
+    std::uint32_t pcmFloor = 0; // sample rate x channels x 8 when the stream told
 };
 
 class LosslessFormatTest : public testing::TestWithParam<FormatCase> {};
 
 TEST_P(LosslessFormatTest, ByFormatAndRate) {
-    EXPECT_EQ(tonemirror::shell::isLosslessFormat(GetParam().format, GetParam().bitRate),
+    EXPECT_EQ(tonemirror::shell::isLosslessFormat(GetParam().format, GetParam().bitRate, GetParam().pcmFloor),
               GetParam().lossless);
 }
 
@@ -93,6 +94,9 @@ INSTANTIATE_TEST_SUITE_P(Formats, LosslessFormatTest,
                                          FormatCase{"PcmWav", "wav", 1411200, true},
                                          FormatCase{"WavOfUnknownRate", "wav", 0, true},
                                          FormatCase{"MpegInWav", "wav", 128000, false},
+                                         FormatCase{"MonoPcmWavAt22050", "wav", 352800, true, 176400},
+                                         FormatCase{"MpegInMonoWav", "wav", 64000, false, 176400},
+                                         FormatCase{"AdpcmInWav", "wav", 89300, false, 176400},
                                          FormatCase{"AlacInM4a", "m4a", 800000, true},
                                          FormatCase{"AacInM4a", "m4a", 256000, false},
                                          FormatCase{"NoExtension", "", 1411200, false}),

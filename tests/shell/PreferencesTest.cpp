@@ -203,4 +203,46 @@ TEST_F(PreferencesTest, ReferenceFoldersAreAQuotedList) {
               (std::vector<std::u16string>{u"/music/masters", u"/archive"}));
 }
 
+struct StoredRulesCase {
+    const char* name;
+    const char* json;
+    const char* order; // as the rules read back write it
+};
+
+class StoredRulesTest : public PreferencesTest, public ::testing::WithParamInterface<StoredRulesCase> {};
+
+// A stored order the rules cannot read must never leave the user without a way to pick the kept
+// copy: it falls back to the default order.
+TEST_P(StoredRulesTest, ReadOrFallBackToDefault) {
+    SettingsStore store = loaded(GetParam().json);
+    EXPECT_EQ(readKeeperRules(store).text(), GetParam().order);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StoredRulesTest,
+    ::testing::Values(StoredRulesCase{"Missing", "{}",
+                                      "reference,lossless,bitrate,samplerate,tags,longer,shorter-path"},
+                      StoredRulesCase{"Stored", R"({"KeeperRules":"bitrate, lossless"})", "bitrate,lossless"},
+                      StoredRulesCase{"Unknown", R"({"KeeperRules":"bitrate,loudest"})",
+                                      "reference,lossless,bitrate,samplerate,tags,longer,shorter-path"},
+                      StoredRulesCase{"Empty", R"({"KeeperRules":""})",
+                                      "reference,lossless,bitrate,samplerate,tags,longer,shorter-path"},
+                      StoredRulesCase{"NotAscii", R"({"KeeperRules":"bitrate,l\u014Essless"})",
+                                      "reference,lossless,bitrate,samplerate,tags,longer,shorter-path"},
+                      StoredRulesCase{"Number", R"({"KeeperRules":3})",
+                                      "reference,lossless,bitrate,samplerate,tags,longer,shorter-path"}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(PreferencesTest, RulesAndReferenceFoldersRoundTrip) {
+    SettingsStore store = loaded("{}");
+    ASSERT_TRUE(writeKeeperRules(store, KeeperRules({KeepCriterion::SampleRate, KeepCriterion::Reference})));
+    const std::vector<std::u16string> folders{u"/music/best", u"/mnt/archive; old"};
+    ASSERT_TRUE(writeReferenceFolders(store, folders));
+    SettingsStore again(file());
+    ASSERT_EQ(again.load(), SettingsStore::LoadStatus::Loaded);
+    EXPECT_EQ(readKeeperRules(again).text(), "samplerate,reference");
+    EXPECT_EQ(readReferenceFolders(again), folders);
+    EXPECT_EQ(again.readText(names::kReferenceFolders), u"\"/music/best\";\"/mnt/archive; old\";");
+}
+
 } // namespace

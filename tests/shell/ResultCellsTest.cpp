@@ -195,6 +195,25 @@ TEST(DetailsEmphasisTest, OnlyTheStrictlyLargerValueOfTwoRecords) {
 }
 
 // Values that differ only below what the pane shows are not bold on either side.
+// A lossless file beats a lossy one only while it is not a lossy file in lossless clothing.
+TEST(DetailsEmphasisTest, QualityFormatAndTagsFavourTheBetterCopy) {
+    DetailsRecord flac;
+    flac.lossless = true;
+    flac.sampleRate = 44100;
+    flac.tagFields = 3;
+    DetailsRecord mp3;
+    mp3.sampleRate = 44100;
+    mp3.tagFields = 1;
+    EXPECT_TRUE(detailsEmphasis(&flac, &mp3).quality);
+    EXPECT_FALSE(detailsEmphasis(&mp3, &flac).quality);
+    EXPECT_FALSE(detailsEmphasis(&flac, &mp3).format); // the same rate
+    EXPECT_TRUE(detailsEmphasis(&flac, &mp3).tags);
+    flac.probablyTranscoded = true;
+    EXPECT_FALSE(detailsEmphasis(&flac, &mp3).quality);
+    mp3.sampleRate = 48000;
+    EXPECT_TRUE(detailsEmphasis(&mp3, &flac).format);
+}
+
 TEST(DetailsEmphasisTest, EqualShownTextsAreNeverBold) {
     DetailsRecord left;
     left.durationMs = 40900;            // "0:40"

@@ -104,10 +104,12 @@ std::multiset<std::string> placeholders(const std::string& text) {
 
 // The menus the program builds, each a list of item keys whose access keys must differ.
 const std::vector<std::vector<const char16_t*>> kMenus{
-    {u"MENU_FILES", u"MENU_SCANNING", u"MENU_TOOLS", u"MENU_HELP"},
+    {u"MENU_FILES", u"MENU_EDIT", u"MENU_SCANNING", u"MENU_TOOLS", u"MENU_HELP"},
+    {u"MENU_UNDO"},
     {u"MENU_SAVE_PLAYLIST", u"MENU_EXPORT_RESULTS", u"MENU_EXIT"},
     {u"MENU_START", u"MENU_PAUSE", u"MENU_STOP"},
-    {u"MENU_OPTIONS", u"MENU_MARK_ALL_BUT_BEST", u"MENU_FOLDERS", u"MENU_VIEW", u"MENU_LANGUAGES"},
+    {u"MENU_OPTIONS", u"MENU_MARK_ALL_BUT_BEST", u"MENU_KEEPER_RULES", u"MENU_FOLDERS", u"MENU_VIEW",
+     u"MENU_LANGUAGES"},
     {u"MENU_VIEW_PAIRS", u"MENU_VIEW_GROUPS", u"MENU_REFRESH", u"MENU_TOOLBAR", u"MENU_STATUS_BAR"},
     {u"MENU_CHECK_UPDATES", u"MENU_ABOUT"},
 };
