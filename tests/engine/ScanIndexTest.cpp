@@ -1,4 +1,5 @@
 #include "engine/ScanIndex.h"
+#include "analysis/TagComparison.h"
 #include "analysis/TextLikeness.h"
 #include "engine/TagIndex.h"
 #include "support/RealShapedRecord.h"
@@ -90,6 +91,22 @@ std::deque<TrackRecord> randomLibrary(unsigned seed, std::size_t n) {
     return library;
 }
 
+// The tag index alone names every earlier track whose tag score reaches the threshold, in order.
+void expectTagCandidates(const ScanIndex& index, const PairScorer& scorer,
+                         const std::deque<TrackRecord>& library, std::size_t me, float threshold) {
+    std::vector<std::uint32_t> tagged;
+    if (!index.tagCandidates(me, scorer, tagged, SIZE_MAX)) {
+        return;
+    }
+    ASSERT_TRUE(std::is_sorted(tagged.begin(), tagged.end()));
+    for (std::size_t i = 0; i < me; ++i) {
+        if (analysis::compareTags(library[me], library[i]) >= threshold) {
+            ASSERT_TRUE(std::binary_search(tagged.begin(), tagged.end(), static_cast<std::uint32_t>(i)))
+                << "threshold " << threshold << ": pair " << me << "-" << i << " missed by the tag index";
+        }
+    }
+}
+
 struct RuleCase {
     const char* name;
     bool byContent;
@@ -135,6 +152,9 @@ TEST_P(CandidateSearch, CandidatesHoldEveryPairTheAllPairsLoopWouldScore) {
                     << "threshold " << threshold << ": pair " << me << "-" << i << " missed";
             }
             ASSERT_TRUE(std::all_of(found.begin(), found.end(), [&](std::uint32_t p) { return p < me; }));
+            if (c.byTags) {
+                expectTagCandidates(index, scorer, library, me, threshold);
+            }
         }
     }
     EXPECT_GT(reported, 100u) << "the library should hold many pairs";
@@ -181,6 +201,37 @@ TEST(CandidateSearchNarrowing, DistinctTextsGiveFewCandidates) {
         found += out.size();
     }
     EXPECT_LT(found, library.size() * library.size() / 20);
+}
+
+// An untagged file named after a song is compared by its name with the tagged copy's title and
+// artist; the tag index must list names for that, though names otherwise meet only names.
+TEST(CandidateSearchNarrowing, UntaggedFileFoundByItsName) {
+    std::mt19937 rng(9);
+    std::deque<TrackRecord> library;
+    ScanIndex index;
+    const auto add = [&](const std::u16string& title, const std::u16string& artist,
+                         const std::u16string& name) {
+        TrackRecord r = analysis::realShapedRecord(rng);
+        r.titleText = title;
+        r.artistText = artist;
+        r.nameText = name;
+        library.push_back(std::move(r));
+        index.append(u"/m/x", library.back());
+    };
+    add(u"midnight train", u"", u"track 01");
+    for (int i = 0; i < 40; ++i) {
+        add(u"song " + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)), u"band", u"file");
+    }
+    add(u"", u"", u"midnight train");
+    PairScorer::Rule rule;
+    rule.byTags = true;
+    rule.tagsThreshold = 0.75f;
+    const PairScorer scorer(rule);
+    ASSERT_GE(analysis::compareTags(library.back(), library.front()), rule.tagsThreshold);
+    std::vector<std::uint32_t> out;
+    ASSERT_TRUE(index.candidates(library.size() - 1, scorer, out, SIZE_MAX));
+    EXPECT_NE(std::find(out.begin(), out.end(), 0u), out.end());
+    EXPECT_LT(out.size(), 10u);
 }
 
 // The distinct runs of q units of a text, and its shape.
