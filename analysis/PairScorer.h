@@ -48,11 +48,15 @@ public:
 
     // False when the pair can reach neither threshold. Inline: a scan asks this of every pair.
     bool isCandidate(const PreparedTrack& a, const PreparedTrack& b) const {
+        return isContentCandidate(a, b) || isTagsCandidate(a, b);
+    }
+    // The two halves of isCandidate: whether the pair may reach the content floor, or the tag threshold.
+    bool isContentCandidate(const PreparedTrack& a, const PreparedTrack& b) const {
         const float floor = contentFloor_ - kBoundMargin;
-        if (rule_.byContent && contentSketchBound(*a.sketch, *b.sketch) >= floor &&
-            contentUpperBound(*a.key, *b.key) >= floor && compareContent(*a.key, *b.key) >= floor) {
-            return true;
-        }
+        return rule_.byContent && contentSketchBound(*a.sketch, *b.sketch) >= floor &&
+               contentUpperBound(*a.key, *b.key) >= floor && compareContent(*a.key, *b.key) >= floor;
+    }
+    bool isTagsCandidate(const PreparedTrack& a, const PreparedTrack& b) const {
         return rule_.byTags && compareTagsUpperBound(*a.tags, *b.tags) >= rule_.tagsThreshold - kBoundMargin;
     }
     // True with the scores when the pair is reported (a is the newer track, as for compareTags).

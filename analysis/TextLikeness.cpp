@@ -189,4 +189,47 @@ float textLikenessUpperBound(const TextSketch& x, const TextSketch& y) noexcept 
                  substringTotal(x.length, y.length));
 }
 
+namespace {
+
+// Upper bound of the substrings of x (n units) found in the other text (l the shorter length) when
+// `hits` of x's starts have their run of q units in the other text.
+//
+// Why: M(s) >= q needs the run at s in the other text, so every start that is not a hit has
+// M(s) <= min(q - 1, l). M(s) = m >= q needs the runs at s, s + 1, ..., s + m - q all there, so a hit
+// followed by r - 1 more hits in a row has M(s) <= min(l, q - 1 + r). A block of r hits in a row gives
+// at most min(l, q) + ... + min(l, q - 1 + r); these sums are superadditive (their terms rise), so all
+// hits in one block give the most. And no start finds more than its own substrings up to length l.
+std::uint64_t foundWithHits(std::uint64_t n, std::uint64_t hits, std::uint64_t l, std::uint64_t q) {
+    const std::uint64_t ownSubstrings = l * (n + 1) - l * (l + 1) / 2;
+    // The block's terms rise by one while they are under l, then stay at l.
+    const std::uint64_t rising = l > q - 1 ? std::min(hits, l - (q - 1)) : 0;
+    const std::uint64_t block = rising * (q - 1) + rising * (rising + 1) / 2 + (hits - rising) * l;
+    return std::min(ownSubstrings, (n - hits) * std::min(q - 1, l) + block);
+}
+
+// Starts of x whose run is in the other text, when the two share `shared` distinct runs: each shared
+// run takes one start, and further starts only where x repeats a run (counted in x.repeats), which
+// needs a shared run to repeat. With hashed runs the same holds for hashes, and a run found in the
+// other text has its hash there too.
+std::uint64_t hitsWithShared(RunShape x, std::size_t shared) {
+    if (shared == 0) {
+        return 0;
+    }
+    const std::uint64_t starts = x.length >= x.run ? x.length - x.run + 1 : 0;
+    return std::min<std::uint64_t>(starts, static_cast<std::uint64_t>(shared) + x.repeats);
+}
+
+} // namespace
+
+float likenessWithSharedRuns(RunShape x, RunShape y, std::size_t shared) noexcept {
+    if (x.length == 0 || y.length == 0 || x.run == 0) {
+        return 0.0f;
+    }
+    const std::uint64_t l = std::min(x.length, y.length);
+    const std::uint64_t found = foundWithHits(x.length, hitsWithShared(x, shared), l, x.run) +
+                                foundWithHits(y.length, hitsWithShared(y, shared), l, x.run);
+    // The same float rounding as the likeness itself, of a count never below the true one.
+    return ratio(std::min(found, substringTotal(x.length, y.length)), substringTotal(x.length, y.length));
+}
+
 } // namespace tonemirror::analysis

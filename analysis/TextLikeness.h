@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -37,5 +38,18 @@ TextSketch makeTextSketch(std::u16string_view text) noexcept;
 // is applied to a count of found substrings that is never below the true one); 0 when either text is
 // empty. Costs a few dozen word operations, whatever the lengths.
 float textLikenessUpperBound(const TextSketch& x, const TextSketch& y) noexcept;
+
+// What a candidate search knows of one text for runs of `run` consecutive units: its length and how
+// many of its runs repeat a run (or, with hashed runs, a hash) already seen earlier in it.
+struct RunShape {
+    std::size_t length = 0;
+    std::size_t repeats = 0;
+    std::size_t run = 3;
+};
+
+// Never below textLikeness of two texts of these shapes (the same run length) that have `shared`
+// distinct runs (or run hashes) in common, and rising with `shared`: a pair that reaches a likeness
+// shares at least the first count for which this reaches it. See the proof in the source.
+float likenessWithSharedRuns(RunShape x, RunShape y, std::size_t shared) noexcept;
 
 } // namespace tonemirror::analysis

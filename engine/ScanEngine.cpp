@@ -386,11 +386,39 @@ bool ScanEngine::findMatches(const Rule& rule, const analysis::TrackRecord& reco
         }
         return true;
     }
+    const analysis::PairScorer::Rule& scoring = rule.scorer.rule();
+    if (!rule.allPairs && scoring.byContent && scoring.byTags &&
+        index_.tagCandidates(me, rule.scorer, candidates, me / 4)) {
+        return findContentMatches(rule, record, me, candidates, matches);
+    }
     for (std::size_t i = 0; i < me; ++i) {
         if (i % kStopCheckInterval == kStopCheckInterval - 1 && control_.isStopped()) {
             return false;
         }
         consider(i);
+    }
+    return true;
+}
+
+bool ScanEngine::findContentMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
+                                    const std::vector<std::uint32_t>& tagCandidates,
+                                    std::vector<Match>& matches) const {
+    const analysis::PreparedTrack mine = index_.prepared(me);
+    std::size_t next = 0; // the first tag candidate not passed yet
+    for (std::size_t i = 0; i < me; ++i) {
+        if (i % kStopCheckInterval == kStopCheckInterval - 1 && control_.isStopped()) {
+            return false;
+        }
+        const bool tagged = next < tagCandidates.size() && tagCandidates[next] == i;
+        next += tagged ? 1 : 0;
+        const analysis::PreparedTrack other = index_.prepared(i);
+        Match m{i, {}};
+        // The tag bound only where the tag index names the pair: elsewhere it cannot pass.
+        if ((rule.scorer.isContentCandidate(mine, other) ||
+             (tagged && rule.scorer.isTagsCandidate(mine, other))) &&
+            rule.scorer.score(record, *index_.entry(i).record, m.scores)) {
+            matches.push_back(m);
+        }
     }
     return true;
 }

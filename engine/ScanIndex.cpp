@@ -25,8 +25,8 @@ void ScanIndex::append(const std::u16string& path, const analysis::TrackRecord& 
     tagIndex_.add(position, record);
 }
 
-bool ScanIndex::candidates(std::size_t me, const analysis::PairScorer& scorer,
-                           std::vector<std::uint32_t>& out, std::size_t budget) const {
+template <typename Query>
+bool ScanIndex::collect(std::size_t me, std::vector<std::uint32_t>& out, Query&& query) const {
     // Marks of the positions taken, one array per thread, told apart from earlier queries by a round.
     thread_local std::vector<std::uint32_t> marks;
     thread_local std::uint32_t round = 0;
@@ -44,16 +44,37 @@ bool ScanIndex::candidates(std::size_t me, const analysis::PairScorer& scorer,
             out.push_back(p);
         }
     };
+    return query(take);
+}
+
+bool ScanIndex::candidates(std::size_t me, const analysis::PairScorer& scorer,
+                           std::vector<std::uint32_t>& out, std::size_t budget) const {
     const auto below = static_cast<std::uint32_t>(me);
     const analysis::PairScorer::Rule& rule = scorer.rule();
-    if (rule.byTags &&
-        !tagIndex_.query(*entries_[me].record, rule.tagsThreshold - analysis::PairScorer::kTagsIndexMargin,
-                         below, budget, take)) {
-        return false;
-    }
-    return !rule.byContent || contentIndex_.query(contentSketches_[me],
-                                                  scorer.contentFloor() - analysis::PairScorer::kBoundMargin,
-                                                  below, budget, take);
+    return collect(me, out, [&](const auto& take) {
+        if (rule.byTags && !tagIndex_.query(*entries_[me].record,
+                                            rule.tagsThreshold - analysis::PairScorer::kTagsIndexMargin,
+                                            below, budget, take)) {
+            return false;
+        }
+        return !rule.byContent ||
+               contentIndex_.query(contentSketches_[me],
+                                   scorer.contentFloor() - analysis::PairScorer::kBoundMargin, below, budget,
+                                   take);
+    });
+}
+
+bool ScanIndex::tagCandidates(std::size_t me, const analysis::PairScorer& scorer,
+                              std::vector<std::uint32_t>& out, std::size_t budget) const {
+    const analysis::PairScorer::Rule& rule = scorer.rule();
+    const bool narrowed =
+        rule.byTags && collect(me, out, [&](const auto& take) {
+            return tagIndex_.query(*entries_[me].record,
+                                   rule.tagsThreshold - analysis::PairScorer::kTagsIndexMargin,
+                                   static_cast<std::uint32_t>(me), budget, take);
+        });
+    std::sort(out.begin(), out.end());
+    return narrowed;
 }
 
 std::ptrdiff_t ScanIndex::positionOf(std::int32_t trackId) const {

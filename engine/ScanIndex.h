@@ -47,8 +47,16 @@ public:
     // earlier position is a candidate.
     bool candidates(std::size_t me, const analysis::PairScorer& scorer, std::vector<std::uint32_t>& out,
                     std::size_t budget) const;
+    // The same from the tag index alone: the positions before `me` whose pair with it may pass
+    // scorer.isTagsCandidate, in increasing order. False when the tag index cannot narrow the search.
+    bool tagCandidates(std::size_t me, const analysis::PairScorer& scorer, std::vector<std::uint32_t>& out,
+                       std::size_t budget) const;
 
 private:
+    // A function that adds a position to the output once, however often it is offered.
+    template <typename Query>
+    bool collect(std::size_t me, std::vector<std::uint32_t>& out, Query&& query) const;
+
     std::vector<Entry> entries_;
     std::vector<std::int32_t> ids_;
     std::vector<analysis::ContentKey> contentKeys_;

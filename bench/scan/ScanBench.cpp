@@ -49,16 +49,55 @@ const char* const kWords[] = {
     "secret",  "golden",  "feel",     "run",    "fall",     "rise",    "song",    "way",
     "down",    "away",    "again",    "still",  "dark",     "bright",  "young",   "old"};
 
-std::u16string words(std::mt19937& rng, int count) {
-    std::uniform_int_distribution<std::size_t> pick(0, std::size(kWords) - 1);
-    std::string s;
-    for (int i = 0; i < count; ++i) {
-        if (i > 0) {
-            s += ' ';
+// Words of titles, artists and albums as a real library has them: a few very common words (the list
+// above) and a long tail of rarer ones, drawn with falling frequency (rank r about as often as 1 / r),
+// so that most titles share a word or a letter group with many others but few share most of theirs.
+class Vocabulary {
+public:
+    Vocabulary() {
+        for (const char* w : kWords) {
+            words_.emplace_back(w);
         }
-        s += kWords[pick(rng)];
+        // The rest made of syllables (a consonant, a vowel, now and then a closing consonant), so that
+        // letter groups are shared about as unevenly as in real words.
+        static const char kConsonants[] = "bcdfghjklmnprstvwz";
+        static const char kVowels[] = "aeiouy";
+        std::mt19937 rng(4242);
+        while (words_.size() < kSize) {
+            std::string w;
+            for (std::size_t k = 2 + rng() % 2; k-- > 0;) {
+                w += kConsonants[rng() % (std::size(kConsonants) - 1)];
+                w += kVowels[rng() % (std::size(kVowels) - 1)];
+                if (rng() % 3 == 0) {
+                    w += kConsonants[rng() % (std::size(kConsonants) - 1)];
+                }
+            }
+            words_.push_back(w);
+        }
+        std::vector<double> weights;
+        for (std::size_t r = 0; r < kSize; ++r) {
+            weights.push_back(1.0 / static_cast<double>(r + 10));
+        }
+        pick_ = std::discrete_distribution<std::size_t>(weights.begin(), weights.end());
     }
-    return std::u16string(s.begin(), s.end());
+
+    std::u16string words(std::mt19937& rng, int count) {
+        std::string s;
+        for (int i = 0; i < count; ++i) {
+            s += (i > 0 ? " " : "") + words_[pick_(rng)];
+        }
+        return std::u16string(s.begin(), s.end());
+    }
+
+private:
+    static constexpr std::size_t kSize = 20000;
+    std::vector<std::string> words_;
+    std::discrete_distribution<std::size_t> pick_;
+};
+
+std::u16string words(std::mt19937& rng, int count) {
+    static Vocabulary vocabulary;
+    return vocabulary.words(rng, count);
 }
 
 // Fingerprints shaped like real music: a falling spectral envelope with its own tilt and knee, a few
@@ -105,7 +144,7 @@ analysis::TrackRecord makeRecord(std::mt19937& rng, const std::vector<std::u16st
         c = 0.6f + 0.38f * u(rng);
     }
     std::uniform_int_distribution<std::size_t> artist(0, artists.size() - 1);
-    r.titleText = words(rng, 1 + static_cast<int>(rng() % 3));
+    r.titleText = words(rng, 1 + static_cast<int>(rng() % 4));
     r.artistText = artists[artist(rng)];
     r.albumText = words(rng, 2);
     r.nameText = r.artistText + u" - " + r.titleText;
@@ -251,9 +290,10 @@ std::vector<analysis::TrackRecord> sampleRecords(std::size_t n) {
 std::vector<analysis::TrackRecord> makeCachedLibrary(const fs::path& root, std::size_t n) {
     fs::create_directories(root / "library");
     std::mt19937 rng(12345);
+    // About fifteen tracks per artist, as in a collection.
     std::vector<std::u16string> artists;
-    for (int i = 0; i < 400; ++i) {
-        artists.push_back(words(rng, 1 + i % 2));
+    for (std::size_t i = 0; i < std::max<std::size_t>(400, n / 15); ++i) {
+        artists.push_back(words(rng, 1 + static_cast<int>(i % 2)));
     }
     std::vector<analysis::TrackRecord> records;
     records.reserve(n);

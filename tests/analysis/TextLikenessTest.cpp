@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <random>
+#include <set>
 #include <string>
 
 namespace tonemirror::analysis {
@@ -129,6 +130,63 @@ TEST(TextLikenessBound, RulesOutUnrelatedTexts) {
     EXPECT_LT(bound(u"yesterday", u"let it be"), 0.2f);
     EXPECT_LT(bound(u"bohemian rhapsody", u"stairway to heaven"), 0.5f);
     EXPECT_LT(bound(u"the beatles", u"led zeppelin"), 0.5f);
+}
+
+// The distinct runs of q units of a text, and its shape.
+std::set<std::u16string> runsOf(const std::u16string& x, std::size_t q, RunShape& shape) {
+    std::set<std::u16string> runs;
+    for (std::size_t i = 0; i + q <= x.size(); ++i) {
+        runs.insert(x.substr(i, q));
+    }
+    shape = {x.size(), x.size() >= q ? x.size() - q + 1 - runs.size() : 0, q};
+    return runs;
+}
+
+// Texts from small alphabets share runs by chance, repeat them and score high, which is where a count
+// of shared runs that claims too little shows; embedded copies give the long shared blocks.
+TEST(SharedRunsBound, NeverBelowTheLikeness) {
+    std::mt19937 rng(11);
+    const std::u16string alphabets[] = {u"ab", u"abc", u"abcdefgh "};
+    std::size_t tight = 0;
+    for (const auto& alphabet : alphabets) {
+        for (int i = 0; i < 6000; ++i) {
+            const std::size_t q = 1 + i % 3;
+            const std::u16string x = randomText(rng, 30, alphabet);
+            std::u16string y = randomText(rng, 30, alphabet);
+            if (i % 3 == 0 && !x.empty()) {
+                y.insert(y.size() / 2, x.substr(x.size() / 4, x.size() / 2));
+            }
+            RunShape sx;
+            RunShape sy;
+            const auto rx = runsOf(x, q, sx);
+            const auto ry = runsOf(y, q, sy);
+            std::size_t shared = 0;
+            for (const auto& r : rx) {
+                shared += ry.count(r);
+            }
+            const float likeness = textLikeness(x, y);
+            const float bound = likenessWithSharedRuns(sx, sy, shared);
+            ASSERT_GE(bound, likeness) << i << " runs of " << q;
+            ASSERT_EQ(bound, likenessWithSharedRuns(sy, sx, shared)) << "symmetric";
+            tight += bound <= likeness + 0.1f ? 1 : 0;
+        }
+    }
+    EXPECT_GT(tight, 2000u) << "a bound far above the likeness would narrow no search";
+}
+
+TEST(SharedRunsBound, FewSharedRunsRuleOutHighLikeness) {
+    // Titles of 20 units without repeats: without a shared run they score under 0.2, and at 0.75 they
+    // need most of their runs in common.
+    const RunShape title{20, 0, 3};
+    EXPECT_LT(likenessWithSharedRuns(title, title, 0), 0.2f);
+    EXPECT_LT(likenessWithSharedRuns(title, title, 14), 0.75f);
+    EXPECT_EQ(likenessWithSharedRuns(title, title, 18), 1.0f);
+    EXPECT_EQ(likenessWithSharedRuns(RunShape{}, title, 18), 0.0f);
+    // Texts too short for a run share none, yet may be alike.
+    EXPECT_EQ(likenessWithSharedRuns(RunShape{2, 0, 3}, RunShape{2, 0, 3}, 0), 1.0f);
+    // Runs of two units tell short texts apart where runs of three cannot.
+    EXPECT_GE(likenessWithSharedRuns(RunShape{4, 0, 3}, RunShape{4, 0, 3}, 0), 0.75f);
+    EXPECT_LT(likenessWithSharedRuns(RunShape{4, 0, 2}, RunShape{4, 0, 2}, 1), 0.75f);
 }
 
 } // namespace

@@ -169,13 +169,13 @@ TEST_F(ScanEngineTest, CountsAfterAStopAgreeWithTheTracksStored) {
         write("f" + std::to_string(i) + ".tone", song(60, "same"));
     }
     // The first pair is posted while its track's comparison is under way: stop right there.
-    sink_->onPost = [this](std::uint32_t message) {
+    sink_->setOnPost([this](std::uint32_t message) {
         if (message == engine::UM_PAIRS_PENDING) {
             engine_->requestStop();
         }
-    };
+    });
     scan({folder()});
-    sink_->onPost = nullptr;
+    sink_->setOnPost(nullptr);
     const auto c = engine_->counters();
     EXPECT_GE(c.filesDone, 2);
     EXPECT_EQ(c.filesDone, c.tracksKnown) << "the cache was empty before this scan";

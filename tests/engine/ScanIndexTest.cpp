@@ -1,4 +1,5 @@
 #include "engine/ScanIndex.h"
+#include "analysis/TagComparison.h"
 #include "analysis/TextLikeness.h"
 #include "engine/TagIndex.h"
 #include "support/RealShapedRecord.h"
@@ -8,9 +9,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace tonemirror::engine {
@@ -88,6 +91,22 @@ std::deque<TrackRecord> randomLibrary(unsigned seed, std::size_t n) {
     return library;
 }
 
+// The tag index alone names every earlier track whose tag score reaches the threshold, in order.
+void expectTagCandidates(const ScanIndex& index, const PairScorer& scorer,
+                         const std::deque<TrackRecord>& library, std::size_t me, float threshold) {
+    std::vector<std::uint32_t> tagged;
+    if (!index.tagCandidates(me, scorer, tagged, SIZE_MAX)) {
+        return;
+    }
+    ASSERT_TRUE(std::is_sorted(tagged.begin(), tagged.end()));
+    for (std::size_t i = 0; i < me; ++i) {
+        if (analysis::compareTags(library[me], library[i]) >= threshold) {
+            ASSERT_TRUE(std::binary_search(tagged.begin(), tagged.end(), static_cast<std::uint32_t>(i)))
+                << "threshold " << threshold << ": pair " << me << "-" << i << " missed by the tag index";
+        }
+    }
+}
+
 struct RuleCase {
     const char* name;
     bool byContent;
@@ -133,6 +152,9 @@ TEST_P(CandidateSearch, CandidatesHoldEveryPairTheAllPairsLoopWouldScore) {
                     << "threshold " << threshold << ": pair " << me << "-" << i << " missed";
             }
             ASSERT_TRUE(std::all_of(found.begin(), found.end(), [&](std::uint32_t p) { return p < me; }));
+            if (c.byTags) {
+                expectTagCandidates(index, scorer, library, me, threshold);
+            }
         }
     }
     EXPECT_GT(reported, 100u) << "the library should hold many pairs";
@@ -181,10 +203,59 @@ TEST(CandidateSearchNarrowing, DistinctTextsGiveFewCandidates) {
     EXPECT_LT(found, library.size() * library.size() / 20);
 }
 
-// The reasoning behind the tag index: texts that share no group of `gram` units, from the shortest
-// length it names on, never reach the threshold. Texts from a tiny alphabet share groups by chance
-// and score high, which is where a wrong length would show.
-TEST(TagIndexLengths, TextsWithoutASharedGroupStayBelowTheThreshold) {
+// An untagged file named after a song is compared by its name with the tagged copy's title and
+// artist; the tag index must list names for that, though names otherwise meet only names.
+TEST(CandidateSearchNarrowing, UntaggedFileFoundByItsName) {
+    std::mt19937 rng(9);
+    std::deque<TrackRecord> library;
+    ScanIndex index;
+    const auto add = [&](const std::u16string& title, const std::u16string& artist,
+                         const std::u16string& name) {
+        TrackRecord r = analysis::realShapedRecord(rng);
+        r.titleText = title;
+        r.artistText = artist;
+        r.nameText = name;
+        library.push_back(std::move(r));
+        index.append(u"/m/x", library.back());
+    };
+    add(u"midnight train", u"", u"track 01");
+    for (int i = 0; i < 40; ++i) {
+        add(u"song " + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)), u"band", u"file");
+    }
+    add(u"", u"", u"midnight train");
+    PairScorer::Rule rule;
+    rule.byTags = true;
+    rule.tagsThreshold = 0.75f;
+    const PairScorer scorer(rule);
+    ASSERT_GE(analysis::compareTags(library.back(), library.front()), rule.tagsThreshold);
+    std::vector<std::uint32_t> out;
+    ASSERT_TRUE(index.candidates(library.size() - 1, scorer, out, SIZE_MAX));
+    EXPECT_NE(std::find(out.begin(), out.end(), 0u), out.end());
+    EXPECT_LT(out.size(), 10u);
+}
+
+// The distinct runs of q units of a text, and its shape.
+std::set<std::u16string> runsOf(const std::u16string& x, std::size_t q, analysis::RunShape& shape) {
+    std::set<std::u16string> found;
+    for (std::size_t i = 0; i + q <= x.size(); ++i) {
+        found.insert(x.substr(i, q));
+    }
+    shape = {x.size(), x.size() >= q ? x.size() - q + 1 - found.size() : 0, q};
+    return found;
+}
+
+std::size_t sharedRuns(const std::set<std::u16string>& a, const std::set<std::u16string>& b) {
+    std::size_t shared = 0;
+    for (const auto& r : a) {
+        shared += b.count(r);
+    }
+    return shared;
+}
+
+// The reasoning behind the tag index: a text that likens another at least as much as the threshold
+// is either read whole by length, or shares at least the runs the plan reads for. Texts from a tiny
+// alphabet share and repeat runs by chance and score high, which is where a wrong plan would show.
+TEST(TagIndexLengths, TextsReachingTheThresholdShareWhatThePlanSays) {
     std::mt19937 rng(5);
     const auto text = [&](std::size_t length) {
         std::u16string s;
@@ -193,27 +264,105 @@ TEST(TagIndexLengths, TextsWithoutASharedGroupStayBelowTheThreshold) {
         }
         return s;
     };
-    const auto share = [](const std::u16string& x, const std::u16string& y, std::size_t gram) {
-        for (std::size_t i = 0; i + gram <= x.size(); ++i) {
-            if (y.find(x.substr(i, gram)) != std::u16string::npos) {
-                return true;
+    // Near copies (a unit changed, dropped or added) score high; unrelated texts now and then.
+    const auto edited = [&](std::u16string y) {
+        for (std::size_t edits = rng() % 3; edits-- > 0 && !y.empty();) {
+            const std::size_t at = rng() % y.size();
+            switch (rng() % 3) {
+            case 0:
+                y[at] = static_cast<char16_t>(u'a' + rng() % 4);
+                break;
+            case 1:
+                y.erase(at, 1);
+                break;
+            default:
+                y.insert(at, 1, u'x');
             }
         }
-        return false;
+        return y;
     };
+    std::map<std::tuple<float, std::size_t, std::size_t, std::size_t>, TagIndex::Plan> plans;
+    std::size_t checked = 0;
     for (const float t : {0.3f, 0.5f, 0.7f, 0.75f, 0.9f}) {
-        for (const std::size_t gram : {std::size_t{2}, std::size_t{3}}) {
-            const std::size_t from = TagIndex::needsSharedGram(t, gram);
-            ASSERT_LE(from, 17u);
-            for (int k = 0; k < 3000; ++k) {
-                const std::u16string x = text(from + rng() % 4);
-                const std::u16string y = text(from + rng() % 12);
-                if (analysis::textLikeness(x, y) >= t) {
-                    ASSERT_TRUE(share(x, y, gram)) << "threshold " << t << " gram " << gram;
+        for (int k = 0; k < 6000; ++k) {
+            const std::u16string x = text(1 + rng() % 24);
+            const std::u16string y = k % 2 == 0 ? edited(x) : text(1 + rng() % 24);
+            analysis::RunShape x2, x3, y2, y3;
+            const auto px = runsOf(x, 2, x2);
+            const auto tx = runsOf(x, 3, x3);
+            const auto py = runsOf(y, 2, y2);
+            const auto ty = runsOf(y, 3, y3);
+            const auto key = std::make_tuple(t, x.size(), x2.repeats, x3.repeats);
+            if (plans.count(key) == 0) {
+                plans[key] = TagIndex::planFor(x2, x3, t);
+            }
+            const TagIndex::Plan& plan = plans[key];
+            const bool isShort = y.size() <= TagIndex::kShortLength;
+            const bool indexed = y3.repeats <= TagIndex::repeatCap(y.size()) &&
+                                 (!isShort || y2.repeats <= TagIndex::repeatCap(y.size()));
+            if (!plan.narrows || !indexed || analysis::textLikeness(x, y) < t) {
+                continue;
+            }
+            ++checked;
+            const std::string at = "threshold " + std::to_string(t) + ": " + std::to_string(x.size()) +
+                                   " against " + std::to_string(y.size());
+            if (!isShort) {
+                ASSERT_GE(sharedRuns(tx, ty), plan.triples) << at;
+                continue;
+            }
+            ASSERT_NE(plan.pairsByLength[y.size()], TagIndex::kNone) << at;
+            ASSERT_NE(plan.triplesByLength[y.size()], TagIndex::kNone) << at;
+            ASSERT_GE(sharedRuns(px, py), plan.pairsByLength[y.size()]) << at;
+            ASSERT_GE(sharedRuns(tx, ty), plan.triplesByLength[y.size()]) << at;
+        }
+    }
+    EXPECT_GT(checked, 2000u);
+}
+
+// Together with the likeness bound's own test, this proves the plan: no indexed shape of text reaches
+// the threshold with fewer shared runs than the plan reads for.
+TEST(TagIndexLengths, PlanCoversEveryIndexedShape) {
+    for (const float t : {0.4f, 0.75f, 0.95f}) {
+        for (const std::size_t n : {4u, 9u, 14u, 40u}) {
+            const analysis::RunShape x2{n, n / 5, 2};
+            const analysis::RunShape x3{n, n / 6, 3};
+            const TagIndex::Plan plan = TagIndex::planFor(x2, x3, t);
+            ASSERT_TRUE(plan.narrows || t < 0.5f);
+            if (!plan.narrows) {
+                continue; // the query reads every track
+            }
+            for (std::size_t length = 1; length <= TagIndex::kLongest; ++length) {
+                const bool isShort = length <= TagIndex::kShortLength;
+                for (const std::size_t q : {std::size_t{2}, std::size_t{3}}) {
+                    const std::size_t needed =
+                        !isShort ? (q == 3 ? plan.triples : 0)
+                                 : (q == 2 ? plan.pairsByLength[length] : plan.triplesByLength[length]);
+                    const analysis::RunShape& x = q == 2 ? x2 : x3;
+                    const std::size_t starts = length >= q ? length - q + 1 : 0;
+                    for (std::size_t repeats = 0; repeats <= std::min(TagIndex::repeatCap(length), starts);
+                         ++repeats) {
+                        // No pair shares more runs than either text has.
+                        const std::size_t possible = std::min(n - q + 1 - x.repeats, starts - repeats) + 1;
+                        for (std::size_t shared = 0; shared < std::min(needed, possible); ++shared) {
+                            ASSERT_LT(analysis::likenessWithSharedRuns(x, {length, repeats, q}, shared), t)
+                                << n << " against " << length << " with " << repeats << " repeats";
+                        }
+                    }
                 }
             }
         }
     }
+}
+
+// Long texts need most of their runs in common at usual thresholds, so a query reads few lists.
+TEST(TagIndexLengths, LongTextsReadFewLists) {
+    const TagIndex::Plan plan = TagIndex::planFor({30, 0, 2}, {30, 0, 3}, 0.75f);
+    ASSERT_TRUE(plan.narrows);
+    EXPECT_GE(plan.triples, 14u) << "of 28 runs";
+    EXPECT_EQ(plan.pairsByLength[3], TagIndex::kNone) << "a text of 3 units is far from one of 30";
+    EXPECT_FALSE(TagIndex::planFor({30, 0, 2}, {30, 0, 3}, 0.05f).narrows);
+    // A text shorter than a run is alike to long texts made of its own units: the lists cannot tell.
+    EXPECT_FALSE(TagIndex::planFor({2, 0, 2}, {2, 0, 3}, 0.9f).narrows);
 }
 
 } // namespace

@@ -17,17 +17,23 @@ namespace tonemirror::fakes {
 class RecordingSink : public engine::MessageSink {
 public:
     void post(std::uint32_t message) override {
+        std::function<void(std::uint32_t)> hook;
         {
             std::lock_guard lock(mutex_);
             messages_.push_back(message);
             changed_.notify_all();
+            hook = onPost_;
         }
-        if (onPost) {
-            onPost(message);
+        if (hook) {
+            hook(message);
         }
     }
-    // Runs on the posting thread after each message is recorded; set before the engine posts.
-    std::function<void(std::uint32_t)> onPost;
+    // Runs on the posting thread after each message is recorded. A worker may still post after the
+    // scan a test waited for has ended, so the hook is swapped under the lock.
+    void setOnPost(std::function<void(std::uint32_t)> hook) {
+        std::lock_guard lock(mutex_);
+        onPost_ = std::move(hook);
+    }
     int count(std::uint32_t message) {
         std::lock_guard lock(mutex_);
         return static_cast<int>(std::count(messages_.begin(), messages_.end(), message));
@@ -58,6 +64,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::uint32_t> messages_;
+    std::function<void(std::uint32_t)> onPost_;
 };
 
 } // namespace tonemirror::fakes
