@@ -370,8 +370,11 @@ bool ScanEngine::findMatches(const Rule& rule, const analysis::TrackRecord& reco
     const analysis::PreparedTrack mine = index_.prepared(me);
     const auto consider = [&](std::size_t i) {
         Match m{i, {}};
-        if (rule.scorer.isCandidate(mine, index_.prepared(i)) &&
-            rule.scorer.score(record, *index_.entry(i).record, m.scores)) {
+        const analysis::PreparedTrack other = index_.prepared(i);
+        // A pair decided by its prints is a candidate only when they share words.
+        if (rule.scorer.isCandidate(mine, other) &&
+            rule.scorer.score(record, *index_.entry(i).record, m.scores,
+                              rule.scorer.decidedByPrints(mine, other))) {
             matches.push_back(m);
         }
     };

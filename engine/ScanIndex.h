@@ -6,9 +6,11 @@
 #include "analysis/TagComparison.h"
 #include "analysis/TrackRecord.h"
 #include "engine/ContentIndex.h"
+#include "engine/PrintIndex.h"
 #include "engine/TagIndex.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,8 +19,8 @@ namespace tonemirror::engine {
 // The tracks of the current scan in the order they got their track ids, each with the prepared forms
 // the comparison loop reads: a new track is compared with every entry before it. The keys are
 // packed in contiguous arrays so the loop streams through memory instead of chasing map nodes.
-// Beside them, a content index and a tag index name the few earlier tracks that may pair with a new
-// one, so that it need not be compared with every one of them.
+// Beside them, a content index, a tag index and a print index name the few earlier tracks that may
+// pair with a new one, so that it need not be compared with every one of them.
 // Appended to under the TableLock held exclusively; read under it held shared.
 class ScanIndex {
 public:
@@ -38,17 +40,26 @@ public:
     const Entry& entry(std::size_t i) const { return entries_[i]; }
     // What the pair scorer's pruning steps read of entry i.
     analysis::PreparedTrack prepared(std::size_t i) const {
-        return {&contentSketches_[i], &contentKeys_[i], &tagSketches_[i]};
+        return {&contentSketches_[i], &contentKeys_[i], &tagSketches_[i], printWords(i)};
     }
 
     // The positions before `me` whose pair with it may pass scorer.isCandidate: every one that does,
     // each once, in no particular order. False when the indexes cannot narrow the search (a threshold
     // or a text too low or short for them, or more than `budget` entries to go through): then every
     // earlier position is a candidate.
+    // With verification and a print at `me`, the print index names its candidates among the tracks
+    // with prints, and only the tracks without one are looked at by their bounds: always narrowed.
     bool candidates(std::size_t me, const analysis::PairScorer& scorer, std::vector<std::uint32_t>& out,
                     std::size_t budget) const;
 
 private:
+    analysis::PrintWords printWords(std::size_t i) const {
+        const std::size_t from = printWordStarts_[i];
+        const std::size_t to = printWordStarts_[i + 1];
+        return {{printWords_.data() + from, printWords_.data() + to},
+                {printSwapped_.data() + from, printSwapped_.data() + to}};
+    }
+
     std::vector<Entry> entries_;
     std::vector<std::int32_t> ids_;
     std::vector<analysis::ContentKey> contentKeys_;
@@ -56,6 +67,13 @@ private:
     std::vector<analysis::ContentSketch> contentSketches_;
     ContentIndex contentIndex_;
     TagIndex tagIndex_;
+    // The distinct words of every print in both orders, one print after the other: entry i's from
+    // printWordStarts_[i] to printWordStarts_[i + 1].
+    std::vector<std::uint32_t> printWords_;
+    std::vector<std::uint32_t> printSwapped_;
+    std::vector<std::size_t> printWordStarts_{0};
+    std::vector<std::uint32_t> printless_; // positions without a print, ascending
+    PrintIndex printIndex_;
 };
 
 } // namespace tonemirror::engine
