@@ -45,11 +45,12 @@ float compareAcousticAtLeast(std::span<const std::uint32_t> first, std::span<con
 
 // Verification also asks two prints to have frame words in common: at least kNearWordPairs pairs of a
 // word of one and a word of the other that differ in at most one bit. Copies of one recording keep
-// many frames exactly or nearly (in the eval corpus every pair of copies has seven such pairs or more,
-// nearly all dozens; a remaster with compressed dynamics against a copy cut by 9 s has the fewest),
-// while other music with a similar course of chroma changes, which the block score can rate as high
-// as a copy, rarely has two. The same words are what the scan's print index is keyed by.
-inline constexpr std::size_t kNearWordPairs = 2;
+// many frames exactly or nearly: in the eval corpus every pair of copies has 7 such pairs or more,
+// nearly all dozens (a remaster with compressed dynamics against a copy cut by 9 s has the fewest).
+// Two pieces of one soundtrack on a shared theme, which the block score rates as high as copies, have
+// up to 5, all but one of their pairs 3 or fewer; unrelated music has next to none. The same words
+// are what the scan's print index is keyed by.
+inline constexpr std::size_t kNearWordPairs = 4;
 
 // The distinct words of a print in two orders, for finding the words of another print that differ
 // from them in at most one bit: two such words agree in their high or in their low 16 bits.
