@@ -48,7 +48,7 @@ float compareAcousticAtLeast(std::span<const std::uint32_t> first, std::span<con
 // many frames exactly or nearly: in the eval corpus every pair of copies has 7 such pairs or more,
 // nearly all dozens (a remaster with compressed dynamics against a copy cut by 9 s has the fewest).
 // Two pieces of one soundtrack on a shared theme, which the block score rates as high as copies, have
-// up to 5, all but one of their pairs 3 or fewer; unrelated music has next to none. The same words
+// up to 4, all but one of their pairs 3 or fewer; unrelated music has next to none. The same words
 // are what the scan's print index is keyed by.
 inline constexpr std::size_t kNearWordPairs = 4;
 
