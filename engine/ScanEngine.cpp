@@ -128,7 +128,7 @@ void ScanEngine::startScan(const std::vector<std::u16string>& folders) {
         filesQueued_.store(0);
         filesDone_.store(0);
         store_.table().resetTrackIds();
-        index_.clear();
+        index_.clear(settings_.verifyMatches.load());
         reach_.clear();
     }
     {
@@ -371,10 +371,14 @@ bool ScanEngine::findMatches(const Rule& rule, const analysis::TrackRecord& reco
     const auto consider = [&](std::size_t i) {
         Match m{i, {}};
         const analysis::PreparedTrack other = index_.prepared(i);
-        // A pair decided by its prints is a candidate only when they share words.
+        // A pair decided by its prints is a candidate only when they share words. Without the words
+        // kept (verification turned on during the scan) the bounds choose and the scorer works the
+        // words out: copies under the content threshold then wait for the next scan.
+        const analysis::TrackRecord& theirs = *index_.entry(i).record;
         if (rule.scorer.isCandidate(mine, other) &&
-            rule.scorer.score(record, *index_.entry(i).record, m.scores,
-                              rule.scorer.decidedByPrints(mine, other))) {
+            (index_.printsIndexed()
+                 ? rule.scorer.score(record, theirs, m.scores, rule.scorer.decidedByPrints(mine, other))
+                 : rule.scorer.score(record, theirs, m.scores))) {
             matches.push_back(m);
         }
     };

@@ -4,7 +4,8 @@
 
 namespace tonemirror::engine {
 
-void ScanIndex::clear() {
+void ScanIndex::clear(bool withPrints) {
+    printsIndexed_ = withPrints;
     entries_.clear();
     ids_.clear();
     contentKeys_.clear();
@@ -30,12 +31,16 @@ void ScanIndex::append(const std::u16string& path, const analysis::TrackRecord& 
     tagIndex_.add(position, record);
     thread_local std::vector<std::uint32_t> words;
     thread_local std::vector<std::uint32_t> swapped;
-    analysis::distinctPrintWords(record.acousticPrint, words, swapped);
+    words.clear();
+    swapped.clear();
+    if (printsIndexed_) {
+        analysis::distinctPrintWords(record.acousticPrint, words, swapped);
+    }
     printWords_.insert(printWords_.end(), words.begin(), words.end());
     printSwapped_.insert(printSwapped_.end(), swapped.begin(), swapped.end());
     printWordStarts_.push_back(printWords_.size());
     printIndex_.add(position, words);
-    if (words.empty()) {
+    if (printsIndexed_ && words.empty()) {
         printless_.push_back(position);
     }
 }
@@ -72,6 +77,9 @@ bool ScanIndex::candidates(std::size_t me, const analysis::PairScorer& scorer,
     const auto below = static_cast<std::uint32_t>(me);
     const analysis::PairScorer::Rule& rule = scorer.rule();
     const analysis::PreparedTrack mine = prepared(me);
+    if (rule.verify && !printsIndexed_) {
+        return false; // verification turned on during the scan: the loop works the words out
+    }
     if (rule.verify && !mine.printWords.empty()) {
         // A pair of two prints is a candidate only when they share words.
         printIndex_.query(mine.printWords.words, below, [&](std::uint32_t p) {

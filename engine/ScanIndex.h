@@ -29,7 +29,10 @@ public:
         const analysis::TrackRecord* record; // lives in the track table, which never moves its records
     };
 
-    void clear();
+    // Empties the index; `withPrints`: the tracks appended from now on have their print words kept and
+    // indexed (a verifying scan; the others do without them and their memory).
+    void clear(bool withPrints = false);
+    bool printsIndexed() const { return printsIndexed_; }
     // Adds a track that has just received its id (ids grow with every append).
     void append(const std::u16string& path, const analysis::TrackRecord& record);
     std::size_t size() const { return entries_.size(); }
@@ -49,6 +52,7 @@ public:
     // earlier position is a candidate.
     // With verification and a print at `me`, the print index names its candidates among the tracks
     // with prints, and only the tracks without one are looked at by their bounds: always narrowed.
+    // False with verification when the prints are not indexed.
     bool candidates(std::size_t me, const analysis::PairScorer& scorer, std::vector<std::uint32_t>& out,
                     std::size_t budget) const;
 
@@ -74,6 +78,7 @@ private:
     std::vector<std::size_t> printWordStarts_{0};
     std::vector<std::uint32_t> printless_; // positions without a print, ascending
     PrintIndex printIndex_;
+    bool printsIndexed_ = false;
 };
 
 } // namespace tonemirror::engine

@@ -103,6 +103,7 @@ TEST_P(CandidateSearch, CandidatesHoldEveryPairTheAllPairsLoopWouldScore) {
     const RuleCase& c = GetParam();
     const std::deque<TrackRecord> library = randomLibrary(c.byContent * 2 + c.byTags + c.verify * 4, 300);
     ScanIndex index;
+    index.clear(c.verify);
     for (std::size_t i = 0; i < library.size(); ++i) {
         index.append(u"/m/" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)), library[i]);
     }
@@ -190,6 +191,7 @@ TEST(PrintCandidates, NameExactlyThePrintsThatShareWords) {
     std::deque<TrackRecord> library;
     std::vector<std::size_t> copyOf;
     ScanIndex index;
+    index.clear(true);
     for (std::size_t i = 0; i < 400; ++i) {
         TrackRecord r = analysis::realShapedRecord(rng);
         giveTexts(r, rng);
