@@ -148,6 +148,47 @@ TM_POPCOUNT_CLONES bool mayMatch(const StridedPrint& a, const StridedPrint& b, s
     return static_cast<float>(count - missed) >= needed;
 }
 
+std::uint32_t swapHalves(std::uint32_t w) {
+    return (w << 16) | (w >> 16);
+}
+
+// Pairs of a word of `a` and one of `b` (both ascending) with the same high half that differ in at
+// most one bit, counted up to `enough`; with `lowDiffers`, only those whose low halves differ (the
+// others were counted in the other order).
+std::size_t pairsAgreeingHigh(std::span<const std::uint32_t> a, std::span<const std::uint32_t> b,
+                              bool lowDiffers, std::size_t enough) {
+    std::size_t pairs = 0;
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        const std::uint32_t ha = a[i] >> 16;
+        const std::uint32_t hb = b[j] >> 16;
+        if (ha != hb) {
+            (ha < hb ? i : j) += 1;
+            continue;
+        }
+        std::size_t ie = i;
+        std::size_t je = j;
+        while (ie < a.size() && a[ie] >> 16 == ha) {
+            ++ie;
+        }
+        while (je < b.size() && b[je] >> 16 == hb) {
+            ++je;
+        }
+        for (std::size_t x = i; x < ie; ++x) {
+            for (std::size_t y = j; y < je; ++y) {
+                const std::uint32_t d = a[x] ^ b[y];
+                if (std::popcount(d) <= 1 && !(lowDiffers && (d & 0xFFFFu) == 0) && ++pairs >= enough) {
+                    return pairs;
+                }
+            }
+        }
+        i = ie;
+        j = je;
+    }
+    return pairs;
+}
+
 bool comparable(std::size_t na, std::size_t nb) {
     return std::min(na, nb) >= kMinAcousticWords;
 }
@@ -188,6 +229,38 @@ float compareAcousticAtLeast(std::span<const std::uint32_t> first, std::span<con
         return !promising;
     });
     return promising ? compareAcoustic(first, second) : 0.0f;
+}
+
+void distinctPrintWords(std::span<const std::uint32_t> print, std::vector<std::uint32_t>& words,
+                        std::vector<std::uint32_t>& swapped) {
+    const std::size_t n = std::min(print.size(), kMaxAcousticWords);
+    words.assign(print.begin(), print.begin() + static_cast<std::ptrdiff_t>(n));
+    std::sort(words.begin(), words.end());
+    words.erase(std::unique(words.begin(), words.end()), words.end());
+    swapped.resize(words.size());
+    std::transform(words.begin(), words.end(), swapped.begin(), swapHalves);
+    std::sort(swapped.begin(), swapped.end());
+}
+
+std::size_t nearWordPairs(const PrintWords& first, const PrintWords& second, std::size_t enough) {
+    // Pairs that agree in their high halves, then those that agree only in their low halves.
+    std::size_t pairs = pairsAgreeingHigh(first.words, second.words, false, enough);
+    if (pairs < enough) {
+        pairs += pairsAgreeingHigh(first.swapped, second.swapped, true, enough - pairs);
+    }
+    return pairs;
+}
+
+bool shareWords(const PrintWords& first, const PrintWords& second) {
+    return nearWordPairs(first, second, kNearWordPairs) >= kNearWordPairs;
+}
+
+bool printsShareWords(std::span<const std::uint32_t> first, std::span<const std::uint32_t> second) {
+    std::vector<std::uint32_t> a[2];
+    std::vector<std::uint32_t> b[2];
+    distinctPrintWords(first, a[0], a[1]);
+    distinctPrintWords(second, b[0], b[1]);
+    return shareWords({a[0], a[1]}, {b[0], b[1]});
 }
 
 std::size_t encodedAcousticSize(std::size_t words) {

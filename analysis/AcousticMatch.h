@@ -43,6 +43,34 @@ float compareAcoustic(std::span<const std::uint32_t> first, std::span<const std:
 float compareAcousticAtLeast(std::span<const std::uint32_t> first, std::span<const std::uint32_t> second,
                              float threshold);
 
+// Verification also asks two prints to have frame words in common: at least kNearWordPairs pairs of a
+// word of one and a word of the other that differ in at most one bit. Copies of one recording keep
+// many frames exactly or nearly: in the eval corpus every pair of copies has 7 such pairs or more,
+// nearly all dozens (a remaster with compressed dynamics against a copy cut by 9 s has the fewest).
+// Two pieces of one soundtrack on a shared theme, which the block score rates as high as copies, have
+// up to 4, all but one of their pairs 3 or fewer; unrelated music has next to none. The same words
+// are what the scan's print index is keyed by.
+inline constexpr std::size_t kNearWordPairs = 4;
+
+// The distinct words of a print in two orders, for finding the words of another print that differ
+// from them in at most one bit: two such words agree in their high or in their low 16 bits.
+struct PrintWords {
+    std::span<const std::uint32_t> words;   // ascending
+    std::span<const std::uint32_t> swapped; // the same words with their halves swapped, ascending
+    bool empty() const { return words.empty(); }
+};
+
+// The distinct words of a print (its first kMaxAcousticWords) in both orders of PrintWords.
+void distinctPrintWords(std::span<const std::uint32_t> print, std::vector<std::uint32_t>& words,
+                        std::vector<std::uint32_t>& swapped);
+// Pairs of a word of `first` and a word of `second` that differ in at most one bit, counted up to
+// `enough`.
+std::size_t nearWordPairs(const PrintWords& first, const PrintWords& second, std::size_t enough);
+// Whether two prints' words make kNearWordPairs such pairs.
+bool shareWords(const PrintWords& first, const PrintWords& second);
+// The same for two prints.
+bool printsShareWords(std::span<const std::uint32_t> first, std::span<const std::uint32_t> second);
+
 // Stored form of a print: a format byte (1), an algorithm byte (the fingerprinter's), the word count
 // as u16 and the words, all little-endian. An empty print stores as nothing.
 inline constexpr std::uint8_t kAcousticFormat = 1;

@@ -4,26 +4,25 @@
 
 namespace tonemirror::analysis {
 
-namespace {
-
-// How far under the content threshold a pair may score and still be verified by its prints. In real
-// music in many variants, the lowest content score of a copy that its tags did not bring up was 0.6
-// (64 kbit/s MP3 against the others); 0.25 under the usual 0.75 leaves room below that, while the
-// pairs to verify stay a small share of all pairs.
-constexpr float kVerifyContentMargin = 0.25f;
-
-} // namespace
-
-PairScorer::PairScorer(const Rule& rule)
-    : rule_(rule),
-      contentFloor_(rule.verify ? rule.contentThreshold - kVerifyContentMargin : rule.contentThreshold) {}
+PairScorer::PairScorer(const Rule& rule) : rule_(rule), contentFloor_(rule.contentThreshold) {}
 
 bool PairScorer::score(const TrackRecord& a, const TrackRecord& b, PairScores& out) const {
+    const bool shared = rule_.verify && !a.acousticPrint.empty() && !b.acousticPrint.empty() &&
+                        printsShareWords(a.acousticPrint, b.acousticPrint);
+    return score(a, b, out, shared);
+}
+
+bool PairScorer::score(const TrackRecord& a, const TrackRecord& b, PairScores& out, bool sharedWords) const {
     out = PairScores{};
-    if (rule_.verify) {
+    const bool bothPrinted = !a.acousticPrint.empty() && !b.acousticPrint.empty();
+    if (rule_.verify && bothPrinted) {
         // Most candidates fail here, before the exact scores are worked out.
-        out.acoustic = acousticScore(a, b);
-        if (out.acoustic >= 0.0f && out.acoustic < rule_.acousticThreshold) {
+        out.sharedWords = sharedWords;
+        if (!sharedWords) {
+            return false;
+        }
+        out.acoustic = compareAcousticAtLeast(a.acousticPrint, b.acousticPrint, rule_.acousticThreshold);
+        if (out.acoustic < rule_.acousticThreshold) {
             return false;
         }
     }
@@ -46,18 +45,16 @@ bool PairScorer::isReported(const PairScores& s) const {
     if (!rule_.verify || s.acoustic < 0.0f) {
         return byThresholds;
     }
-    const bool candidate =
-        (rule_.byContent && s.content >= contentFloor_) || (rule_.byTags && s.tags >= rule_.tagsThreshold);
-    return candidate && s.acoustic >= rule_.acousticThreshold;
+    // The prints decide; the tags method alone also asks for the tags.
+    const bool soundsAlike = s.sharedWords && s.acoustic >= rule_.acousticThreshold;
+    return soundsAlike && (rule_.byContent || (rule_.byTags && s.tags >= rule_.tagsThreshold));
 }
 
 float PairScorer::acousticScore(const TrackRecord& a, const TrackRecord& b) const {
     if (a.acousticPrint.empty() || b.acousticPrint.empty()) {
         return -1.0f;
     }
-    // Verification only asks whether the threshold is reached; reported pairs get the whole score.
-    return rule_.verify ? compareAcousticAtLeast(a.acousticPrint, b.acousticPrint, rule_.acousticThreshold)
-                        : compareAcoustic(a.acousticPrint, b.acousticPrint);
+    return compareAcoustic(a.acousticPrint, b.acousticPrint);
 }
 
 } // namespace tonemirror::analysis

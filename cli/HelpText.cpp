@@ -53,8 +53,8 @@ std::vector<Command> scanCommands() {
           {nullptr, "--tags-threshold", "P", "smallest tag similarity in percent, 0 to 100 (default 75)"},
           {nullptr, "--accurate", nullptr, "also compute the slower experimental score of every pair"},
           {nullptr, "--verify", nullptr,
-           "report a pair only when the acoustic prints of its files match (the pairs whose content score "
-           "falls a little short are checked too)"},
+           "report a pair only when the acoustic prints of its files match; files with prints are then "
+           "paired by their prints alone, whatever their content score"},
           {nullptr, "--acoustic-threshold", "P",
            "smallest acoustic match in percent with --verify: the share of the shorter file's opening "
            "that sounds like the other file (default 55)"},

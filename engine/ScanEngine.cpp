@@ -128,7 +128,7 @@ void ScanEngine::startScan(const std::vector<std::u16string>& folders) {
         filesQueued_.store(0);
         filesDone_.store(0);
         store_.table().resetTrackIds();
-        index_.clear();
+        index_.clear(settings_.verifyMatches.load());
         reach_.clear();
     }
     {
@@ -370,8 +370,15 @@ bool ScanEngine::findMatches(const Rule& rule, const analysis::TrackRecord& reco
     const analysis::PreparedTrack mine = index_.prepared(me);
     const auto consider = [&](std::size_t i) {
         Match m{i, {}};
-        if (rule.scorer.isCandidate(mine, index_.prepared(i)) &&
-            rule.scorer.score(record, *index_.entry(i).record, m.scores)) {
+        const analysis::PreparedTrack other = index_.prepared(i);
+        // A pair decided by its prints is a candidate only when they share words. Without the words
+        // kept (verification turned on during the scan) the bounds choose and the scorer works the
+        // words out: copies under the content threshold then wait for the next scan.
+        const analysis::TrackRecord& theirs = *index_.entry(i).record;
+        if (rule.scorer.isCandidate(mine, other) &&
+            (index_.printsIndexed()
+                 ? rule.scorer.score(record, theirs, m.scores, rule.scorer.decidedByPrints(mine, other))
+                 : rule.scorer.score(record, theirs, m.scores))) {
             matches.push_back(m);
         }
     };
@@ -387,7 +394,8 @@ bool ScanEngine::findMatches(const Rule& rule, const analysis::TrackRecord& reco
         return true;
     }
     const analysis::PairScorer::Rule& scoring = rule.scorer.rule();
-    if (!rule.allPairs && scoring.byContent && scoring.byTags &&
+    // The split loop knows the bounds only, not the prints that decide pairs under verification.
+    if (!rule.allPairs && scoring.byContent && scoring.byTags && !scoring.verify &&
         index_.tagCandidates(me, rule.scorer, candidates, me / 4)) {
         return findContentMatches(rule, record, me, candidates, matches);
     }

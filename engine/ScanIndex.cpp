@@ -4,7 +4,8 @@
 
 namespace tonemirror::engine {
 
-void ScanIndex::clear() {
+void ScanIndex::clear(bool withPrints) {
+    printsIndexed_ = withPrints;
     entries_.clear();
     ids_.clear();
     contentKeys_.clear();
@@ -12,6 +13,11 @@ void ScanIndex::clear() {
     contentSketches_.clear();
     contentIndex_.clear();
     tagIndex_.clear();
+    printWords_.clear();
+    printSwapped_.clear();
+    printWordStarts_.assign(1, 0);
+    printless_.clear();
+    printIndex_.clear();
 }
 
 void ScanIndex::append(const std::u16string& path, const analysis::TrackRecord& record) {
@@ -23,6 +29,20 @@ void ScanIndex::append(const std::u16string& path, const analysis::TrackRecord& 
     const auto position = static_cast<std::uint32_t>(entries_.size() - 1);
     contentIndex_.add(position, contentSketches_);
     tagIndex_.add(position, record);
+    thread_local std::vector<std::uint32_t> words;
+    thread_local std::vector<std::uint32_t> swapped;
+    words.clear();
+    swapped.clear();
+    if (printsIndexed_) {
+        analysis::distinctPrintWords(record.acousticPrint, words, swapped);
+    }
+    printWords_.insert(printWords_.end(), words.begin(), words.end());
+    printSwapped_.insert(printSwapped_.end(), swapped.begin(), swapped.end());
+    printWordStarts_.push_back(printWords_.size());
+    printIndex_.add(position, words);
+    if (printsIndexed_ && words.empty()) {
+        printless_.push_back(position);
+    }
 }
 
 template <typename Query>
@@ -34,9 +54,19 @@ bool ScanIndex::collect(std::size_t me, std::vector<std::uint32_t>& out, Query&&
         std::fill(marks.begin(), marks.end(), 0u);
         round = 1;
     }
+    // Word pairs found per position, for the print index (counted only up to what is needed).
+    struct Hits {
+        std::uint32_t round = 0;
+        std::uint32_t pairs = 0;
+    };
+    thread_local std::vector<Hits> hits;
+    if (round == 1) {
+        std::fill(hits.begin(), hits.end(), Hits{});
+    }
     if (marks.size() < me) {
         marks.resize(std::max<std::size_t>(me, 2 * marks.size()), 0u);
     }
+    hits.resize(marks.size());
     out.clear();
     const auto take = [&](std::uint32_t p) {
         if (marks[p] != round) {
@@ -44,14 +74,42 @@ bool ScanIndex::collect(std::size_t me, std::vector<std::uint32_t>& out, Query&&
             out.push_back(p);
         }
     };
-    return query(take);
+    // Takes a position once it has been offered for the number of word pairs a candidate needs.
+    const auto countPair = [&](std::uint32_t p) {
+        if (hits[p].round != round) {
+            hits[p] = {round, 0};
+        }
+        if (++hits[p].pairs == analysis::kNearWordPairs) {
+            take(p);
+        }
+    };
+    return query(take, countPair);
 }
 
 bool ScanIndex::candidates(std::size_t me, const analysis::PairScorer& scorer,
                            std::vector<std::uint32_t>& out, std::size_t budget) const {
     const auto below = static_cast<std::uint32_t>(me);
     const analysis::PairScorer::Rule& rule = scorer.rule();
-    return collect(me, out, [&](const auto& take) {
+    if (rule.verify && !printsIndexed_) {
+        return false; // verification turned on during the scan: the loop works the words out
+    }
+    const analysis::PreparedTrack mine = prepared(me);
+    if (rule.verify && !mine.printWords.empty()) {
+        // A pair of two prints is a candidate only when they share words.
+        return collect(me, out, [&](const auto& take, const auto& countPair) {
+            printIndex_.query(mine.printWords.words, below, countPair);
+            for (const std::uint32_t p : printless_) {
+                if (p >= below) {
+                    break;
+                }
+                if (scorer.isCandidate(mine, prepared(p))) {
+                    take(p);
+                }
+            }
+            return true;
+        });
+    }
+    return collect(me, out, [&](const auto& take, const auto&) {
         if (rule.byTags && !tagIndex_.query(*entries_[me].record,
                                             rule.tagsThreshold - analysis::PairScorer::kTagsIndexMargin,
                                             below, budget, take)) {
@@ -68,7 +126,7 @@ bool ScanIndex::tagCandidates(std::size_t me, const analysis::PairScorer& scorer
                               std::vector<std::uint32_t>& out, std::size_t budget) const {
     const analysis::PairScorer::Rule& rule = scorer.rule();
     const bool narrowed =
-        rule.byTags && collect(me, out, [&](const auto& take) {
+        rule.byTags && collect(me, out, [&](const auto& take, const auto&) {
             return tagIndex_.query(*entries_[me].record,
                                    rule.tagsThreshold - analysis::PairScorer::kTagsIndexMargin,
                                    static_cast<std::uint32_t>(me), budget, take);

@@ -6,9 +6,11 @@
 #include "analysis/TagComparison.h"
 #include "analysis/TrackRecord.h"
 #include "engine/ContentIndex.h"
+#include "engine/PrintIndex.h"
 #include "engine/TagIndex.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,8 +19,8 @@ namespace tonemirror::engine {
 // The tracks of the current scan in the order they got their track ids, each with the prepared forms
 // the comparison loop reads: a new track is compared with every entry before it. The keys are
 // packed in contiguous arrays so the loop streams through memory instead of chasing map nodes.
-// Beside them, a content index and a tag index name the few earlier tracks that may pair with a new
-// one, so that it need not be compared with every one of them.
+// Beside them, a content index, a tag index and a print index name the few earlier tracks that may
+// pair with a new one, so that it need not be compared with every one of them.
 // Appended to under the TableLock held exclusively; read under it held shared.
 class ScanIndex {
 public:
@@ -27,7 +29,10 @@ public:
         const analysis::TrackRecord* record; // lives in the track table, which never moves its records
     };
 
-    void clear();
+    // Empties the index; `withPrints`: the tracks appended from now on have their print words kept and
+    // indexed (a verifying scan; the others do without them and their memory).
+    void clear(bool withPrints = false);
+    bool printsIndexed() const { return printsIndexed_; }
     // Adds a track that has just received its id (ids grow with every append).
     void append(const std::u16string& path, const analysis::TrackRecord& record);
     std::size_t size() const { return entries_.size(); }
@@ -38,13 +43,16 @@ public:
     const Entry& entry(std::size_t i) const { return entries_[i]; }
     // What the pair scorer's pruning steps read of entry i.
     analysis::PreparedTrack prepared(std::size_t i) const {
-        return {&contentSketches_[i], &contentKeys_[i], &tagSketches_[i]};
+        return {&contentSketches_[i], &contentKeys_[i], &tagSketches_[i], printWords(i)};
     }
 
     // The positions before `me` whose pair with it may pass scorer.isCandidate: every one that does,
     // each once, in no particular order. False when the indexes cannot narrow the search (a threshold
     // or a text too low or short for them, or more than `budget` entries to go through): then every
     // earlier position is a candidate.
+    // With verification and a print at `me`, the print index names its candidates among the tracks
+    // with prints, and only the tracks without one are looked at by their bounds: always narrowed.
+    // False with verification when the prints are not indexed.
     bool candidates(std::size_t me, const analysis::PairScorer& scorer, std::vector<std::uint32_t>& out,
                     std::size_t budget) const;
     // The same from the tag index alone: the positions before `me` whose pair with it may pass
@@ -53,7 +61,14 @@ public:
                        std::size_t budget) const;
 
 private:
-    // A function that adds a position to the output once, however often it is offered.
+    analysis::PrintWords printWords(std::size_t i) const {
+        const std::size_t from = printWordStarts_[i];
+        const std::size_t to = printWordStarts_[i + 1];
+        return {{printWords_.data() + from, printWords_.data() + to},
+                {printSwapped_.data() + from, printSwapped_.data() + to}};
+    }
+    // Runs `query(take, countPair)`, where take adds a position to the output once however often it
+    // is offered, and countPair takes it once offered for kNearWordPairs word pairs.
     template <typename Query>
     bool collect(std::size_t me, std::vector<std::uint32_t>& out, Query&& query) const;
 
@@ -64,6 +79,14 @@ private:
     std::vector<analysis::ContentSketch> contentSketches_;
     ContentIndex contentIndex_;
     TagIndex tagIndex_;
+    // The distinct words of every print in both orders, one print after the other: entry i's from
+    // printWordStarts_[i] to printWordStarts_[i + 1].
+    std::vector<std::uint32_t> printWords_;
+    std::vector<std::uint32_t> printSwapped_;
+    std::vector<std::size_t> printWordStarts_{0};
+    std::vector<std::uint32_t> printless_; // positions without a print, ascending
+    PrintIndex printIndex_;
+    bool printsIndexed_ = false;
 };
 
 } // namespace tonemirror::engine

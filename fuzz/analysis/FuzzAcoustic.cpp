@@ -1,10 +1,13 @@
 // A stored acoustic print is untrusted: whatever the bytes, decoding either refuses them or yields a
 // bounded print, and matching any two prints gives a score in 0..1 that does not depend on the order
-// (deciding against a threshold gives that score or 0).
+// (deciding against a threshold gives that score or 0); whether two prints share words does not
+// depend on the order either, and agrees with counting the pairs of words one by one.
 // Odd sample streams (silence, clipping, NaN, a few frames) never break the fingerprinter either.
 #include "analysis/AcousticFingerprinter.h"
 #include "analysis/AcousticMatch.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -19,6 +22,30 @@ using namespace tonemirror::analysis;
 
 void checkPrint(const AcousticPrint& print) {
     if (print.size() > kMaxAcousticWords) {
+        std::abort();
+    }
+}
+
+// Pairs of words one bit apart or equal, counted one by one (prints are at most kMaxAcousticWords).
+std::size_t nearPairsPlainly(const AcousticPrint& a, const AcousticPrint& b) {
+    std::vector<std::uint32_t> x(a.begin(), a.end());
+    std::vector<std::uint32_t> y(b.begin(), b.end());
+    for (auto* v : {&x, &y}) {
+        std::sort(v->begin(), v->end());
+        v->erase(std::unique(v->begin(), v->end()), v->end());
+    }
+    std::size_t pairs = 0;
+    for (const std::uint32_t w : x) {
+        for (const std::uint32_t u : y) {
+            pairs += std::popcount(w ^ u) <= 1 ? 1 : 0;
+        }
+    }
+    return pairs;
+}
+
+void checkSharedWords(const AcousticPrint& a, const AcousticPrint& b) {
+    const bool shared = printsShareWords(a, b);
+    if (shared != printsShareWords(b, a) || shared != (nearPairsPlainly(a, b) >= kNearWordPairs)) {
         std::abort();
     }
 }
@@ -50,6 +77,7 @@ void decodeAndMatch(std::span<const std::byte> data) {
     if (decided != 0.0f && decided != ab) {
         std::abort();
     }
+    checkSharedWords(a, b);
     // A decoded print stores back to the same bytes.
     std::vector<std::byte> again;
     encodeAcousticPrint(a, algorithm, again);

@@ -98,6 +98,9 @@ TEST_P(AcousticCopies, ACopyOfTheRecordingScoresHighAnotherPieceLow) {
     EXPECT_EQ(compareAcousticAtLeast(reference, copy, 0.5f), same);
     EXPECT_LT(compareAcousticAtLeast(copy, other, 0.5f), 0.5f);
     EXPECT_EQ(compareAcousticAtLeast(copy, other, 0.0f), compareAcoustic(copy, other));
+    // Verification also asks for shared words: the copy has them, the other piece not.
+    EXPECT_TRUE(printsShareWords(reference, copy));
+    EXPECT_FALSE(printsShareWords(copy, other));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -139,6 +142,97 @@ INSTANTIATE_TEST_SUITE_P(
                      return y;
                  }}),
     [](const auto& p) { return p.param.name; });
+
+// Pairs of words that differ in at most one bit, counted the plain way.
+std::size_t nearPairsPlainly(const AcousticPrint& a, const AcousticPrint& b) {
+    std::vector<std::uint32_t> x(a.begin(), a.end());
+    std::vector<std::uint32_t> y(b.begin(), b.end());
+    for (auto* v : {&x, &y}) {
+        std::sort(v->begin(), v->end());
+        v->erase(std::unique(v->begin(), v->end()), v->end());
+    }
+    std::size_t pairs = 0;
+    for (const std::uint32_t w : x) {
+        for (const std::uint32_t u : y) {
+            pairs += std::popcount(w ^ u) <= 1 ? 1 : 0;
+        }
+    }
+    return pairs;
+}
+
+std::size_t nearPairs(const AcousticPrint& a, const AcousticPrint& b) {
+    std::vector<std::uint32_t> words[2];
+    std::vector<std::uint32_t> swapped[2];
+    distinctPrintWords(a, words[0], swapped[0]);
+    distinctPrintWords(b, words[1], swapped[1]);
+    return nearWordPairs({words[0], swapped[0]}, {words[1], swapped[1]}, SIZE_MAX);
+}
+
+struct WordsCase {
+    const char* name;
+    AcousticPrint first;
+    AcousticPrint second;
+    std::size_t pairs;
+};
+
+void PrintTo(const WordsCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class NearWords : public ::testing::TestWithParam<WordsCase> {};
+
+TEST_P(NearWords, CountsEachPairOfWordsOneBitApartOnce) {
+    const WordsCase& c = GetParam();
+    EXPECT_EQ(nearPairs(c.first, c.second), c.pairs);
+    EXPECT_EQ(nearPairs(c.second, c.first), c.pairs);
+    EXPECT_EQ(nearPairsPlainly(c.first, c.second), c.pairs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pairs, NearWords,
+                         ::testing::Values(WordsCase{"Equal", {0x12345678u}, {0x12345678u}, 1},
+                                           WordsCase{"RepeatedWordsCountOnce", {7u, 7u, 7u}, {7u, 7u}, 1},
+                                           WordsCase{"LowestBit", {0x12345678u}, {0x12345679u}, 1},
+                                           WordsCase{"HighestBit", {0x12345678u}, {0x92345678u}, 1},
+                                           WordsCase{"BitsInBothHalves", {0x12345678u}, {0x12355679u}, 0},
+                                           WordsCase{"TwoLowBits", {0x12345678u}, {0x1234567Bu}, 0},
+                                           WordsCase{"TwoHighBits", {0x12345678u}, {0x32245678u}, 0},
+                                           WordsCase{"OneWordNearTwo", {0u}, {1u, 2u, 0x10000u, 3u}, 3},
+                                           WordsCase{"SameLowHalvesOnly",
+                                                     {0xAAAA0000u, 0x5555FFFFu},
+                                                     {0xBBBB0000u, 0x5555FFFEu},
+                                                     1},
+                                           WordsCase{"Empty", {}, {1u}, 0}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// Random prints with words planted exactly, one bit off in either half, or two bits off: the merge over
+// both orders finds exactly the plain count, and stops at the number asked for.
+TEST(NearWordsProperty, MatchesThePlainCountOnRandomPrints) {
+    std::mt19937 rng(17);
+    for (int round = 0; round < 60; ++round) {
+        AcousticPrint a(1 + rng() % 300);
+        AcousticPrint b(1 + rng() % 300);
+        // Few distinct halves, so that words agreeing in one half are common.
+        const std::uint32_t halves = 1 + rng() % 64;
+        for (auto* p : {&a, &b}) {
+            for (auto& w : *p) {
+                w = ((rng() % halves) << 16 | (rng() % halves)) ^ (1u << (rng() % 32));
+            }
+        }
+        for (int k = 0; k < 5; ++k) {
+            const std::uint32_t w = a[rng() % a.size()];
+            b[rng() % b.size()] = rng() % 3 == 0 ? w : w ^ (1u << (rng() % 32)) ^ (1u << (rng() % 32));
+        }
+        const std::size_t plain = nearPairsPlainly(a, b);
+        ASSERT_EQ(nearPairs(a, b), plain) << "round " << round;
+        std::vector<std::uint32_t> words[2];
+        std::vector<std::uint32_t> swapped[2];
+        distinctPrintWords(a, words[0], swapped[0]);
+        distinctPrintWords(b, words[1], swapped[1]);
+        EXPECT_EQ(nearWordPairs({words[0], swapped[0]}, {words[1], swapped[1]}, 2),
+                  std::min<std::size_t>(plain, 2));
+        EXPECT_EQ(printsShareWords(a, b), plain >= kNearWordPairs);
+    }
+}
 
 // Songs that share their opening and then go apart are not copies of each other: the score is the
 // share of the compared span that matches, not how well the best few seconds do.

@@ -372,6 +372,12 @@ TEST_F(ScanEngineTest, VerifyingBySoundRescuesNearMissCopiesAndDropsNamesakes) {
     EXPECT_EQ(verified[0].contentPercent, -100.0f) << "the content figure keeps its meaning";
     EXPECT_GT(verified[0].acousticPercent, 60.0f);
 
+    // The prints decide whatever the content score: a threshold no content score reaches keeps the copy.
+    engine_->settings().contentThreshold = 1.0f;
+    const auto byPrints = scan({folder()});
+    ASSERT_EQ(byPrints.size(), 1u);
+    EXPECT_TRUE(samePair(byPrints[0], original, copy));
+
     // A stricter acoustic threshold than the copy reaches drops it too.
     engine_->settings().acousticThreshold = verified[0].acousticPercent / 100.0f + 0.01f;
     EXPECT_TRUE(scan({folder()}).empty());

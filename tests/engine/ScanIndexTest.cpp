@@ -122,6 +122,7 @@ TEST_P(CandidateSearch, CandidatesHoldEveryPairTheAllPairsLoopWouldScore) {
     const RuleCase& c = GetParam();
     const std::deque<TrackRecord> library = randomLibrary(c.byContent * 2 + c.byTags + c.verify * 4, 300);
     ScanIndex index;
+    index.clear(c.verify);
     for (std::size_t i = 0; i < library.size(); ++i) {
         index.append(u"/m/" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)), library[i]);
     }
@@ -201,6 +202,77 @@ TEST(CandidateSearchNarrowing, DistinctTextsGiveFewCandidates) {
         found += out.size();
     }
     EXPECT_LT(found, library.size() * library.size() / 20);
+}
+
+// A library of songs with prints of their own and copies whose prints start later and lost some of
+// their bits, with fingerprints and texts of their own (as a mono or resampled copy has): with
+// verification the print index names exactly the earlier tracks whose prints share words with a new
+// one's, so every planted copy is a candidate whatever its content score, and nothing else is.
+TEST(PrintCandidates, NameExactlyThePrintsThatShareWords) {
+    std::mt19937 rng(8);
+    std::deque<TrackRecord> library;
+    std::vector<std::size_t> copyOf;
+    ScanIndex index;
+    index.clear(true);
+    for (std::size_t i = 0; i < 400; ++i) {
+        TrackRecord r = analysis::realShapedRecord(rng);
+        giveTexts(r, rng);
+        copyOf.push_back(SIZE_MAX);
+        const std::size_t of = i > 0 && rng() % 3 == 0 ? rng() % i : SIZE_MAX;
+        if (of != SIZE_MAX && !library[of].acousticPrint.empty()) {
+            // A copy: up to 2 s later, each bit flipped with a chance of up to 4 %.
+            const auto& original = library[of].acousticPrint;
+            r.acousticPrint.assign(original.begin() + static_cast<std::ptrdiff_t>(rng() % 16),
+                                   original.end());
+            const unsigned perMille = rng() % 40;
+            for (auto& w : r.acousticPrint) {
+                for (int b = 0; b < 32; ++b) {
+                    w ^= rng() % 1000 < perMille ? 1u << b : 0u;
+                }
+            }
+            copyOf.back() = of;
+        } else if (rng() % 8 != 0) {
+            r.acousticPrint.resize(300);
+            for (auto& w : r.acousticPrint) {
+                w = static_cast<std::uint32_t>(rng());
+            }
+        }
+        library.push_back(std::move(r));
+        index.append(u"/m/x", library.back());
+    }
+    PairScorer::Rule rule;
+    rule.byContent = true;
+    rule.verify = true;
+    rule.contentThreshold = 0.75f;
+    rule.acousticThreshold = 0.5f;
+    const PairScorer scorer(rule);
+    std::vector<std::uint32_t> out;
+    std::size_t copiesFound = 0;
+    std::size_t copies = 0;
+    for (std::size_t me = 0; me < library.size(); ++me) {
+        // Even with no budget at all: the print index never gives up.
+        if (!index.candidates(me, scorer, out, 0)) {
+            ASSERT_TRUE(library[me].acousticPrint.empty());
+            continue;
+        }
+        const std::set<std::uint32_t> taken(out.begin(), out.end());
+        for (std::size_t i = 0; i < me; ++i) {
+            const bool candidate = scorer.isCandidate(index.prepared(me), index.prepared(i));
+            const bool bothPrinted = !library[me].acousticPrint.empty() && !library[i].acousticPrint.empty();
+            const bool shared =
+                analysis::printsShareWords(library[me].acousticPrint, library[i].acousticPrint);
+            if (bothPrinted) {
+                ASSERT_EQ(taken.count(static_cast<std::uint32_t>(i)), shared ? 1u : 0u) << me << "-" << i;
+            }
+            ASSERT_TRUE(!candidate || taken.count(static_cast<std::uint32_t>(i)) == 1) << me << "-" << i;
+        }
+        if (copyOf[me] != SIZE_MAX) {
+            ++copies;
+            copiesFound += taken.count(static_cast<std::uint32_t>(copyOf[me]));
+        }
+    }
+    EXPECT_GT(copies, 100u);
+    EXPECT_EQ(copiesFound, copies);
 }
 
 // An untagged file named after a song is compared by its name with the tagged copy's title and
