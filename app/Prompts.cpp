@@ -39,6 +39,10 @@ QString Prompts::saveFileName(QWidget*, const QString&, const QString&, const QS
     return {};
 }
 
+QString Prompts::existingFolder(QWidget*, const QString&) {
+    return {};
+}
+
 void MessageBoxPrompts::warning(QWidget* parent, const QString& caption, const QString& text) {
     showPlain(QMessageBox::Warning, parent, caption, text);
 }
@@ -94,6 +98,10 @@ QString MessageBoxPrompts::saveFileName(QWidget* parent, const QString& caption,
         *selectedFilter = dialog.selectedNameFilter();
     }
     return dialog.selectedFiles().constFirst();
+}
+
+QString MessageBoxPrompts::existingFolder(QWidget* parent, const QString& caption) {
+    return QFileDialog::getExistingDirectory(parent, caption);
 }
 
 } // namespace tonemirror::app

@@ -27,6 +27,8 @@ public:
     virtual QString saveFileName(QWidget* parent, const QString& caption, const QString& initialName,
                                  const QStringList& nameFilters, const QString& defaultSuffix,
                                  QString* selectedFilter);
+    // An existing folder chosen in a dialog; empty when cancelled. By default none is chosen.
+    virtual QString existingFolder(QWidget* parent, const QString& caption);
 };
 
 // The real message boxes.
@@ -41,6 +43,7 @@ public:
     QString saveFileName(QWidget* parent, const QString& caption, const QString& initialName,
                          const QStringList& nameFilters, const QString& defaultSuffix,
                          QString* selectedFilter) override;
+    QString existingFolder(QWidget* parent, const QString& caption) override;
 };
 
 } // namespace tonemirror::app

@@ -528,6 +528,10 @@ void CResultsPage::createGroupsView() {
     page.trash = [this](const std::vector<std::u16string>& files, const QString& note) {
         trashFiles(files, note);
     };
+    page.removeRows = [this](const std::unordered_set<std::u16string>& files) {
+        model_->removeRowsWithPaths(files);
+        emit rowsChanged();
+    };
     groups_ = new GroupsWorkflow(
         context_, *model_, [this](const std::u16string& path) { return readQuality(path); }, std::move(page),
         views_);

@@ -90,6 +90,7 @@ public:
     CDetailsWnd* detailsPane() const { return details_; }
     CGroupsView* groupsView() const;
     GroupsModel* groupsModel() const;
+    GroupsWorkflow* groupsWorkflow() const { return groups_; }
 
     // Rows were added, removed or cleared.
     Q_SIGNAL void rowsChanged();

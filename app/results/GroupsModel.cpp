@@ -331,17 +331,9 @@ QStringList GroupsModel::rankWarnings() const {
     std::vector<bool> marked(groups_->fileCount());
     std::vector<FileIndex> kept(shown_.size());
     for (std::size_t group = 0; group < shown_.size(); ++group) {
-        kept[group] = shown_[group].front(); // all marked: the best stays anyway
-        bool found = false;
+        kept[group] = keptOf(group, inReference);
         for (const FileIndex file : shown_[group]) {
             marked[file] = results_.fileMarked(groups_->path(file));
-            const shell::KeepCandidate candidate{&groups_->path(file), &qualities_[file], inReference[file]};
-            const shell::KeepCandidate best{&groups_->path(kept[group]), &qualities_[kept[group]],
-                                            inReference[kept[group]]};
-            if (!marked[file] && (!found || rules_.better(candidate, best))) {
-                kept[group] = file;
-                found = true;
-            }
         }
     }
     QStringList lines;
@@ -351,6 +343,38 @@ QStringList GroupsModel::rankWarnings() const {
                           reasonText(warning.criterion));
     }
     return lines;
+}
+
+GroupsModel::FileIndex GroupsModel::keptOf(std::size_t group, const std::vector<bool>& inReference) const {
+    FileIndex kept = shown_[group].front(); // all marked: the best stays anyway
+    bool found = false;
+    for (const FileIndex file : shown_[group]) {
+        const shell::KeepCandidate candidate{&groups_->path(file), &qualities_[file], inReference[file]};
+        const shell::KeepCandidate best{&groups_->path(kept), &qualities_[kept], inReference[kept]};
+        if (!results_.fileMarked(groups_->path(file)) && (!found || rules_.better(candidate, best))) {
+            kept = file;
+            found = true;
+        }
+    }
+    return kept;
+}
+
+std::vector<GroupsModel::MarkedCopy> GroupsModel::markedCopies() const {
+    std::vector<MarkedCopy> copies;
+    if (!groups_) {
+        return copies;
+    }
+    const std::vector<bool> inReference = shell::referenceFlags(*groups_, referenceFolders_);
+    for (std::size_t group = 0; group < shown_.size(); ++group) {
+        const FileIndex kept = keptOf(group, inReference);
+        for (const FileIndex file : shown_[group]) {
+            if (file != kept && results_.fileMarked(groups_->path(file))) {
+                copies.push_back(
+                    {groups_->path(file), groups_->path(kept), groups_->pairOf(file, kept) != nullptr});
+            }
+        }
+    }
+    return copies;
 }
 
 void GroupsModel::retranslate() {

@@ -64,6 +64,16 @@ public:
     // than KEPT)" lines.
     QStringList rankWarnings() const;
 
+    // A marked file and the copy of its group that stays while it goes.
+    struct MarkedCopy {
+        std::u16string path;
+        std::u16string kept;
+        bool paired = false; // reported as a duplicate of `kept`
+    };
+    // Every marked file but the one that stays in its group: the best unmarked file, or the best
+    // file when all are marked.
+    std::vector<MarkedCopy> markedCopies() const;
+
     void retranslate();
 
 private:
@@ -77,6 +87,8 @@ private:
     QString matchText(FileIndex file, std::size_t group) const;
     QString qualityText(const shell::FileQuality& quality, int column) const;
     shell::PlanInput planInput() const;
+    // The best unmarked file of a group, its first when all are marked.
+    FileIndex keptOf(std::size_t group, const std::vector<bool>& inReference) const;
 
     ResultsModel& results_;
     Translate translate_;

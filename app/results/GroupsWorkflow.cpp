@@ -2,6 +2,7 @@
 
 #include "app/AppContext.h"
 #include "app/Prompts.h"
+#include "app/common/MoveLinkFiles.h"
 #include "app/results/CGroupsView.h"
 #include "app/results/ResultsModel.h"
 #include "shell/Preferences.h"
@@ -124,6 +125,73 @@ void GroupsWorkflow::deleteMarkedFiles() {
     page_.trash(files, notes.join(QStringLiteral("\n\n")));
 }
 
+void GroupsWorkflow::moveMarkedFiles() {
+    const QString folder = context_.prompts.existingFolder(
+        page_.widget, context_.text(u"MOVE_TO_FOLDER", u"Move marked files to"));
+    if (!folder.isEmpty()) {
+        moveOrLink(shell::ActionKind::Move, toU16(folder));
+    }
+}
+
+void GroupsWorkflow::linkMarkedFiles() {
+    moveOrLink(shell::ActionKind::Link, {});
+}
+
+// A link stands for the copy that stays, so it replaces only a file reported as its duplicate: in
+// a chain A~B~C where A stays, C is no copy of A.
+void GroupsWorkflow::moveOrLink(shell::ActionKind kind, const std::u16string& folder) {
+    if (stale_) {
+        rebuild();
+    }
+    MoveLinkRequest request;
+    request.kind = kind;
+    request.folder = folder;
+    request.scannedFolders = shell::readScanFolders(context_.settings);
+    request.referenceFolders = shell::readReferenceFolders(context_.settings);
+    std::size_t unpaired = 0;
+    for (GroupsModel::MarkedCopy& copy : model_->markedCopies()) {
+        if (kind == shell::ActionKind::Link && !copy.paired) {
+            ++unpaired;
+        } else {
+            request.files.push_back({std::move(copy.path), std::move(copy.kept)});
+        }
+    }
+    QStringList notes;
+    if (const std::size_t last = model_->lastCopies().size(); last > 0) {
+        notes << context_
+                     .text(u"GROUPS_LAST_COPY",
+                           u"%1 marked file(s) stay: each is the last copy of its group.")
+                     .arg(last);
+    }
+    if (unpaired > 0) {
+        notes << context_
+                     .text(u"GROUPS_LINK_UNPAIRED",
+                           u"%1 marked file(s) stay: none was reported as a duplicate "
+                           u"of the copy that stays in its group.")
+                     .arg(unpaired);
+    }
+    if (const QStringList warnings = model_->rankWarnings(); !warnings.isEmpty()) {
+        notes << context_.text(
+                     u"GROUPS_RANK_WARNING",
+                     u"Warning: these marked files rank above the copy that stays in their group:") +
+                     QLatin1Char('\n') + warnings.join(QLatin1Char('\n'));
+    }
+    request.note = notes.join(QStringLiteral("\n\n"));
+    if (request.files.empty()) {
+        if (!notes.isEmpty()) {
+            context_.prompts.information(page_.widget, context_.text(u"INFORMATION", u"Information"),
+                                         request.note);
+        }
+        return;
+    }
+    request.afterActing = [this](const std::unordered_set<std::u16string>& done) {
+        if (!done.empty()) {
+            page_.removeRows(done);
+        }
+    };
+    confirmAndMoveOrLink(context_, page_.widget, request);
+}
+
 void GroupsWorkflow::play() {
     if (const std::u16string* path = model_->pathAt(view_->currentFileIndex())) {
         page_.play(*path);
@@ -152,6 +220,12 @@ void GroupsWorkflow::showMenu(const QPoint& globalPosition) {
     } else {
         menu.addAction(context_.text(u"DELETE_MARKED_NO", u"Delete marked..."))->setEnabled(false);
     }
+    menu.addAction(context_.text(u"MENU_MOVE_MARKED", u"M&ove marked files to a folder..."), this,
+                   &GroupsWorkflow::moveMarkedFiles)
+        ->setEnabled(marked > 0);
+    menu.addAction(context_.text(u"MENU_LINK_MARKED", u"Replace marked files with &links..."), this,
+                   &GroupsWorkflow::linkMarkedFiles)
+        ->setEnabled(marked > 0);
     page_.widget->window()->raise();
     page_.widget->window()->activateWindow();
     menu.exec(globalPosition);

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "app/results/GroupsModel.h"
+#include "shell/JournalFile.h"
 
 #include <QObject>
 
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 class QPoint;
@@ -35,6 +37,8 @@ public:
         std::function<void(const std::u16string& path)> browse;
         // Moves the files to the trash after one question listing them, `note` said under it.
         std::function<void(const std::vector<std::u16string>& files, const QString& note)> trash;
+        // Takes the rows of files moved or replaced by links out of the results.
+        std::function<void(const std::unordered_set<std::u16string>& files)> removeRows;
     };
 
     GroupsWorkflow(AppContext& context, ResultsModel& results, GroupsModel::ReadQuality readQuality,
@@ -50,6 +54,12 @@ public:
     // the marks made before are replaced. False when nothing was marked.
     bool markAllButBest();
     void deleteMarkedFiles();
+    // Moves the marked files to a folder the user chooses, keeping their path below the scanned
+    // folder; never the copy that stays in a group.
+    void moveMarkedFiles();
+    // Replaces each marked file with a link to the copy that stays in its group, when the two
+    // were reported as duplicates.
+    void linkMarkedFiles();
     void retranslate();
 
 private:
@@ -58,6 +68,7 @@ private:
     void play();
     void browse();
     void showMenu(const QPoint& globalPosition);
+    void moveOrLink(shell::ActionKind kind, const std::u16string& folder);
 
     AppContext& context_;
     ResultsModel& results_;

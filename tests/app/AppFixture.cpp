@@ -26,6 +26,11 @@ bool RecordingPrompts::confirmFiles(QWidget*, const QString& caption, const QStr
     confirmedFiles << files;
     return answer;
 }
+QString RecordingPrompts::existingFolder(QWidget*, const QString& caption) {
+    folderRequests << caption;
+    return folder;
+}
+
 QString RecordingPrompts::saveFileName(QWidget*, const QString& caption, const QString& initialName,
                                        const QStringList& nameFilters, const QString& defaultSuffix,
                                        QString* selectedFilter) {

@@ -34,6 +34,7 @@ public:
     QString saveFileName(QWidget*, const QString& caption, const QString& initialName,
                          const QStringList& nameFilters, const QString& defaultSuffix,
                          QString* selectedFilter) override;
+    QString existingFolder(QWidget*, const QString& caption) override;
 
     QStringList shown; // "caption|text"
     bool answer = true;
@@ -41,7 +42,9 @@ public:
     // What the next save dialogs answer (empty: cancelled) and what they were asked.
     QString saveAs;
     QString saveFilter;
-    QStringList saveRequests; // "caption|initial name|filter;filter|suffix"
+    QStringList saveRequests;   // "caption|initial name|filter;filter|suffix"
+    QString folder;             // what the next folder dialogs answer (empty: cancelled)
+    QStringList folderRequests; // their captions
 };
 
 struct FixtureOptions {

@@ -5,11 +5,14 @@
 #include "AppFixture.h"
 
 #include "app/common/CommandIds.h"
+#include "app/common/FileJournal.h"
 #include "app/frame/CMainFrame.h"
 #include "app/results/CGroupsView.h"
 #include "app/results/CResultsPage.h"
 #include "app/results/GroupsModel.h"
+#include "app/results/GroupsWorkflow.h"
 #include "app/results/ResultsModel.h"
+#include "shell/Preferences.h"
 #include "shell/QuotedList.h"
 #include "shell/SettingNames.h"
 #include "shell/SettingsStore.h"
@@ -24,6 +27,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
+
+#include <filesystem>
 
 using namespace tonemirror;
 using namespace tonemirror::testing;
@@ -70,6 +75,14 @@ private:
     static QString cell(const GroupsModel& model, const QModelIndex& parent, int row, int column,
                         int role = Qt::DisplayRole) {
         return model.index(row, column, parent).data(role).toString();
+    }
+    static QByteArray bytesOf(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    static bool sameFile(const QString& a, const QString& b) {
+        std::error_code error;
+        return std::filesystem::equivalent(a.toStdString(), b.toStdString(), error);
     }
     static bool marked(const QModelIndex& index) {
         return index.siblingAtColumn(GroupsModel::kFile).data(Qt::CheckStateRole).toInt() == Qt::Checked;
@@ -297,6 +310,54 @@ private slots:
         QVERIFY(question.contains(high_ + QStringLiteral(" ranks above the copy that stays, ") + low_ +
                                   QStringLiteral(" (higher bit rate)")));
         QVERIFY(QFile::exists(flac_) && QFile::exists(high_)); // the answer was No
+    }
+
+    // Move keeps the path below the scanned folder, Link replaces the file with a link to the copy
+    // that stays; each is one journaled batch that Undo reverses, and a file only chained to the
+    // kept copy is never replaced by a link to it.
+    void moveAndLinkActOnTheMarkedFilesAndUndoPutsThemBack() {
+        AppFixture fixture;
+        auto page = makePage(fixture);
+        const QString scanned = file(QStringLiteral("actions")), folder = scanned + QStringLiteral("/album");
+        QVERIFY(makeCopies(folder));
+        QVERIFY(makeTone(folder + QStringLiteral("/cousin.mp3"), 660, 44100, 2, 5.0));
+        QVERIFY(shell::writeScanFolders(fixture.settings(), {app::toU16(scanned)}));
+        const QString flac = folder + QStringLiteral("/best.flac"), low = folder + QStringLiteral("/low.mp3"),
+                      high = folder + QStringLiteral("/high.mp3"),
+                      cousin = folder + QStringLiteral("/cousin.mp3");
+        const QByteArray lowBytes = bytesOf(low), highBytes = bytesOf(high), cousinBytes = bytesOf(cousin);
+        page->addPairs({pair(low, flac), pair(high, flac), pair(cousin, low)});
+        page->showGroups(true);
+        app::GroupsWorkflow& groups = *page->groupsWorkflow();
+        app::ResultsModel& results = *page->model();
+
+        const QString target = file(QStringLiteral("moved"));
+        QVERIFY(QDir().mkpath(target));
+        fixture.prompts.folder = target;
+        results.setFileMarked(app::toU16(low), true);
+        groups.moveMarkedFiles();
+        QCOMPARE(fixture.prompts.confirmedFiles.last(), QStringList{low});
+        const QString moved = target + QStringLiteral("/album/low.mp3");
+        QVERIFY(!QFile::exists(low));
+        QCOMPARE(bytesOf(moved), lowBytes);
+        QCOMPARE(page->rowCount(), 1); // both rows holding it went
+        QVERIFY(app::undoLastFiles(fixture.context(), page.get()));
+        QVERIFY(!QFile::exists(moved));
+        QCOMPARE(bytesOf(low), lowBytes);
+
+        page->addPairs({pair(low, flac), pair(cousin, low)});
+        results.setFileMarked(app::toU16(high), true);
+        results.setFileMarked(app::toU16(cousin), true);
+        groups.linkMarkedFiles();
+        QCOMPARE(fixture.prompts.confirmedFiles.last(), QStringList{high}); // the cousin is no copy of it
+        QVERIFY(fixture.prompts.shown.last().contains(
+            QStringLiteral("1 marked file(s) stay: none was reported")));
+        QVERIFY(sameFile(high, flac));
+        QCOMPARE(bytesOf(cousin), cousinBytes);
+        QVERIFY(!sameFile(cousin, flac));
+        QVERIFY(app::undoLastFiles(fixture.context(), page.get()));
+        QVERIFY(!sameFile(high, flac));
+        QCOMPARE(bytesOf(high), highBytes);
     }
 };
 

@@ -112,6 +112,7 @@ const std::vector<std::vector<const char16_t*>> kMenus{
      u"MENU_LANGUAGES"},
     {u"MENU_VIEW_PAIRS", u"MENU_VIEW_GROUPS", u"MENU_REFRESH", u"MENU_TOOLBAR", u"MENU_STATUS_BAR"},
     {u"MENU_CHECK_UPDATES", u"MENU_ABOUT"},
+    {u"MENU_MARK_ALL_BUT_BEST", u"MENU_MOVE_MARKED", u"MENU_LINK_MARKED"}, // the groups' context menu
 };
 
 struct ShippedFile {
