@@ -137,25 +137,8 @@ void GroupsWorkflow::linkMarkedFiles() {
     moveOrLink(shell::ActionKind::Link, {});
 }
 
-// A link stands for the copy that stays, so it replaces only a file reported as its duplicate: in
-// a chain A~B~C where A stays, C is no copy of A.
-void GroupsWorkflow::moveOrLink(shell::ActionKind kind, const std::u16string& folder) {
-    if (stale_) {
-        rebuild();
-    }
-    MoveLinkRequest request;
-    request.kind = kind;
-    request.folder = folder;
-    request.scannedFolders = shell::readScanFolders(context_.settings);
-    request.referenceFolders = shell::readReferenceFolders(context_.settings);
-    std::size_t unpaired = 0;
-    for (GroupsModel::MarkedCopy& copy : model_->markedCopies()) {
-        if (kind == shell::ActionKind::Link && !copy.paired) {
-            ++unpaired;
-        } else {
-            request.files.push_back({std::move(copy.path), std::move(copy.kept)});
-        }
-    }
+// What the question says under its text: the marked files that stay, and why.
+QStringList GroupsWorkflow::stayNotes(std::size_t unpaired) const {
     QStringList notes;
     if (const std::size_t last = model_->lastCopies().size(); last > 0) {
         notes << context_
@@ -176,6 +159,29 @@ void GroupsWorkflow::moveOrLink(shell::ActionKind kind, const std::u16string& fo
                      u"Warning: these marked files rank above the copy that stays in their group:") +
                      QLatin1Char('\n') + warnings.join(QLatin1Char('\n'));
     }
+    return notes;
+}
+
+// A link stands for the copy that stays, so it replaces only a file reported as its duplicate: in
+// a chain A~B~C where A stays, C is no copy of A.
+void GroupsWorkflow::moveOrLink(shell::ActionKind kind, const std::u16string& folder) {
+    if (stale_) {
+        rebuild();
+    }
+    MoveLinkRequest request;
+    request.kind = kind;
+    request.folder = folder;
+    request.scannedFolders = shell::readScanFolders(context_.settings);
+    request.referenceFolders = shell::readReferenceFolders(context_.settings);
+    std::size_t unpaired = 0;
+    for (GroupsModel::MarkedCopy& copy : model_->markedCopies()) {
+        if (kind == shell::ActionKind::Link && !copy.paired) {
+            ++unpaired;
+        } else {
+            request.files.push_back({std::move(copy.path), std::move(copy.kept)});
+        }
+    }
+    const QStringList notes = stayNotes(unpaired);
     request.note = notes.join(QStringLiteral("\n\n"));
     if (request.files.empty()) {
         if (!notes.isEmpty()) {

@@ -69,6 +69,7 @@ private:
     void browse();
     void showMenu(const QPoint& globalPosition);
     void moveOrLink(shell::ActionKind kind, const std::u16string& folder);
+    QStringList stayNotes(std::size_t unpaired) const;
 
     AppContext& context_;
     ResultsModel& results_;
