@@ -1,0 +1,222 @@
+#include "analysis/ContentProjection.h"
+#include "analysis/SpectrumBasis.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tonemirror::analysis {
+namespace {
+
+// A song's fingerprint: a falling envelope with the harmonics of a few instruments, a level course in
+// steps, section correlations near 1.
+TrackRecord song(std::mt19937& rng) {
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    TrackRecord r;
+    const float knee = 4.0f + 60.0f * u(rng);
+    const float slope = 0.8f + 1.2f * u(rng);
+    const float f0 = 4.0f + 76.0f * u(rng);
+    const float f1 = 4.0f + 76.0f * u(rng);
+    for (std::size_t k = 0; k < kSpectrumSize; ++k) {
+        const float x = static_cast<float>(k <= 1024 ? k : 2048 - k);
+        const float envelope = 1.0f / std::pow(1.0f + x / knee, slope);
+        const float h0 = std::fmod(x, f0) - f0 / 2;
+        const float h1 = std::fmod(x, f1) - f1 / 2;
+        r.meanSpectrum[k] =
+            envelope * (0.2f * u(rng) + std::exp(-h0 * h0 / 4) + 0.5f * std::exp(-h1 * h1 / 4));
+    }
+    float level = 0.2f;
+    for (std::size_t i = 0; i < kLevelProfileSize; ++i) {
+        level = i % 12 == 0 ? 0.05f + 0.25f * u(rng) : level;
+        r.levelProfile[i] = level * (0.9f + 0.2f * u(rng));
+    }
+    for (float& c : r.sectionCorrelations) {
+        c = 0.6f + 0.38f * u(rng);
+    }
+    return r;
+}
+
+// A copy of `base` with every value changed by a relative noise of `strength`.
+TrackRecord copyOf(const TrackRecord& base, float strength, std::mt19937& rng) {
+    std::normal_distribution<float> noise(0.0f, strength);
+    TrackRecord r = base;
+    for (float& v : r.meanSpectrum) {
+        v *= 1.0f + noise(rng);
+    }
+    for (float& v : r.levelProfile) {
+        v *= 1.0f + noise(rng);
+    }
+    return r;
+}
+
+// Silence, a level without variance, broken values: arrays the content key flags or leaves at zero.
+TrackRecord oddOne(const TrackRecord& base, unsigned kind) {
+    TrackRecord r = base;
+    switch (kind % 5) {
+    case 0:
+        r.meanSpectrum.fill(0.5f);
+        break;
+    case 1:
+        r.levelProfile.fill(0.1f);
+        break;
+    case 2:
+        r.sectionCorrelations.fill(1.0f);
+        break;
+    case 3:
+        r.meanSpectrum[7] = std::numeric_limits<float>::quiet_NaN();
+        break;
+    default:
+        r.levelProfile[3] = std::numeric_limits<float>::infinity();
+        r.meanSpectrum.fill(0.0f);
+        break;
+    }
+    return r;
+}
+
+enum class Kind { Unrelated, NearCopies, OddArrays };
+enum class Axes { FromLibrary, FromOtherSongs, FromOneSong, FromNothing };
+
+struct BoundCase {
+    const char* name;
+    Kind kind;
+    Axes axes;
+};
+
+std::vector<TrackRecord> library(Kind kind, std::size_t n, std::mt19937& rng) {
+    std::vector<TrackRecord> records;
+    while (records.size() < n) {
+        const bool copy = kind != Kind::Unrelated && !records.empty() && rng() % 2 == 0;
+        TrackRecord r =
+            copy ? copyOf(records[rng() % records.size()], 1e-4f * static_cast<float>(1 + rng() % 300), rng)
+                 : song(rng);
+        if (kind == Kind::OddArrays && rng() % 3 == 0) {
+            r = oddOne(r, static_cast<unsigned>(rng()));
+        }
+        records.push_back(std::move(r));
+    }
+    return records;
+}
+
+std::vector<ContentKey> keysOf(const std::vector<TrackRecord>& records) {
+    std::vector<ContentKey> keys(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        makeContentKey(records[i], keys[i]);
+    }
+    return keys;
+}
+
+SpectrumBasis axesFor(Axes axes, const std::vector<ContentKey>& keys, std::mt19937& rng) {
+    std::vector<ContentKey> others;
+    switch (axes) {
+    case Axes::FromLibrary:
+        break;
+    case Axes::FromOtherSongs:
+        others = keysOf(library(Kind::Unrelated, 200, rng));
+        break;
+    case Axes::FromOneSong:
+        others.assign(50, keys[0]);
+        break;
+    case Axes::FromNothing:
+        return SpectrumBasis::learn({});
+    }
+    const std::vector<ContentKey>& from = axes == Axes::FromLibrary ? keys : others;
+    std::vector<const ContentKey*> sample;
+    for (const ContentKey& k : from) {
+        sample.push_back(&k);
+    }
+    return SpectrumBasis::learn(sample);
+}
+
+void expectOrthonormal(const SpectrumBasis& basis) {
+    for (std::size_t a = 0; a < kProjectionAxes; ++a) {
+        for (std::size_t b = 0; b <= a; ++b) {
+            double dot = 0.0;
+            for (std::size_t i = 0; i < kComparedSpectrumBins; ++i) {
+                dot += basis.axis(a, i) * basis.axis(b, i);
+            }
+            ASSERT_NEAR(dot, a == b ? 1.0 : 0.0, 1e-9) << "axes " << a << ", " << b;
+        }
+    }
+}
+
+class ProjectionBound : public ::testing::TestWithParam<BoundCase> {};
+
+// The prefilter may only rule out pairs that cannot reach a threshold: its bound is never below the
+// score of the content keys (what the scorer's later steps compare) nor of the records, whichever
+// axes it projects on, and a pair passes at a floor equal to its own score.
+TEST_P(ProjectionBound, NeverBelowTheContentScore) {
+    const BoundCase& c = GetParam();
+    std::mt19937 rng(static_cast<unsigned>(c.kind) * 10 + static_cast<unsigned>(c.axes));
+    const std::vector<TrackRecord> records = library(c.kind, 120, rng);
+    const std::vector<ContentKey> keys = keysOf(records);
+    const SpectrumBasis basis = axesFor(c.axes, keys, rng);
+    expectOrthonormal(basis);
+    std::vector<ProjectionBlock> blocks((records.size() + 7) / 8);
+    std::vector<ContentProjection> projections(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        ContentSketch sketch;
+        makeContentSketch(keys[i], sketch);
+        basis.project(keys[i], projections[i]);
+        projectLevelAndSections(keys[i], sketch, projections[i]);
+        storeLane(projections[i], blocks[i / 8], i % 8);
+    }
+    std::size_t ruledOut = 0;
+    std::size_t pairs = 0;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j, ++pairs) {
+            float bounds[ProjectionBlock::kLanes];
+            projectionBounds(projections[i], blocks[j / 8], bounds);
+            const float keyScore = compareContent(keys[i], keys[j]);
+            ASSERT_GE(bounds[j % 8], keyScore) << i << "-" << j;
+            ASSERT_GE(bounds[j % 8], compareContent(records[i], records[j])) << i << "-" << j;
+            std::uint8_t mask = 0;
+            projectionPassMasks(projections[i], {&blocks[j / 8], 1}, keyScore, &mask);
+            ASSERT_TRUE(mask & (1u << (j % 8))) << i << "-" << j << " at its own score " << keyScore;
+            ruledOut += bounds[j % 8] < 0.75f ? 1 : 0;
+        }
+    }
+    if (c.kind == Kind::Unrelated && c.axes == Axes::FromLibrary) {
+        EXPECT_GT(ruledOut, pairs / 2) << "learned axes must make the bound useful, not just safe";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Libraries, ProjectionBound,
+    ::testing::Values(BoundCase{"UnrelatedSongs", Kind::Unrelated, Axes::FromLibrary},
+                      BoundCase{"NearCopies", Kind::NearCopies, Axes::FromLibrary},
+                      BoundCase{"SilentAndBrokenArrays", Kind::OddArrays, Axes::FromLibrary},
+                      BoundCase{"AxesFromOtherSongs", Kind::NearCopies, Axes::FromOtherSongs},
+                      BoundCase{"AxesFromOneSong", Kind::NearCopies, Axes::FromOneSong},
+                      BoundCase{"RandomAxes", Kind::OddArrays, Axes::FromNothing}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// A floor at or under the slack lets every track through without working anything out.
+TEST(ProjectionPassMasks, FloorWithinTheSlackPassesEverything) {
+    std::mt19937 rng(5);
+    const std::vector<ContentKey> keys = keysOf(library(Kind::Unrelated, 16, rng));
+    const SpectrumBasis basis = SpectrumBasis::learn({});
+    std::vector<ProjectionBlock> blocks(2);
+    ContentProjection query{};
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        ContentSketch sketch;
+        makeContentSketch(keys[i], sketch);
+        ContentProjection p{};
+        basis.project(keys[i], p);
+        projectLevelAndSections(keys[i], sketch, p);
+        storeLane(p, blocks[i / 8], i % 8);
+        query = i == 0 ? p : query;
+    }
+    for (const float floor : {-1.0f, 0.0f, 1e-4f}) {
+        std::uint8_t masks[2] = {};
+        projectionPassMasks(query, blocks, floor, masks);
+        EXPECT_EQ(masks[0], 0xff) << floor;
+        EXPECT_EQ(masks[1], 0xff) << floor;
+    }
+}
+
+} // namespace
+} // namespace tonemirror::analysis
