@@ -1,0 +1,93 @@
+// Cost per pair of the content bounds a scan runs for every earlier track: the sketch bound (832 bytes
+// a track) and the projection prefilter in front of it (blocks of eight tracks), one query against a
+// library of the given size, so that the figures show what the caches hold at each size.
+#include "analysis/ContentComparison.h"
+#include "analysis/ContentProjection.h"
+#include "analysis/ContentSketch.h"
+#include "analysis/SpectrumBasis.h"
+#include "support/RealShapedRecord.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <vector>
+
+namespace {
+
+using namespace tonemirror::analysis;
+
+struct Library {
+    std::vector<ContentKey> keys;
+    std::vector<ContentSketch> sketches;
+    std::vector<ProjectionBlock> blocks;
+    std::vector<ContentProjection> projections;
+};
+
+Library make(std::size_t n) {
+    Library lib;
+    std::mt19937 rng(11);
+    lib.keys.resize(n);
+    lib.sketches.resize(n);
+    for (std::size_t t = 0; t < n; ++t) {
+        makeContentKey(realShapedRecord(rng), lib.keys[t]);
+        makeContentSketch(lib.keys[t], lib.sketches[t]);
+    }
+    std::vector<const ContentKey*> sample;
+    for (std::size_t t = 0; t < std::min<std::size_t>(n, 2048); ++t) {
+        sample.push_back(&lib.keys[t]);
+    }
+    const SpectrumBasis basis = SpectrumBasis::learn(sample);
+    lib.blocks.resize((n + ProjectionBlock::kLanes - 1) / ProjectionBlock::kLanes);
+    for (std::size_t t = 0; t < n; ++t) {
+        ContentProjection p{};
+        basis.project(lib.keys[t], p);
+        projectLevelAndSections(lib.keys[t], lib.sketches[t], p);
+        storeLane(p, lib.blocks[t / ProjectionBlock::kLanes], t % ProjectionBlock::kLanes);
+        lib.projections.push_back(p);
+    }
+    return lib;
+}
+
+const Library& library(std::size_t n) {
+    static std::map<std::size_t, Library> made;
+    const auto it = made.find(n);
+    return it != made.end() ? it->second : made.emplace(n, make(n)).first->second;
+}
+
+void BM_SketchBound(benchmark::State& state) {
+    const Library& lib = library(static_cast<std::size_t>(state.range(0)));
+    std::size_t q = 0;
+    for (auto _ : state) {
+        const ContentSketch& query = lib.sketches[q++ % lib.sketches.size()];
+        std::size_t passed = 0;
+        for (const ContentSketch& s : lib.sketches) {
+            passed += contentSketchBound(query, s) >= 0.75f ? 1 : 0;
+        }
+        benchmark::DoNotOptimize(passed);
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_SketchBound)->Arg(4096)->Arg(65536);
+
+void BM_ProjectionPrefilter(benchmark::State& state) {
+    const Library& lib = library(static_cast<std::size_t>(state.range(0)));
+    std::vector<std::uint8_t> masks(lib.blocks.size());
+    std::size_t q = 0;
+    std::size_t passed = 0;
+    for (auto _ : state) {
+        projectionPassMasks(lib.projections[q++ % lib.projections.size()], lib.blocks, 0.75f, masks.data());
+        for (const std::uint8_t m : masks) {
+            passed += static_cast<std::size_t>(__builtin_popcount(m));
+        }
+        benchmark::DoNotOptimize(passed);
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+    state.counters["passed"] = static_cast<double>(passed) / static_cast<double>(q * lib.projections.size());
+}
+BENCHMARK(BM_ProjectionPrefilter)->Arg(4096)->Arg(65536);
+
+} // namespace
+
+BENCHMARK_MAIN();
