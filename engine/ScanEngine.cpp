@@ -18,6 +18,8 @@ namespace tonemirror::engine {
 
 namespace {
 
+static_assert(ContentPrefilter::kDefaultLearnAt == ScanSettings::kDefaultContentAxesAt);
+
 // How often the comparison loop looks for a stop request.
 constexpr std::size_t kStopCheckInterval = 1024;
 
@@ -128,7 +130,7 @@ void ScanEngine::startScan(const std::vector<std::u16string>& folders) {
         filesQueued_.store(0);
         filesDone_.store(0);
         store_.table().resetTrackIds();
-        index_.clear(settings_.verifyMatches.load());
+        index_.clear(settings_.verifyMatches.load(), settings_.contentAxesAt.load());
         reach_.clear();
     }
     {
