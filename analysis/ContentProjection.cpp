@@ -58,7 +58,7 @@ struct Broadcast {
     V spectrum[kProjectionAxes];
     V level[kProjectionLevelTerms];
     V sections[kSectionCount];
-    V spectrumRest, levelRest;
+    V spectrumRestFirst, spectrumRest, levelRest;
     V spectrumConstant, levelConstant, sectionsConstant;
 };
 
@@ -74,6 +74,7 @@ template <typename V>
     for (std::size_t d = 0; d < kSectionCount; ++d) {
         b.sections[d] = splat<V>(q.sections[d]);
     }
+    b.spectrumRestFirst = splat<V>(q.spectrumRestFirst);
     b.spectrumRest = splat<V>(q.spectrumRest);
     b.levelRest = splat<V>(q.levelRest);
     b.spectrumConstant = splat<V>(flag(q.constantMask, kSpectrumConstant));
@@ -82,44 +83,75 @@ template <typename V>
     return b;
 }
 
-// One correlation bound per lane: |q.v| + |r_q| |r_v| with the slack, at most 1, and 1 where either
-// array is constant.
+// q.v over N values, the block's from `at` on.
 template <typename V, std::size_t N>
-[[gnu::always_inline]] inline V coefficient(const V (&q)[N], const float (&v)[N][kLanes], std::size_t at,
-                                            V rest, V qConstant, const float (&vConstant)[kLanes]) {
+[[gnu::always_inline]] inline V dot(const V* q, const float (&v)[N][kLanes], std::size_t at) {
     V sum{};
     for (std::size_t d = 0; d < N; ++d) {
         sum += q[d] * load<V>(v[d] + at);
     }
-    const V c = minimum(splat<V>(1.0f), maximum(sum, -sum) + rest + kSlack);
-    return maximum(c, maximum(qConstant, load<V>(vConstant + at)));
+    return sum;
 }
 
-// 0.6 cs^2 + 0.2 cl^2 + 0.2 cc^2 in the W lanes of the block from `at` on: the square of the bound
-// before its final slack.
+// One correlation bound per lane from a dot product and the product of the rests: |dot| + rests with
+// the slack, at most 1, and 1 where either array is constant.
 template <typename V>
-[[gnu::always_inline]] inline V squaredBounds(const Broadcast<V>& q, const ProjectionBlock& block,
-                                              std::size_t at) {
-    const V cs =
-        coefficient(q.spectrum, block.spectrum, at, q.spectrumRest * load<V>(block.spectrumRest + at),
-                    q.spectrumConstant, block.spectrumConstant);
-    const V cl = coefficient(q.level, block.level, at, q.levelRest * load<V>(block.levelRest + at),
-                             q.levelConstant, block.levelConstant);
-    const V cc = coefficient(q.sections, block.sections, at, V{}, q.sectionsConstant, block.sectionsConstant);
-    return 0.6f * cs * cs + 0.2f * cl * cl + 0.2f * cc * cc;
+[[gnu::always_inline]] inline V coefficient(V sum, V rests, V qConstant, V vConstant) {
+    const V c = minimum(splat<V>(1.0f), maximum(sum, -sum) + rests + kSlack);
+    return maximum(c, maximum(qConstant, vConstant));
+}
+
+// Any lane set.
+template <typename M>
+[[gnu::always_inline]] inline bool any(M m) {
+    bool found = false;
+    for (std::size_t l = 0; l < sizeof(M) / sizeof(float); ++l) {
+        found = found || m[l] != 0;
+    }
+    return found;
+}
+
+// The squares of the bounds (0.6 cs^2 + 0.2 cl^2 + 0.2 cc^2, before the final slack) in the W lanes of
+// the block from `at` on, against `threshold`: -1 in the lanes that reach it. The first stage for
+// all of them; where one reaches it, the second stage too, while the block's values are at hand.
+// `squares` receives the smaller of the two stages' squares.
+template <typename V>
+[[gnu::always_inline]] inline auto reaching(const Broadcast<V>& q, const ProjectionBlock& block,
+                                            const ProjectionTail& tail, std::size_t at, V threshold,
+                                            V& squares) {
+    const V spectrumConstant = load<V>(block.spectrumConstant + at);
+    const V head = dot(q.spectrum, block.spectrum, at);
+    const V first = coefficient(head, q.spectrumRestFirst * load<V>(block.spectrumRest + at),
+                                q.spectrumConstant, spectrumConstant);
+    const V cl = coefficient(dot(q.level, block.level, at), q.levelRest * load<V>(block.levelRest + at),
+                             q.levelConstant, load<V>(block.levelConstant + at));
+    const V cc = coefficient(dot(q.sections, block.sections, at), V{}, q.sectionsConstant,
+                             load<V>(block.sectionsConstant + at));
+    const V others = 0.2f * cl * cl + 0.2f * cc * cc;
+    squares = 0.6f * first * first + others;
+    auto passed = squares >= threshold;
+    if (any(passed)) {
+        const V whole = head + dot(q.spectrum + kFirstStageAxes, tail.spectrum, at);
+        const V cs = minimum(first, coefficient(whole, q.spectrumRest * load<V>(tail.spectrumRest + at),
+                                                q.spectrumConstant, spectrumConstant));
+        squares = 0.6f * cs * cs + others;
+        passed = squares >= threshold;
+    }
+    return passed;
 }
 
 template <typename V>
-[[gnu::always_inline]] inline void passMasks(const ContentProjection& query,
-                                             std::span<const ProjectionBlock> blocks, float needed,
-                                             std::uint8_t* masks) {
+[[gnu::always_inline]] inline void
+passMasks(const ContentProjection& query, std::span<const ProjectionBlock> blocks,
+          std::span<const ProjectionTail> tails, float needed, std::uint8_t* masks) {
     constexpr std::size_t kWidth = sizeof(V) / sizeof(float);
     const Broadcast<V> q = broadcast<V>(query);
     const V threshold = splat<V>(needed);
     for (std::size_t b = 0; b < blocks.size(); ++b) {
         unsigned m = 0;
         for (std::size_t at = 0; at < kLanes; at += kWidth) {
-            const auto passed = squaredBounds(q, blocks[b], at) >= threshold; // -1 where it passes
+            V squares;
+            const auto passed = reaching(q, blocks[b], tails[b], at, threshold, squares);
             for (std::size_t l = 0; l < kWidth; ++l) {
                 m |= static_cast<unsigned>(passed[l]) & (1u << (at + l));
             }
@@ -130,18 +162,19 @@ template <typename V>
 
 using Lanes4 = float __attribute__((vector_size(16)));
 
-void passMasksBaseline(const ContentProjection& query, std::span<const ProjectionBlock> blocks, float needed,
-                       std::uint8_t* masks) {
-    passMasks<Lanes4>(query, blocks, needed, masks);
+void passMasksBaseline(const ContentProjection& query, std::span<const ProjectionBlock> blocks,
+                       std::span<const ProjectionTail> tails, float needed, std::uint8_t* masks) {
+    passMasks<Lanes4>(query, blocks, tails, needed, masks);
 }
 
 #if defined(__x86_64__)
 using Lanes8 = float __attribute__((vector_size(32)));
 
 [[gnu::target("avx2,fma")]] void passMasksAvx2(const ContentProjection& query,
-                                               std::span<const ProjectionBlock> blocks, float needed,
+                                               std::span<const ProjectionBlock> blocks,
+                                               std::span<const ProjectionTail> tails, float needed,
                                                std::uint8_t* masks) {
-    passMasks<Lanes8>(query, blocks, needed, masks);
+    passMasks<Lanes8>(query, blocks, tails, needed, masks);
 }
 
 bool hasAvx2() {
@@ -168,11 +201,15 @@ void projectLevelAndSections(const ContentKey& key, const ContentSketch& sketch,
     out.constantMask = key.constantMask;
 }
 
-void storeLane(const ContentProjection& p, ProjectionBlock& block, std::size_t lane) {
-    for (std::size_t d = 0; d < kProjectionAxes; ++d) {
+void storeLane(const ContentProjection& p, ProjectionBlock& block, ProjectionTail& tail, std::size_t lane) {
+    for (std::size_t d = 0; d < kFirstStageAxes; ++d) {
         block.spectrum[d][lane] = p.spectrum[d];
     }
-    block.spectrumRest[lane] = p.spectrumRest;
+    for (std::size_t d = kFirstStageAxes; d < kProjectionAxes; ++d) {
+        tail.spectrum[d - kFirstStageAxes][lane] = p.spectrum[d];
+    }
+    block.spectrumRest[lane] = p.spectrumRestFirst;
+    tail.spectrumRest[lane] = p.spectrumRest;
     for (std::size_t d = 0; d < kProjectionLevelTerms; ++d) {
         block.level[d][lane] = p.level[d];
     }
@@ -185,12 +222,16 @@ void storeLane(const ContentProjection& p, ProjectionBlock& block, std::size_t l
     block.sectionsConstant[lane] = flag(p.constantMask, kSectionsConstant);
 }
 
-ContentProjection loadLane(const ProjectionBlock& block, std::size_t lane) {
+ContentProjection loadLane(const ProjectionBlock& block, const ProjectionTail& tail, std::size_t lane) {
     ContentProjection p{};
-    for (std::size_t d = 0; d < kProjectionAxes; ++d) {
+    for (std::size_t d = 0; d < kFirstStageAxes; ++d) {
         p.spectrum[d] = block.spectrum[d][lane];
     }
-    p.spectrumRest = block.spectrumRest[lane];
+    for (std::size_t d = kFirstStageAxes; d < kProjectionAxes; ++d) {
+        p.spectrum[d] = tail.spectrum[d - kFirstStageAxes][lane];
+    }
+    p.spectrumRestFirst = block.spectrumRest[lane];
+    p.spectrumRest = tail.spectrumRest[lane];
     for (std::size_t d = 0; d < kProjectionLevelTerms; ++d) {
         p.level[d] = block.level[d][lane];
     }
@@ -205,18 +246,19 @@ ContentProjection loadLane(const ProjectionBlock& block, std::size_t lane) {
 }
 
 void projectionBounds(const ContentProjection& query, const ProjectionBlock& block,
-                      float (&bounds)[ProjectionBlock::kLanes]) {
+                      const ProjectionTail& tail, float (&bounds)[ProjectionBlock::kLanes]) {
     const Broadcast<Lanes4> q = broadcast<Lanes4>(query);
     for (std::size_t at = 0; at < kLanes; at += 4) {
-        const Lanes4 squared = squaredBounds(q, block, at);
+        Lanes4 squares;
+        reaching(q, block, tail, at, Lanes4{}, squares); // every lane reaches 0: both stages
         for (std::size_t l = 0; l < 4; ++l) {
-            bounds[at + l] = std::sqrt(squared[l]) + kSlack;
+            bounds[at + l] = std::sqrt(squares[l]) + kSlack;
         }
     }
 }
 
-void projectionPassMasks(const ContentProjection& query, std::span<const ProjectionBlock> blocks, float floor,
-                         std::uint8_t* masks) {
+void projectionPassMasks(const ContentProjection& query, std::span<const ProjectionBlock> blocks,
+                         std::span<const ProjectionTail> tails, float floor, std::uint8_t* masks) {
     // sqrt(s) + slack >= floor, without the root.
     const float reach = floor - kSlack;
     if (!(reach > 0.0f)) {
@@ -225,11 +267,11 @@ void projectionPassMasks(const ContentProjection& query, std::span<const Project
     }
 #if defined(__x86_64__)
     if (hasAvx2()) {
-        passMasksAvx2(query, blocks, reach * reach, masks);
+        passMasksAvx2(query, blocks, tails, reach * reach, masks);
         return;
     }
 #endif
-    passMasksBaseline(query, blocks, reach * reach, masks);
+    passMasksBaseline(query, blocks, tails, reach * reach, masks);
 }
 
 } // namespace tonemirror::analysis

@@ -12,6 +12,8 @@ constexpr std::size_t kBins = kComparedSpectrumBins;
 constexpr std::size_t kAxes = kProjectionAxes;
 // Rounds of subspace iteration: the leading axes settle within a few; later rounds gain little.
 constexpr int kRounds = 6;
+// Spectra a basis is learned from at most: the axes of a thousand songs serve as well as more.
+constexpr std::size_t kMostSpectra = 1024;
 constexpr std::uint32_t kSpectrumConstant = 1u;
 
 double columnDot(const std::vector<double>& m, std::size_t a, std::size_t b) {
@@ -86,9 +88,14 @@ void iterate(std::span<const ContentKey* const> sample, std::vector<double>& axe
 } // namespace
 
 SpectrumBasis SpectrumBasis::learn(std::span<const ContentKey* const> sample) {
+    // Every k-th, so that a large sample costs no more than kMostSpectra.
     std::vector<const ContentKey*> useful;
-    std::copy_if(sample.begin(), sample.end(), std::back_inserter(useful),
-                 [](const ContentKey* key) { return usable(*key); });
+    const std::size_t step = (sample.size() + kMostSpectra - 1) / kMostSpectra;
+    for (std::size_t i = 0; i < sample.size(); i += std::max<std::size_t>(step, 1)) {
+        if (usable(*sample[i])) {
+            useful.push_back(sample[i]);
+        }
+    }
     std::mt19937_64 rng(20261208);
     std::normal_distribution<double> normal;
     SpectrumBasis basis;
@@ -104,6 +111,18 @@ SpectrumBasis SpectrumBasis::learn(std::span<const ContentKey* const> sample) {
     return basis;
 }
 
+namespace {
+
+// The length of the rest from the whole length and the part inside, worked out in double so that a
+// rest near zero is not lost to cancellation beyond about 1e-7; rounded up past that and past the
+// float's own rounding.
+float restLength(double length, double inside) {
+    const double rest = std::sqrt(std::max(0.0, length - inside));
+    return static_cast<float>(rest) * (1.0f + 1e-6f) + 1e-6f;
+}
+
+} // namespace
+
 void SpectrumBasis::project(const ContentKey& key, ContentProjection& out) const {
     double along[kAxes] = {};
     double length = 0.0;
@@ -118,11 +137,11 @@ void SpectrumBasis::project(const ContentKey& key, ContentProjection& out) const
     for (std::size_t a = 0; a < kAxes; ++a) {
         out.spectrum[a] = static_cast<float>(along[a]);
         inside += along[a] * along[a];
+        if (a + 1 == kFirstStageAxes) {
+            out.spectrumRestFirst = restLength(length, inside);
+        }
     }
-    // Worked out in double from the whole length, so a rest near zero is not lost to cancellation
-    // beyond about 1e-7; rounded up past that and past the float's own rounding.
-    const double rest = std::sqrt(std::max(0.0, length - inside));
-    out.spectrumRest = static_cast<float>(rest) * (1.0f + 1e-6f) + 1e-6f;
+    out.spectrumRest = restLength(length, inside);
 }
 
 } // namespace tonemirror::analysis

@@ -8,6 +8,7 @@ void ContentPrefilter::clear(std::size_t learnAt) {
     learnAt_ = std::max<std::size_t>(learnAt, 1);
     basis_.reset();
     blocks_.clear();
+    tails_.clear();
 }
 
 void ContentPrefilter::add(std::span<const analysis::ContentKey> keys,
@@ -35,11 +36,12 @@ void ContentPrefilter::project(const analysis::ContentKey& key, const analysis::
     constexpr std::size_t kLanes = analysis::ProjectionBlock::kLanes;
     if (position / kLanes >= blocks_.size()) {
         blocks_.emplace_back(); // zero lanes: a track's own query never reads past it
+        tails_.emplace_back();
     }
     analysis::ContentProjection p{};
     basis_->project(key, p);
     analysis::projectLevelAndSections(key, sketch, p);
-    analysis::storeLane(p, blocks_[position / kLanes], position % kLanes);
+    analysis::storeLane(p, blocks_[position / kLanes], tails_[position / kLanes], position % kLanes);
 }
 
 } // namespace tonemirror::engine

@@ -42,16 +42,19 @@ private:
     std::size_t learnAt_ = kDefaultLearnAt;
     std::optional<analysis::SpectrumBasis> basis_;
     std::vector<analysis::ProjectionBlock> blocks_;
+    std::vector<analysis::ProjectionTail> tails_; // by block
 };
 
 template <typename Take>
 void ContentPrefilter::query(std::size_t me, float floor, std::size_t below, Take&& take) const {
     constexpr std::size_t kLanes = analysis::ProjectionBlock::kLanes;
-    const analysis::ContentProjection mine = analysis::loadLane(blocks_[me / kLanes], me % kLanes);
+    const analysis::ContentProjection mine =
+        analysis::loadLane(blocks_[me / kLanes], tails_[me / kLanes], me % kLanes);
     const std::size_t blocks = (below + kLanes - 1) / kLanes;
     thread_local std::vector<std::uint8_t> masks;
     masks.resize(blocks);
-    analysis::projectionPassMasks(mine, {blocks_.data(), blocks}, floor, masks.data());
+    analysis::projectionPassMasks(mine, {blocks_.data(), blocks}, {tails_.data(), blocks}, floor,
+                                  masks.data());
     for (std::size_t b = 0; b < blocks; ++b) {
         for (unsigned m = masks[b]; m != 0; m &= m - 1) {
             const std::size_t p = b * kLanes + static_cast<std::size_t>(__builtin_ctz(m));

@@ -1,5 +1,6 @@
 #include "analysis/ContentProjection.h"
 #include "analysis/SpectrumBasis.h"
+#include "support/SongRecord.h"
 
 #include <gtest/gtest.h>
 
@@ -11,34 +12,6 @@
 
 namespace tonemirror::analysis {
 namespace {
-
-// A song's fingerprint: a falling envelope with the harmonics of a few instruments, a level course in
-// steps, section correlations near 1.
-TrackRecord song(std::mt19937& rng) {
-    std::uniform_real_distribution<float> u(0.0f, 1.0f);
-    TrackRecord r;
-    const float knee = 4.0f + 60.0f * u(rng);
-    const float slope = 0.8f + 1.2f * u(rng);
-    const float f0 = 4.0f + 76.0f * u(rng);
-    const float f1 = 4.0f + 76.0f * u(rng);
-    for (std::size_t k = 0; k < kSpectrumSize; ++k) {
-        const float x = static_cast<float>(k <= 1024 ? k : 2048 - k);
-        const float envelope = 1.0f / std::pow(1.0f + x / knee, slope);
-        const float h0 = std::fmod(x, f0) - f0 / 2;
-        const float h1 = std::fmod(x, f1) - f1 / 2;
-        r.meanSpectrum[k] =
-            envelope * (0.2f * u(rng) + std::exp(-h0 * h0 / 4) + 0.5f * std::exp(-h1 * h1 / 4));
-    }
-    float level = 0.2f;
-    for (std::size_t i = 0; i < kLevelProfileSize; ++i) {
-        level = i % 12 == 0 ? 0.05f + 0.25f * u(rng) : level;
-        r.levelProfile[i] = level * (0.9f + 0.2f * u(rng));
-    }
-    for (float& c : r.sectionCorrelations) {
-        c = 0.6f + 0.38f * u(rng);
-    }
-    return r;
-}
 
 // A copy of `base` with every value changed by a relative noise of `strength`.
 TrackRecord copyOf(const TrackRecord& base, float strength, std::mt19937& rng) {
@@ -92,7 +65,7 @@ std::vector<TrackRecord> library(Kind kind, std::size_t n, std::mt19937& rng) {
         const bool copy = kind != Kind::Unrelated && !records.empty() && rng() % 2 == 0;
         TrackRecord r =
             copy ? copyOf(records[rng() % records.size()], 1e-4f * static_cast<float>(1 + rng() % 300), rng)
-                 : song(rng);
+                 : songRecord(rng);
         if (kind == Kind::OddArrays && rng() % 3 == 0) {
             r = oddOne(r, static_cast<unsigned>(rng()));
         }
@@ -156,25 +129,26 @@ TEST_P(ProjectionBound, NeverBelowTheContentScore) {
     const SpectrumBasis basis = axesFor(c.axes, keys, rng);
     expectOrthonormal(basis);
     std::vector<ProjectionBlock> blocks((records.size() + 7) / 8);
+    std::vector<ProjectionTail> tails(blocks.size());
     std::vector<ContentProjection> projections(records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
         ContentSketch sketch;
         makeContentSketch(keys[i], sketch);
         basis.project(keys[i], projections[i]);
         projectLevelAndSections(keys[i], sketch, projections[i]);
-        storeLane(projections[i], blocks[i / 8], i % 8);
+        storeLane(projections[i], blocks[i / 8], tails[i / 8], i % 8);
     }
     std::size_t ruledOut = 0;
     std::size_t pairs = 0;
     for (std::size_t i = 0; i < records.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j, ++pairs) {
             float bounds[ProjectionBlock::kLanes];
-            projectionBounds(projections[i], blocks[j / 8], bounds);
+            projectionBounds(projections[i], blocks[j / 8], tails[j / 8], bounds);
             const float keyScore = compareContent(keys[i], keys[j]);
             ASSERT_GE(bounds[j % 8], keyScore) << i << "-" << j;
             ASSERT_GE(bounds[j % 8], compareContent(records[i], records[j])) << i << "-" << j;
             std::uint8_t mask = 0;
-            projectionPassMasks(projections[i], {&blocks[j / 8], 1}, keyScore, &mask);
+            projectionPassMasks(projections[i], {&blocks[j / 8], 1}, {&tails[j / 8], 1}, keyScore, &mask);
             ASSERT_TRUE(mask & (1u << (j % 8))) << i << "-" << j << " at its own score " << keyScore;
             ruledOut += bounds[j % 8] < 0.75f ? 1 : 0;
         }
@@ -200,6 +174,7 @@ TEST(ProjectionPassMasks, FloorWithinTheSlackPassesEverything) {
     const std::vector<ContentKey> keys = keysOf(library(Kind::Unrelated, 16, rng));
     const SpectrumBasis basis = SpectrumBasis::learn({});
     std::vector<ProjectionBlock> blocks(2);
+    std::vector<ProjectionTail> tails(2);
     ContentProjection query{};
     for (std::size_t i = 0; i < keys.size(); ++i) {
         ContentSketch sketch;
@@ -207,12 +182,12 @@ TEST(ProjectionPassMasks, FloorWithinTheSlackPassesEverything) {
         ContentProjection p{};
         basis.project(keys[i], p);
         projectLevelAndSections(keys[i], sketch, p);
-        storeLane(p, blocks[i / 8], i % 8);
+        storeLane(p, blocks[i / 8], tails[i / 8], i % 8);
         query = i == 0 ? p : query;
     }
     for (const float floor : {-1.0f, 0.0f, 1e-4f}) {
         std::uint8_t masks[2] = {};
-        projectionPassMasks(query, blocks, floor, masks);
+        projectionPassMasks(query, blocks, tails, floor, masks);
         EXPECT_EQ(masks[0], 0xff) << floor;
         EXPECT_EQ(masks[1], 0xff) << floor;
     }
