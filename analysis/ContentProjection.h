@@ -34,23 +34,25 @@ struct ContentProjection {
 };
 
 // Eight tracks' values for the first stage, one lane per track in every value, so that one query is
-// bounded against eight tracks with a few dozen vector operations and no sums across lanes. The flags
-// are 1 in the lanes whose array is constant (it correlates as 1 with anything), else 0.
+// bounded against eight tracks with a few dozen vector operations and no sums across lanes. Kept as
+// half-precision numbers (HalfFloat.h; the rests rounded up), so that the first stage, which reads
+// every track, streams through half the memory; the bound allows for their rounding. The flags are 1
+// in the lanes whose array is constant (it correlates as 1 with anything), else 0.
 struct alignas(32) ProjectionBlock {
     static constexpr std::size_t kLanes = 8;
 
-    float spectrum[kFirstStageAxes][kLanes];
-    float spectrumRest[kLanes]; // beyond the first axes
-    float level[kProjectionLevelTerms][kLanes];
-    float levelRest[kLanes];
-    float sections[kSectionCount][kLanes];
-    float spectrumConstant[kLanes];
-    float levelConstant[kLanes];
-    float sectionsConstant[kLanes];
+    std::uint16_t spectrum[kFirstStageAxes][kLanes];
+    std::uint16_t spectrumRest[kLanes]; // beyond the first axes
+    std::uint16_t level[kProjectionLevelTerms][kLanes];
+    std::uint16_t levelRest[kLanes];
+    std::uint16_t sections[kSectionCount][kLanes];
+    std::uint16_t spectrumConstant[kLanes];
+    std::uint16_t levelConstant[kLanes];
+    std::uint16_t sectionsConstant[kLanes];
 };
 
-// The same eight tracks' values for the second stage, kept apart so that the first streams through
-// less memory.
+// The same eight tracks' values for the second stage, in single precision, kept apart so that the
+// first stage streams through less memory.
 struct alignas(32) ProjectionTail {
     static constexpr std::size_t kLanes = ProjectionBlock::kLanes;
 
@@ -62,6 +64,8 @@ struct alignas(32) ProjectionTail {
 void projectLevelAndSections(const ContentKey& key, const ContentSketch& sketch, ContentProjection& out);
 
 void storeLane(const ContentProjection& p, ProjectionBlock& block, ProjectionTail& tail, std::size_t lane);
+// The values as stored: a query made from them is bounded against the others as exactly as from the
+// projection itself.
 ContentProjection loadLane(const ProjectionBlock& block, const ProjectionTail& tail, std::size_t lane);
 
 // The bound of the query's content score with each track of the block (the smaller of the two

@@ -1,9 +1,11 @@
 #include "analysis/ContentProjection.h"
+#include "analysis/HalfFloat.h"
 #include "analysis/SpectrumBasis.h"
 #include "support/SongRecord.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -143,12 +145,14 @@ TEST_P(ProjectionBound, NeverBelowTheContentScore) {
     for (std::size_t i = 0; i < records.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j, ++pairs) {
             float bounds[ProjectionBlock::kLanes];
-            projectionBounds(projections[i], blocks[j / 8], tails[j / 8], bounds);
+            // The query as the prefilter makes it, from the values it keeps.
+            const ContentProjection query = loadLane(blocks[i / 8], tails[i / 8], i % 8);
+            projectionBounds(query, blocks[j / 8], tails[j / 8], bounds);
             const float keyScore = compareContent(keys[i], keys[j]);
             ASSERT_GE(bounds[j % 8], keyScore) << i << "-" << j;
             ASSERT_GE(bounds[j % 8], compareContent(records[i], records[j])) << i << "-" << j;
             std::uint8_t mask = 0;
-            projectionPassMasks(projections[i], {&blocks[j / 8], 1}, {&tails[j / 8], 1}, keyScore, &mask);
+            projectionPassMasks(query, {&blocks[j / 8], 1}, {&tails[j / 8], 1}, keyScore, &mask);
             ASSERT_TRUE(mask & (1u << (j % 8))) << i << "-" << j << " at its own score " << keyScore;
             ruledOut += bounds[j % 8] < 0.75f ? 1 : 0;
         }
@@ -190,6 +194,64 @@ TEST(ProjectionPassMasks, FloorWithinTheSlackPassesEverything) {
         projectionPassMasks(query, blocks, tails, floor, masks);
         EXPECT_EQ(masks[0], 0xff) << floor;
         EXPECT_EQ(masks[1], 0xff) << floor;
+    }
+}
+
+// The worst case of the halves' rounding: a spectrum spread evenly over the first axes, each value
+// just under a midpoint between two halves, so that every one rounds down by almost half a step.
+// Its correlation with itself is 1, and the bound must still reach that.
+TEST(ProjectionBound, AllowsForValuesThatAllRoundDown) {
+    const float even = 1.0f / std::sqrt(static_cast<float>(kFirstStageAxes));
+    std::uint16_t h = toHalf(even);
+    h = fromHalf(h) > even ? static_cast<std::uint16_t>(h - 1) : h;
+    const float step = fromHalf(static_cast<std::uint16_t>(h + 1)) - fromHalf(h);
+    float value = fromHalf(h) + 0.49f * step;
+    value = value > even ? fromHalf(static_cast<std::uint16_t>(h - 1)) + 0.49f * step : value;
+    ASSERT_EQ(fromHalf(toHalf(value)), value - 0.49f * step);
+    ContentProjection p{};
+    std::fill(p.spectrum, p.spectrum + kFirstStageAxes, value);
+    const float inside = static_cast<float>(kFirstStageAxes) * value * value;
+    p.spectrumRestFirst = p.spectrumRest = std::sqrt(1.0f - inside);
+    p.level[0] = 1.0f;
+    p.sections[0] = 1.0f;
+    ProjectionBlock block{};
+    ProjectionTail tail{};
+    storeLane(p, block, tail, 0);
+    storeLane(p, block, tail, 1);
+    float bounds[ProjectionBlock::kLanes];
+    projectionBounds(loadLane(block, tail, 0), block, tail, bounds);
+    EXPECT_GE(bounds[1], 1.0f);
+    std::uint8_t mask = 0;
+    projectionPassMasks(loadLane(block, tail, 0), {&block, 1}, {&tail, 1}, 1.0f, &mask);
+    EXPECT_EQ(mask & 2u, 2u);
+}
+
+// The first stage keeps its values as halves; the bound's allowance for their rounding rests on
+// these errors, and the rests must never shrink.
+TEST(HalfFloat, RoundsToTheNearestHalfWithinItsErrorAndRestsUpward) {
+    for (std::uint32_t h = 0; h < 0x10000; ++h) {
+        if (((h >> 10) & 0x1f) == 0x1f || h == 0x8000) {
+            continue; // infinities and NaNs are never stored; -0 comes back as +0's twin
+        }
+        ASSERT_EQ(toHalf(fromHalf(static_cast<std::uint16_t>(h))), h) << std::hex << h;
+    }
+    std::mt19937 rng(17);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    for (int i = 0; i < 200000; ++i) {
+        const float x = std::ldexp(u(rng), -static_cast<int>(rng() % 30));
+        const std::uint16_t h = toHalf(x);
+        const float error = std::fabs(fromHalf(h) - x);
+        ASSERT_LE(error, std::max(std::ldexp(std::fabs(x), -11), 0x1p-25f)) << x;
+        // No other half is nearer (its neighbours are one step away on either side).
+        for (const int step : {-1, 1}) {
+            const auto other = static_cast<std::uint16_t>(h + step);
+            if ((other & 0x7fffu) < 0x7c00u && (other & 0x8000u) == (h & 0x8000u)) {
+                ASSERT_GE(std::fabs(fromHalf(other) - x), error) << x;
+            }
+        }
+        const float length = std::fabs(x);
+        ASSERT_GE(fromHalf(toHalfUp(length)), length) << length;
+        ASSERT_LE(fromHalf(toHalfUp(length)) - length, std::max(std::ldexp(length, -10), 0x1p-24f)) << length;
     }
 }
 
