@@ -94,6 +94,40 @@ void BM_ProjectionPrefilter(benchmark::State& state) {
 }
 BENCHMARK(BM_ProjectionPrefilter)->Arg(4096)->Arg(32768)->Arg(131072)->Arg(1048576);
 
+// What a scan pays once, under its exclusive lock, when the prefilter learns its axes from its first
+// 2,048 tracks; and per track joining after that.
+void BM_LearnAxes(benchmark::State& state) {
+    std::mt19937 rng(12);
+    std::vector<ContentKey> keys(2048);
+    std::vector<const ContentKey*> sample;
+    for (ContentKey& key : keys) {
+        makeContentKey(songRecord(rng), key);
+        sample.push_back(&key);
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(SpectrumBasis::learn(sample));
+    }
+}
+BENCHMARK(BM_LearnAxes)->Unit(benchmark::kMillisecond);
+
+void BM_ProjectTrack(benchmark::State& state) {
+    std::mt19937 rng(13);
+    std::vector<ContentKey> keys(64);
+    std::vector<const ContentKey*> sample;
+    for (ContentKey& key : keys) {
+        makeContentKey(songRecord(rng), key);
+        sample.push_back(&key);
+    }
+    const SpectrumBasis basis = SpectrumBasis::learn(sample);
+    std::size_t k = 0;
+    for (auto _ : state) {
+        ContentProjection p{};
+        basis.project(keys[k++ % keys.size()], p);
+        benchmark::DoNotOptimize(p);
+    }
+}
+BENCHMARK(BM_ProjectTrack)->Unit(benchmark::kMicrosecond);
+
 } // namespace
 
 BENCHMARK_MAIN();
