@@ -32,9 +32,11 @@ float flag(std::uint32_t mask, std::uint32_t bit) {
 
 // The kernel is written once over GCC's vector extension, for vectors V of W lanes (a block is
 // kLanes / W of them), and built twice: for the baseline target (SSE, four lanes) and, where the
-// processor has them, for AVX2 with FMA and F16C (eight lanes), chosen once at run time. Vectors are passed
-// only between these inlined functions, so the warning that their calling convention depends on AVX
-// does not apply.
+// processor has them, for AVX2 with FMA and F16C (eight lanes), chosen once at run time. Each entry
+// point flattens the helpers into itself (the AVX2 half loader cannot be inlined into a generic
+// helper, so none is marked always-inline), so eight-lane vectors never cross a call and the warning that
+// their calling convention depends on AVX does not apply. projectionBounds runs the four-lane build, so the
+// tests check both.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 template <typename V>
