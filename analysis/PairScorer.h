@@ -70,7 +70,7 @@ public:
                contentUpperBound(*a.key, *b.key) >= floor && compareContent(*a.key, *b.key) >= floor;
     }
     bool isTagsCandidate(const PreparedTrack& a, const PreparedTrack& b) const {
-        return rule_.byTags && compareTagsUpperBound(*a.tags, *b.tags) >= rule_.tagsThreshold - kBoundMargin;
+        return rule_.byTags && tagsBoundReaches(*a.tags, *b.tags, rule_.tagsThreshold - kBoundMargin);
     }
     // Whether the pair is decided by its prints: verification is on and both tracks have one.
     bool decidedByPrints(const PreparedTrack& a, const PreparedTrack& b) const {

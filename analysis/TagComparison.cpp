@@ -135,43 +135,82 @@ TagSketch makeTagSketch(const TrackRecord& record) noexcept {
                      makeTextSketch(record.artistText), makeTextSketch(record.albumText)};
 }
 
-// Mirrors compareTags with every textLikeness replaced by its upper bound. The swap decision depends
-// on the exact values, so both outcomes are bounded and the larger taken; the fallbacks only raise a
-// part, so their bounds are folded in with max. bestScore then covers the weight-sum choices.
-float compareTagsUpperBound(const TagSketch& newer, const TagSketch& older) noexcept {
-    const float title = textLikenessUpperBound(newer.title, older.title);
-    const float artist = textLikenessUpperBound(newer.artist, older.artist);
-    const float crossTitle = textLikenessUpperBound(newer.title, older.artist);
-    const float crossArtist = textLikenessUpperBound(newer.artist, older.title);
+namespace {
 
-    float titleFallback = 0.0f;
-    float artistFallback = 0.0f;
+unsigned forcedParts(const TagSketch& newer, const TagSketch& older) {
+    return alwaysCounted(newer.title.length != 0 && older.title.length != 0,
+                         newer.artist.length != 0 && older.artist.length != 0,
+                         newer.name.length != 0 && older.name.length != 0,
+                         newer.album.length != 0 || older.album.length != 0);
+}
+
+struct Fallbacks {
+    float title = 0.0f;
+    float artist = 0.0f;
+};
+
+Fallbacks fallbackBounds(const TagSketch& newer, const TagSketch& older) {
+    Fallbacks f;
     if (newer.title.length == 0) {
-        titleFallback = textLikenessUpperBound(newer.name, older.title);
+        f.title = textLikenessUpperBound(newer.name, older.title);
     }
     if (older.title.length == 0) {
-        titleFallback = std::max(titleFallback, textLikenessUpperBound(newer.title, older.name));
+        f.title = std::max(f.title, textLikenessUpperBound(newer.title, older.name));
     }
     if (newer.artist.length == 0) {
-        artistFallback = textLikenessUpperBound(newer.name, older.artist);
+        f.artist = textLikenessUpperBound(newer.name, older.artist);
     }
     if (older.artist.length == 0) {
-        artistFallback = std::max(artistFallback, textLikenessUpperBound(newer.artist, older.name));
+        f.artist = std::max(f.artist, textLikenessUpperBound(newer.artist, older.name));
     }
-    const float name = textLikenessUpperBound(newer.name, older.name);
-    const float album = textLikenessUpperBound(newer.album, older.album);
-    const unsigned forced = alwaysCounted(newer.title.length != 0 && older.title.length != 0,
-                                          newer.artist.length != 0 && older.artist.length != 0,
-                                          newer.name.length != 0 && older.name.length != 0,
-                                          newer.album.length != 0 || older.album.length != 0);
+    return f;
+}
 
+// The swap decision depends on the exact values, so both outcomes are bounded and the larger taken;
+// the fallbacks only raise a part, so their bounds are folded in with max. bestScore then covers the
+// weight-sum choices.
+float combineBounds(float title, float artist, float crossTitle, float crossArtist, const Fallbacks& fallback,
+                    float name, float album, unsigned forced) {
     float best =
-        bestScore(std::max(title, titleFallback), std::max(artist, artistFallback), name, album, forced);
+        bestScore(std::max(title, fallback.title), std::max(artist, fallback.artist), name, album, forced);
     if (crossTitle > title || crossArtist > artist) { // otherwise the swapped outcome is no higher
-        best = std::max(best, bestScore(std::max(crossTitle, titleFallback),
-                                        std::max(crossArtist, artistFallback), name, album, forced));
+        best = std::max(best, bestScore(std::max(crossTitle, fallback.title),
+                                        std::max(crossArtist, fallback.artist), name, album, forced));
     }
     return best;
+}
+
+} // namespace
+
+// Mirrors compareTags with every textLikeness replaced by its upper bound.
+float compareTagsUpperBound(const TagSketch& newer, const TagSketch& older) noexcept {
+    return combineBounds(
+        textLikenessUpperBound(newer.title, older.title), textLikenessUpperBound(newer.artist, older.artist),
+        textLikenessUpperBound(newer.title, older.artist), textLikenessUpperBound(newer.artist, older.title),
+        fallbackBounds(newer, older), textLikenessUpperBound(newer.name, older.name),
+        textLikenessUpperBound(newer.album, older.album), forcedParts(newer, older));
+}
+
+// Every swap and fallback outcome has its title and artist parts at most the largest of their bounds,
+// and every part is at most 1; bestScore rises with each part, so a stage that falls short of the
+// floor with the unknown parts at 1 shows that the full bound does too.
+bool tagsBoundReaches(const TagSketch& newer, const TagSketch& older, float floor) noexcept {
+    const unsigned forced = forcedParts(newer, older);
+    const Fallbacks fallback = fallbackBounds(newer, older);
+    const float title = textLikenessUpperBound(newer.title, older.title);
+    const float crossTitle = textLikenessUpperBound(newer.title, older.artist);
+    const float anyTitle = std::max({title, crossTitle, fallback.title});
+    if (bestScore(anyTitle, 1.0f, 1.0f, 1.0f, forced) < floor) {
+        return false;
+    }
+    const float artist = textLikenessUpperBound(newer.artist, older.artist);
+    const float crossArtist = textLikenessUpperBound(newer.artist, older.title);
+    if (bestScore(anyTitle, std::max({artist, crossArtist, fallback.artist}), 1.0f, 1.0f, forced) < floor) {
+        return false;
+    }
+    return combineBounds(title, artist, crossTitle, crossArtist, fallback,
+                         textLikenessUpperBound(newer.name, older.name),
+                         textLikenessUpperBound(newer.album, older.album), forced) >= floor;
 }
 
 } // namespace tonemirror::analysis

@@ -26,4 +26,9 @@ TagSketch makeTagSketch(const TrackRecord& record) noexcept;
 // threshold can skip compareTags.
 float compareTagsUpperBound(const TagSketch& newer, const TagSketch& older) noexcept;
 
+// compareTagsUpperBound(newer, older) >= floor, bounding the title first and the artist next with
+// every later part taken as a full match, so that most pairs are turned down after a third of the
+// work.
+bool tagsBoundReaches(const TagSketch& newer, const TagSketch& older, float floor) noexcept;
+
 } // namespace tonemirror::analysis

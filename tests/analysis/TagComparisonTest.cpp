@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <clocale>
+#include <cmath>
 #include <random>
 #include <string>
 #include <utility>
@@ -182,6 +183,86 @@ TEST(CompareTagsUpperBound, NeverBelowTheScore) {
     }
     // Most random pairs are unrelated; a useful bound lets the scan skip most of them.
     EXPECT_GT(ruledOut, pairs.size() / 2) << ruledOut << " of " << pairs.size();
+}
+
+// The staged test must agree with the full bound at every floor: a stage that leaves out a source
+// of the title or artist part (the swap, a file name standing in) turns down pairs the bound lets
+// through. Each case has its title or artist part only through one such source.
+struct StagedCase {
+    const char* label;
+    TrackRecord newer;
+    TrackRecord older;
+};
+
+void PrintTo(const StagedCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class TagsBoundReachesCases : public ::testing::TestWithParam<StagedCase> {};
+
+TEST_P(TagsBoundReachesCases, AgreesWithTheFullBoundAtEveryFloor) {
+    const StagedCase& c = GetParam();
+    const TagSketch newer = makeTagSketch(c.newer);
+    const TagSketch older = makeTagSketch(c.older);
+    const float bound = compareTagsUpperBound(newer, older);
+    for (int step = 0; step <= 40; ++step) {
+        const float floor = static_cast<float>(step) / 40.0f;
+        EXPECT_EQ(tagsBoundReaches(newer, older, floor), bound >= floor) << "floor " << floor;
+    }
+    // Right at the bound and just above it, where rounding would show.
+    EXPECT_TRUE(tagsBoundReaches(newer, older, bound));
+    EXPECT_FALSE(tagsBoundReaches(newer, older, std::nextafter(bound, 2.0f)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, TagsBoundReachesCases,
+    ::testing::Values(
+        StagedCase{"title and artist swapped", tagRecord(u"n", u"abcdefgh", u"qrstuvw", u"disc"),
+                   tagRecord(u"n", u"qrstuvw", u"abcdefgh", u"disc")},
+        // The name stands in for the missing title, the artists differ, names and albums agree.
+        StagedCase{"newer title in its file name", tagRecord(u"abcdefgh", u"", u"pqrs", u"disc"),
+                   tagRecord(u"abcdefgh", u"abcdefgh", u"wxyv", u"disc")},
+        StagedCase{"older title in its file name", tagRecord(u"abcdefgh", u"abcdefgh", u"wxyv", u"disc"),
+                   tagRecord(u"abcdefgh", u"", u"pqrs", u"disc")},
+        StagedCase{"newer artist in its file name", tagRecord(u"abcdefgh", u"pqrs", u"", u"disc"),
+                   tagRecord(u"abcdefgh", u"wxyv", u"abcdefgh", u"disc")},
+        StagedCase{"older artist in its file name", tagRecord(u"abcdefgh", u"wxyv", u"abcdefgh", u"disc"),
+                   tagRecord(u"abcdefgh", u"pqrs", u"", u"disc")},
+        StagedCase{"names and albums only", tagRecord(u"abcdefgh", u"", u"", u"qrstuvw"),
+                   tagRecord(u"abcdefgh", u"", u"", u"qrstuvw")},
+        StagedCase{"nothing in common", tagRecord(u"abc", u"def", u"ghi", u"jkl"),
+                   tagRecord(u"mno", u"pqr", u"stu", u"vwx")}),
+    [](const auto& p) {
+        std::string name;
+        for (const char* c = p.param.label; *c != '\0'; ++c) {
+            name += *c == ' ' ? '_' : *c;
+        }
+        return name;
+    });
+
+TEST(TagsBoundReaches, AgreesWithTheFullBoundOnRandomPairs) {
+    RandomTags tags(7);
+    std::vector<TrackRecord> records;
+    for (int c = 0; c < 100; ++c) {
+        records.push_back(tags.next());
+        const TrackRecord base = records.back();
+        for (int v = 0; v < 3; ++v) {
+            records.push_back(tags.variant(base));
+        }
+    }
+    std::vector<TagSketch> sketches;
+    for (const auto& r : records) {
+        sketches.push_back(makeTagSketch(r));
+    }
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        for (std::size_t j = 0; j < records.size(); j += 3) {
+            const float bound = compareTagsUpperBound(sketches[i], sketches[j]);
+            for (const float floor : {0.3f, 0.5f, 0.75f, 0.9f, bound}) {
+                ASSERT_EQ(tagsBoundReaches(sketches[i], sketches[j], floor), bound >= floor)
+                    << i << " " << j << " floor " << floor;
+            }
+        }
+    }
 }
 
 // Texts are normalised under the user's locale; the tests use a fixed UTF-8 one.
