@@ -1,6 +1,9 @@
 #include "analysis/TagComparison.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
 
 namespace tonemirror::analysis {
 
@@ -180,6 +183,45 @@ float combineBounds(float title, float artist, float crossTitle, float crossArti
     return best;
 }
 
+// The least title bound that bestScore with every other part at 1 lifts to `floor`, for each set of
+// always counted parts (2 when none does: bounds never exceed 1). bestScore rises with the title, so
+// the first stage below is a comparison with this; non-negative floats order as their bits.
+const std::array<float, 16>& leastTitles(float floor) {
+    thread_local std::uint32_t floorBits = 0;
+    thread_local bool ready = false;
+    thread_local std::array<float, 16> least{};
+    if (ready && std::bit_cast<std::uint32_t>(floor) == floorBits) {
+        return least;
+    }
+    for (unsigned forced = 0; forced < least.size(); ++forced) {
+        const auto reaches = [&](std::uint32_t bits) {
+            return bestScore(std::bit_cast<float>(bits), 1.0f, 1.0f, 1.0f, forced) >= floor;
+        };
+        if (!(bestScore(0.0f, 1.0f, 1.0f, 1.0f, forced) < floor)) {
+            least[forced] = 0.0f; // also a floor that is no number, which turns nothing down here
+            continue;
+        }
+        std::uint32_t low = 0;
+        std::uint32_t high = std::bit_cast<std::uint32_t>(1.0f);
+        if (!reaches(high)) {
+            least[forced] = 2.0f;
+            continue;
+        }
+        while (low < high) { // the least passing bits lie in [low, high]
+            const std::uint32_t middle = low + (high - low) / 2;
+            if (reaches(middle)) {
+                high = middle;
+            } else {
+                low = middle + 1;
+            }
+        }
+        least[forced] = std::bit_cast<float>(high);
+    }
+    floorBits = std::bit_cast<std::uint32_t>(floor);
+    ready = true;
+    return least;
+}
+
 } // namespace
 
 // Mirrors compareTags with every textLikeness replaced by its upper bound.
@@ -200,7 +242,7 @@ bool tagsBoundReaches(const TagSketch& newer, const TagSketch& older, float floo
     const float title = textLikenessUpperBound(newer.title, older.title);
     const float crossTitle = textLikenessUpperBound(newer.title, older.artist);
     const float anyTitle = std::max({title, crossTitle, fallback.title});
-    if (bestScore(anyTitle, 1.0f, 1.0f, 1.0f, forced) < floor) {
+    if (anyTitle < leastTitles(floor)[forced]) {
         return false;
     }
     const float artist = textLikenessUpperBound(newer.artist, older.artist);

@@ -46,24 +46,25 @@ std::vector<TrackRecord> collection() {
         tagRecord(u"01 - northern lights - harbour song", u"harbour song", u"northern lights", u"coastlines"),
         tagRecord(u"02 - northern lights - glass river", u"glass river", u"northern lights", u"coastlines"),
         tagRecord(u"03 - northern lights - the quiet hour", u"the quiet hour", u"northern lights",
-               u"coastlines"),
+                  u"coastlines"),
         tagRecord(u"northern lights - harbour song (2011 remaster)", u"harbour song (2011 remaster)",
-               u"northern lights", u"coastlines (deluxe edition)"),
-        tagRecord(u"harbour song live", u"harbour song - live in oslo", u"the northern lights", u"live in oslo"),
+                  u"northern lights", u"coastlines (deluxe edition)"),
+        tagRecord(u"harbour song live", u"harbour song - live in oslo", u"the northern lights",
+                  u"live in oslo"),
         tagRecord(u"track04", u"", u"", u""),
         tagRecord(u"07 velvet morning", u"velvet morning", u"ana ruiz & the strangers", u"after the rain"),
         tagRecord(u"08 paper planes", u"paper planes", u"ana ruiz & the strangers", u"after the rain"),
         tagRecord(u"ana ruiz - velvet morning", u"ana ruiz", u"velvet morning", u""),
         tagRecord(u"11. midnight train to memphis", u"midnight train to memphis", u"j.j. holloway",
-               u"greatest hits"),
+                  u"greatest hits"),
         tagRecord(u"12. sweet carolina rain", u"sweet carolina rain", u"j.j. holloway", u"greatest hits"),
         tagRecord(u"midnight train to memphis (radio edit)", u"midnight train to memphis (radio edit)",
-               u"jj holloway", u"singles 1972-1979"),
+                  u"jj holloway", u"singles 1972-1979"),
         tagRecord(u"a1 - drift", u"drift", u"kōan collective", u"slow water"),
         tagRecord(u"b2 - undertow", u"undertow", u"kōan collective", u"slow water"),
         tagRecord(u"symphony no. 5 in c minor, op. 67 - i. allegro con brio",
-               u"symphony no. 5 in c minor, op. 67: i. allegro con brio", u"berlin philharmonic",
-               u"the nine symphonies"),
+                  u"symphony no. 5 in c minor, op. 67: i. allegro con brio", u"berlin philharmonic",
+                  u"the nine symphonies"),
         tagRecord(u"symphony no 5 - 1st movement", u"allegro con brio", u"berliner philharmoniker", u""),
         tagRecord(u"02 - northern lights - glass river", u"glass river", u"northern lights", u"coastlines"),
         tagRecord(u"08 paper planes (1)", u"paper planes", u"ana ruiz & the strangers", u"after the rain"),
@@ -107,6 +108,29 @@ void compareTagsBound(benchmark::State& state) {
     state.counters["skippable"] = static_cast<double>(skippable) / static_cast<double>(n * (n - 1) / 2);
 }
 BENCHMARK(compareTagsBound);
+
+// The same pairs asked only whether the bound reaches the default threshold, as the scan asks.
+void tagsBoundReachesDefault(benchmark::State& state) {
+    const auto records = collection();
+    std::vector<TagSketch> sketches;
+    for (const auto& r : records) {
+        sketches.push_back(makeTagSketch(r));
+    }
+    std::int64_t passing = 0;
+    for (auto _ : state) {
+        passing = 0;
+        for (std::size_t i = 1; i < records.size(); ++i) {
+            for (std::size_t j = 0; j < i; ++j) {
+                passing += tagsBoundReaches(sketches[i], sketches[j], 0.75f - 1e-4f) ? 1 : 0;
+            }
+        }
+        benchmark::DoNotOptimize(passing);
+    }
+    const auto n = static_cast<std::int64_t>(records.size());
+    state.SetItemsProcessed(state.iterations() * n * (n - 1) / 2);
+    state.counters["passing"] = static_cast<double>(passing) / static_cast<double>(n * (n - 1) / 2);
+}
+BENCHMARK(tagsBoundReachesDefault);
 
 } // namespace
 } // namespace tonemirror::analysis
