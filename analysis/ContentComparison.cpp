@@ -3,6 +3,7 @@
 #include "analysis/SignalMath.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace tonemirror::analysis {
@@ -23,10 +24,11 @@ float combine(float cs, float cl, float cc) {
     return std::min(1.0f, std::sqrt(static_cast<float>(sum)));
 }
 
-// Unit-length, mean-free copy of values[0..n) into lanes (zero beyond n). Returns false for an array
-// without variance.
-bool normalise(const float* values, std::size_t n, float* lanes, std::size_t laneCount) {
-    std::fill(lanes, lanes + laneCount, 0.0f);
+// The mean of values[0..n) and the inverse length of the mean-free values. False for an array without
+// variance; scale stays 0 then and for non-finite values (their lanes are all zero).
+bool measure(const float* values, std::size_t n, double& mean, double& scale) {
+    mean = 0.0;
+    scale = 0.0;
     if (std::all_of(values, values + n, [&](float v) { return v == values[0]; })) {
         return false;
     }
@@ -37,20 +39,63 @@ bool normalise(const float* values, std::size_t n, float* lanes, std::size_t lan
     for (std::size_t i = 0; i < n; ++i) {
         sum += values[i];
     }
-    const double mean = sum / static_cast<double>(n);
+    mean = sum / static_cast<double>(n);
     double squares = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         const double d = values[i] - mean;
         squares += d * d;
     }
     if (squares == 0.0) {
+        mean = 0.0;
         return false;
     }
-    const double scale = 1.0 / std::sqrt(squares);
+    scale = 1.0 / std::sqrt(squares);
+    return true;
+}
+
+void fillLanes(const float* values, std::size_t n, double mean, double scale, float* lanes,
+               std::size_t laneCount) {
+    std::fill(lanes, lanes + laneCount, 0.0f);
+    if (scale == 0.0) {
+        return;
+    }
     for (std::size_t i = 0; i < n; ++i) {
         lanes[i] = static_cast<float>((values[i] - mean) * scale);
     }
-    return true;
+}
+
+// Unit-length, mean-free copy of values[0..n) into lanes (zero beyond n). Returns false for an array
+// without variance.
+bool normalise(const float* values, std::size_t n, float* lanes, std::size_t laneCount) {
+    double mean = 0.0;
+    double scale = 0.0;
+    const bool varies = measure(values, n, mean, scale);
+    fillLanes(values, n, mean, scale, lanes, laneCount);
+    return varies;
+}
+
+// The correlation of two keys' spectra from the records' values: the products of the mean-free values
+// summed in double precision, four partial sums at a time.
+float spectrumCorrelation(const ContentKey& a, const ContentKey& b) {
+    if (a.spectrumScale == 0.0 || b.spectrumScale == 0.0) {
+        return 0.0f;
+    }
+    const float* __restrict x = a.spectrum;
+    const float* __restrict y = b.spectrum;
+    const double mx = a.spectrumMean;
+    const double my = b.spectrumMean;
+    double acc[4] = {};
+    std::size_t i = 0;
+    for (; i + 4 <= kComparedSpectrumBins; i += 4) {
+        for (std::size_t j = 0; j < 4; ++j) {
+            acc[j] += (x[i + j] - mx) * (y[i + j] - my);
+        }
+    }
+    double sum = (acc[0] + acc[2]) + (acc[1] + acc[3]);
+    for (; i < kComparedSpectrumBins; ++i) {
+        sum += (x[i] - mx) * (y[i] - my);
+    }
+    return static_cast<float>(sum * a.spectrumScale * b.spectrumScale);
 }
 
 // Dot product over a multiple of 8 lanes with independent partial sums, which the compiler maps to
@@ -89,10 +134,15 @@ float compareContent(const TrackRecord& first, const TrackRecord& second) {
     return combine(cs, cl, cc);
 }
 
+void spectrumLanes(const ContentKey& key, float* lanes) {
+    fillLanes(key.spectrum, kComparedSpectrumBins, key.spectrumMean, key.spectrumScale, lanes,
+              ContentKey::kSpectrumLanes);
+}
+
 void makeContentKey(const TrackRecord& record, ContentKey& key) {
     key.constantMask = 0;
-    if (!normalise(record.meanSpectrum.data(), kComparedSpectrumBins, key.spectrum,
-                   ContentKey::kSpectrumLanes)) {
+    key.spectrum = record.meanSpectrum.data();
+    if (!measure(key.spectrum, kComparedSpectrumBins, key.spectrumMean, key.spectrumScale)) {
         key.constantMask |= kSpectrumConstant;
     }
     if (!normalise(record.levelProfile.data(), kLevelProfileSize, key.level, ContentKey::kLevelLanes)) {
@@ -101,9 +151,12 @@ void makeContentKey(const TrackRecord& record, ContentKey& key) {
     if (!normalise(record.sectionCorrelations.data(), kSectionCount, key.sections, kSectionCount)) {
         key.constantMask |= kSectionsConstant;
     }
+    std::array<float, ContentKey::kSpectrumLanes> lanes;
+    spectrumLanes(key, lanes.data());
+    std::copy_n(lanes.begin(), ContentKey::kBoundPrefix, key.spectrumHead);
     double tail = 0.0;
     for (std::size_t i = ContentKey::kBoundPrefix; i < ContentKey::kSpectrumLanes; ++i) {
-        tail += static_cast<double>(key.spectrum[i]) * key.spectrum[i];
+        tail += static_cast<double>(lanes[i]) * lanes[i];
     }
     // Rounded up a little so that the bound stays a bound despite float rounding in the dot products.
     key.spectrumTailNorm = static_cast<float>(std::sqrt(tail)) * 1.00001f + 1e-6f;
@@ -112,8 +165,7 @@ void makeContentKey(const TrackRecord& record, ContentKey& key) {
 
 float compareContent(const ContentKey& first, const ContentKey& second) {
     const std::uint32_t mask = first.constantMask | second.constantMask;
-    const float cs = coefficient(dot8(first.spectrum, second.spectrum, ContentKey::kSpectrumLanes), mask,
-                                 kSpectrumConstant);
+    const float cs = coefficient(spectrumCorrelation(first, second), mask, kSpectrumConstant);
     const float cl =
         coefficient(dot8(first.level, second.level, ContentKey::kLevelLanes), mask, kLevelConstant);
     const float cc = coefficient(sectionsDot(first, second), mask, kSectionsConstant);
@@ -122,7 +174,7 @@ float compareContent(const ContentKey& first, const ContentKey& second) {
 
 float contentUpperBound(const ContentKey& first, const ContentKey& second) {
     const std::uint32_t mask = first.constantMask | second.constantMask;
-    const float head = std::fabs(dot8(first.spectrum, second.spectrum, ContentKey::kBoundPrefix));
+    const float head = std::fabs(dot8(first.spectrumHead, second.spectrumHead, ContentKey::kBoundPrefix));
     const float cs =
         coefficient(head + first.spectrumTailNorm * second.spectrumTailNorm, mask, kSpectrumConstant);
     const float cl =

@@ -12,14 +12,14 @@ namespace tonemirror::analysis {
 // spectra (bins 0..1024), the level profiles and the section correlations.
 float compareContent(const TrackRecord& first, const TrackRecord& second);
 
-// Number of mean-spectrum bins that take part in the comparison.
-inline constexpr std::size_t kComparedSpectrumBins = 1025;
-
 // A record's fingerprint prepared once for fast comparison: each array mean-free and scaled to unit
 // length, so a correlation is one dot product. Lanes past each array's values are zero. An array
 // without variance is marked instead (it correlates as 1 with anything) and one with non-finite values
 // is left all zero (it correlates as 0), as in the direct formula.
+// Of the spectrum, only the lanes the pruning bound reads are kept; the rest is worked out from the
+// record's own values, which the key points to (the record must outlive the key and keep its spectrum).
 struct alignas(64) ContentKey {
+    // Lanes of the whole mean-free spectrum (spectrumLanes).
     static constexpr std::size_t kSpectrumLanes = 1032;
     static constexpr std::size_t kLevelLanes = 104;
     // Lanes of the spectrum that the pruning bound reads (contentUpperBound).
@@ -33,13 +33,23 @@ struct alignas(64) ContentKey {
     // Length of the spectrum lanes from kBoundPrefix on.
     float spectrumTailNorm;
     float reserved[4];
-    float spectrum[kSpectrumLanes];
+    float spectrumHead[kBoundPrefix];
+    // The record's spectrum (kComparedSpectrumBins values), its mean and the inverse length of its
+    // mean-free values: lane i is (spectrum[i] - spectrumMean) * spectrumScale, rounded to float.
+    // spectrumScale 0: every lane is zero (constant or non-finite values).
+    const float* spectrum;
+    double spectrumMean;
+    double spectrumScale;
 };
-static_assert(sizeof(ContentKey) == 4608, "1152 floats: a multiple of 16 lanes and of 64 bytes");
+static_assert(sizeof(ContentKey) == 1536, "a multiple of 64 bytes, a third of the whole spectrum's lanes");
+
+// The key's spectrum lanes, all kSpectrumLanes of them, as the pruning bound's head holds them.
+void spectrumLanes(const ContentKey& key, float* lanes);
 
 void makeContentKey(const TrackRecord& record, ContentKey& key);
 
-// Same score as compareContent(first, second) up to rounding (within 1e-5).
+// Same score as compareContent(first, second) of the records up to rounding (within 1e-5): the
+// spectrum's correlation is one pass over the records' values in double precision.
 float compareContent(const ContentKey& first, const ContentKey& second);
 
 // A cheap upper bound of compareContent(first, second), never below it: the level and section terms
