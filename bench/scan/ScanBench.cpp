@@ -10,6 +10,7 @@
 //                          verification, on one library of N tracks; exit status 1 on any difference
 
 #include "analysis/ContentComparison.h"
+#include "analysis/ContentSketch.h"
 #include "analysis/ExcerptReader.h"
 #include "analysis/TagComparison.h"
 #include "audio/AudioSource.h"
@@ -18,6 +19,7 @@
 #include "platform/os/FileIdentity.h"
 #include "platform/os/Paths.h"
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -130,9 +132,6 @@ analysis::TrackRecord makeRecord(std::mt19937& rng, const std::vector<std::u16st
         }
         r.meanSpectrum[k] = m * (x + 1.0f) / 2048.0f * 40.0f;
     }
-    for (std::size_t k = 1025; k < 2048; ++k) {
-        r.meanSpectrum[k] = r.meanSpectrum[2048 - k];
-    }
     float level = 0.05f + 0.2f * u(rng);
     for (std::size_t i = 0; i < analysis::kLevelProfileSize; ++i) {
         if (i % 12 == 0) {
@@ -186,6 +185,12 @@ double cpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Bytes the allocator has handed out and not taken back: what the tables and indexes hold.
+double heapMb() {
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<double>(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
 }
 
 long peakMemoryKb() {
@@ -262,8 +267,13 @@ analysis::TrackRecord nextRecord(const std::vector<analysis::TrackRecord>& recor
         copy.titleText += u" (remastered)";
     }
     std::normal_distribution<float> noise(0.0f, 0.02f);
-    for (float& v : copy.meanSpectrum) {
-        v *= 1.0f + noise(rng);
+    // A draw for every bin of the file's spectrum, so that a size makes the same library (and digest)
+    // as when records held all of them.
+    for (std::size_t k = 0; k < analysis::kSpectrumSize; ++k) {
+        const float f = 1.0f + noise(rng);
+        if (k < copy.meanSpectrum.size()) {
+            copy.meanSpectrum[k] *= f;
+        }
     }
     for (float& v : copy.levelProfile) {
         v *= 1.0f + noise(rng);
@@ -313,6 +323,7 @@ std::vector<analysis::TrackRecord> makeCachedLibrary(const fs::path& root, std::
 }
 
 struct ScanOutcome {
+    double heapMb = 0.0; // in use at the end of the scan, the scan's index still alive
     double seconds = 0.0;
     double cpuSeconds = 0.0;
     std::size_t reported = 0;
@@ -364,6 +375,7 @@ ScanOutcome timeCachedScan(engine::TrackStore& store, const fs::path& library, c
     out.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     out.cpuSeconds = cpuSeconds() - cpuStart;
     take();
+    out.heapMb = heapMb();
     return out;
 }
 
@@ -391,18 +403,28 @@ void runOne(std::size_t n, bool verify, std::size_t allPairsUpTo) {
     const double baseline = baselinePairsPerSecond(sampleRecords(700));
     const double pairs = static_cast<double>(n) * static_cast<double>(n - 1) / 2.0;
 
+    const double heapBefore = heapMb();
     engine::TrackStore store(storageIn(root));
     const auto loadStart = Clock::now();
     store.openCache();
     const double loadSeconds = std::chrono::duration<double>(Clock::now() - loadStart).count();
+    const double tableMb = heapMb() - heapBefore;
+    const long loadedMb = peakMemoryKb() / 1024;
     ScanKind kind;
     kind.verify = verify;
     const ScanOutcome scan = timeCachedScan(store, root / "library", kind);
     const long peakMb = peakMemoryKb() / 1024;
+    std::printf("%7zu tracks %13.0f pairs | load %6.2f s | peak %ld MB (%ld MB loaded) | exact scoring of "
+                "every pair: "
+                "%5.3f M pairs/cpu-s\n",
+                n, pairs, loadSeconds, peakMb, loadedMb, baseline / 1e6);
+    const double perTrack = 1024.0 * 1024.0 / static_cast<double>(n);
+    std::printf("  memory a track: table %.0f B, scan index %.0f B\n", tableMb * perTrack,
+                (scan.heapMb - heapBefore - tableMb) * perTrack);
     std::printf(
-        "%7zu tracks %13.0f pairs | load %6.2f s | peak %ld MB | exact scoring of every pair: %5.3f M "
-        "pairs/cpu-s\n",
-        n, pairs, loadSeconds, peakMb, baseline / 1e6);
+        "  fixed parts: record %zu B (spectrum %zu), content key %zu, content sketch %zu, tag sketch %zu\n",
+        sizeof(analysis::TrackRecord), sizeof(analysis::TrackRecord::meanSpectrum),
+        sizeof(analysis::ContentKey), sizeof(analysis::ContentSketch), sizeof(analysis::TagSketch));
     printScan("indexed", scan, pairs);
     std::fflush(stdout);
     if (n <= allPairsUpTo) {
