@@ -74,40 +74,26 @@ bool normalise(const float* values, std::size_t n, float* lanes, std::size_t lan
     return varies;
 }
 
-// The correlation of two keys' spectra from the records' values: the products of the mean-free values
-// summed in double precision, four partial sums at a time.
-float spectrumCorrelation(const ContentKey& a, const ContentKey& b) {
-    if (a.spectrumScale == 0.0 || b.spectrumScale == 0.0) {
-        return 0.0f;
+// The dot product of the lanes [0, count) of two arrays from the records' values: the products of the
+// mean-free values summed in double precision, four partial sums at a time.
+double centredDot(const ContentKey::Centred& a, const ContentKey::Centred& b, std::size_t count) {
+    if (a.scale == 0.0 || b.scale == 0.0) {
+        return 0.0;
     }
-    const float* __restrict x = a.spectrum;
-    const float* __restrict y = b.spectrum;
-    const double mx = a.spectrumMean;
-    const double my = b.spectrumMean;
+    const float* __restrict x = a.values;
+    const float* __restrict y = b.values;
     double acc[4] = {};
     std::size_t i = 0;
-    for (; i + 4 <= kComparedSpectrumBins; i += 4) {
+    for (; i + 4 <= count; i += 4) {
         for (std::size_t j = 0; j < 4; ++j) {
-            acc[j] += (x[i + j] - mx) * (y[i + j] - my);
+            acc[j] += (x[i + j] - a.mean) * (y[i + j] - b.mean);
         }
     }
     double sum = (acc[0] + acc[2]) + (acc[1] + acc[3]);
-    for (; i < kComparedSpectrumBins; ++i) {
-        sum += (x[i] - mx) * (y[i] - my);
+    for (; i < count; ++i) {
+        sum += (x[i] - a.mean) * (y[i] - b.mean);
     }
-    return static_cast<float>(sum * a.spectrumScale * b.spectrumScale);
-}
-
-// Dot product over a multiple of 8 lanes with independent partial sums, which the compiler maps to
-// vector registers.
-float dot8(const float* __restrict a, const float* __restrict b, std::size_t lanes) {
-    float acc[8] = {};
-    for (std::size_t i = 0; i < lanes; i += 8) {
-        for (std::size_t j = 0; j < 8; ++j) {
-            acc[j] += a[i + j] * b[i + j];
-        }
-    }
-    return ((acc[0] + acc[4]) + (acc[1] + acc[5])) + ((acc[2] + acc[6]) + (acc[3] + acc[7]));
+    return sum * a.scale * b.scale;
 }
 
 float sectionsDot(const ContentKey& a, const ContentKey& b) {
@@ -120,6 +106,12 @@ float sectionsDot(const ContentKey& a, const ContentKey& b) {
 
 float coefficient(float dot, std::uint32_t mask, std::uint32_t bit) {
     return (mask & bit) != 0 ? 1.0f : std::min(1.0f, std::fabs(dot));
+}
+
+// The key's view of an array; false for one without variance.
+bool centre(const float* values, std::size_t n, ContentKey::Centred& out) {
+    out.values = values;
+    return measure(values, n, out.mean, out.scale);
 }
 
 } // namespace
@@ -135,17 +127,21 @@ float compareContent(const TrackRecord& first, const TrackRecord& second) {
 }
 
 void spectrumLanes(const ContentKey& key, float* lanes) {
-    fillLanes(key.spectrum, kComparedSpectrumBins, key.spectrumMean, key.spectrumScale, lanes,
+    fillLanes(key.spectrum.values, kComparedSpectrumBins, key.spectrum.mean, key.spectrum.scale, lanes,
               ContentKey::kSpectrumLanes);
+}
+
+void levelLanes(const ContentKey& key, float* lanes) {
+    fillLanes(key.level.values, kLevelProfileSize, key.level.mean, key.level.scale, lanes,
+              ContentKey::kLevelLanes);
 }
 
 void makeContentKey(const TrackRecord& record, ContentKey& key) {
     key.constantMask = 0;
-    key.spectrum = record.meanSpectrum.data();
-    if (!measure(key.spectrum, kComparedSpectrumBins, key.spectrumMean, key.spectrumScale)) {
+    if (!centre(record.meanSpectrum.data(), kComparedSpectrumBins, key.spectrum)) {
         key.constantMask |= kSpectrumConstant;
     }
-    if (!normalise(record.levelProfile.data(), kLevelProfileSize, key.level, ContentKey::kLevelLanes)) {
+    if (!centre(record.levelProfile.data(), kLevelProfileSize, key.level)) {
         key.constantMask |= kLevelConstant;
     }
     if (!normalise(record.sectionCorrelations.data(), kSectionCount, key.sections, kSectionCount)) {
@@ -153,32 +149,33 @@ void makeContentKey(const TrackRecord& record, ContentKey& key) {
     }
     std::array<float, ContentKey::kSpectrumLanes> lanes;
     spectrumLanes(key, lanes.data());
-    std::copy_n(lanes.begin(), ContentKey::kBoundPrefix, key.spectrumHead);
     double tail = 0.0;
     for (std::size_t i = ContentKey::kBoundPrefix; i < ContentKey::kSpectrumLanes; ++i) {
         tail += static_cast<double>(lanes[i]) * lanes[i];
     }
     // Rounded up a little so that the bound stays a bound despite float rounding in the dot products.
     key.spectrumTailNorm = static_cast<float>(std::sqrt(tail)) * 1.00001f + 1e-6f;
-    std::fill(std::begin(key.reserved), std::end(key.reserved), 0.0f);
 }
 
 float compareContent(const ContentKey& first, const ContentKey& second) {
     const std::uint32_t mask = first.constantMask | second.constantMask;
-    const float cs = coefficient(spectrumCorrelation(first, second), mask, kSpectrumConstant);
-    const float cl =
-        coefficient(dot8(first.level, second.level, ContentKey::kLevelLanes), mask, kLevelConstant);
+    const float cs =
+        coefficient(static_cast<float>(centredDot(first.spectrum, second.spectrum, kComparedSpectrumBins)),
+                    mask, kSpectrumConstant);
+    const float cl = coefficient(static_cast<float>(centredDot(first.level, second.level, kLevelProfileSize)),
+                                 mask, kLevelConstant);
     const float cc = coefficient(sectionsDot(first, second), mask, kSectionsConstant);
     return combine(cs, cl, cc);
 }
 
 float contentUpperBound(const ContentKey& first, const ContentKey& second) {
     const std::uint32_t mask = first.constantMask | second.constantMask;
-    const float head = std::fabs(dot8(first.spectrumHead, second.spectrumHead, ContentKey::kBoundPrefix));
-    const float cs =
-        coefficient(head + first.spectrumTailNorm * second.spectrumTailNorm, mask, kSpectrumConstant);
-    const float cl =
-        coefficient(dot8(first.level, second.level, ContentKey::kLevelLanes), mask, kLevelConstant);
+    const double head = std::fabs(centredDot(first.spectrum, second.spectrum, ContentKey::kBoundPrefix));
+    const float cs = coefficient(
+        static_cast<float>(head + static_cast<double>(first.spectrumTailNorm) * second.spectrumTailNorm),
+        mask, kSpectrumConstant);
+    const float cl = coefficient(static_cast<float>(centredDot(first.level, second.level, kLevelProfileSize)),
+                                 mask, kLevelConstant);
     const float cc = coefficient(sectionsDot(first, second), mask, kSectionsConstant);
     return combine(cs, cl, cc);
 }
