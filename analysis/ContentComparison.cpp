@@ -74,26 +74,30 @@ bool normalise(const float* values, std::size_t n, float* lanes, std::size_t lan
     return varies;
 }
 
-// The dot product of the lanes [0, count) of two arrays from the records' values: the products of the
-// mean-free values summed in double precision, four partial sums at a time.
-double centredDot(const ContentKey::Centred& a, const ContentKey::Centred& b, std::size_t count) {
+// The dot product of the lanes [0, count) of two arrays from the records' values: the mean-free values
+// formed and multiplied in float with eight independent partial sums, which the compiler maps to vector
+// registers, and scaled in double. Subtracting the means first keeps the sums as exact as those of
+// stored lanes (the products of raw values would cancel).
+float centredDot(const ContentKey::Centred& a, const ContentKey::Centred& b, std::size_t count) {
     if (a.scale == 0.0 || b.scale == 0.0) {
-        return 0.0;
+        return 0.0f;
     }
     const float* __restrict x = a.values;
     const float* __restrict y = b.values;
-    double acc[4] = {};
+    const auto mx = static_cast<float>(a.mean);
+    const auto my = static_cast<float>(b.mean);
+    float acc[8] = {};
     std::size_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-        for (std::size_t j = 0; j < 4; ++j) {
-            acc[j] += (x[i + j] - a.mean) * (y[i + j] - b.mean);
+    for (; i + 8 <= count; i += 8) {
+        for (std::size_t j = 0; j < 8; ++j) {
+            acc[j] += (x[i + j] - mx) * (y[i + j] - my);
         }
     }
-    double sum = (acc[0] + acc[2]) + (acc[1] + acc[3]);
+    float sum = ((acc[0] + acc[4]) + (acc[1] + acc[5])) + ((acc[2] + acc[6]) + (acc[3] + acc[7]));
     for (; i < count; ++i) {
-        sum += (x[i] - a.mean) * (y[i] - b.mean);
+        sum += (x[i] - mx) * (y[i] - my);
     }
-    return sum * a.scale * b.scale;
+    return static_cast<float>(static_cast<double>(sum) * a.scale * b.scale);
 }
 
 float sectionsDot(const ContentKey& a, const ContentKey& b) {
@@ -159,23 +163,21 @@ void makeContentKey(const TrackRecord& record, ContentKey& key) {
 
 float compareContent(const ContentKey& first, const ContentKey& second) {
     const std::uint32_t mask = first.constantMask | second.constantMask;
-    const float cs =
-        coefficient(static_cast<float>(centredDot(first.spectrum, second.spectrum, kComparedSpectrumBins)),
-                    mask, kSpectrumConstant);
-    const float cl = coefficient(static_cast<float>(centredDot(first.level, second.level, kLevelProfileSize)),
-                                 mask, kLevelConstant);
+    const float cs = coefficient(centredDot(first.spectrum, second.spectrum, kComparedSpectrumBins), mask,
+                                 kSpectrumConstant);
+    const float cl =
+        coefficient(centredDot(first.level, second.level, kLevelProfileSize), mask, kLevelConstant);
     const float cc = coefficient(sectionsDot(first, second), mask, kSectionsConstant);
     return combine(cs, cl, cc);
 }
 
 float contentUpperBound(const ContentKey& first, const ContentKey& second) {
     const std::uint32_t mask = first.constantMask | second.constantMask;
-    const double head = std::fabs(centredDot(first.spectrum, second.spectrum, ContentKey::kBoundPrefix));
-    const float cs = coefficient(
-        static_cast<float>(head + static_cast<double>(first.spectrumTailNorm) * second.spectrumTailNorm),
-        mask, kSpectrumConstant);
-    const float cl = coefficient(static_cast<float>(centredDot(first.level, second.level, kLevelProfileSize)),
-                                 mask, kLevelConstant);
+    const float head = std::fabs(centredDot(first.spectrum, second.spectrum, ContentKey::kBoundPrefix));
+    const float cs =
+        coefficient(head + first.spectrumTailNorm * second.spectrumTailNorm, mask, kSpectrumConstant);
+    const float cl =
+        coefficient(centredDot(first.level, second.level, kLevelProfileSize), mask, kLevelConstant);
     const float cc = coefficient(sectionsDot(first, second), mask, kSectionsConstant);
     return combine(cs, cl, cc);
 }
