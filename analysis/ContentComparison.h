@@ -49,8 +49,8 @@ void levelLanes(const ContentKey& key, float* lanes);
 
 void makeContentKey(const TrackRecord& record, ContentKey& key);
 
-// Same score as compareContent(first, second) of the records up to rounding (within 1e-5): the
-// spectrum's correlation is one pass over the records' values in double precision.
+// Same score as compareContent(first, second) of the records up to rounding (within 1e-5): each
+// correlation is one pass over the records' values.
 float compareContent(const ContentKey& first, const ContentKey& second);
 
 // A cheap upper bound of compareContent(first, second), never below it: the level and section terms
