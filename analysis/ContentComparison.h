@@ -48,6 +48,8 @@ void spectrumLanes(const ContentKey& key, float* lanes);
 void levelLanes(const ContentKey& key, float* lanes);
 
 void makeContentKey(const TrackRecord& record, ContentKey& key);
+// A key points at its record's values: one made from a temporary would outlive them.
+void makeContentKey(TrackRecord&& record, ContentKey& key) = delete;
 
 // Same score as compareContent(first, second) of the records up to rounding (within 1e-5): each
 // correlation is one pass over the records' values.

@@ -18,6 +18,8 @@ namespace tonemirror::engine {
 
 namespace {
 
+static_assert(ContentPrefilter::kDefaultLearnAt == ScanSettings::kDefaultContentAxesAt);
+
 // How often the comparison loop looks for a stop request.
 constexpr std::size_t kStopCheckInterval = 1024;
 
@@ -128,7 +130,7 @@ void ScanEngine::startScan(const std::vector<std::u16string>& folders) {
         filesQueued_.store(0);
         filesDone_.store(0);
         store_.table().resetTrackIds();
-        index_.clear(settings_.verifyMatches.load());
+        index_.clear(settings_.verifyMatches.load(), settings_.contentAxesAt.load());
         // A rescan of a library takes about what the table holds.
         index_.reserve(store_.table().size());
         reach_.clear();
@@ -371,61 +373,81 @@ HResult ScanEngine::compareWithAll(const std::u16string& path) {
 bool ScanEngine::findMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
                              std::vector<Match>& matches) const {
     const analysis::PreparedTrack mine = index_.prepared(me);
-    const auto consider = [&](std::size_t i) {
+    // `content`: whether the pair may pass the content bounds (else only the tag bound can pass it).
+    const auto consider = [&](std::size_t i, bool content) {
         Match m{i, {}};
         const analysis::PreparedTrack other = index_.prepared(i);
         // A pair decided by its prints is a candidate only when they share words. Without the words
         // kept (verification turned on during the scan) the bounds choose and the scorer works the
         // words out: copies under the content threshold then wait for the next scan.
         const analysis::TrackRecord& theirs = *index_.entry(i).record;
-        if (rule.scorer.isCandidate(mine, other) &&
-            (index_.printsIndexed()
-                 ? rule.scorer.score(record, theirs, m.scores, rule.scorer.decidedByPrints(mine, other))
-                 : rule.scorer.score(record, theirs, m.scores))) {
+        const bool candidate = content || rule.scorer.decidedByPrints(mine, other)
+                                   ? rule.scorer.isCandidate(mine, other)
+                                   : rule.scorer.isTagsCandidate(mine, other);
+        if (candidate && (index_.printsIndexed() ? rule.scorer.score(record, theirs, m.scores,
+                                                                     rule.scorer.decidedByPrints(mine, other))
+                                                 : rule.scorer.score(record, theirs, m.scores))) {
             matches.push_back(m);
         }
     };
     thread_local std::vector<std::uint32_t> candidates;
+    std::size_t contentNamed = 0;
     // Past a quarter of the earlier tracks, going through the indexes' lists costs more than the loop.
-    if (!rule.allPairs && index_.candidates(me, rule.scorer, candidates, me / 4)) {
+    if (!rule.allPairs && index_.candidates(me, rule.scorer, candidates, me / 4, &contentNamed)) {
         for (std::size_t k = 0; k < candidates.size(); ++k) {
             if (k % kStopCheckInterval == kStopCheckInterval - 1 && control_.isStopped()) {
                 return false;
             }
-            consider(candidates[k]);
+            consider(candidates[k], k < contentNamed);
         }
         return true;
     }
     const analysis::PairScorer::Rule& scoring = rule.scorer.rule();
-    // The split loop knows the bounds only, not the prints that decide pairs under verification.
-    if (!rule.allPairs && scoring.byContent && scoring.byTags && !scoring.verify &&
-        index_.tagCandidates(me, rule.scorer, candidates, me / 4)) {
-        return findContentMatches(rule, record, me, candidates, matches);
+    // The split loops know the bounds only, not the prints that decide pairs under verification.
+    if (!rule.allPairs && scoring.byContent && scoring.byTags && !scoring.verify) {
+        // Once the content prefilter is ready, only the tag index gives up.
+        if (index_.contentCandidates(me, rule.scorer, candidates)) {
+            return findSplitMatches(rule, record, me, &candidates, nullptr, matches);
+        }
+        if (index_.tagCandidates(me, rule.scorer, candidates, me / 4)) {
+            return findSplitMatches(rule, record, me, nullptr, &candidates, matches);
+        }
     }
     for (std::size_t i = 0; i < me; ++i) {
         if (i % kStopCheckInterval == kStopCheckInterval - 1 && control_.isStopped()) {
             return false;
         }
-        consider(i);
+        consider(i, true);
     }
     return true;
 }
 
-bool ScanEngine::findContentMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
-                                    const std::vector<std::uint32_t>& tagCandidates,
-                                    std::vector<Match>& matches) const {
+bool ScanEngine::findSplitMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
+                                  const std::vector<std::uint32_t>* contentNamed,
+                                  const std::vector<std::uint32_t>* tagsNamed,
+                                  std::vector<Match>& matches) const {
     const analysis::PreparedTrack mine = index_.prepared(me);
-    std::size_t next = 0; // the first tag candidate not passed yet
+    // Both lists ascend: a walk through every earlier track meets them in step.
+    const auto named = [](const std::vector<std::uint32_t>* list, std::size_t& next, std::size_t i) {
+        if (list == nullptr) {
+            return true;
+        }
+        const bool found = next < list->size() && (*list)[next] == i;
+        next += found ? 1 : 0;
+        return found;
+    };
+    std::size_t nextContent = 0;
+    std::size_t nextTags = 0;
     for (std::size_t i = 0; i < me; ++i) {
         if (i % kStopCheckInterval == kStopCheckInterval - 1 && control_.isStopped()) {
             return false;
         }
-        const bool tagged = next < tagCandidates.size() && tagCandidates[next] == i;
-        next += tagged ? 1 : 0;
+        const bool content = named(contentNamed, nextContent, i);
+        const bool tagged = named(tagsNamed, nextTags, i);
         const analysis::PreparedTrack other = index_.prepared(i);
         Match m{i, {}};
-        // The tag bound only where the tag index names the pair: elsewhere it cannot pass.
-        if ((rule.scorer.isContentCandidate(mine, other) ||
+        // Each bound only where its index names the pair: elsewhere it cannot pass.
+        if (((content && rule.scorer.isContentCandidate(mine, other)) ||
              (tagged && rule.scorer.isTagsCandidate(mine, other))) &&
             rule.scorer.score(record, *index_.entry(i).record, m.scores)) {
             matches.push_back(m);

@@ -155,11 +155,12 @@ private:
     // (or all of them); false on a stop request.
     bool findMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
                      std::vector<Match>& matches) const;
-    // Every earlier track by its content bounds, the tag bounds only for the tag index's candidates
-    // (in increasing order): for when the content index cannot narrow the search but the tag one can.
-    bool findContentMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
-                            const std::vector<std::uint32_t>& tagCandidates,
-                            std::vector<Match>& matches) const;
+    // Every earlier track, each bound only for the positions its index names (in increasing order;
+    // null: every position): for when one of the content and tag indexes narrows the search and the
+    // other cannot.
+    bool findSplitMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
+                          const std::vector<std::uint32_t>* contentNamed,
+                          const std::vector<std::uint32_t>* tagsNamed, std::vector<Match>& matches) const;
     void reportMatches(const std::u16string& path, const Rule& rule, std::vector<Match>& matches);
     // Appends a new pair (a score) to the pending results, posting UM_PAIRS_PENDING
     // (UM_SCORES_PENDING) once per batch.

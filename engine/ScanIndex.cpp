@@ -4,7 +4,14 @@
 
 namespace tonemirror::engine {
 
-void ScanIndex::clear(bool withPrints) {
+namespace {
+
+// About how many tracks the prefilter bounds in the time the pair scorer's bounds take for one.
+constexpr std::size_t kPrefilterCostRatio = 20;
+
+} // namespace
+
+void ScanIndex::clear(bool withPrints, std::size_t learnAxesAt) {
     printsIndexed_ = withPrints;
     entries_.clear();
     ids_.clear();
@@ -12,6 +19,7 @@ void ScanIndex::clear(bool withPrints) {
     tagSketches_.clear();
     contentSketches_.clear();
     contentIndex_.clear();
+    prefilter_.clear(learnAxesAt);
     tagIndex_.clear();
     printWords_.clear();
     printSwapped_.clear();
@@ -35,7 +43,10 @@ void ScanIndex::append(std::u16string_view path, const analysis::TrackRecord& re
     analysis::makeContentSketch(contentKeys_.back(), contentSketches_.emplace_back());
     tagSketches_.push_back(analysis::makeTagSketch(record));
     const auto position = static_cast<std::uint32_t>(entries_.size() - 1);
-    contentIndex_.add(position, contentSketches_);
+    if (!prefilter_.ready()) {
+        contentIndex_.add(position, contentSketches_); // asked only until the prefilter is ready
+    }
+    prefilter_.add(contentKeys_, contentSketches_);
     tagIndex_.add(position, record);
     thread_local std::vector<std::uint32_t> words;
     thread_local std::vector<std::uint32_t> swapped;
@@ -94,10 +105,56 @@ bool ScanIndex::collect(std::size_t me, std::vector<std::uint32_t>& out, Query&&
     return query(take, countPair);
 }
 
+template <typename Take>
+bool ScanIndex::offerContent(std::size_t me, const analysis::PairScorer& scorer, std::size_t budget,
+                             Take&& take) const {
+    const float floor = scorer.contentFloor() - analysis::PairScorer::kBoundMargin;
+    if (prefilter_.ready()) {
+        prefilter_.query(me, floor, me, take);
+        return true;
+    }
+    return contentIndex_.query(contentSketches_[me], floor, static_cast<std::uint32_t>(me), budget, take);
+}
+
+template <typename Take>
+void ScanIndex::printlessCandidates(std::size_t me, const analysis::PairScorer& scorer, Take&& take) const {
+    const analysis::PreparedTrack mine = prepared(me);
+    const auto end = std::lower_bound(printless_.begin(), printless_.end(), static_cast<std::uint32_t>(me));
+    const auto count = static_cast<std::size_t>(end - printless_.begin());
+    // The prefilter goes through every earlier track at about a twentieth of the cost of the bounds.
+    if (!scorer.rule().byContent || !prefilter_.ready() || count * kPrefilterCostRatio < me) {
+        for (auto it = printless_.begin(); it != end; ++it) {
+            if (scorer.isCandidate(mine, prepared(*it))) {
+                take(*it);
+            }
+        }
+        return;
+    }
+    // Both lists ascend: a walk through the printless tracks meets the prefilter's in step.
+    thread_local std::vector<std::uint32_t> content;
+    contentCandidates(me, scorer, content);
+    std::size_t next = 0;
+    for (auto it = printless_.begin(); it != end; ++it) {
+        while (next < content.size() && content[next] < *it) {
+            ++next;
+        }
+        const bool nearby = next < content.size() && content[next] == *it;
+        const analysis::PreparedTrack other = prepared(*it);
+        if ((nearby && scorer.isContentCandidate(mine, other)) || scorer.isTagsCandidate(mine, other)) {
+            take(*it);
+        }
+    }
+}
+
 bool ScanIndex::candidates(std::size_t me, const analysis::PairScorer& scorer,
-                           std::vector<std::uint32_t>& out, std::size_t budget) const {
+                           std::vector<std::uint32_t>& out, std::size_t budget,
+                           std::size_t* contentNamed) const {
     const auto below = static_cast<std::uint32_t>(me);
     const analysis::PairScorer::Rule& rule = scorer.rule();
+    std::size_t named = SIZE_MAX;
+    if (contentNamed != nullptr) {
+        *contentNamed = named;
+    }
     if (rule.verify && !printsIndexed_) {
         return false; // verification turned on during the scan: the loop works the words out
     }
@@ -106,28 +163,35 @@ bool ScanIndex::candidates(std::size_t me, const analysis::PairScorer& scorer,
         // A pair of two prints is a candidate only when they share words.
         return collect(me, out, [&](const auto& take, const auto& countPair) {
             printIndex_.query(mine.printWords.words, below, countPair);
-            for (const std::uint32_t p : printless_) {
-                if (p >= below) {
-                    break;
-                }
-                if (scorer.isCandidate(mine, prepared(p))) {
-                    take(p);
-                }
-            }
+            printlessCandidates(me, scorer, take);
             return true;
         });
     }
-    return collect(me, out, [&](const auto& take, const auto&) {
-        if (rule.byTags && !tagIndex_.query(*entries_[me].record,
-                                            rule.tagsThreshold - analysis::PairScorer::kTagsIndexMargin,
-                                            below, budget, take)) {
+    // The content side first, so that its candidates lead the list.
+    const bool narrowed = collect(me, out, [&](const auto& take, const auto&) {
+        if (rule.byContent && !offerContent(me, scorer, budget, take)) {
             return false;
         }
-        return !rule.byContent ||
-               contentIndex_.query(contentSketches_[me],
-                                   scorer.contentFloor() - analysis::PairScorer::kBoundMargin, below, budget,
-                                   take);
+        named = out.size();
+        return !rule.byTags || tagIndex_.query(*entries_[me].record,
+                                               rule.tagsThreshold - analysis::PairScorer::kTagsIndexMargin,
+                                               below, budget, take);
     });
+    if (contentNamed != nullptr) {
+        *contentNamed = named;
+    }
+    return narrowed;
+}
+
+bool ScanIndex::contentCandidates(std::size_t me, const analysis::PairScorer& scorer,
+                                  std::vector<std::uint32_t>& out) const {
+    out.clear();
+    if (!prefilter_.ready()) {
+        return false;
+    }
+    prefilter_.query(me, scorer.contentFloor() - analysis::PairScorer::kBoundMargin, me,
+                     [&](std::uint32_t p) { out.push_back(p); });
+    return true;
 }
 
 bool ScanIndex::tagCandidates(std::size_t me, const analysis::PairScorer& scorer,

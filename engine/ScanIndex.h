@@ -6,6 +6,7 @@
 #include "analysis/TagComparison.h"
 #include "analysis/TrackRecord.h"
 #include "engine/ContentIndex.h"
+#include "engine/ContentPrefilter.h"
 #include "engine/PrintIndex.h"
 #include "engine/TagIndex.h"
 
@@ -32,8 +33,9 @@ public:
     };
 
     // Empties the index; `withPrints`: the tracks appended from now on have their print words kept and
-    // indexed (a verifying scan; the others do without them and their memory).
-    void clear(bool withPrints = false);
+    // indexed (a verifying scan; the others do without them and their memory). The content prefilter
+    // learns its axes once `learnAxesAt` tracks are in (before that the content index narrows).
+    void clear(bool withPrints = false, std::size_t learnAxesAt = ContentPrefilter::kDefaultLearnAt);
     bool printsIndexed() const { return printsIndexed_; }
     // Room for this many tracks, so that the arrays do not grow by doubling (and copying) during a scan.
     void reserve(std::size_t tracks);
@@ -58,8 +60,15 @@ public:
     // With verification and a print at `me`, the print index names its candidates among the tracks
     // with prints, and only the tracks without one are looked at by their bounds: always narrowed.
     // False with verification when the prints are not indexed.
+    // `contentNamed`, when given, receives how many of the first positions of `out` the content side
+    // named (or the print index, or the bounds of the tracks without a print): the others came from
+    // the tag index alone and cannot pass the content bounds.
     bool candidates(std::size_t me, const analysis::PairScorer& scorer, std::vector<std::uint32_t>& out,
-                    std::size_t budget) const;
+                    std::size_t budget, std::size_t* contentNamed = nullptr) const;
+    // The positions before `me` whose pair with it may pass scorer.isContentCandidate, in increasing
+    // order, from the content prefilter. False until the prefilter is ready.
+    bool contentCandidates(std::size_t me, const analysis::PairScorer& scorer,
+                           std::vector<std::uint32_t>& out) const;
     // The same from the tag index alone: the positions before `me` whose pair with it may pass
     // scorer.isTagsCandidate, in increasing order. False when the tag index cannot narrow the search.
     bool tagCandidates(std::size_t me, const analysis::PairScorer& scorer, std::vector<std::uint32_t>& out,
@@ -76,13 +85,22 @@ private:
     // is offered, and countPair takes it once offered for kNearWordPairs word pairs.
     template <typename Query>
     bool collect(std::size_t me, std::vector<std::uint32_t>& out, Query&& query) const;
+    // Offers take() the content candidates before `me` (the prefilter's, or the content index's before
+    // the prefilter is ready); false when the content index gives up.
+    template <typename Take>
+    bool offerContent(std::size_t me, const analysis::PairScorer& scorer, std::size_t budget,
+                      Take&& take) const;
+    // Offers take() the tracks without a print before `me` that may pair with it.
+    template <typename Take>
+    void printlessCandidates(std::size_t me, const analysis::PairScorer& scorer, Take&& take) const;
 
     std::vector<Entry> entries_;
     std::vector<std::int32_t> ids_;
     std::vector<analysis::ContentKey> contentKeys_;
     std::vector<analysis::TagSketch> tagSketches_;
     std::vector<analysis::ContentSketch> contentSketches_;
-    ContentIndex contentIndex_;
+    ContentIndex contentIndex_; // until the prefilter is ready
+    ContentPrefilter prefilter_;
     TagIndex tagIndex_;
     // The distinct words of every print in both orders, one print after the other: entry i's from
     // printWordStarts_[i] to printWordStarts_[i + 1].

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 namespace tonemirror::engine {
@@ -48,6 +49,11 @@ struct ScanSettings {
     // Compares a new track with every earlier one instead of only with the candidates of the scan's
     // indexes. Same pairs, far slower: the reference that the indexes are checked against.
     std::atomic<bool> allPairs{false};
+    // Tracks a scan holds before its content prefilter learns its axes from them (the loop and the
+    // content index serve until then). Read when a scan starts; tests lower it to reach the
+    // prefilter with small libraries.
+    static constexpr std::size_t kDefaultContentAxesAt = 2048;
+    std::atomic<std::size_t> contentAxesAt{kDefaultContentAxesAt};
 
     // Any stored method outside 1..3 counts as both.
     static std::int32_t normalisedMethod(std::int32_t method) {

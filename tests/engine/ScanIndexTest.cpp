@@ -116,6 +116,8 @@ struct RuleCase {
     bool byContent;
     bool byTags;
     bool verify;
+    // Tracks after which the content prefilter takes over from the content index.
+    std::size_t learnAt = ContentPrefilter::kDefaultLearnAt;
 };
 
 class CandidateSearch : public ::testing::TestWithParam<RuleCase> {};
@@ -126,7 +128,7 @@ TEST_P(CandidateSearch, CandidatesHoldEveryPairTheAllPairsLoopWouldScore) {
     const RuleCase& c = GetParam();
     const std::deque<TrackRecord> library = randomLibrary(c.byContent * 2 + c.byTags + c.verify * 4, 300);
     ScanIndex index;
-    index.clear(c.verify);
+    index.clear(c.verify, c.learnAt);
     std::deque<std::u16string> paths; // the index keeps views of them
     for (std::size_t i = 0; i < library.size(); ++i) {
         paths.push_back(u"/m/" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)));
@@ -144,13 +146,30 @@ TEST_P(CandidateSearch, CandidatesHoldEveryPairTheAllPairsLoopWouldScore) {
         rule.acousticThreshold = 0.5f;
         const PairScorer scorer(rule);
         std::vector<std::uint32_t> found;
+        std::vector<std::uint32_t> content;
         for (std::size_t me = 0; me < library.size(); ++me) {
-            const bool narrow = index.candidates(me, scorer, found, SIZE_MAX);
+            std::size_t contentNamed = 0;
+            const bool narrow = index.candidates(me, scorer, found, SIZE_MAX, &contentNamed);
             narrowed += narrow ? 1 : 0;
             const std::set<std::uint32_t> taken(found.begin(), found.end());
             ASSERT_EQ(taken.size(), found.size()) << "a candidate came twice";
+            const std::set<std::uint32_t> named(found.begin(),
+                                                found.begin() + std::min(contentNamed, found.size()));
+            const bool prefiltered = index.contentCandidates(me, scorer, content);
+            ASSERT_TRUE(std::is_sorted(content.begin(), content.end()));
+            ASSERT_EQ(prefiltered, index.size() >= c.learnAt);
             for (std::size_t i = 0; i < me; ++i) {
-                if (!scorer.isCandidate(index.prepared(me), index.prepared(i))) {
+                const auto p = static_cast<std::uint32_t>(i);
+                const analysis::PreparedTrack mine = index.prepared(me);
+                const analysis::PreparedTrack other = index.prepared(i);
+                if (scorer.isContentCandidate(mine, other) && !scorer.decidedByPrints(mine, other)) {
+                    // What the engine relies on when it leaves out the content bounds.
+                    ASSERT_TRUE(!narrow || named.count(p) == 1) << me << "-" << i << " not named by content";
+                    ASSERT_TRUE(!prefiltered || std::binary_search(content.begin(), content.end(), p))
+                        << "threshold " << threshold << ": pair " << me << "-" << i
+                        << " missed by the prefilter";
+                }
+                if (!scorer.isCandidate(mine, other)) {
                     continue;
                 }
                 analysis::PairScores scores;
@@ -168,13 +187,17 @@ TEST_P(CandidateSearch, CandidatesHoldEveryPairTheAllPairsLoopWouldScore) {
     EXPECT_GT(narrowed, library.size()) << "the indexes should narrow most searches";
 }
 
-INSTANTIATE_TEST_SUITE_P(Rules, CandidateSearch,
-                         ::testing::Values(RuleCase{"Content", true, false, false},
-                                           RuleCase{"Tags", false, true, false},
-                                           RuleCase{"TagsAndContent", true, true, false},
-                                           RuleCase{"ContentVerified", true, false, true},
-                                           RuleCase{"TagsAndContentVerified", true, true, true}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Rules, CandidateSearch,
+    ::testing::Values(RuleCase{"Content", true, false, false}, RuleCase{"Tags", false, true, false},
+                      RuleCase{"TagsAndContent", true, true, false},
+                      RuleCase{"ContentVerified", true, false, true},
+                      RuleCase{"TagsAndContentVerified", true, true, true},
+                      RuleCase{"ContentPrefiltered", true, false, false, 60},
+                      RuleCase{"TagsAndContentPrefiltered", true, true, false, 60},
+                      RuleCase{"ContentVerifiedPrefiltered", true, false, true, 1},
+                      RuleCase{"TagsAndContentVerifiedPrefiltered", true, true, true, 60}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 // Tracks with texts of their own leave the tag index only a few candidates to name. (A group that most
 // texts share, such as " - " in file names, makes it give up instead; the loop then does the work.)

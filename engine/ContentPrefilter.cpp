@@ -1,0 +1,47 @@
+#include "engine/ContentPrefilter.h"
+
+#include <algorithm>
+
+namespace tonemirror::engine {
+
+void ContentPrefilter::clear(std::size_t learnAt) {
+    learnAt_ = std::max<std::size_t>(learnAt, 1);
+    basis_.reset();
+    blocks_.clear();
+    tails_.clear();
+}
+
+void ContentPrefilter::add(std::span<const analysis::ContentKey> keys,
+                           std::span<const analysis::ContentSketch> sketches) {
+    if (ready()) {
+        project(keys.back(), sketches.back(), keys.size() - 1);
+        return;
+    }
+    if (keys.size() < learnAt_) {
+        return;
+    }
+    std::vector<const analysis::ContentKey*> sample;
+    sample.reserve(keys.size());
+    for (const analysis::ContentKey& key : keys) {
+        sample.push_back(&key);
+    }
+    basis_ = analysis::SpectrumBasis::learn(sample);
+    for (std::size_t p = 0; p < keys.size(); ++p) {
+        project(keys[p], sketches[p], p);
+    }
+}
+
+void ContentPrefilter::project(const analysis::ContentKey& key, const analysis::ContentSketch& sketch,
+                               std::size_t position) {
+    constexpr std::size_t kLanes = analysis::ProjectionBlock::kLanes;
+    if (position / kLanes >= blocks_.size()) {
+        blocks_.emplace_back(); // zero lanes: a track's own query never reads past it
+        tails_.emplace_back();
+    }
+    analysis::ContentProjection p{};
+    basis_->project(key, p);
+    analysis::projectLevelAndSections(key, sketch, p);
+    analysis::storeLane(p, blocks_[position / kLanes], tails_[position / kLanes], position % kLanes);
+}
+
+} // namespace tonemirror::engine

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "analysis/ContentComparison.h"
+#include "analysis/ContentProjection.h"
+#include "analysis/ContentSketch.h"
+#include "analysis/SpectrumBasis.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace tonemirror::engine {
+
+// Names the earlier tracks whose content score with a track may reach a floor, at a few nanoseconds
+// a track: every track's projection (analysis/ContentProjection) in blocks of eight, bounded against
+// the query a block at a time. Exact: no track whose content key scores at least the floor is left
+// out (and most that score far below it are).
+// The spectrum axes are learned once, from the first `learnAt` tracks, when the last of them is added;
+// then every track added so far is projected, and each later one as it comes. Before that the
+// prefilter is not ready and the caller goes through the tracks itself (cheap at that size).
+// Not synchronised: the scan adds under its exclusive lock and queries under the shared one.
+class ContentPrefilter {
+public:
+    static constexpr std::size_t kDefaultLearnAt = 2048;
+
+    void clear(std::size_t learnAt = kDefaultLearnAt);
+    // Adds the track at position keys.size() - 1; `keys` and `sketches` hold every track so far.
+    void add(std::span<const analysis::ContentKey> keys, std::span<const analysis::ContentSketch> sketches);
+    bool ready() const { return basis_.has_value(); }
+
+    // Calls take(position), in increasing order, for every track before `below` whose bound with the
+    // track at `me` reaches `floor`. Only when ready().
+    template <typename Take>
+    void query(std::size_t me, float floor, std::size_t below, Take&& take) const;
+
+private:
+    void project(const analysis::ContentKey& key, const analysis::ContentSketch& sketch,
+                 std::size_t position);
+
+    std::size_t learnAt_ = kDefaultLearnAt;
+    std::optional<analysis::SpectrumBasis> basis_;
+    std::vector<analysis::ProjectionBlock> blocks_;
+    std::vector<analysis::ProjectionTail> tails_; // by block
+};
+
+template <typename Take>
+void ContentPrefilter::query(std::size_t me, float floor, std::size_t below, Take&& take) const {
+    constexpr std::size_t kLanes = analysis::ProjectionBlock::kLanes;
+    const analysis::ContentProjection mine =
+        analysis::loadLane(blocks_[me / kLanes], tails_[me / kLanes], me % kLanes);
+    const std::size_t blocks = (below + kLanes - 1) / kLanes;
+    thread_local std::vector<std::uint8_t> masks;
+    masks.resize(blocks);
+    analysis::projectionPassMasks(mine, {blocks_.data(), blocks}, {tails_.data(), blocks}, floor,
+                                  masks.data());
+    for (std::size_t b = 0; b < blocks; ++b) {
+        for (unsigned m = masks[b]; m != 0; m &= m - 1) {
+            const std::size_t p = b * kLanes + static_cast<std::size_t>(__builtin_ctz(m));
+            if (p >= below) {
+                return;
+            }
+            take(static_cast<std::uint32_t>(p));
+        }
+    }
+}
+
+} // namespace tonemirror::engine

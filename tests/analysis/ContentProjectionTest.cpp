@@ -1,0 +1,268 @@
+#include "analysis/ContentProjection.h"
+#include "analysis/HalfFloat.h"
+#include "analysis/SpectrumBasis.h"
+#include "support/SongRecord.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tonemirror::analysis {
+namespace {
+
+// A copy of `base` with every value changed by a relative noise of `strength`.
+TrackRecord copyOf(const TrackRecord& base, float strength, std::mt19937& rng) {
+    std::normal_distribution<float> noise(0.0f, strength);
+    TrackRecord r = base;
+    // A draw for every bin of an analysed spectrum, so that the seeds keep their libraries.
+    for (std::size_t k = 0; k < kSpectrumSize; ++k) {
+        const float f = 1.0f + noise(rng);
+        if (k < r.meanSpectrum.size()) {
+            r.meanSpectrum[k] *= f;
+        }
+    }
+    for (float& v : r.levelProfile) {
+        v *= 1.0f + noise(rng);
+    }
+    return r;
+}
+
+// Silence, a level without variance, broken values: arrays the content key flags or leaves at zero.
+TrackRecord oddOne(const TrackRecord& base, unsigned kind) {
+    TrackRecord r = base;
+    switch (kind % 5) {
+    case 0:
+        r.meanSpectrum.fill(0.5f);
+        break;
+    case 1:
+        r.levelProfile.fill(0.1f);
+        break;
+    case 2:
+        r.sectionCorrelations.fill(1.0f);
+        break;
+    case 3:
+        r.meanSpectrum[7] = std::numeric_limits<float>::quiet_NaN();
+        break;
+    default:
+        r.levelProfile[3] = std::numeric_limits<float>::infinity();
+        r.meanSpectrum.fill(0.0f);
+        break;
+    }
+    return r;
+}
+
+enum class Kind { Unrelated, NearCopies, OddArrays };
+enum class Axes { FromLibrary, FromOtherSongs, FromOneSong, FromNothing };
+
+struct BoundCase {
+    const char* name;
+    Kind kind;
+    Axes axes;
+};
+
+std::vector<TrackRecord> library(Kind kind, std::size_t n, std::mt19937& rng) {
+    std::vector<TrackRecord> records;
+    while (records.size() < n) {
+        const bool copy = kind != Kind::Unrelated && !records.empty() && rng() % 2 == 0;
+        TrackRecord r =
+            copy ? copyOf(records[rng() % records.size()], 1e-4f * static_cast<float>(1 + rng() % 300), rng)
+                 : songRecord(rng);
+        if (kind == Kind::OddArrays && rng() % 3 == 0) {
+            r = oddOne(r, static_cast<unsigned>(rng()));
+        }
+        records.push_back(std::move(r));
+    }
+    return records;
+}
+
+std::vector<ContentKey> keysOf(const std::vector<TrackRecord>& records) {
+    std::vector<ContentKey> keys(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        makeContentKey(records[i], keys[i]);
+    }
+    return keys;
+}
+// Keys point at their records' values, which must outlive them.
+std::vector<ContentKey> keysOf(std::vector<TrackRecord>&& records) = delete;
+
+SpectrumBasis axesFor(Axes axes, const std::vector<ContentKey>& keys, std::mt19937& rng) {
+    std::vector<ContentKey> others;
+    std::vector<TrackRecord> otherSongs;
+    switch (axes) {
+    case Axes::FromLibrary:
+        break;
+    case Axes::FromOtherSongs:
+        otherSongs = library(Kind::Unrelated, 200, rng);
+        others = keysOf(otherSongs);
+        break;
+    case Axes::FromOneSong:
+        others.assign(50, keys[0]);
+        break;
+    case Axes::FromNothing:
+        return SpectrumBasis::learn({});
+    }
+    const std::vector<ContentKey>& from = axes == Axes::FromLibrary ? keys : others;
+    std::vector<const ContentKey*> sample;
+    for (const ContentKey& k : from) {
+        sample.push_back(&k);
+    }
+    return SpectrumBasis::learn(sample);
+}
+
+void expectOrthonormal(const SpectrumBasis& basis) {
+    for (std::size_t a = 0; a < kProjectionAxes; ++a) {
+        for (std::size_t b = 0; b <= a; ++b) {
+            double dot = 0.0;
+            for (std::size_t i = 0; i < kComparedSpectrumBins; ++i) {
+                dot += basis.axis(a, i) * basis.axis(b, i);
+            }
+            ASSERT_NEAR(dot, a == b ? 1.0 : 0.0, 1e-9) << "axes " << a << ", " << b;
+        }
+    }
+}
+
+class ProjectionBound : public ::testing::TestWithParam<BoundCase> {};
+
+// The prefilter may only rule out pairs that cannot reach a threshold: its bound is never below the
+// score of the content keys (what the scorer's later steps compare) nor of the records, whichever
+// axes it projects on, and a pair passes at a floor equal to its own score.
+TEST_P(ProjectionBound, NeverBelowTheContentScore) {
+    const BoundCase& c = GetParam();
+    std::mt19937 rng(static_cast<unsigned>(c.kind) * 10 + static_cast<unsigned>(c.axes));
+    const std::vector<TrackRecord> records = library(c.kind, 120, rng);
+    const std::vector<ContentKey> keys = keysOf(records);
+    const SpectrumBasis basis = axesFor(c.axes, keys, rng);
+    expectOrthonormal(basis);
+    std::vector<ProjectionBlock> blocks((records.size() + 7) / 8);
+    std::vector<ProjectionTail> tails(blocks.size());
+    std::vector<ContentProjection> projections(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        ContentSketch sketch;
+        makeContentSketch(keys[i], sketch);
+        basis.project(keys[i], projections[i]);
+        projectLevelAndSections(keys[i], sketch, projections[i]);
+        storeLane(projections[i], blocks[i / 8], tails[i / 8], i % 8);
+    }
+    std::size_t ruledOut = 0;
+    std::size_t pairs = 0;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j, ++pairs) {
+            float bounds[ProjectionBlock::kLanes];
+            // The query as the prefilter makes it, from the values it keeps.
+            const ContentProjection query = loadLane(blocks[i / 8], tails[i / 8], i % 8);
+            projectionBounds(query, blocks[j / 8], tails[j / 8], bounds);
+            const float keyScore = compareContent(keys[i], keys[j]);
+            ASSERT_GE(bounds[j % 8], keyScore) << i << "-" << j;
+            ASSERT_GE(bounds[j % 8], compareContent(records[i], records[j])) << i << "-" << j;
+            std::uint8_t mask = 0;
+            projectionPassMasks(query, {&blocks[j / 8], 1}, {&tails[j / 8], 1}, keyScore, &mask);
+            ASSERT_TRUE(mask & (1u << (j % 8))) << i << "-" << j << " at its own score " << keyScore;
+            ruledOut += bounds[j % 8] < 0.75f ? 1 : 0;
+        }
+    }
+    if (c.kind == Kind::Unrelated && c.axes == Axes::FromLibrary) {
+        EXPECT_GT(ruledOut, pairs / 2) << "learned axes must make the bound useful, not just safe";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Libraries, ProjectionBound,
+    ::testing::Values(BoundCase{"UnrelatedSongs", Kind::Unrelated, Axes::FromLibrary},
+                      BoundCase{"NearCopies", Kind::NearCopies, Axes::FromLibrary},
+                      BoundCase{"SilentAndBrokenArrays", Kind::OddArrays, Axes::FromLibrary},
+                      BoundCase{"AxesFromOtherSongs", Kind::NearCopies, Axes::FromOtherSongs},
+                      BoundCase{"AxesFromOneSong", Kind::NearCopies, Axes::FromOneSong},
+                      BoundCase{"RandomAxes", Kind::OddArrays, Axes::FromNothing}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// A floor at or under the slack lets every track through without working anything out.
+TEST(ProjectionPassMasks, FloorWithinTheSlackPassesEverything) {
+    std::mt19937 rng(5);
+    const std::vector<TrackRecord> records = library(Kind::Unrelated, 16, rng);
+    const std::vector<ContentKey> keys = keysOf(records);
+    const SpectrumBasis basis = SpectrumBasis::learn({});
+    std::vector<ProjectionBlock> blocks(2);
+    std::vector<ProjectionTail> tails(2);
+    ContentProjection query{};
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        ContentSketch sketch;
+        makeContentSketch(keys[i], sketch);
+        ContentProjection p{};
+        basis.project(keys[i], p);
+        projectLevelAndSections(keys[i], sketch, p);
+        storeLane(p, blocks[i / 8], tails[i / 8], i % 8);
+        query = i == 0 ? p : query;
+    }
+    for (const float floor : {-1.0f, 0.0f, 1e-4f}) {
+        std::uint8_t masks[2] = {};
+        projectionPassMasks(query, blocks, tails, floor, masks);
+        EXPECT_EQ(masks[0], 0xff) << floor;
+        EXPECT_EQ(masks[1], 0xff) << floor;
+    }
+}
+
+// The worst case of the halves' rounding: a spectrum spread evenly over the first axes, each value
+// just under a midpoint between two halves, so that every one rounds down by almost half a step.
+// Its correlation with itself is 1, and the bound must still reach that.
+TEST(ProjectionBound, AllowsForValuesThatAllRoundDown) {
+    const float even = 1.0f / std::sqrt(static_cast<float>(kFirstStageAxes));
+    std::uint16_t h = toHalf(even);
+    h = fromHalf(h) > even ? static_cast<std::uint16_t>(h - 1) : h;
+    const float step = fromHalf(static_cast<std::uint16_t>(h + 1)) - fromHalf(h);
+    float value = fromHalf(h) + 0.49f * step;
+    value = value > even ? fromHalf(static_cast<std::uint16_t>(h - 1)) + 0.49f * step : value;
+    ASSERT_EQ(fromHalf(toHalf(value)), value - 0.49f * step);
+    ContentProjection p{};
+    std::fill(p.spectrum, p.spectrum + kFirstStageAxes, value);
+    const float inside = static_cast<float>(kFirstStageAxes) * value * value;
+    p.spectrumRestFirst = p.spectrumRest = std::sqrt(1.0f - inside);
+    p.level[0] = 1.0f;
+    p.sections[0] = 1.0f;
+    ProjectionBlock block{};
+    ProjectionTail tail{};
+    storeLane(p, block, tail, 0);
+    storeLane(p, block, tail, 1);
+    float bounds[ProjectionBlock::kLanes];
+    projectionBounds(loadLane(block, tail, 0), block, tail, bounds);
+    EXPECT_GE(bounds[1], 1.0f);
+    std::uint8_t mask = 0;
+    projectionPassMasks(loadLane(block, tail, 0), {&block, 1}, {&tail, 1}, 1.0f, &mask);
+    EXPECT_EQ(mask & 2u, 2u);
+}
+
+// The first stage keeps its values as halves; the bound's allowance for their rounding rests on
+// these errors, and the rests must never shrink.
+TEST(HalfFloat, RoundsToTheNearestHalfWithinItsErrorAndRestsUpward) {
+    for (std::uint32_t h = 0; h < 0x10000; ++h) {
+        if (((h >> 10) & 0x1f) == 0x1f || h == 0x8000) {
+            continue; // infinities and NaNs are never stored; -0 comes back as +0's twin
+        }
+        ASSERT_EQ(toHalf(fromHalf(static_cast<std::uint16_t>(h))), h) << std::hex << h;
+    }
+    std::mt19937 rng(17);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    for (int i = 0; i < 200000; ++i) {
+        const float x = std::ldexp(u(rng), -static_cast<int>(rng() % 30));
+        const std::uint16_t h = toHalf(x);
+        const float error = std::fabs(fromHalf(h) - x);
+        ASSERT_LE(error, std::max(std::ldexp(std::fabs(x), -11), 0x1p-25f)) << x;
+        // No other half is nearer (its neighbours are one step away on either side).
+        for (const int step : {-1, 1}) {
+            const auto other = static_cast<std::uint16_t>(h + step);
+            if ((other & 0x7fffu) < 0x7c00u && (other & 0x8000u) == (h & 0x8000u)) {
+                ASSERT_GE(std::fabs(fromHalf(other) - x), error) << x;
+            }
+        }
+        const float length = std::fabs(x);
+        ASSERT_GE(fromHalf(toHalfUp(length)), length) << length;
+        ASSERT_LE(fromHalf(toHalfUp(length)) - length, std::max(std::ldexp(length, -10), 0x1p-24f)) << length;
+    }
+}
+
+} // namespace
+} // namespace tonemirror::analysis
