@@ -12,34 +12,47 @@ namespace tonemirror::analysis {
 // spectra (bins 0..1024), the level profiles and the section correlations.
 float compareContent(const TrackRecord& first, const TrackRecord& second);
 
-// Number of mean-spectrum bins that take part in the comparison.
-inline constexpr std::size_t kComparedSpectrumBins = 1025;
-
 // A record's fingerprint prepared once for fast comparison: each array mean-free and scaled to unit
-// length, so a correlation is one dot product. Lanes past each array's values are zero. An array
-// without variance is marked instead (it correlates as 1 with anything) and one with non-finite values
-// is left all zero (it correlates as 0), as in the direct formula.
+// length, so a correlation is one dot product. An array without variance is marked instead (it
+// correlates as 1 with anything) and one with non-finite values has all lanes zero (it correlates as
+// 0), as in the direct formula.
+// The spectrum and the level profile are not copied: their lanes are worked out from the record's own
+// values, which the key points to (the record must outlive the key and keep its values).
 struct alignas(64) ContentKey {
+    // Lanes of the whole mean-free spectrum and level profile (the values, then zeros).
     static constexpr std::size_t kSpectrumLanes = 1032;
     static constexpr std::size_t kLevelLanes = 104;
     // Lanes of the spectrum that the pruning bound reads (contentUpperBound).
     static constexpr std::size_t kBoundPrefix = 256;
 
-    // The parts the pruning bound reads come first, so that it streams one contiguous prefix.
-    float level[kLevelLanes];
+    // One of the record's arrays: lane i is (values[i] - mean) * scale, rounded to float. Scale 0:
+    // every lane is zero (constant or non-finite values).
+    struct Centred {
+        const float* values;
+        double mean;
+        double scale;
+    };
+
+    Centred spectrum; // kComparedSpectrumBins values
+    Centred level;    // kLevelProfileSize values
     float sections[kSectionCount];
     // Bit 0: spectrum constant, bit 1: level profile constant, bit 2: section correlations constant.
     std::uint32_t constantMask;
     // Length of the spectrum lanes from kBoundPrefix on.
     float spectrumTailNorm;
-    float reserved[4];
-    float spectrum[kSpectrumLanes];
 };
-static_assert(sizeof(ContentKey) == 4608, "1152 floats: a multiple of 16 lanes and of 64 bytes");
+static_assert(sizeof(ContentKey) == 128, "two cache lines");
+
+// The key's spectrum lanes (kSpectrumLanes of them) and level lanes (kLevelLanes).
+void spectrumLanes(const ContentKey& key, float* lanes);
+void levelLanes(const ContentKey& key, float* lanes);
 
 void makeContentKey(const TrackRecord& record, ContentKey& key);
+// A key points at its record's values: one made from a temporary would outlive them.
+void makeContentKey(TrackRecord&& record, ContentKey& key) = delete;
 
-// Same score as compareContent(first, second) up to rounding (within 1e-5).
+// Same score as compareContent(first, second) of the records up to rounding (within 1e-5): each
+// correlation is one pass over the records' values.
 float compareContent(const ContentKey& first, const ContentKey& second);
 
 // A cheap upper bound of compareContent(first, second), never below it: the level and section terms

@@ -90,13 +90,17 @@ float dot(const float (&a)[N], const float (&b)[N]) {
 void makeContentSketch(const ContentKey& key, ContentSketch& sketch) {
     static const std::vector<double> levelBasis = cosineBasis(kLevelProfileSize, ContentSketch::kLevelTerms);
     sketch = ContentSketch{};
-    std::copy(key.spectrum, key.spectrum + ContentSketch::kSpectrumHead, sketch.spectrumHead);
+    std::array<float, ContentKey::kSpectrumLanes> spectrum;
+    spectrumLanes(key, spectrum.data());
+    std::copy_n(spectrum.begin(), ContentSketch::kSpectrumHead, sketch.spectrumHead);
+    std::array<float, ContentKey::kLevelLanes> level;
+    levelLanes(key, level.data());
     sketch.levelRest =
-        project(key.level, kLevelProfileSize, levelBasis, ContentSketch::kLevelTerms, sketch.level);
-    chunkLengths(key.spectrum + ContentSketch::kSpectrumHead,
+        project(level.data(), kLevelProfileSize, levelBasis, ContentSketch::kLevelTerms, sketch.level);
+    chunkLengths(spectrum.data() + ContentSketch::kSpectrumHead,
                  kComparedSpectrumBins - ContentSketch::kSpectrumHead, ContentSketch::kSpectrumChunks,
                  sketch.spectrumChunks);
-    chunkLengths(key.level, kLevelProfileSize, ContentSketch::kLevelChunks, sketch.levelChunks);
+    chunkLengths(level.data(), kLevelProfileSize, ContentSketch::kLevelChunks, sketch.levelChunks);
     std::copy(key.sections, key.sections + kSectionCount, sketch.sections);
     sketch.constantMask = key.constantMask;
 }

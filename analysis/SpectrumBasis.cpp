@@ -1,6 +1,7 @@
 #include "analysis/SpectrumBasis.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 
@@ -59,24 +60,31 @@ void orthonormalise(std::vector<double>& m, std::mt19937_64& rng) {
     }
 }
 
+// The key's spectrum lanes (it keeps none of its own).
+using Lanes = std::array<float, ContentKey::kSpectrumLanes>;
+
 bool usable(const ContentKey& key) {
+    Lanes lanes;
+    spectrumLanes(key, lanes.data());
     return (key.constantMask & kSpectrumConstant) == 0 &&
-           std::any_of(key.spectrum, key.spectrum + kBins, [](float v) { return v != 0.0f; });
+           std::any_of(lanes.begin(), lanes.begin() + kBins, [](float v) { return v != 0.0f; });
 }
 
 // One round: axes <- sample^T (sample axes), the axes weighted by how much of the sample lies along them.
 void iterate(std::span<const ContentKey* const> sample, std::vector<double>& axes) {
     std::vector<double> next(axes.size(), 0.0);
+    Lanes lanes;
     for (const ContentKey* key : sample) {
+        spectrumLanes(*key, lanes.data());
         double along[kAxes] = {};
         for (std::size_t i = 0; i < kBins; ++i) {
-            const double x = key->spectrum[i];
+            const double x = lanes[i];
             for (std::size_t a = 0; a < kAxes; ++a) {
                 along[a] += x * axes[i * kAxes + a];
             }
         }
         for (std::size_t i = 0; i < kBins; ++i) {
-            const double x = key->spectrum[i];
+            const double x = lanes[i];
             for (std::size_t a = 0; a < kAxes; ++a) {
                 next[i * kAxes + a] += x * along[a];
             }
@@ -124,10 +132,12 @@ float restLength(double length, double inside) {
 } // namespace
 
 void SpectrumBasis::project(const ContentKey& key, ContentProjection& out) const {
+    Lanes lanes;
+    spectrumLanes(key, lanes.data());
     double along[kAxes] = {};
     double length = 0.0;
     for (std::size_t i = 0; i < kBins; ++i) {
-        const double x = key.spectrum[i];
+        const double x = lanes[i];
         length += x * x;
         for (std::size_t a = 0; a < kAxes; ++a) {
             along[a] += x * axes_[i * kAxes + a];

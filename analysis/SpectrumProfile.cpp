@@ -9,8 +9,6 @@ namespace tonemirror::analysis {
 
 namespace {
 
-constexpr std::size_t kComparedBins = 1025;
-
 // Averages a summed spectrum over its blocks and tilts it by (k + 1) / 2048 so that the quieter high
 // bins weigh in.
 void averageAndTilt(float* spectrum, std::uint32_t blocks) {
@@ -22,13 +20,29 @@ void averageAndTilt(float* spectrum, std::uint32_t blocks) {
 
 } // namespace
 
+void fullSpectrum(const TrackRecord& record, std::array<float, kSpectrumSize>& out) {
+    std::copy(record.meanSpectrum.begin(), record.meanSpectrum.end(), out.begin());
+    if (record.spectrumRest.size() == kSpectrumSize - kComparedSpectrumBins) {
+        std::copy(record.spectrumRest.begin(), record.spectrumRest.end(),
+                  out.begin() + kComparedSpectrumBins);
+        return;
+    }
+    // A real signal's magnitudes mirror: |X[k]| = |X[N - k]|; only the tilt differs.
+    for (std::size_t k = kComparedSpectrumBins; k < kSpectrumSize; ++k) {
+        const std::size_t m = kSpectrumSize - k;
+        out[k] = record.meanSpectrum[m] / static_cast<float>(m + 1) * static_cast<float>(k + 1);
+    }
+}
+
 HResult SpectrumProfile::compute(const std::vector<float>& samples, TrackRecord& record) {
     if (samples.size() < kSpectrumBlock) {
         return E_FAIL;
     }
     sectionSpectra_.assign(kSpectrumSections * kSpectrumBlock, 0.0f);
     BlockCounts blocks{};
-    averageAndTilt(record.meanSpectrum.data(), sumBlockSpectra(samples, record.meanSpectrum, blocks));
+    averageAndTilt(mean_.data(), sumBlockSpectra(samples, mean_, blocks));
+    std::copy_n(mean_.begin(), kComparedSpectrumBins, record.meanSpectrum.begin());
+    record.spectrumRest.assign(mean_.begin() + kComparedSpectrumBins, mean_.end());
     for (std::size_t s = 0; s < kSpectrumSections; ++s) {
         // A buffer of a few blocks leaves sections empty; they stay zero rather than 0 * inf.
         if (blocks[s] != 0) {
@@ -38,7 +52,7 @@ HResult SpectrumProfile::compute(const std::vector<float>& samples, TrackRecord&
     for (std::size_t l = 0; l + 1 < kSpectrumSections; ++l) {
         record.sectionCorrelations[l] =
             correlation(sectionSpectra_.data() + l * kSpectrumBlock,
-                        sectionSpectra_.data() + (l + 1) * kSpectrumBlock, kComparedBins);
+                        sectionSpectra_.data() + (l + 1) * kSpectrumBlock, kComparedSpectrumBins);
     }
     return S_OK;
 }

@@ -13,12 +13,17 @@ namespace tonemirror::analysis {
 inline constexpr std::size_t kSpectrumBlock = 2048;
 inline constexpr std::size_t kSpectrumSections = 11;
 
+// All kSpectrumSize bins of a record's spectrum: the analysed ones, or where the record no longer holds
+// the upper ones, the mirror image of the lower bins with each bin's tilt ((k + 1) / kSpectrumSize).
+void fullSpectrum(const TrackRecord& record, std::array<float, kSpectrumSize>& out);
+
 // The spectral part of a content fingerprint: the mean magnitude spectrum of an excerpt's blocks of
 // 2048 samples, and how alike the spectra of its 11 consecutive sections are. Keeps its work arrays
 // from file to file; one per worker.
 class SpectrumProfile {
 public:
-    // Writes record.meanSpectrum and record.sectionCorrelations. E_FAIL for fewer than 2048 samples.
+    // Writes record.meanSpectrum (with spectrumRest) and record.sectionCorrelations. E_FAIL for fewer than
+    // 2048 samples.
     HResult compute(const std::vector<float>& samples, TrackRecord& record);
 
 private:
@@ -30,6 +35,7 @@ private:
     std::uint32_t sumBlockSpectra(const std::vector<float>& samples, Spectrum& mean, BlockCounts& blocks);
     void magnitudesOf(const float* x, std::size_t len);
 
+    Spectrum mean_{};
     Spectrum workRe_{};
     Spectrum workIm_{};
     // Section spectra, kept to spare the allocation per file.

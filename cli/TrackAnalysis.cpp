@@ -2,6 +2,7 @@
 
 #include "cli/OutputText.h"
 
+#include "analysis/SpectrumProfile.h"
 #include "platform/os/Paths.h"
 #include "platform/os/Text.h"
 
@@ -28,7 +29,9 @@ void addTrackFields(const analysis::TrackRecord& record, nlohmann::json& out) {
     out["albumText"] = os::utf16ToUtf8(record.albumText);
     out["levelProfile"] = record.levelProfile;
     out["sectionCorrelations"] = record.sectionCorrelations;
-    out["meanSpectrum"] = record.meanSpectrum;
+    std::array<float, analysis::kSpectrumSize> spectrum;
+    analysis::fullSpectrum(record, spectrum);
+    out["meanSpectrum"] = spectrum;
 }
 
 } // namespace tonemirror::cli

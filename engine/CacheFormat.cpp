@@ -1,6 +1,7 @@
 #include "engine/CacheFormat.h"
 
 #include "analysis/AcousticFingerprinter.h"
+#include "analysis/SpectrumProfile.h"
 #include "engine/IgnoreSet.h"
 #include "engine/TrackTable.h"
 
@@ -223,10 +224,15 @@ HResult sizeBuffer(std::vector<std::byte>& out, std::size_t size) {
     return S_OK;
 }
 
+// The file holds every bin of the spectrum; the bins above the compared ones are passed over.
+constexpr std::size_t kSpectrumRestBytes = 4 * (analysis::kSpectrumSize - analysis::kComparedSpectrumBins);
+
 bool readTrack(Reader& in, std::u16string& path, analysis::TrackRecord& record) {
+    record.spectrumRest.clear();
     return in.text(path, 1) && in.floats(record.levelProfile) && in.floats(record.sectionCorrelations) &&
-           in.floats(record.meanSpectrum) && in.text(record.nameText, 0) && in.text(record.titleText, 0) &&
-           in.text(record.artistText, 0) && in.text(record.albumText, 0) && in.marker();
+           in.floats(record.meanSpectrum) && in.skip(kSpectrumRestBytes) && in.text(record.nameText, 0) &&
+           in.text(record.titleText, 0) && in.text(record.artistText, 0) && in.text(record.albumText, 0) &&
+           in.marker();
 }
 
 bool readPair(Reader& in, std::u16string& first, std::u16string& second) {
@@ -412,7 +418,9 @@ void writeTrack(Writer& w, std::u16string_view path, const analysis::TrackRecord
     w.text(path);
     w.floats(record.levelProfile);
     w.floats(record.sectionCorrelations);
-    w.floats(record.meanSpectrum);
+    std::array<float, analysis::kSpectrumSize> spectrum;
+    analysis::fullSpectrum(record, spectrum);
+    w.floats(spectrum);
     w.text(record.nameText);
     w.text(record.titleText);
     w.text(record.artistText);

@@ -131,6 +131,8 @@ void ScanEngine::startScan(const std::vector<std::u16string>& folders) {
         filesDone_.store(0);
         store_.table().resetTrackIds();
         index_.clear(settings_.verifyMatches.load(), settings_.contentAxesAt.load());
+        // A rescan of a library takes about what the table holds.
+        index_.reserve(store_.table().size());
         reach_.clear();
     }
     {
@@ -309,7 +311,7 @@ HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16str
 
 void ScanEngine::joinScan(const std::u16string& path, analysis::TrackRecord& record) {
     record.trackId = store_.takeNextTrackId();
-    index_.append(path, record);
+    index_.append(store_.table().storedPath(path), record);
 }
 
 HResult ScanEngine::storeAnalysis(const std::u16string& path, analysis::TrackRecord& record) {
@@ -323,9 +325,10 @@ HResult ScanEngine::storeAnalysis(const std::u16string& path, analysis::TrackRec
     } else {
         store_.table().insert(path, record);
     }
+    // From the analysis itself: the table keeps less of the spectrum than the file holds.
+    store_.appendRecord(path, record); // a failed append only costs a re-analysis next run
     const analysis::TrackRecord* stored = store_.table().find(path);
-    store_.appendRecord(path, *stored); // a failed append only costs a re-analysis next run
-    index_.append(path, *stored);
+    index_.append(store_.table().storedPath(path), *stored);
     return S_OK;
 }
 
@@ -471,7 +474,7 @@ void ScanEngine::reportMatches(const std::u16string& path, const Rule& rule, std
         return index_.entry(a.position).path < index_.entry(b.position).path;
     });
     for (const Match& m : matches) {
-        const std::u16string& otherPath = index_.entry(m.position).path;
+        const std::u16string_view otherPath = index_.entry(m.position).path;
         if (store_.isIgnored(path, otherPath)) {
             continue;
         }
@@ -484,7 +487,7 @@ void ScanEngine::reportMatches(const std::u16string& path, const Rule& rule, std
         pair.acousticPercent = m.scores.acoustic < 0.0f ? -100.0f : 100.0f * m.scores.acoustic;
         addPending(std::move(pair));
         if (rule.accurate) { // after the pair is pending, so its score can never overtake it
-            queue(ScanJob::ComparePair, path, otherPath);
+            queue(ScanJob::ComparePair, path, std::u16string(otherPath));
         }
     }
 }

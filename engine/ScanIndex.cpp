@@ -28,7 +28,15 @@ void ScanIndex::clear(bool withPrints, std::size_t learnAxesAt) {
     printIndex_.clear();
 }
 
-void ScanIndex::append(const std::u16string& path, const analysis::TrackRecord& record) {
+void ScanIndex::reserve(std::size_t tracks) {
+    entries_.reserve(tracks);
+    ids_.reserve(tracks);
+    contentKeys_.reserve(tracks);
+    tagSketches_.reserve(tracks);
+    contentSketches_.reserve(tracks);
+}
+
+void ScanIndex::append(std::u16string_view path, const analysis::TrackRecord& record) {
     entries_.push_back({path, &record});
     ids_.push_back(record.trackId);
     analysis::makeContentKey(record, contentKeys_.emplace_back());

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tonemirror::engine {
@@ -25,9 +26,10 @@ namespace tonemirror::engine {
 // Appended to under the TableLock held exclusively; read under it held shared.
 class ScanIndex {
 public:
+    // Both live in the track table, which never moves its paths and records.
     struct Entry {
-        std::u16string path;
-        const analysis::TrackRecord* record; // lives in the track table, which never moves its records
+        std::u16string_view path;
+        const analysis::TrackRecord* record;
     };
 
     // Empties the index; `withPrints`: the tracks appended from now on have their print words kept and
@@ -35,8 +37,11 @@ public:
     // learns its axes once `learnAxesAt` tracks are in (before that the content index narrows).
     void clear(bool withPrints = false, std::size_t learnAxesAt = ContentPrefilter::kDefaultLearnAt);
     bool printsIndexed() const { return printsIndexed_; }
-    // Adds a track that has just received its id (ids grow with every append).
-    void append(const std::u16string& path, const analysis::TrackRecord& record);
+    // Room for this many tracks, so that the arrays do not grow by doubling (and copying) during a scan.
+    void reserve(std::size_t tracks);
+    // Adds a track that has just received its id (ids grow with every append). The index keeps pointers
+    // to `path` and `record` (the track table's) until it is cleared.
+    void append(std::u16string_view path, const analysis::TrackRecord& record);
     std::size_t size() const { return entries_.size(); }
 
     // Position of a track by its id, or -1 when it is not part of this scan.

@@ -14,7 +14,13 @@ const analysis::TrackRecord* TrackTable::find(std::u16string_view path) const {
     return it == map_.end() ? nullptr : &it->second;
 }
 
+std::u16string_view TrackTable::storedPath(std::u16string_view path) const {
+    const auto it = map_.find(path);
+    return it == map_.end() ? std::u16string_view() : std::u16string_view(it->first);
+}
+
 bool TrackTable::insert(std::u16string path, analysis::TrackRecord record) {
+    record.spectrumRest = {};
     const bool inserted = map_.try_emplace(std::move(path), std::move(record)).second;
     if (inserted) {
         // The counter is 32-bit like the status display's; it saturates rather than wrapping.
@@ -31,6 +37,7 @@ bool TrackTable::replace(std::u16string_view path, const analysis::TrackRecord& 
         return false;
     }
     *existing = record;
+    existing->spectrumRest = {};
     return true;
 }
 

@@ -11,7 +11,8 @@
 
 namespace tonemirror::engine {
 
-// Every analysed file, by full path, ordered by UTF-16 code units (case-sensitive). An entry is
+// Every analysed file, by full path, ordered by UTF-16 code units (case-sensitive). Records are
+// kept without their spectrumRest (written to the cache file before they come here). An entry is
 // inserted once; only a newer analysis of a changed file replaces its record, in place. The table
 // only grows until it is cleared as a whole.
 // Guarded by the TableLock, except tracksKnown(), which is an atomic mirror of size() that the
@@ -28,6 +29,9 @@ public:
 
     analysis::TrackRecord* find(std::u16string_view path);
     const analysis::TrackRecord* find(std::u16string_view path) const;
+    // The table's own copy of a path present (it stays in place until the table is cleared); empty
+    // when absent.
+    std::u16string_view storedPath(std::u16string_view path) const;
 
     // False, leaving the existing record untouched, when the path is already present.
     bool insert(std::u16string path, analysis::TrackRecord record);

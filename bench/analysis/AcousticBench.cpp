@@ -91,8 +91,12 @@ const std::vector<AcousticPrint>& prints() {
 void BM_ContentScorePair(benchmark::State& state) {
     std::mt19937 rng(3);
     auto keys = std::make_unique<ContentKey[]>(16);
+    std::vector<TrackRecord> records; // the keys point at their values
     for (std::size_t i = 0; i < 16; ++i) {
-        makeContentKey(realShapedRecord(rng), keys[i]);
+        records.push_back(realShapedRecord(rng));
+    }
+    for (std::size_t i = 0; i < 16; ++i) {
+        makeContentKey(records[i], keys[i]);
     }
     float sum = 0.0f;
     std::size_t i = 0;

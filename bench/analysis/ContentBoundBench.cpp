@@ -30,10 +30,12 @@ Library make(std::size_t n) {
     constexpr std::size_t kDistinct = 4096;
     Library lib;
     std::mt19937 rng(11);
+    std::vector<TrackRecord> records(kDistinct); // the keys point at their values
     std::vector<ContentKey> keys(kDistinct);
     std::vector<const ContentKey*> sample;
     for (std::size_t t = 0; t < kDistinct; ++t) {
-        makeContentKey(songRecord(rng), keys[t]);
+        records[t] = songRecord(rng);
+        makeContentKey(records[t], keys[t]);
         sample.push_back(&keys[t]);
     }
     const SpectrumBasis basis = SpectrumBasis::learn(sample);
@@ -98,11 +100,13 @@ BENCHMARK(BM_ProjectionPrefilter)->Arg(4096)->Arg(32768)->Arg(131072)->Arg(10485
 // 2,048 tracks; and per track joining after that.
 void BM_LearnAxes(benchmark::State& state) {
     std::mt19937 rng(12);
-    std::vector<ContentKey> keys(2048);
+    std::vector<TrackRecord> records(2048); // the keys point at their values
+    std::vector<ContentKey> keys(records.size());
     std::vector<const ContentKey*> sample;
-    for (ContentKey& key : keys) {
-        makeContentKey(songRecord(rng), key);
-        sample.push_back(&key);
+    for (std::size_t t = 0; t < keys.size(); ++t) {
+        records[t] = songRecord(rng);
+        makeContentKey(records[t], keys[t]);
+        sample.push_back(&keys[t]);
     }
     for (auto _ : state) {
         benchmark::DoNotOptimize(SpectrumBasis::learn(sample));
@@ -112,11 +116,13 @@ BENCHMARK(BM_LearnAxes)->Unit(benchmark::kMillisecond);
 
 void BM_ProjectTrack(benchmark::State& state) {
     std::mt19937 rng(13);
-    std::vector<ContentKey> keys(64);
+    std::vector<TrackRecord> records(64); // the keys point at their values
+    std::vector<ContentKey> keys(records.size());
     std::vector<const ContentKey*> sample;
-    for (ContentKey& key : keys) {
-        makeContentKey(songRecord(rng), key);
-        sample.push_back(&key);
+    for (std::size_t t = 0; t < keys.size(); ++t) {
+        records[t] = songRecord(rng);
+        makeContentKey(records[t], keys[t]);
+        sample.push_back(&keys[t]);
     }
     const SpectrumBasis basis = SpectrumBasis::learn(sample);
     std::size_t k = 0;

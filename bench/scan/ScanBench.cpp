@@ -8,16 +8,23 @@
 //   bench_scan [--verify] [--all-pairs-up-to N] [N...]   (default sizes: 1000 10000 30000)
 //   bench_scan --check N   the indexes against all pairs for every method, with and without
 //                          verification, on one library of N tracks; exit status 1 on any difference
+//   --index-only           with sizes: load and index the library without comparing; peak memory
+//   --files-in DIR         the library's files under DIR (a memory file system for the large sizes)
+//   bench_scan --add M N   a cached library of N tracks scanned, then again with M new tracks: the
+//                          rescan's cost and the new tracks' queries alone
 
 #include "analysis/ContentComparison.h"
+#include "analysis/ContentSketch.h"
 #include "analysis/ExcerptReader.h"
 #include "analysis/TagComparison.h"
 #include "audio/AudioSource.h"
 #include "engine/ScanEngine.h"
+#include "engine/ScanIndex.h"
 #include "engine/TrackStore.h"
 #include "platform/os/FileIdentity.h"
 #include "platform/os/Paths.h"
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -130,9 +137,6 @@ analysis::TrackRecord makeRecord(std::mt19937& rng, const std::vector<std::u16st
         }
         r.meanSpectrum[k] = m * (x + 1.0f) / 2048.0f * 40.0f;
     }
-    for (std::size_t k = 1025; k < 2048; ++k) {
-        r.meanSpectrum[k] = r.meanSpectrum[2048 - k];
-    }
     float level = 0.05f + 0.2f * u(rng);
     for (std::size_t i = 0; i < analysis::kLevelProfileSize; ++i) {
         if (i % 12 == 0) {
@@ -186,6 +190,12 @@ double cpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Bytes the allocator has handed out and not taken back: what the tables and indexes hold.
+double heapMb() {
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<double>(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
 }
 
 long peakMemoryKb() {
@@ -262,8 +272,13 @@ analysis::TrackRecord nextRecord(const std::vector<analysis::TrackRecord>& recor
         copy.titleText += u" (remastered)";
     }
     std::normal_distribution<float> noise(0.0f, 0.02f);
-    for (float& v : copy.meanSpectrum) {
-        v *= 1.0f + noise(rng);
+    // A draw for every bin of the file's spectrum, so that a size makes the same library (and digest)
+    // as when records held all of them.
+    for (std::size_t k = 0; k < analysis::kSpectrumSize; ++k) {
+        const float f = 1.0f + noise(rng);
+        if (k < copy.meanSpectrum.size()) {
+            copy.meanSpectrum[k] *= f;
+        }
     }
     for (float& v : copy.levelProfile) {
         v *= 1.0f + noise(rng);
@@ -286,9 +301,30 @@ std::vector<analysis::TrackRecord> sampleRecords(std::size_t n) {
     return records;
 }
 
-// A library of n one-byte files under root/library and a cache that knows every one of them.
-std::vector<analysis::TrackRecord> makeCachedLibrary(const fs::path& root, std::size_t n) {
-    fs::create_directories(root / "library");
+// Where the library's files go (--files-in): by default beside the cache. Creating a million files
+// on a disk's file system takes most of an hour; a memory file system takes minutes, and empty
+// files there take no pages.
+fs::path gFilesIn;
+// --index-only: load the cache and index every track, without comparing (sizes whose scan would take
+// hours while the content loop compares all pairs).
+bool gIndexOnly = false;
+
+fs::path filesRoot(const fs::path& root) {
+    return gFilesIn.empty() ? root : gFilesIn / root.filename();
+}
+
+void removeLibrary(const fs::path& root) {
+    fs::remove_all(root);
+    fs::remove_all(filesRoot(root));
+}
+
+// A library of n empty files under root/library and a cache that knows every one of them; with
+// `added`, that many more files under root/new, whose records go to a cache of their own under
+// root/added (files the library gained since it was cached).
+std::vector<analysis::TrackRecord> makeCachedLibrary(const fs::path& root, std::size_t n,
+                                                     std::size_t added = 0) {
+    fs::create_directories(root);
+    fs::create_directories(filesRoot(root) / "library");
     std::mt19937 rng(12345);
     // About fifteen tracks per artist, as in a collection.
     std::vector<std::u16string> artists;
@@ -296,23 +332,41 @@ std::vector<analysis::TrackRecord> makeCachedLibrary(const fs::path& root, std::
         artists.push_back(words(rng, 1 + static_cast<int>(i % 2)));
     }
     std::vector<analysis::TrackRecord> records;
-    records.reserve(n);
+    records.reserve(n + added);
     engine::TrackStore store(storageIn(root));
     store.openCache();
-    for (std::size_t i = 0; i < n; ++i) {
-        const fs::path dir =
-            root / "library" / ("artist" + std::to_string(i % 97)) / ("album" + std::to_string(i % 13));
+    fs::create_directories(root / "added");
+    engine::TrackStore later(storageIn(root / "added"));
+    later.openCache();
+    for (std::size_t i = 0; i < n + added; ++i) {
+        const fs::path dir = filesRoot(root) / (i < n ? "library" : "new") /
+                             ("artist" + std::to_string(i % 97)) / ("album" + std::to_string(i % 13));
         fs::create_directories(dir);
         const fs::path file = dir / ("track" + std::to_string(i) + ".mp3");
-        std::ofstream(file).put('x');
+        std::ofstream{file};
         records.push_back(nextRecord(records, artists, rng));
         records.back().fileStamp = stampOf(file);
-        store.appendRecord(os::fromNativePath(file), records.back());
+        (i < n ? store : later).appendRecord(os::fromNativePath(file), records.back());
     }
     return records;
 }
 
+// Makes the library in a process of its own, so that the peak memory measured afterwards is the
+// scan's alone. Returns the seconds it took.
+double makeLibraryAside(const fs::path& root, std::size_t n, std::size_t added = 0) {
+    const auto start = Clock::now();
+    if (const pid_t maker = fork(); maker == 0) {
+        makeCachedLibrary(root, n, added);
+        _exit(0);
+    } else {
+        int status = 0;
+        waitpid(maker, &status, 0);
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 struct ScanOutcome {
+    double heapMb = 0.0; // in use at the end of the scan, the scan's index still alive
     double seconds = 0.0;
     double cpuSeconds = 0.0;
     std::size_t reported = 0;
@@ -333,7 +387,8 @@ std::u16string pairName(const engine::DuplicatePair& p) {
 }
 
 // Scans the library with every track taken from the cache (no decoder is there to read a file).
-ScanOutcome timeCachedScan(engine::TrackStore& store, const fs::path& library, const ScanKind& kind) {
+ScanOutcome timeCachedScan(engine::TrackStore& store, const std::vector<fs::path>& folders,
+                           const ScanKind& kind) {
     NullSink sink;
     ScanOutcome out;
     engine::ScanEngine engine(
@@ -356,7 +411,11 @@ ScanOutcome timeCachedScan(engine::TrackStore& store, const fs::path& library, c
     engine.createPool(0);
     const auto start = Clock::now();
     const double cpuStart = cpuSeconds();
-    engine.startScan({os::fromNativePath(library)});
+    std::vector<std::u16string> paths;
+    for (const fs::path& folder : folders) {
+        paths.push_back(os::fromNativePath(folder));
+    }
+    engine.startScan(paths);
     while (engine.control().jobCount() > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         take();
@@ -364,6 +423,7 @@ ScanOutcome timeCachedScan(engine::TrackStore& store, const fs::path& library, c
     out.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     out.cpuSeconds = cpuSeconds() - cpuStart;
     take();
+    out.heapMb = heapMb();
     return out;
 }
 
@@ -379,35 +439,61 @@ void printScan(const char* what, const ScanOutcome& scan, double pairs) {
 
 void runOne(std::size_t n, bool verify, std::size_t allPairsUpTo) {
     const fs::path root = benchRoot();
-    fs::remove_all(root);
-    // Made in a process of its own, so that the peak memory below is the scan's alone.
-    if (const pid_t maker = fork(); maker == 0) {
-        makeCachedLibrary(root, n);
-        _exit(0);
-    } else {
-        int status = 0;
-        waitpid(maker, &status, 0);
-    }
+    removeLibrary(root);
+    const double making = makeLibraryAside(root, n);
+    std::printf("%7zu tracks: library made in %.1f s\n", n, making);
     const double baseline = baselinePairsPerSecond(sampleRecords(700));
     const double pairs = static_cast<double>(n) * static_cast<double>(n - 1) / 2.0;
 
+    const double heapBefore = heapMb();
     engine::TrackStore store(storageIn(root));
     const auto loadStart = Clock::now();
     store.openCache();
     const double loadSeconds = std::chrono::duration<double>(Clock::now() - loadStart).count();
+    const double tableMb = heapMb() - heapBefore;
+    const long loadedMb = peakMemoryKb() / 1024;
+    if (gIndexOnly) {
+        // What a scan keeps: the table and every track's place in the index, without comparing.
+        const double heapLoaded = heapMb();
+        {
+            engine::ScanIndex index;
+            index.clear(verify);
+            index.reserve(store.table().size());
+            const auto start = Clock::now();
+            for (const auto& [path, record] : store.table()) {
+                index.append(path, record);
+            }
+            const double indexSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+            const double perTrack = 1024.0 * 1024.0 / static_cast<double>(n);
+            std::printf("%7zu tracks | load %6.2f s | index %6.2f s | peak %ld MB (%ld MB loaded) | memory a "
+                        "track: table %.0f B, scan index %.0f B\n",
+                        n, loadSeconds, indexSeconds, peakMemoryKb() / 1024, loadedMb, tableMb * perTrack,
+                        (heapMb() - heapLoaded) * perTrack);
+        }
+        std::fflush(stdout);
+        removeLibrary(root);
+        return;
+    }
     ScanKind kind;
     kind.verify = verify;
-    const ScanOutcome scan = timeCachedScan(store, root / "library", kind);
+    const ScanOutcome scan = timeCachedScan(store, {filesRoot(root) / "library"}, kind);
     const long peakMb = peakMemoryKb() / 1024;
+    std::printf("%7zu tracks %13.0f pairs | load %6.2f s | peak %ld MB (%ld MB loaded) | exact scoring of "
+                "every pair: "
+                "%5.3f M pairs/cpu-s\n",
+                n, pairs, loadSeconds, peakMb, loadedMb, baseline / 1e6);
+    const double perTrack = 1024.0 * 1024.0 / static_cast<double>(n);
+    std::printf("  memory a track: table %.0f B, scan index %.0f B\n", tableMb * perTrack,
+                (scan.heapMb - heapBefore - tableMb) * perTrack);
     std::printf(
-        "%7zu tracks %13.0f pairs | load %6.2f s | peak %ld MB | exact scoring of every pair: %5.3f M "
-        "pairs/cpu-s\n",
-        n, pairs, loadSeconds, peakMb, baseline / 1e6);
+        "  fixed parts: record %zu B (spectrum %zu), content key %zu, content sketch %zu, tag sketch %zu\n",
+        sizeof(analysis::TrackRecord), sizeof(analysis::TrackRecord::meanSpectrum),
+        sizeof(analysis::ContentKey), sizeof(analysis::ContentSketch), sizeof(analysis::TagSketch));
     printScan("indexed", scan, pairs);
     std::fflush(stdout);
     if (n <= allPairsUpTo) {
         kind.allPairs = true;
-        const ScanOutcome reference = timeCachedScan(store, root / "library", kind);
+        const ScanOutcome reference = timeCachedScan(store, {filesRoot(root) / "library"}, kind);
         printScan("all pairs", reference, pairs);
         std::printf("  indexed / all pairs: wall x%.3f, cpu x%.3f, %s\n", scan.seconds / reference.seconds,
                     scan.cpuSeconds / reference.cpuSeconds,
@@ -415,14 +501,111 @@ void runOne(std::size_t n, bool verify, std::size_t allPairsUpTo) {
                                                                                            : "PAIRS DIFFER");
     }
     std::fflush(stdout);
-    fs::remove_all(root);
+    removeLibrary(root);
+}
+
+// The added tracks' comparisons alone, as a scan makes them once the library has joined it: each new
+// track is appended to an index of the tracks before it and compared with the candidates the index
+// names (or with every earlier track where it cannot narrow the search).
+struct QueryCost {
+    double cpuSeconds = 0.0;
+    std::size_t narrowed = 0;
+    std::size_t candidates = 0;
+    std::size_t reported = 0;
+};
+
+QueryCost timeQueries(const engine::TrackTable& table, const std::set<std::u16string>& added) {
+    analysis::PairScorer::Rule rule;
+    rule.byContent = rule.byTags = true;
+    rule.contentThreshold = rule.tagsThreshold = 0.75f;
+    const analysis::PairScorer scorer(rule);
+    engine::ScanIndex index;
+    index.reserve(table.size());
+    for (const auto& [path, record] : table) {
+        if (added.count(path) == 0) {
+            index.append(path, record);
+        }
+    }
+    QueryCost cost;
+    std::vector<std::uint32_t> candidates;
+    const double start = cpuSeconds();
+    for (const auto& [path, record] : table) {
+        if (added.count(path) == 0) {
+            continue;
+        }
+        const std::size_t me = index.size();
+        index.append(path, record);
+        const bool narrowed = index.candidates(me, scorer, candidates, me / 4);
+        if (!narrowed) {
+            candidates.resize(me);
+            for (std::size_t i = 0; i < me; ++i) {
+                candidates[i] = static_cast<std::uint32_t>(i);
+            }
+        }
+        cost.narrowed += narrowed ? 1 : 0;
+        cost.candidates += candidates.size();
+        for (const std::uint32_t i : candidates) {
+            analysis::PairScores scores;
+            cost.reported += scorer.isCandidate(index.prepared(me), index.prepared(i)) &&
+                                     scorer.score(record, *index.entry(i).record, scores)
+                                 ? 1
+                                 : 0;
+        }
+    }
+    cost.cpuSeconds = cpuSeconds() - start;
+    return cost;
+}
+
+// A cached library of n tracks scanned, then `added` files it gained since (analysed, in the cache)
+// scanned with it: what a rescan costs, and the new tracks' share of it.
+void runAdd(std::size_t n, std::size_t added) {
+    const fs::path root = benchRoot();
+    removeLibrary(root);
+    const double making = makeLibraryAside(root, n, added);
+    engine::TrackStore store(storageIn(root));
+    const auto loadStart = Clock::now();
+    store.openCache();
+    const double loadSeconds = std::chrono::duration<double>(Clock::now() - loadStart).count();
+    std::printf("%zu tracks + %zu new: library made in %.1f s, loaded in %.2f s\n", n, added, making,
+                loadSeconds);
+    const ScanOutcome before = timeCachedScan(store, {filesRoot(root) / "library"}, ScanKind{});
+    printScan("library", before, static_cast<double>(n) * static_cast<double>(n - 1) / 2.0);
+    std::set<std::u16string> addedPaths;
+    {
+        engine::TrackStore later(storageIn(root / "added"));
+        later.openCache();
+        engine::TableLockHolder hold(store.lock());
+        for (const auto& [path, record] : later.table()) {
+            store.appendRecord(path, record);
+            store.table().insert(path, record);
+            addedPaths.insert(path);
+        }
+    }
+    const ScanOutcome after =
+        timeCachedScan(store, {filesRoot(root) / "library", filesRoot(root) / "new"}, ScanKind{});
+    const double all = static_cast<double>(n + added);
+    printScan("rescan", after, all * (all - 1.0) / 2.0);
+    std::printf("  the rescan compares every pair again: cpu x%.3f of the library's scan\n",
+                after.cpuSeconds / before.cpuSeconds);
+    QueryCost queries;
+    {
+        engine::SharedTableLockHolder hold(store.lock());
+        queries = timeQueries(store.table(), addedPaths);
+    }
+    std::printf("  the %zu new tracks' queries alone: cpu %.2f s (%.2f ms a track), %zu of them narrowed, "
+                "%.0f candidates a track, %zu pairs\n",
+                added, queries.cpuSeconds, 1000.0 * queries.cpuSeconds / static_cast<double>(added),
+                queries.narrowed, static_cast<double>(queries.candidates) / static_cast<double>(added),
+                queries.reported);
+    std::fflush(stdout);
+    removeLibrary(root);
 }
 
 // Every method, with and without verification: the indexes must report the very pairs of the loop
 // over all earlier tracks. Returns the number of differing runs.
 int check(std::size_t n) {
     const fs::path root = benchRoot();
-    fs::remove_all(root);
+    removeLibrary(root);
     makeCachedLibrary(root, n);
     engine::TrackStore store(storageIn(root));
     store.openCache();
@@ -431,9 +614,9 @@ int check(std::size_t n) {
                                       engine::ScanSettings::kByTags | engine::ScanSettings::kByContent}) {
         for (const bool verify : {false, true}) {
             ScanKind kind{method, verify, false, true};
-            const ScanOutcome indexed = timeCachedScan(store, root / "library", kind);
+            const ScanOutcome indexed = timeCachedScan(store, {filesRoot(root) / "library"}, kind);
             kind.allPairs = true;
-            const ScanOutcome reference = timeCachedScan(store, root / "library", kind);
+            const ScanOutcome reference = timeCachedScan(store, {filesRoot(root) / "library"}, kind);
             const bool same = indexed.pairs == reference.pairs;
             differing += same ? 0 : 1;
             std::printf("method %d%s: %zu pairs indexed in %.2f s, %zu pairs all-pairs in %.2f s: %s\n",
@@ -442,7 +625,7 @@ int check(std::size_t n) {
             std::fflush(stdout);
         }
     }
-    fs::remove_all(root);
+    removeLibrary(root);
     return differing;
 }
 
@@ -458,6 +641,14 @@ int main(int argc, char** argv) {
             verify = true;
         } else if (arg == "--check" && i + 1 < argc) {
             return check(std::stoul(argv[++i])) == 0 ? 0 : 1;
+        } else if (arg == "--add" && i + 2 < argc) {
+            const std::size_t added = std::stoul(argv[++i]);
+            runAdd(std::stoul(argv[++i]), added);
+            return 0;
+        } else if (arg == "--index-only") {
+            gIndexOnly = true;
+        } else if (arg == "--files-in" && i + 1 < argc) {
+            gFilesIn = argv[++i];
         } else if (arg == "--all-pairs-up-to" && i + 1 < argc) {
             allPairsUpTo = std::stoul(argv[++i]);
         } else if (arg[0] != '-') {

@@ -163,5 +163,51 @@ TEST(ContentKey, UpperBoundIsNeverBelowTheScoreOnRandomPairs) {
     EXPECT_GT(pruned, 0);
 }
 
+// The key reads the record's own values rather than a copy: the fast score and the bound keep to the
+// direct formula whatever the values' offset and scale (within the range where the direct formula's
+// float sums neither underflow nor overflow), near copies included.
+struct ShapeCase {
+    const char* name;
+    float offset; // added to every spectrum and level value
+    float scale;  // then every value multiplied by this
+};
+
+class KeyOnRecordValues : public ::testing::TestWithParam<ShapeCase> {};
+
+TEST_P(KeyOnRecordValues, FastScoreAndBoundKeepToTheDirectFormula) {
+    std::mt19937 rng(17);
+    const auto shaped = [&](const TrackRecord& r) {
+        TrackRecord out = r;
+        for (float& v : out.meanSpectrum) {
+            v = (v + GetParam().offset) * GetParam().scale;
+        }
+        for (float& v : out.levelProfile) {
+            v = (v + GetParam().offset) * GetParam().scale;
+        }
+        return out;
+    };
+    for (int i = 0; i < 40; ++i) {
+        const TrackRecord x = shaped(realShapedRecord(rng));
+        const TrackRecord y = shaped(i % 2 == 0 ? near(x, 0.05f, rng) : realShapedRecord(rng));
+        ContentKey a{};
+        ContentKey b{};
+        makeContentKey(x, a);
+        makeContentKey(y, b);
+        const float direct = compareContent(x, y);
+        ASSERT_NEAR(compareContent(a, b), direct, 1e-5f) << i;
+        ASSERT_GE(contentUpperBound(a, b), compareContent(a, b)) << i;
+        ASSERT_GE(contentUpperBound(a, b), direct - 1e-5f) << i;
+        // The key points at the record it was made from; it copies none of its values.
+        EXPECT_EQ(a.spectrum.values, x.meanSpectrum.data());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, KeyOnRecordValues,
+                         ::testing::Values(ShapeCase{"asAnalysed", 0.0f, 1.0f},
+                                           ShapeCase{"largeOffset", 30.0f, 1.0f},
+                                           ShapeCase{"tiny", 0.0f, 1e-3f}, ShapeCase{"huge", 0.0f, 1e6f},
+                                           ShapeCase{"negative", -5.0f, -1.0f}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 } // namespace
 } // namespace tonemirror::analysis

@@ -19,8 +19,12 @@ namespace {
 TrackRecord copyOf(const TrackRecord& base, float strength, std::mt19937& rng) {
     std::normal_distribution<float> noise(0.0f, strength);
     TrackRecord r = base;
-    for (float& v : r.meanSpectrum) {
-        v *= 1.0f + noise(rng);
+    // A draw for every bin of an analysed spectrum, so that the seeds keep their libraries.
+    for (std::size_t k = 0; k < kSpectrumSize; ++k) {
+        const float f = 1.0f + noise(rng);
+        if (k < r.meanSpectrum.size()) {
+            r.meanSpectrum[k] *= f;
+        }
     }
     for (float& v : r.levelProfile) {
         v *= 1.0f + noise(rng);
@@ -83,14 +87,18 @@ std::vector<ContentKey> keysOf(const std::vector<TrackRecord>& records) {
     }
     return keys;
 }
+// Keys point at their records' values, which must outlive them.
+std::vector<ContentKey> keysOf(std::vector<TrackRecord>&& records) = delete;
 
 SpectrumBasis axesFor(Axes axes, const std::vector<ContentKey>& keys, std::mt19937& rng) {
     std::vector<ContentKey> others;
+    std::vector<TrackRecord> otherSongs;
     switch (axes) {
     case Axes::FromLibrary:
         break;
     case Axes::FromOtherSongs:
-        others = keysOf(library(Kind::Unrelated, 200, rng));
+        otherSongs = library(Kind::Unrelated, 200, rng);
+        others = keysOf(otherSongs);
         break;
     case Axes::FromOneSong:
         others.assign(50, keys[0]);
@@ -175,7 +183,8 @@ INSTANTIATE_TEST_SUITE_P(
 // A floor at or under the slack lets every track through without working anything out.
 TEST(ProjectionPassMasks, FloorWithinTheSlackPassesEverything) {
     std::mt19937 rng(5);
-    const std::vector<ContentKey> keys = keysOf(library(Kind::Unrelated, 16, rng));
+    const std::vector<TrackRecord> records = library(Kind::Unrelated, 16, rng);
+    const std::vector<ContentKey> keys = keysOf(records);
     const SpectrumBasis basis = SpectrumBasis::learn({});
     std::vector<ProjectionBlock> blocks(2);
     std::vector<ProjectionTail> tails(2);

@@ -18,7 +18,7 @@ void fill(analysis::TrackRecord& r, std::mt19937& rng, Shape shape, const analys
     std::uniform_real_distribution<float> u(0.0f, 1.0f);
     const float f0 = 3.0f + 60.0f * u(rng);
     const float tilt = 0.5f + 1.5f * u(rng);
-    for (std::size_t k = 0; k < analysis::kSpectrumSize; ++k) {
+    for (std::size_t k = 0; k < r.meanSpectrum.size(); ++k) {
         const float x = static_cast<float>(k);
         switch (shape) {
         case Shape::Noise:

@@ -716,7 +716,7 @@ private slots:
         QVERIFY(makeTone(mp3, 440, 44100, 2, 12.0, {QStringLiteral("-b:a"), QStringLiteral("128k")}));
         analysis::TrackRecord analysed; // music up to 5 kHz, then the flat tail a low-pass leaves
         for (std::size_t k = 0; k < analysed.meanSpectrum.size(); ++k) {
-            const float tilt = static_cast<float>(k + 1) / static_cast<float>(analysed.meanSpectrum.size());
+            const float tilt = static_cast<float>(k + 1) / static_cast<float>(analysis::kSpectrumSize);
             analysed.meanSpectrum[k] = tilt * (k < 465 ? 1.0f : 1e-4f); // 10.8 Hz a bin
         }
         fixture.store().lock().lockExclusive();

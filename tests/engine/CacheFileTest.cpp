@@ -227,6 +227,76 @@ TEST(CacheFormat, TrackRecordLayout) {
               (std::vector<std::byte>{std::byte{0xFF}, std::byte{'E'}, std::byte{'N'}, std::byte{'D'}}));
 }
 
+// The spectrum bins a serialised track record holds, all of the file's kSpectrumSize.
+std::vector<float> storedSpectrum(const std::vector<std::byte>& b, std::size_t pathUnits) {
+    std::vector<float> bins(analysis::kSpectrumSize);
+    std::memcpy(bins.data(), &b[8 + 2 + 2 * pathUnits + 400 + 40], 4 * bins.size());
+    return bins;
+}
+
+struct SpectrumCase {
+    const char* name;
+    bool analysed; // the record still holds its upper bins, as a fresh analysis does
+};
+
+class CacheSpectrum : public ::testing::TestWithParam<SpectrumCase> {};
+
+// The file keeps every bin: an analysis's own upper bins, or for a record that no longer holds them
+// (the track table's) their mirror image with each bin's tilt, which is what an analysis finds there.
+TEST_P(CacheSpectrum, TheFileHoldsEveryBin) {
+    analysis::TrackRecord r = makeRecord(8);
+    for (std::size_t k = 0; k < r.meanSpectrum.size(); ++k) {
+        r.meanSpectrum[k] = static_cast<float>(k + 1) / 2048.0f * (1.0f + 0.001f * static_cast<float>(k % 7));
+    }
+    if (GetParam().analysed) {
+        for (std::size_t k = analysis::kComparedSpectrumBins; k < analysis::kSpectrumSize; ++k) {
+            r.spectrumRest.push_back(static_cast<float>(k) * 0.5f);
+        }
+    }
+    const auto bins = storedSpectrum(trackBytes(u"/p", r), 2);
+    for (std::size_t k = 0; k < analysis::kSpectrumSize; ++k) {
+        const std::size_t m = analysis::kSpectrumSize - k;
+        const float expected =
+            k < analysis::kComparedSpectrumBins ? r.meanSpectrum[k]
+            : GetParam().analysed               ? static_cast<float>(k) * 0.5f
+                                  : r.meanSpectrum[m] / static_cast<float>(m + 1) * static_cast<float>(k + 1);
+        ASSERT_EQ(bins[k], expected) << "bin " << k;
+    }
+    if (!GetParam().analysed) {
+        // The mirror of a tilted spectrum: bin k against bin 2048 - k, each without its tilt.
+        EXPECT_NEAR(bins[1500] / 1501.0f, bins[548] / 549.0f, 1e-6f);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, CacheSpectrum,
+                         ::testing::Values(SpectrumCase{"analysed", true},
+                                           SpectrumCase{"fromTheTable", false}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// A file written with every bin (by this version or an older one) loads the compared bins, passes over
+// the rest exactly, and goes on with the texts and the next record; the table keeps no upper bins.
+TEST_F(CacheFile, RecordsWithEveryBinLoadTheComparedOnes) {
+    std::vector<analysis::TrackRecord> written = {makeRecord(3), makeRecord(4)};
+    written[0].spectrumRest.assign(analysis::kSpectrumSize - analysis::kComparedSpectrumBins, -7.5f);
+    std::vector<std::byte> bytes = headerBytes();
+    put(bytes, trackBytes(u"/m/a", written[0]));
+    put(bytes, trackBytes(u"/m/b", written[1]));
+    put(bytes, pairBytes(u"/m/a", u"/m/b"));
+    writeBytes(file, bytes);
+    TrackStore store(explicitCache(file));
+    ASSERT_EQ(store.openCache(), S_OK);
+    EXPECT_EQ(store.lastLoad().parse.goodEnd, bytes.size());
+    EXPECT_EQ(store.ignoreSet().size(), 1u);
+    ASSERT_EQ(store.tracksKnown(), 2);
+    for (const auto& [path, record] : store.table()) {
+        EXPECT_TRUE(sameContent(record, written[path == u"/m/a" ? 0 : 1]));
+        EXPECT_TRUE(record.spectrumRest.empty());
+    }
+    // Written back from the table, a record keeps its place in an older reader's layout.
+    EXPECT_EQ(trackBytes(u"/m/a", *store.table().find(u"/m/a")).size(),
+              trackBytes(u"/m/a", written[0]).size());
+}
+
 struct HeaderCase {
     const char* name;
     bool exists;

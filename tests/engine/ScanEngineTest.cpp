@@ -1,8 +1,10 @@
+#include "analysis/CComparer.h"
 #include "engine/ScanFixture.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <thread>
@@ -267,6 +269,33 @@ TEST_F(ScanEngineTest, SecondScanAndNextRunTakeEveryFileFromTheCache) {
     EXPECT_EQ(stats_->decoded.load(), 3) << "nothing decoded again in the next run";
     ASSERT_EQ(third.size(), first.size());
     EXPECT_EQ(engine_->counters().filesDone, 3);
+}
+
+// The track table keeps only the compared bins of a spectrum; the cache file gets every bin of the
+// analysis itself, as older versions wrote it.
+TEST_F(ScanEngineTest, TheCacheGetsEveryBinOfTheAnalysisAndTheTableOnlyTheComparedOnes) {
+    const auto file = write("a.tone", song(21, "One"));
+    scan({folder()});
+    analysis::CComparer comparer(fakes::makeToneSource(stats_));
+    const std::u16string path = os::fromNativePath(file);
+    ASSERT_EQ(comparer.analyseFile(path), S_OK);
+    const analysis::TrackRecord& analysed = comparer.record();
+    ASSERT_EQ(analysed.spectrumRest.size(), analysis::kSpectrumSize - analysis::kComparedSpectrumBins);
+    {
+        engine::SharedTableLockHolder hold(store_->lock());
+        const analysis::TrackRecord* kept = store_->table().find(path);
+        ASSERT_NE(kept, nullptr);
+        EXPECT_TRUE(kept->spectrumRest.empty());
+        EXPECT_EQ(kept->meanSpectrum, analysed.meanSpectrum);
+    }
+    std::ifstream in(dir_ / "cache.dat", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Header, record head, path; then the level profile and the section correlations before the bins.
+    const std::size_t bins = 32 + 8 + 2 + 2 * path.size() + 400 + 40;
+    ASSERT_GE(bytes.size(), bins + 4 * analysis::kSpectrumSize);
+    std::vector<float> upper(analysed.spectrumRest.size());
+    std::memcpy(upper.data(), bytes.data() + bins + 4 * analysis::kComparedSpectrumBins, 4 * upper.size());
+    EXPECT_EQ(upper, analysed.spectrumRest);
 }
 
 TEST_F(ScanEngineTest, CachedTracksOutsideTheScannedFoldersTakeNoPart) {

@@ -66,8 +66,12 @@ std::deque<TrackRecord> randomLibrary(unsigned seed, std::size_t n) {
         if (!library.empty() && rng() % 3 == 0) {
             r = library[rng() % library.size()];
             const float strength = 0.01f * static_cast<float>(1 + rng() % 40);
-            for (float& v : r.meanSpectrum) {
-                v *= 1.0f + strength * noise(rng);
+            // A draw for every bin of an analysed spectrum, so that the seeds keep their libraries.
+            for (std::size_t k = 0; k < analysis::kSpectrumSize; ++k) {
+                const float f = 1.0f + strength * noise(rng);
+                if (k < r.meanSpectrum.size()) {
+                    r.meanSpectrum[k] *= f;
+                }
             }
             for (float& v : r.levelProfile) {
                 v *= 1.0f + strength * noise(rng);
@@ -125,8 +129,10 @@ TEST_P(CandidateSearch, CandidatesHoldEveryPairTheAllPairsLoopWouldScore) {
     const std::deque<TrackRecord> library = randomLibrary(c.byContent * 2 + c.byTags + c.verify * 4, 300);
     ScanIndex index;
     index.clear(c.verify, c.learnAt);
+    std::deque<std::u16string> paths; // the index keeps views of them
     for (std::size_t i = 0; i < library.size(); ++i) {
-        index.append(u"/m/" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)), library[i]);
+        paths.push_back(u"/m/" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)));
+        index.append(paths.back(), library[i]);
     }
     std::size_t narrowed = 0;
     std::size_t reported = 0;

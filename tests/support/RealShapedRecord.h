@@ -16,10 +16,15 @@ inline TrackRecord realShapedRecord(std::mt19937& rng) {
     std::uniform_real_distribution<float> u(0.0f, 1.0f);
     TrackRecord r;
     const float slope = 0.5f + u(rng);
-    for (std::size_t k = 0; k < r.meanSpectrum.size(); ++k) {
+    // A draw for every bin of an analysed spectrum, the ones above the compared bins included, so that
+    // a seed keeps giving the same records.
+    for (std::size_t k = 0; k < kSpectrumSize; ++k) {
         const std::size_t bin = k <= 1024 ? k : 2048 - k;
         const float base = 40.0f / std::pow(1.0f + static_cast<float>(bin) * 0.05f, slope);
-        r.meanSpectrum[k] = static_cast<float>(bin + 1) / 2048.0f * base * (0.5f + u(rng));
+        const float value = static_cast<float>(bin + 1) / 2048.0f * base * (0.5f + u(rng));
+        if (k < r.meanSpectrum.size()) {
+            r.meanSpectrum[k] = value;
+        }
     }
     for (auto& v : r.levelProfile) {
         v = 0.15f + 0.1f * u(rng);

@@ -24,8 +24,12 @@ inline TrackRecord songRecord(std::mt19937& rng) {
         const float envelope = 1.0f / std::pow(1.0f + x / knee, slope);
         const float h0 = std::fmod(x, f0) - f0 / 2;
         const float h1 = std::fmod(x, f1) - f1 / 2;
-        r.meanSpectrum[k] =
+        // A draw for every bin of an analysed spectrum, so that a seed keeps giving the same songs.
+        const float value =
             envelope * (0.2f * u(rng) + std::exp(-h0 * h0 / 4) + 0.5f * std::exp(-h1 * h1 / 4));
+        if (k < r.meanSpectrum.size()) {
+            r.meanSpectrum[k] = value;
+        }
     }
     float level = 0.2f;
     for (std::size_t i = 0; i < kLevelProfileSize; ++i) {
