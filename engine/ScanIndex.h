@@ -53,8 +53,9 @@ public:
         return {&contentSketches_[i], &contentKeys_[i], &tagSketches_[i], printWords(i)};
     }
 
-    // The positions before `me` whose pair with it may pass scorer.isCandidate: every one that does,
-    // each once, in no particular order. False when the indexes cannot narrow the search (a threshold
+    // The positions before `me` whose pair with it may be reported: every one that can, each once, in
+    // no particular order (a pair whose bounds pass but whose exact tag score cannot reach the
+    // threshold may be left out). False when the indexes cannot narrow the search (a threshold
     // or a text too low or short for them, or more than `budget` entries to go through): then every
     // earlier position is a candidate.
     // With verification and a print at `me`, the print index names its candidates among the tracks
