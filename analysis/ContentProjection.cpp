@@ -6,6 +6,15 @@
 #include <cmath>
 #include <cstring>
 
+// The eight-lane kernel is built with GCC, whose target attributes carry over to the functions it
+// inlines; other compilers (the fuzzing build) take the four-lane one.
+#if defined(__x86_64__) && !defined(__clang__)
+#define TONEMIRROR_PROJECTION_AVX2 1
+#include <cpuid.h>
+#else
+#define TONEMIRROR_PROJECTION_AVX2 0
+#endif
+
 namespace tonemirror::analysis {
 
 namespace {
@@ -67,7 +76,7 @@ inline Lanes4 loadHalves(const std::uint16_t* x, Lanes4) {
     return v;
 }
 
-#if defined(__x86_64__)
+#if TONEMIRROR_PROJECTION_AVX2
 using Lanes8 = float __attribute__((vector_size(32)));
 using Halves8 = short __attribute__((vector_size(16)));
 
@@ -217,7 +226,7 @@ inline void passMasks(const ContentProjection& query, std::span<const Projection
     passMasks<Lanes4>(query, blocks, tails, needed, masks);
 }
 
-#if defined(__x86_64__)
+#if TONEMIRROR_PROJECTION_AVX2
 [[gnu::target("avx2,fma,f16c"), gnu::flatten]] void passMasksAvx2(const ContentProjection& query,
                                                                   std::span<const ProjectionBlock> blocks,
                                                                   std::span<const ProjectionTail> tails,
@@ -225,9 +234,17 @@ inline void passMasks(const ContentProjection& query, std::span<const Projection
     passMasks<Lanes8>(query, blocks, tails, needed, masks);
 }
 
+// Not every compiler's __builtin_cpu_supports knows F16C, so that one comes from CPUID itself.
+bool hasF16c() {
+    unsigned eax = 0;
+    unsigned ebx = 0;
+    unsigned ecx = 0;
+    unsigned edx = 0;
+    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_F16C) != 0;
+}
+
 bool hasAvx2() {
-    static const bool has =
-        __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c");
+    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && hasF16c();
     return has;
 }
 #endif
@@ -314,7 +331,7 @@ void projectionPassMasks(const ContentProjection& query, std::span<const Project
         std::fill(masks, masks + blocks.size(), std::uint8_t{0xff});
         return;
     }
-#if defined(__x86_64__)
+#if TONEMIRROR_PROJECTION_AVX2
     if (hasAvx2()) {
         passMasksAvx2(query, blocks, tails, reach * reach, masks);
         return;
