@@ -12,9 +12,6 @@ namespace {
 
 constexpr float kSpectrumWeight = 0.6f;
 constexpr float kOtherWeight = 0.2f;
-constexpr std::uint32_t kSpectrumConstant = 1;
-constexpr std::uint32_t kLevelConstant = 2;
-constexpr std::uint32_t kSectionsConstant = 4;
 
 // The weighted sum is formed in double precision and rounded to float before the root.
 float combine(float cs, float cl, float cc) {

@@ -18,6 +18,11 @@ float compareContent(const TrackRecord& first, const TrackRecord& second);
 // 0), as in the direct formula.
 // The spectrum and the level profile are not copied: their lanes are worked out from the record's own
 // values, which the key points to (the record must outlive the key and keep its values).
+// Bits of ContentKey::constantMask (and of the sketch's and projection's copies of it).
+inline constexpr std::uint32_t kSpectrumConstant = 1u;
+inline constexpr std::uint32_t kLevelConstant = 2u;
+inline constexpr std::uint32_t kSectionsConstant = 4u;
+
 struct alignas(64) ContentKey {
     // Lanes of the whole mean-free spectrum and level profile (the values, then zeros).
     static constexpr std::size_t kSpectrumLanes = 1032;
@@ -36,7 +41,7 @@ struct alignas(64) ContentKey {
     Centred spectrum; // kComparedSpectrumBins values
     Centred level;    // kLevelProfileSize values
     float sections[kSectionCount];
-    // Bit 0: spectrum constant, bit 1: level profile constant, bit 2: section correlations constant.
+    // kSpectrumConstant, kLevelConstant and kSectionsConstant for the arrays without variance.
     std::uint32_t constantMask;
     // Length of the spectrum lanes from kBoundPrefix on.
     float spectrumTailNorm;

@@ -19,11 +19,6 @@ namespace tonemirror::analysis {
 
 namespace {
 
-// Must match the content key's flags.
-constexpr std::uint32_t kSpectrumConstant = 1u;
-constexpr std::uint32_t kLevelConstant = 2u;
-constexpr std::uint32_t kSectionsConstant = 4u;
-
 // Covers the float rounding of the projections, of the key's own dot products and of the sums below,
 // as the sketch bound's slack does; far under any threshold step.
 constexpr float kSlack = 2e-4f;

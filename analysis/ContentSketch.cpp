@@ -9,11 +9,6 @@ namespace tonemirror::analysis {
 
 namespace {
 
-// Must match the content key's flags.
-constexpr std::uint32_t kSpectrumConstant = 1u;
-constexpr std::uint32_t kLevelConstant = 2u;
-constexpr std::uint32_t kSectionsConstant = 4u;
-
 // Covers the float rounding of the sketches and of the dot products below; far under any threshold step.
 constexpr float kSlack = 2e-4f;
 
