@@ -7,6 +7,7 @@ namespace tonemirror::engine {
 void ContentPrefilter::clear(std::size_t learnAt) {
     learnAt_ = std::max<std::size_t>(learnAt, 1);
     basis_.reset();
+    steps_ = {};
     blocks_.clear();
     tails_.clear();
 }
@@ -14,7 +15,7 @@ void ContentPrefilter::clear(std::size_t learnAt) {
 void ContentPrefilter::add(std::span<const analysis::ContentKey> keys,
                            std::span<const analysis::ContentSketch> sketches) {
     if (ready()) {
-        project(keys.back(), sketches.back(), keys.size() - 1);
+        store(projection(keys.back(), sketches.back()), keys.size() - 1);
         return;
     }
     if (keys.size() < learnAt_) {
@@ -26,22 +27,33 @@ void ContentPrefilter::add(std::span<const analysis::ContentKey> keys,
         sample.push_back(&key);
     }
     basis_ = analysis::SpectrumBasis::learn(sample);
+    std::vector<analysis::ContentProjection> projections;
+    projections.reserve(keys.size());
     for (std::size_t p = 0; p < keys.size(); ++p) {
-        project(keys[p], sketches[p], p);
+        projections.push_back(projection(keys[p], sketches[p]));
+    }
+    steps_ = analysis::ByteSteps::learn(projections);
+    for (std::size_t p = 0; p < keys.size(); ++p) {
+        store(projections[p], p);
     }
 }
 
-void ContentPrefilter::project(const analysis::ContentKey& key, const analysis::ContentSketch& sketch,
-                               std::size_t position) {
-    constexpr std::size_t kLanes = analysis::ProjectionBlock::kLanes;
+analysis::ContentProjection ContentPrefilter::projection(const analysis::ContentKey& key,
+                                                         const analysis::ContentSketch& sketch) const {
+    analysis::ContentProjection p{};
+    basis_->project(key, p);
+    analysis::projectLevelAndSections(key, sketch, p);
+    return p;
+}
+
+void ContentPrefilter::store(const analysis::ContentProjection& p, std::size_t position) {
+    constexpr std::size_t kLanes = analysis::ByteBlock::kLanes;
     if (position / kLanes >= blocks_.size()) {
         blocks_.emplace_back(); // zero lanes: a track's own query never reads past it
         tails_.emplace_back();
     }
-    analysis::ContentProjection p{};
-    basis_->project(key, p);
-    analysis::projectLevelAndSections(key, sketch, p);
-    analysis::storeLane(p, blocks_[position / kLanes], tails_[position / kLanes], position % kLanes);
+    analysis::storeByteLane(p, steps_, blocks_[position / kLanes], tails_[position / kLanes],
+                            position % kLanes);
 }
 
 } // namespace tonemirror::engine

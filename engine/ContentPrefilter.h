@@ -3,6 +3,7 @@
 #include "analysis/ContentComparison.h"
 #include "analysis/ContentProjection.h"
 #include "analysis/ContentSketch.h"
+#include "analysis/ProjectionBytes.h"
 #include "analysis/SpectrumBasis.h"
 
 #include <cstddef>
@@ -14,11 +15,11 @@
 namespace tonemirror::engine {
 
 // Names the earlier tracks whose content score with a track may reach a floor, at a few nanoseconds
-// a track: every track's projection (analysis/ContentProjection) in blocks of eight, bounded against
-// the query a block at a time. Exact: no track whose content key scores at least the floor is left
-// out (and most that score far below it are).
-// The spectrum axes are learned once, from the first `learnAt` tracks, when the last of them is added;
-// then every track added so far is projected, and each later one as it comes. Before that the
+// a track: every track's projection (analysis/ContentProjection), its first stage in bytes
+// (analysis/ProjectionBytes), in blocks of eight, bounded against the query a block at a time. Exact: no
+// track whose content key scores at least the floor is left out (and most that score far below it are). The
+// spectrum axes and the bytes' steps are learned once, from the first `learnAt` tracks, when the last of them
+// is added; then every track added so far is projected, and each later one as it comes. Before that the
 // prefilter is not ready and the caller goes through the tracks itself (cheap at that size).
 // Not synchronised: the scan adds under its exclusive lock and queries under the shared one.
 class ContentPrefilter {
@@ -36,25 +37,26 @@ public:
     void query(std::size_t me, float floor, std::size_t below, Take&& take) const;
 
 private:
-    void project(const analysis::ContentKey& key, const analysis::ContentSketch& sketch,
-                 std::size_t position);
+    analysis::ContentProjection projection(const analysis::ContentKey& key,
+                                           const analysis::ContentSketch& sketch) const;
+    void store(const analysis::ContentProjection& p, std::size_t position);
 
     std::size_t learnAt_ = kDefaultLearnAt;
     std::optional<analysis::SpectrumBasis> basis_;
-    std::vector<analysis::ProjectionBlock> blocks_;
+    analysis::ByteSteps steps_{};
+    std::vector<analysis::ByteBlock> blocks_;
     std::vector<analysis::ProjectionTail> tails_; // by block
 };
 
 template <typename Take>
 void ContentPrefilter::query(std::size_t me, float floor, std::size_t below, Take&& take) const {
-    constexpr std::size_t kLanes = analysis::ProjectionBlock::kLanes;
-    const analysis::ContentProjection mine =
-        analysis::loadLane(blocks_[me / kLanes], tails_[me / kLanes], me % kLanes);
+    constexpr std::size_t kLanes = analysis::ByteBlock::kLanes;
+    const analysis::ByteQuery mine =
+        analysis::byteQuery(blocks_[me / kLanes], tails_[me / kLanes], me % kLanes, steps_);
     const std::size_t blocks = (below + kLanes - 1) / kLanes;
     thread_local std::vector<std::uint8_t> masks;
     masks.resize(blocks);
-    analysis::projectionPassMasks(mine, {blocks_.data(), blocks}, {tails_.data(), blocks}, floor,
-                                  masks.data());
+    analysis::bytePassMasks(mine, {blocks_.data(), blocks}, {tails_.data(), blocks}, floor, masks.data());
     for (std::size_t b = 0; b < blocks; ++b) {
         for (unsigned m = masks[b]; m != 0; m &= m - 1) {
             const std::size_t p = b * kLanes + static_cast<std::size_t>(__builtin_ctz(m));

@@ -1,9 +1,11 @@
 // Cost per pair of the content bounds a scan runs for every earlier track: the sketch bound (832 bytes
-// a track) and the projection prefilter in front of it (blocks of eight tracks), one query against a
-// library of the given size, so that the figures show what the caches hold at each size.
+// a track) and the projection prefilter in front of it (blocks of eight tracks; its first stage in
+// halves, and in bytes as the scan keeps it), one query against a library of the given size, so that
+// the figures show what the caches hold at each size.
 #include "analysis/ContentComparison.h"
 #include "analysis/ContentProjection.h"
 #include "analysis/ContentSketch.h"
+#include "analysis/ProjectionBytes.h"
 #include "analysis/SpectrumBasis.h"
 #include "support/SongRecord.h"
 
@@ -23,6 +25,9 @@ struct Library {
     std::vector<ProjectionBlock> blocks;
     std::vector<ProjectionTail> tails;
     std::vector<ContentProjection> projections;
+    ByteSteps steps{};
+    std::vector<ByteBlock> bytes;
+    std::vector<ProjectionTail> byteTails;
 };
 
 // Tracks of a few thousand distinct songs, repeated up to n: the caches see n tracks' worth of data.
@@ -42,6 +47,8 @@ Library make(std::size_t n) {
     lib.sketches.resize(n);
     lib.blocks.resize((n + ProjectionBlock::kLanes - 1) / ProjectionBlock::kLanes);
     lib.tails.resize(lib.blocks.size());
+    lib.bytes.resize(lib.blocks.size());
+    lib.byteTails.resize(lib.blocks.size());
     for (std::size_t t = 0; t < n; ++t) {
         const ContentKey& key = keys[t % kDistinct];
         makeContentSketch(key, lib.sketches[t]);
@@ -53,6 +60,12 @@ Library make(std::size_t n) {
         if (t < kDistinct) {
             lib.projections.push_back(p);
         }
+    }
+    lib.steps =
+        ByteSteps::learn({lib.projections.data(), std::min<std::size_t>(2048, lib.projections.size())});
+    for (std::size_t t = 0; t < n; ++t) {
+        storeByteLane(lib.projections[t % kDistinct], lib.steps, lib.bytes[t / ByteBlock::kLanes],
+                      lib.byteTails[t / ByteBlock::kLanes], t % ByteBlock::kLanes);
     }
     return lib;
 }
@@ -95,6 +108,27 @@ void BM_ProjectionPrefilter(benchmark::State& state) {
     state.counters["passed"] = static_cast<double>(passed) / static_cast<double>(q * lib.blocks.size() * 8);
 }
 BENCHMARK(BM_ProjectionPrefilter)->Arg(4096)->Arg(32768)->Arg(131072)->Arg(1048576);
+
+void BM_BytePrefilter(benchmark::State& state) {
+    const Library& lib = library(static_cast<std::size_t>(state.range(0)));
+    std::vector<std::uint8_t> masks(lib.bytes.size());
+    std::size_t q = 0;
+    std::size_t passed = 0;
+    for (auto _ : state) {
+        const std::size_t t = q++ % lib.projections.size();
+        const ByteQuery query =
+            byteQuery(lib.bytes[t / ByteBlock::kLanes], lib.byteTails[t / ByteBlock::kLanes],
+                      t % ByteBlock::kLanes, lib.steps);
+        bytePassMasks(query, lib.bytes, lib.byteTails, 0.75f, masks.data());
+        for (const std::uint8_t m : masks) {
+            passed += static_cast<std::size_t>(__builtin_popcount(m));
+        }
+        benchmark::DoNotOptimize(passed);
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+    state.counters["passed"] = static_cast<double>(passed) / static_cast<double>(q * lib.bytes.size() * 8);
+}
+BENCHMARK(BM_BytePrefilter)->Arg(4096)->Arg(32768)->Arg(131072)->Arg(1048576);
 
 // What a scan pays once, under its exclusive lock, when the prefilter learns its axes from its first
 // 2,048 tracks; and per track joining after that.

@@ -1,5 +1,6 @@
 #include "analysis/ContentProjection.h"
 #include "analysis/HalfFloat.h"
+#include "analysis/ProjectionBytes.h"
 #include "analysis/SpectrumBasis.h"
 #include "support/SongRecord.h"
 
@@ -179,6 +180,137 @@ INSTANTIATE_TEST_SUITE_P(
                       BoundCase{"AxesFromOneSong", Kind::NearCopies, Axes::FromOneSong},
                       BoundCase{"RandomAxes", Kind::OddArrays, Axes::FromNothing}),
     [](const auto& p) { return std::string(p.param.name); });
+
+enum class Steps { FromLibrary, FromFirstTracks, FromNothing };
+
+struct ByteCase {
+    const char* name;
+    Kind kind;
+    Axes axes;
+    Steps steps;
+};
+
+ByteSteps stepsFor(Steps steps, const std::vector<ContentProjection>& projections) {
+    switch (steps) {
+    case Steps::FromLibrary:
+        return ByteSteps::learn(projections);
+    case Steps::FromFirstTracks: // later values fall outside their steps' range and are clamped
+        return ByteSteps::learn({projections.data(), 3});
+    case Steps::FromNothing:
+        break;
+    }
+    return ByteSteps::learn({});
+}
+
+class ByteBound : public ::testing::TestWithParam<ByteCase> {};
+
+// The same for the stage the prefilter runs on every track, with its values in bytes: never below the
+// score of the keys or of the records (a track with itself too), however the steps fit the values, and
+// the eight-lane kernel passes a pair at its own score and agrees with the plain one.
+TEST_P(ByteBound, NeverBelowTheContentScore) {
+    const ByteCase& c = GetParam();
+    std::mt19937 rng(static_cast<unsigned>(c.kind) * 10 + static_cast<unsigned>(c.steps) + 100);
+    const std::vector<TrackRecord> records = library(c.kind, 120, rng);
+    const std::vector<ContentKey> keys = keysOf(records);
+    const SpectrumBasis basis = axesFor(c.axes, keys, rng);
+    std::vector<ContentProjection> projections(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        ContentSketch sketch;
+        makeContentSketch(keys[i], sketch);
+        basis.project(keys[i], projections[i]);
+        projectLevelAndSections(keys[i], sketch, projections[i]);
+    }
+    const ByteSteps steps = stepsFor(c.steps, projections);
+    std::vector<ByteBlock> blocks((records.size() + 7) / 8);
+    std::vector<ProjectionTail> tails(blocks.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        storeByteLane(projections[i], steps, blocks[i / 8], tails[i / 8], i % 8);
+    }
+    std::size_t ruledOut = 0;
+    std::size_t pairs = 0;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const ByteQuery query = byteQuery(blocks[i / 8], tails[i / 8], i % 8, steps);
+        for (std::size_t j = 0; j <= i; ++j, ++pairs) {
+            float bounds[ByteBlock::kLanes];
+            byteBounds(query, blocks[j / 8], tails[j / 8], bounds);
+            const float bound = bounds[j % 8];
+            const float keyScore = compareContent(keys[i], keys[j]);
+            ASSERT_GE(bound, keyScore) << i << "-" << j;
+            ASSERT_GE(bound, compareContent(records[i], records[j])) << i << "-" << j;
+            std::uint8_t at[3] = {};
+            bytePassMasks(query, {&blocks[j / 8], 1}, {&tails[j / 8], 1}, keyScore, &at[0]);
+            bytePassMasks(query, {&blocks[j / 8], 1}, {&tails[j / 8], 1}, bound - 1e-4f, &at[1]);
+            bytePassMasks(query, {&blocks[j / 8], 1}, {&tails[j / 8], 1}, bound + 1e-3f, &at[2]);
+            const unsigned bit = 1u << (j % 8);
+            ASSERT_TRUE(at[0] & bit) << i << "-" << j << " at its own score " << keyScore;
+            ASSERT_TRUE((at[1] & bit) && !(at[2] & bit))
+                << i << "-" << j << ": the kernels differ at " << bound;
+            ruledOut += bound < 0.75f ? 1 : 0;
+        }
+    }
+    if (c.kind == Kind::Unrelated && c.steps == Steps::FromLibrary) {
+        EXPECT_GT(ruledOut, pairs / 2) << "bytes must keep the bound useful, not just safe";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Libraries, ByteBound,
+    ::testing::Values(
+        ByteCase{"UnrelatedSongs", Kind::Unrelated, Axes::FromLibrary, Steps::FromLibrary},
+        ByteCase{"NearCopies", Kind::NearCopies, Axes::FromLibrary, Steps::FromLibrary},
+        ByteCase{"SilentAndBrokenArrays", Kind::OddArrays, Axes::FromLibrary, Steps::FromLibrary},
+        ByteCase{"ValuesBeyondTheSteps", Kind::NearCopies, Axes::FromLibrary, Steps::FromFirstTracks},
+        ByteCase{"OddArraysBeyondTheSteps", Kind::OddArrays, Axes::FromOtherSongs, Steps::FromFirstTracks},
+        ByteCase{"NoSteps", Kind::NearCopies, Axes::FromLibrary, Steps::FromNothing},
+        ByteCase{"RandomAxes", Kind::OddArrays, Axes::FromNothing, Steps::FromLibrary}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// `count` values that each round down by almost half their step, the rest of a unit array beyond
+// them; returns the array's correlation with itself as far as these values carry it.
+double roundingDown(float* values, std::size_t count, const float* steps, float* rest) {
+    double inside = 0.0;
+    for (std::size_t d = 0; d < count; ++d) {
+        const double k = std::floor(std::sqrt(0.8 / static_cast<double>(count)) / steps[d] - 0.49);
+        values[d] = static_cast<float>((k + 0.49) * steps[d]);
+        inside += static_cast<double>(values[d]) * values[d];
+    }
+    if (rest == nullptr) {
+        return inside;
+    }
+    *rest = std::nextafter(static_cast<float>(std::sqrt(1.0 - inside)), 2.0f);
+    return std::min(1.0, inside + static_cast<double>(*rest) * *rest);
+}
+
+// The worst case of the bytes' rounding on both sides of a pair: a track with itself, every value
+// just under the midpoint between two bytes. The bound must still reach its correlation; it does only
+// with both the stored track's error and the query's own.
+TEST(ByteBound, AllowsForValuesThatAllRoundDown) {
+    ContentProjection wide{};
+    std::fill(wide.spectrum, wide.spectrum + kProjectionAxes, 1.0f);
+    std::fill(wide.level, wide.level + kProjectionLevelTerms, 1.0f);
+    std::fill(wide.sections, wide.sections + kSectionCount, 1.0f);
+    const ByteSteps steps = ByteSteps::learn({&wide, 1}); // coarse steps: 1/127
+    ContentProjection p{};
+    const double cs = roundingDown(p.spectrum, kFirstStageAxes, steps.step, &p.spectrumRestFirst);
+    p.spectrumRest = p.spectrumRestFirst;
+    const double cl =
+        roundingDown(p.level, kProjectionLevelTerms, steps.step + kFirstStageAxes, &p.levelRest);
+    const double cc = roundingDown(p.sections, kSectionCount,
+                                   steps.step + kFirstStageAxes + kProjectionLevelTerms, nullptr);
+    ByteBlock block{};
+    ProjectionTail tail{};
+    storeByteLane(p, steps, block, tail, 0);
+    storeByteLane(p, steps, block, tail, 5);
+    ASSERT_EQ(block.boundedParts[5], 0u) << "every part must be worked out, none taken as 1";
+    float bounds[ByteBlock::kLanes];
+    byteBounds(byteQuery(block, tail, 0, steps), block, tail, bounds);
+    const double score = std::sqrt(0.6 * cs * cs + 0.2 * cl * cl + 0.2 * cc * cc);
+    EXPECT_GE(bounds[5], score);
+    std::uint8_t mask = 0;
+    bytePassMasks(byteQuery(block, tail, 0, steps), {&block, 1}, {&tail, 1}, static_cast<float>(score),
+                  &mask);
+    EXPECT_EQ(mask & 0x20u, 0x20u);
+}
 
 // A floor at or under the slack lets every track through without working anything out.
 TEST(ProjectionPassMasks, FloorWithinTheSlackPassesEverything) {

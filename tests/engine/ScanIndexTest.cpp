@@ -194,6 +194,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RuleCase{"ContentVerified", true, false, true},
                       RuleCase{"TagsAndContentVerified", true, true, true},
                       RuleCase{"ContentPrefiltered", true, false, false, 60},
+                      // Steps of the bytes from a few tracks: most later values lie beyond them.
+                      RuleCase{"ContentPrefilteredFromEightTracks", true, false, false, 8},
                       RuleCase{"TagsAndContentPrefiltered", true, true, false, 60},
                       RuleCase{"ContentVerifiedPrefiltered", true, false, true, 1},
                       RuleCase{"TagsAndContentVerifiedPrefiltered", true, true, true, 60}),
