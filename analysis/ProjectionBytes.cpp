@@ -18,7 +18,6 @@ namespace tonemirror::analysis {
 namespace {
 
 constexpr std::size_t kLanes = ByteBlock::kLanes;
-constexpr std::size_t kPairs = kByteValues / 2;
 // Covers the float rounding of the projections, of the key's own dot products and of the sums below,
 // as the other bounds' slack does.
 constexpr float kSlack = 2e-4f;
@@ -166,6 +165,8 @@ void passMasksPlain(const ByteQuery& q, std::span<const ByteBlock> blocks,
 #if TONEMIRROR_BYTES_AVX2
 #pragma GCC diagnostic ignored "-Wpsabi"
 #define TONEMIRROR_AVX2 gnu::target("avx2,fma"), gnu::always_inline
+
+constexpr std::size_t kPairs = kByteValues / 2;
 
 // sum(values * bytes) of pairs [from, to) in every lane: sixteen products an instruction.
 [[TONEMIRROR_AVX2]] inline __m256i pairSums(const ByteBlock& block, const __m256i* query, std::size_t from,

@@ -12,7 +12,11 @@
 //   --files-in DIR         the library's files under DIR (a memory file system for the large sizes)
 //   bench_scan --add M N   a cached library of N tracks scanned, then again with M new tracks: the
 //                          rescan's cost and the new tracks' queries alone
+//   bench_scan --content-groups N...   whether groups of tracks would narrow the content prefilter
+//                          (ContentGroups.h): shares of groups whose bound passes, on records made
+//                          as the library's
 
+#include "ContentGroups.h"
 #include "analysis/ContentComparison.h"
 #include "analysis/ContentSketch.h"
 #include "analysis/ExcerptReader.h"
@@ -635,6 +639,7 @@ int main(int argc, char** argv) {
     std::vector<std::size_t> sizes;
     bool verify = false;
     std::size_t allPairsUpTo = 30000;
+    bool groups = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--verify") {
@@ -645,6 +650,8 @@ int main(int argc, char** argv) {
             const std::size_t added = std::stoul(argv[++i]);
             runAdd(std::stoul(argv[++i]), added);
             return 0;
+        } else if (arg == "--content-groups") {
+            groups = true;
         } else if (arg == "--index-only") {
             gIndexOnly = true;
         } else if (arg == "--files-in" && i + 1 < argc) {
@@ -657,6 +664,12 @@ int main(int argc, char** argv) {
     }
     if (sizes.empty()) {
         sizes = {1000, 10000, 30000};
+    }
+    if (groups) {
+        for (std::size_t n : sizes) {
+            bench::printContentGroupPasses(sampleRecords(n));
+        }
+        return 0;
     }
     std::printf("scan of a fully cached library, method tags and content, thresholds 75 %%, %s, %u threads\n",
                 verify ? "matches verified by sound" : "no verification",
