@@ -38,6 +38,8 @@ struct ContentProjection {
 // half-precision numbers (HalfFloat.h; the rests rounded up), so that the first stage, which reads
 // every track, streams through half the memory; the bound allows for their rounding. The flags are 1
 // in the lanes whose array is constant (it correlates as 1 with anything), else 0.
+// The prefilter now keeps its first stage in bytes (ProjectionBytes.h); these blocks stay as the
+// reference the bytes are measured against.
 struct alignas(32) ProjectionBlock {
     static constexpr std::size_t kLanes = 8;
 
