@@ -1,4 +1,5 @@
 #include "engine/ScanIndex.h"
+#include "analysis/ContentComparison.h"
 #include "analysis/TagComparison.h"
 #include "analysis/TextLikeness.h"
 #include "engine/TagIndex.h"
@@ -203,6 +204,33 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Tracks with texts of their own leave the tag index only a few candidates to name. (A group that most
 // texts share, such as " - " in file names, makes it give up instead; the loop then does the work.)
+// The prefilter names a pair at a threshold equal to its own content score, so near copies, whose
+// bound has little to spare, test that what the stored form rounds away is allowed for.
+TEST(ContentPrefilterSearch, NamesEveryPairAtItsOwnScore) {
+    const std::deque<TrackRecord> library = randomLibrary(17, 300);
+    ScanIndex index;
+    index.clear(false, 40);
+    std::deque<std::u16string> paths; // the index keeps views of them
+    for (const TrackRecord& r : library) {
+        paths.push_back(u"/m/" + std::u16string(1, static_cast<char16_t>(u'a' + paths.size() % 26)));
+        index.append(paths.back(), r);
+    }
+    std::size_t nearCopies = 0;
+    std::vector<std::uint32_t> named;
+    for (std::size_t me = 40; me < library.size(); ++me) {
+        for (std::size_t i = 0; i < me; ++i) {
+            PairScorer::Rule rule;
+            rule.byContent = true;
+            rule.contentThreshold = analysis::compareContent(library[me], library[i]);
+            nearCopies += rule.contentThreshold > 0.9f ? 1 : 0;
+            ASSERT_TRUE(index.contentCandidates(me, PairScorer(rule), named));
+            ASSERT_TRUE(std::binary_search(named.begin(), named.end(), static_cast<std::uint32_t>(i)))
+                << me << "-" << i << " at its score " << rule.contentThreshold;
+        }
+    }
+    EXPECT_GT(nearCopies, 20u) << "the library should hold near copies";
+}
+
 TEST(CandidateSearchNarrowing, DistinctTextsGiveFewCandidates) {
     std::mt19937 rng(3);
     const auto word = [&] {
