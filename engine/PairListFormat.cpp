@@ -125,7 +125,10 @@ bool readTracks(Reader& in, std::size_t count, PairList& list) {
         list.identities[i] = in.u64();
         list.ranks[i] = in.u32();
         const std::uint32_t rank = list.ranks[i];
-        if (rank >= count || seen[rank] || (i > 0 && list.identities[i - 1] > list.identities[i])) {
+        // Ascending by identity, then rank: one list, one layout.
+        const bool ascending = i == 0 || list.identities[i - 1] < list.identities[i] ||
+                               (list.identities[i - 1] == list.identities[i] && list.ranks[i - 1] < rank);
+        if (rank >= count || seen[rank] || !ascending) {
             return false;
         }
         seen[rank] = true;

@@ -14,7 +14,7 @@ namespace tonemirror::engine {
 //     f32 content threshold, f32 tag threshold, f32 acoustic threshold, u32 flags), u64 track count
 //     t, u64 pair count p;
 //   t tracks: u64 identity, u32 rank (its place in that scan's order: each of 0..t-1 once),
-//     ascending by identity;
+//     ascending by identity, then by rank;
 //   p pairs: u32 newer rank, u32 older rank (older < newer), ascending;
 //   u64 check of every byte before it.
 // The file is a hint, never trusted: anything out of place makes it ignored as a whole, and every
