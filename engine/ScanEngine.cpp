@@ -4,6 +4,7 @@
 #include "audio/AudioSource.h"
 #include "engine/CWorker.h"
 #include "engine/EngineResults.h"
+#include "engine/FileIo.h"
 #include "engine/FolderWalk.h"
 #include "engine/TrackStore.h"
 #include "platform/os/FileIdentity.h"
@@ -134,6 +135,11 @@ void ScanEngine::startScan(const std::vector<std::u16string>& folders) {
         // A rescan of a library takes about what the table holds.
         index_.reserve(store_.table().size());
         reach_.clear();
+        std::optional<pair_list::PairList> stored;
+        if (store_.hasCacheFile()) {
+            stored = RescanPairs::load(RescanPairs::fileFor(store_.cachePath()));
+        }
+        rescan_.begin(pairRule(currentRule()), std::move(stored), store_.table().size());
     }
     {
         std::lock_guard progress(progressLock_);
@@ -189,6 +195,12 @@ HResult ScanEngine::clearCache() {
     {
         TableLockHolder table(store_.lock());
         index_.clear();
+        rescan_.begin({}, std::nullopt, 0);
+        rescan_.spoil();
+        if (store_.hasCacheFile()) {
+            std::error_code ec;
+            std::filesystem::remove(RescanPairs::fileFor(store_.cachePath()), ec);
+        }
     }
     return store_.clearCache();
 }
@@ -209,6 +221,7 @@ HResult ScanEngine::walkFolder(const std::u16string& folder) {
     });
     const bool listed = walk.walk(folder);
     walksPending_.fetch_sub(1);
+    finishIfDone();
     return listed ? S_OK : E_FAIL;
 }
 
@@ -233,7 +246,30 @@ HResult ScanEngine::runAnalyseFile(analysis::CComparer& comparer, const std::u16
         }
     }
     post(UM_FILE_DONE);
+    finishIfDone();
     return rc;
+}
+
+void ScanEngine::finishIfDone() {
+    // Done before queued: files only join the done ones, and once the walks are over the queued
+    // ones only shrink, so equal counts mean no file is left.
+    const std::int32_t done = filesDone_.load();
+    if (walksPending_.load() != 0 || done != filesQueued_.load() || control_.isStopped()) {
+        return;
+    }
+    std::optional<std::vector<std::byte>> list;
+    std::filesystem::path file;
+    {
+        SharedTableLockHolder table(store_.lock());
+        if (!store_.hasCacheFile()) {
+            return;
+        }
+        file = RescanPairs::fileFor(store_.cachePath());
+        list = rescan_.finish();
+    }
+    if (list) {
+        replaceFile(file, *list); // a failed write only costs the next scan its shortcut
+    }
 }
 
 ScanEngine::Known ScanEngine::joinKnownTrack(const std::u16string& path, const analysis::FileStamp& stamp) {
@@ -312,6 +348,7 @@ HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16str
 void ScanEngine::joinScan(const std::u16string& path, analysis::TrackRecord& record) {
     record.trackId = store_.takeNextTrackId();
     index_.append(store_.table().storedPath(path), record);
+    rescan_.join(trackIdentity(path, record));
 }
 
 HResult ScanEngine::storeAnalysis(const std::u16string& path, analysis::TrackRecord& record) {
@@ -329,6 +366,7 @@ HResult ScanEngine::storeAnalysis(const std::u16string& path, analysis::TrackRec
     store_.appendRecord(path, record); // a failed append only costs a re-analysis next run
     const analysis::TrackRecord* stored = store_.table().find(path);
     index_.append(store_.table().storedPath(path), *stored);
+    rescan_.join(trackIdentity(path, *stored));
     return S_OK;
 }
 
@@ -351,10 +389,12 @@ HResult ScanEngine::addPrint(const std::u16string& path, const analysis::TrackRe
 HResult ScanEngine::compareWithAll(const std::u16string& path) {
     SharedTableLockHolder table(store_.lock());
     if (control_.isStopped()) {
+        rescan_.spoil(); // a track of this scan goes without its comparisons
         return E_FAIL;
     }
     const analysis::TrackRecord* record = store_.table().find(path);
     if (record == nullptr) {
+        rescan_.spoil();
         return E_TRACK_UNKNOWN;
     }
     const std::ptrdiff_t position = index_.positionOf(record->trackId);
@@ -362,33 +402,68 @@ HResult ScanEngine::compareWithAll(const std::u16string& path) {
         return S_OK; // not part of this scan
     }
     const Rule rule = currentRule();
+    if (!(pairRule(rule) == rescan_.rule())) {
+        rescan_.spoil(); // the settings changed during the scan: its pairs follow no one rule
+    }
     std::vector<Match> matches;
-    if (!findMatches(rule, *record, static_cast<std::size_t>(position), matches)) {
+    if (!findRescanMatches(rule, *record, static_cast<std::size_t>(position), matches)) {
+        rescan_.spoil();
         return E_FAIL;
     }
+    thread_local std::vector<std::uint32_t> earlier;
+    earlier.clear();
+    for (const Match& m : matches) {
+        earlier.push_back(static_cast<std::uint32_t>(m.position));
+    }
+    rescan_.found(static_cast<std::size_t>(position), earlier); // ignored pairs too: the set may shrink
     reportMatches(path, rule, matches);
     return S_OK;
+}
+
+bool ScanEngine::findRescanMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
+                                   std::vector<Match>& matches) const {
+    thread_local std::vector<std::uint32_t> direct;
+    thread_local std::vector<std::uint32_t> offered;
+    // The same quarter of the earlier tracks past which the indexes give up.
+    if (rule.allPairs || !rescan_.plan(me, pairRule(rule), me / 4, direct, offered)) {
+        return findMatches(rule, record, me, matches);
+    }
+    const analysis::PreparedTrack mine = index_.prepared(me);
+    for (const std::vector<std::uint32_t>* list : {&direct, &offered}) {
+        for (std::size_t k = 0; k < list->size(); ++k) {
+            if (k % kStopCheckInterval == kStopCheckInterval - 1 && control_.isStopped()) {
+                return false;
+            }
+            considerPair(rule, record, mine, (*list)[k], true, matches);
+        }
+    }
+    return true;
+}
+
+void ScanEngine::considerPair(const Rule& rule, const analysis::TrackRecord& record,
+                              const analysis::PreparedTrack& mine, std::size_t i, bool content,
+                              std::vector<Match>& matches) const {
+    Match m{i, {}};
+    const analysis::PreparedTrack other = index_.prepared(i);
+    // A pair decided by its prints is a candidate only when they share words. Without the words
+    // kept (verification turned on during the scan) the bounds choose and the scorer works the
+    // words out: copies under the content threshold then wait for the next scan.
+    const analysis::TrackRecord& theirs = *index_.entry(i).record;
+    const bool candidate = content || rule.scorer.decidedByPrints(mine, other)
+                               ? rule.scorer.isCandidate(mine, other)
+                               : rule.scorer.isTagsCandidate(mine, other);
+    if (candidate && (index_.printsIndexed() ? rule.scorer.score(record, theirs, m.scores,
+                                                                 rule.scorer.decidedByPrints(mine, other))
+                                             : rule.scorer.score(record, theirs, m.scores))) {
+        matches.push_back(m);
+    }
 }
 
 bool ScanEngine::findMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
                              std::vector<Match>& matches) const {
     const analysis::PreparedTrack mine = index_.prepared(me);
-    // `content`: whether the pair may pass the content bounds (else only the tag bound can pass it).
     const auto consider = [&](std::size_t i, bool content) {
-        Match m{i, {}};
-        const analysis::PreparedTrack other = index_.prepared(i);
-        // A pair decided by its prints is a candidate only when they share words. Without the words
-        // kept (verification turned on during the scan) the bounds choose and the scorer works the
-        // words out: copies under the content threshold then wait for the next scan.
-        const analysis::TrackRecord& theirs = *index_.entry(i).record;
-        const bool candidate = content || rule.scorer.decidedByPrints(mine, other)
-                                   ? rule.scorer.isCandidate(mine, other)
-                                   : rule.scorer.isTagsCandidate(mine, other);
-        if (candidate && (index_.printsIndexed() ? rule.scorer.score(record, theirs, m.scores,
-                                                                     rule.scorer.decidedByPrints(mine, other))
-                                                 : rule.scorer.score(record, theirs, m.scores))) {
-            matches.push_back(m);
-        }
+        considerPair(rule, record, mine, i, content, matches);
     };
     thread_local std::vector<std::uint32_t> candidates;
     std::size_t contentNamed = 0;
@@ -454,6 +529,20 @@ bool ScanEngine::findSplitMatches(const Rule& rule, const analysis::TrackRecord&
         }
     }
     return true;
+}
+
+pair_list::PairRule ScanEngine::pairRule(const Rule& rule) const {
+    const analysis::PairScorer::Rule& scoring = rule.scorer.rule();
+    pair_list::PairRule key;
+    key.method =
+        (scoring.byTags ? ScanSettings::kByTags : 0) | (scoring.byContent ? ScanSettings::kByContent : 0);
+    key.contentThreshold = scoring.contentThreshold;
+    key.tagsThreshold = scoring.tagsThreshold;
+    key.acousticThreshold = scoring.acousticThreshold;
+    key.verify = scoring.verify;
+    key.accurate = rule.accurate;
+    key.printsIndexed = index_.printsIndexed();
+    return key;
 }
 
 ScanEngine::Rule ScanEngine::currentRule() const {

@@ -2,6 +2,7 @@
 
 #include "analysis/PairScorer.h"
 #include "engine/DuplicatePair.h"
+#include "engine/RescanPairs.h"
 #include "engine/ScanControl.h"
 #include "engine/ScanIndex.h"
 #include "engine/ScanReach.h"
@@ -36,8 +37,10 @@ class TrackStore;
 
 // The scan engine: turns a list of folders into jobs on the worker pool, analyses or reuses every
 // file, compares each new track of the scan with every earlier one and hands reported pairs to the
-// front end through its pending results and posted messages. It knows nothing of any front end beyond the
-// MessageSink. The track store and the plug-ins are owned by the application and outlive the engine.
+// front end through its pending results and posted messages. A finished scan leaves its pairs beside
+// the cache, so that the next one with the same rule takes the pairs of unchanged tracks from there. It knows
+// nothing of any front end beyond the MessageSink. The track store and the plug-ins are owned by the
+// application and outlive the engine.
 class ScanEngine {
 public:
     struct Counters {
@@ -104,6 +107,9 @@ public:
     bool scanned(const os::FileKey& key) const { return reach_.wasReached(key); }
     // Whose trash folders scans leave out (by default this process's user). Only while no scan runs.
     void setTrashEnvironment(os::TrashEnvironment environment) { trashEnvironment_ = std::move(environment); }
+    // Tracks of the last scan compared only with what the scan before it had not compared them with
+    // (see RescanPairs). Only while no scan runs.
+    std::size_t tracksFromLastScan() const { return rescan_.reusedCount(); }
     // Empties the track table, the ignored pairs and the cache file. Only while no scan runs.
     HResult clearCache();
 
@@ -161,6 +167,18 @@ private:
     bool findSplitMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
                           const std::vector<std::uint32_t>* contentNamed,
                           const std::vector<std::uint32_t>* tagsNamed, std::vector<Match>& matches) const;
+    // Adds the earlier track at `i` to `matches` when the pair is reported; `content`: whether the
+    // pair may pass the content bounds (else only the tag bound can pass it).
+    void considerPair(const Rule& rule, const analysis::TrackRecord& record,
+                      const analysis::PreparedTrack& mine, std::size_t i, bool content,
+                      std::vector<Match>& matches) const;
+    // findMatches, or for a track known from the last finished scan, its pairs with the tracks that
+    // scan did not compare it with and the pairs it found, each scored again.
+    bool findRescanMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
+                           std::vector<Match>& matches) const;
+    pair_list::PairRule pairRule(const Rule& rule) const;
+    // Keeps this scan's pairs beside the cache once every file of it is done (and none stopped).
+    void finishIfDone();
     void reportMatches(const std::u16string& path, const Rule& rule, std::vector<Match>& matches);
     // Appends a new pair (a score) to the pending results, posting UM_PAIRS_PENDING
     // (UM_SCORES_PENDING) once per batch.
@@ -173,7 +191,8 @@ private:
     MessageSink* sink_;
     ScanSettings settings_;
     ScanControl control_;
-    ScanIndex index_; // guarded by the store's TableLock
+    ScanIndex index_;    // guarded by the store's TableLock
+    RescanPairs rescan_; // its positions are the index's; see RescanPairs for its locking
     ScanReach reach_;
     os::TrashEnvironment trashEnvironment_ = os::TrashEnvironment::fromProcess();
 
