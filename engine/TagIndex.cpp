@@ -40,6 +40,8 @@ std::size_t fewestSharedAtLength(analysis::RunShape x, std::size_t length, float
 
 void TagIndex::clear() {
     runs_.clear();
+    lists_.assign(1, List{});
+    texts_.clear();
     for (auto& space : spaces_) {
         for (auto& list : space.byLength) {
             list.clear();
@@ -81,10 +83,27 @@ analysis::RunShape TagIndex::runsOf(std::u16string_view text, std::size_t run,
     return {text.size(), starts - out.size(), run};
 }
 
-std::uint64_t TagIndex::keyOf(std::uint64_t run, std::size_t runLength, std::size_t lengthClass,
-                              std::size_t space) {
-    // 48 bits of units, then the run length, the length class (0..15) and the space (0..2).
-    return run << 8 | (runLength == 3 ? 0x80u : 0u) | lengthClass << 2 | space;
+std::uint64_t TagIndex::keyOf(std::uint64_t run, std::size_t runLength, std::size_t space) {
+    // 48 bits of units, then the run length and the space (0..2).
+    return run << 8 | (runLength == 3 ? 0x80u : 0u) | space;
+}
+
+TagIndex::List& TagIndex::listOf(std::uint64_t key, std::size_t lengthClass) {
+    std::uint32_t& place = runs_[key].byClass[lengthClass];
+    if (place == 0) {
+        place = static_cast<std::uint32_t>(lists_.size());
+        lists_.emplace_back();
+    }
+    return lists_[place];
+}
+
+void TagIndex::findRuns(const std::vector<std::uint64_t>& runs, std::size_t runLength, std::size_t space,
+                        std::vector<const RunLists*>& out) const {
+    out.clear();
+    for (const std::uint64_t run : runs) {
+        const auto it = runs_.find(keyOf(run, runLength, space));
+        out.push_back(it == runs_.end() ? nullptr : &it->second);
+    }
 }
 
 void TagIndex::post(List& list, std::uint32_t position) {
@@ -107,12 +126,12 @@ void TagIndex::addText(std::u16string_view text, std::size_t space, std::uint32_
     }
     const std::size_t lengthClass = isShort ? text.size() : 0;
     for (const std::uint64_t run : triples) {
-        post(runs_[keyOf(run, 3, lengthClass, space)], position);
+        post(listOf(keyOf(run, 3, space), lengthClass), position);
     }
     if (isShort) {
         post(own.byLength[text.size()], position);
         for (const std::uint64_t run : pairs) {
-            post(runs_[keyOf(run, 2, lengthClass, space)], position);
+            post(listOf(keyOf(run, 2, space), lengthClass), position);
         }
     }
 }
@@ -128,6 +147,10 @@ std::array<std::u16string_view, 4> TagIndex::textsBySpace(const analysis::TrackR
 }
 
 void TagIndex::add(std::uint32_t position, const analysis::TrackRecord& record) {
+    if (texts_.size() <= position) {
+        texts_.resize(position + std::size_t{1}, 0);
+    }
+    texts_[position] = static_cast<std::uint8_t>(analysis::tagTextsOf(record));
     std::u16string_view nameAsTag;
     const auto texts = textsBySpace(record, nameAsTag);
     for (std::size_t i = 0; i < texts.size(); ++i) {
@@ -140,29 +163,38 @@ void TagIndex::add(std::uint32_t position, const analysis::TrackRecord& record) 
     }
 }
 
-std::size_t TagIndex::rarest(std::vector<std::uint64_t>& runs, std::size_t runLength, std::size_t lengthClass,
-                             std::size_t space, std::size_t needed, std::vector<const List*>& lists) const {
+void TagIndex::rarest(const std::vector<const RunLists*>& runs, std::size_t lengthClass, std::size_t needed,
+                      bool extraReads, Pick& pick) const {
+    pick.lists.clear();
+    pick.need = 0;
+    pick.entries = 0;
     if (needed == kNone || needed > runs.size()) {
-        return 0; // no text sharing runs with this one reaches the threshold
+        return; // no text sharing runs with this one reaches the level
     }
     thread_local std::vector<std::pair<std::size_t, const List*>> found;
     found.clear();
-    static const List kEmpty;
-    for (const std::uint64_t run : runs) {
-        const auto it = runs_.find(keyOf(run, runLength, lengthClass, space));
-        const List* list = it == runs_.end() ? &kEmpty : &it->second;
+    for (const RunLists* run : runs) {
+        const List* list = &lists_[run == nullptr ? 0 : run->byClass[lengthClass]];
         found.emplace_back(list->size(), list);
     }
-    // Of the runs a match must share, one is among any (distinct - needed + 1): the rarest.
-    const auto read = static_cast<std::ptrdiff_t>(runs.size() - needed + 1);
-    std::partial_sort(found.begin(), found.begin() + read, found.end(),
-                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::size_t entries = 0;
-    for (std::ptrdiff_t i = 0; i < read; ++i) {
-        entries += found[static_cast<std::size_t>(i)].first;
-        lists.push_back(found[static_cast<std::size_t>(i)].second);
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Of the runs a match must share, one is among any (distinct - needed + 1): the rarest. Each list
+    // read beyond them asks one entry more of a match, which turns away the tracks that share only a
+    // rare run or two; read them while they cost little beside the ones that must be read.
+    const std::size_t fewest = runs.size() - needed + 1;
+    std::size_t read = 0;
+    for (; read < fewest; ++read) {
+        pick.entries += found[read].first;
     }
-    return entries;
+    std::size_t entries = pick.entries;
+    while (extraReads && read < found.size() && read - fewest + 1 < kMostNeeded &&
+           entries + found[read].first <= kExtraReads * pick.entries + kSmallList) {
+        entries += found[read++].first;
+    }
+    for (std::size_t i = 0; i < read; ++i) {
+        pick.lists.push_back(found[i].second);
+    }
+    pick.need = read - fewest + 1;
 }
 
 const TagIndex::Plan& TagIndex::planOf(analysis::RunShape pairs, analysis::RunShape triples,
@@ -181,57 +213,264 @@ const TagIndex::Plan& TagIndex::planOf(analysis::RunShape pairs, analysis::RunSh
     return it->second;
 }
 
-bool TagIndex::addTextLists(std::u16string_view text, std::size_t space, float threshold,
-                            std::vector<const List*>& lists) const {
+void TagIndex::addGroup(Search& search, const std::vector<const List*>& lists, std::size_t need,
+                        unsigned parts) {
+    Group group;
+    group.begin = search.lists.size();
+    search.lists.insert(search.lists.end(), lists.begin(), lists.end());
+    group.end = search.lists.size();
+    group.need = need;
+    group.parts = static_cast<std::uint8_t>(parts);
+    search.groups.push_back(group);
+}
+
+bool TagIndex::addTextLists(std::u16string_view text, std::size_t space, float threshold, unsigned parts,
+                            bool extraReads, Search& search) const {
     thread_local std::vector<std::uint64_t> pairs;
     thread_local std::vector<std::uint64_t> triples;
-    thread_local std::vector<const List*> byPairs;
-    thread_local std::vector<const List*> byTriples;
+    thread_local Pick byPairs;
+    thread_local Pick byTriples;
+    thread_local std::vector<const RunLists*> pairLists;
+    thread_local std::vector<const RunLists*> tripleLists;
     const Plan& plan = planOf(runsOf(text, 2, pairs), runsOf(text, 3, triples), threshold);
     if (!plan.narrows) {
         return false;
     }
+    findRuns(pairs, 2, space, pairLists);
+    findRuns(triples, 3, space, tripleLists);
     const Space& own = spaces_[space];
-    lists.push_back(&own.whole);
-    rarest(triples, 3, 0, space, plan.triples, lists);
+    addGroup(search, {&own.whole}, 1, parts);
+    rarest(tripleLists, 0, plan.triples, extraReads, byTriples);
+    if (byTriples.need != 0) {
+        addGroup(search, byTriples.lists, byTriples.need, parts);
+    }
     for (std::size_t length = 1; length <= kShortLength; ++length) {
         const std::size_t needPairs = plan.pairsByLength[length];
         const std::size_t needTriples = plan.triplesByLength[length];
         if (needPairs == kNone || needTriples == kNone) {
-            continue; // no text of this length reaches the threshold
+            continue; // no text of this length reaches the level
         }
         if (needPairs == 0 && needTriples == 0) {
-            lists.push_back(&own.byLength[length]);
+            addGroup(search, {&own.byLength[length]}, 1, parts);
             continue;
         }
         // Either kind of run names every candidate of this length (one that needs none does not
         // count); the one with fewer entries is read.
-        byPairs.clear();
-        byTriples.clear();
-        const std::size_t viaPairs =
-            needPairs == 0 ? SIZE_MAX : rarest(pairs, 2, length, space, needPairs, byPairs);
-        const std::size_t viaTriples =
-            needTriples == 0 ? SIZE_MAX : rarest(triples, 3, length, space, needTriples, byTriples);
-        const auto& cheaper = viaPairs <= viaTriples ? byPairs : byTriples;
-        lists.insert(lists.end(), cheaper.begin(), cheaper.end());
+        rarest(pairLists, length, needPairs == 0 ? kNone : needPairs, extraReads, byPairs);
+        rarest(tripleLists, length, needTriples == 0 ? kNone : needTriples, extraReads, byTriples);
+        const bool pairsName = needPairs != 0;
+        const bool triplesName = needTriples != 0;
+        const Pick& cheaper =
+            pairsName && (!triplesName || byPairs.entries <= byTriples.entries) ? byPairs : byTriples;
+        if (cheaper.need != 0) {
+            addGroup(search, cheaper.lists, cheaper.need, parts);
+        }
     }
     return true;
 }
 
-bool TagIndex::listsFor(const analysis::TrackRecord& record, float threshold,
-                        std::vector<const List*>& lists) const {
-    lists.clear();
-    if (!(threshold > 0.0f)) {
-        return false; // every pair reaches it
+float TagIndex::lookupLevel(float threshold) {
+    thread_local std::uint32_t thresholdBits = 0;
+    thread_local float level = 0.0f;
+    thread_local bool ready = false;
+    if (ready && std::bit_cast<std::uint32_t>(threshold) == thresholdBits) {
+        return level;
     }
+    // Every part alone at 1, the others at the level, stays under the threshold.
+    const auto under = [threshold](float others) {
+        for (unsigned part = 1; part <= analysis::kAlbumPart; part <<= 1) {
+            const auto value = [&](unsigned p) { return p == part ? 1.0f : others; };
+            if (analysis::tagsScoreWithParts(value(analysis::kTitlePart), value(analysis::kArtistPart),
+                                             value(analysis::kNamePart), value(analysis::kAlbumPart),
+                                             15u) >= threshold) {
+                return false;
+            }
+        }
+        return true;
+    };
+    std::uint32_t low = 0; // the greatest level that stays under lies in [low, high]
+    std::uint32_t high = std::bit_cast<std::uint32_t>(std::max(threshold, 0.0f));
+    if (!under(0.0f)) {
+        high = 0;
+    }
+    while (low < high) {
+        const std::uint32_t middle = high - (high - low) / 2;
+        if (under(std::bit_cast<float>(middle))) {
+            low = middle;
+        } else {
+            high = middle - 1;
+        }
+    }
+    level = std::bit_cast<float>(low);
+    thresholdBits = std::bit_cast<std::uint32_t>(threshold);
+    ready = true;
+    return level;
+}
+
+bool TagIndex::searchFor(const analysis::TrackRecord& record, float threshold, float level, bool extraReads,
+                         Search& search) const {
+    search.lists.clear();
+    search.groups.clear();
+    search.unnamed = {};
     std::u16string_view nameAsTag;
-    const auto texts = textsBySpace(record, nameAsTag);
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (!texts[i].empty() && !addTextLists(texts[i], kSpaceOf[i], threshold, lists)) {
+    const auto bySpace = textsBySpace(record, nameAsTag);
+    const unsigned texts = analysis::tagTextsOf(record);
+    // A file name stands in for the title or artist the newer track lacks.
+    const unsigned nameStandsFor = ~texts & (analysis::kTitlePart | analysis::kArtistPart);
+    const std::array<std::u16string_view, 5> sources = {bySpace[0], bySpace[1], bySpace[2], bySpace[3],
+                                                        nameAsTag};
+    constexpr std::array<std::size_t, 5> kSpace = {kSpaceOf[0], kSpaceOf[1], kSpaceOf[2], kSpaceOf[3],
+                                                   kTagSpace};
+    const std::array<unsigned, 5> partsOf = {analysis::kTitlePart, analysis::kArtistPart, analysis::kNamePart,
+                                             analysis::kAlbumPart, nameStandsFor};
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        if (sources[i].empty()) {
+            continue;
+        }
+        float used = level;
+        if (!(level < threshold &&
+              addTextLists(sources[i], kSpace[i], level, partsOf[i], extraReads, search))) {
+            used = threshold; // too short to narrow at the level
+            if (!addTextLists(sources[i], kSpace[i], threshold, partsOf[i], extraReads, search)) {
+                used = 1.0f; // nor at the threshold: its parts are not looked up at all
+            }
+        }
+        for (std::size_t part = 0; part < 4; ++part) {
+            if (partsOf[i] & (1u << part)) {
+                search.unnamed[part] = std::max(search.unnamed[part], used);
+            }
+        }
+    }
+    search.entries = 0;
+    for (const List* list : search.lists) {
+        search.entries += list->size();
+    }
+    return unnamedStayUnder(search, threshold);
+}
+
+// A track no group names has each part under its bound. With every bound at a level or the threshold,
+// its score stays under the threshold (up to the rounding of the mean, which callers allow for); a
+// part not looked up may be anything up to 1, so then the other parts must keep every such track under
+// it, whichever parts the two tracks have.
+bool TagIndex::unnamedStayUnder(const Search& search, float threshold) {
+    const auto& u = search.unnamed;
+    if (std::all_of(u.begin(), u.end(), [threshold](float bound) { return bound <= threshold; })) {
+        return true;
+    }
+    for (unsigned counted = 0; counted < 16; ++counted) {
+        if (analysis::tagsScoreWithParts(u[0], u[1], u[2], u[3], counted) >= threshold) {
             return false;
         }
     }
-    return nameAsTag.empty() || addTextLists(nameAsTag, kTagSpace, threshold, lists);
+    return true;
+}
+
+void TagIndex::count(const Search& search, unsigned texts, float threshold, std::uint32_t below,
+                     std::vector<std::uint32_t>& out) const {
+    // Per position, told apart from earlier queries and groups by rounds in the high bits: the parts
+    // it was named for in this query (low 4 bits), and its entries in this group (low 8 bits).
+    static_assert(kMostNeeded <= 255);
+    thread_local std::vector<std::uint32_t> named;
+    thread_local std::vector<std::uint32_t> entries;
+    thread_local std::vector<std::uint32_t> touched;
+    thread_local std::uint32_t queryRound = 0;
+    thread_local std::uint32_t groupRound = 0;
+    constexpr std::uint32_t kQueryRounds = std::uint32_t{1} << 28;
+    constexpr std::uint32_t kGroupRounds = std::uint32_t{1} << 24;
+    if (named.size() < below) {
+        named.resize(below, 0);
+        entries.resize(below, 0);
+    }
+    if (++queryRound == kQueryRounds) {
+        std::fill(named.begin(), named.end(), 0u);
+        queryRound = 1;
+    }
+    out.clear();
+    const std::uint32_t queryMark = queryRound << 4;
+    const auto name = [&](std::uint32_t p, unsigned parts) {
+        if ((named[p] & ~15u) != queryMark) {
+            named[p] = queryMark;
+            out.push_back(p);
+        }
+        named[p] |= parts;
+    };
+    for (const Group& group : search.groups) {
+        if (group.need <= 1) { // any entry names the track
+            for (std::size_t k = group.begin; k < group.end; ++k) {
+                for (const std::uint32_t p : *search.lists[k]) {
+                    if (p >= below) {
+                        break; // positions are added in increasing order
+                    }
+                    name(p, group.parts);
+                }
+            }
+            continue;
+        }
+        if (++groupRound == kGroupRounds) {
+            std::fill(entries.begin(), entries.end(), 0u);
+            groupRound = 1;
+        }
+        const std::uint32_t groupMark = groupRound << 8;
+        touched.clear();
+        for (std::size_t k = group.begin; k < group.end; ++k) {
+            for (const std::uint32_t p : *search.lists[k]) {
+                if (p >= below) {
+                    break;
+                }
+                if ((entries[p] & ~255u) != groupMark) {
+                    entries[p] = groupMark;
+                    touched.push_back(p);
+                }
+                entries[p] += (entries[p] & 255u) != 255u ? 1u : 0u; // kMostNeeded at most
+            }
+        }
+        for (const std::uint32_t p : touched) {
+            if ((entries[p] & 255u) >= group.need) {
+                name(p, group.parts);
+            }
+        }
+    }
+    // Whether a track may reach the threshold, by the parts always counted and those it was named for.
+    std::array<std::int8_t, 256> reaches;
+    reaches.fill(-1);
+    std::size_t kept = 0;
+    for (const std::uint32_t p : out) {
+        const unsigned parts = named[p] & 15u;
+        const unsigned counted = analysis::partsAlwaysCounted(texts, texts_[p]);
+        const unsigned key = counted << 4 | parts;
+        if (reaches[key] < 0) {
+            const auto bound = [&](unsigned part) {
+                return (parts >> part & 1u) ? 1.0f : search.unnamed[part];
+            };
+            reaches[key] =
+                analysis::tagsScoreWithParts(bound(0), bound(1), bound(2), bound(3), counted) >= threshold;
+        }
+        if (reaches[key] != 0) {
+            out[kept++] = p;
+        }
+    }
+    out.resize(kept);
+}
+
+bool TagIndex::select(const analysis::TrackRecord& record, float threshold, std::uint32_t below,
+                      std::size_t budget, std::vector<std::uint32_t>& out) const {
+    out.clear();
+    if (!(threshold > 0.0f)) {
+        return false; // every pair reaches it
+    }
+    thread_local Search search;
+    const std::size_t reads = budget > SIZE_MAX / kReadsPerBudget ? SIZE_MAX : budget * kReadsPerBudget;
+    const float level = lookupLevel(threshold);
+    // Too much to read: only the lists that must be read, then every text at the threshold, which
+    // reads less and names more tracks.
+    const bool fits = (searchFor(record, threshold, level, true, search) && search.entries <= reads) ||
+                      (searchFor(record, threshold, level, false, search) && search.entries <= reads) ||
+                      (searchFor(record, threshold, threshold, false, search) && search.entries <= reads);
+    if (!fits) {
+        return false;
+    }
+    count(search, analysis::tagTextsOf(record), threshold, below, out);
+    return true;
 }
 
 } // namespace tonemirror::engine
