@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <span>
 #include <unordered_map>
 
 namespace tonemirror::engine {
@@ -36,12 +37,98 @@ std::size_t fewestSharedAtLength(analysis::RunShape x, std::size_t length, float
     return low > runStarts(length, x.run) ? TagIndex::kNone : low;
 }
 
+// The tracks one query names, with the parts each was named for, and while a group is read, each
+// track's entries in it; marks per position, told apart from earlier queries and groups by rounds in
+// their high bits. Written without branches on the marks: whether a position comes for the first time
+// is a coin toss to the processor.
+static_assert(TagIndex::kMostNeeded <= 255, "a group's entries are counted in a byte");
+
+class Marks {
+public:
+    void start(std::uint32_t below) {
+        below_ = below;
+        if (parts_.size() < std::size_t{below} + 1) { // one more: a write past the last found is dropped
+            parts_.resize(std::size_t{below} + 1, 0);
+            entries_.resize(std::size_t{below} + 1, 0);
+            found_.resize(std::size_t{below} + 1);
+            touched_.resize(std::size_t{below} + 1);
+        }
+        if (++queryRound_ == kQueryRounds) {
+            std::fill(parts_.begin(), parts_.end(), 0u);
+            queryRound_ = 1;
+        }
+        foundCount_ = 0;
+    }
+    void nameAll(const std::vector<std::uint32_t>& list, unsigned parts) {
+        for (const std::uint32_t p : list) {
+            if (p >= below_) {
+                break; // positions are added in increasing order
+            }
+            name(p, parts);
+        }
+    }
+    // Names for `parts` the positions found in `need` of the lists or more.
+    void nameCounted(std::span<const std::vector<std::uint32_t>* const> lists, std::size_t need,
+                     unsigned parts) {
+        if (++groupRound_ == kGroupRounds) {
+            std::fill(entries_.begin(), entries_.end(), 0u);
+            groupRound_ = 1;
+        }
+        const std::uint32_t mark = groupRound_ << 8;
+        std::size_t touched = 0;
+        for (const auto* list : lists) {
+            for (const std::uint32_t p : *list) {
+                if (p >= below_) {
+                    break;
+                }
+                const std::uint32_t e = entries_[p];
+                const bool first = (e & ~255u) != mark;
+                touched_[touched] = p;
+                touched += first ? 1 : 0;
+                const std::uint32_t base = first ? mark : e;
+                entries_[p] = base + ((base & 255u) != 255u ? 1u : 0u); // TagIndex::kMostNeeded at most
+            }
+        }
+        for (std::size_t k = 0; k < touched; ++k) {
+            if ((entries_[touched_[k]] & 255u) >= need) {
+                name(touched_[k], parts);
+            }
+        }
+    }
+    std::span<const std::uint32_t> named() const { return {found_.data(), foundCount_}; }
+    unsigned partsOf(std::uint32_t p) const { return parts_[p] & 15u; }
+
+private:
+    static constexpr std::uint32_t kQueryRounds = std::uint32_t{1} << 28;
+    static constexpr std::uint32_t kGroupRounds = std::uint32_t{1} << 24;
+    void name(std::uint32_t p, unsigned parts) {
+        const std::uint32_t v = parts_[p];
+        const std::uint32_t mark = queryRound_ << 4;
+        const bool first = (v & ~15u) != mark;
+        found_[foundCount_] = p;
+        foundCount_ += first ? 1 : 0;
+        parts_[p] = (first ? mark : v) | parts;
+    }
+
+    std::uint32_t below_ = 0;
+    std::vector<std::uint32_t> parts_;   // query round << 4 | parts named for
+    std::vector<std::uint32_t> entries_; // group round << 8 | entries in the group
+    std::vector<std::uint32_t> found_;
+    std::vector<std::uint32_t> touched_;
+    std::size_t foundCount_ = 0;
+    std::uint32_t queryRound_ = 0;
+    std::uint32_t groupRound_ = 0;
+};
+
 } // namespace
 
 void TagIndex::clear() {
     runs_.clear();
     lists_.assign(1, List{});
     texts_.clear();
+    for (List& list : byTexts_) {
+        list.clear();
+    }
     for (auto& space : spaces_) {
         for (auto& list : space.byLength) {
             list.clear();
@@ -151,6 +238,7 @@ void TagIndex::add(std::uint32_t position, const analysis::TrackRecord& record) 
         texts_.resize(position + std::size_t{1}, 0);
     }
     texts_[position] = static_cast<std::uint8_t>(analysis::tagTextsOf(record));
+    post(byTexts_[texts_[position]], position);
     std::u16string_view nameAsTag;
     const auto texts = textsBySpace(record, nameAsTag);
     for (std::size_t i = 0; i < texts.size(); ++i) {
@@ -307,7 +395,7 @@ float TagIndex::lookupLevel(float threshold) {
     return level;
 }
 
-bool TagIndex::searchFor(const analysis::TrackRecord& record, float threshold, float level, bool extraReads,
+void TagIndex::searchFor(const analysis::TrackRecord& record, float threshold, float level, bool extraReads,
                          Search& search) const {
     search.lists.clear();
     search.groups.clear();
@@ -341,101 +429,50 @@ bool TagIndex::searchFor(const analysis::TrackRecord& record, float threshold, f
             }
         }
     }
+    addUnboundedTracks(texts, threshold, search);
     search.entries = 0;
     for (const List* list : search.lists) {
         search.entries += list->size();
     }
-    return unnamedStayUnder(search, threshold);
 }
 
 // A track no group names has each part under its bound. With every bound at a level or the threshold,
-// its score stays under the threshold (up to the rounding of the mean, which callers allow for); a
-// part not looked up may be anything up to 1, so then the other parts must keep every such track under
-// it, whichever parts the two tracks have.
-bool TagIndex::unnamedStayUnder(const Search& search, float threshold) {
+// its score stays under the threshold (up to the rounding of the mean, which callers allow for). A part
+// not looked up may be anything up to 1; then whether the other parts keep a track under the threshold
+// depends on which texts it has, and the tracks whose texts do not are read whole.
+void TagIndex::addUnboundedTracks(unsigned texts, float threshold, Search& search) const {
     const auto& u = search.unnamed;
     if (std::all_of(u.begin(), u.end(), [threshold](float bound) { return bound <= threshold; })) {
-        return true;
+        return;
     }
-    for (unsigned counted = 0; counted < 16; ++counted) {
+    for (unsigned theirs = 0; theirs < byTexts_.size(); ++theirs) {
+        const unsigned counted = analysis::partsAlwaysCounted(texts, theirs);
         if (analysis::tagsScoreWithParts(u[0], u[1], u[2], u[3], counted) >= threshold) {
-            return false;
+            addGroup(search, {&byTexts_[theirs]}, 1, 0);
         }
     }
-    return true;
 }
 
 void TagIndex::count(const Search& search, unsigned texts, float threshold, std::uint32_t below,
                      std::vector<std::uint32_t>& out) const {
-    // Per position, told apart from earlier queries and groups by rounds in the high bits: the parts
-    // it was named for in this query (low 4 bits), and its entries in this group (low 8 bits).
-    static_assert(kMostNeeded <= 255);
-    thread_local std::vector<std::uint32_t> named;
-    thread_local std::vector<std::uint32_t> entries;
-    thread_local std::vector<std::uint32_t> touched;
-    thread_local std::uint32_t queryRound = 0;
-    thread_local std::uint32_t groupRound = 0;
-    constexpr std::uint32_t kQueryRounds = std::uint32_t{1} << 28;
-    constexpr std::uint32_t kGroupRounds = std::uint32_t{1} << 24;
-    if (named.size() < below) {
-        named.resize(below, 0);
-        entries.resize(below, 0);
-    }
-    if (++queryRound == kQueryRounds) {
-        std::fill(named.begin(), named.end(), 0u);
-        queryRound = 1;
-    }
-    out.clear();
-    const std::uint32_t queryMark = queryRound << 4;
-    const auto name = [&](std::uint32_t p, unsigned parts) {
-        if ((named[p] & ~15u) != queryMark) {
-            named[p] = queryMark;
-            out.push_back(p);
-        }
-        named[p] |= parts;
-    };
+    thread_local Marks marks;
+    marks.start(below);
     for (const Group& group : search.groups) {
+        const std::span<const List* const> lists(search.lists.data() + group.begin, group.end - group.begin);
         if (group.need <= 1) { // any entry names the track
-            for (std::size_t k = group.begin; k < group.end; ++k) {
-                for (const std::uint32_t p : *search.lists[k]) {
-                    if (p >= below) {
-                        break; // positions are added in increasing order
-                    }
-                    name(p, group.parts);
-                }
+            for (const List* list : lists) {
+                marks.nameAll(*list, group.parts);
             }
-            continue;
-        }
-        if (++groupRound == kGroupRounds) {
-            std::fill(entries.begin(), entries.end(), 0u);
-            groupRound = 1;
-        }
-        const std::uint32_t groupMark = groupRound << 8;
-        touched.clear();
-        for (std::size_t k = group.begin; k < group.end; ++k) {
-            for (const std::uint32_t p : *search.lists[k]) {
-                if (p >= below) {
-                    break;
-                }
-                if ((entries[p] & ~255u) != groupMark) {
-                    entries[p] = groupMark;
-                    touched.push_back(p);
-                }
-                entries[p] += (entries[p] & 255u) != 255u ? 1u : 0u; // kMostNeeded at most
-            }
-        }
-        for (const std::uint32_t p : touched) {
-            if ((entries[p] & 255u) >= group.need) {
-                name(p, group.parts);
-            }
+        } else {
+            marks.nameCounted(lists, group.need, group.parts);
         }
     }
     // Whether a track may reach the threshold, by the parts always counted and those it was named for.
     std::array<std::int8_t, 256> reaches;
     reaches.fill(-1);
-    std::size_t kept = 0;
-    for (const std::uint32_t p : out) {
-        const unsigned parts = named[p] & 15u;
+    out.clear();
+    for (const std::uint32_t p : marks.named()) {
+        const unsigned parts = marks.partsOf(p);
         const unsigned counted = analysis::partsAlwaysCounted(texts, texts_[p]);
         const unsigned key = counted << 4 | parts;
         if (reaches[key] < 0) {
@@ -446,10 +483,9 @@ void TagIndex::count(const Search& search, unsigned texts, float threshold, std:
                 analysis::tagsScoreWithParts(bound(0), bound(1), bound(2), bound(3), counted) >= threshold;
         }
         if (reaches[key] != 0) {
-            out[kept++] = p;
+            out.push_back(p);
         }
     }
-    out.resize(kept);
 }
 
 bool TagIndex::select(const analysis::TrackRecord& record, float threshold, std::uint32_t below,
@@ -463,10 +499,11 @@ bool TagIndex::select(const analysis::TrackRecord& record, float threshold, std:
     const float level = lookupLevel(threshold);
     // Too much to read: only the lists that must be read, then every text at the threshold, which
     // reads less and names more tracks.
-    const bool fits = (searchFor(record, threshold, level, true, search) && search.entries <= reads) ||
-                      (searchFor(record, threshold, level, false, search) && search.entries <= reads) ||
-                      (searchFor(record, threshold, threshold, false, search) && search.entries <= reads);
-    if (!fits) {
+    const auto fits = [&](float at, bool extraReads) {
+        searchFor(record, threshold, at, extraReads, search);
+        return search.entries <= reads;
+    };
+    if (!fits(level, true) && !fits(level, false) && !fits(threshold, false)) {
         return false;
     }
     count(search, analysis::tagTextsOf(record), threshold, below, out);

@@ -52,7 +52,7 @@ public:
     // of those, plus kSmallList.
     static constexpr std::size_t kExtraReads = 3;
     static constexpr std::size_t kSmallList = 64;
-    // The most entries a group asks of a track (so that a query counts them in a byte).
+    // The most entries a group asks of a track (so that a query counts them in a byte, saturating).
     static constexpr std::size_t kMostNeeded = 255;
     // The level each query text is looked up at for `threshold`: a part under it, with every other
     // part at 1, keeps a pair with all four texts under the threshold.
@@ -131,12 +131,11 @@ private:
         std::size_t entries = 0;
     };
     // The search for `record` with its texts looked up at `level` (or at `threshold`, for a text too
-    // short to narrow at `level`, or not at all, for one that does not narrow at the threshold either);
-    // false when the tracks it leaves out are not all under the threshold.
+    // short to narrow at `level`, or not at all, for one that does not narrow at the threshold either).
     // `extraReads`: read lists beyond the ones that must be read (see rarest).
-    bool searchFor(const analysis::TrackRecord& record, float threshold, float level, bool extraReads,
+    void searchFor(const analysis::TrackRecord& record, float threshold, float level, bool extraReads,
                    Search& search) const;
-    static bool unnamedStayUnder(const Search& search, float threshold);
+    void addUnboundedTracks(unsigned texts, float threshold, Search& search) const;
     // query without the visits.
     bool select(const analysis::TrackRecord& record, float threshold, std::uint32_t below, std::size_t budget,
                 std::vector<std::uint32_t>& out) const;
@@ -163,6 +162,7 @@ private:
     std::vector<List> lists_{1}; // lists_[0] stays empty
     std::array<Space, kSpaces> spaces_;
     std::vector<std::uint8_t> texts_; // analysis::tagTextsOf of every position
+    std::array<List, 16> byTexts_;    // the positions by their analysis::tagTextsOf
 };
 
 template <typename Visit>

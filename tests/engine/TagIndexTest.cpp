@@ -192,5 +192,74 @@ INSTANTIATE_TEST_SUITE_P(Libraries, TagIndexExact,
                                            LibraryCase{"FewCopies", 14, 30, 6, 20}),
                          [](const auto& p) { return std::string(p.param.name); });
 
+struct ShortTextCase {
+    const char* name;
+    const char16_t* title;
+    const char16_t* artist;
+    const char16_t* album;
+};
+
+class TagIndexShortTexts : public ::testing::TestWithParam<ShortTextCase> {};
+
+// A text of a unit or two says nothing through runs, but the other parts still do: the index looks
+// the track up by them instead of giving up, and names its copy among some of the tracks that share
+// the short text.
+TEST_P(TagIndexShortTexts, OtherPartsNarrowTheSearch) {
+    const ShortTextCase& c = GetParam();
+    std::mt19937 rng(21);
+    const auto word = [&] {
+        std::u16string w;
+        for (int i = 0; i < 6; ++i) {
+            w.push_back(static_cast<char16_t>(u'a' + rng() % 26));
+        }
+        return w;
+    };
+    std::deque<TrackRecord> tracks;
+    TagIndex index;
+    const auto add = [&](TrackRecord r) {
+        tracks.push_back(std::move(r));
+        index.add(static_cast<std::uint32_t>(tracks.size() - 1), tracks.back());
+    };
+    TrackRecord original = analysis::realShapedRecord(rng);
+    original.titleText = c.title;
+    original.artistText = c.artist;
+    original.albumText = c.album;
+    original.nameText = original.artistText + u" - " + original.titleText;
+    add(original);
+    for (int i = 0; i < 300; ++i) {
+        TrackRecord r = analysis::realShapedRecord(rng);
+        r.titleText = word() + u" " + word();
+        r.artistText = word();
+        r.albumText = word();
+        if (i % 3 == 0) { // the short text is common
+            (c.title[1] == 0    ? r.titleText
+             : c.artist[2] == 0 ? r.artistText
+                                : r.albumText) = c.title[1] == 0    ? c.title
+                                                 : c.artist[2] == 0 ? c.artist
+                                                                    : c.album;
+        }
+        r.nameText = r.artistText + u" - " + r.titleText;
+        add(std::move(r));
+    }
+    TrackRecord copy = original;
+    copy.albumText = u"best of";
+    add(copy);
+    const float threshold = 0.75f;
+    ASSERT_GE(analysis::compareTags(tracks.back(), tracks.front()), threshold);
+    std::vector<std::uint32_t> found;
+    ASSERT_TRUE(index.query(tracks.back(), threshold - PairScorer::kTagsIndexMargin,
+                            static_cast<std::uint32_t>(tracks.size() - 1), SIZE_MAX,
+                            [&](std::uint32_t p) { found.push_back(p); }));
+    EXPECT_NE(std::find(found.begin(), found.end(), 0u), found.end());
+    EXPECT_LT(found.size(), tracks.size() / 2) << "the search should leave out most tracks";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, TagIndexShortTexts,
+    ::testing::Values(ShortTextCase{"TwoLetterArtist", u"velvet morning", u"ab", u"first light"},
+                      ShortTextCase{"OneLetterTitle", u"x", u"the midnight riders", u"first light"},
+                      ShortTextCase{"TwoLetterAlbum", u"velvet morning", u"the midnight riders", u"ep"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
 } // namespace
 } // namespace tonemirror::engine
