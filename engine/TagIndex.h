@@ -16,18 +16,18 @@ namespace tonemirror::engine {
 // The tag score is a weighted mean of four parts, each a text likeness between one text of each track
 // (titles and artists with each other, file names with file names, albums with albums, and a file
 // name with a title or artist where its track lacks one). Texts whose likeness reaches a level share
-// at least as many distinct runs as analysis::likenessWithSharedRuns asks for their shapes, so the
-// lists of a query text at a level name every track with such a text. Each query text is looked up
-// at a level well under the threshold; a track named by none of a part's texts has that part under
-// its level, and only tracks whose score can still reach the threshold with the parts they were
-// named for at 1 and the others at their levels are candidates. A pair of look-alike titles or a
-// shared artist alone thus no longer makes a candidate where the other parts count. A text that must share m
-// of its d runs shares one of any d - m + 1 of them, so a query reads only the lists of its runs that hold
-// the fewest texts: runs that nearly every text has (" - ", common words) are left out. Texts are listed by
-// their runs of three units; texts up to kShortLength units, for which runs of three say less, also by their
-// runs of two and by their length, and each query reads for each such length whichever of the three costs
-// least. Texts the count cannot speak for (very long ones, ones that repeat many runs) are in a list read
-// whole. Not synchronised, like ContentIndex.
+// at least as many distinct runs as analysis::likenessWithSharedRuns asks for their shapes, and a text
+// that must share m of the query text's d runs shares one of any d - m + 1 of them, so a query reads
+// only the lists of the runs that hold the fewest texts (runs that nearly every text has, " - " or
+// common words, are left out), and a few more, of which a match must then be in as many more. Each
+// query text is looked up at a level well under the threshold; a track named by none of a part's
+// texts has that part under its level, and only tracks whose score can still reach the threshold
+// with the parts they were named for at 1 and the others at their levels are candidates, so a pair
+// of look-alike titles or a shared artist alone makes none where the other parts count. Texts are
+// listed by their runs of three units; texts up to kShortLength units, for which runs of three say
+// less, also by their runs of two and by their length, and each query reads for each such length
+// whichever of the three costs least. Texts the count cannot speak for (very long ones, ones that
+// repeat many runs) are in a list read whole. Not synchronised, like ContentIndex.
 class TagIndex {
 public:
     void clear();
@@ -36,11 +36,10 @@ public:
 
     // Calls visit(position) for every added track before `below` whose tag score with `record` (the
     // newer track of the pair, as for analysis::compareTags) may reach `threshold` (and for some
-    // others), each once, in increasing order. False, before visiting any, when the runs narrow
-    // nothing down: a threshold so low, or a text so short, that long texts reach it without a shared
-    // run, or lists that together hold more than kReadsPerBudget x `budget` entries (reading them
-    // would cost more than going through every earlier track); then every earlier track is a
-    // candidate.
+    // others), each once, in no particular order. False, before visiting any, when the threshold is
+    // not above 0, or when the lists to read hold more than kReadsPerBudget x `budget` entries even
+    // with every text looked up at the threshold (reading them would cost more than going through
+    // every earlier track); then every earlier track is a candidate.
     template <typename Visit>
     bool query(const analysis::TrackRecord& record, float threshold, std::uint32_t below, std::size_t budget,
                Visit&& visit) const;
