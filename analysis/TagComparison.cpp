@@ -14,7 +14,10 @@ constexpr float kArtistWeight = 0.3f;
 constexpr float kNameWeight = 0.15f;
 constexpr float kAlbumWeight = 0.15f;
 
-enum : unsigned { kTitle = 1, kArtist = 2, kName = 4, kAlbum = 8 };
+constexpr unsigned kTitle = kTitlePart;
+constexpr unsigned kArtist = kArtistPart;
+constexpr unsigned kName = kNamePart;
+constexpr unsigned kAlbum = kAlbumPart;
 
 struct Parts {
     float title = 0.0f;
@@ -131,6 +134,20 @@ float compareTags(const TrackRecord& newer, const TrackRecord& older) noexcept {
         p.counted |= kAlbum;
     }
     return combine(p);
+}
+
+unsigned tagTextsOf(const TrackRecord& record) noexcept {
+    return (record.titleText.empty() ? 0u : kTitle) | (record.artistText.empty() ? 0u : kArtist) |
+           (record.nameText.empty() ? 0u : kName) | (record.albumText.empty() ? 0u : kAlbum);
+}
+
+unsigned partsAlwaysCounted(unsigned newerTexts, unsigned olderTexts) noexcept {
+    return (newerTexts & olderTexts & (kTitle | kArtist | kName)) | ((newerTexts | olderTexts) & kAlbum);
+}
+
+float tagsScoreWithParts(float title, float artist, float name, float album,
+                         unsigned alwaysCounted) noexcept {
+    return bestScore(title, artist, name, album, alwaysCounted & 15u);
 }
 
 TagSketch makeTagSketch(const TrackRecord& record) noexcept {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <span>
 #include <unordered_map>
 
 namespace tonemirror::engine {
@@ -36,10 +37,98 @@ std::size_t fewestSharedAtLength(analysis::RunShape x, std::size_t length, float
     return low > runStarts(length, x.run) ? TagIndex::kNone : low;
 }
 
+// The tracks one query names, with the parts each was named for, and while a group is read, each
+// track's entries in it; marks per position, told apart from earlier queries and groups by rounds in
+// their high bits. Written without branches on the marks: whether a position comes for the first time
+// is a coin toss to the processor.
+static_assert(TagIndex::kMostNeeded <= 255, "a group's entries are counted in a byte");
+
+class Marks {
+public:
+    void start(std::uint32_t below) {
+        below_ = below;
+        if (parts_.size() < std::size_t{below} + 1) { // one more: a write past the last found is dropped
+            parts_.resize(std::size_t{below} + 1, 0);
+            entries_.resize(std::size_t{below} + 1, 0);
+            found_.resize(std::size_t{below} + 1);
+            touched_.resize(std::size_t{below} + 1);
+        }
+        if (++queryRound_ == kQueryRounds) {
+            std::fill(parts_.begin(), parts_.end(), 0u);
+            queryRound_ = 1;
+        }
+        foundCount_ = 0;
+    }
+    void nameAll(const std::vector<std::uint32_t>& list, unsigned parts) {
+        for (const std::uint32_t p : list) {
+            if (p >= below_) {
+                break; // positions are added in increasing order
+            }
+            name(p, parts);
+        }
+    }
+    // Names for `parts` the positions found in `need` of the lists or more.
+    void nameCounted(std::span<const std::vector<std::uint32_t>* const> lists, std::size_t need,
+                     unsigned parts) {
+        if (++groupRound_ == kGroupRounds) {
+            std::fill(entries_.begin(), entries_.end(), 0u);
+            groupRound_ = 1;
+        }
+        const std::uint32_t mark = groupRound_ << 8;
+        std::size_t touched = 0;
+        for (const auto* list : lists) {
+            for (const std::uint32_t p : *list) {
+                if (p >= below_) {
+                    break;
+                }
+                const std::uint32_t e = entries_[p];
+                const bool first = (e & ~255u) != mark;
+                touched_[touched] = p;
+                touched += first ? 1 : 0;
+                const std::uint32_t base = first ? mark : e;
+                entries_[p] = base + ((base & 255u) != 255u ? 1u : 0u); // TagIndex::kMostNeeded at most
+            }
+        }
+        for (std::size_t k = 0; k < touched; ++k) {
+            if ((entries_[touched_[k]] & 255u) >= need) {
+                name(touched_[k], parts);
+            }
+        }
+    }
+    std::span<const std::uint32_t> named() const { return {found_.data(), foundCount_}; }
+    unsigned partsOf(std::uint32_t p) const { return parts_[p] & 15u; }
+
+private:
+    static constexpr std::uint32_t kQueryRounds = std::uint32_t{1} << 28;
+    static constexpr std::uint32_t kGroupRounds = std::uint32_t{1} << 24;
+    void name(std::uint32_t p, unsigned parts) {
+        const std::uint32_t v = parts_[p];
+        const std::uint32_t mark = queryRound_ << 4;
+        const bool first = (v & ~15u) != mark;
+        found_[foundCount_] = p;
+        foundCount_ += first ? 1 : 0;
+        parts_[p] = (first ? mark : v) | parts;
+    }
+
+    std::uint32_t below_ = 0;
+    std::vector<std::uint32_t> parts_;   // query round << 4 | parts named for
+    std::vector<std::uint32_t> entries_; // group round << 8 | entries in the group
+    std::vector<std::uint32_t> found_;
+    std::vector<std::uint32_t> touched_;
+    std::size_t foundCount_ = 0;
+    std::uint32_t queryRound_ = 0;
+    std::uint32_t groupRound_ = 0;
+};
+
 } // namespace
 
 void TagIndex::clear() {
     runs_.clear();
+    lists_.assign(1, List{});
+    texts_.clear();
+    for (List& list : byTexts_) {
+        list.clear();
+    }
     for (auto& space : spaces_) {
         for (auto& list : space.byLength) {
             list.clear();
@@ -81,10 +170,27 @@ analysis::RunShape TagIndex::runsOf(std::u16string_view text, std::size_t run,
     return {text.size(), starts - out.size(), run};
 }
 
-std::uint64_t TagIndex::keyOf(std::uint64_t run, std::size_t runLength, std::size_t lengthClass,
-                              std::size_t space) {
-    // 48 bits of units, then the run length, the length class (0..15) and the space (0..2).
-    return run << 8 | (runLength == 3 ? 0x80u : 0u) | lengthClass << 2 | space;
+std::uint64_t TagIndex::keyOf(std::uint64_t run, std::size_t runLength, std::size_t space) {
+    // 48 bits of units, then the run length and the space (0..2).
+    return run << 8 | (runLength == 3 ? 0x80u : 0u) | space;
+}
+
+TagIndex::List& TagIndex::listOf(std::uint64_t key, std::size_t lengthClass) {
+    std::uint32_t& place = runs_[key].byClass[lengthClass];
+    if (place == 0) {
+        place = static_cast<std::uint32_t>(lists_.size());
+        lists_.emplace_back();
+    }
+    return lists_[place];
+}
+
+void TagIndex::findRuns(const std::vector<std::uint64_t>& runs, std::size_t runLength, std::size_t space,
+                        std::vector<const RunLists*>& out) const {
+    out.clear();
+    for (const std::uint64_t run : runs) {
+        const auto it = runs_.find(keyOf(run, runLength, space));
+        out.push_back(it == runs_.end() ? nullptr : &it->second);
+    }
 }
 
 void TagIndex::post(List& list, std::uint32_t position) {
@@ -107,12 +213,12 @@ void TagIndex::addText(std::u16string_view text, std::size_t space, std::uint32_
     }
     const std::size_t lengthClass = isShort ? text.size() : 0;
     for (const std::uint64_t run : triples) {
-        post(runs_[keyOf(run, 3, lengthClass, space)], position);
+        post(listOf(keyOf(run, 3, space), lengthClass), position);
     }
     if (isShort) {
         post(own.byLength[text.size()], position);
         for (const std::uint64_t run : pairs) {
-            post(runs_[keyOf(run, 2, lengthClass, space)], position);
+            post(listOf(keyOf(run, 2, space), lengthClass), position);
         }
     }
 }
@@ -128,6 +234,11 @@ std::array<std::u16string_view, 4> TagIndex::textsBySpace(const analysis::TrackR
 }
 
 void TagIndex::add(std::uint32_t position, const analysis::TrackRecord& record) {
+    if (texts_.size() <= position) {
+        texts_.resize(position + std::size_t{1}, 0);
+    }
+    texts_[position] = static_cast<std::uint8_t>(analysis::tagTextsOf(record));
+    post(byTexts_[texts_[position]], position);
     std::u16string_view nameAsTag;
     const auto texts = textsBySpace(record, nameAsTag);
     for (std::size_t i = 0; i < texts.size(); ++i) {
@@ -140,29 +251,38 @@ void TagIndex::add(std::uint32_t position, const analysis::TrackRecord& record) 
     }
 }
 
-std::size_t TagIndex::rarest(std::vector<std::uint64_t>& runs, std::size_t runLength, std::size_t lengthClass,
-                             std::size_t space, std::size_t needed, std::vector<const List*>& lists) const {
+void TagIndex::rarest(const std::vector<const RunLists*>& runs, std::size_t lengthClass, std::size_t needed,
+                      bool extraReads, Pick& pick) const {
+    pick.lists.clear();
+    pick.need = 0;
+    pick.entries = 0;
     if (needed == kNone || needed > runs.size()) {
-        return 0; // no text sharing runs with this one reaches the threshold
+        return; // no text sharing runs with this one reaches the level
     }
     thread_local std::vector<std::pair<std::size_t, const List*>> found;
     found.clear();
-    static const List kEmpty;
-    for (const std::uint64_t run : runs) {
-        const auto it = runs_.find(keyOf(run, runLength, lengthClass, space));
-        const List* list = it == runs_.end() ? &kEmpty : &it->second;
+    for (const RunLists* run : runs) {
+        const List* list = &lists_[run == nullptr ? 0 : run->byClass[lengthClass]];
         found.emplace_back(list->size(), list);
     }
-    // Of the runs a match must share, one is among any (distinct - needed + 1): the rarest.
-    const auto read = static_cast<std::ptrdiff_t>(runs.size() - needed + 1);
-    std::partial_sort(found.begin(), found.begin() + read, found.end(),
-                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::size_t entries = 0;
-    for (std::ptrdiff_t i = 0; i < read; ++i) {
-        entries += found[static_cast<std::size_t>(i)].first;
-        lists.push_back(found[static_cast<std::size_t>(i)].second);
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Of the runs a match must share, one is among any (distinct - needed + 1): the rarest. Each list
+    // read beyond them asks one entry more of a match, which turns away the tracks that share only a
+    // rare run or two; read them while they cost little beside the ones that must be read.
+    const std::size_t fewest = runs.size() - needed + 1;
+    std::size_t read = 0;
+    for (; read < fewest; ++read) {
+        pick.entries += found[read].first;
     }
-    return entries;
+    std::size_t entries = pick.entries;
+    while (extraReads && read < found.size() && read - fewest + 1 < kMostNeeded &&
+           entries + found[read].first <= kExtraReads * pick.entries + kSmallList) {
+        entries += found[read++].first;
+    }
+    for (std::size_t i = 0; i < read; ++i) {
+        pick.lists.push_back(found[i].second);
+    }
+    pick.need = read - fewest + 1;
 }
 
 const TagIndex::Plan& TagIndex::planOf(analysis::RunShape pairs, analysis::RunShape triples,
@@ -181,57 +301,213 @@ const TagIndex::Plan& TagIndex::planOf(analysis::RunShape pairs, analysis::RunSh
     return it->second;
 }
 
-bool TagIndex::addTextLists(std::u16string_view text, std::size_t space, float threshold,
-                            std::vector<const List*>& lists) const {
+void TagIndex::addGroup(Search& search, const std::vector<const List*>& lists, std::size_t need,
+                        unsigned parts) {
+    Group group;
+    group.begin = search.lists.size();
+    search.lists.insert(search.lists.end(), lists.begin(), lists.end());
+    group.end = search.lists.size();
+    group.need = need;
+    group.parts = static_cast<std::uint8_t>(parts);
+    search.groups.push_back(group);
+}
+
+bool TagIndex::addTextLists(std::u16string_view text, std::size_t space, float threshold, unsigned parts,
+                            bool extraReads, Search& search) const {
     thread_local std::vector<std::uint64_t> pairs;
     thread_local std::vector<std::uint64_t> triples;
-    thread_local std::vector<const List*> byPairs;
-    thread_local std::vector<const List*> byTriples;
+    thread_local Pick byPairs;
+    thread_local Pick byTriples;
+    thread_local std::vector<const RunLists*> pairLists;
+    thread_local std::vector<const RunLists*> tripleLists;
     const Plan& plan = planOf(runsOf(text, 2, pairs), runsOf(text, 3, triples), threshold);
     if (!plan.narrows) {
         return false;
     }
+    findRuns(pairs, 2, space, pairLists);
+    findRuns(triples, 3, space, tripleLists);
     const Space& own = spaces_[space];
-    lists.push_back(&own.whole);
-    rarest(triples, 3, 0, space, plan.triples, lists);
+    addGroup(search, {&own.whole}, 1, parts);
+    rarest(tripleLists, 0, plan.triples, extraReads, byTriples);
+    if (byTriples.need != 0) {
+        addGroup(search, byTriples.lists, byTriples.need, parts);
+    }
     for (std::size_t length = 1; length <= kShortLength; ++length) {
         const std::size_t needPairs = plan.pairsByLength[length];
         const std::size_t needTriples = plan.triplesByLength[length];
         if (needPairs == kNone || needTriples == kNone) {
-            continue; // no text of this length reaches the threshold
+            continue; // no text of this length reaches the level
         }
         if (needPairs == 0 && needTriples == 0) {
-            lists.push_back(&own.byLength[length]);
+            addGroup(search, {&own.byLength[length]}, 1, parts);
             continue;
         }
         // Either kind of run names every candidate of this length (one that needs none does not
         // count); the one with fewer entries is read.
-        byPairs.clear();
-        byTriples.clear();
-        const std::size_t viaPairs =
-            needPairs == 0 ? SIZE_MAX : rarest(pairs, 2, length, space, needPairs, byPairs);
-        const std::size_t viaTriples =
-            needTriples == 0 ? SIZE_MAX : rarest(triples, 3, length, space, needTriples, byTriples);
-        const auto& cheaper = viaPairs <= viaTriples ? byPairs : byTriples;
-        lists.insert(lists.end(), cheaper.begin(), cheaper.end());
+        rarest(pairLists, length, needPairs == 0 ? kNone : needPairs, extraReads, byPairs);
+        rarest(tripleLists, length, needTriples == 0 ? kNone : needTriples, extraReads, byTriples);
+        const bool pairsName = needPairs != 0;
+        const bool triplesName = needTriples != 0;
+        const Pick& cheaper =
+            pairsName && (!triplesName || byPairs.entries <= byTriples.entries) ? byPairs : byTriples;
+        if (cheaper.need != 0) {
+            addGroup(search, cheaper.lists, cheaper.need, parts);
+        }
     }
     return true;
 }
 
-bool TagIndex::listsFor(const analysis::TrackRecord& record, float threshold,
-                        std::vector<const List*>& lists) const {
-    lists.clear();
+float TagIndex::lookupLevel(float threshold) {
+    thread_local std::uint32_t thresholdBits = 0;
+    thread_local float level = 0.0f;
+    thread_local bool ready = false;
+    if (ready && std::bit_cast<std::uint32_t>(threshold) == thresholdBits) {
+        return level;
+    }
+    // Every part alone at 1, the others at the level, stays under the threshold.
+    const auto under = [threshold](float others) {
+        for (unsigned part = 1; part <= analysis::kAlbumPart; part <<= 1) {
+            const auto value = [&](unsigned p) { return p == part ? 1.0f : others; };
+            if (analysis::tagsScoreWithParts(value(analysis::kTitlePart), value(analysis::kArtistPart),
+                                             value(analysis::kNamePart), value(analysis::kAlbumPart),
+                                             15u) >= threshold) {
+                return false;
+            }
+        }
+        return true;
+    };
+    std::uint32_t low = 0; // the greatest level that stays under lies in [low, high]
+    std::uint32_t high = std::bit_cast<std::uint32_t>(std::max(threshold, 0.0f));
+    if (!under(0.0f)) {
+        high = 0;
+    }
+    while (low < high) {
+        const std::uint32_t middle = high - (high - low) / 2;
+        if (under(std::bit_cast<float>(middle))) {
+            low = middle;
+        } else {
+            high = middle - 1;
+        }
+    }
+    level = std::bit_cast<float>(low);
+    thresholdBits = std::bit_cast<std::uint32_t>(threshold);
+    ready = true;
+    return level;
+}
+
+void TagIndex::searchFor(const analysis::TrackRecord& record, float threshold, float level, bool extraReads,
+                         Search& search) const {
+    search.lists.clear();
+    search.groups.clear();
+    search.unnamed = {};
+    std::u16string_view nameAsTag;
+    const auto bySpace = textsBySpace(record, nameAsTag);
+    const unsigned texts = analysis::tagTextsOf(record);
+    // A file name stands in for the title or artist the newer track lacks.
+    const unsigned nameStandsFor = ~texts & (analysis::kTitlePart | analysis::kArtistPart);
+    const std::array<std::u16string_view, 5> sources = {bySpace[0], bySpace[1], bySpace[2], bySpace[3],
+                                                        nameAsTag};
+    constexpr std::array<std::size_t, 5> kSpace = {kSpaceOf[0], kSpaceOf[1], kSpaceOf[2], kSpaceOf[3],
+                                                   kTagSpace};
+    const std::array<unsigned, 5> partsOf = {analysis::kTitlePart, analysis::kArtistPart, analysis::kNamePart,
+                                             analysis::kAlbumPart, nameStandsFor};
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        if (sources[i].empty()) {
+            continue;
+        }
+        float used = level;
+        if (!(level < threshold &&
+              addTextLists(sources[i], kSpace[i], level, partsOf[i], extraReads, search))) {
+            used = threshold; // too short to narrow at the level
+            if (!addTextLists(sources[i], kSpace[i], threshold, partsOf[i], extraReads, search)) {
+                used = 1.0f; // nor at the threshold: its parts are not looked up at all
+            }
+        }
+        for (std::size_t part = 0; part < 4; ++part) {
+            if (partsOf[i] & (1u << part)) {
+                search.unnamed[part] = std::max(search.unnamed[part], used);
+            }
+        }
+    }
+    addUnboundedTracks(texts, threshold, search);
+    search.entries = 0;
+    for (const List* list : search.lists) {
+        search.entries += list->size();
+    }
+}
+
+// A track no group names has each part under its bound. With every bound at a level or the threshold,
+// its score stays under the threshold (up to the rounding of the mean, which callers allow for). A part
+// not looked up may be anything up to 1; then whether the other parts keep a track under the threshold
+// depends on which texts it has, and the tracks whose texts do not are read whole.
+void TagIndex::addUnboundedTracks(unsigned texts, float threshold, Search& search) const {
+    const auto& u = search.unnamed;
+    if (std::all_of(u.begin(), u.end(), [threshold](float bound) { return bound <= threshold; })) {
+        return;
+    }
+    for (unsigned theirs = 0; theirs < byTexts_.size(); ++theirs) {
+        const unsigned counted = analysis::partsAlwaysCounted(texts, theirs);
+        if (analysis::tagsScoreWithParts(u[0], u[1], u[2], u[3], counted) >= threshold) {
+            addGroup(search, {&byTexts_[theirs]}, 1, 0);
+        }
+    }
+}
+
+void TagIndex::count(const Search& search, unsigned texts, float threshold, std::uint32_t below,
+                     std::vector<std::uint32_t>& out) const {
+    thread_local Marks marks;
+    marks.start(below);
+    for (const Group& group : search.groups) {
+        const std::span<const List* const> lists(search.lists.data() + group.begin, group.end - group.begin);
+        if (group.need <= 1) { // any entry names the track
+            for (const List* list : lists) {
+                marks.nameAll(*list, group.parts);
+            }
+        } else {
+            marks.nameCounted(lists, group.need, group.parts);
+        }
+    }
+    // Whether a track may reach the threshold, by the parts always counted and those it was named for.
+    std::array<std::int8_t, 256> reaches;
+    reaches.fill(-1);
+    out.clear();
+    for (const std::uint32_t p : marks.named()) {
+        const unsigned parts = marks.partsOf(p);
+        const unsigned counted = analysis::partsAlwaysCounted(texts, texts_[p]);
+        const unsigned key = counted << 4 | parts;
+        if (reaches[key] < 0) {
+            const auto bound = [&](unsigned part) {
+                return (parts >> part & 1u) ? 1.0f : search.unnamed[part];
+            };
+            reaches[key] =
+                analysis::tagsScoreWithParts(bound(0), bound(1), bound(2), bound(3), counted) >= threshold;
+        }
+        if (reaches[key] != 0) {
+            out.push_back(p);
+        }
+    }
+}
+
+bool TagIndex::select(const analysis::TrackRecord& record, float threshold, std::uint32_t below,
+                      std::size_t budget, std::vector<std::uint32_t>& out) const {
+    out.clear();
     if (!(threshold > 0.0f)) {
         return false; // every pair reaches it
     }
-    std::u16string_view nameAsTag;
-    const auto texts = textsBySpace(record, nameAsTag);
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (!texts[i].empty() && !addTextLists(texts[i], kSpaceOf[i], threshold, lists)) {
-            return false;
-        }
+    thread_local Search search;
+    const std::size_t reads = budget > SIZE_MAX / kReadsPerBudget ? SIZE_MAX : budget * kReadsPerBudget;
+    const float level = lookupLevel(threshold);
+    // Too much to read: only the lists that must be read, then every text at the threshold, which
+    // reads less and names more tracks.
+    const auto fits = [&](float at, bool extraReads) {
+        searchFor(record, threshold, at, extraReads, search);
+        return search.entries <= reads;
+    };
+    if (!fits(level, true) && !fits(level, false) && !fits(threshold, false)) {
+        return false;
     }
-    return nameAsTag.empty() || addTextLists(nameAsTag, kTagSpace, threshold, lists);
+    count(search, analysis::tagTextsOf(record), threshold, below, out);
+    return true;
 }
 
 } // namespace tonemirror::engine

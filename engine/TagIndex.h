@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/TagComparison.h"
 #include "analysis/TextLikeness.h"
 #include "analysis/TrackRecord.h"
 
@@ -12,32 +13,49 @@
 namespace tonemirror::engine {
 
 // Finds the tracks whose tag score with a query can reach a threshold from the runs their texts share.
-// The tag score is a weighted mean of text likenesses between one text of each track (titles and
-// artists with each other, file names with file names, albums with albums, and a file name with a
-// title or artist where its track lacks one), so a pair reaching t has two texts whose likeness
-// reaches t, and such texts share at least as many distinct runs as analysis::likenessWithSharedRuns
-// asks for their shapes. A text that must share m of its d runs shares one of any d - m + 1 of them,
-// so a query reads only the lists of its runs that hold the fewest texts: runs that nearly every text
-// has (" - ", common words) are left out. Texts are listed by their runs of three units; texts up to
-// kShortLength units, for which runs of three say less, also by their runs of two and by their
-// length, and each query reads for each such length whichever of the three costs least. Texts the
-// count cannot speak for (very long ones, ones that repeat many runs) are in a list read whole.
-// Not synchronised, like ContentIndex.
+// The tag score is a weighted mean of four parts, each a text likeness between one text of each track
+// (titles and artists with each other, file names with file names, albums with albums, and a file
+// name with a title or artist where its track lacks one). Texts whose likeness reaches a level share
+// at least as many distinct runs as analysis::likenessWithSharedRuns asks for their shapes, and a text
+// that must share m of the query text's d runs shares one of any d - m + 1 of them, so a query reads
+// only the lists of the runs that hold the fewest texts (runs that nearly every text has, " - " or
+// common words, are left out), and a few more, of which a match must then be in as many more. Each
+// query text is looked up at a level well under the threshold; a track named by none of a part's
+// texts has that part under its level, and only tracks whose score can still reach the threshold
+// with the parts they were named for at 1 and the others at their levels are candidates, so a pair
+// of look-alike titles or a shared artist alone makes none where the other parts count. Texts are
+// listed by their runs of three units; texts up to kShortLength units, for which runs of three say
+// less, also by their runs of two and by their length, and each query reads for each such length
+// whichever of the three costs least. Texts the count cannot speak for (very long ones, ones that
+// repeat many runs) are in a list read whole. Not synchronised, like ContentIndex.
 class TagIndex {
 public:
     void clear();
     // Adds the texts of the track at `position` (one more than the last added).
     void add(std::uint32_t position, const analysis::TrackRecord& record);
 
-    // Calls visit(position) for every added track before `below` whose tag score with `record` may
-    // reach `threshold` (and for others; a position may come more than once). False, before visiting
-    // any, when the runs narrow nothing down: a threshold so low, or a text so short, that long texts
-    // reach it without a shared run, or lists that together hold more than `budget` entries (visiting
-    // them would cost more than going through every earlier track); then every earlier track is a
-    // candidate.
+    // Calls visit(position) for every added track before `below` whose tag score with `record` (the
+    // newer track of the pair, as for analysis::compareTags) may reach `threshold` (and for some
+    // others), each once, in no particular order. False, before visiting any, when the threshold is
+    // not above 0, or when the lists to read hold more than kReadsPerBudget x `budget` entries even
+    // with every text looked up at the threshold (reading them would cost more than going through
+    // every earlier track); then every earlier track is a candidate.
     template <typename Visit>
     bool query(const analysis::TrackRecord& record, float threshold, std::uint32_t below, std::size_t budget,
                Visit&& visit) const;
+
+    // A list entry costs a small fraction of a tag bound: a query reads up to this many entries for
+    // each candidate it may hand over before going through every earlier track is cheaper.
+    static constexpr std::size_t kReadsPerBudget = 4;
+    // A query reads lists beyond the ones it must while they hold at most this many times the entries
+    // of those, plus kSmallList.
+    static constexpr std::size_t kExtraReads = 3;
+    static constexpr std::size_t kSmallList = 64;
+    // The most entries a group asks of a track (so that a query counts them in a byte, saturating).
+    static constexpr std::size_t kMostNeeded = 255;
+    // The level each query text is looked up at for `threshold`: a part under it, with every other
+    // part at 1, keeps a pair with all four texts under the threshold.
+    static float lookupLevel(float threshold);
 
     // Texts up to this length are listed by length and by runs of two units too.
     static constexpr std::size_t kShortLength = 15;
@@ -77,50 +95,84 @@ private:
     // The distinct runs of `run` units of a text, each as its units, and its shape.
     static analysis::RunShape runsOf(std::u16string_view text, std::size_t run,
                                      std::vector<std::uint64_t>& out);
-    // The list key of a run among the texts of a space and length class (0: longer than kShortLength).
-    static std::uint64_t keyOf(std::uint64_t run, std::size_t runLength, std::size_t lengthClass,
-                               std::size_t space);
+    // The key of a run among the texts of a space.
+    static std::uint64_t keyOf(std::uint64_t run, std::size_t runLength, std::size_t space);
+    // The lists of one run, one for each length class (0: longer than kShortLength), as places in
+    // lists_ (0: none), so that a query finds them all with one lookup.
+    struct RunLists {
+        std::array<std::uint32_t, kShortLength + 1> byClass{};
+    };
+    List& listOf(std::uint64_t key, std::size_t lengthClass);
+    // The RunLists of each of `runs` (null for a run no text has).
+    void findRuns(const std::vector<std::uint64_t>& runs, std::size_t runLength, std::size_t space,
+                  std::vector<const RunLists*>& out) const;
     static void post(List& list, std::uint32_t position);
     // The texts of a record in the order of kSpaceOf, and its name again when it also stands for a
     // missing title or artist (empty otherwise).
     static std::array<std::u16string_view, 4> textsBySpace(const analysis::TrackRecord& record,
                                                            std::u16string_view& nameAsTag);
     void addText(std::u16string_view text, std::size_t space, std::uint32_t position);
-    // The lists whose union holds every candidate of `record`; false when every track is one.
-    bool listsFor(const analysis::TrackRecord& record, float threshold,
-                  std::vector<const List*>& lists) const;
-    bool addTextLists(std::u16string_view text, std::size_t space, float threshold,
-                      std::vector<const List*>& lists) const;
-    // The lists of enough of `runs` that every text sharing `needed` of them is in one (the runs
-    // whose lists hold the fewest entries), appended to `lists`; returns their entries.
-    std::size_t rarest(std::vector<std::uint64_t>& runs, std::size_t runLength, std::size_t lengthClass,
-                       std::size_t space, std::size_t needed, std::vector<const List*>& lists) const;
+    // What a query reads: groups of lists, each group with the entries a track needs among its lists
+    // to have a text that reaches the group's level with the query text, and the parts
+    // (analysis::TagPart bits) that text stands for; and for each part the bound of a track that no
+    // group names for it (the highest level its texts were looked up at, or 0 when the query has no
+    // text for it).
+    struct Group {
+        std::size_t begin = 0; // of lists
+        std::size_t end = 0;
+        std::size_t need = 1;
+        std::uint8_t parts = 0;
+    };
+    struct Search {
+        std::vector<const List*> lists;
+        std::vector<Group> groups;
+        std::array<float, 4> unnamed{};
+        std::size_t entries = 0;
+    };
+    // The search for `record` with its texts looked up at `level` (or at `threshold`, for a text too
+    // short to narrow at `level`, or not at all, for one that does not narrow at the threshold either).
+    // `extraReads`: read lists beyond the ones that must be read (see rarest).
+    void searchFor(const analysis::TrackRecord& record, float threshold, float level, bool extraReads,
+                   Search& search) const;
+    void addUnboundedTracks(unsigned texts, float threshold, Search& search) const;
+    // query without the visits.
+    bool select(const analysis::TrackRecord& record, float threshold, std::uint32_t below, std::size_t budget,
+                std::vector<std::uint32_t>& out) const;
+    // The positions before `below` that a search names for parts with which they may reach
+    // `threshold`; `texts`: the query's analysis::tagTextsOf.
+    void count(const Search& search, unsigned texts, float threshold, std::uint32_t below,
+               std::vector<std::uint32_t>& out) const;
+    // Adds the groups of one query text standing for `parts`; false when it does not narrow.
+    bool addTextLists(std::u16string_view text, std::size_t space, float threshold, unsigned parts,
+                      bool extraReads, Search& search) const;
+    // The lists of enough of `runs` that every text sharing `needed` of them has `need` entries among
+    // them (the runs whose lists hold the fewest entries); need 0 when no such text reaches the level.
+    struct Pick {
+        std::vector<const List*> lists;
+        std::size_t need = 0;
+        std::size_t entries = 0; // of the fewest lists that name every such text
+    };
+    void rarest(const std::vector<const RunLists*>& runs, std::size_t lengthClass, std::size_t needed,
+                bool extraReads, Pick& pick) const;
+    static void addGroup(Search& search, const std::vector<const List*>& lists, std::size_t need,
+                         unsigned parts);
 
-    std::unordered_map<std::uint64_t, List> runs_;
+    std::unordered_map<std::uint64_t, RunLists> runs_;
+    std::vector<List> lists_{1}; // lists_[0] stays empty
     std::array<Space, kSpaces> spaces_;
+    std::vector<std::uint8_t> texts_; // analysis::tagTextsOf of every position
+    std::array<List, 16> byTexts_;    // the positions by their analysis::tagTextsOf
 };
 
 template <typename Visit>
 bool TagIndex::query(const analysis::TrackRecord& record, float threshold, std::uint32_t below,
                      std::size_t budget, Visit&& visit) const {
-    thread_local std::vector<const List*> lists;
-    if (!listsFor(record, threshold, lists)) {
+    thread_local std::vector<std::uint32_t> found;
+    if (!select(record, threshold, below, budget, found)) {
         return false;
     }
-    std::size_t entries = 0;
-    for (const auto* list : lists) {
-        entries += list->size();
-    }
-    if (entries > budget) {
-        return false;
-    }
-    for (const auto* list : lists) {
-        for (const std::uint32_t p : *list) {
-            if (p >= below) {
-                break; // positions are added in increasing order
-            }
-            visit(p);
-        }
+    for (const std::uint32_t p : found) {
+        visit(p);
     }
     return true;
 }

@@ -9,6 +9,7 @@
 //   bench_scan --check N   the indexes against all pairs for every method, with and without
 //                          verification, on one library of N tracks; exit status 1 on any difference
 //   --index-only           with sizes: load and index the library without comparing; peak memory
+//   --method M             with sizes: scan with compare method M (1 tags, 2 content, 3 both: default)
 //   --files-in DIR         the library's files under DIR (a memory file system for the large sizes)
 //   bench_scan --add M N   a cached library of N tracks scanned, then again with M new tracks: the
 //                          rescan with the pairs the first scan left beside the cache, and without
@@ -28,6 +29,7 @@
 #include "engine/ScanEngine.h"
 #include "engine/ScanIndex.h"
 #include "engine/TrackStore.h"
+
 #include "platform/os/FileIdentity.h"
 #include "platform/os/Paths.h"
 
@@ -315,6 +317,8 @@ fs::path gFilesIn;
 // --index-only: load the cache and index every track, without comparing (sizes whose scan would take
 // hours while the content loop compares all pairs).
 bool gIndexOnly = false;
+// --method M: the compare method of the timed scans (ScanSettings bits; default tags and content).
+std::int32_t gMethod = engine::ScanSettings::kByTags | engine::ScanSettings::kByContent;
 
 fs::path filesRoot(const fs::path& root) {
     return gFilesIn.empty() ? root : gFilesIn / root.filename();
@@ -485,6 +489,7 @@ void runOne(std::size_t n, bool verify, std::size_t allPairsUpTo) {
     }
     ScanKind kind;
     kind.verify = verify;
+    kind.method = gMethod;
     const ScanOutcome scan = timeCachedScan(store, {filesRoot(root) / "library"}, kind);
     const long peakMb = peakMemoryKb() / 1024;
     std::printf("%7zu tracks %13.0f pairs | load %6.2f s | peak %ld MB (%ld MB loaded) | exact scoring of "
@@ -499,6 +504,7 @@ void runOne(std::size_t n, bool verify, std::size_t allPairsUpTo) {
         sizeof(analysis::TrackRecord), sizeof(analysis::TrackRecord::meanSpectrum),
         sizeof(analysis::ContentKey), sizeof(analysis::ContentSketch), sizeof(analysis::TagSketch));
     printScan("indexed", scan, pairs);
+
     std::fflush(stdout);
     const ScanOutcome rescan = timeCachedScan(store, {filesRoot(root) / "library"}, kind);
     printScan("rescan", rescan, pairs);
@@ -683,6 +689,8 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--content-groups") {
             groups = true;
+        } else if (arg == "--method" && i + 1 < argc) {
+            gMethod = std::stoi(argv[++i]);
         } else if (arg == "--index-only") {
             gIndexOnly = true;
         } else if (arg == "--files-in" && i + 1 < argc) {
@@ -702,7 +710,10 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    std::printf("scan of a fully cached library, method tags and content, thresholds 75 %%, %s, %u threads\n",
+    std::printf("scan of a fully cached library, method %s, thresholds 75 %%, %s, %u threads\n",
+                gMethod == engine::ScanSettings::kByTags      ? "tags"
+                : gMethod == engine::ScanSettings::kByContent ? "content"
+                                                              : "tags and content",
                 verify ? "matches verified by sound" : "no verification",
                 2 * std::thread::hardware_concurrency());
     std::fflush(stdout); // the children must not print the parent's buffered lines again
