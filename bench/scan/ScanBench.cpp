@@ -450,6 +450,53 @@ void printScan(const char* what, const ScanOutcome& scan, double pairs) {
                 static_cast<unsigned long long>(scan.digest));
 }
 
+// What a loaded cache weighs, before any scan.
+struct Loaded {
+    double seconds = 0.0;
+    double heapBeforeMb = 0.0;
+    double tableMb = 0.0;
+    long peakMb = 0;
+};
+
+// What a scan keeps: the table and every track's place in the index, without comparing.
+void printIndexOnly(const engine::TrackStore& store, std::size_t n, bool verify, const Loaded& loaded) {
+    const double heapLoaded = heapMb();
+    engine::ScanIndex index;
+    index.clear(verify);
+    index.reserve(store.table().size());
+    const auto start = Clock::now();
+    for (const auto& [path, record] : store.table()) {
+        index.append(path, record);
+    }
+    const double indexSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double perTrack = 1024.0 * 1024.0 / static_cast<double>(n);
+    std::printf("%7zu tracks | load %6.2f s | index %6.2f s | peak %ld MB (%ld MB loaded) | memory a "
+                "track: table %.0f B, scan index %.0f B\n",
+                n, loaded.seconds, indexSeconds, peakMemoryKb() / 1024, loaded.peakMb,
+                loaded.tableMb * perTrack, (heapMb() - heapLoaded) * perTrack);
+}
+
+void printFirstScan(std::size_t n, double pairs, double baseline, const Loaded& loaded,
+                    const ScanOutcome& scan) {
+    std::printf("%7zu tracks %13.0f pairs | load %6.2f s | peak %ld MB (%ld MB loaded) | exact scoring of "
+                "every pair: "
+                "%5.3f M pairs/cpu-s\n",
+                n, pairs, loaded.seconds, peakMemoryKb() / 1024, loaded.peakMb, baseline / 1e6);
+    const double perTrack = 1024.0 * 1024.0 / static_cast<double>(n);
+    std::printf("  memory a track: table %.0f B, scan index %.0f B\n", loaded.tableMb * perTrack,
+                (scan.heapMb - loaded.heapBeforeMb - loaded.tableMb) * perTrack);
+    std::printf(
+        "  fixed parts: record %zu B (spectrum %zu), content key %zu, content sketch %zu, tag sketch %zu\n",
+        sizeof(analysis::TrackRecord), sizeof(analysis::TrackRecord::meanSpectrum),
+        sizeof(analysis::ContentKey), sizeof(analysis::ContentSketch), sizeof(analysis::TagSketch));
+    printScan("indexed", scan, pairs);
+    std::fflush(stdout);
+}
+
+const char* samePairs(const ScanOutcome& a, const ScanOutcome& b) {
+    return a.digest == b.digest && a.reported == b.reported ? "same pairs" : "PAIRS DIFFER";
+}
+
 void runOne(std::size_t n, bool verify, std::size_t allPairsUpTo) {
     const fs::path root = benchRoot();
     removeLibrary(root);
@@ -458,31 +505,16 @@ void runOne(std::size_t n, bool verify, std::size_t allPairsUpTo) {
     const double baseline = baselinePairsPerSecond(sampleRecords(700));
     const double pairs = static_cast<double>(n) * static_cast<double>(n - 1) / 2.0;
 
-    const double heapBefore = heapMb();
+    Loaded loaded;
+    loaded.heapBeforeMb = heapMb();
     engine::TrackStore store(storageIn(root));
     const auto loadStart = Clock::now();
     store.openCache();
-    const double loadSeconds = std::chrono::duration<double>(Clock::now() - loadStart).count();
-    const double tableMb = heapMb() - heapBefore;
-    const long loadedMb = peakMemoryKb() / 1024;
+    loaded.seconds = std::chrono::duration<double>(Clock::now() - loadStart).count();
+    loaded.tableMb = heapMb() - loaded.heapBeforeMb;
+    loaded.peakMb = peakMemoryKb() / 1024;
     if (gIndexOnly) {
-        // What a scan keeps: the table and every track's place in the index, without comparing.
-        const double heapLoaded = heapMb();
-        {
-            engine::ScanIndex index;
-            index.clear(verify);
-            index.reserve(store.table().size());
-            const auto start = Clock::now();
-            for (const auto& [path, record] : store.table()) {
-                index.append(path, record);
-            }
-            const double indexSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-            const double perTrack = 1024.0 * 1024.0 / static_cast<double>(n);
-            std::printf("%7zu tracks | load %6.2f s | index %6.2f s | peak %ld MB (%ld MB loaded) | memory a "
-                        "track: table %.0f B, scan index %.0f B\n",
-                        n, loadSeconds, indexSeconds, peakMemoryKb() / 1024, loadedMb, tableMb * perTrack,
-                        (heapMb() - heapLoaded) * perTrack);
-        }
+        printIndexOnly(store, n, verify, loaded);
         std::fflush(stdout);
         removeLibrary(root);
         return;
@@ -490,37 +522,23 @@ void runOne(std::size_t n, bool verify, std::size_t allPairsUpTo) {
     ScanKind kind;
     kind.verify = verify;
     kind.method = gMethod;
-    const ScanOutcome scan = timeCachedScan(store, {filesRoot(root) / "library"}, kind);
-    const long peakMb = peakMemoryKb() / 1024;
-    std::printf("%7zu tracks %13.0f pairs | load %6.2f s | peak %ld MB (%ld MB loaded) | exact scoring of "
-                "every pair: "
-                "%5.3f M pairs/cpu-s\n",
-                n, pairs, loadSeconds, peakMb, loadedMb, baseline / 1e6);
-    const double perTrack = 1024.0 * 1024.0 / static_cast<double>(n);
-    std::printf("  memory a track: table %.0f B, scan index %.0f B\n", tableMb * perTrack,
-                (scan.heapMb - heapBefore - tableMb) * perTrack);
-    std::printf(
-        "  fixed parts: record %zu B (spectrum %zu), content key %zu, content sketch %zu, tag sketch %zu\n",
-        sizeof(analysis::TrackRecord), sizeof(analysis::TrackRecord::meanSpectrum),
-        sizeof(analysis::ContentKey), sizeof(analysis::ContentSketch), sizeof(analysis::TagSketch));
-    printScan("indexed", scan, pairs);
+    const std::vector<fs::path> library = {filesRoot(root) / "library"};
+    const ScanOutcome scan = timeCachedScan(store, library, kind);
+    printFirstScan(n, pairs, baseline, loaded, scan);
 
-    std::fflush(stdout);
-    const ScanOutcome rescan = timeCachedScan(store, {filesRoot(root) / "library"}, kind);
+    const ScanOutcome rescan = timeCachedScan(store, library, kind);
     printScan("rescan", rescan, pairs);
     std::printf(
         "  rescan, nothing changed: %zu tracks from the list, wall x%.3f, cpu x%.3f of the first scan, %s\n",
         rescan.reused, rescan.seconds / scan.seconds, rescan.cpuSeconds / scan.cpuSeconds,
-        rescan.digest == scan.digest && rescan.reported == scan.reported ? "same pairs" : "PAIRS DIFFER");
+        samePairs(rescan, scan));
     std::fflush(stdout);
     if (n <= allPairsUpTo) {
         kind.allPairs = true;
-        const ScanOutcome reference = timeCachedScan(store, {filesRoot(root) / "library"}, kind);
+        const ScanOutcome reference = timeCachedScan(store, library, kind);
         printScan("all pairs", reference, pairs);
         std::printf("  indexed / all pairs: wall x%.3f, cpu x%.3f, %s\n", scan.seconds / reference.seconds,
-                    scan.cpuSeconds / reference.cpuSeconds,
-                    reference.digest == scan.digest && reference.reported == scan.reported ? "same pairs"
-                                                                                           : "PAIRS DIFFER");
+                    scan.cpuSeconds / reference.cpuSeconds, samePairs(reference, scan));
     }
     std::fflush(stdout);
     removeLibrary(root);
