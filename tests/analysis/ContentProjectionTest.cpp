@@ -91,6 +91,16 @@ std::vector<ContentKey> keysOf(const std::vector<TrackRecord>& records) {
 // Keys point at their records' values, which must outlive them.
 std::vector<ContentKey> keysOf(std::vector<TrackRecord>&& records) = delete;
 
+// A key's whole projection, as the prefilter makes it.
+ContentProjection projectionOf(const ContentKey& key, const SpectrumBasis& basis) {
+    ContentSketch sketch;
+    makeContentSketch(key, sketch);
+    ContentProjection p{};
+    basis.project(key, p);
+    projectLevelAndSections(key, sketch, p);
+    return p;
+}
+
 SpectrumBasis axesFor(Axes axes, const std::vector<ContentKey>& keys, std::mt19937& rng) {
     std::vector<ContentKey> others;
     std::vector<TrackRecord> otherSongs;
@@ -143,10 +153,7 @@ TEST_P(ProjectionBound, NeverBelowTheContentScore) {
     std::vector<ProjectionTail> tails(blocks.size());
     std::vector<ContentProjection> projections(records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
-        ContentSketch sketch;
-        makeContentSketch(keys[i], sketch);
-        basis.project(keys[i], projections[i]);
-        projectLevelAndSections(keys[i], sketch, projections[i]);
+        projections[i] = projectionOf(keys[i], basis);
         storeLane(projections[i], blocks[i / 8], tails[i / 8], i % 8);
     }
     std::size_t ruledOut = 0;
@@ -215,10 +222,7 @@ TEST_P(ByteBound, NeverBelowTheContentScore) {
     const SpectrumBasis basis = axesFor(c.axes, keys, rng);
     std::vector<ContentProjection> projections(records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
-        ContentSketch sketch;
-        makeContentSketch(keys[i], sketch);
-        basis.project(keys[i], projections[i]);
-        projectLevelAndSections(keys[i], sketch, projections[i]);
+        projections[i] = projectionOf(keys[i], basis);
     }
     const ByteSteps steps = stepsFor(c.steps, projections);
     std::vector<ByteBlock> blocks((records.size() + 7) / 8);
@@ -322,11 +326,7 @@ TEST(ProjectionPassMasks, FloorWithinTheSlackPassesEverything) {
     std::vector<ProjectionTail> tails(2);
     ContentProjection query{};
     for (std::size_t i = 0; i < keys.size(); ++i) {
-        ContentSketch sketch;
-        makeContentSketch(keys[i], sketch);
-        ContentProjection p{};
-        basis.project(keys[i], p);
-        projectLevelAndSections(keys[i], sketch, p);
+        const ContentProjection p = projectionOf(keys[i], basis);
         storeLane(p, blocks[i / 8], tails[i / 8], i % 8);
         query = i == 0 ? p : query;
     }
