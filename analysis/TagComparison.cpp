@@ -52,13 +52,6 @@ struct Parts {
            weights;
 }
 
-// Parts counted whatever their score: a title, artist or name present on both sides (a mismatch then
-// counts as 0), an album present on either side.
-unsigned alwaysCounted(bool titles, bool artists, bool names, bool anyAlbum) {
-    return (titles ? kTitle : 0u) | (artists ? kArtist : 0u) | (names ? kName : 0u) |
-           (anyAlbum ? kAlbum : 0u);
-}
-
 // Highest score possible when each part is at most its given value: a part not always counted may be
 // 0 and then leaves the weight sum, which can raise the mean, so every such choice is tried.
 float bestScore(float title, float artist, float name, float album, unsigned forced) {
@@ -117,10 +110,7 @@ float compareTags(const TrackRecord& newer, const TrackRecord& older) noexcept {
     p.artist = artist;
     p.name = textLikeness(newer.nameText, older.nameText);
     p.album = textLikeness(newer.albumText, older.albumText);
-    p.counted = alwaysCounted(!newer.titleText.empty() && !older.titleText.empty(),
-                              !newer.artistText.empty() && !older.artistText.empty(),
-                              !newer.nameText.empty() && !older.nameText.empty(),
-                              !newer.albumText.empty() || !older.albumText.empty());
+    p.counted = partsAlwaysCounted(tagTextsOf(newer), tagTextsOf(older));
     if (p.title != 0.0f) {
         p.counted |= kTitle;
     }
@@ -141,6 +131,8 @@ unsigned tagTextsOf(const TrackRecord& record) noexcept {
            (record.nameText.empty() ? 0u : kName) | (record.albumText.empty() ? 0u : kAlbum);
 }
 
+// A mismatch of a title, artist or name present on both sides counts as 0; so does an album's when
+// only one side has one.
 unsigned partsAlwaysCounted(unsigned newerTexts, unsigned olderTexts) noexcept {
     return (newerTexts & olderTexts & (kTitle | kArtist | kName)) | ((newerTexts | olderTexts) & kAlbum);
 }
@@ -157,11 +149,14 @@ TagSketch makeTagSketch(const TrackRecord& record) noexcept {
 
 namespace {
 
+// The TagPart bits of the texts a sketch was made from.
+unsigned textsOf(const TagSketch& sketch) {
+    return (sketch.title.length != 0 ? kTitle : 0u) | (sketch.artist.length != 0 ? kArtist : 0u) |
+           (sketch.name.length != 0 ? kName : 0u) | (sketch.album.length != 0 ? kAlbum : 0u);
+}
+
 unsigned forcedParts(const TagSketch& newer, const TagSketch& older) {
-    return alwaysCounted(newer.title.length != 0 && older.title.length != 0,
-                         newer.artist.length != 0 && older.artist.length != 0,
-                         newer.name.length != 0 && older.name.length != 0,
-                         newer.album.length != 0 || older.album.length != 0);
+    return partsAlwaysCounted(textsOf(newer), textsOf(older));
 }
 
 struct Fallbacks {
