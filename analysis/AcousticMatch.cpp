@@ -98,10 +98,12 @@ bool blockMatches(std::uint32_t bits, std::size_t words, float limit) {
     return static_cast<float>(bits) <= limit * static_cast<float>(words * kWordBits);
 }
 
-// Frames of the overlap a[0..count), b[0..count) that lie in matching blocks.
-std::size_t matchedFrames(const std::uint32_t* a, const std::uint32_t* b, std::size_t count) {
+// Frames of the overlap a[0..count), b[0..count) that lie in matching blocks, or any number up to
+// `beat` once the blocks left cannot take it past `beat`: only a larger count changes the best.
+std::size_t matchedFrames(const std::uint32_t* a, const std::uint32_t* b, std::size_t count,
+                          std::size_t beat) {
     std::size_t matched = 0;
-    for (std::size_t at = 0; at < count; at += kAcousticBlock) {
+    for (std::size_t at = 0; at < count && matched + (count - at) > beat; at += kAcousticBlock) {
         const std::size_t len = std::min(kAcousticBlock, count - at);
         if (blockMatches(differingBits(a + at, b + at, len), len, kBlockErrorLimit)) {
             matched += len;
@@ -201,11 +203,24 @@ float compareAcoustic(std::span<const std::uint32_t> first, std::span<const std:
     if (!comparable(na, nb)) {
         return 0.0f;
     }
-    std::size_t best = 0;
+    // The longest overlaps first: a copy's best alignment is found early, and no overlap shorter
+    // than the best so far can match more frames.
+    struct Alignment {
+        std::size_t ia, ib, count;
+    };
+    std::array<Alignment, 2 * static_cast<std::size_t>(kMaxAcousticShift) + 1> alignments;
+    std::size_t n = 0;
     forEachAlignment(na, nb, [&](std::size_t ia, std::size_t ib, std::size_t count) {
-        best = std::max(best, matchedFrames(first.data() + ia, second.data() + ib, count));
+        alignments[n++] = {ia, ib, count};
         return true;
     });
+    std::sort(alignments.begin(), alignments.begin() + static_cast<std::ptrdiff_t>(n),
+              [](const Alignment& x, const Alignment& y) { return x.count > y.count; });
+    std::size_t best = 0;
+    for (std::size_t k = 0; k < n && alignments[k].count > best; ++k) {
+        const Alignment& al = alignments[k];
+        best = std::max(best, matchedFrames(first.data() + al.ia, second.data() + al.ib, al.count, best));
+    }
     return static_cast<float>(best) / static_cast<float>(std::min(na, nb));
 }
 
