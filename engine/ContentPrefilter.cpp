@@ -13,6 +13,13 @@ void ContentPrefilter::clear(std::size_t learnAt) {
     fine_.clear();
 }
 
+void ContentPrefilter::reserve(std::size_t tracks) {
+    const std::size_t blocks = (tracks + analysis::ByteBlock::kLanes - 1) / analysis::ByteBlock::kLanes;
+    blocks_.reserve(blocks);
+    tails_.reserve(blocks);
+    fine_.reserve(tracks);
+}
+
 void ContentPrefilter::add(std::span<const analysis::ContentKey> keys,
                            std::span<const analysis::ContentSketch> sketches) {
     if (ready()) {

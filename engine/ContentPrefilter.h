@@ -29,6 +29,8 @@ public:
     static constexpr std::size_t kDefaultLearnAt = 2048;
 
     void clear(std::size_t learnAt = kDefaultLearnAt);
+    // Room for this many tracks, so that the arrays do not grow by doubling.
+    void reserve(std::size_t tracks);
     // Adds the track at position keys.size() - 1; `keys` and `sketches` hold every track so far.
     void add(std::span<const analysis::ContentKey> keys, std::span<const analysis::ContentSketch> sketches);
     bool ready() const { return basis_.has_value(); }
