@@ -244,6 +244,73 @@ bool hasAvx2() {
 }
 #endif
 
+template <typename V>
+inline float total(V v) {
+    float sum = 0.0f;
+    for (std::size_t l = 0; l < sizeof(V) / sizeof(float); ++l) {
+        sum += v[l];
+    }
+    return sum;
+}
+
+// q.v over the third stage's values [from, to), whole vectors of W.
+template <typename V>
+inline float fineDot(const FineQuery& q, const FineProjection& v, std::size_t from, std::size_t to) {
+    V sum{};
+    for (std::size_t d = from; d < to; d += sizeof(V) / sizeof(float)) {
+        sum += load<V>(q.values + d) * loadHalves(v.values + d, V{});
+    }
+    return total(sum);
+}
+
+// As `coefficient`, for one pair: both sides' values are halves.
+inline float fineCoefficient(float dot, float rests, bool bounded) {
+    return bounded ? 1.0f : std::min(1.0f, std::fabs(dot) + rests + (kSlack + kHalfSlack));
+}
+
+template <typename V>
+inline float fineSquares(const FineQuery& q, const FineProjection& v) {
+    const std::uint32_t bounded = q.boundedParts | v.boundedParts;
+    const float cs =
+        fineCoefficient(fineDot<V>(q, v, 0, kFineLevelAt), q.spectrumRest * fromHalf(v.spectrumRest),
+                        (bounded & kSpectrumConstant) != 0);
+    const float cl = fineCoefficient(fineDot<V>(q, v, kFineLevelAt, kFineSectionsAt),
+                                     q.levelRest * fromHalf(v.levelRest), (bounded & kLevelConstant) != 0);
+    const float cc = fineCoefficient(fineDot<V>(q, v, kFineSectionsAt, kFineLanes), 0.0f,
+                                     (bounded & kSectionsConstant) != 0);
+    return 0.6f * cs * cs + 0.2f * cl * cl + 0.2f * cc * cc;
+}
+
+[[gnu::flatten]] float fineSquaresBaseline(const FineQuery& q, const FineProjection& v) {
+    return fineSquares<Lanes4>(q, v);
+}
+
+#if TONEMIRROR_PROJECTION_AVX2
+[[gnu::target("avx2,fma,f16c"), gnu::flatten]] float fineSquaresAvx2(const FineQuery& q,
+                                                                     const FineProjection& v) {
+    return fineSquares<Lanes8>(q, v);
+}
+#endif
+
+// Values [at, at + n) of a part; false when one is out of the halves' range (or not a number).
+bool putHalves(const float* x, std::size_t n, std::uint16_t* at) {
+    bool held = true;
+    for (std::size_t i = 0; i < n; ++i) {
+        // The parts of unit arrays stay within 1.
+        const bool fits = std::fabs(x[i]) <= 2.0f;
+        at[i] = fits ? toHalf(x[i]) : std::uint16_t{0};
+        held = held && fits;
+    }
+    return held;
+}
+
+// A rest rounded up; false when it is out of range.
+bool putRest(float x, std::uint16_t& at) {
+    const bool fits = x >= 0.0f && x <= 2.0f;
+    at = fits ? toHalfUp(x) : std::uint16_t{0};
+    return fits;
+}
+
 } // namespace
 
 void projectLevelAndSections(const ContentKey& key, const ContentSketch& sketch, ContentProjection& out) {
@@ -333,6 +400,76 @@ void projectionPassMasks(const ContentProjection& query, std::span<const Project
     }
 #endif
     passMasksBaseline(query, blocks, tails, reach * reach, masks);
+}
+
+FineProjection fineProjection(const ContentProjection& p) {
+    FineProjection f{};
+    std::uint32_t bounded = p.constantMask & (kSpectrumConstant | kLevelConstant | kSectionsConstant);
+    const bool spectrum =
+        putHalves(p.spectrum, kFineAxes, f.values) && putRest(p.spectrumRestFine, f.spectrumRest);
+    const bool level = putHalves(p.level, kProjectionLevelTerms, f.values + kFineLevelAt) &&
+                       putRest(p.levelRest, f.levelRest);
+    const bool sections = putHalves(p.sections, kSectionCount, f.values + kFineSectionsAt);
+    bounded |= (spectrum ? 0u : kSpectrumConstant) | (level ? 0u : kLevelConstant) |
+               (sections ? 0u : kSectionsConstant);
+    f.boundedParts = bounded;
+    return f;
+}
+
+FineQuery fineQuery(const FineProjection& own) {
+    FineQuery q{};
+    for (std::size_t d = 0; d < kFineLanes; ++d) {
+        q.values[d] = fromHalf(own.values[d]);
+    }
+    q.spectrumRest = fromHalf(own.spectrumRest);
+    q.levelRest = fromHalf(own.levelRest);
+    q.boundedParts = own.boundedParts;
+    return q;
+}
+
+float fineBound(const FineQuery& query, const FineProjection& other) {
+    return std::sqrt(fineSquaresBaseline(query, other)) + kSlack;
+}
+
+bool fineReaches(const FineQuery& query, const FineProjection& other, float floor) {
+    // sqrt(s) + slack >= floor, without the root.
+    const float reach = floor - kSlack;
+    if (!(reach > 0.0f)) {
+        return true;
+    }
+#if TONEMIRROR_PROJECTION_AVX2
+    if (hasAvx2()) {
+        return !(fineSquaresAvx2(query, other) < reach * reach);
+    }
+#endif
+    return !(fineSquaresBaseline(query, other) < reach * reach);
+}
+
+std::size_t keepFineReaching(const FineQuery& query, std::span<const FineProjection> tracks,
+                             std::span<std::uint32_t> positions, float floor) {
+    // A track's five cache lines are asked for this many tracks ahead: enough to cover a miss.
+    constexpr std::size_t kAhead = 8;
+    const float reach = floor - kSlack;
+    if (!(reach > 0.0f)) {
+        return positions.size();
+    }
+    float (*squares)(const FineQuery&, const FineProjection&) = fineSquaresBaseline;
+#if TONEMIRROR_PROJECTION_AVX2
+    squares = hasAvx2() ? fineSquaresAvx2 : squares;
+#endif
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < positions.size(); ++k) {
+        if (k + kAhead < positions.size()) {
+            const auto* ahead = reinterpret_cast<const char*>(&tracks[positions[k + kAhead]]);
+            for (std::size_t line = 0; line < sizeof(FineProjection); line += 64) {
+                __builtin_prefetch(ahead + line);
+            }
+        }
+        const std::uint32_t p = positions[k];
+        positions[kept] = p;
+        kept += squares(query, tracks[p]) < reach * reach ? 0 : 1;
+    }
+    return kept;
 }
 
 } // namespace tonemirror::analysis

@@ -19,14 +19,20 @@ namespace tonemirror::analysis {
 // Any orthonormal axes keep the bound; axes along which the library's spectra lie make it tight.
 // The bound is worked out in two stages: on the first axes for every track, then on all of them for
 // the few blocks where a track passed the first.
+// A third stage, for the tracks that pass the second, reads one track at a time: twice the axes, in
+// halves (FineProjection).
 inline constexpr std::size_t kProjectionAxes = 64;
 inline constexpr std::size_t kFirstStageAxes = 32;
+inline constexpr std::size_t kFineAxes = 128;
 inline constexpr std::size_t kProjectionLevelTerms = 8;
 
 struct ContentProjection {
-    float spectrum[kProjectionAxes];
+    // The first kProjectionAxes serve the first two stages, all of them the third; axes a basis does
+    // not have are 0, and their part stays in the rest.
+    float spectrum[kFineAxes];
     float spectrumRestFirst; // beyond the first kFirstStageAxes axes
-    float spectrumRest;      // beyond all of them
+    float spectrumRest;      // beyond kProjectionAxes
+    float spectrumRestFine;  // beyond kFineAxes
     float level[kProjectionLevelTerms];
     float levelRest;
     float sections[kSectionCount];
@@ -62,8 +68,45 @@ struct alignas(32) ProjectionTail {
     float spectrumRest[kLanes]; // beyond all the axes
 };
 
+// The third stage of one track: the spectrum on kFineAxes axes, the level terms and the sections, each
+// as a half, with the rests rounded up, so that a track that passed the first two stages is bounded
+// again from a few cache lines of its own instead of its sketch or its spectrum. Each part of a unit
+// array stays within 2^-11 of itself by rounding, which the bound allows for.
+inline constexpr std::size_t kFineLevelAt = kFineAxes;
+inline constexpr std::size_t kFineSectionsAt = kFineLevelAt + kProjectionLevelTerms;
+inline constexpr std::size_t kFineValues = kFineSectionsAt + kSectionCount;
+inline constexpr std::size_t kFineLanes = (kFineValues + 7) / 8 * 8; // whole vectors of eight
+
+struct alignas(64) FineProjection {
+    std::uint16_t values[kFineLanes]; // zero beyond kFineValues
+    std::uint16_t spectrumRest;       // beyond kFineAxes
+    std::uint16_t levelRest;
+    // Bit p (as in constantMask): part p bounds as 1, for a constant array or a value a half cannot hold.
+    std::uint32_t boundedParts;
+};
+static_assert(sizeof(FineProjection) == 320, "five cache lines");
+
+// What a query needs of its own third stage, made once from its stored values.
+struct FineQuery {
+    float values[kFineLanes];
+    float spectrumRest;
+    float levelRest;
+    std::uint32_t boundedParts;
+};
+
 // The level and section parts, and the flags (the spectrum part comes from a SpectrumBasis).
 void projectLevelAndSections(const ContentKey& key, const ContentSketch& sketch, ContentProjection& out);
+
+FineProjection fineProjection(const ContentProjection& p);
+FineQuery fineQuery(const FineProjection& own);
+// The third stage's bound of the pair's content score: never below compareContent of the two keys.
+float fineBound(const FineQuery& query, const FineProjection& other);
+// Whether fineBound reaches `floor` (the eight-lane kernel where the processor has it).
+bool fineReaches(const FineQuery& query, const FineProjection& other, float floor);
+// Keeps, in order, the positions whose track in `tracks` reaches `floor` with the query; returns how
+// many. The tracks are read ahead of the bounds, so that their cache misses overlap.
+std::size_t keepFineReaching(const FineQuery& query, std::span<const FineProjection> tracks,
+                             std::span<std::uint32_t> positions, float floor);
 
 void storeLane(const ContentProjection& p, ProjectionBlock& block, ProjectionTail& tail, std::size_t lane);
 // The values as stored: a query made from them is bounded against the others as exactly as from the

@@ -128,8 +128,9 @@ std::int32_t partSum(const ByteQuery& q, const ByteBlock& block, std::size_t lan
 }
 
 // The squares of lane `lane`'s bound (0.6 cs^2 + 0.2 cl^2 + 0.2 cc^2, before the final slack), from
-// both stages.
-float laneSquares(const ByteQuery& q, const ByteBlock& block, const ProjectionTail& tail, std::size_t lane) {
+// both stages; `firstSquares` receives the first stage's alone.
+float laneSquares(const ByteQuery& q, const ByteBlock& block, const ProjectionTail& tail, std::size_t lane,
+                  float& firstSquares) {
     const std::uint32_t bounded = q.boundedParts | block.boundedParts[lane];
     float head[kByteParts];
     float spread[kByteParts];
@@ -148,7 +149,14 @@ float laneSquares(const ByteQuery& q, const ByteBlock& block, const ProjectionTa
     const float cl =
         coefficient(head[1], spread[1] + q.levelRest * restOf(block.levelRest[lane]), (bounded & 2u) != 0);
     const float cc = coefficient(head[2], spread[2], (bounded & 4u) != 0);
-    return 0.6f * cs * cs + 0.2f * cl * cl + 0.2f * cc * cc;
+    const float others = 0.2f * cl * cl + 0.2f * cc * cc;
+    firstSquares = 0.6f * first * first + others;
+    return 0.6f * cs * cs + others;
+}
+
+float laneSquares(const ByteQuery& q, const ByteBlock& block, const ProjectionTail& tail, std::size_t lane) {
+    float firstSquares = 0.0f;
+    return laneSquares(q, block, tail, lane, firstSquares);
 }
 
 void passMasksPlain(const ByteQuery& q, std::span<const ByteBlock> blocks,
@@ -327,6 +335,15 @@ void byteBounds(const ByteQuery& query, const ByteBlock& block, const Projection
                 float (&bounds)[ByteBlock::kLanes]) {
     for (std::size_t lane = 0; lane < kLanes; ++lane) {
         bounds[lane] = std::sqrt(laneSquares(query, block, tail, lane)) + kSlack;
+    }
+}
+
+void byteStageBounds(const ByteQuery& query, const ByteBlock& block, const ProjectionTail& tail,
+                     float (&first)[ByteBlock::kLanes], float (&both)[ByteBlock::kLanes]) {
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+        float firstSquares = 0.0f;
+        both[lane] = std::sqrt(laneSquares(query, block, tail, lane, firstSquares)) + kSlack;
+        first[lane] = std::sqrt(firstSquares) + kSlack;
     }
 }
 

@@ -72,6 +72,10 @@ ByteQuery byteQuery(const ByteBlock& block, const ProjectionTail& tail, std::siz
 void byteBounds(const ByteQuery& query, const ByteBlock& block, const ProjectionTail& tail,
                 float (&bounds)[ByteBlock::kLanes]);
 
+// The first stage's bound alone, and byteBounds' (for measuring what each stage prunes).
+void byteStageBounds(const ByteQuery& query, const ByteBlock& block, const ProjectionTail& tail,
+                     float (&first)[ByteBlock::kLanes], float (&both)[ByteBlock::kLanes]);
+
 // Bit l of masks[b] is set when the query's bound with lane l of blocks[b] (and tails[b]) reaches
 // `floor`.
 void bytePassMasks(const ByteQuery& query, std::span<const ByteBlock> blocks,

@@ -10,54 +10,81 @@ namespace tonemirror::analysis {
 namespace {
 
 constexpr std::size_t kBins = kComparedSpectrumBins;
-constexpr std::size_t kAxes = kProjectionAxes;
 // Rounds of subspace iteration: the leading axes settle within a few; later rounds gain little.
 constexpr int kRounds = 6;
 // Spectra a basis is learned from at most: the axes of a thousand songs serve as well as more.
 constexpr std::size_t kMostSpectra = 1024;
 constexpr std::uint32_t kSpectrumConstant = 1u;
 
-double columnDot(const std::vector<double>& m, std::size_t a, std::size_t b) {
+// The loops over the axes run twice as fast with AVX2 and FMA where the processor has them (a build
+// of each, chosen at load time; GCC only, as the other kernels).
+#if defined(__x86_64__) && !defined(__clang__)
+#define TONEMIRROR_WIDE_LOOPS gnu::target_clones("arch=x86-64-v3", "default")
+#else
+#define TONEMIRROR_WIDE_LOOPS
+#endif
+
+// Axis-major while they are made orthonormal (t[a * kBins + i] is axis a's value at bin i), so that
+// every sum runs over contiguous memory; bin-major elsewhere (see axes_).
+double axisDot(const std::vector<double>& t, std::size_t a, std::size_t b) {
+    const double* x = &t[a * kBins];
+    const double* y = &t[b * kBins];
     double sum = 0.0;
     for (std::size_t i = 0; i < kBins; ++i) {
-        sum += m[i * kAxes + a] * m[i * kAxes + b];
+        sum += x[i] * y[i];
     }
     return sum;
 }
 
-// Removes from column a its parts along columns 0..a-1 (twice: one pass leaves rounding behind) and
+// Removes from axis a its parts along axes 0..a-1 (twice: one pass leaves rounding behind) and
 // returns its remaining length.
-double orthogonalise(std::vector<double>& m, std::size_t a) {
+double orthogonalise(std::vector<double>& t, std::size_t a) {
+    double* x = &t[a * kBins];
     for (int pass = 0; pass < 2; ++pass) {
         for (std::size_t b = 0; b < a; ++b) {
-            const double along = columnDot(m, a, b);
+            const double along = axisDot(t, a, b);
+            const double* y = &t[b * kBins];
             for (std::size_t i = 0; i < kBins; ++i) {
-                m[i * kAxes + a] -= along * m[i * kAxes + b];
+                x[i] -= along * y[i];
             }
         }
     }
-    return std::sqrt(columnDot(m, a, a));
+    return std::sqrt(axisDot(t, a, a));
 }
 
-// Makes the columns orthonormal. A column that lies (nearly) in the span of the earlier ones, as
-// with fewer distinct spectra than axes, is drawn anew at random: the bound needs every axis of
-// unit length and orthogonal to the others.
-void orthonormalise(std::vector<double>& m, std::mt19937_64& rng) {
-    std::normal_distribution<double> normal;
-    for (std::size_t a = 0; a < kAxes; ++a) {
-        double before = std::sqrt(columnDot(m, a, a));
-        double length = orthogonalise(m, a);
-        while (!(length > 1e-6 * before) || !std::isfinite(length)) {
-            for (std::size_t i = 0; i < kBins; ++i) {
-                m[i * kAxes + a] = normal(rng);
-            }
-            before = std::sqrt(columnDot(m, a, a));
-            length = orthogonalise(m, a);
-        }
-        for (std::size_t i = 0; i < kBins; ++i) {
-            m[i * kAxes + a] /= length;
+void transpose(const std::vector<double>& from, std::size_t rows, std::size_t columns,
+               std::vector<double>& to) {
+    to.resize(from.size());
+    for (std::size_t r = 0; r < rows; ++r) {
+        for (std::size_t c = 0; c < columns; ++c) {
+            to[c * rows + r] = from[r * columns + c];
         }
     }
+}
+
+// Makes the columns of the bin-major m orthonormal. A column that lies (nearly) in the span of the
+// earlier ones, as with fewer distinct spectra than axes, is drawn anew at random: the bound needs
+// every axis of unit length and orthogonal to the others.
+void orthonormalise(std::vector<double>& m, std::size_t axes, std::mt19937_64& rng) {
+    std::normal_distribution<double> normal;
+    std::vector<double> t;
+    transpose(m, kBins, axes, t);
+    for (std::size_t a = 0; a < axes; ++a) {
+        double* x = &t[a * kBins];
+        double before = std::sqrt(axisDot(t, a, a));
+        double length = orthogonalise(t, a);
+        while (!(length > 1e-6 * before) || !std::isfinite(length)) {
+            for (std::size_t i = 0; i < kBins; ++i) {
+                x[i] = normal(rng);
+            }
+            before = std::sqrt(axisDot(t, a, a));
+            length = orthogonalise(t, a);
+        }
+        for (std::size_t i = 0; i < kBins; ++i) {
+            x[i] /= length;
+        }
+    }
+    transpose(t, axes, kBins, m);
 }
 
 // The key's spectrum lanes (it keeps none of its own).
@@ -71,31 +98,35 @@ bool usable(const ContentKey& key) {
 }
 
 // One round: axes <- sample^T (sample axes), the axes weighted by how much of the sample lies along them.
-void iterate(std::span<const ContentKey* const> sample, std::vector<double>& axes) {
-    std::vector<double> next(axes.size(), 0.0);
+[[TONEMIRROR_WIDE_LOOPS]] void iterate(std::span<const ContentKey* const> sample, std::vector<double>& m,
+                                       std::size_t axes) {
+    std::vector<double> next(m.size(), 0.0);
+    std::vector<double> along(axes);
     Lanes lanes;
     for (const ContentKey* key : sample) {
         spectrumLanes(*key, lanes.data());
-        double along[kAxes] = {};
+        std::fill(along.begin(), along.end(), 0.0);
         for (std::size_t i = 0; i < kBins; ++i) {
             const double x = lanes[i];
-            for (std::size_t a = 0; a < kAxes; ++a) {
-                along[a] += x * axes[i * kAxes + a];
+            const double* row = &m[i * axes];
+            for (std::size_t a = 0; a < axes; ++a) {
+                along[a] += x * row[a];
             }
         }
         for (std::size_t i = 0; i < kBins; ++i) {
             const double x = lanes[i];
-            for (std::size_t a = 0; a < kAxes; ++a) {
-                next[i * kAxes + a] += x * along[a];
+            double* row = &next[i * axes];
+            for (std::size_t a = 0; a < axes; ++a) {
+                row[a] += x * along[a];
             }
         }
     }
-    axes.swap(next);
+    m.swap(next);
 }
 
 } // namespace
 
-SpectrumBasis SpectrumBasis::learn(std::span<const ContentKey* const> sample) {
+SpectrumBasis SpectrumBasis::learn(std::span<const ContentKey* const> sample, std::size_t axes) {
     // Every k-th, so that a large sample costs no more than kMostSpectra.
     std::vector<const ContentKey*> useful;
     const std::size_t step = (sample.size() + kMostSpectra - 1) / kMostSpectra;
@@ -107,14 +138,15 @@ SpectrumBasis SpectrumBasis::learn(std::span<const ContentKey* const> sample) {
     std::mt19937_64 rng(20261208);
     std::normal_distribution<double> normal;
     SpectrumBasis basis;
-    basis.axes_.resize(kBins * kAxes);
+    basis.count_ = std::clamp<std::size_t>(axes, kProjectionAxes, kMostAxes);
+    basis.axes_.resize(kBins * basis.count_);
     for (double& v : basis.axes_) {
         v = normal(rng);
     }
-    orthonormalise(basis.axes_, rng);
+    orthonormalise(basis.axes_, basis.count_, rng);
     for (int round = 0; round < kRounds && !useful.empty(); ++round) {
-        iterate(useful, basis.axes_);
-        orthonormalise(basis.axes_, rng);
+        iterate(useful, basis.axes_, basis.count_);
+        orthonormalise(basis.axes_, basis.count_, rng);
     }
     return basis;
 }
@@ -131,27 +163,45 @@ float restLength(double length, double inside) {
 
 } // namespace
 
-void SpectrumBasis::project(const ContentKey& key, ContentProjection& out) const {
+[[TONEMIRROR_WIDE_LOOPS]] double SpectrumBasis::coordinates(const ContentKey& key, double* along) const {
     Lanes lanes;
     spectrumLanes(key, lanes.data());
-    double along[kAxes] = {};
+    std::fill(along, along + count_, 0.0);
     double length = 0.0;
     for (std::size_t i = 0; i < kBins; ++i) {
         const double x = lanes[i];
+        const double* row = &axes_[i * count_];
         length += x * x;
-        for (std::size_t a = 0; a < kAxes; ++a) {
-            along[a] += x * axes_[i * kAxes + a];
+        for (std::size_t a = 0; a < count_; ++a) {
+            along[a] += x * row[a];
         }
     }
+    return length;
+}
+
+float SpectrumBasis::restAfter(const double* along, std::size_t axes, double length) {
     double inside = 0.0;
-    for (std::size_t a = 0; a < kAxes; ++a) {
-        out.spectrum[a] = static_cast<float>(along[a]);
+    for (std::size_t a = 0; a < axes; ++a) {
         inside += along[a] * along[a];
+    }
+    return restLength(length, inside);
+}
+
+void SpectrumBasis::project(const ContentKey& key, ContentProjection& out) const {
+    double along[kMostAxes];
+    const double length = coordinates(key, along);
+    const std::size_t kept = std::min(count_, kFineAxes);
+    double inside = 0.0;
+    for (std::size_t a = 0; a < kFineAxes; ++a) {
+        out.spectrum[a] = a < kept ? static_cast<float>(along[a]) : 0.0f;
+        inside += a < kept ? along[a] * along[a] : 0.0;
         if (a + 1 == kFirstStageAxes) {
             out.spectrumRestFirst = restLength(length, inside);
+        } else if (a + 1 == kProjectionAxes) {
+            out.spectrumRest = restLength(length, inside);
         }
     }
-    out.spectrumRest = restLength(length, inside);
+    out.spectrumRestFine = restLength(length, inside);
 }
 
 } // namespace tonemirror::analysis

@@ -10,6 +10,14 @@ void ContentPrefilter::clear(std::size_t learnAt) {
     steps_ = {};
     blocks_.clear();
     tails_.clear();
+    fine_.clear();
+}
+
+void ContentPrefilter::reserve(std::size_t tracks) {
+    const std::size_t blocks = (tracks + analysis::ByteBlock::kLanes - 1) / analysis::ByteBlock::kLanes;
+    blocks_.reserve(blocks);
+    tails_.reserve(blocks);
+    fine_.reserve(tracks);
 }
 
 void ContentPrefilter::add(std::span<const analysis::ContentKey> keys,
@@ -26,7 +34,7 @@ void ContentPrefilter::add(std::span<const analysis::ContentKey> keys,
     for (const analysis::ContentKey& key : keys) {
         sample.push_back(&key);
     }
-    basis_ = analysis::SpectrumBasis::learn(sample);
+    basis_ = analysis::SpectrumBasis::learn(sample, analysis::kFineAxes);
     std::vector<analysis::ContentProjection> projections;
     projections.reserve(keys.size());
     for (std::size_t p = 0; p < keys.size(); ++p) {
@@ -54,6 +62,7 @@ void ContentPrefilter::store(const analysis::ContentProjection& p, std::size_t p
     }
     analysis::storeByteLane(p, steps_, blocks_[position / kLanes], tails_[position / kLanes],
                             position % kLanes);
+    fine_.push_back(analysis::fineProjection(p));
 }
 
 } // namespace tonemirror::engine

@@ -16,7 +16,9 @@ namespace tonemirror::engine {
 
 // Names the earlier tracks whose content score with a track may reach a floor, at a few nanoseconds
 // a track: every track's projection (analysis/ContentProjection), its first stage in bytes
-// (analysis/ProjectionBytes), in blocks of eight, bounded against the query a block at a time. Exact: no
+// (analysis/ProjectionBytes), in blocks of eight, bounded against the query a block at a time; the
+// tracks that pass are bounded once more from their third stage (analysis::FineProjection), which
+// drops most of them before the scorer reads their sketches and spectra. Exact: no
 // track whose content key scores at least the floor is left out (and most that score far below it are). The
 // spectrum axes and the bytes' steps are learned once, from the first `learnAt` tracks, when the last of them
 // is added; then every track added so far is projected, and each later one as it comes. Before that the
@@ -27,6 +29,8 @@ public:
     static constexpr std::size_t kDefaultLearnAt = 2048;
 
     void clear(std::size_t learnAt = kDefaultLearnAt);
+    // Room for this many tracks, so that the arrays do not grow by doubling.
+    void reserve(std::size_t tracks);
     // Adds the track at position keys.size() - 1; `keys` and `sketches` hold every track so far.
     void add(std::span<const analysis::ContentKey> keys, std::span<const analysis::ContentSketch> sketches);
     bool ready() const { return basis_.has_value(); }
@@ -46,6 +50,7 @@ private:
     analysis::ByteSteps steps_{};
     std::vector<analysis::ByteBlock> blocks_;
     std::vector<analysis::ProjectionTail> tails_; // by block
+    std::vector<analysis::FineProjection> fine_;  // by track
 };
 
 template <typename Take>
@@ -57,14 +62,20 @@ void ContentPrefilter::query(std::size_t me, float floor, std::size_t below, Tak
     thread_local std::vector<std::uint8_t> masks;
     masks.resize(blocks);
     analysis::bytePassMasks(mine, {blocks_.data(), blocks}, {tails_.data(), blocks}, floor, masks.data());
+    thread_local std::vector<std::uint32_t> passed;
+    passed.clear();
     for (std::size_t b = 0; b < blocks; ++b) {
         for (unsigned m = masks[b]; m != 0; m &= m - 1) {
-            const std::size_t p = b * kLanes + static_cast<std::size_t>(__builtin_ctz(m));
-            if (p >= below) {
-                return;
-            }
-            take(static_cast<std::uint32_t>(p));
+            passed.push_back(
+                static_cast<std::uint32_t>(b * kLanes + static_cast<std::size_t>(__builtin_ctz(m))));
         }
+    }
+    while (!passed.empty() && passed.back() >= below) {
+        passed.pop_back(); // the lanes after `below` in its block
+    }
+    const std::size_t kept = analysis::keepFineReaching(analysis::fineQuery(fine_[me]), fine_, passed, floor);
+    for (std::size_t k = 0; k < kept; ++k) {
+        take(passed[k]);
     }
 }
 

@@ -34,6 +34,7 @@ void ScanIndex::reserve(std::size_t tracks) {
     contentKeys_.reserve(tracks);
     tagSketches_.reserve(tracks);
     contentSketches_.reserve(tracks);
+    prefilter_.reserve(tracks);
 }
 
 void ScanIndex::append(std::u16string_view path, const analysis::TrackRecord& record) {

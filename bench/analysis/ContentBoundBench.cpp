@@ -131,7 +131,7 @@ void BM_BytePrefilter(benchmark::State& state) {
 BENCHMARK(BM_BytePrefilter)->Arg(4096)->Arg(32768)->Arg(131072)->Arg(1048576);
 
 // What a scan pays once, under its exclusive lock, when the prefilter learns its axes from its first
-// 2,048 tracks; and per track joining after that.
+// 2,048 tracks; and per track joining after that; by the number of axes (the scan learns kFineAxes).
 void BM_LearnAxes(benchmark::State& state) {
     std::mt19937 rng(12);
     std::vector<TrackRecord> records(2048); // the keys point at their values
@@ -143,10 +143,10 @@ void BM_LearnAxes(benchmark::State& state) {
         sample.push_back(&keys[t]);
     }
     for (auto _ : state) {
-        benchmark::DoNotOptimize(SpectrumBasis::learn(sample));
+        benchmark::DoNotOptimize(SpectrumBasis::learn(sample, static_cast<std::size_t>(state.range(0))));
     }
 }
-BENCHMARK(BM_LearnAxes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LearnAxes)->Arg(kProjectionAxes)->Arg(kFineAxes)->Unit(benchmark::kMillisecond);
 
 void BM_ProjectTrack(benchmark::State& state) {
     std::mt19937 rng(13);
@@ -158,7 +158,7 @@ void BM_ProjectTrack(benchmark::State& state) {
         makeContentKey(records[t], keys[t]);
         sample.push_back(&keys[t]);
     }
-    const SpectrumBasis basis = SpectrumBasis::learn(sample);
+    const SpectrumBasis basis = SpectrumBasis::learn(sample, static_cast<std::size_t>(state.range(0)));
     std::size_t k = 0;
     for (auto _ : state) {
         ContentProjection p{};
@@ -166,7 +166,7 @@ void BM_ProjectTrack(benchmark::State& state) {
         benchmark::DoNotOptimize(p);
     }
 }
-BENCHMARK(BM_ProjectTrack)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ProjectTrack)->Arg(kProjectionAxes)->Arg(kFineAxes)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -17,9 +17,12 @@
 //   bench_scan --content-groups N...   whether groups of tracks would narrow the content prefilter
 //                          (ContentGroups.h): shares of groups whose bound passes, on records made
 //                          as the library's
+//   bench_scan --content-stages N...   what each step of the content side prunes and costs per pair
+//                          (ContentStages.h), on records made as the library's
 // With sizes alone, a second scan of the unchanged library ("rescan") takes its pairs from the first.
 
 #include "ContentGroups.h"
+#include "ContentStages.h"
 #include "analysis/ContentComparison.h"
 #include "analysis/ContentSketch.h"
 #include "analysis/ExcerptReader.h"
@@ -695,6 +698,7 @@ int main(int argc, char** argv) {
     bool verify = false;
     std::size_t allPairsUpTo = 30000;
     bool groups = false;
+    bool stages = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--verify") {
@@ -707,6 +711,8 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--content-groups") {
             groups = true;
+        } else if (arg == "--content-stages") {
+            stages = true;
         } else if (arg == "--method" && i + 1 < argc) {
             gMethod = std::stoi(argv[++i]);
         } else if (arg == "--index-only") {
@@ -725,6 +731,12 @@ int main(int argc, char** argv) {
     if (groups) {
         for (std::size_t n : sizes) {
             bench::printContentGroupPasses(sampleRecords(n));
+        }
+        return 0;
+    }
+    if (stages) {
+        for (std::size_t n : sizes) {
+            bench::printContentStages(sampleRecords(n), 0.75f);
         }
         return 0;
     }

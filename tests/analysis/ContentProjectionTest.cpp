@@ -101,7 +101,8 @@ ContentProjection projectionOf(const ContentKey& key, const SpectrumBasis& basis
     return p;
 }
 
-SpectrumBasis axesFor(Axes axes, const std::vector<ContentKey>& keys, std::mt19937& rng) {
+SpectrumBasis axesFor(Axes axes, const std::vector<ContentKey>& keys, std::mt19937& rng,
+                      std::size_t count = kProjectionAxes) {
     std::vector<ContentKey> others;
     std::vector<TrackRecord> otherSongs;
     switch (axes) {
@@ -115,18 +116,18 @@ SpectrumBasis axesFor(Axes axes, const std::vector<ContentKey>& keys, std::mt199
         others.assign(50, keys[0]);
         break;
     case Axes::FromNothing:
-        return SpectrumBasis::learn({});
+        return SpectrumBasis::learn({}, count);
     }
     const std::vector<ContentKey>& from = axes == Axes::FromLibrary ? keys : others;
     std::vector<const ContentKey*> sample;
     for (const ContentKey& k : from) {
         sample.push_back(&k);
     }
-    return SpectrumBasis::learn(sample);
+    return SpectrumBasis::learn(sample, count);
 }
 
 void expectOrthonormal(const SpectrumBasis& basis) {
-    for (std::size_t a = 0; a < kProjectionAxes; ++a) {
+    for (std::size_t a = 0; a < basis.axes(); ++a) {
         for (std::size_t b = 0; b <= a; ++b) {
             double dot = 0.0;
             for (std::size_t i = 0; i < kComparedSpectrumBins; ++i) {
@@ -187,6 +188,121 @@ INSTANTIATE_TEST_SUITE_P(
                       BoundCase{"AxesFromOneSong", Kind::NearCopies, Axes::FromOneSong},
                       BoundCase{"RandomAxes", Kind::OddArrays, Axes::FromNothing}),
     [](const auto& p) { return std::string(p.param.name); });
+
+class FineBound : public ::testing::TestWithParam<BoundCase> {};
+
+// The third stage, on twice the axes with every value a half: never below the score of the keys or of
+// the records (a track with itself too), whichever axes; the kernel that reads ahead keeps a pair at
+// its own score and agrees with the plain bound; and it rules out more than the first two stages.
+TEST_P(FineBound, NeverBelowTheContentScore) {
+    const BoundCase& c = GetParam();
+    std::mt19937 rng(static_cast<unsigned>(c.kind) * 10 + static_cast<unsigned>(c.axes) + 200);
+    const std::vector<TrackRecord> records = library(c.kind, 150, rng);
+    const std::vector<ContentKey> keys = keysOf(records);
+    const SpectrumBasis basis = axesFor(c.axes, keys, rng, kFineAxes);
+    ASSERT_EQ(basis.axes(), kFineAxes);
+    expectOrthonormal(basis);
+    std::vector<FineProjection> fine(records.size());
+    std::vector<ProjectionBlock> blocks((records.size() + 7) / 8);
+    std::vector<ProjectionTail> tails(blocks.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const ContentProjection p = projectionOf(keys[i], basis);
+        fine[i] = fineProjection(p);
+        storeLane(p, blocks[i / 8], tails[i / 8], i % 8);
+    }
+    std::size_t ruledOut = 0;
+    std::size_t ruledOutBefore = 0;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const FineQuery query = fineQuery(fine[i]);
+        for (std::size_t j = 0; j <= i; ++j) {
+            const float bound = fineBound(query, fine[j]);
+            const float keyScore = compareContent(keys[i], keys[j]);
+            ASSERT_GE(bound, keyScore) << i << "-" << j;
+            ASSERT_GE(bound, compareContent(records[i], records[j])) << i << "-" << j;
+            const auto me = static_cast<std::uint32_t>(j);
+            std::uint32_t kept[3] = {me, me, me};
+            ASSERT_EQ(keepFineReaching(query, fine, {&kept[0], 1}, keyScore), 1u) << i << "-" << j;
+            ASSERT_EQ(keepFineReaching(query, fine, {&kept[1], 1}, bound - 1e-4f), 1u) << i << "-" << j;
+            ASSERT_EQ(keepFineReaching(query, fine, {&kept[2], 1}, bound + 1e-3f), 0u) << i << "-" << j;
+            float before[ProjectionBlock::kLanes];
+            projectionBounds(loadLane(blocks[i / 8], tails[i / 8], i % 8), blocks[j / 8], tails[j / 8],
+                             before);
+            ruledOut += bound < 0.75f ? 1 : 0;
+            ruledOutBefore += before[j % 8] < 0.75f ? 1 : 0;
+        }
+    }
+    EXPECT_GE(ruledOut, ruledOutBefore);
+    if (c.axes == Axes::FromLibrary && c.kind != Kind::OddArrays) {
+        EXPECT_GT(ruledOut, ruledOutBefore) << "more axes must make the bound tighter";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Libraries, FineBound,
+    ::testing::Values(BoundCase{"UnrelatedSongs", Kind::Unrelated, Axes::FromLibrary},
+                      BoundCase{"NearCopies", Kind::NearCopies, Axes::FromLibrary},
+                      BoundCase{"SilentAndBrokenArrays", Kind::OddArrays, Axes::FromLibrary},
+                      BoundCase{"AxesFromOtherSongs", Kind::NearCopies, Axes::FromOtherSongs},
+                      BoundCase{"AxesFromOneSong", Kind::NearCopies, Axes::FromOneSong},
+                      BoundCase{"RandomAxes", Kind::OddArrays, Axes::FromNothing}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// A list of tracks longer than the reading ahead, in any order and with repeats: the kernel keeps
+// exactly the ones whose bound reaches the floor, in their order.
+TEST(FineBound, KeepsExactlyTheReachingTracksInOrder) {
+    std::mt19937 rng(31);
+    const std::vector<TrackRecord> records = library(Kind::NearCopies, 61, rng);
+    const std::vector<ContentKey> keys = keysOf(records);
+    const SpectrumBasis basis = axesFor(Axes::FromLibrary, keys, rng, kFineAxes);
+    std::vector<FineProjection> fine;
+    for (const ContentKey& key : keys) {
+        fine.push_back(fineProjection(projectionOf(key, basis)));
+    }
+    const FineQuery query = fineQuery(fine[60]);
+    for (const float floor : {0.5f, 0.8f, 0.95f}) {
+        std::vector<std::uint32_t> positions;
+        for (int k = 0; k < 200; ++k) {
+            positions.push_back(static_cast<std::uint32_t>(rng() % fine.size()));
+        }
+        std::vector<std::uint32_t> expected;
+        for (const std::uint32_t p : positions) {
+            if (fineBound(query, fine[p]) >= floor) {
+                expected.push_back(p);
+            }
+        }
+        positions.resize(keepFineReaching(query, fine, positions, floor));
+        EXPECT_EQ(positions, expected) << floor;
+        EXPECT_FALSE(expected.empty()) << floor;
+    }
+}
+
+// The worst case of the halves' rounding in the third stage: every value of every part just under a
+// midpoint between two halves, so that each rounds down by almost half a step, on both sides of a
+// track with itself. Its correlation with itself is 1 in every part, and the bound must reach that.
+TEST(FineBound, AllowsForValuesThatAllRoundDown) {
+    const auto roundingDown = [](float* values, std::size_t count) {
+        const float even = 1.0f / std::sqrt(static_cast<float>(count));
+        // The half under `even` whose value just under the next midpoint stays under `even` too: the
+        // array keeps unit length at most.
+        auto h = static_cast<std::uint16_t>(toHalf(even) + 1);
+        float value = even + 1.0f;
+        while (value > even) {
+            --h;
+            value = fromHalf(h) + 0.49f * (fromHalf(static_cast<std::uint16_t>(h + 1)) - fromHalf(h));
+        }
+        std::fill(values, values + count, value);
+        return std::sqrt(std::max(0.0f, 1.0f - static_cast<float>(count) * value * value));
+    };
+    ContentProjection p{};
+    p.spectrumRestFine = roundingDown(p.spectrum, kFineAxes);
+    p.levelRest = roundingDown(p.level, kProjectionLevelTerms);
+    roundingDown(p.sections, kSectionCount);
+    const FineProjection f = fineProjection(p);
+    ASSERT_EQ(f.boundedParts, 0u) << "every part must be worked out, none taken as 1";
+    EXPECT_GE(fineBound(fineQuery(f), f), 1.0f);
+    std::uint32_t position = 0;
+    EXPECT_EQ(keepFineReaching(fineQuery(f), {&f, 1}, {&position, 1}, 1.0f), 1u);
+}
 
 enum class Steps { FromLibrary, FromFirstTracks, FromNothing };
 
