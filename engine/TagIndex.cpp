@@ -529,7 +529,9 @@ void TagIndex::addUnboundedTracks(unsigned texts, float threshold, Search& searc
 namespace {
 
 // Whether a track may reach the threshold with each part it was named for at the most its entries
-// allow: the texts of a part that no group named stay under the part's unnamed bound.
+// allow: the texts of a part that no group named stay under the part's unnamed bound. (With one
+// query text a part, a group's bound for a named text is never under the level that text was looked
+// up at, so the larger of the two is the group's; kept for a part that more texts stand for.)
 bool reachesCounted(const std::array<float, 4>& unnamed, const Marks& marks, std::uint32_t p, unsigned parts,
                     unsigned counted, float threshold) {
     std::array<float, 4> bounds = unnamed;
