@@ -354,7 +354,7 @@ const TagIndex::Plan& TagIndex::planOf(analysis::RunShape pairs, analysis::RunSh
                               std::uint64_t{pairs.length} << 16 | pairs.repeats << 8 | triples.repeats;
     auto it = fits ? plans.find(key) : plans.end();
     if (it == plans.end()) {
-        if (plans.size() > 65536) { // real texts come in a few thousand shapes
+        if (plans.size() > 16384) { // real texts come in a few thousand shapes; a plan takes up to 2 KB
             plans.clear();
         }
         it = plans.insert_or_assign(fits ? key : ~std::uint64_t{0}, planFor(pairs, triples, threshold)).first;
