@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <span>
 #include <unordered_map>
 
@@ -37,6 +38,24 @@ std::size_t fewestSharedAtLength(analysis::RunShape x, std::size_t length, float
     return low > runStarts(length, x.run) ? TagIndex::kNone : low;
 }
 
+// The most likeness a text of shape x has with any indexed text of `shortest` to `longest` units that
+// shares s of its distinct runs, for each s from `from` on (bounds for fewer are never asked: 1). As
+// above, the most repeats an indexed text may have give the most.
+TagIndex::LikenessByShared likenessByShared(analysis::RunShape x, std::size_t shortest, std::size_t longest,
+                                            std::size_t from) {
+    const std::size_t distinct = runStarts(x.length, x.run) - x.repeats;
+    TagIndex::LikenessByShared table(distinct + 1, 255);
+    for (std::size_t shared = from; shared <= distinct; ++shared) {
+        float most = 0.0f;
+        for (std::size_t length = shortest; length <= longest; ++length) {
+            const analysis::RunShape y{length, TagIndex::repeatCap(length), x.run};
+            most = std::max(most, analysis::likenessWithSharedRuns(x, y, shared));
+        }
+        table[shared] = TagIndex::likenessByte(most);
+    }
+    return table;
+}
+
 // The tracks one query names, with the parts each was named for, and while a group is read, each
 // track's entries in it; marks per position, told apart from earlier queries and groups by rounds in
 // their high bits. Written without branches on the marks: whether a position comes for the first time
@@ -50,6 +69,7 @@ public:
         if (parts_.size() < std::size_t{below} + 1) { // one more: a write past the last found is dropped
             parts_.resize(std::size_t{below} + 1, 0);
             entries_.resize(std::size_t{below} + 1, 0);
+            likeness_.resize(std::size_t{below} + 1, 0);
             found_.resize(std::size_t{below} + 1);
             touched_.resize(std::size_t{below} + 1);
         }
@@ -64,12 +84,13 @@ public:
             if (p >= below_) {
                 break; // positions are added in increasing order
             }
-            name(p, parts);
+            name(p, parts, 255);
         }
     }
-    // Names for `parts` the positions found in `need` of the lists or more.
+    // Names for `parts` the positions found in `need` of the lists or more, each with the likeness
+    // its entries e allow (likeness[min(e + unread, last)]; 1 without a table).
     void nameCounted(std::span<const std::vector<std::uint32_t>* const> lists, std::size_t need,
-                     unsigned parts) {
+                     unsigned parts, std::span<const std::uint8_t> likeness, std::size_t unread) {
         if (++groupRound_ == kGroupRounds) {
             std::fill(entries_.begin(), entries_.end(), 0u);
             groupRound_ = 1;
@@ -90,29 +111,47 @@ public:
             }
         }
         for (std::size_t k = 0; k < touched; ++k) {
-            if ((entries_[touched_[k]] & 255u) >= need) {
-                name(touched_[k], parts);
+            const std::size_t e = entries_[touched_[k]] & 255u;
+            if (e >= need) {
+                // A count held at its most may stand for more entries: then any number of runs.
+                const std::size_t shared = e == 255 ? SIZE_MAX : e + unread;
+                const std::uint8_t most =
+                    likeness.empty() ? 255 : likeness[std::min(shared, likeness.size() - 1)];
+                name(touched_[k], parts, most);
             }
         }
     }
     std::span<const std::uint32_t> named() const { return {found_.data(), foundCount_}; }
     unsigned partsOf(std::uint32_t p) const { return parts_[p] & 15u; }
+    // The most likeness of a named part (a byte), from the groups that named it.
+    std::uint8_t likenessOf(std::uint32_t p, unsigned part) const {
+        return static_cast<std::uint8_t>(likeness_[p] >> (8 * part));
+    }
 
 private:
     static constexpr std::uint32_t kQueryRounds = std::uint32_t{1} << 28;
     static constexpr std::uint32_t kGroupRounds = std::uint32_t{1} << 24;
-    void name(std::uint32_t p, unsigned parts) {
+    void name(std::uint32_t p, unsigned parts, std::uint8_t most) {
         const std::uint32_t v = parts_[p];
         const std::uint32_t mark = queryRound_ << 4;
         const bool first = (v & ~15u) != mark;
         found_[foundCount_] = p;
         foundCount_ += first ? 1 : 0;
         parts_[p] = (first ? mark : v) | parts;
+        std::uint32_t bytes = first ? 0u : likeness_[p]; // one byte a part, the greatest named with
+        for (unsigned part = 0; part < 4; ++part) {
+            const unsigned shift = 8 * part;
+            if ((parts >> part & 1u) != 0 && ((bytes >> shift) & 255u) < most) {
+                bytes = (bytes & ~(255u << shift)) | std::uint32_t{most} << shift;
+            }
+        }
+        likeness_[p] = bytes;
     }
 
     std::uint32_t below_ = 0;
-    std::vector<std::uint32_t> parts_;   // query round << 4 | parts named for
-    std::vector<std::uint32_t> entries_; // group round << 8 | entries in the group
+    std::vector<std::uint32_t> parts_;    // query round << 4 | parts named for
+    std::vector<std::uint32_t> entries_;  // group round << 8 | entries in the group
+    std::vector<std::uint32_t> likeness_; // per part, valid for the parts named in this query round
     std::vector<std::uint32_t> found_;
     std::vector<std::uint32_t> touched_;
     std::size_t foundCount_ = 0;
@@ -142,6 +181,13 @@ TagIndex::Plan TagIndex::planFor(analysis::RunShape pairs, analysis::RunShape tr
     for (std::size_t length = 1; length <= kShortLength; ++length) {
         plan.pairsByLength[length] = fewestSharedAtLength(pairs, length, threshold);
         plan.triplesByLength[length] = fewestSharedAtLength(triples, length, threshold);
+        if (plan.pairsByLength[length] != kNone && plan.pairsByLength[length] != 0) {
+            plan.pairLikeness[length] = likenessByShared(pairs, length, length, plan.pairsByLength[length]);
+        }
+        if (plan.triplesByLength[length] != kNone && plan.triplesByLength[length] != 0) {
+            plan.tripleLikeness[length] =
+                likenessByShared(triples, length, length, plan.triplesByLength[length]);
+        }
     }
     for (std::size_t length = kShortLength + 1; length <= kLongest; ++length) {
         const std::size_t shared = fewestSharedAtLength(triples, length, threshold);
@@ -150,6 +196,9 @@ TagIndex::Plan TagIndex::planFor(analysis::RunShape pairs, analysis::RunShape tr
             return plan;
         }
         plan.triples = std::min(plan.triples, shared);
+    }
+    if (plan.triples != kNone) {
+        plan.tripleLikeness[0] = likenessByShared(triples, kShortLength + 1, kLongest, plan.triples);
     }
     return plan;
 }
@@ -168,6 +217,16 @@ analysis::RunShape TagIndex::runsOf(std::u16string_view text, std::size_t run,
     std::sort(out.begin(), out.end());
     out.erase(std::unique(out.begin(), out.end()), out.end());
     return {text.size(), starts - out.size(), run};
+}
+
+std::uint8_t TagIndex::likenessByte(float likeness) {
+    // In double, where 255 x a float is exact, so that the byte never rounds a bound down.
+    const double scaled = std::ceil(static_cast<double>(std::clamp(likeness, 0.0f, 1.0f)) * 255.0);
+    return static_cast<std::uint8_t>(scaled);
+}
+
+float TagIndex::likenessOfByte(std::uint8_t byte) {
+    return static_cast<float>(byte / 255.0);
 }
 
 std::uint64_t TagIndex::keyOf(std::uint64_t run, std::size_t runLength, std::size_t space) {
@@ -256,6 +315,7 @@ void TagIndex::rarest(const std::vector<const RunLists*>& runs, std::size_t leng
     pick.lists.clear();
     pick.need = 0;
     pick.entries = 0;
+    pick.unread = 0;
     if (needed == kNone || needed > runs.size()) {
         return; // no text sharing runs with this one reaches the level
     }
@@ -283,6 +343,7 @@ void TagIndex::rarest(const std::vector<const RunLists*>& runs, std::size_t leng
         pick.lists.push_back(found[i].second);
     }
     pick.need = read - fewest + 1;
+    pick.unread = runs.size() - read;
 }
 
 const TagIndex::Plan& TagIndex::planOf(analysis::RunShape pairs, analysis::RunShape triples,
@@ -293,7 +354,7 @@ const TagIndex::Plan& TagIndex::planOf(analysis::RunShape pairs, analysis::RunSh
                               std::uint64_t{pairs.length} << 16 | pairs.repeats << 8 | triples.repeats;
     auto it = fits ? plans.find(key) : plans.end();
     if (it == plans.end()) {
-        if (plans.size() > 65536) { // real texts come in a few thousand shapes
+        if (plans.size() > 16384) { // real texts come in a few thousand shapes; a plan takes up to 2 KB
             plans.clear();
         }
         it = plans.insert_or_assign(fits ? key : ~std::uint64_t{0}, planFor(pairs, triples, threshold)).first;
@@ -310,6 +371,16 @@ void TagIndex::addGroup(Search& search, const std::vector<const List*>& lists, s
     group.need = need;
     group.parts = static_cast<std::uint8_t>(parts);
     search.groups.push_back(group);
+}
+
+void TagIndex::addCountedGroup(Search& search, const Pick& pick, unsigned parts,
+                               const LikenessByShared& likeness) {
+    addGroup(search, pick.lists, pick.need, parts);
+    Group& group = search.groups.back();
+    group.likenessAt = search.likeness.size();
+    group.likenessCount = likeness.size();
+    group.unread = pick.unread;
+    search.likeness.insert(search.likeness.end(), likeness.begin(), likeness.end());
 }
 
 bool TagIndex::addTextLists(std::u16string_view text, std::size_t space, float threshold, unsigned parts,
@@ -330,7 +401,7 @@ bool TagIndex::addTextLists(std::u16string_view text, std::size_t space, float t
     addGroup(search, {&own.whole}, 1, parts);
     rarest(tripleLists, 0, plan.triples, extraReads, byTriples);
     if (byTriples.need != 0) {
-        addGroup(search, byTriples.lists, byTriples.need, parts);
+        addCountedGroup(search, byTriples, parts, plan.tripleLikeness[0]);
     }
     for (std::size_t length = 1; length <= kShortLength; ++length) {
         const std::size_t needPairs = plan.pairsByLength[length];
@@ -348,10 +419,11 @@ bool TagIndex::addTextLists(std::u16string_view text, std::size_t space, float t
         rarest(tripleLists, length, needTriples == 0 ? kNone : needTriples, extraReads, byTriples);
         const bool pairsName = needPairs != 0;
         const bool triplesName = needTriples != 0;
-        const Pick& cheaper =
-            pairsName && (!triplesName || byPairs.entries <= byTriples.entries) ? byPairs : byTriples;
+        const bool byPairsCheaper = pairsName && (!triplesName || byPairs.entries <= byTriples.entries);
+        const Pick& cheaper = byPairsCheaper ? byPairs : byTriples;
         if (cheaper.need != 0) {
-            addGroup(search, cheaper.lists, cheaper.need, parts);
+            addCountedGroup(search, cheaper, parts,
+                            byPairsCheaper ? plan.pairLikeness[length] : plan.tripleLikeness[length]);
         }
     }
     return true;
@@ -399,6 +471,7 @@ void TagIndex::searchFor(const analysis::TrackRecord& record, float threshold, f
                          Search& search) const {
     search.lists.clear();
     search.groups.clear();
+    search.likeness.clear();
     search.unnamed = {};
     std::u16string_view nameAsTag;
     const auto bySpace = textsBySpace(record, nameAsTag);
@@ -453,18 +526,38 @@ void TagIndex::addUnboundedTracks(unsigned texts, float threshold, Search& searc
     }
 }
 
+namespace {
+
+// Whether a track may reach the threshold with each part it was named for at the most its entries
+// allow: the texts of a part that no group named stay under the part's unnamed bound. (With one
+// query text a part, a group's bound for a named text is never under the level that text was looked
+// up at, so the larger of the two is the group's; kept for a part that more texts stand for.)
+bool reachesCounted(const std::array<float, 4>& unnamed, const Marks& marks, std::uint32_t p, unsigned parts,
+                    unsigned counted, float threshold) {
+    std::array<float, 4> bounds = unnamed;
+    for (unsigned part = 0; part < 4; ++part) {
+        if ((parts >> part & 1u) != 0) {
+            bounds[part] = std::max(bounds[part], TagIndex::likenessOfByte(marks.likenessOf(p, part)));
+        }
+    }
+    return analysis::tagsScoreWithParts(bounds[0], bounds[1], bounds[2], bounds[3], counted) >= threshold;
+}
+
+} // namespace
+
 void TagIndex::count(const Search& search, unsigned texts, float threshold, std::uint32_t below,
                      std::vector<std::uint32_t>& out) const {
     thread_local Marks marks;
     marks.start(below);
     for (const Group& group : search.groups) {
         const std::span<const List* const> lists(search.lists.data() + group.begin, group.end - group.begin);
-        if (group.need <= 1) { // any entry names the track
+        if (group.need <= 1 && group.likenessCount == 0) { // any entry names the track
             for (const List* list : lists) {
                 marks.nameAll(*list, group.parts);
             }
         } else {
-            marks.nameCounted(lists, group.need, group.parts);
+            marks.nameCounted(lists, group.need, group.parts,
+                              {search.likeness.data() + group.likenessAt, group.likenessCount}, group.unread);
         }
     }
     // Whether a track may reach the threshold, by the parts always counted and those it was named for.
@@ -482,7 +575,7 @@ void TagIndex::count(const Search& search, unsigned texts, float threshold, std:
             reaches[key] =
                 analysis::tagsScoreWithParts(bound(0), bound(1), bound(2), bound(3), counted) >= threshold;
         }
-        if (reaches[key] != 0) {
+        if (reaches[key] != 0 && reachesCounted(search.unnamed, marks, p, parts, counted, threshold)) {
             out.push_back(p);
         }
     }

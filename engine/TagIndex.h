@@ -22,8 +22,9 @@ namespace tonemirror::engine {
 // common words, are left out), and a few more, of which a match must then be in as many more. Each
 // query text is looked up at a level well under the threshold; a track named by none of a part's
 // texts has that part under its level, and only tracks whose score can still reach the threshold
-// with the parts they were named for at 1 and the others at their levels are candidates, so a pair
-// of look-alike titles or a shared artist alone makes none where the other parts count. Texts are
+// with the parts they were named for at the most the runs they were counted for allow and the others
+// at their levels are candidates, so a pair of look-alike titles or a shared artist alone makes none
+// where the other parts count, nor do file names that share only the artist. Texts are
 // listed by their runs of three units; texts up to kShortLength units, for which runs of three say
 // less, also by their runs of two and by their length, and each query reads for each such length
 // whichever of the three costs least. Texts the count cannot speak for (very long ones, ones that
@@ -68,15 +69,25 @@ public:
     // three that a text of that length reaching the threshold shares with it (kNone: no such text
     // reaches it; 0 for both: every text of that length is a candidate); for longer texts the fewest
     // runs of three. narrows is false when a longer text could reach the threshold without a shared run.
+    // And for each length class (0: longer texts), by the runs of two and of three that a text of the
+    // class shares with the query text, the most their likeness can be (likenessByte; empty where the
+    // class is not read by that kind of run).
     static constexpr std::size_t kNone = SIZE_MAX;
+    using LikenessByShared = std::vector<std::uint8_t>;
     struct Plan {
         bool narrows = true;
         std::array<std::size_t, kShortLength + 1> pairsByLength{};
         std::array<std::size_t, kShortLength + 1> triplesByLength{};
         std::size_t triples = kNone;
+        std::array<LikenessByShared, kShortLength + 1> pairLikeness;
+        std::array<LikenessByShared, kShortLength + 1> tripleLikeness;
     };
     // `pairs` and `triples` are the query text's shapes for runs of two and of three units.
     static Plan planFor(analysis::RunShape pairs, analysis::RunShape triples, float threshold);
+
+    // A likeness rounded up to a byte (255: 1), and back: likenessOfByte(likenessByte(x)) >= x.
+    static std::uint8_t likenessByte(float likeness);
+    static float likenessOfByte(std::uint8_t byte);
 
 private:
     // planFor, kept per thread for the shapes and thresholds met so far.
@@ -117,15 +128,22 @@ private:
     // (analysis::TagPart bits) that text stands for; and for each part the bound of a track that no
     // group names for it (the highest level its texts were looked up at, or 0 when the query has no
     // text for it).
+    // A group of run lists also bounds the likeness of the texts it names from their entries: a text
+    // with e entries shares at most e + unread of the query text's runs, and its likeness is at most
+    // likeness[e + unread] (from `likenessAt` in Search::likeness; none: at most 1).
     struct Group {
         std::size_t begin = 0; // of lists
         std::size_t end = 0;
         std::size_t need = 1;
         std::uint8_t parts = 0;
+        std::size_t likenessAt = 0;
+        std::size_t likenessCount = 0;
+        std::size_t unread = 0;
     };
     struct Search {
         std::vector<const List*> lists;
         std::vector<Group> groups;
+        std::vector<std::uint8_t> likeness;
         std::array<float, 4> unnamed{};
         std::size_t entries = 0;
     };
@@ -151,11 +169,15 @@ private:
         std::vector<const List*> lists;
         std::size_t need = 0;
         std::size_t entries = 0; // of the fewest lists that name every such text
+        std::size_t unread = 0;  // runs whose lists are not among them
     };
     void rarest(const std::vector<const RunLists*>& runs, std::size_t lengthClass, std::size_t needed,
                 bool extraReads, Pick& pick) const;
     static void addGroup(Search& search, const std::vector<const List*>& lists, std::size_t need,
                          unsigned parts);
+    // A group of the lists `pick` chose, whose entries bound the likeness by `likeness`.
+    static void addCountedGroup(Search& search, const Pick& pick, unsigned parts,
+                                const LikenessByShared& likeness);
 
     std::unordered_map<std::uint64_t, RunLists> runs_;
     std::vector<List> lists_{1}; // lists_[0] stays empty

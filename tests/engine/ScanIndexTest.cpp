@@ -485,6 +485,89 @@ TEST(TagIndexLengths, PlanCoversEveryIndexedShape) {
     }
 }
 
+// What a query reads from a track's entries: the likeness the plan allows for the runs two texts share,
+// by the length class of the indexed text and the kind of run that class is read by, is never below
+// their likeness. Near copies give high likenesses with a few runs missing, where a table that forgot
+// a shape or rounded down would show.
+TEST(TagIndexLengths, LikenessBySharedRunsBoundsTheLikeness) {
+    std::mt19937 rng(8);
+    const auto text = [&](std::size_t length) {
+        std::u16string s;
+        for (std::size_t i = 0; i < length; ++i) {
+            s.push_back(static_cast<char16_t>(u'a' + rng() % 5));
+        }
+        return s;
+    };
+    const auto edited = [&](std::u16string y) {
+        for (std::size_t edits = 1 + rng() % 2; edits-- > 0 && !y.empty();) {
+            const std::size_t at = rng() % y.size();
+            if (rng() % 2 == 0) {
+                y.erase(at, 1 + rng() % 3);
+            } else {
+                y.insert(at, 1 + rng() % 3, u'x');
+            }
+        }
+        return y;
+    };
+    std::map<std::tuple<float, std::size_t, std::size_t, std::size_t>, TagIndex::Plan> plans;
+    std::size_t narrowing = 0; // checks where the table said less than 1
+    for (const float t : {0.3f, 0.58f, 0.75f}) {
+        for (int k = 0; k < 5000; ++k) {
+            const std::u16string x = text(1 + rng() % 40);
+            const std::u16string y = k % 3 != 0 ? edited(x) : text(1 + rng() % 40);
+            analysis::RunShape x2, x3, y2, y3;
+            const auto px = runsOf(x, 2, x2);
+            const auto tx = runsOf(x, 3, x3);
+            const auto py = runsOf(y, 2, y2);
+            const auto ty = runsOf(y, 3, y3);
+            const auto key = std::make_tuple(t, x.size(), x2.repeats, x3.repeats);
+            if (plans.count(key) == 0) {
+                plans[key] = TagIndex::planFor(x2, x3, t);
+            }
+            const TagIndex::Plan& plan = plans[key];
+            const bool isShort = y.size() <= TagIndex::kShortLength;
+            const bool indexed = y.size() <= TagIndex::kLongest &&
+                                 y3.repeats <= TagIndex::repeatCap(y.size()) &&
+                                 (!isShort || y2.repeats <= TagIndex::repeatCap(y.size()));
+            if (!plan.narrows || !indexed || y.empty()) {
+                continue;
+            }
+            const float likeness = analysis::textLikeness(x, y);
+            const auto check = [&](const TagIndex::LikenessByShared& table, std::size_t shared) {
+                if (table.empty()) {
+                    return; // the class is not read by this kind of run
+                }
+                const std::uint8_t most = table[std::min(shared, table.size() - 1)];
+                narrowing += most < 255 ? 1 : 0;
+                ASSERT_GE(TagIndex::likenessOfByte(most), likeness)
+                    << "threshold " << t << ": " << x.size() << " against " << y.size() << " sharing "
+                    << shared;
+            };
+            if (isShort) {
+                check(plan.pairLikeness[y.size()], sharedRuns(px, py));
+                check(plan.tripleLikeness[y.size()], sharedRuns(tx, ty));
+            } else {
+                check(plan.tripleLikeness[0], sharedRuns(tx, ty));
+            }
+        }
+    }
+    EXPECT_GT(narrowing, 3000u);
+}
+
+TEST(TagIndexLengths, LikenessBytesRoundUp) {
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    for (int k = 0; k < 100000; ++k) {
+        // Whole steps of the byte as well, where a rounding in float could land a hair under.
+        const float x = k % 2 == 0 ? u(rng) : static_cast<float>(rng() % 256) / 255.0f;
+        const float back = TagIndex::likenessOfByte(TagIndex::likenessByte(x));
+        ASSERT_GE(back, x);
+        ASSERT_LE(back, x + 1.0f / 255.0f + 1e-6f);
+    }
+    EXPECT_EQ(TagIndex::likenessOfByte(TagIndex::likenessByte(1.0f)), 1.0f);
+    EXPECT_EQ(TagIndex::likenessOfByte(TagIndex::likenessByte(0.0f)), 0.0f);
+}
+
 // Long texts need most of their runs in common at usual thresholds, so a query reads few lists.
 TEST(TagIndexLengths, LongTextsReadFewLists) {
     const TagIndex::Plan plan = TagIndex::planFor({30, 0, 2}, {30, 0, 3}, 0.75f);

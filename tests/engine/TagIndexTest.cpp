@@ -192,6 +192,44 @@ INSTANTIATE_TEST_SUITE_P(Libraries, TagIndexExact,
                                            LibraryCase{"FewCopies", 14, 30, 6, 20}),
                          [](const auto& p) { return std::string(p.param.name); });
 
+// Tracks of one artist share the artist and the start of their file names ("artist - title"), so they
+// are named for two parts; how many runs their names share shows that the names are far from alike,
+// and only the copy of the query track is left.
+TEST(TagIndexNarrows, TracksOfOneArtistWithOtherTitles) {
+    std::mt19937 rng(31);
+    const auto word = [&] {
+        std::u16string w;
+        for (int i = 0; i < 5; ++i) {
+            w.push_back(static_cast<char16_t>(u'a' + rng() % 26));
+        }
+        return w;
+    };
+    std::deque<TrackRecord> tracks;
+    TagIndex index;
+    const auto add = [&](const std::u16string& title, const std::u16string& album) {
+        TrackRecord r = analysis::realShapedRecord(rng);
+        r.titleText = title;
+        r.artistText = u"the midnight riders";
+        r.albumText = album;
+        r.nameText = r.artistText + u" - " + r.titleText;
+        tracks.push_back(std::move(r));
+        index.add(static_cast<std::uint32_t>(tracks.size() - 1), tracks.back());
+    };
+    add(u"velvet morning", u"first light");
+    for (int i = 0; i < 200; ++i) {
+        add(word() + u" " + word(), word() + u" " + word());
+    }
+    add(u"velvet morning", u"best of");
+    const float threshold = 0.75f;
+    ASSERT_GE(analysis::compareTags(tracks.back(), tracks.front()), threshold);
+    std::vector<std::uint32_t> found;
+    ASSERT_TRUE(index.query(tracks.back(), threshold - PairScorer::kTagsIndexMargin,
+                            static_cast<std::uint32_t>(tracks.size() - 1), SIZE_MAX,
+                            [&](std::uint32_t p) { found.push_back(p); }));
+    EXPECT_NE(std::find(found.begin(), found.end(), 0u), found.end());
+    EXPECT_LT(found.size(), 10u);
+}
+
 struct ShortTextCase {
     const char* name;
     const char16_t* title;
