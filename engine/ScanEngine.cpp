@@ -24,6 +24,10 @@ static_assert(ContentPrefilter::kDefaultLearnAt == ScanSettings::kDefaultContent
 // How often the comparison loop looks for a stop request.
 constexpr std::size_t kStopCheckInterval = 1024;
 
+// About how many pairs the loop bounds in the time a track takes to get its place in the indexes
+// (its projection, its texts' runs).
+constexpr std::size_t kIndexCostInPairs = 256;
+
 std::optional<analysis::FileStamp> fileStamp(const std::u16string& path) {
     const auto id = os::identify(os::toNativePath(path));
     if (!id) {
@@ -134,6 +138,7 @@ void ScanEngine::startScan(const std::vector<std::u16string>& folders) {
         index_.clear(settings_.verifyMatches.load(), settings_.contentAxesAt.load(), true);
         // A rescan of a library takes about what the table holds.
         index_.reserve(store_.table().size());
+        loopedUnbuilt_.store(0, std::memory_order_relaxed);
         reach_.clear();
         std::optional<pair_list::PairList> stored;
         if (store_.hasCacheFile()) {
@@ -474,10 +479,7 @@ ScanEngine::Search ScanEngine::findRescanMatches(const Rule& rule, const analysi
     thread_local std::vector<std::uint32_t> offered;
     // The same quarter of the earlier tracks past which the indexes give up.
     if (rule.allPairs || !rescan_.plan(me, pairRule(rule), me / 4, direct, offered)) {
-        // A known track that has too many others to compare with goes through every earlier track:
-        // that costs less than building the indexes for it alone. Any other track builds them.
-        const bool known = rescan_.known(me) && pairRule(rule) == rescan_.rule();
-        if (!rule.allPairs && mayBuild && !known && !index_.queriesReady()) {
+        if (!rule.allPairs && mayBuild && !index_.queriesReady() && needsQueries(rule, me)) {
             return Search::NeedsQueries;
         }
         return findMatches(rule, record, me, matches) ? Search::Done : Search::Stopped;
@@ -511,6 +513,17 @@ void ScanEngine::considerPair(const Rule& rule, const analysis::TrackRecord& rec
                                              : rule.scorer.score(record, theirs, m.scores))) {
         matches.push_back(m);
     }
+}
+
+bool ScanEngine::needsQueries(const Rule& rule, std::size_t me) const {
+    if (!rescan_.known(me) || !(pairRule(rule) == rescan_.rule())) {
+        return true; // the first of the tracks that search: every later one will
+    }
+    // A known track with too many others to compare with (a few early in a scan whose workers
+    // joined the tracks in another order) goes through every earlier track, until those loops have
+    // cost about what building the indexes costs (folders walked in another order).
+    const std::size_t looped = loopedUnbuilt_.fetch_add(me, std::memory_order_relaxed) + me;
+    return looped > kIndexCostInPairs * index_.size();
 }
 
 bool ScanEngine::findMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,

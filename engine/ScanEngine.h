@@ -183,6 +183,9 @@ private:
     // `mayBuild`) when findMatches would search indexes that are not built yet.
     Search findRescanMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
                              bool mayBuild, std::vector<Match>& matches) const;
+    // Whether the track at `me`, which cannot take its pairs from the list, has the indexes built
+    // for its search (else it goes through every earlier track). Caller holds the TableLock shared.
+    bool needsQueries(const Rule& rule, std::size_t me) const;
     // compareWithAll under the shared lock; nullopt when it must build the indexes first (`mayBuild`).
     std::optional<HResult> compareUnderLock(const std::u16string& path, bool mayBuild);
     pair_list::PairRule pairRule(const Rule& rule) const;
@@ -202,6 +205,8 @@ private:
     ScanControl control_;
     ScanIndex index_;    // guarded by the store's TableLock
     RescanPairs rescan_; // its positions are the index's; see RescanPairs for its locking
+    // Earlier tracks that searches went through for want of the indexes, this scan.
+    mutable std::atomic<std::size_t> loopedUnbuilt_{0};
     ScanReach reach_;
     os::TrashEnvironment trashEnvironment_ = os::TrashEnvironment::fromProcess();
 
