@@ -323,9 +323,10 @@ HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16str
         if (known == Known::Joined) {
             outcome.taken = true;
             std::optional<ScanIndex::AxesSample> sample = index_.takeAxesSample();
+            const bool done = nothingToCompare(path);
             table.unlock();
             learnAxesApart(std::move(sample));
-            return compareWithAll(path);
+            return done ? S_OK : compareWithAll(path);
         }
     }
 
@@ -353,6 +354,21 @@ HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16str
     }
     learnAxesApart(std::move(sample));
     return compareWithAll(path);
+}
+
+bool ScanEngine::nothingToCompare(const std::u16string& path) const {
+    // Most tracks of a rescan pair with no earlier one: when the list names none and no earlier track
+    // needs a comparison, the track is done here, without taking the lock again for its comparisons.
+    const analysis::TrackRecord* record = store_.table().find(path);
+    const std::ptrdiff_t position = record != nullptr ? index_.positionOf(record->trackId) : -1;
+    const Rule rule = currentRule();
+    if (position < 0 || rule.allPairs || !(pairRule(rule) == rescan_.rule())) {
+        return false;
+    }
+    thread_local std::vector<std::uint32_t> direct;
+    thread_local std::vector<std::uint32_t> offered;
+    const auto me = static_cast<std::size_t>(position);
+    return rescan_.plan(me, pairRule(rule), me / 4, direct, offered) && direct.empty() && offered.empty();
 }
 
 void ScanEngine::learnAxesApart(std::optional<ScanIndex::AxesSample> sample) {

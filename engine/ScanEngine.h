@@ -155,6 +155,9 @@ private:
     void joinScan(const std::u16string& path, analysis::TrackRecord& record);
     // The rescan's part of joining, after the index's (caller holds the TableLock exclusively).
     void joinRescan(const std::u16string& path, const analysis::TrackRecord& record);
+    // Whether a track that just joined from the last scan's list has no earlier track to compare
+    // with and no stored pair (caller holds the TableLock exclusively).
+    bool nothingToCompare(const std::u16string& path) const;
     // Learns the content prefilter's axes from a sample the index handed out, without holding the
     // TableLock, and installs them under it.
     void learnAxesApart(std::optional<ScanIndex::AxesSample> sample);
