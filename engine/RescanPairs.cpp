@@ -135,7 +135,6 @@ bool RescanPairs::plan(std::size_t me, const pair_list::PairRule& rule, std::siz
     } else if (!addTurnedRound(rank, me, budget, direct)) {
         return false;
     }
-    reused_.fetch_add(1, std::memory_order_relaxed);
     return true;
 }
 

@@ -56,7 +56,9 @@ public:
     // The list of this scan, once: nullopt when spoilt or taken already.
     std::optional<std::vector<std::byte>> finish();
 
-    // Tracks of this scan whose pairs with earlier known tracks came from the list.
+    // Tracks of this scan whose pairs with earlier known tracks came from the list: the caller counts
+    // each once it went by a plan.
+    void countReused() const { reused_.fetch_add(1, std::memory_order_relaxed); }
     std::size_t reusedCount() const { return reused_.load(std::memory_order_relaxed); }
 
     // The list beside a cache file, and reading it (nullopt when missing, unreadable or damaged).

@@ -368,7 +368,11 @@ bool ScanEngine::nothingToCompare(const std::u16string& path) const {
     thread_local std::vector<std::uint32_t> direct;
     thread_local std::vector<std::uint32_t> offered;
     const auto me = static_cast<std::size_t>(position);
-    return rescan_.plan(me, pairRule(rule), me / 4, direct, offered) && direct.empty() && offered.empty();
+    if (!rescan_.plan(me, pairRule(rule), me / 4, direct, offered) || !direct.empty() || !offered.empty()) {
+        return false;
+    }
+    rescan_.countReused();
+    return true;
 }
 
 void ScanEngine::learnAxesApart(std::optional<ScanIndex::AxesSample> sample) {
@@ -500,6 +504,7 @@ ScanEngine::Search ScanEngine::findRescanMatches(const Rule& rule, const analysi
         }
         return findMatches(rule, record, me, matches) ? Search::Done : Search::Stopped;
     }
+    rescan_.countReused();
     const analysis::PreparedTrack mine = index_.prepared(me);
     for (const std::vector<std::uint32_t>* list : {&direct, &offered}) {
         for (std::size_t k = 0; k < list->size(); ++k) {
