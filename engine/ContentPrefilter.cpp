@@ -23,33 +23,47 @@ void ContentPrefilter::reserve(std::size_t tracks) {
 void ContentPrefilter::add(std::span<const analysis::ContentKey> keys,
                            std::span<const analysis::ContentSketch> sketches) {
     if (ready()) {
-        store(projection(keys.back(), sketches.back()), keys.size() - 1);
+        store(projection(*basis_, keys.back(), sketches.back()), keys.size() - 1);
         return;
     }
     if (keys.size() < learnAt_) {
         return;
     }
+    install(learn(keys, sketches), keys, sketches);
+}
+
+ContentPrefilter::Learned ContentPrefilter::learn(std::span<const analysis::ContentKey> keys,
+                                                  std::span<const analysis::ContentSketch> sketches) {
     std::vector<const analysis::ContentKey*> sample;
     sample.reserve(keys.size());
     for (const analysis::ContentKey& key : keys) {
         sample.push_back(&key);
     }
-    basis_ = analysis::SpectrumBasis::learn(sample, analysis::kFineAxes);
-    std::vector<analysis::ContentProjection> projections;
-    projections.reserve(keys.size());
+    Learned learned{analysis::SpectrumBasis::learn(sample, analysis::kFineAxes), {}, {}};
+    learned.projections.reserve(keys.size());
     for (std::size_t p = 0; p < keys.size(); ++p) {
-        projections.push_back(projection(keys[p], sketches[p]));
+        learned.projections.push_back(projection(learned.basis, keys[p], sketches[p]));
     }
-    steps_ = analysis::ByteSteps::learn(projections);
+    learned.steps = analysis::ByteSteps::learn(learned.projections);
+    return learned;
+}
+
+void ContentPrefilter::install(Learned learned, std::span<const analysis::ContentKey> keys,
+                               std::span<const analysis::ContentSketch> sketches) {
+    basis_ = std::move(learned.basis);
+    steps_ = learned.steps;
     for (std::size_t p = 0; p < keys.size(); ++p) {
-        store(projections[p], p);
+        store(p < learned.projections.size() ? learned.projections[p]
+                                             : projection(*basis_, keys[p], sketches[p]),
+              p);
     }
 }
 
-analysis::ContentProjection ContentPrefilter::projection(const analysis::ContentKey& key,
-                                                         const analysis::ContentSketch& sketch) const {
+analysis::ContentProjection ContentPrefilter::projection(const analysis::SpectrumBasis& basis,
+                                                         const analysis::ContentKey& key,
+                                                         const analysis::ContentSketch& sketch) {
     analysis::ContentProjection p{};
-    basis_->project(key, p);
+    basis.project(key, p);
     analysis::projectLevelAndSections(key, sketch, p);
     return p;
 }

@@ -28,12 +28,30 @@ class ContentPrefilter {
 public:
     static constexpr std::size_t kDefaultLearnAt = 2048;
 
+    // What learning makes of the first tracks: the axes, the bytes' steps and those tracks' projections.
+    struct Learned {
+        analysis::SpectrumBasis basis;
+        analysis::ByteSteps steps{};
+        std::vector<analysis::ContentProjection> projections;
+    };
+
     void clear(std::size_t learnAt = kDefaultLearnAt);
     // Room for this many tracks, so that the arrays do not grow by doubling.
     void reserve(std::size_t tracks);
-    // Adds the track at position keys.size() - 1; `keys` and `sketches` hold every track so far.
+    // Adds the track at position keys.size() - 1; `keys` and `sketches` hold every track so far. Learns
+    // the axes when that makes learnAt() tracks.
     void add(std::span<const analysis::ContentKey> keys, std::span<const analysis::ContentSketch> sketches);
     bool ready() const { return basis_.has_value(); }
+    std::size_t learnAt() const { return learnAt_; }
+
+    // The learning apart from the prefilter, so that a caller can run it on any thread without holding
+    // what guards the prefilter: from the tracks the axes are learned from.
+    static Learned learn(std::span<const analysis::ContentKey> keys,
+                         std::span<const analysis::ContentSketch> sketches);
+    // Takes what learn() made of the first learned.projections.size() tracks and projects every track
+    // so far (`keys` and `sketches` as for add, at least those tracks). Only while not ready().
+    void install(Learned learned, std::span<const analysis::ContentKey> keys,
+                 std::span<const analysis::ContentSketch> sketches);
 
     // Calls take(position), in increasing order, for every track before `below` whose bound with the
     // track at `me` reaches `floor`. Only when ready().
@@ -41,8 +59,9 @@ public:
     void query(std::size_t me, float floor, std::size_t below, Take&& take) const;
 
 private:
-    analysis::ContentProjection projection(const analysis::ContentKey& key,
-                                           const analysis::ContentSketch& sketch) const;
+    static analysis::ContentProjection projection(const analysis::SpectrumBasis& basis,
+                                                  const analysis::ContentKey& key,
+                                                  const analysis::ContentSketch& sketch);
     void store(const analysis::ContentProjection& p, std::size_t position);
 
     std::size_t learnAt_ = kDefaultLearnAt;

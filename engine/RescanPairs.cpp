@@ -94,7 +94,7 @@ void RescanPairs::begin(const pair_list::PairRule& rule, std::optional<pair_list
     finished_ = false;
 }
 
-void RescanPairs::join(std::uint64_t identity) {
+bool RescanPairs::join(std::uint64_t identity) {
     const std::size_t position = identities_.size();
     identities_.push_back(identity);
     std::uint32_t rank = stored_ ? stored_->rankOf(identity) : pair_list::kNoRank;
@@ -104,11 +104,12 @@ void RescanPairs::join(std::uint64_t identity) {
     storedRanks_.push_back(rank);
     if (rank == pair_list::kNoRank) {
         fresh_.push_back(static_cast<std::uint32_t>(position));
-        return;
+        return false;
     }
     positionOfRank_[rank] = static_cast<std::int32_t>(position);
     joinedRanks_[rank / 64] |= std::uint64_t{1} << (rank % 64);
     highestRank_ = std::max(highestRank_, rank);
+    return rule_ == stored_->rule;
 }
 
 bool RescanPairs::plan(std::size_t me, const pair_list::PairRule& rule, std::size_t budget,
@@ -134,7 +135,6 @@ bool RescanPairs::plan(std::size_t me, const pair_list::PairRule& rule, std::siz
     } else if (!addTurnedRound(rank, me, budget, direct)) {
         return false;
     }
-    reused_.fetch_add(1, std::memory_order_relaxed);
     return true;
 }
 

@@ -31,8 +31,9 @@ public:
     // A new scan under `rule`, with the list the last one left (if any), room for `tracks`.
     void begin(const pair_list::PairRule& rule, std::optional<pair_list::PairList> stored,
                std::size_t tracks);
-    // The track at the next position joined, with this identity.
-    void join(std::uint64_t identity);
+    // The track at the next position joined, with this identity. True when it is known: its pairs may
+    // come from the list (unless plan finds too many other tracks to compare it with).
+    bool join(std::uint64_t identity);
 
     // For the track at `me`, compared under `rule`: the earlier positions it must be compared with
     // (`direct`) and those whose pair with it was found last time (`offered`). False when it must be
@@ -42,6 +43,11 @@ public:
               std::vector<std::uint32_t>& direct, std::vector<std::uint32_t>& offered) const;
 
     const pair_list::PairRule& rule() const { return rule_; }
+    // Whether the track at `me` joined as known (see join).
+    bool known(std::size_t me) const {
+        return stored_ && me < storedRanks_.size() && storedRanks_[me] != pair_list::kNoRank &&
+               rule_ == stored_->rule;
+    }
 
     // The pairs of the track at `me` with these earlier positions, before any is ignored.
     void found(std::size_t me, std::span<const std::uint32_t> earlier);
@@ -50,7 +56,9 @@ public:
     // The list of this scan, once: nullopt when spoilt or taken already.
     std::optional<std::vector<std::byte>> finish();
 
-    // Tracks of this scan whose pairs with earlier known tracks came from the list.
+    // Tracks of this scan whose pairs with earlier known tracks came from the list: the caller counts
+    // each once it went by a plan.
+    void countReused() const { reused_.fetch_add(1, std::memory_order_relaxed); }
     std::size_t reusedCount() const { return reused_.load(std::memory_order_relaxed); }
 
     // The list beside a cache file, and reading it (nullopt when missing, unreadable or damaged).

@@ -24,6 +24,10 @@ static_assert(ContentPrefilter::kDefaultLearnAt == ScanSettings::kDefaultContent
 // How often the comparison loop looks for a stop request.
 constexpr std::size_t kStopCheckInterval = 1024;
 
+// About how many pairs the loop bounds in the time a track takes to get its place in the indexes
+// (its projection, its texts' runs).
+constexpr std::size_t kIndexCostInPairs = 256;
+
 std::optional<analysis::FileStamp> fileStamp(const std::u16string& path) {
     const auto id = os::identify(os::toNativePath(path));
     if (!id) {
@@ -131,9 +135,10 @@ void ScanEngine::startScan(const std::vector<std::u16string>& folders) {
         filesQueued_.store(0);
         filesDone_.store(0);
         store_.table().resetTrackIds();
-        index_.clear(settings_.verifyMatches.load(), settings_.contentAxesAt.load());
+        index_.clear(settings_.verifyMatches.load(), settings_.contentAxesAt.load(), true);
         // A rescan of a library takes about what the table holds.
         index_.reserve(store_.table().size());
+        loopedUnbuilt_.store(0, std::memory_order_relaxed);
         reach_.clear();
         std::optional<pair_list::PairList> stored;
         if (store_.hasCacheFile()) {
@@ -317,8 +322,11 @@ HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16str
         known = joinKnownTrack(path, *stamp);
         if (known == Known::Joined) {
             outcome.taken = true;
+            std::optional<ScanIndex::AxesSample> sample = index_.takeAxesSample();
+            const bool done = nothingToCompare(path);
             table.unlock();
-            return compareWithAll(path);
+            learnAxesApart(std::move(sample));
+            return done ? S_OK : compareWithAll(path);
         }
     }
 
@@ -330,6 +338,7 @@ HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16str
     }
     analysis::TrackRecord& record = comparer.record();
     record.fileStamp = *stamp;
+    std::optional<ScanIndex::AxesSample> sample;
     {
         TableLockHolder table(store_.lock());
         if (control_.isStopped()) {
@@ -341,14 +350,56 @@ HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16str
             return r;
         }
         outcome.taken = true;
+        sample = index_.takeAxesSample();
     }
+    learnAxesApart(std::move(sample));
     return compareWithAll(path);
+}
+
+bool ScanEngine::nothingToCompare(const std::u16string& path) const {
+    // Most tracks of a rescan pair with no earlier one: when the list names none and no earlier track
+    // needs a comparison, the track is done here, without taking the lock again for its comparisons.
+    const analysis::TrackRecord* record = store_.table().find(path);
+    const std::ptrdiff_t position = record != nullptr ? index_.positionOf(record->trackId) : -1;
+    const Rule rule = currentRule();
+    if (position < 0 || rule.allPairs || !(pairRule(rule) == rescan_.rule())) {
+        return false;
+    }
+    thread_local std::vector<std::uint32_t> direct;
+    thread_local std::vector<std::uint32_t> offered;
+    const auto me = static_cast<std::size_t>(position);
+    if (!rescan_.plan(me, pairRule(rule), me / 4, direct, offered) || !direct.empty() || !offered.empty()) {
+        return false;
+    }
+    rescan_.countReused();
+    return true;
+}
+
+void ScanEngine::learnAxesApart(std::optional<ScanIndex::AxesSample> sample) {
+    if (!sample) {
+        return;
+    }
+    // Without the lock: the other workers go on joining and comparing meanwhile, the content index
+    // narrowing their searches until the axes are in. The sample's keys point at records of this scan,
+    // which the table keeps unchanged while jobs of the scan run.
+    ContentPrefilter::Learned learned = ScanIndex::learnAxes(*sample);
+    TableLockHolder table(store_.lock());
+    index_.installAxes(std::move(learned), sample->generation);
+}
+
+void ScanEngine::joinRescan(const std::u16string& path, const analysis::TrackRecord& record) {
+    // A track that cannot take its pairs from the last scan's list searches the indexes: they are
+    // built for every track before it then, and kept up from there on. Until such a track comes,
+    // the tracks join without them.
+    if (!rescan_.join(trackIdentity(path, record)) && !settings_.allPairs.load()) {
+        index_.buildQueries();
+    }
 }
 
 void ScanEngine::joinScan(const std::u16string& path, analysis::TrackRecord& record) {
     record.trackId = store_.takeNextTrackId();
     index_.append(store_.table().storedPath(path), record);
-    rescan_.join(trackIdentity(path, record));
+    joinRescan(path, record);
 }
 
 HResult ScanEngine::storeAnalysis(const std::u16string& path, analysis::TrackRecord& record) {
@@ -366,7 +417,7 @@ HResult ScanEngine::storeAnalysis(const std::u16string& path, analysis::TrackRec
     store_.appendRecord(path, record); // a failed append only costs a re-analysis next run
     const analysis::TrackRecord* stored = store_.table().find(path);
     index_.append(store_.table().storedPath(path), *stored);
-    rescan_.join(trackIdentity(path, *stored));
+    joinRescan(path, *stored);
     return S_OK;
 }
 
@@ -387,6 +438,22 @@ HResult ScanEngine::addPrint(const std::u16string& path, const analysis::TrackRe
 }
 
 HResult ScanEngine::compareWithAll(const std::u16string& path) {
+    if (const std::optional<HResult> done = compareUnderLock(path, true)) {
+        return *done;
+    }
+    // The first track of this scan that searches the indexes: built once, for every track so far.
+    std::optional<ScanIndex::AxesSample> sample;
+    {
+        TableLockHolder table(store_.lock());
+        index_.buildQueries();
+        sample = index_.takeAxesSample();
+    }
+    learnAxesApart(std::move(sample));
+    // A scan started meanwhile may have cleared them again: the search then goes through every track.
+    return compareUnderLock(path, false).value_or(E_FAIL);
+}
+
+std::optional<HResult> ScanEngine::compareUnderLock(const std::u16string& path, bool mayBuild) {
     SharedTableLockHolder table(store_.lock());
     if (control_.isStopped()) {
         rescan_.spoil(); // a track of this scan goes without its comparisons
@@ -406,7 +473,12 @@ HResult ScanEngine::compareWithAll(const std::u16string& path) {
         rescan_.spoil(); // the settings changed during the scan: its pairs follow no one rule
     }
     std::vector<Match> matches;
-    if (!findRescanMatches(rule, *record, static_cast<std::size_t>(position), matches)) {
+    const Search search =
+        findRescanMatches(rule, *record, static_cast<std::size_t>(position), mayBuild, matches);
+    if (search == Search::NeedsQueries) {
+        return std::nullopt;
+    }
+    if (search == Search::Stopped) {
         rescan_.spoil();
         return E_FAIL;
     }
@@ -420,24 +492,29 @@ HResult ScanEngine::compareWithAll(const std::u16string& path) {
     return S_OK;
 }
 
-bool ScanEngine::findRescanMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
-                                   std::vector<Match>& matches) const {
+ScanEngine::Search ScanEngine::findRescanMatches(const Rule& rule, const analysis::TrackRecord& record,
+                                                 std::size_t me, bool mayBuild,
+                                                 std::vector<Match>& matches) const {
     thread_local std::vector<std::uint32_t> direct;
     thread_local std::vector<std::uint32_t> offered;
     // The same quarter of the earlier tracks past which the indexes give up.
     if (rule.allPairs || !rescan_.plan(me, pairRule(rule), me / 4, direct, offered)) {
-        return findMatches(rule, record, me, matches);
+        if (!rule.allPairs && mayBuild && !index_.queriesReady() && needsQueries(rule, me)) {
+            return Search::NeedsQueries;
+        }
+        return findMatches(rule, record, me, matches) ? Search::Done : Search::Stopped;
     }
+    rescan_.countReused();
     const analysis::PreparedTrack mine = index_.prepared(me);
     for (const std::vector<std::uint32_t>* list : {&direct, &offered}) {
         for (std::size_t k = 0; k < list->size(); ++k) {
             if (k % kStopCheckInterval == kStopCheckInterval - 1 && control_.isStopped()) {
-                return false;
+                return Search::Stopped;
             }
             considerPair(rule, record, mine, (*list)[k], true, matches);
         }
     }
-    return true;
+    return Search::Done;
 }
 
 void ScanEngine::considerPair(const Rule& rule, const analysis::TrackRecord& record,
@@ -457,6 +534,17 @@ void ScanEngine::considerPair(const Rule& rule, const analysis::TrackRecord& rec
                                              : rule.scorer.score(record, theirs, m.scores))) {
         matches.push_back(m);
     }
+}
+
+bool ScanEngine::needsQueries(const Rule& rule, std::size_t me) const {
+    if (!rescan_.known(me) || !(pairRule(rule) == rescan_.rule())) {
+        return true; // the first of the tracks that search: every later one will
+    }
+    // A known track with too many others to compare with (a few early in a scan whose workers
+    // joined the tracks in another order) goes through every earlier track, until those loops have
+    // cost about what building the indexes costs (folders walked in another order).
+    const std::size_t looped = loopedUnbuilt_.fetch_add(me, std::memory_order_relaxed) + me;
+    return looped > kIndexCostInPairs * index_.size();
 }
 
 bool ScanEngine::findMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,

@@ -153,6 +153,14 @@ private:
     void post(std::uint32_t message);
     // Caller holds the TableLock exclusively.
     void joinScan(const std::u16string& path, analysis::TrackRecord& record);
+    // The rescan's part of joining, after the index's (caller holds the TableLock exclusively).
+    void joinRescan(const std::u16string& path, const analysis::TrackRecord& record);
+    // Whether a track that just joined from the last scan's list has no earlier track to compare
+    // with and no stored pair (caller holds the TableLock exclusively).
+    bool nothingToCompare(const std::u16string& path) const;
+    // Learns the content prefilter's axes from a sample the index handed out, without holding the
+    // TableLock, and installs them under it.
+    void learnAxesApart(std::optional<ScanIndex::AxesSample> sample);
     HResult storeAnalysis(const std::u16string& path, analysis::TrackRecord& record);
     HResult addPrint(const std::u16string& path, const analysis::TrackRecord* analysed);
     // Caller holds the TableLock shared.
@@ -172,10 +180,17 @@ private:
     void considerPair(const Rule& rule, const analysis::TrackRecord& record,
                       const analysis::PreparedTrack& mine, std::size_t i, bool content,
                       std::vector<Match>& matches) const;
+    enum class Search { Done, Stopped, NeedsQueries };
     // findMatches, or for a track known from the last finished scan, its pairs with the tracks that
-    // scan did not compare it with and the pairs it found, each scored again.
-    bool findRescanMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
-                           std::vector<Match>& matches) const;
+    // scan did not compare it with and the pairs it found, each scored again. NeedsQueries (only when
+    // `mayBuild`) when findMatches would search indexes that are not built yet.
+    Search findRescanMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
+                             bool mayBuild, std::vector<Match>& matches) const;
+    // Whether the track at `me`, which cannot take its pairs from the list, has the indexes built
+    // for its search (else it goes through every earlier track). Caller holds the TableLock shared.
+    bool needsQueries(const Rule& rule, std::size_t me) const;
+    // compareWithAll under the shared lock; nullopt when it must build the indexes first (`mayBuild`).
+    std::optional<HResult> compareUnderLock(const std::u16string& path, bool mayBuild);
     pair_list::PairRule pairRule(const Rule& rule) const;
     // Keeps this scan's pairs beside the cache once every file of it is done (and none stopped).
     void finishIfDone();
@@ -193,6 +208,8 @@ private:
     ScanControl control_;
     ScanIndex index_;    // guarded by the store's TableLock
     RescanPairs rescan_; // its positions are the index's; see RescanPairs for its locking
+    // Earlier tracks that searches went through for want of the indexes, this scan.
+    mutable std::atomic<std::size_t> loopedUnbuilt_{0};
     ScanReach reach_;
     os::TrashEnvironment trashEnvironment_ = os::TrashEnvironment::fromProcess();
 

@@ -11,8 +11,12 @@ constexpr std::size_t kPrefilterCostRatio = 20;
 
 } // namespace
 
-void ScanIndex::clear(bool withPrints, std::size_t learnAxesAt) {
+void ScanIndex::clear(bool withPrints, std::size_t learnAxesAt, bool onDemand) {
     printsIndexed_ = withPrints;
+    onDemand_ = onDemand;
+    queriesReady_ = !onDemand;
+    axesTaken_ = false;
+    ++generation_;
     entries_.clear();
     ids_.clear();
     contentKeys_.clear();
@@ -43,12 +47,6 @@ void ScanIndex::append(std::u16string_view path, const analysis::TrackRecord& re
     analysis::makeContentKey(record, contentKeys_.emplace_back());
     analysis::makeContentSketch(contentKeys_.back(), contentSketches_.emplace_back());
     tagSketches_.push_back(analysis::makeTagSketch(record));
-    const auto position = static_cast<std::uint32_t>(entries_.size() - 1);
-    if (!prefilter_.ready()) {
-        contentIndex_.add(position, contentSketches_); // asked only until the prefilter is ready
-    }
-    prefilter_.add(contentKeys_, contentSketches_);
-    tagIndex_.add(position, record);
     thread_local std::vector<std::uint32_t> words;
     thread_local std::vector<std::uint32_t> swapped;
     words.clear();
@@ -59,10 +57,59 @@ void ScanIndex::append(std::u16string_view path, const analysis::TrackRecord& re
     printWords_.insert(printWords_.end(), words.begin(), words.end());
     printSwapped_.insert(printSwapped_.end(), swapped.begin(), swapped.end());
     printWordStarts_.push_back(printWords_.size());
-    printIndex_.add(position, words);
-    if (printsIndexed_ && words.empty()) {
-        printless_.push_back(position);
+    if (queriesReady_) {
+        addToQueries(entries_.size() - 1);
     }
+}
+
+void ScanIndex::addToQueries(std::size_t position) {
+    const auto at = static_cast<std::uint32_t>(position);
+    const std::span<const analysis::ContentKey> keys(contentKeys_.data(), position + 1);
+    const std::span<const analysis::ContentSketch> sketches(contentSketches_.data(), position + 1);
+    if (!prefilter_.ready()) {
+        contentIndex_.add(at, sketches); // asked only until the prefilter is ready
+    }
+    // On demand, the axes are learned apart (takeAxesSample) and only installed here.
+    if (!onDemand_ || prefilter_.ready()) {
+        prefilter_.add(keys, sketches);
+    }
+    tagIndex_.add(at, *entries_[position].record);
+    const analysis::PrintWords words = printWords(position);
+    printIndex_.add(at, words.words);
+    if (printsIndexed_ && words.words.empty()) {
+        printless_.push_back(at);
+    }
+}
+
+void ScanIndex::buildQueries() {
+    if (queriesReady_) {
+        return;
+    }
+    queriesReady_ = true;
+    for (std::size_t p = 0; p < entries_.size(); ++p) {
+        addToQueries(p);
+    }
+}
+
+std::optional<ScanIndex::AxesSample> ScanIndex::takeAxesSample() {
+    const std::size_t learnAt = prefilter_.learnAt();
+    if (!onDemand_ || !queriesReady_ || prefilter_.ready() || axesTaken_ || size() < learnAt) {
+        return std::nullopt;
+    }
+    axesTaken_ = true;
+    AxesSample sample;
+    sample.keys.assign(contentKeys_.begin(), contentKeys_.begin() + static_cast<std::ptrdiff_t>(learnAt));
+    sample.sketches.assign(contentSketches_.begin(),
+                           contentSketches_.begin() + static_cast<std::ptrdiff_t>(learnAt));
+    sample.generation = generation_;
+    return sample;
+}
+
+void ScanIndex::installAxes(ContentPrefilter::Learned learned, std::uint64_t generation) {
+    if (generation != generation_ || !queriesReady_ || prefilter_.ready()) {
+        return;
+    }
+    prefilter_.install(std::move(learned), contentKeys_, contentSketches_);
 }
 
 template <typename Query>
@@ -156,8 +203,9 @@ bool ScanIndex::candidates(std::size_t me, const analysis::PairScorer& scorer,
     if (contentNamed != nullptr) {
         *contentNamed = named;
     }
-    if (rule.verify && !printsIndexed_) {
-        return false; // verification turned on during the scan: the loop works the words out
+    if (!queriesReady_ || (rule.verify && !printsIndexed_)) {
+        // Not built, or verification turned on during the scan: the loop goes through every track.
+        return false;
     }
     const analysis::PreparedTrack mine = prepared(me);
     if (rule.verify && !mine.printWords.empty()) {
@@ -187,7 +235,7 @@ bool ScanIndex::candidates(std::size_t me, const analysis::PairScorer& scorer,
 bool ScanIndex::contentCandidates(std::size_t me, const analysis::PairScorer& scorer,
                                   std::vector<std::uint32_t>& out) const {
     out.clear();
-    if (!prefilter_.ready()) {
+    if (!queriesReady_ || !prefilter_.ready()) {
         return false;
     }
     prefilter_.query(me, scorer.contentFloor() - analysis::PairScorer::kBoundMargin, me,
@@ -199,7 +247,7 @@ bool ScanIndex::tagCandidates(std::size_t me, const analysis::PairScorer& scorer
                               std::vector<std::uint32_t>& out, std::size_t budget) const {
     const analysis::PairScorer::Rule& rule = scorer.rule();
     const bool narrowed =
-        rule.byTags && collect(me, out, [&](const auto& take, const auto&) {
+        queriesReady_ && rule.byTags && collect(me, out, [&](const auto& take, const auto&) {
             return tagIndex_.query(*entries_[me].record,
                                    rule.tagsThreshold - analysis::PairScorer::kTagsIndexMargin,
                                    static_cast<std::uint32_t>(me), budget, take);

@@ -11,6 +11,7 @@
 #include "engine/TagIndex.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,7 +36,11 @@ public:
     // Empties the index; `withPrints`: the tracks appended from now on have their print words kept and
     // indexed (a verifying scan; the others do without them and their memory). The content prefilter
     // learns its axes once `learnAxesAt` tracks are in (before that the content index narrows).
-    void clear(bool withPrints = false, std::size_t learnAxesAt = ContentPrefilter::kDefaultLearnAt);
+    // `onDemand`: the caller builds the structures that only queries read (buildQueries) and has the
+    // prefilter's axes learned apart (takeAxesSample); until then an append costs only what a direct
+    // comparison reads. A rescan whose tracks all take their pairs from the last scan never queries.
+    void clear(bool withPrints = false, std::size_t learnAxesAt = ContentPrefilter::kDefaultLearnAt,
+               bool onDemand = false);
     bool printsIndexed() const { return printsIndexed_; }
     // Room for this many tracks, so that the arrays do not grow by doubling (and copying) during a scan.
     void reserve(std::size_t tracks);
@@ -43,6 +48,28 @@ public:
     // to `path` and `record` (the track table's) until it is cleared.
     void append(std::u16string_view path, const analysis::TrackRecord& record);
     std::size_t size() const { return entries_.size(); }
+
+    // Whether candidates() and the other queries may be asked: always, unless built on demand and not
+    // built yet.
+    bool queriesReady() const { return queriesReady_; }
+    // Adds every track so far to the structures the queries read; from now on append keeps them up.
+    void buildQueries();
+
+    // The first tracks' keys, copied for learning the prefilter's axes without holding the index.
+    struct AxesSample {
+        std::vector<analysis::ContentKey> keys; // point at the records' values, as the index's do
+        std::vector<analysis::ContentSketch> sketches;
+        std::uint64_t generation = 0;
+    };
+    // The sample once it is due (queries built on demand and built, learnAxesAt tracks in), to one
+    // caller only; nullopt otherwise. The records stay in the table while the scan lasts.
+    std::optional<AxesSample> takeAxesSample();
+    static ContentPrefilter::Learned learnAxes(const AxesSample& sample) {
+        return ContentPrefilter::learn(sample.keys, sample.sketches);
+    }
+    // Hands the prefilter its axes; until then the content index narrows. Dropped when the index was
+    // cleared since the sample was taken.
+    void installAxes(ContentPrefilter::Learned learned, std::uint64_t generation);
 
     // Position of a track by its id, or -1 when it is not part of this scan.
     std::ptrdiff_t positionOf(std::int32_t trackId) const;
@@ -94,6 +121,8 @@ private:
     // Offers take() the tracks without a print before `me` that may pair with it.
     template <typename Take>
     void printlessCandidates(std::size_t me, const analysis::PairScorer& scorer, Take&& take) const;
+    // Adds the track at `position` to the structures only queries read.
+    void addToQueries(std::size_t position);
 
     std::vector<Entry> entries_;
     std::vector<std::int32_t> ids_;
@@ -111,6 +140,10 @@ private:
     std::vector<std::uint32_t> printless_; // positions without a print, ascending
     PrintIndex printIndex_;
     bool printsIndexed_ = false;
+    bool onDemand_ = false;
+    bool queriesReady_ = true;
+    bool axesTaken_ = false;
+    std::uint64_t generation_ = 0; // counts clears, so that a late sample's axes are told apart
 };
 
 } // namespace tonemirror::engine

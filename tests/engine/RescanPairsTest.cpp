@@ -77,6 +77,7 @@ struct Scan {
 enum class Change {
     Nothing,
     FilesAdded,
+    FilesAddedLast, // all in the folder walked last: the indexes wait for most of the library
     FileChanged,
     FileRemoved,
     ThresholdLowered,
@@ -181,8 +182,13 @@ protected:
         case Change::PairNoLongerIgnored:
             break;
         case Change::FilesAdded:
-            for (std::size_t i = 0; i < 30; ++i) {
+            for (std::size_t i = 0; i < kAdded; ++i) {
                 addTrack(i % 2 == 0 ? "a" : "b", "new" + std::to_string(i), nextRecord(records_, rng_));
+            }
+            break;
+        case Change::FilesAddedLast:
+            for (std::size_t i = 0; i < kAdded; ++i) {
+                addTrack("b", "new" + std::to_string(i), nextRecord(records_, rng_));
             }
             break;
         case Change::FileChanged:
@@ -225,6 +231,7 @@ protected:
     static constexpr std::size_t kTracks = 320;
     static constexpr std::size_t kSecond = 40;
     static constexpr std::size_t kAxesAt = 90;
+    static constexpr std::size_t kAdded = 30;
     fakes::TempFolder folder_;
     std::mt19937 rng_{2121};
     std::vector<analysis::TrackRecord> records_;
@@ -249,6 +256,7 @@ TEST_P(RescanPairsTest, RescanReportsExactlyTheAllPairsSet) {
     const PairSet expected = scan(reference, &referenceReused);
     EXPECT_EQ(rescan, expected);
     EXPECT_EQ(referenceReused, 0u) << "comparing every pair takes nothing from the list";
+    EXPECT_LE(reused, kTracks + kAdded) << "a track counts once";
     if (c.reused) {
         EXPECT_GT(reused, kTracks / 2);
     } else {
@@ -265,6 +273,8 @@ TEST_P(RescanPairsTest, RescanReportsExactlyTheAllPairsSet) {
 constexpr Scan kTagsAndContent{};
 constexpr Scan kContentOnThreeWorkers{ScanSettings::kByContent, 0.75f, false, false, 3};
 constexpr Scan kTags{ScanSettings::kByTags, 0.6f};
+// Several workers join the tracks in an order of their own, which only the content score ignores.
+constexpr Scan kContentOnFourWorkers{ScanSettings::kByContent, 0.75f, false, false, 4};
 constexpr Scan kVerified{ScanSettings::kByTags | ScanSettings::kByContent, 0.75f, true};
 
 INSTANTIATE_TEST_SUITE_P(
@@ -276,6 +286,10 @@ INSTANTIATE_TEST_SUITE_P(
                       RescanCase{"FilesAdded", Change::FilesAdded, true, kTagsAndContent},
                       RescanCase{"FilesAddedTags", Change::FilesAdded, true, kTags},
                       RescanCase{"FilesAddedThreeWorkers", Change::FilesAdded, true, kContentOnThreeWorkers},
+                      RescanCase{"FilesAddedLast", Change::FilesAddedLast, true, kTagsAndContent},
+                      RescanCase{"FilesAddedLastVerified", Change::FilesAddedLast, true, kVerified},
+                      RescanCase{"FilesAddedLastFourWorkers", Change::FilesAddedLast, true,
+                                 kContentOnFourWorkers},
                       RescanCase{"FileChanged", Change::FileChanged, true, kTagsAndContent},
                       RescanCase{"FileRemoved", Change::FileRemoved, true, kTagsAndContent},
                       RescanCase{"ThresholdLowered", Change::ThresholdLowered, false, kTagsAndContent},

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -112,6 +113,13 @@ void expectTagCandidates(const ScanIndex& index, const PairScorer& scorer,
     }
 }
 
+// How the structures the queries read come to hold the tracks.
+enum class Build {
+    InStep,      // as each track is appended
+    OnDemand,    // at once for the first tracks, then as appended; the axes learned apart
+    AxesPending, // the same, the axes never installed: the content index serves past learnAt
+};
+
 struct RuleCase {
     const char* name;
     bool byContent;
@@ -119,7 +127,40 @@ struct RuleCase {
     bool verify;
     // Tracks after which the content prefilter takes over from the content index.
     std::size_t learnAt = ContentPrefilter::kDefaultLearnAt;
+    Build build = Build::InStep;
 };
+
+// Appends the library as a scan built on demand does: queries built after `builtAt` tracks, the
+// axes' sample learned from and installed `installDelay` appends after it was due. Returns whether
+// the prefilter got its axes.
+bool appendOnDemand(ScanIndex& index, const std::deque<TrackRecord>& library,
+                    std::deque<std::u16string>& paths, std::size_t builtAt, std::size_t installDelay,
+                    bool install) {
+    std::optional<ScanIndex::AxesSample> sample;
+    std::size_t sampledAt = 0;
+    bool installed = false;
+    for (std::size_t i = 0; i < library.size(); ++i) {
+        paths.push_back(u"/m/" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)));
+        index.append(paths.back(), library[i]);
+        if (i + 1 == builtAt) {
+            index.buildQueries();
+        }
+        if (auto taken = index.takeAxesSample()) {
+            EXPECT_FALSE(sample.has_value()) << "the sample is handed out once";
+            sample = std::move(taken);
+            sampledAt = i;
+        }
+        if (install && sample && !installed && i == sampledAt + installDelay) {
+            index.installAxes(ScanIndex::learnAxes(*sample), sample->generation);
+            installed = true;
+        }
+    }
+    if (install && sample && !installed) {
+        index.installAxes(ScanIndex::learnAxes(*sample), sample->generation);
+        installed = true;
+    }
+    return installed;
+}
 
 class CandidateSearch : public ::testing::TestWithParam<RuleCase> {};
 
@@ -129,11 +170,16 @@ TEST_P(CandidateSearch, CandidatesHoldEveryPairTheAllPairsLoopWouldScore) {
     const RuleCase& c = GetParam();
     const std::deque<TrackRecord> library = randomLibrary(c.byContent * 2 + c.byTags + c.verify * 4, 300);
     ScanIndex index;
-    index.clear(c.verify, c.learnAt);
+    index.clear(c.verify, c.learnAt, c.build != Build::InStep);
     std::deque<std::u16string> paths; // the index keeps views of them
-    for (std::size_t i = 0; i < library.size(); ++i) {
-        paths.push_back(u"/m/" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)));
-        index.append(paths.back(), library[i]);
+    bool prefilterReady = library.size() >= c.learnAt;
+    if (c.build == Build::InStep) {
+        for (std::size_t i = 0; i < library.size(); ++i) {
+            paths.push_back(u"/m/" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)));
+            index.append(paths.back(), library[i]);
+        }
+    } else {
+        prefilterReady = appendOnDemand(index, library, paths, 130, 37, c.build == Build::OnDemand);
     }
     std::size_t narrowed = 0;
     std::size_t reported = 0;
@@ -158,7 +204,7 @@ TEST_P(CandidateSearch, CandidatesHoldEveryPairTheAllPairsLoopWouldScore) {
                                                 found.begin() + std::min(contentNamed, found.size()));
             const bool prefiltered = index.contentCandidates(me, scorer, content);
             ASSERT_TRUE(std::is_sorted(content.begin(), content.end()));
-            ASSERT_EQ(prefiltered, index.size() >= c.learnAt);
+            ASSERT_EQ(prefiltered, prefilterReady);
             for (std::size_t i = 0; i < me; ++i) {
                 const auto p = static_cast<std::uint32_t>(i);
                 const analysis::PreparedTrack mine = index.prepared(me);
@@ -199,7 +245,12 @@ INSTANTIATE_TEST_SUITE_P(
                       RuleCase{"ContentPrefilteredFromEightTracks", true, false, false, 8},
                       RuleCase{"TagsAndContentPrefiltered", true, true, false, 60},
                       RuleCase{"ContentVerifiedPrefiltered", true, false, true, 1},
-                      RuleCase{"TagsAndContentVerifiedPrefiltered", true, true, true, 60}),
+                      RuleCase{"TagsAndContentVerifiedPrefiltered", true, true, true, 60},
+                      RuleCase{"TagsAndContentOnDemand", true, true, false, 60, Build::OnDemand},
+                      RuleCase{"TagsAndContentOnDemandAxesDueLater", true, true, false, 200, Build::OnDemand},
+                      RuleCase{"TagsAndContentVerifiedOnDemand", true, true, true, 60, Build::OnDemand},
+                      RuleCase{"TagsAndContentAxesPending", true, true, false, 60, Build::AxesPending},
+                      RuleCase{"ContentVerifiedAxesPending", true, false, true, 60, Build::AxesPending}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // Tracks with texts of their own leave the tag index only a few candidates to name. (A group that most
@@ -229,6 +280,47 @@ TEST(ContentPrefilterSearch, NamesEveryPairAtItsOwnScore) {
         }
     }
     EXPECT_GT(nearCopies, 20u) << "the library should hold near copies";
+}
+
+// Until the structures the queries read are built, a query must not narrow the search from what they
+// hold of the tracks so far (nothing, or an old scan's axes): it says it cannot, and the loop goes
+// through every earlier track.
+TEST(CandidateSearchOnDemand, QueriesBeforeTheBuildDoNotNarrow) {
+    const std::deque<TrackRecord> library = randomLibrary(23, 120);
+    ScanIndex index;
+    index.clear(false, 40, true);
+    for (const TrackRecord& r : library) {
+        index.append(u"/m/x", r);
+    }
+    EXPECT_FALSE(index.queriesReady());
+    EXPECT_FALSE(index.takeAxesSample().has_value()) << "no axes for structures not built";
+    PairScorer::Rule rule;
+    rule.byContent = rule.byTags = true;
+    rule.contentThreshold = rule.tagsThreshold = 0.75f;
+    const PairScorer scorer(rule);
+    std::vector<std::uint32_t> out;
+    for (std::size_t me = 1; me < library.size(); me += 17) {
+        EXPECT_FALSE(index.candidates(me, scorer, out, SIZE_MAX)) << me;
+        EXPECT_FALSE(index.tagCandidates(me, scorer, out, SIZE_MAX)) << me;
+        EXPECT_FALSE(index.contentCandidates(me, scorer, out)) << me;
+    }
+
+    // Axes learned for a scan that was cleared meanwhile are not installed into the next.
+    index.clear(false, 40, true);
+    for (const TrackRecord& r : library) {
+        index.append(u"/m/x", r);
+    }
+    index.buildQueries();
+    std::optional<ScanIndex::AxesSample> old = index.takeAxesSample();
+    ASSERT_TRUE(old.has_value());
+    index.clear(false, 40, true);
+    for (std::size_t i = 0; i < 60; ++i) {
+        index.append(u"/m/x", library[i]);
+    }
+    index.buildQueries();
+    index.installAxes(ScanIndex::learnAxes(*old), old->generation);
+    EXPECT_FALSE(index.contentCandidates(59, scorer, out));
+    ASSERT_TRUE(index.takeAxesSample().has_value()) << "this scan's own sample is still due";
 }
 
 TEST(CandidateSearchNarrowing, DistinctTextsGiveFewCandidates) {
