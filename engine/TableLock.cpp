@@ -6,9 +6,9 @@ void TableLock::lockShared() {
     std::unique_lock lock(guard_);
     if (waitingWriters_ != 0 || active_ < 0) {
         ++waitingReaders_;
-        lock.unlock();
         // The releasing thread has already counted us into active_.
-        readerGate_.acquire();
+        readerGate_.wait(lock, [this] { return readerGrants_ > 0; });
+        --readerGrants_;
         return;
     }
     ++active_;
@@ -18,9 +18,9 @@ void TableLock::lockExclusive() {
     std::unique_lock lock(guard_);
     if (active_ != 0) {
         ++waitingWriters_;
-        lock.unlock();
         // The releasing thread has already set active_ to -1 for us.
-        writerGate_.acquire();
+        writerGate_.wait(lock, [this] { return writerGrants_ > 0; });
+        --writerGrants_;
         return;
     }
     active_ = -1;
@@ -39,16 +39,18 @@ void TableLock::unlock() {
     if (waitingWriters_ > 0) {
         active_ = -1;
         --waitingWriters_;
+        ++writerGrants_;
         lock.unlock();
-        writerGate_.release(1);
+        writerGate_.notify_one();
         return;
     }
     const std::int32_t readers = waitingReaders_;
     active_ = readers;
     waitingReaders_ = 0;
+    readerGrants_ += readers;
     lock.unlock();
     if (readers > 0) {
-        readerGate_.release(readers);
+        readerGate_.notify_all();
     }
 }
 

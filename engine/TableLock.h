@@ -1,8 +1,8 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <semaphore>
 
 namespace tonemirror::engine {
 
@@ -30,11 +30,13 @@ public:
     State state() const;
 
 private:
-    static constexpr std::ptrdiff_t kMaxWaiting = 0x7FFFFFFF;
-
+    // The waiters are let in by grants counted under guard_, not by semaphores: the standard library
+    // of our toolchain has a semaphore that can miss a release and leave its waiter asleep for good.
     mutable std::mutex guard_;
-    std::counting_semaphore<kMaxWaiting> readerGate_{0};
-    std::counting_semaphore<kMaxWaiting> writerGate_{0};
+    std::condition_variable readerGate_;
+    std::condition_variable writerGate_;
+    std::int32_t readerGrants_ = 0;
+    std::int32_t writerGrants_ = 0;
     std::int32_t waitingReaders_ = 0;
     std::int32_t waitingWriters_ = 0;
     std::int32_t active_ = 0;
