@@ -475,6 +475,36 @@ std::size_t sharedRuns(const std::set<std::u16string>& a, const std::set<std::u1
     return shared;
 }
 
+// A query text x and another text y with their runs of two and three units, and x's plan at a
+// threshold, made once per shape.
+struct PlannedPair {
+    std::set<std::u16string> px, tx, py, ty;
+    const TagIndex::Plan* plan = nullptr;
+    bool isShort = false;
+    // Whether y would be indexed by its runs (not read whole).
+    bool indexed = false;
+};
+
+using PlanCache = std::map<std::tuple<float, std::size_t, std::size_t, std::size_t>, TagIndex::Plan>;
+
+PlannedPair plannedPair(const std::u16string& x, const std::u16string& y, float t, PlanCache& plans) {
+    PlannedPair p;
+    analysis::RunShape x2, x3, y2, y3;
+    p.px = runsOf(x, 2, x2);
+    p.tx = runsOf(x, 3, x3);
+    p.py = runsOf(y, 2, y2);
+    p.ty = runsOf(y, 3, y3);
+    const auto key = std::make_tuple(t, x.size(), x2.repeats, x3.repeats);
+    if (plans.count(key) == 0) {
+        plans[key] = TagIndex::planFor(x2, x3, t);
+    }
+    p.plan = &plans[key];
+    p.isShort = y.size() <= TagIndex::kShortLength;
+    p.indexed = y.size() <= TagIndex::kLongest && y3.repeats <= TagIndex::repeatCap(y.size()) &&
+                (!p.isShort || y2.repeats <= TagIndex::repeatCap(y.size()));
+    return p;
+}
+
 // The reasoning behind the tag index: a text that likens another at least as much as the threshold
 // is either read whole by length, or shares at least the runs the plan reads for. Texts from a tiny
 // alphabet share and repeat runs by chance and score high, which is where a wrong plan would show.
@@ -504,39 +534,28 @@ TEST(TagIndexLengths, TextsReachingTheThresholdShareWhatThePlanSays) {
         }
         return y;
     };
-    std::map<std::tuple<float, std::size_t, std::size_t, std::size_t>, TagIndex::Plan> plans;
+    PlanCache plans;
     std::size_t checked = 0;
     for (const float t : {0.3f, 0.5f, 0.7f, 0.75f, 0.9f}) {
         for (int k = 0; k < 6000; ++k) {
             const std::u16string x = text(1 + rng() % 24);
             const std::u16string y = k % 2 == 0 ? edited(x) : text(1 + rng() % 24);
-            analysis::RunShape x2, x3, y2, y3;
-            const auto px = runsOf(x, 2, x2);
-            const auto tx = runsOf(x, 3, x3);
-            const auto py = runsOf(y, 2, y2);
-            const auto ty = runsOf(y, 3, y3);
-            const auto key = std::make_tuple(t, x.size(), x2.repeats, x3.repeats);
-            if (plans.count(key) == 0) {
-                plans[key] = TagIndex::planFor(x2, x3, t);
-            }
-            const TagIndex::Plan& plan = plans[key];
-            const bool isShort = y.size() <= TagIndex::kShortLength;
-            const bool indexed = y3.repeats <= TagIndex::repeatCap(y.size()) &&
-                                 (!isShort || y2.repeats <= TagIndex::repeatCap(y.size()));
-            if (!plan.narrows || !indexed || analysis::textLikeness(x, y) < t) {
+            const PlannedPair pair = plannedPair(x, y, t, plans);
+            const TagIndex::Plan& plan = *pair.plan;
+            if (!plan.narrows || !pair.indexed || analysis::textLikeness(x, y) < t) {
                 continue;
             }
             ++checked;
             const std::string at = "threshold " + std::to_string(t) + ": " + std::to_string(x.size()) +
                                    " against " + std::to_string(y.size());
-            if (!isShort) {
-                ASSERT_GE(sharedRuns(tx, ty), plan.triples) << at;
+            if (!pair.isShort) {
+                ASSERT_GE(sharedRuns(pair.tx, pair.ty), plan.triples) << at;
                 continue;
             }
             ASSERT_NE(plan.pairsByLength[y.size()], TagIndex::kNone) << at;
             ASSERT_NE(plan.triplesByLength[y.size()], TagIndex::kNone) << at;
-            ASSERT_GE(sharedRuns(px, py), plan.pairsByLength[y.size()]) << at;
-            ASSERT_GE(sharedRuns(tx, ty), plan.triplesByLength[y.size()]) << at;
+            ASSERT_GE(sharedRuns(pair.px, pair.py), plan.pairsByLength[y.size()]) << at;
+            ASSERT_GE(sharedRuns(pair.tx, pair.ty), plan.triplesByLength[y.size()]) << at;
         }
     }
     EXPECT_GT(checked, 2000u);
@@ -601,27 +620,15 @@ TEST(TagIndexLengths, LikenessBySharedRunsBoundsTheLikeness) {
         }
         return y;
     };
-    std::map<std::tuple<float, std::size_t, std::size_t, std::size_t>, TagIndex::Plan> plans;
+    PlanCache plans;
     std::size_t narrowing = 0; // checks where the table said less than 1
     for (const float t : {0.3f, 0.58f, 0.75f}) {
         for (int k = 0; k < 5000; ++k) {
             const std::u16string x = text(1 + rng() % 40);
             const std::u16string y = k % 3 != 0 ? edited(x) : text(1 + rng() % 40);
-            analysis::RunShape x2, x3, y2, y3;
-            const auto px = runsOf(x, 2, x2);
-            const auto tx = runsOf(x, 3, x3);
-            const auto py = runsOf(y, 2, y2);
-            const auto ty = runsOf(y, 3, y3);
-            const auto key = std::make_tuple(t, x.size(), x2.repeats, x3.repeats);
-            if (plans.count(key) == 0) {
-                plans[key] = TagIndex::planFor(x2, x3, t);
-            }
-            const TagIndex::Plan& plan = plans[key];
-            const bool isShort = y.size() <= TagIndex::kShortLength;
-            const bool indexed = y.size() <= TagIndex::kLongest &&
-                                 y3.repeats <= TagIndex::repeatCap(y.size()) &&
-                                 (!isShort || y2.repeats <= TagIndex::repeatCap(y.size()));
-            if (!plan.narrows || !indexed || y.empty()) {
+            const PlannedPair pair = plannedPair(x, y, t, plans);
+            const TagIndex::Plan& plan = *pair.plan;
+            if (!plan.narrows || !pair.indexed || y.empty()) {
                 continue;
             }
             const float likeness = analysis::textLikeness(x, y);
@@ -635,11 +642,11 @@ TEST(TagIndexLengths, LikenessBySharedRunsBoundsTheLikeness) {
                     << "threshold " << t << ": " << x.size() << " against " << y.size() << " sharing "
                     << shared;
             };
-            if (isShort) {
-                check(plan.pairLikeness[y.size()], sharedRuns(px, py));
-                check(plan.tripleLikeness[y.size()], sharedRuns(tx, ty));
+            if (pair.isShort) {
+                check(plan.pairLikeness[y.size()], sharedRuns(pair.px, pair.py));
+                check(plan.tripleLikeness[y.size()], sharedRuns(pair.tx, pair.ty));
             } else {
-                check(plan.tripleLikeness[0], sharedRuns(tx, ty));
+                check(plan.tripleLikeness[0], sharedRuns(pair.tx, pair.ty));
             }
         }
     }
