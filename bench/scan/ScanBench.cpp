@@ -320,6 +320,9 @@ fs::path gFilesIn;
 // --index-only: load the cache and index every track, without comparing (sizes whose scan would take
 // hours while the content loop compares all pairs).
 bool gIndexOnly = false;
+// --progress: the first scan prints, at every tenth of the library, how far it got and the CPU time a
+// track of that stretch took, so that a partial run of a large library shows how its cost grows.
+bool gProgress = false;
 // --method M: the compare method of the timed scans (ScanSettings bits; default tags and content).
 std::int32_t gMethod = engine::ScanSettings::kByTags | engine::ScanSettings::kByContent;
 
@@ -394,12 +397,40 @@ struct ScanKind {
     bool verify = false;
     bool allPairs = false;
     bool keepPairs = false;
+    std::size_t progressOf = 0; // the files of the library, to show the scan's progress
 };
 
 std::u16string pairName(const engine::DuplicatePair& p) {
     const auto name = [](const std::u16string& path) { return path.substr(path.rfind(u'/') + 1); };
     return std::min(name(p.path1), name(p.path2)) + u"|" + std::max(name(p.path1), name(p.path2));
 }
+
+// Prints the scan's progress at every tenth of `total` files (none when total is 0).
+struct Progress {
+    std::size_t total;
+    Clock::time_point start;
+    double cpuStart;
+    std::size_t shownTenths = 0;
+    std::size_t lastDone = 0;
+    double lastCpu = 0.0;
+
+    void show(std::int32_t filesDone) {
+        const std::size_t done = static_cast<std::size_t>(std::max(filesDone, 0));
+        if (total == 0 || done * 10 < (shownTenths + 1) * total) {
+            return;
+        }
+        shownTenths = done * 10 / total;
+        const double cpu = cpuSeconds() - cpuStart;
+        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        std::printf(
+            "    %3zu %% %9zu tracks | wall %8.1f s, cpu %8.1f s | %.1f cpu-us a track since the last line\n",
+            shownTenths * 10, done, wall, cpu,
+            (cpu - lastCpu) * 1e6 / static_cast<double>(std::max<std::size_t>(done - lastDone, 1)));
+        std::fflush(stdout);
+        lastDone = done;
+        lastCpu = cpu;
+    }
+};
 
 // Scans the library with every track taken from the cache (no decoder is there to read a file).
 ScanOutcome timeCachedScan(engine::TrackStore& store, const std::vector<fs::path>& folders,
@@ -431,9 +462,11 @@ ScanOutcome timeCachedScan(engine::TrackStore& store, const std::vector<fs::path
         paths.push_back(os::fromNativePath(folder));
     }
     engine.startScan(paths);
+    Progress progress{kind.progressOf, start, cpuStart};
     while (engine.control().jobCount() > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         take();
+        progress.show(engine.counters().filesDone);
     }
     out.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     out.cpuSeconds = cpuSeconds() - cpuStart;
@@ -525,9 +558,11 @@ void runOne(std::size_t n, bool verify, std::size_t allPairsUpTo) {
     ScanKind kind;
     kind.verify = verify;
     kind.method = gMethod;
+    kind.progressOf = gProgress ? n : 0;
     const std::vector<fs::path> library = {filesRoot(root) / "library"};
     const ScanOutcome scan = timeCachedScan(store, library, kind);
     printFirstScan(n, pairs, baseline, loaded, scan);
+    kind.progressOf = 0;
 
     const ScanOutcome rescan = timeCachedScan(store, library, kind);
     printScan("rescan", rescan, pairs);
@@ -715,6 +750,8 @@ int main(int argc, char** argv) {
             stages = true;
         } else if (arg == "--method" && i + 1 < argc) {
             gMethod = std::stoi(argv[++i]);
+        } else if (arg == "--progress") {
+            gProgress = true;
         } else if (arg == "--index-only") {
             gIndexOnly = true;
         } else if (arg == "--files-in" && i + 1 < argc) {
