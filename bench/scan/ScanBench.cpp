@@ -388,8 +388,10 @@ struct ScanOutcome {
     double cpuSeconds = 0.0;
     std::size_t reported = 0;
     std::uint64_t digest = 0;
-    std::size_t reused = 0;         // tracks whose pairs came from the last scan's list
-    std::set<std::u16string> pairs; // "name|name", kept only when asked for
+    std::size_t reused = 0;            // tracks whose pairs came from the last scan's list
+    std::uint64_t exclusiveGrants = 0; // of the table lock, during the scan
+    std::uint64_t waitedGrants = 0;    // of those, the ones that waited for comparisons to end
+    std::set<std::u16string> pairs;    // "name|name", kept only when asked for
 };
 
 struct ScanKind {
@@ -461,6 +463,7 @@ ScanOutcome timeCachedScan(engine::TrackStore& store, const std::vector<fs::path
     for (const fs::path& folder : folders) {
         paths.push_back(os::fromNativePath(folder));
     }
+    const engine::TableLock::State lockBefore = store.lock().state();
     engine.startScan(paths);
     Progress progress{kind.progressOf, start, cpuStart};
     while (engine.control().jobCount() > 0) {
@@ -473,6 +476,9 @@ ScanOutcome timeCachedScan(engine::TrackStore& store, const std::vector<fs::path
     take();
     out.heapMb = heapMb();
     out.reused = engine.tracksFromLastScan();
+    const engine::TableLock::State lockAfter = store.lock().state();
+    out.exclusiveGrants = lockAfter.exclusiveGrants - lockBefore.exclusiveGrants;
+    out.waitedGrants = lockAfter.waitedGrants - lockBefore.waitedGrants;
     return out;
 }
 
@@ -526,6 +532,9 @@ void printFirstScan(std::size_t n, double pairs, double baseline, const Loaded& 
         sizeof(analysis::TrackRecord), sizeof(analysis::TrackRecord::meanSpectrum),
         sizeof(analysis::ContentKey), sizeof(analysis::ContentSketch), sizeof(analysis::TagSketch));
     printScan("indexed", scan, pairs);
+    std::printf("  table lock: %.3f exclusive grants a track, %.3f after waiting for comparisons to end\n",
+                static_cast<double>(scan.exclusiveGrants) / static_cast<double>(n),
+                static_cast<double>(scan.waitedGrants) / static_cast<double>(n));
     std::fflush(stdout);
 }
 
