@@ -118,6 +118,13 @@ float wideBound(const Library& lib, std::size_t q, std::size_t v, std::size_t t)
     return std::sqrt(0.6f * cs * cs + 0.2f * cl * cl + 0.2f * cc * cc) + 2e-4f;
 }
 
+struct AheadCounts {
+    std::size_t fine = 0;
+    std::size_t sketch = 0;
+    double sketchSeconds = 0.0;
+    double keySeconds = 0.0;
+};
+
 struct Counts {
     std::size_t pairs = 0;
     std::size_t first = 0;
@@ -185,6 +192,61 @@ std::vector<std::uint32_t> stages(const Library& lib, std::size_t me, float floo
     return second;
 }
 
+// The same as passing(), with the forms of the pair `ahead` positions on fetched before each bound,
+// as a loop over candidates named anywhere in memory can.
+template <typename Reaches, typename Fetch>
+std::vector<std::uint32_t> passingAhead(const std::vector<std::uint32_t>& from, double& seconds,
+                                        Reaches&& reaches, Fetch&& fetch) {
+    constexpr std::size_t kAhead = 4;
+    std::vector<std::uint32_t> out;
+    out.reserve(from.size());
+    seconds += timed([&] {
+        for (std::size_t k = 0; k < std::min(kAhead, from.size()); ++k) {
+            fetch(from[k]);
+        }
+        for (std::size_t k = 0; k < from.size(); ++k) {
+            if (k + kAhead < from.size()) {
+                fetch(from[k + kAhead]);
+            }
+            if (reaches(from[k])) {
+                out.push_back(from[k]);
+            }
+        }
+    });
+    return out;
+}
+
+void fetchLines(const void* data, std::size_t bytes) {
+    for (std::size_t at = 0; at < bytes; at += 64) {
+        __builtin_prefetch(static_cast<const char*>(data) + at);
+    }
+}
+
+// The sketch and key bounds of another set of queries, each with its forms fetched ahead (a query of
+// its own, so that neither way finds the other's lines in the cache).
+void countAheadQuery(const Library& lib, std::size_t me, float floor, AheadCounts& c) {
+    Counts unused;
+    std::vector<std::uint32_t> fine = stages(lib, me, floor, unused);
+    fine.resize(analysis::keepFineReaching(analysis::fineQuery(lib.fine[me]), lib.fine, fine, floor));
+    const auto sketched = passingAhead(
+        fine, c.sketchSeconds,
+        [&](std::uint32_t v) {
+            return analysis::contentSketchBound(lib.sketches[me], lib.sketches[v]) >= floor;
+        },
+        [&](std::uint32_t v) { fetchLines(&lib.sketches[v], sizeof(analysis::ContentSketch)); });
+    passingAhead(
+        sketched, c.keySeconds,
+        [&](std::uint32_t v) { return analysis::contentUpperBound(lib.keys[me], lib.keys[v]) >= floor; },
+        [&](std::uint32_t v) {
+            const analysis::ContentKey& key = lib.keys[v];
+            fetchLines(&key, sizeof key);
+            fetchLines(key.spectrum.values, analysis::ContentKey::kBoundPrefix * sizeof(float));
+            fetchLines(key.level.values, analysis::kLevelProfileSize * sizeof(float));
+        });
+    c.fine += fine.size();
+    c.sketch += sketched.size();
+}
+
 void countQuery(const Library& lib, std::size_t me, float floor, Counts& c) {
     const std::vector<std::uint32_t> second = stages(lib, me, floor, c);
     c.pairs += me;
@@ -243,8 +305,12 @@ void printContentStages(const std::vector<analysis::TrackRecord>& records, float
     Counts c;
     // About 2,000 queries spread over the tracks after the axes are learned.
     const std::size_t step = std::max<std::size_t>(1, (n - kLearnAt) / 2000);
+    AheadCounts ahead;
     for (std::size_t me = kLearnAt; me < n; me += step) {
         countQuery(lib, me, floor, c);
+        if (me + step / 2 < n && step > 1) {
+            countAheadQuery(lib, me + step / 2, floor, ahead);
+        }
     }
     std::printf("  %zu pairs: stage 1 passes %.3f %%, stage 2 %.3f %%, stage 3 %.4f %%, sketch %.4f %%, "
                 "key bound %.4f %%, exact %.5f %%\n",
@@ -260,6 +326,9 @@ void printContentStages(const std::vector<analysis::TrackRecord>& records, float
                 nsEach(c.maskSeconds, c.pairs), nsEach(c.fineSeconds, c.second),
                 nsEach(c.sketchSeconds, c.fine), nsEach(c.sketchAloneSeconds, c.second),
                 nsEach(c.keySeconds, c.sketch), nsEach(c.exactSeconds, c.key));
+    std::printf("  with the forms fetched four pairs ahead (other queries), ns a pair seen: sketch %.1f, key "
+                "bound %.1f\n",
+                nsEach(ahead.sketchSeconds, ahead.fine), nsEach(ahead.keySeconds, ahead.sketch));
     std::printf("  after stage 2, ns a pair of all: %.3f with stage 3, %.3f without (the sketch on all)\n",
                 nsEach(c.fineSeconds + c.sketchSeconds + c.keySeconds + c.exactSeconds, c.pairs),
                 nsEach(c.sketchAloneSeconds + c.withoutSeconds, c.pairs));
