@@ -18,10 +18,8 @@ namespace tonemirror::analysis {
 namespace {
 
 constexpr std::size_t kLanes = ByteBlock::kLanes;
-// Covers the float rounding of the projections, of the key's own dot products and of the sums below,
-// as the other bounds' slack does.
-constexpr float kSlack = 2e-4f;
-constexpr float kRestUnit = 1.0f / 255.0f;
+constexpr float kSlack = kByteSlack;
+constexpr float kRestUnit = kByteRestUnit;
 // The query's values are 16-bit: a pair of products with a byte stays far inside 32 bits, and so do
 // the sums of the at most 16 pairs of a part.
 constexpr double kQueryLevels = 32767.0;

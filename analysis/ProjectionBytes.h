@@ -44,6 +44,9 @@ struct alignas(32) ByteBlock {
 };
 
 inline constexpr float kByteErrorUnit = 0x1p-12f;
+inline constexpr float kByteRestUnit = 1.0f / 255.0f;
+// Covers the float rounding of the projections, of the key's own dot products and of the bound's sums.
+inline constexpr float kByteSlack = 2e-4f;
 
 // What a query needs, worked out once from its own lane.
 struct ByteQuery {

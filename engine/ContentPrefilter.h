@@ -1,11 +1,14 @@
 #pragma once
 
+#include "analysis/ByteGroupBox.h"
 #include "analysis/ContentComparison.h"
 #include "analysis/ContentProjection.h"
 #include "analysis/ContentSketch.h"
 #include "analysis/ProjectionBytes.h"
 #include "analysis/SpectrumBasis.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -18,24 +21,38 @@ namespace tonemirror::engine {
 // a track: every track's projection (analysis/ContentProjection), its first stage in bytes
 // (analysis/ProjectionBytes), in blocks of eight, bounded against the query a block at a time; the
 // tracks that pass are bounded once more from their third stage (analysis::FineProjection), which
-// drops most of them before the scorer reads their sketches and spectra. Exact: no
-// track whose content key scores at least the floor is left out (and most that score far below it are). The
-// spectrum axes and the bytes' steps are learned once, from the first `learnAt` tracks, when the last of them
-// is added; then every track added so far is projected, and each later one as it comes. Before that the
-// prefilter is not ready and the caller goes through the tracks itself (cheap at that size).
+// drops most of them before the scorer reads their sketches and spectra. Exact: no track whose content
+// key scores at least the floor is left out (and most that score far below it are).
+// The tracks are kept in groups, each joining the one whose centre (learned with the axes) it lies
+// nearest, its bytes beside the group's other members; a query bounds each group as a whole first
+// (analysis::ByteGroupBox) and reads the members of those that may reach the floor. Any grouping keeps
+// the search exact; close groups (many versions of the same pieces) let it skip most tracks.
+// The spectrum axes, the bytes' steps and the centres are learned once, from the first `learnAt`
+// tracks, when the last of them is added; then every track added so far is projected, and each later
+// one as it comes. Before that the prefilter is not ready and the caller goes through the tracks itself
+// (cheap at that size).
 // Not synchronised: the scan adds under its exclusive lock and queries under the shared one.
 class ContentPrefilter {
 public:
     static constexpr std::size_t kDefaultLearnAt = 2048;
+    // Groups: at most this many, and at least this many learned tracks a group.
+    static constexpr std::size_t kMostGroups = 256;
+    static constexpr std::size_t kTracksPerCentre = 8;
+    // A group's box costs about as much as bounding this many tracks one by one: smaller groups are
+    // read without it.
+    static constexpr std::size_t kBoxWorthFrom = 48;
 
-    // What learning makes of the first tracks: the axes, the bytes' steps and those tracks' projections.
+    // What learning makes of the first tracks: the axes, the bytes' steps, the groups' centres (each
+    // analysis::kByteValues values, as the projections hold them) and those tracks' projections.
     struct Learned {
         analysis::SpectrumBasis basis;
         analysis::ByteSteps steps{};
+        std::vector<float> centres;
         std::vector<analysis::ContentProjection> projections;
     };
 
-    void clear(std::size_t learnAt = kDefaultLearnAt);
+    // `boxFrom`: the fewest members a group is bounded as a whole with (tests bound every group).
+    void clear(std::size_t learnAt = kDefaultLearnAt, std::size_t boxFrom = kBoxWorthFrom);
     // Room for this many tracks, so that the arrays do not grow by doubling.
     void reserve(std::size_t tracks);
     // Adds the track at position keys.size() - 1; `keys` and `sketches` hold every track so far. Learns
@@ -58,41 +75,91 @@ public:
     template <typename Take>
     void query(std::size_t me, float floor, std::size_t below, Take&& take) const;
 
+    // What the queries so far have read: tracks bounded one by one in the byte stage, and groups bounded.
+    struct Reads {
+        std::uint64_t queries = 0;
+        std::uint64_t tracks = 0;
+        std::uint64_t groups = 0;
+    };
+    Reads reads() const;
+    std::size_t groups() const { return groups_.size(); }
+
 private:
+    struct Group {
+        analysis::ByteGroupBox box;
+        std::vector<analysis::ByteBlock> blocks;
+        std::vector<analysis::ProjectionTail> tails;
+        std::vector<std::uint32_t> positions; // increasing
+    };
+    struct Slot {
+        std::uint32_t group;
+        std::uint32_t index; // within the group
+    };
+
     static analysis::ContentProjection projection(const analysis::SpectrumBasis& basis,
                                                   const analysis::ContentKey& key,
                                                   const analysis::ContentSketch& sketch);
+    static std::vector<float> centresOf(std::span<const analysis::ContentProjection> projections);
+    std::size_t nearestCentre(const analysis::ContentProjection& p) const;
     void store(const analysis::ContentProjection& p, std::size_t position);
+    void count(std::size_t tracks, std::size_t groups) const;
 
     std::size_t learnAt_ = kDefaultLearnAt;
+    std::size_t boxFrom_ = kBoxWorthFrom;
     std::optional<analysis::SpectrumBasis> basis_;
     analysis::ByteSteps steps_{};
-    std::vector<analysis::ByteBlock> blocks_;
-    std::vector<analysis::ProjectionTail> tails_; // by block
-    std::vector<analysis::FineProjection> fine_;  // by track
+    std::vector<float> centres_;
+    std::vector<Group> groups_;
+    std::vector<Slot> slots_;                    // by track
+    std::vector<analysis::FineProjection> fine_; // by track
+    mutable std::atomic<std::uint64_t> queries_{0};
+    mutable std::atomic<std::uint64_t> tracksRead_{0};
+    mutable std::atomic<std::uint64_t> groupsRead_{0};
 };
 
 template <typename Take>
 void ContentPrefilter::query(std::size_t me, float floor, std::size_t below, Take&& take) const {
     constexpr std::size_t kLanes = analysis::ByteBlock::kLanes;
-    const analysis::ByteQuery mine =
-        analysis::byteQuery(blocks_[me / kLanes], tails_[me / kLanes], me % kLanes, steps_);
-    const std::size_t blocks = (below + kLanes - 1) / kLanes;
+    const Slot own = slots_[me];
+    const Group& home = groups_[own.group];
+    const analysis::ByteQuery mine = analysis::byteQuery(
+        home.blocks[own.index / kLanes], home.tails[own.index / kLanes], own.index % kLanes, steps_);
     thread_local std::vector<std::uint8_t> masks;
-    masks.resize(blocks);
-    analysis::bytePassMasks(mine, {blocks_.data(), blocks}, {tails_.data(), blocks}, floor, masks.data());
     thread_local std::vector<std::uint32_t> passed;
     passed.clear();
-    for (std::size_t b = 0; b < blocks; ++b) {
-        for (unsigned m = masks[b]; m != 0; m &= m - 1) {
-            passed.push_back(
-                static_cast<std::uint32_t>(b * kLanes + static_cast<std::size_t>(__builtin_ctz(m))));
+    std::size_t read = 0;
+    std::size_t boxes = 0;
+    for (const Group& group : groups_) {
+        const auto end = std::lower_bound(group.positions.begin(), group.positions.end(),
+                                          static_cast<std::uint32_t>(below));
+        const auto members = static_cast<std::size_t>(end - group.positions.begin());
+        if (members == 0) {
+            continue;
+        }
+        if (members >= boxFrom_) {
+            ++boxes;
+            if (!analysis::byteGroupReaches(mine, group.box, floor)) {
+                continue;
+            }
+        }
+        const std::size_t blocks = (members + kLanes - 1) / kLanes;
+        masks.resize(blocks);
+        analysis::bytePassMasks(mine, {group.blocks.data(), blocks}, {group.tails.data(), blocks}, floor,
+                                masks.data());
+        read += members;
+        for (std::size_t b = 0; b < blocks; ++b) {
+            for (unsigned m = masks[b]; m != 0; m &= m - 1) {
+                const std::size_t index = b * kLanes + static_cast<std::size_t>(__builtin_ctz(m));
+                if (index < members) { // not the lanes of later tracks or the empty ones
+                    passed.push_back(group.positions[index]);
+                }
+            }
         }
     }
-    while (!passed.empty() && passed.back() >= below) {
-        passed.pop_back(); // the lanes after `below` in its block
-    }
+    count(read, boxes);
     const std::size_t kept = analysis::keepFineReaching(analysis::fineQuery(fine_[me]), fine_, passed, floor);
+    // The groups hand their tracks over group by group; the few that are left go back in order.
+    std::sort(passed.begin(), passed.begin() + static_cast<std::ptrdiff_t>(kept));
     for (std::size_t k = 0; k < kept; ++k) {
         take(passed[k]);
     }
