@@ -44,9 +44,9 @@ std::size_t nearestOf(const float* x, const std::vector<float>& centres) {
 
 } // namespace
 
-void ContentPrefilter::clear(std::size_t learnAt, std::size_t boxFrom) {
+void ContentPrefilter::clear(std::size_t learnAt, Boxes boxes) {
     learnAt_ = std::max<std::size_t>(learnAt, 1);
-    boxFrom_ = boxFrom;
+    boxes_ = boxes;
     basis_.reset();
     steps_ = {};
     centres_.clear();
@@ -56,6 +56,8 @@ void ContentPrefilter::clear(std::size_t learnAt, std::size_t boxFrom) {
     queries_ = 0;
     tracksRead_ = 0;
     groupsRead_ = 0;
+    sampledBoxes_ = 0;
+    sparedTracks_ = 0;
 }
 
 void ContentPrefilter::reserve(std::size_t tracks) {
@@ -170,10 +172,38 @@ void ContentPrefilter::store(const analysis::ContentProjection& p, std::size_t p
     fine_.push_back(analysis::fineProjection(p));
 }
 
-void ContentPrefilter::count(std::size_t tracks, std::size_t groups) const {
+std::size_t ContentPrefilter::membersBefore(const Group& group, std::size_t below) {
+    if (group.positions.empty() || group.positions.back() < below) {
+        return group.positions.size(); // mostly: only the tracks joining meanwhile lie beyond
+    }
+    return static_cast<std::size_t>(
+        std::lower_bound(group.positions.begin(), group.positions.end(), static_cast<std::uint32_t>(below)) -
+        group.positions.begin());
+}
+
+bool ContentPrefilter::boundsBoxes(bool& sampled) const {
+    sampled = queries_.load(std::memory_order_relaxed) % kBoxSampleEvery == 0;
+    switch (boxes_) {
+    case Boxes::Always:
+        return true;
+    case Boxes::Never:
+        return false;
+    case Boxes::WhereTheyPay:
+        break;
+    }
+    // Before any measurement they are taken to pay.
+    return sampled || sparedTracks_.load(std::memory_order_relaxed) >=
+                          kBoxCostInTracks * sampledBoxes_.load(std::memory_order_relaxed);
+}
+
+void ContentPrefilter::count(std::size_t tracks, std::size_t boxes, std::size_t spared, bool sampled) const {
     queries_.fetch_add(1, std::memory_order_relaxed);
     tracksRead_.fetch_add(tracks, std::memory_order_relaxed);
-    groupsRead_.fetch_add(groups, std::memory_order_relaxed);
+    groupsRead_.fetch_add(boxes, std::memory_order_relaxed);
+    if (sampled && boxes_ == Boxes::WhereTheyPay) {
+        sampledBoxes_.fetch_add(boxes, std::memory_order_relaxed);
+        sparedTracks_.fetch_add(spared, std::memory_order_relaxed);
+    }
 }
 
 ContentPrefilter::Reads ContentPrefilter::reads() const {

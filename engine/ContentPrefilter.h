@@ -38,9 +38,17 @@ public:
     // Groups: at most this many, and at least this many learned tracks a group.
     static constexpr std::size_t kMostGroups = 256;
     static constexpr std::size_t kTracksPerCentre = 8;
-    // A group's box costs about as much as bounding this many tracks one by one: smaller groups are
-    // read without it.
-    static constexpr std::size_t kBoxWorthFrom = 48;
+    // Bounding a group's box costs about as much as bounding this many tracks one by one: smaller
+    // groups are read without it, and boxes are bounded only while they spare at least that many
+    // tracks each (measured on every kBoxSampleEvery-th query, which bounds them all).
+    static constexpr std::size_t kBoxCostInTracks = 32;
+    static constexpr std::uint64_t kBoxSampleEvery = 16;
+
+    enum class Boxes {
+        WhereTheyPay,
+        Always, // every group, whatever its size and however little the boxes spare (tests)
+        Never,  // (measurements)
+    };
 
     // What learning makes of the first tracks: the axes, the bytes' steps, the groups' centres (each
     // analysis::kByteValues values, as the projections hold them) and those tracks' projections.
@@ -51,8 +59,7 @@ public:
         std::vector<analysis::ContentProjection> projections;
     };
 
-    // `boxFrom`: the fewest members a group is bounded as a whole with (tests bound every group).
-    void clear(std::size_t learnAt = kDefaultLearnAt, std::size_t boxFrom = kBoxWorthFrom);
+    void clear(std::size_t learnAt = kDefaultLearnAt, Boxes boxes = Boxes::WhereTheyPay);
     // Room for this many tracks, so that the arrays do not grow by doubling.
     void reserve(std::size_t tracks);
     // Adds the track at position keys.size() - 1; `keys` and `sketches` hold every track so far. Learns
@@ -75,7 +82,8 @@ public:
     template <typename Take>
     void query(std::size_t me, float floor, std::size_t below, Take&& take) const;
 
-    // What the queries so far have read: tracks bounded one by one in the byte stage, and groups bounded.
+    // What the queries so far have read: tracks bounded one by one in the byte stage, and groups bounded
+    // as a whole.
     struct Reads {
         std::uint64_t queries = 0;
         std::uint64_t tracks = 0;
@@ -102,10 +110,14 @@ private:
     static std::vector<float> centresOf(std::span<const analysis::ContentProjection> projections);
     std::size_t nearestCentre(const analysis::ContentProjection& p) const;
     void store(const analysis::ContentProjection& p, std::size_t position);
-    void count(std::size_t tracks, std::size_t groups) const;
+    // The members of `group` before `below`.
+    static std::size_t membersBefore(const Group& group, std::size_t below);
+    // Whether this query bounds the groups' boxes, and whether it is one that measures what they spare.
+    bool boundsBoxes(bool& sampled) const;
+    void count(std::size_t tracks, std::size_t boxes, std::size_t spared, bool sampled) const;
 
     std::size_t learnAt_ = kDefaultLearnAt;
-    std::size_t boxFrom_ = kBoxWorthFrom;
+    Boxes boxes_ = Boxes::WhereTheyPay;
     std::optional<analysis::SpectrumBasis> basis_;
     analysis::ByteSteps steps_{};
     std::vector<float> centres_;
@@ -115,6 +127,8 @@ private:
     mutable std::atomic<std::uint64_t> queries_{0};
     mutable std::atomic<std::uint64_t> tracksRead_{0};
     mutable std::atomic<std::uint64_t> groupsRead_{0};
+    mutable std::atomic<std::uint64_t> sampledBoxes_{0};
+    mutable std::atomic<std::uint64_t> sparedTracks_{0}; // by the sampled queries' boxes
 };
 
 template <typename Take>
@@ -124,21 +138,24 @@ void ContentPrefilter::query(std::size_t me, float floor, std::size_t below, Tak
     const Group& home = groups_[own.group];
     const analysis::ByteQuery mine = analysis::byteQuery(
         home.blocks[own.index / kLanes], home.tails[own.index / kLanes], own.index % kLanes, steps_);
+    bool sampled = false;
+    const bool boxes = boundsBoxes(sampled);
+    const std::size_t boxFrom = boxes_ == Boxes::Always ? 1 : kBoxCostInTracks;
     thread_local std::vector<std::uint8_t> masks;
     thread_local std::vector<std::uint32_t> passed;
     passed.clear();
     std::size_t read = 0;
-    std::size_t boxes = 0;
+    std::size_t bounded = 0;
+    std::size_t spared = 0;
     for (const Group& group : groups_) {
-        const auto end = std::lower_bound(group.positions.begin(), group.positions.end(),
-                                          static_cast<std::uint32_t>(below));
-        const auto members = static_cast<std::size_t>(end - group.positions.begin());
+        const std::size_t members = membersBefore(group, below);
         if (members == 0) {
             continue;
         }
-        if (members >= boxFrom_) {
-            ++boxes;
+        if (boxes && members >= boxFrom) {
+            ++bounded;
             if (!analysis::byteGroupReaches(mine, group.box, floor)) {
+                spared += members;
                 continue;
             }
         }
@@ -156,7 +173,7 @@ void ContentPrefilter::query(std::size_t me, float floor, std::size_t below, Tak
             }
         }
     }
-    count(read, boxes);
+    count(read, bounded, spared, sampled);
     const std::size_t kept = analysis::keepFineReaching(analysis::fineQuery(fine_[me]), fine_, passed, floor);
     // The groups hand their tracks over group by group; the few that are left go back in order.
     std::sort(passed.begin(), passed.begin() + static_cast<std::ptrdiff_t>(kept));

@@ -262,11 +262,14 @@ void printContentGroupPasses(const std::vector<analysis::TrackRecord>& records) 
     }
 }
 
-void printPrefilterReads(const std::vector<analysis::TrackRecord>& records, std::size_t learnAt) {
+namespace {
+
+void printReads(const std::vector<analysis::TrackRecord>& records, std::size_t learnAt,
+                engine::ContentPrefilter::Boxes boxes, const char* name) {
     std::vector<analysis::ContentKey> keys(records.size());
     std::vector<analysis::ContentSketch> sketches(records.size());
     engine::ContentPrefilter prefilter;
-    prefilter.clear(learnAt);
+    prefilter.clear(learnAt, boxes);
     std::uint64_t earlier = 0;
     std::uint64_t named = 0;
     double seconds = 0.0;
@@ -283,12 +286,22 @@ void printPrefilterReads(const std::vector<analysis::TrackRecord>& records, std:
     }
     const engine::ContentPrefilter::Reads reads = prefilter.reads();
     const double queries = static_cast<double>(std::max<std::uint64_t>(reads.queries, 1));
-    std::printf("%zu tracks, %zu groups, floor 0.75: %.0f tracks read a query (%.4f of the earlier ones), "
-                "%.0f groups bounded, %.1f named; %.3f s in the queries (%.2f ns an earlier track)\n",
-                records.size(), prefilter.groups(), static_cast<double>(reads.tracks) / queries,
+    std::printf("%zu tracks, %zu groups, boxes %s, floor 0.75: %.0f tracks read a query (%.4f of the earlier "
+                "ones), %.1f boxes bounded, %.1f named; %.3f s in the queries (%.2f ns an earlier track)\n",
+                records.size(), prefilter.groups(), name, static_cast<double>(reads.tracks) / queries,
                 static_cast<double>(reads.tracks) / static_cast<double>(std::max<std::uint64_t>(earlier, 1)),
                 static_cast<double>(reads.groups) / queries, static_cast<double>(named) / queries, seconds,
                 seconds * 1e9 / static_cast<double>(std::max<std::uint64_t>(earlier, 1)));
+    std::fflush(stdout);
+}
+
+} // namespace
+
+void printPrefilterReads(const std::vector<analysis::TrackRecord>& records, std::size_t learnAt) {
+    using Boxes = engine::ContentPrefilter::Boxes;
+    printReads(records, learnAt, Boxes::WhereTheyPay, "where they pay");
+    printReads(records, learnAt, Boxes::Always, "always");
+    printReads(records, learnAt, Boxes::Never, "never");
 }
 
 } // namespace tonemirror::bench

@@ -327,7 +327,7 @@ TEST_P(PrefilterGroups, NameEveryTrackTheAllPairsLoopWouldScore) {
     std::vector<analysis::ContentKey> keys(library.size());
     std::vector<analysis::ContentSketch> sketches(library.size());
     ContentPrefilter prefilter;
-    prefilter.clear(64, 1);
+    prefilter.clear(64, ContentPrefilter::Boxes::Always);
     const float thresholds[] = {0.0f, 0.3f, 0.6f, 0.75f, 0.9f, 0.99f, 1.0f};
     std::uint64_t earlier = 0;
     std::vector<std::uint32_t> named;
