@@ -15,12 +15,15 @@ namespace tonemirror::analysis {
 // It narrows only where the tracks of a group lie close together (libraries of many versions of the
 // same pieces); on unrelated songs almost every group passes, at the cost of one bound per group.
 struct ByteGroupBox {
-    std::int8_t lo[kByteValues];
-    std::int8_t hi[kByteValues];
-    std::uint8_t spectrumRest;
-    std::uint8_t levelRest;
-    std::uint8_t error[kByteParts];
-    std::uint8_t boundedParts;
+    // Whole vectors of eight values, zero beyond kByteValues.
+    static constexpr std::size_t kValues = (kByteValues + 7) / 8 * 8;
+
+    std::int8_t lo[kValues] = {};
+    std::int8_t hi[kValues] = {};
+    std::uint8_t spectrumRest = 0;
+    std::uint8_t levelRest = 0;
+    std::uint8_t error[kByteParts] = {};
+    std::uint8_t boundedParts = 0;
     bool empty = true;
 };
 

@@ -84,4 +84,16 @@ void byteStageBounds(const ByteQuery& query, const ByteBlock& block, const Proje
 void bytePassMasks(const ByteQuery& query, std::span<const ByteBlock> blocks,
                    std::span<const ProjectionTail> tails, float floor, std::uint8_t* masks);
 
+// Blocks of eight lanes stored apart (a group's), with their tails.
+struct ByteRange {
+    const ByteBlock* blocks;
+    const ProjectionTail* tails;
+    std::size_t count;
+};
+
+// The same for several ranges of blocks in one pass (the query made ready once): the masks of each
+// range follow those of the one before.
+void bytePassMasks(const ByteQuery& query, std::span<const ByteRange> ranges, float floor,
+                   std::uint8_t* masks);
+
 } // namespace tonemirror::analysis

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace tonemirror::engine {
@@ -41,7 +42,7 @@ public:
     // Bounding a group's box costs about as much as bounding this many tracks one by one: smaller
     // groups are read without it, and boxes are bounded only while they spare at least that many
     // tracks each (measured on every kBoxSampleEvery-th query, which bounds them all).
-    static constexpr std::size_t kBoxCostInTracks = 32;
+    static constexpr std::size_t kBoxCostInTracks = 12;
     static constexpr std::uint64_t kBoxSampleEvery = 16;
 
     enum class Boxes {
@@ -141,10 +142,11 @@ void ContentPrefilter::query(std::size_t me, float floor, std::size_t below, Tak
     bool sampled = false;
     const bool boxes = boundsBoxes(sampled);
     const std::size_t boxFrom = boxes_ == Boxes::Always ? 1 : kBoxCostInTracks;
-    thread_local std::vector<std::uint8_t> masks;
-    thread_local std::vector<std::uint32_t> passed;
-    passed.clear();
-    std::size_t read = 0;
+    thread_local std::vector<analysis::ByteRange> ranges;
+    thread_local std::vector<std::pair<const Group*, std::size_t>> read; // with its members before `below`
+    ranges.clear();
+    read.clear();
+    std::size_t blocks = 0;
     std::size_t bounded = 0;
     std::size_t spared = 0;
     for (const Group& group : groups_) {
@@ -159,21 +161,29 @@ void ContentPrefilter::query(std::size_t me, float floor, std::size_t below, Tak
                 continue;
             }
         }
-        const std::size_t blocks = (members + kLanes - 1) / kLanes;
-        masks.resize(blocks);
-        analysis::bytePassMasks(mine, {group.blocks.data(), blocks}, {group.tails.data(), blocks}, floor,
-                                masks.data());
-        read += members;
-        for (std::size_t b = 0; b < blocks; ++b) {
-            for (unsigned m = masks[b]; m != 0; m &= m - 1) {
+        ranges.push_back({group.blocks.data(), group.tails.data(), (members + kLanes - 1) / kLanes});
+        read.emplace_back(&group, members);
+        blocks += ranges.back().count;
+    }
+    thread_local std::vector<std::uint8_t> masks;
+    masks.resize(blocks);
+    analysis::bytePassMasks(mine, ranges, floor, masks.data());
+    thread_local std::vector<std::uint32_t> passed;
+    passed.clear();
+    std::size_t tracks = 0;
+    const std::uint8_t* mask = masks.data();
+    for (const auto& [group, members] : read) {
+        tracks += members;
+        for (std::size_t b = 0; b < (members + kLanes - 1) / kLanes; ++b, ++mask) {
+            for (unsigned m = *mask; m != 0; m &= m - 1) {
                 const std::size_t index = b * kLanes + static_cast<std::size_t>(__builtin_ctz(m));
                 if (index < members) { // not the lanes of later tracks or the empty ones
-                    passed.push_back(group.positions[index]);
+                    passed.push_back(group->positions[index]);
                 }
             }
         }
     }
-    count(read, bounded, spared, sampled);
+    count(tracks, bounded, spared, sampled);
     const std::size_t kept = analysis::keepFineReaching(analysis::fineQuery(fine_[me]), fine_, passed, floor);
     // The groups hand their tracks over group by group; the few that are left go back in order.
     std::sort(passed.begin(), passed.begin() + static_cast<std::ptrdiff_t>(kept));
