@@ -21,6 +21,7 @@
 //                          opening a cache may write to it)
 //   bench_scan --prefilter-reads N...   tracks the content prefilter reads a query (ContentGroups.h)
 //   bench_scan --prefilter-reads-of DIR LEARN   the same on a cache's records, axes from LEARN tracks
+//   bench_scan --prefilter-reads-versions N PIECES   the same on N versions of PIECES songs
 //   bench_scan --content-stages N...   what each step of the content side prunes and costs per pair
 //                          (ContentStages.h), on records made as the library's
 // With sizes alone, a second scan of the unchanged library ("rescan") takes its pairs from the first.
@@ -313,6 +314,30 @@ std::vector<analysis::TrackRecord> sampleRecords(std::size_t n) {
     std::vector<analysis::TrackRecord> records;
     while (records.size() < n) {
         records.push_back(nextRecord(records, artists, rng));
+    }
+    return records;
+}
+
+// Versions of a few pieces: each record a copy of one of `pieces` songs with a little noise (as the
+// library's copies get), as in a collection of many recordings of the same works.
+std::vector<analysis::TrackRecord> versionRecords(std::size_t n, std::size_t pieces) {
+    std::mt19937 rng(778);
+    std::vector<std::u16string> artists{u"someone"};
+    std::vector<analysis::TrackRecord> songs;
+    while (songs.size() < pieces) {
+        songs.push_back(makeRecord(rng, artists));
+    }
+    std::normal_distribution<float> noise(0.0f, 0.02f);
+    std::vector<analysis::TrackRecord> records;
+    while (records.size() < n) {
+        analysis::TrackRecord r = songs[rng() % songs.size()];
+        for (float& v : r.meanSpectrum) {
+            v *= 1.0f + noise(rng);
+        }
+        for (float& v : r.levelProfile) {
+            v *= 1.0f + noise(rng);
+        }
+        records.push_back(std::move(r));
     }
     return records;
 }
@@ -733,6 +758,11 @@ int main(int argc, char** argv) {
                 records.push_back(entry.second);
             }
             bench::printPrefilterReads(records, std::stoul(argv[++i]));
+            return 0;
+        } else if (arg == "--prefilter-reads-versions" && i + 2 < argc) {
+            const std::size_t n = std::stoul(argv[++i]);
+            bench::printPrefilterReads(versionRecords(n, std::stoul(argv[++i])),
+                                       engine::ContentPrefilter::kDefaultLearnAt);
             return 0;
         } else if (arg == "--prefilter-reads") {
             reads = true;
