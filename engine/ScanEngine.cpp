@@ -57,7 +57,8 @@ ScanEngine::ScanEngine(TrackStore& store, const audio::PluginList& plugins, Mess
           store, [&plugins] { return std::make_unique<audio::AudioSource>(plugins); }, sink) {}
 
 ScanEngine::ScanEngine(TrackStore& store, SourceFactory sources, MessageSink* sink)
-    : store_(store), sources_(std::move(sources)), sink_(sink), control_(sink), pool_(control_) {}
+    : store_(store), sources_(std::move(sources)), sink_(sink), control_(sink), writes_(store.lock()),
+      pool_(control_) {}
 
 ScanEngine::~ScanEngine() {
     control_.requestStop();
@@ -314,20 +315,24 @@ HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16str
         return E_FAIL;
     }
     Known known = Known::No;
-    {
-        TableLockHolder table(store_.lock());
-        if (control_.isStopped()) {
-            return E_FAIL;
-        }
-        known = joinKnownTrack(path, *stamp);
+    bool stopped = false;
+    bool done = false;
+    std::optional<ScanIndex::AxesSample> sample;
+    writes_.run([&] {
+        stopped = control_.isStopped();
+        known = stopped ? Known::No : joinKnownTrack(path, *stamp);
         if (known == Known::Joined) {
-            outcome.taken = true;
-            std::optional<ScanIndex::AxesSample> sample = index_.takeAxesSample();
-            const bool done = nothingToCompare(path);
-            table.unlock();
-            learnAxesApart(std::move(sample));
-            return done ? S_OK : compareWithAll(path);
+            sample = index_.takeAxesSample();
+            done = nothingToCompare(path);
         }
+    });
+    if (stopped) {
+        return E_FAIL;
+    }
+    if (known == Known::Joined) {
+        outcome.taken = true;
+        learnAxesApart(std::move(sample));
+        return done ? S_OK : compareWithAll(path);
     }
 
     comparer.setLongPrint(settings_.verifyMatches.load());
@@ -338,20 +343,21 @@ HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16str
     }
     analysis::TrackRecord& record = comparer.record();
     record.fileStamp = *stamp;
-    std::optional<ScanIndex::AxesSample> sample;
-    {
-        TableLockHolder table(store_.lock());
+    HResult stored = E_FAIL; // a stop discards the analysis: not stored, not cached
+    writes_.run([&] {
         if (control_.isStopped()) {
-            return E_FAIL; // a stop discards the analysis: not stored, not cached
+            return;
         }
-        const HResult r = known == Known::NeedsPrint ? addPrint(path, analysed ? &record : nullptr)
-                                                     : storeAnalysis(path, record);
-        if (failed(r)) {
-            return r;
+        stored = known == Known::NeedsPrint ? addPrint(path, analysed ? &record : nullptr)
+                                            : storeAnalysis(path, record);
+        if (succeeded(stored)) {
+            sample = index_.takeAxesSample();
         }
-        outcome.taken = true;
-        sample = index_.takeAxesSample();
+    });
+    if (failed(stored)) {
+        return stored;
     }
+    outcome.taken = true;
     learnAxesApart(std::move(sample));
     return compareWithAll(path);
 }

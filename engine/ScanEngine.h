@@ -9,6 +9,7 @@
 #include "engine/ScanSettings.h"
 #include "engine/UserMessage.h"
 #include "engine/WorkerPool.h"
+#include "engine/WriteBatcher.h"
 #include "platform/os/TrashFolders.h"
 #include "plugin-api/PluginApi.h"
 
@@ -206,8 +207,9 @@ private:
     MessageSink* sink_;
     ScanSettings settings_;
     ScanControl control_;
-    ScanIndex index_;    // guarded by the store's TableLock
-    RescanPairs rescan_; // its positions are the index's; see RescanPairs for its locking
+    WriteBatcher writes_; // a track's joining, under the store's TableLock
+    ScanIndex index_;     // guarded by the store's TableLock
+    RescanPairs rescan_;  // its positions are the index's; see RescanPairs for its locking
     // Earlier tracks that searches went through for want of the indexes, this scan.
     mutable std::atomic<std::size_t> loopedUnbuilt_{0};
     ScanReach reach_;

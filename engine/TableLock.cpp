@@ -16,7 +16,9 @@ void TableLock::lockShared() {
 
 void TableLock::lockExclusive() {
     std::unique_lock lock(guard_);
+    ++exclusiveGrants_;
     if (active_ != 0) {
+        ++waitedGrants_;
         ++waitingWriters_;
         // The releasing thread has already set active_ to -1 for us.
         writerGate_.wait(lock, [this] { return writerGrants_ > 0; });
@@ -56,7 +58,7 @@ void TableLock::unlock() {
 
 TableLock::State TableLock::state() const {
     std::lock_guard lock(guard_);
-    return {waitingReaders_, waitingWriters_, active_};
+    return {waitingReaders_, waitingWriters_, active_, exclusiveGrants_, waitedGrants_};
 }
 
 } // namespace tonemirror::engine

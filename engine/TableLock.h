@@ -25,7 +25,9 @@ public:
     struct State {
         std::int32_t waitingReaders;
         std::int32_t waitingWriters;
-        std::int32_t active; // > 0 readers holding it, -1 a writer holds it, 0 free
+        std::int32_t active;           // > 0 readers holding it, -1 a writer holds it, 0 free
+        std::uint64_t exclusiveGrants; // since the lock was made
+        std::uint64_t waitedGrants;    // of those, the ones that waited for the lock to be let go
     };
     State state() const;
 
@@ -40,6 +42,8 @@ private:
     std::int32_t waitingReaders_ = 0;
     std::int32_t waitingWriters_ = 0;
     std::int32_t active_ = 0;
+    std::uint64_t exclusiveGrants_ = 0;
+    std::uint64_t waitedGrants_ = 0;
 };
 
 // Holds the lock exclusively from creation; can drop it early and take it again. Unlocks on

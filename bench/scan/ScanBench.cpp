@@ -349,6 +349,9 @@ fs::path gFilesIn;
 // --index-only: load the cache and index every track, without comparing (sizes whose scan would take
 // hours while the content loop compares all pairs).
 bool gIndexOnly = false;
+// --progress: the first scan prints, at every tenth of the library, how far it got and the CPU time a
+// track of that stretch took, so that a partial run of a large library shows how its cost grows.
+bool gProgress = false;
 // --method M: the compare method of the timed scans (ScanSettings bits; default tags and content).
 std::int32_t gMethod = engine::ScanSettings::kByTags | engine::ScanSettings::kByContent;
 
@@ -414,8 +417,10 @@ struct ScanOutcome {
     double cpuSeconds = 0.0;
     std::size_t reported = 0;
     std::uint64_t digest = 0;
-    std::size_t reused = 0;         // tracks whose pairs came from the last scan's list
-    std::set<std::u16string> pairs; // "name|name", kept only when asked for
+    std::size_t reused = 0;            // tracks whose pairs came from the last scan's list
+    std::uint64_t exclusiveGrants = 0; // of the table lock, during the scan
+    std::uint64_t waitedGrants = 0;    // of those, the ones that waited for comparisons to end
+    std::set<std::u16string> pairs;    // "name|name", kept only when asked for
 };
 
 struct ScanKind {
@@ -423,12 +428,40 @@ struct ScanKind {
     bool verify = false;
     bool allPairs = false;
     bool keepPairs = false;
+    std::size_t progressOf = 0; // the files of the library, to show the scan's progress
 };
 
 std::u16string pairName(const engine::DuplicatePair& p) {
     const auto name = [](const std::u16string& path) { return path.substr(path.rfind(u'/') + 1); };
     return std::min(name(p.path1), name(p.path2)) + u"|" + std::max(name(p.path1), name(p.path2));
 }
+
+// Prints the scan's progress at every tenth of `total` files (none when total is 0).
+struct Progress {
+    std::size_t total;
+    Clock::time_point start;
+    double cpuStart;
+    std::size_t shownTenths = 0;
+    std::size_t lastDone = 0;
+    double lastCpu = 0.0;
+
+    void show(std::int32_t filesDone) {
+        const std::size_t done = static_cast<std::size_t>(std::max(filesDone, 0));
+        if (total == 0 || done * 10 < (shownTenths + 1) * total) {
+            return;
+        }
+        shownTenths = done * 10 / total;
+        const double cpu = cpuSeconds() - cpuStart;
+        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        std::printf(
+            "    %3zu %% %9zu tracks | wall %8.1f s, cpu %8.1f s | %.1f cpu-us a track since the last line\n",
+            shownTenths * 10, done, wall, cpu,
+            (cpu - lastCpu) * 1e6 / static_cast<double>(std::max<std::size_t>(done - lastDone, 1)));
+        std::fflush(stdout);
+        lastDone = done;
+        lastCpu = cpu;
+    }
+};
 
 // Scans the library with every track taken from the cache (no decoder is there to read a file).
 ScanOutcome timeCachedScan(engine::TrackStore& store, const std::vector<fs::path>& folders,
@@ -459,16 +492,22 @@ ScanOutcome timeCachedScan(engine::TrackStore& store, const std::vector<fs::path
     for (const fs::path& folder : folders) {
         paths.push_back(os::fromNativePath(folder));
     }
+    const engine::TableLock::State lockBefore = store.lock().state();
     engine.startScan(paths);
+    Progress progress{kind.progressOf, start, cpuStart};
     while (engine.control().jobCount() > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         take();
+        progress.show(engine.counters().filesDone);
     }
     out.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     out.cpuSeconds = cpuSeconds() - cpuStart;
     take();
     out.heapMb = heapMb();
     out.reused = engine.tracksFromLastScan();
+    const engine::TableLock::State lockAfter = store.lock().state();
+    out.exclusiveGrants = lockAfter.exclusiveGrants - lockBefore.exclusiveGrants;
+    out.waitedGrants = lockAfter.waitedGrants - lockBefore.waitedGrants;
     return out;
 }
 
@@ -522,6 +561,9 @@ void printFirstScan(std::size_t n, double pairs, double baseline, const Loaded& 
         sizeof(analysis::TrackRecord), sizeof(analysis::TrackRecord::meanSpectrum),
         sizeof(analysis::ContentKey), sizeof(analysis::ContentSketch), sizeof(analysis::TagSketch));
     printScan("indexed", scan, pairs);
+    std::printf("  table lock: %.3f exclusive grants a track, %.3f after waiting for comparisons to end\n",
+                static_cast<double>(scan.exclusiveGrants) / static_cast<double>(n),
+                static_cast<double>(scan.waitedGrants) / static_cast<double>(n));
     std::fflush(stdout);
 }
 
@@ -554,9 +596,11 @@ void runOne(std::size_t n, bool verify, std::size_t allPairsUpTo) {
     ScanKind kind;
     kind.verify = verify;
     kind.method = gMethod;
+    kind.progressOf = gProgress ? n : 0;
     const std::vector<fs::path> library = {filesRoot(root) / "library"};
     const ScanOutcome scan = timeCachedScan(store, library, kind);
     printFirstScan(n, pairs, baseline, loaded, scan);
+    kind.progressOf = 0;
 
     const ScanOutcome rescan = timeCachedScan(store, library, kind);
     printScan("rescan", rescan, pairs);
@@ -770,6 +814,8 @@ int main(int argc, char** argv) {
             stages = true;
         } else if (arg == "--method" && i + 1 < argc) {
             gMethod = std::stoi(argv[++i]);
+        } else if (arg == "--progress") {
+            gProgress = true;
         } else if (arg == "--index-only") {
             gIndexOnly = true;
         } else if (arg == "--files-in" && i + 1 < argc) {

@@ -54,6 +54,8 @@ TEST(TableLock, WaitingWriterKeepsNewReadersOutAndGetsTheLockFirst) {
     EXPECT_EQ(writerSaw, 0);
     EXPECT_EQ(readerSaw, 1);
     const auto s = lock.state();
+    EXPECT_EQ(s.exclusiveGrants, 1u);
+    EXPECT_EQ(s.waitedGrants, 1u); // it came while the first reader held the lock
     EXPECT_EQ(s.active, 0);
     EXPECT_EQ(s.waitingReaders, 0);
     EXPECT_EQ(s.waitingWriters, 0);
