@@ -18,10 +18,8 @@ namespace tonemirror::analysis {
 namespace {
 
 constexpr std::size_t kLanes = ByteBlock::kLanes;
-// Covers the float rounding of the projections, of the key's own dot products and of the sums below,
-// as the other bounds' slack does.
-constexpr float kSlack = 2e-4f;
-constexpr float kRestUnit = 1.0f / 255.0f;
+constexpr float kSlack = kByteSlack;
+constexpr float kRestUnit = kByteRestUnit;
 // The query's values are 16-bit: a pair of products with a byte stays far inside 32 bits, and so do
 // the sums of the at most 16 pairs of a part.
 constexpr double kQueryLevels = 32767.0;
@@ -225,9 +223,8 @@ constexpr std::size_t kPairs = kByteValues / 2;
     return sum;
 }
 
-[[gnu::target("avx2,fma")]] void passMasksAvx2(const ByteQuery& q, std::span<const ByteBlock> blocks,
-                                               std::span<const ProjectionTail> tails, float needed,
-                                               std::uint8_t* masks) {
+[[gnu::target("avx2,fma")]] void passMasksAvx2(const ByteQuery& q, std::span<const ByteRange> ranges,
+                                               float needed, std::uint8_t* masks) {
     __m256i query[kPairs];
     for (std::size_t p = 0; p < kPairs; ++p) {
         std::int32_t pair;
@@ -237,39 +234,48 @@ constexpr std::size_t kPairs = kByteValues / 2;
     constexpr std::size_t kLevelPair = kFirstStageAxes / 2;
     constexpr std::size_t kSectionPair = (kFirstStageAxes + kProjectionLevelTerms) / 2;
     const __m256 threshold = _mm256_set1_ps(needed);
-    for (std::size_t b = 0; b < blocks.size(); ++b) {
-        const ByteBlock& block = blocks[b];
-        const __m256 headS = broadcastSum(pairSums(block, query, 0, kLevelPair), q.unit[0]);
-        const __m256 headL = broadcastSum(pairSums(block, query, kLevelPair, kSectionPair), q.unit[1]);
-        const __m256 headC = broadcastSum(pairSums(block, query, kSectionPair, kPairs), q.unit[2]);
-        __m256 spread[kByteParts];
-        for (std::size_t part = 0; part < kByteParts; ++part) {
-            spread[part] =
-                _mm256_fmadd_ps(_mm256_set1_ps(q.length[part]), codes(block.error[part], kByteErrorUnit),
-                                _mm256_set1_ps(q.ownError[part]));
+    for (const ByteRange& range : ranges) {
+        const std::span<const ByteBlock> blocks(range.blocks, range.count);
+        const ProjectionTail* tails = range.tails;
+        for (std::size_t b = 0; b < blocks.size(); ++b) {
+            const ByteBlock& block = blocks[b];
+            const __m256 headS = broadcastSum(pairSums(block, query, 0, kLevelPair), q.unit[0]);
+            const __m256 headL = broadcastSum(pairSums(block, query, kLevelPair, kSectionPair), q.unit[1]);
+            const __m256 headC = broadcastSum(pairSums(block, query, kSectionPair, kPairs), q.unit[2]);
+            __m256 spread[kByteParts];
+            for (std::size_t part = 0; part < kByteParts; ++part) {
+                spread[part] =
+                    _mm256_fmadd_ps(_mm256_set1_ps(q.length[part]), codes(block.error[part], kByteErrorUnit),
+                                    _mm256_set1_ps(q.ownError[part]));
+            }
+            const __m256 boundedS = boundedLanes(block, q.boundedParts, 1);
+            const __m256 first =
+                coefficient8(headS,
+                             _mm256_fmadd_ps(_mm256_set1_ps(q.spectrumRest),
+                                             codes(block.spectrumRest, kRestUnit), spread[0]),
+                             boundedS);
+            const __m256 cl = coefficient8(
+                headL,
+                _mm256_fmadd_ps(_mm256_set1_ps(q.levelRest), codes(block.levelRest, kRestUnit), spread[1]),
+                boundedLanes(block, q.boundedParts, 2));
+            const __m256 cc = coefficient8(headC, spread[2], boundedLanes(block, q.boundedParts, 4));
+            const __m256 others =
+                _mm256_mul_ps(_mm256_set1_ps(0.2f), _mm256_fmadd_ps(cl, cl, _mm256_mul_ps(cc, cc)));
+            int m = reaching8(_mm256_fmadd_ps(_mm256_set1_ps(0.6f), _mm256_mul_ps(first, first), others),
+                              threshold);
+            if (m != 0) {
+                // The other axes, while the block is at hand.
+                const __m256 rests =
+                    _mm256_mul_ps(_mm256_set1_ps(q.tailRest), _mm256_loadu_ps(tails[b].spectrumRest));
+                const __m256 cs =
+                    _mm256_min_ps(first, coefficient8(tailDot(q, tails[b], headS),
+                                                      _mm256_add_ps(rests, spread[0]), boundedS));
+                m = reaching8(_mm256_fmadd_ps(_mm256_set1_ps(0.6f), _mm256_mul_ps(cs, cs), others),
+                              threshold);
+            }
+            masks[b] = static_cast<std::uint8_t>(m);
         }
-        const __m256 boundedS = boundedLanes(block, q.boundedParts, 1);
-        const __m256 first = coefficient8(
-            headS,
-            _mm256_fmadd_ps(_mm256_set1_ps(q.spectrumRest), codes(block.spectrumRest, kRestUnit), spread[0]),
-            boundedS);
-        const __m256 cl = coefficient8(
-            headL, _mm256_fmadd_ps(_mm256_set1_ps(q.levelRest), codes(block.levelRest, kRestUnit), spread[1]),
-            boundedLanes(block, q.boundedParts, 2));
-        const __m256 cc = coefficient8(headC, spread[2], boundedLanes(block, q.boundedParts, 4));
-        const __m256 others =
-            _mm256_mul_ps(_mm256_set1_ps(0.2f), _mm256_fmadd_ps(cl, cl, _mm256_mul_ps(cc, cc)));
-        int m =
-            reaching8(_mm256_fmadd_ps(_mm256_set1_ps(0.6f), _mm256_mul_ps(first, first), others), threshold);
-        if (m != 0) {
-            // The other axes, while the block is at hand.
-            const __m256 rests =
-                _mm256_mul_ps(_mm256_set1_ps(q.tailRest), _mm256_loadu_ps(tails[b].spectrumRest));
-            const __m256 cs = _mm256_min_ps(
-                first, coefficient8(tailDot(q, tails[b], headS), _mm256_add_ps(rests, spread[0]), boundedS));
-            m = reaching8(_mm256_fmadd_ps(_mm256_set1_ps(0.6f), _mm256_mul_ps(cs, cs), others), threshold);
-        }
-        masks[b] = static_cast<std::uint8_t>(m);
+        masks += blocks.size();
     }
 }
 
@@ -349,19 +355,30 @@ void byteStageBounds(const ByteQuery& query, const ByteBlock& block, const Proje
 
 void bytePassMasks(const ByteQuery& query, std::span<const ByteBlock> blocks,
                    std::span<const ProjectionTail> tails, float floor, std::uint8_t* masks) {
+    const ByteRange range{blocks.data(), tails.data(), blocks.size()};
+    bytePassMasks(query, {&range, 1}, floor, masks);
+}
+
+void bytePassMasks(const ByteQuery& query, std::span<const ByteRange> ranges, float floor,
+                   std::uint8_t* masks) {
     // sqrt(s) + slack >= floor, without the root.
     const float reach = floor - kSlack;
     if (!(reach > 0.0f)) {
-        std::fill(masks, masks + blocks.size(), std::uint8_t{0xff});
+        for (const ByteRange& range : ranges) {
+            masks = std::fill_n(masks, range.count, std::uint8_t{0xff});
+        }
         return;
     }
 #if TONEMIRROR_BYTES_AVX2
     if (hasAvx2()) {
-        passMasksAvx2(query, blocks, tails, reach * reach, masks);
+        passMasksAvx2(query, ranges, reach * reach, masks);
         return;
     }
 #endif
-    passMasksPlain(query, blocks, tails, reach * reach, masks);
+    for (const ByteRange& range : ranges) {
+        passMasksPlain(query, {range.blocks, range.count}, {range.tails, range.count}, reach * reach, masks);
+        masks += range.count;
+    }
 }
 
 } // namespace tonemirror::analysis

@@ -44,6 +44,9 @@ struct alignas(32) ByteBlock {
 };
 
 inline constexpr float kByteErrorUnit = 0x1p-12f;
+inline constexpr float kByteRestUnit = 1.0f / 255.0f;
+// Covers the float rounding of the projections, of the key's own dot products and of the bound's sums.
+inline constexpr float kByteSlack = 2e-4f;
 
 // What a query needs, worked out once from its own lane.
 struct ByteQuery {
@@ -80,5 +83,17 @@ void byteStageBounds(const ByteQuery& query, const ByteBlock& block, const Proje
 // `floor`.
 void bytePassMasks(const ByteQuery& query, std::span<const ByteBlock> blocks,
                    std::span<const ProjectionTail> tails, float floor, std::uint8_t* masks);
+
+// Blocks of eight lanes stored apart (a group's), with their tails.
+struct ByteRange {
+    const ByteBlock* blocks;
+    const ProjectionTail* tails;
+    std::size_t count;
+};
+
+// The same for several ranges of blocks in one pass (the query made ready once): the masks of each
+// range follow those of the one before.
+void bytePassMasks(const ByteQuery& query, std::span<const ByteRange> ranges, float floor,
+                   std::uint8_t* masks);
 
 } // namespace tonemirror::analysis

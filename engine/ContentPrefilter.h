@@ -1,15 +1,19 @@
 #pragma once
 
+#include "analysis/ByteGroupBox.h"
 #include "analysis/ContentComparison.h"
 #include "analysis/ContentProjection.h"
 #include "analysis/ContentSketch.h"
 #include "analysis/ProjectionBytes.h"
 #include "analysis/SpectrumBasis.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace tonemirror::engine {
@@ -18,24 +22,45 @@ namespace tonemirror::engine {
 // a track: every track's projection (analysis/ContentProjection), its first stage in bytes
 // (analysis/ProjectionBytes), in blocks of eight, bounded against the query a block at a time; the
 // tracks that pass are bounded once more from their third stage (analysis::FineProjection), which
-// drops most of them before the scorer reads their sketches and spectra. Exact: no
-// track whose content key scores at least the floor is left out (and most that score far below it are). The
-// spectrum axes and the bytes' steps are learned once, from the first `learnAt` tracks, when the last of them
-// is added; then every track added so far is projected, and each later one as it comes. Before that the
-// prefilter is not ready and the caller goes through the tracks itself (cheap at that size).
+// drops most of them before the scorer reads their sketches and spectra. Exact: no track whose content
+// key scores at least the floor is left out (and most that score far below it are).
+// The tracks are kept in groups, each joining the one whose centre (learned with the axes) it lies
+// nearest, its bytes beside the group's other members; a query bounds each group as a whole first
+// (analysis::ByteGroupBox) and reads the members of those that may reach the floor. Any grouping keeps
+// the search exact; close groups (many versions of the same pieces) let it skip most tracks.
+// The spectrum axes, the bytes' steps and the centres are learned once, from the first `learnAt`
+// tracks, when the last of them is added; then every track added so far is projected, and each later
+// one as it comes. Before that the prefilter is not ready and the caller goes through the tracks itself
+// (cheap at that size).
 // Not synchronised: the scan adds under its exclusive lock and queries under the shared one.
 class ContentPrefilter {
 public:
     static constexpr std::size_t kDefaultLearnAt = 2048;
+    // Groups: at most this many, and at least this many learned tracks a group.
+    static constexpr std::size_t kMostGroups = 256;
+    static constexpr std::size_t kTracksPerCentre = 8;
+    // Bounding a group's box costs about as much as bounding this many tracks one by one: smaller
+    // groups are read without it, and boxes are bounded only while they spare at least that many
+    // tracks each (measured on every kBoxSampleEvery-th query, which bounds them all).
+    static constexpr std::size_t kBoxCostInTracks = 12;
+    static constexpr std::uint64_t kBoxSampleEvery = 16;
 
-    // What learning makes of the first tracks: the axes, the bytes' steps and those tracks' projections.
+    enum class Boxes {
+        WhereTheyPay,
+        Always, // every group, whatever its size and however little the boxes spare (tests)
+        Never,  // (measurements)
+    };
+
+    // What learning makes of the first tracks: the axes, the bytes' steps, the groups' centres (each
+    // analysis::kByteValues values, as the projections hold them) and those tracks' projections.
     struct Learned {
         analysis::SpectrumBasis basis;
         analysis::ByteSteps steps{};
+        std::vector<float> centres;
         std::vector<analysis::ContentProjection> projections;
     };
 
-    void clear(std::size_t learnAt = kDefaultLearnAt);
+    void clear(std::size_t learnAt = kDefaultLearnAt, Boxes boxes = Boxes::WhereTheyPay);
     // Room for this many tracks, so that the arrays do not grow by doubling.
     void reserve(std::size_t tracks);
     // Adds the track at position keys.size() - 1; `keys` and `sketches` hold every track so far. Learns
@@ -58,41 +83,110 @@ public:
     template <typename Take>
     void query(std::size_t me, float floor, std::size_t below, Take&& take) const;
 
+    // What the queries so far have read: tracks bounded one by one in the byte stage, and groups bounded
+    // as a whole.
+    struct Reads {
+        std::uint64_t queries = 0;
+        std::uint64_t tracks = 0;
+        std::uint64_t groups = 0;
+    };
+    Reads reads() const;
+    std::size_t groups() const { return groups_.size(); }
+
 private:
+    struct Group {
+        analysis::ByteGroupBox box;
+        std::vector<analysis::ByteBlock> blocks;
+        std::vector<analysis::ProjectionTail> tails;
+        std::vector<std::uint32_t> positions; // increasing
+    };
+    struct Slot {
+        std::uint32_t group;
+        std::uint32_t index; // within the group
+    };
+
     static analysis::ContentProjection projection(const analysis::SpectrumBasis& basis,
                                                   const analysis::ContentKey& key,
                                                   const analysis::ContentSketch& sketch);
+    static std::vector<float> centresOf(std::span<const analysis::ContentProjection> projections);
+    std::size_t nearestCentre(const analysis::ContentProjection& p) const;
     void store(const analysis::ContentProjection& p, std::size_t position);
+    // The members of `group` before `below`.
+    static std::size_t membersBefore(const Group& group, std::size_t below);
+    // Whether this query bounds the groups' boxes, and whether it is one that measures what they spare.
+    bool boundsBoxes(bool& sampled) const;
+    void count(std::size_t tracks, std::size_t boxes, std::size_t spared, bool sampled) const;
 
     std::size_t learnAt_ = kDefaultLearnAt;
+    Boxes boxes_ = Boxes::WhereTheyPay;
     std::optional<analysis::SpectrumBasis> basis_;
     analysis::ByteSteps steps_{};
-    std::vector<analysis::ByteBlock> blocks_;
-    std::vector<analysis::ProjectionTail> tails_; // by block
-    std::vector<analysis::FineProjection> fine_;  // by track
+    std::vector<float> centres_;
+    std::vector<Group> groups_;
+    std::vector<Slot> slots_;                    // by track
+    std::vector<analysis::FineProjection> fine_; // by track
+    mutable std::atomic<std::uint64_t> queries_{0};
+    mutable std::atomic<std::uint64_t> tracksRead_{0};
+    mutable std::atomic<std::uint64_t> groupsRead_{0};
+    mutable std::atomic<std::uint64_t> sampledBoxes_{0};
+    mutable std::atomic<std::uint64_t> sparedTracks_{0}; // by the sampled queries' boxes
 };
 
 template <typename Take>
 void ContentPrefilter::query(std::size_t me, float floor, std::size_t below, Take&& take) const {
     constexpr std::size_t kLanes = analysis::ByteBlock::kLanes;
-    const analysis::ByteQuery mine =
-        analysis::byteQuery(blocks_[me / kLanes], tails_[me / kLanes], me % kLanes, steps_);
-    const std::size_t blocks = (below + kLanes - 1) / kLanes;
+    const Slot own = slots_[me];
+    const Group& home = groups_[own.group];
+    const analysis::ByteQuery mine = analysis::byteQuery(
+        home.blocks[own.index / kLanes], home.tails[own.index / kLanes], own.index % kLanes, steps_);
+    bool sampled = false;
+    const bool boxes = boundsBoxes(sampled);
+    const std::size_t boxFrom = boxes_ == Boxes::Always ? 1 : kBoxCostInTracks;
+    thread_local std::vector<analysis::ByteRange> ranges;
+    thread_local std::vector<std::pair<const Group*, std::size_t>> read; // with its members before `below`
+    ranges.clear();
+    read.clear();
+    std::size_t blocks = 0;
+    std::size_t bounded = 0;
+    std::size_t spared = 0;
+    for (const Group& group : groups_) {
+        const std::size_t members = membersBefore(group, below);
+        if (members == 0) {
+            continue;
+        }
+        if (boxes && members >= boxFrom) {
+            ++bounded;
+            if (!analysis::byteGroupReaches(mine, group.box, floor)) {
+                spared += members;
+                continue;
+            }
+        }
+        ranges.push_back({group.blocks.data(), group.tails.data(), (members + kLanes - 1) / kLanes});
+        read.emplace_back(&group, members);
+        blocks += ranges.back().count;
+    }
     thread_local std::vector<std::uint8_t> masks;
     masks.resize(blocks);
-    analysis::bytePassMasks(mine, {blocks_.data(), blocks}, {tails_.data(), blocks}, floor, masks.data());
+    analysis::bytePassMasks(mine, ranges, floor, masks.data());
     thread_local std::vector<std::uint32_t> passed;
     passed.clear();
-    for (std::size_t b = 0; b < blocks; ++b) {
-        for (unsigned m = masks[b]; m != 0; m &= m - 1) {
-            passed.push_back(
-                static_cast<std::uint32_t>(b * kLanes + static_cast<std::size_t>(__builtin_ctz(m))));
+    std::size_t tracks = 0;
+    const std::uint8_t* mask = masks.data();
+    for (const auto& [group, members] : read) {
+        tracks += members;
+        for (std::size_t b = 0; b < (members + kLanes - 1) / kLanes; ++b, ++mask) {
+            for (unsigned m = *mask; m != 0; m &= m - 1) {
+                const std::size_t index = b * kLanes + static_cast<std::size_t>(__builtin_ctz(m));
+                if (index < members) { // not the lanes of later tracks or the empty ones
+                    passed.push_back(group->positions[index]);
+                }
+            }
         }
     }
-    while (!passed.empty() && passed.back() >= below) {
-        passed.pop_back(); // the lanes after `below` in its block
-    }
+    count(tracks, bounded, spared, sampled);
     const std::size_t kept = analysis::keepFineReaching(analysis::fineQuery(fine_[me]), fine_, passed, floor);
+    // The groups hand their tracks over group by group; the few that are left go back in order.
+    std::sort(passed.begin(), passed.begin() + static_cast<std::ptrdiff_t>(kept));
     for (std::size_t k = 0; k < kept; ++k) {
         take(passed[k]);
     }

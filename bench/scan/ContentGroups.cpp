@@ -4,9 +4,11 @@
 #include "analysis/ContentProjection.h"
 #include "analysis/ContentSketch.h"
 #include "analysis/SpectrumBasis.h"
+#include "engine/ContentPrefilter.h"
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -25,6 +27,7 @@ constexpr std::size_t kPartFrom[kParts + 1] = {0, kFirstStageAxes, kFirstStageAx
                                                kDims};
 constexpr float kWeights[kParts] = {0.6f, 0.2f, 0.2f};
 constexpr std::size_t kLearnedFrom = 2048;
+bool gSignless = false;
 
 using Values = std::array<float, kDims>;
 
@@ -46,14 +49,6 @@ struct Group {
 
 std::size_t partOf(std::size_t d) {
     return d < kPartFrom[1] ? 0 : d < kPartFrom[2] ? 1 : 2;
-}
-
-float distance2(const Values& a, const Values& b) {
-    float sum = 0.0f;
-    for (std::size_t d = 0; d < kDims; ++d) {
-        sum += kWeights[partOf(d)] * (a[d] - b[d]) * (a[d] - b[d]);
-    }
-    return sum;
 }
 
 std::vector<Point> pointsOf(const std::vector<analysis::TrackRecord>& records) {
@@ -83,11 +78,38 @@ std::vector<Point> pointsOf(const std::vector<analysis::TrackRecord>& records) {
     return points;
 }
 
-std::size_t nearest(const Values& x, const std::vector<Values>& centres) {
-    std::size_t best = 0;
-    for (std::size_t c = 1; c < centres.size(); ++c) {
-        best = distance2(x, centres[c]) < distance2(x, centres[best]) ? c : best;
+// Each part of x turned to the side of the centre it lies nearer (every part's bound takes the
+// magnitude of its dot product, so a member may be kept with any part negated), and the distance.
+float turnedDistance2(Values& x, const Values& centre) {
+    float sum = 0.0f;
+    for (std::size_t part = 0; part < kParts; ++part) {
+        float same = 0.0f;
+        float opposite = 0.0f;
+        for (std::size_t d = kPartFrom[part]; d < kPartFrom[part + 1]; ++d) {
+            same += (x[d] - centre[d]) * (x[d] - centre[d]);
+            opposite += (x[d] + centre[d]) * (x[d] + centre[d]);
+        }
+        if (gSignless && opposite < same) {
+            for (std::size_t d = kPartFrom[part]; d < kPartFrom[part + 1]; ++d) {
+                x[d] = -x[d];
+            }
+        }
+        sum += kWeights[part] * (gSignless ? std::min(same, opposite) : same);
     }
+    return sum;
+}
+
+// The nearest centre; x is turned to its side.
+std::size_t nearest(Values& x, const std::vector<Values>& centres) {
+    std::size_t best = 0;
+    float bestDistance = 0.0f;
+    for (std::size_t c = 0; c < centres.size(); ++c) {
+        Values turned = x;
+        const float d = turnedDistance2(turned, centres[c]);
+        best = c == 0 || d < bestDistance ? c : best;
+        bestDistance = c == 0 || d < bestDistance ? d : bestDistance;
+    }
+    turnedDistance2(x, centres[best]);
     return best;
 }
 
@@ -103,10 +125,11 @@ std::vector<Values> centresOf(const std::vector<Point>& points, std::size_t k) {
         std::vector<std::array<double, kDims>> sums(k, std::array<double, kDims>{});
         std::vector<std::size_t> counts(k, 0);
         for (std::size_t i = 0; i < sample; ++i) {
-            const std::size_t c = nearest(points[i].x, centres);
+            Values x = points[i].x;
+            const std::size_t c = nearest(x, centres);
             ++counts[c];
             for (std::size_t d = 0; d < kDims; ++d) {
-                sums[c][d] += points[i].x[d];
+                sums[c][d] += x[d];
             }
         }
         for (std::size_t c = 0; c < k; ++c) {
@@ -143,8 +166,9 @@ std::vector<Group> groupsOf(const std::vector<Point>& points, std::size_t k) {
     for (std::size_t c = 0; c < k; ++c) {
         groups[c].centre = centres[c];
     }
-    for (const Point& p : points) {
-        join(groups[nearest(p.x, centres)], p);
+    for (Point p : points) {
+        const std::size_t c = nearest(p.x, centres);
+        join(groups[c], p);
     }
     return groups;
 }
@@ -217,21 +241,67 @@ void printContentGroupPasses(const std::vector<analysis::TrackRecord>& records) 
                     share(passed, n));
     }
     for (const std::size_t k : {64, 256, 1024}) {
-        const std::vector<Group> groups = groupsOf(points, k);
-        for (const float floor : {0.5f, 0.75f, 0.95f}) {
-            std::size_t passed = 0;
-            std::size_t tracks = 0;
-            for (const std::size_t q : queries) {
-                for (const Group& g : groups) {
-                    const bool pass = g.members > 0 && groupBound(points[q], g) >= floor;
-                    passed += pass ? 1 : 0;
-                    tracks += pass ? g.members : 0;
+        for (const bool signless : {false, true}) {
+            gSignless = signless;
+            const std::vector<Group> groups = groupsOf(points, k);
+            for (const float floor : {0.5f, 0.75f, 0.95f}) {
+                std::size_t passed = 0;
+                std::size_t tracks = 0;
+                for (const std::size_t q : queries) {
+                    for (const Group& g : groups) {
+                        const bool pass = g.members > 0 && groupBound(points[q], g) >= floor;
+                        passed += pass ? 1 : 0;
+                        tracks += pass ? g.members : 0;
+                    }
                 }
+                std::printf("  %4zu groups%s, floor %.2f: groups passing %.4f, tracks in them %.4f\n", k,
+                            signless ? " (parts turned to their centre)" : "", floor, share(passed, k),
+                            share(tracks, n));
             }
-            std::printf("  %4zu groups, floor %.2f: groups passing %.4f, tracks in them %.4f\n", k, floor,
-                        share(passed, k), share(tracks, n));
         }
     }
+}
+
+namespace {
+
+void printReads(const std::vector<analysis::TrackRecord>& records, std::size_t learnAt,
+                engine::ContentPrefilter::Boxes boxes, const char* name) {
+    std::vector<analysis::ContentKey> keys(records.size());
+    std::vector<analysis::ContentSketch> sketches(records.size());
+    engine::ContentPrefilter prefilter;
+    prefilter.clear(learnAt, boxes);
+    std::uint64_t earlier = 0;
+    std::uint64_t named = 0;
+    double seconds = 0.0;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        analysis::makeContentKey(records[i], keys[i]);
+        analysis::makeContentSketch(keys[i], sketches[i]);
+        prefilter.add({keys.data(), i + 1}, {sketches.data(), i + 1});
+        if (prefilter.ready()) {
+            const auto start = std::chrono::steady_clock::now();
+            prefilter.query(i, 0.75f, i, [&](std::uint32_t) { ++named; });
+            seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            earlier += i;
+        }
+    }
+    const engine::ContentPrefilter::Reads reads = prefilter.reads();
+    const double queries = static_cast<double>(std::max<std::uint64_t>(reads.queries, 1));
+    std::printf("%zu tracks, %zu groups, boxes %s, floor 0.75: %.0f tracks read a query (%.4f of the earlier "
+                "ones), %.1f boxes bounded, %.1f named; %.3f s in the queries (%.2f ns an earlier track)\n",
+                records.size(), prefilter.groups(), name, static_cast<double>(reads.tracks) / queries,
+                static_cast<double>(reads.tracks) / static_cast<double>(std::max<std::uint64_t>(earlier, 1)),
+                static_cast<double>(reads.groups) / queries, static_cast<double>(named) / queries, seconds,
+                seconds * 1e9 / static_cast<double>(std::max<std::uint64_t>(earlier, 1)));
+    std::fflush(stdout);
+}
+
+} // namespace
+
+void printPrefilterReads(const std::vector<analysis::TrackRecord>& records, std::size_t learnAt) {
+    using Boxes = engine::ContentPrefilter::Boxes;
+    printReads(records, learnAt, Boxes::WhereTheyPay, "where they pay");
+    printReads(records, learnAt, Boxes::Always, "always");
+    printReads(records, learnAt, Boxes::Never, "never");
 }
 
 } // namespace tonemirror::bench

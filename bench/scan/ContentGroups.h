@@ -15,4 +15,10 @@ namespace tonemirror::bench {
 // the tracks in them) whose bound passes, at three floors.
 void printContentGroupPasses(const std::vector<analysis::TrackRecord>& records);
 
+// The content prefilter as a scan runs it (every track added, then its query at floor 0.75 against the
+// tracks before it, once the axes are learned from the first `learnAt`): how many tracks its byte stage
+// read a query, against the earlier tracks there were, how many groups it has and bounded, and the
+// time in the queries; with the groups' boxes bounded where they pay, always, and never.
+void printPrefilterReads(const std::vector<analysis::TrackRecord>& records, std::size_t learnAt);
+
 } // namespace tonemirror::bench

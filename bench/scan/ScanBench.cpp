@@ -17,6 +17,11 @@
 //   bench_scan --content-groups N...   whether groups of tracks would narrow the content prefilter
 //                          (ContentGroups.h): shares of groups whose bound passes, on records made
 //                          as the library's
+//   bench_scan --content-groups-of DIR   the same on the records of the cache DIR/cache.dat (a copy:
+//                          opening a cache may write to it)
+//   bench_scan --prefilter-reads N...   tracks the content prefilter reads a query (ContentGroups.h)
+//   bench_scan --prefilter-reads-of DIR LEARN   the same on a cache's records, axes from LEARN tracks
+//   bench_scan --prefilter-reads-versions N PIECES   the same on N versions of PIECES songs
 //   bench_scan --content-stages N...   what each step of the content side prunes and costs per pair
 //                          (ContentStages.h), on records made as the library's
 // With sizes alone, a second scan of the unchanged library ("rescan") takes its pairs from the first.
@@ -309,6 +314,30 @@ std::vector<analysis::TrackRecord> sampleRecords(std::size_t n) {
     std::vector<analysis::TrackRecord> records;
     while (records.size() < n) {
         records.push_back(nextRecord(records, artists, rng));
+    }
+    return records;
+}
+
+// Versions of a few pieces: each record a copy of one of `pieces` songs with a little noise (as the
+// library's copies get), as in a collection of many recordings of the same works.
+std::vector<analysis::TrackRecord> versionRecords(std::size_t n, std::size_t pieces) {
+    std::mt19937 rng(778);
+    std::vector<std::u16string> artists{u"someone"};
+    std::vector<analysis::TrackRecord> songs;
+    while (songs.size() < pieces) {
+        songs.push_back(makeRecord(rng, artists));
+    }
+    std::normal_distribution<float> noise(0.0f, 0.02f);
+    std::vector<analysis::TrackRecord> records;
+    while (records.size() < n) {
+        analysis::TrackRecord r = songs[rng() % songs.size()];
+        for (float& v : r.meanSpectrum) {
+            v *= 1.0f + noise(rng);
+        }
+        for (float& v : r.levelProfile) {
+            v *= 1.0f + noise(rng);
+        }
+        records.push_back(std::move(r));
     }
     return records;
 }
@@ -743,6 +772,7 @@ int main(int argc, char** argv) {
     std::size_t allPairsUpTo = 30000;
     bool groups = false;
     bool stages = false;
+    bool reads = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--verify") {
@@ -755,6 +785,31 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--content-groups") {
             groups = true;
+        } else if (arg == "--content-groups-of" && i + 1 < argc) {
+            engine::TrackStore store(storageIn(argv[++i]));
+            store.openCache();
+            std::vector<analysis::TrackRecord> records;
+            for (const auto& entry : store.table()) {
+                records.push_back(entry.second);
+            }
+            bench::printContentGroupPasses(records);
+            return 0;
+        } else if (arg == "--prefilter-reads-of" && i + 2 < argc) {
+            engine::TrackStore store(storageIn(argv[++i]));
+            store.openCache();
+            std::vector<analysis::TrackRecord> records;
+            for (const auto& entry : store.table()) {
+                records.push_back(entry.second);
+            }
+            bench::printPrefilterReads(records, std::stoul(argv[++i]));
+            return 0;
+        } else if (arg == "--prefilter-reads-versions" && i + 2 < argc) {
+            const std::size_t n = std::stoul(argv[++i]);
+            bench::printPrefilterReads(versionRecords(n, std::stoul(argv[++i])),
+                                       engine::ContentPrefilter::kDefaultLearnAt);
+            return 0;
+        } else if (arg == "--prefilter-reads") {
+            reads = true;
         } else if (arg == "--content-stages") {
             stages = true;
         } else if (arg == "--method" && i + 1 < argc) {
@@ -777,6 +832,12 @@ int main(int argc, char** argv) {
     if (groups) {
         for (std::size_t n : sizes) {
             bench::printContentGroupPasses(sampleRecords(n));
+        }
+        return 0;
+    }
+    if (reads) {
+        for (std::size_t n : sizes) {
+            bench::printPrefilterReads(sampleRecords(n), engine::ContentPrefilter::kDefaultLearnAt);
         }
         return 0;
     }

@@ -1,4 +1,5 @@
 #include "analysis/ContentProjection.h"
+#include "analysis/ByteGroupBox.h"
 #include "analysis/HalfFloat.h"
 #include "analysis/ProjectionBytes.h"
 #include "analysis/SpectrumBasis.h"
@@ -370,6 +371,59 @@ TEST_P(ByteBound, NeverBelowTheContentScore) {
     }
     if (c.kind == Kind::Unrelated && c.steps == Steps::FromLibrary) {
         EXPECT_GT(ruledOut, pairs / 2) << "bytes must keep the bound useful, not just safe";
+    }
+}
+
+// A group's box bounds every member as the first byte stage does, queried by members and by tracks
+// outside the group, whatever the group holds (copies, unrelated songs, broken arrays, values beyond
+// the steps); and a group of one track is bounded about as tightly as that track alone.
+TEST_P(ByteBound, GroupBoxNeverBelowItsMembers) {
+    const ByteCase& c = GetParam();
+    std::mt19937 rng(static_cast<unsigned>(c.kind) * 10 + static_cast<unsigned>(c.steps) + 300);
+    const std::vector<TrackRecord> records = library(c.kind, 96, rng);
+    const std::vector<ContentKey> keys = keysOf(records);
+    const SpectrumBasis basis = axesFor(c.axes, keys, rng);
+    std::vector<ContentProjection> projections(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        projections[i] = projectionOf(keys[i], basis);
+    }
+    const ByteSteps steps = stepsFor(c.steps, projections);
+    std::vector<ByteBlock> blocks(records.size() / 8);
+    std::vector<ProjectionTail> tails(blocks.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        storeByteLane(projections[i], steps, blocks[i / 8], tails[i / 8], i % 8);
+    }
+    // Groups of one, two, eight (a block) and every track.
+    for (const std::size_t size : {std::size_t{1}, std::size_t{2}, std::size_t{8}, records.size()}) {
+        for (std::size_t from = 0; from < records.size(); from += size) {
+            ByteGroupBox box;
+            for (std::size_t j = from; j < from + size; ++j) {
+                widenByteGroup(box, blocks[j / 8], j % 8);
+            }
+            for (std::size_t i = 0; i < records.size(); i += 3) {
+                const ByteQuery query = byteQuery(blocks[i / 8], tails[i / 8], i % 8, steps);
+                const float groupBound = byteGroupBound(query, box);
+                float most = 0.0f;
+                for (std::size_t j = from; j < from + size; ++j) {
+                    float first[ByteBlock::kLanes];
+                    float both[ByteBlock::kLanes];
+                    byteStageBounds(query, blocks[j / 8], tails[j / 8], first, both);
+                    ASSERT_GE(groupBound, first[j % 8])
+                        << "query " << i << ", member " << j << " of " << size;
+                    ASSERT_GE(groupBound, compareContent(keys[i], keys[j])) << i << "-" << j;
+                    most = std::max(most, both[j % 8]);
+                }
+                ASSERT_TRUE(byteGroupReaches(query, box, most))
+                    << "query " << i << ": the group of " << size << " from " << from << " at " << most;
+                ASSERT_FALSE(byteGroupReaches(query, box, groupBound + 0.01f)) << i << ", " << from;
+                if (size == 1) {
+                    float first[ByteBlock::kLanes];
+                    float both[ByteBlock::kLanes];
+                    byteStageBounds(query, blocks[from / 8], tails[from / 8], first, both);
+                    ASSERT_LE(groupBound, first[from % 8] + 1e-3f) << "a group of one is its member";
+                }
+            }
+        }
     }
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <map>
 #include <optional>
 #include <random>
@@ -252,6 +253,120 @@ INSTANTIATE_TEST_SUITE_P(
                       RuleCase{"TagsAndContentAxesPending", true, true, false, 60, Build::AxesPending},
                       RuleCase{"ContentVerifiedAxesPending", true, false, true, 60, Build::AxesPending}),
     [](const auto& p) { return std::string(p.param.name); });
+
+enum class Songs {
+    Mixed,            // near copies of some songs, unrelated ones, silence
+    Clusters,         // a dozen songs, each many times over with a little noise
+    Unrelated,        // every track its own song
+    FirstOneSong,     // the axes and centres learned from copies of one song; the rest far from it
+    ConstantAndBroken // silence, flat levels, values that are not numbers
+};
+
+struct PrefilterCase {
+    const char* name;
+    Songs songs;
+};
+
+TrackRecord noisyCopy(TrackRecord r, float strength, std::mt19937& rng) {
+    std::normal_distribution<float> noise(0.0f, strength);
+    for (float& v : r.meanSpectrum) {
+        v *= 1.0f + noise(rng);
+    }
+    for (float& v : r.levelProfile) {
+        v *= 1.0f + noise(rng);
+    }
+    return r;
+}
+
+std::deque<TrackRecord> songsOf(Songs songs, std::size_t n, std::mt19937& rng) {
+    std::deque<TrackRecord> library;
+    std::vector<TrackRecord> pieces;
+    for (int k = 0; k < 12; ++k) {
+        pieces.push_back(analysis::realShapedRecord(rng));
+    }
+    if (songs == Songs::Mixed) {
+        return randomLibrary(static_cast<unsigned>(rng()), n);
+    }
+    while (library.size() < n) {
+        const std::size_t i = library.size();
+        TrackRecord r = analysis::realShapedRecord(rng);
+        if (songs == Songs::Clusters || (songs == Songs::FirstOneSong && i < 64)) {
+            const std::size_t piece = songs == Songs::Clusters ? rng() % pieces.size() : 0;
+            r = noisyCopy(pieces[piece], 0.002f * static_cast<float>(1 + rng() % 25), rng);
+        } else if (songs == Songs::ConstantAndBroken && rng() % 2 == 0) {
+            switch (rng() % 4) {
+            case 0:
+                r.meanSpectrum.fill(0.5f);
+                break;
+            case 1:
+                r.levelProfile.fill(0.2f);
+                break;
+            case 2:
+                r.meanSpectrum[rng() % r.meanSpectrum.size()] = std::numeric_limits<float>::quiet_NaN();
+                break;
+            default:
+                r.sectionCorrelations.fill(1.0f);
+                break;
+            }
+        }
+        library.push_back(std::move(r));
+    }
+    return library;
+}
+
+class PrefilterGroups : public ::testing::TestWithParam<PrefilterCase> {};
+
+// The prefilter with its tracks in groups, every group bounded as a whole, names every earlier track
+// whose content key reaches the floor, in order and only before `below`, at every threshold, while the
+// tracks keep joining one at a time after the centres were learned. On a library of a few songs many
+// times over the groups must also spare most of the reading.
+TEST_P(PrefilterGroups, NameEveryTrackTheAllPairsLoopWouldScore) {
+    const PrefilterCase& c = GetParam();
+    std::mt19937 rng(static_cast<unsigned>(c.songs) + 40);
+    const std::deque<TrackRecord> library = songsOf(c.songs, 360, rng);
+    std::vector<analysis::ContentKey> keys(library.size());
+    std::vector<analysis::ContentSketch> sketches(library.size());
+    ContentPrefilter prefilter;
+    prefilter.clear(64, ContentPrefilter::Boxes::Always);
+    const float thresholds[] = {0.0f, 0.3f, 0.6f, 0.75f, 0.9f, 0.99f, 1.0f};
+    std::uint64_t earlier = 0;
+    std::vector<std::uint32_t> named;
+    for (std::size_t me = 0; me < library.size(); ++me) {
+        analysis::makeContentKey(library[me], keys[me]);
+        analysis::makeContentSketch(keys[me], sketches[me]);
+        prefilter.add({keys.data(), me + 1}, {sketches.data(), me + 1});
+        if (!prefilter.ready()) {
+            continue;
+        }
+        const std::size_t below = me % 5 == 0 ? me / 2 : me; // some queries against the first tracks only
+        for (const float t : thresholds) {
+            named.clear();
+            prefilter.query(me, t, below, [&](std::uint32_t p) { named.push_back(p); });
+            earlier += below;
+            ASSERT_TRUE(std::is_sorted(named.begin(), named.end()) &&
+                        std::adjacent_find(named.begin(), named.end()) == named.end());
+            ASSERT_TRUE(named.empty() || named.back() < below) << me << " below " << below;
+            for (std::size_t i = 0; i < below; ++i) {
+                if (analysis::compareContent(keys[me], keys[i]) >= t) {
+                    ASSERT_TRUE(std::binary_search(named.begin(), named.end(), static_cast<std::uint32_t>(i)))
+                        << "threshold " << t << ": pair " << me << "-" << i << " missed";
+                }
+            }
+        }
+    }
+    ASSERT_GT(prefilter.groups(), 1u);
+    if (c.songs == Songs::Clusters) {
+        EXPECT_LT(prefilter.reads().tracks, earlier * 3 / 5) << "groups of copies should be skipped";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Libraries, PrefilterGroups,
+                         ::testing::Values(PrefilterCase{"Mixed", Songs::Mixed},
+                                           PrefilterCase{"CopiesOfADozenSongs", Songs::Clusters},
+                                           PrefilterCase{"UnrelatedSongs", Songs::Unrelated},
+                                           PrefilterCase{"LearnedFromOneSong", Songs::FirstOneSong},
+                                           PrefilterCase{"ConstantAndBroken", Songs::ConstantAndBroken}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // Tracks with texts of their own leave the tag index only a few candidates to name. (A group that most
 // texts share, such as " - " in file names, makes it give up instead; the loop then does the work.)
