@@ -135,24 +135,26 @@ TEST_F(ScanSafety, OneFileReachedByManyNamesIsAnalysedOnceAndNeverPairedWithItse
     fs::create_symlink(a, real / "link to a.tone");
     fs::create_hard_link(real / "b.tone", real / "hard b.tone");
     fs::create_directory_symlink(real, music_ / "view");
-    const fs::path copy = write("real/copy of a.tone", 1, "One");
+    write("real/copy of a.tone", 1, "One");
 
     const auto pairs = scan({real, music_ / "view"});
-    ASSERT_EQ(pairs.size(), 1u) << "only the real copy pairs with a";
-    const std::u16string other = pairs[0].path1 == os::fromNativePath(copy) ? pairs[0].path2 : pairs[0].path1;
-    EXPECT_TRUE(other == os::fromNativePath(a) || other == os::fromNativePath(real / "link to a.tone"));
-    EXPECT_EQ(decoded(), 3);
-
     std::multiset<std::pair<std::u16string, std::u16string>> names; // {skipped, first}, unordered
     int sameFolder = 0;
+    fs::path taken = real; // the two ticked names of the folder are walked at once: either may come first
     for (const auto& item : engine_->skippedItems()) {
         if (item.reason == engine::SkipReason::SameFile) {
             names.insert(std::minmax(item.path, item.detail));
         } else if (item.reason == engine::SkipReason::SameFolder) {
             ++sameFolder;
+            taken = os::toNativePath(item.path) == real ? music_ / "view" : real;
         }
     }
-    const auto name = [&](const char* n) { return os::fromNativePath(real / n); };
+    const auto name = [&](const char* n) { return os::fromNativePath(taken / n); };
+    ASSERT_EQ(pairs.size(), 1u) << "only the real copy pairs with a";
+    const std::u16string other = pairs[0].path1 == name("copy of a.tone") ? pairs[0].path2 : pairs[0].path1;
+    EXPECT_TRUE(other == name("a.tone") || other == name("link to a.tone"));
+    EXPECT_EQ(decoded(), 3);
+
     EXPECT_EQ(names.count(std::minmax(name("a.tone"), name("link to a.tone"))), 1u);
     EXPECT_EQ(names.count(std::minmax(name("b.tone"), name("hard b.tone"))), 1u);
     EXPECT_EQ(names.size(), 2u);
