@@ -138,7 +138,6 @@ void ScanEngine::startScan(const std::vector<std::u16string>& folders) {
         index_.clear(settings_.verifyMatches.load(), settings_.contentAxesAt.load(), true);
         // A rescan of a library takes about what the table holds.
         index_.reserve(store_.table().size());
-        orderTagRuns();
         loopedUnbuilt_.store(0, std::memory_order_relaxed);
         reach_.clear();
         std::optional<pair_list::PairList> stored;
@@ -632,24 +631,6 @@ pair_list::PairRule ScanEngine::pairRule(const Rule& rule) const {
     key.accurate = rule.accurate;
     key.printsIndexed = index_.printsIndexed();
     return key;
-}
-
-void ScanEngine::orderTagRuns() {
-    const Rule rule = currentRule();
-    if (!rule.scorer.rule().byTags) {
-        return;
-    }
-    // Some thousands of the known tracks tell common runs from rare ones well enough.
-    constexpr std::size_t kSample = 65536;
-    const std::size_t step = store_.table().size() / kSample + 1;
-    std::vector<const analysis::TrackRecord*> sample;
-    std::size_t i = 0;
-    for (const auto& [path, record] : store_.table()) {
-        if (i++ % step == 0) {
-            sample.push_back(&record);
-        }
-    }
-    index_.orderTagRuns(sample, rule.scorer.rule().tagsThreshold);
 }
 
 ScanEngine::Rule ScanEngine::currentRule() const {

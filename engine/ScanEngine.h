@@ -165,9 +165,6 @@ private:
     HResult addPrint(const std::u16string& path, const analysis::TrackRecord* analysed);
     // Caller holds the TableLock shared.
     Rule currentRule() const;
-    // Hands the index the order of tag runs from the known tracks. Under the table lock, right after
-    // the index is cleared.
-    void orderTagRuns();
     // The earlier tracks of this scan that pair up with the one at `me`, from the index's candidates
     // (or all of them); false on a stop request.
     bool findMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,

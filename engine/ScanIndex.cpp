@@ -32,10 +32,6 @@ void ScanIndex::clear(bool withPrints, std::size_t learnAxesAt, bool onDemand) {
     printIndex_.clear();
 }
 
-void ScanIndex::orderTagRuns(std::span<const analysis::TrackRecord* const> sample, float tagsThreshold) {
-    tagIndex_.orderRuns(sample, tagsThreshold - analysis::PairScorer::kTagsIndexMargin);
-}
-
 void ScanIndex::reserve(std::size_t tracks) {
     entries_.reserve(tracks);
     ids_.reserve(tracks);

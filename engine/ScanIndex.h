@@ -42,10 +42,6 @@ public:
     void clear(bool withPrints = false, std::size_t learnAxesAt = ContentPrefilter::kDefaultLearnAt,
                bool onDemand = false);
     bool printsIndexed() const { return printsIndexed_; }
-    // Lets the tag index list long texts by their rarest runs for tag thresholds from `tagsThreshold`
-    // on, with the runs ordered by how many texts of `sample` (say, the tracks known before the scan)
-    // have them. Right after clear; any sample keeps the queries exact.
-    void orderTagRuns(std::span<const analysis::TrackRecord* const> sample, float tagsThreshold);
     // Room for this many tracks, so that the arrays do not grow by doubling (and copying) during a scan.
     void reserve(std::size_t tracks);
     // Adds a track that has just received its id (ids grow with every append). The index keeps pointers

@@ -20,7 +20,22 @@ std::size_t runStarts(std::size_t length, std::size_t run) {
 // give the fewest; that other texts of such a shape may not have that many runs only lowers the
 // count, which reads more lists but misses nothing.
 std::size_t fewestSharedAtLength(analysis::RunShape x, std::size_t length, float t) {
-    return TagIndex::fewestShared(x, {length, TagIndex::repeatCap(length), x.run}, t);
+    const analysis::RunShape y{length, TagIndex::repeatCap(length), x.run};
+    std::size_t low = 0;
+    std::size_t high = runStarts(x.length, x.run) - x.repeats;
+    if (analysis::likenessWithSharedRuns(x, y, high) < t) {
+        return TagIndex::kNone;
+    }
+    while (low < high) { // the first count that reaches t lies in [low, high]
+        const std::size_t middle = low + (high - low) / 2;
+        if (analysis::likenessWithSharedRuns(x, y, middle) >= t) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    // No text has more distinct runs than starts.
+    return low > runStarts(length, x.run) ? TagIndex::kNone : low;
 }
 
 // The most likeness a text of shape x has with any indexed text of `shortest` to `longest` units that
@@ -106,39 +121,16 @@ public:
             }
         }
     }
-    // The positions in `lists` that may share `need` runs with the query, each once: a text shares at
-    // most one run more than the fewer runs that follow the first run it shares with the query, in its
-    // order (`after`, the most of the track's texts with the run in their prefix) and the query's
-    // (`own`). That first run is in both prefixes, so an entry of every text that may is read.
-    std::span<const std::uint32_t> touchByPrefix(std::span<const std::vector<std::uint32_t>* const> lists,
-                                                 std::span<const std::vector<std::uint8_t>* const> after,
-                                                 std::span<const std::uint8_t> own, std::size_t need) {
-        const std::uint32_t mark = nextGroup();
-        std::size_t touched = 0;
-        for (std::size_t k = 0; k < lists.size(); ++k) {
-            const std::vector<std::uint32_t>& list = *lists[k];
-            const std::vector<std::uint8_t>& theirs = *after[k];
-            for (std::size_t i = 0; i < list.size(); ++i) {
-                const std::uint32_t p = list[i];
-                if (p >= below_) {
-                    break;
-                }
-                const std::uint32_t e = entries_[p];
-                const bool take = e != mark && std::size_t{1} + std::min(own[k], theirs[i]) >= need;
-                entries_[p] = take ? mark : e;
-                touched_[touched] = p;
-                touched += take ? 1 : 0;
-            }
-        }
-        return {touched_.data(), touched};
+    std::span<const std::uint32_t> named() const { return {found_.data(), foundCount_}; }
+    unsigned partsOf(std::uint32_t p) const { return parts_[p] & 15u; }
+    // The most likeness of a named part (a byte), from the groups that named it.
+    std::uint8_t likenessOf(std::uint32_t p, unsigned part) const {
+        return static_cast<std::uint8_t>(likeness_[p] >> (8 * part));
     }
-    std::uint32_t nextGroup() {
-        if (++groupRound_ == kGroupRounds) {
-            std::fill(entries_.begin(), entries_.end(), 0u);
-            groupRound_ = 1;
-        }
-        return groupRound_ << 8;
-    }
+
+private:
+    static constexpr std::uint32_t kQueryRounds = std::uint32_t{1} << 28;
+    static constexpr std::uint32_t kGroupRounds = std::uint32_t{1} << 24;
     void name(std::uint32_t p, unsigned parts, std::uint8_t most) {
         const std::uint32_t v = parts_[p];
         const std::uint32_t mark = queryRound_ << 4;
@@ -155,16 +147,6 @@ public:
         }
         likeness_[p] = bytes;
     }
-    std::span<const std::uint32_t> named() const { return {found_.data(), foundCount_}; }
-    unsigned partsOf(std::uint32_t p) const { return parts_[p] & 15u; }
-    // The most likeness of a named part (a byte), from the groups that named it.
-    std::uint8_t likenessOf(std::uint32_t p, unsigned part) const {
-        return static_cast<std::uint8_t>(likeness_[p] >> (8 * part));
-    }
-
-private:
-    static constexpr std::uint32_t kQueryRounds = std::uint32_t{1} << 28;
-    static constexpr std::uint32_t kGroupRounds = std::uint32_t{1} << 24;
 
     std::uint32_t below_ = 0;
     std::vector<std::uint32_t> parts_;    // query round << 4 | parts named for
@@ -192,84 +174,6 @@ void TagIndex::clear() {
         }
         space.whole.clear();
     }
-    after_.assign(1, {});
-    order_.clear();
-    ordered_ = false;
-    prefixLevel_ = 0.0f;
-    longRuns_.clear();
-    runStore_.clear();
-}
-
-void TagIndex::orderRuns(std::span<const analysis::TrackRecord* const> sample, float threshold) {
-    order_.clear();
-    ordered_ = threshold > 0.0f;
-    if (!ordered_) {
-        return;
-    }
-    prefixLevel_ = lookupLevel(threshold);
-    std::vector<std::uint64_t> runs;
-    for (const analysis::TrackRecord* record : sample) {
-        std::u16string_view nameAsTag;
-        const auto texts = textsBySpace(*record, nameAsTag);
-        for (std::size_t i = 0; i <= texts.size(); ++i) {
-            const std::u16string_view text = i < texts.size() ? texts[i] : nameAsTag;
-            const std::size_t space = i < texts.size() ? kSpaceOf[i] : kTagSpace;
-            runsOf(text, 3, runs);
-            for (const std::uint64_t run : runs) {
-                ++order_[keyOf(run, 3, space)];
-            }
-        }
-    }
-}
-
-std::size_t TagIndex::fewestShared(analysis::RunShape x, analysis::RunShape y, float t) {
-    std::size_t low = 0;
-    std::size_t high = runStarts(x.length, x.run) - x.repeats;
-    if (analysis::likenessWithSharedRuns(x, y, high) < t) {
-        return kNone;
-    }
-    while (low < high) { // the first count that reaches t lies in [low, high]
-        const std::size_t middle = low + (high - low) / 2;
-        if (analysis::likenessWithSharedRuns(x, y, middle) >= t) {
-            high = middle;
-        } else {
-            low = middle + 1;
-        }
-    }
-    // No text has more distinct runs than starts.
-    return low > runStarts(y.length, x.run) ? kNone : low;
-}
-
-std::size_t TagIndex::prefixLength(analysis::RunShape triples, float level) {
-    const std::size_t distinct =
-        runStarts(triples.length, 3) - std::min(triples.repeats, runStarts(triples.length, 3));
-    thread_local std::unordered_map<std::uint64_t, std::size_t> lengths; // by level and shape
-    const std::uint64_t key = std::uint64_t{std::bit_cast<std::uint32_t>(level)} << 32 |
-                              std::uint64_t{triples.length & 0xFFFF} << 16 | (triples.repeats & 0xFFFF);
-    if (const auto it = lengths.find(key); it != lengths.end()) {
-        return it->second;
-    }
-    // The fewest runs any query by prefix shares with this text when their likeness reaches the level.
-    // A query's bound rises with its repeats, so for each length the most repeats that still reach
-    // the level give its fewest. A query that may reach it sharing none reads no list by runs at that
-    // level, but may at a higher one: then the text is listed under every run.
-    std::size_t fewest = kNone;
-    for (std::size_t length = kPrefixQuery; length <= kLongest && fewest > 1; ++length) {
-        const std::size_t most = std::min(repeatCap(length), runStarts(length, 3) - 1);
-        for (std::size_t repeats = most + 1; repeats-- > 0;) {
-            const std::size_t shared = fewestShared({length, repeats, 3}, triples, level);
-            if (shared != kNone) {
-                fewest = std::min(fewest, std::max<std::size_t>(shared, 1));
-                break;
-            }
-        }
-    }
-    const std::size_t listed = fewest == kNone ? 0 : distinct - std::min(distinct, fewest - 1);
-    if (lengths.size() > 65536) {
-        lengths.clear();
-    }
-    lengths.emplace(key, listed);
-    return listed;
 }
 
 TagIndex::Plan TagIndex::planFor(analysis::RunShape pairs, analysis::RunShape triples, float threshold) {
@@ -354,8 +258,7 @@ void TagIndex::post(List& list, std::uint32_t position) {
     }
 }
 
-void TagIndex::addText(std::u16string_view text, std::size_t space, std::uint32_t position,
-                       std::size_t slot) {
+void TagIndex::addText(std::u16string_view text, std::size_t space, std::uint32_t position) {
     thread_local std::vector<std::uint64_t> pairs;
     thread_local std::vector<std::uint64_t> triples;
     Space& own = spaces_[space];
@@ -367,115 +270,16 @@ void TagIndex::addText(std::u16string_view text, std::size_t space, std::uint32_
         post(own.whole, position);
         return;
     }
-    if (!isShort) {
-        addLongText(triples, tripleShape, space, position, slot);
-        return;
-    }
-    const std::size_t lengthClass = text.size();
+    const std::size_t lengthClass = isShort ? text.size() : 0;
     for (const std::uint64_t run : triples) {
         post(listOf(keyOf(run, 3, space), lengthClass), position);
     }
-    {
+    if (isShort) {
         post(own.byLength[text.size()], position);
         for (const std::uint64_t run : pairs) {
             post(listOf(keyOf(run, 2, space), lengthClass), position);
         }
     }
-}
-
-void TagIndex::addLongText(const std::vector<std::uint64_t>& triples, analysis::RunShape shape,
-                           std::size_t space, std::uint32_t position, std::size_t slot) {
-    if (!ordered_) {
-        for (const std::uint64_t run : triples) {
-            post(listOf(keyOf(run, 3, space), 0), position);
-        }
-        return;
-    }
-    LongRuns& mine = longRuns_[position];
-    if (mine.count[slot] == 0) { // a name is listed twice when it stands for a tag
-        runStore_.insert(runStore_.end(), triples.begin(), triples.end());
-        mine.count[slot] = static_cast<std::uint16_t>(triples.size());
-    }
-    thread_local std::vector<std::uint64_t> ordered;
-    ordered = triples;
-    sortByOrder(ordered, space);
-    const std::size_t prefix = prefixLength(shape, prefixLevel_);
-    for (std::size_t i = 0; i < ordered.size(); ++i) {
-        const std::uint64_t key = keyOf(ordered[i], 3, space);
-        if (i < prefix) {
-            List& list = listOf(key, 0);
-            const auto place = runs_[key].byClass[0];
-            if (after_.size() <= place) {
-                after_.resize(place + std::size_t{1});
-            }
-            const auto follow = static_cast<std::uint8_t>(std::min<std::size_t>(255, ordered.size() - 1 - i));
-            if (list.empty() || list.back() != position) {
-                list.push_back(position);
-                after_[place].push_back(follow);
-            } else {
-                after_[place].back() = std::max(after_[place].back(), follow);
-            }
-        } else {
-            std::uint32_t& place = runs_[key].rest;
-            if (place == 0) {
-                place = static_cast<std::uint32_t>(lists_.size());
-                lists_.emplace_back();
-            }
-            post(lists_[place], position);
-        }
-    }
-}
-
-void TagIndex::sortByOrder(std::vector<std::uint64_t>& runs, std::size_t space) const {
-    thread_local std::vector<std::pair<std::uint32_t, std::uint64_t>> ranked;
-    ranked.clear();
-    for (const std::uint64_t run : runs) {
-        const auto it = order_.find(keyOf(run, 3, space));
-        ranked.emplace_back(it == order_.end() ? 0u : it->second, run);
-    }
-    std::sort(ranked.begin(), ranked.end());
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        runs[i] = ranked[i].second;
-    }
-}
-
-bool TagIndex::readsByPrefix(analysis::RunShape triples, float level) const {
-    return ordered_ && level >= prefixLevel_ && triples.length >= kPrefixQuery &&
-           triples.length <= kLongest && triples.repeats <= repeatCap(triples.length);
-}
-
-std::size_t TagIndex::mostShared(std::span<const std::uint64_t> runs, std::uint32_t position,
-                                 std::size_t space, std::size_t need) const {
-    if (position >= longRuns_.size()) {
-        return 0;
-    }
-    const LongRuns& theirs = longRuns_[position];
-    const unsigned tags = analysis::kTitlePart | analysis::kArtistPart;
-    const bool nameAsTag = (texts_[position] & tags) != tags;
-    std::size_t most = 0;
-    std::uint64_t at = theirs.begin;
-    for (std::size_t slot = 0; slot < 4; ++slot) {
-        const std::size_t count = theirs.count[slot];
-        const bool inSpace = kSpaceOf[slot] == space || (slot == 2 && space == kTagSpace && nameAsTag);
-        if (inSpace && count != 0) {
-            const std::uint64_t* a = runs.data();
-            const std::uint64_t* aEnd = a + runs.size();
-            const std::uint64_t* b = runStore_.data() + at;
-            const std::uint64_t* bEnd = b + count;
-            std::size_t shared = 0;
-            // Stops once the runs left cannot bring the count to `need`.
-            while (a != aEnd && b != bEnd &&
-                   shared + static_cast<std::size_t>(std::min(aEnd - a, bEnd - b)) >= need) {
-                shared += *a == *b ? 1 : 0;
-                const std::uint64_t x = *a;
-                a += x <= *b ? 1 : 0;
-                b += *b <= x ? 1 : 0;
-            }
-            most = std::max(most, shared);
-        }
-        at += count;
-    }
-    return most;
 }
 
 // Titles and artists are compared with each other; a file name with a file name, and with the other
@@ -496,17 +300,13 @@ void TagIndex::add(std::uint32_t position, const analysis::TrackRecord& record) 
     post(byTexts_[texts_[position]], position);
     std::u16string_view nameAsTag;
     const auto texts = textsBySpace(record, nameAsTag);
-    if (ordered_ && longRuns_.size() <= position) {
-        longRuns_.resize(position + std::size_t{1});
-        longRuns_[position].begin = runStore_.size();
-    }
     for (std::size_t i = 0; i < texts.size(); ++i) {
         if (!texts[i].empty()) {
-            addText(texts[i], kSpaceOf[i], position, i);
+            addText(texts[i], kSpaceOf[i], position);
         }
     }
     if (!nameAsTag.empty()) {
-        addText(nameAsTag, kTagSpace, position, 2);
+        addText(nameAsTag, kTagSpace, position);
     }
 }
 
@@ -519,38 +319,28 @@ void TagIndex::rarest(const std::vector<const RunLists*>& runs, std::size_t leng
     if (needed == kNone || needed > runs.size()) {
         return; // no text sharing runs with this one reaches the level
     }
-    // A long text is in one of the two lists of each of its runs: both are read, and count as one.
-    struct Found {
-        std::size_t size;
-        const List* list;
-        const List* rest;
-    };
-    thread_local std::vector<Found> found;
+    thread_local std::vector<std::pair<std::size_t, const List*>> found;
     found.clear();
     for (const RunLists* run : runs) {
         const List* list = &lists_[run == nullptr ? 0 : run->byClass[lengthClass]];
-        const List* rest = &lists_[run == nullptr || lengthClass != 0 ? 0 : run->rest];
-        found.push_back({list->size() + rest->size(), list, rest});
+        found.emplace_back(list->size(), list);
     }
-    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.size < b.size; });
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     // Of the runs a match must share, one is among any (distinct - needed + 1): the rarest. Each list
     // read beyond them asks one entry more of a match, which turns away the tracks that share only a
     // rare run or two; read them while they cost little beside the ones that must be read.
     const std::size_t fewest = runs.size() - needed + 1;
     std::size_t read = 0;
     for (; read < fewest; ++read) {
-        pick.entries += found[read].size;
+        pick.entries += found[read].first;
     }
     std::size_t entries = pick.entries;
     while (extraReads && read < found.size() && read - fewest + 1 < kMostNeeded &&
-           entries + found[read].size <= kExtraReads * pick.entries + kSmallList) {
-        entries += found[read++].size;
+           entries + found[read].first <= kExtraReads * pick.entries + kSmallList) {
+        entries += found[read++].first;
     }
     for (std::size_t i = 0; i < read; ++i) {
-        pick.lists.push_back(found[i].list);
-        if (!found[i].rest->empty()) {
-            pick.lists.push_back(found[i].rest);
-        }
+        pick.lists.push_back(found[i].second);
     }
     pick.need = read - fewest + 1;
     pick.unread = runs.size() - read;
@@ -593,41 +383,6 @@ void TagIndex::addCountedGroup(Search& search, const Pick& pick, unsigned parts,
     search.likeness.insert(search.likeness.end(), likeness.begin(), likeness.end());
 }
 
-void TagIndex::addPrefixGroup(std::u16string_view text, std::size_t space, std::size_t needed, unsigned parts,
-                              const LikenessByShared& likeness, Search& search) const {
-    thread_local std::vector<std::uint64_t> ordered;
-    const std::size_t runsAt = search.runs.size();
-    runsOf(text, 3, ordered);
-    search.runs.insert(search.runs.end(), ordered.begin(), ordered.end()); // sorted by value
-    sortByOrder(ordered, space);
-    // Every text sharing `needed` of the runs has one among the first distinct - needed + 1.
-    const std::size_t prefix = ordered.size() - std::min(ordered.size(), needed - 1);
-    Group group;
-    group.begin = search.lists.size();
-    search.after.resize(search.lists.size(), nullptr);
-    search.ownAfter.resize(search.lists.size(), 0);
-    for (std::size_t i = 0; i < prefix; ++i) {
-        const auto it = runs_.find(keyOf(ordered[i], 3, space));
-        if (it != runs_.end() && it->second.byClass[0] != 0) {
-            search.lists.push_back(&lists_[it->second.byClass[0]]);
-            search.after.push_back(&after_[it->second.byClass[0]]);
-            search.ownAfter.push_back(
-                static_cast<std::uint8_t>(std::min<std::size_t>(255, ordered.size() - 1 - i)));
-        }
-    }
-    group.end = search.lists.size();
-    group.need = needed;
-    group.parts = static_cast<std::uint8_t>(parts);
-    group.likenessAt = search.likeness.size();
-    group.likenessCount = likeness.size();
-    search.likeness.insert(search.likeness.end(), likeness.begin(), likeness.end());
-    group.byPrefix = true;
-    group.space = space;
-    group.runsAt = runsAt;
-    group.runsCount = search.runs.size() - runsAt;
-    search.groups.push_back(group);
-}
-
 bool TagIndex::addTextLists(std::u16string_view text, std::size_t space, float threshold, unsigned parts,
                             bool extraReads, Search& search) const {
     thread_local std::vector<std::uint64_t> pairs;
@@ -636,8 +391,7 @@ bool TagIndex::addTextLists(std::u16string_view text, std::size_t space, float t
     thread_local Pick byTriples;
     thread_local std::vector<const RunLists*> pairLists;
     thread_local std::vector<const RunLists*> tripleLists;
-    const analysis::RunShape tripleShape = runsOf(text, 3, triples);
-    const Plan& plan = planOf(runsOf(text, 2, pairs), tripleShape, threshold);
+    const Plan& plan = planOf(runsOf(text, 2, pairs), runsOf(text, 3, triples), threshold);
     if (!plan.narrows) {
         return false;
     }
@@ -645,13 +399,9 @@ bool TagIndex::addTextLists(std::u16string_view text, std::size_t space, float t
     findRuns(triples, 3, space, tripleLists);
     const Space& own = spaces_[space];
     addGroup(search, {&own.whole}, 1, parts);
-    if (plan.triples != kNone && readsByPrefix(tripleShape, threshold)) {
-        addPrefixGroup(text, space, plan.triples, parts, plan.tripleLikeness[0], search);
-    } else {
-        rarest(tripleLists, 0, plan.triples, extraReads, byTriples);
-        if (byTriples.need != 0) {
-            addCountedGroup(search, byTriples, parts, plan.tripleLikeness[0]);
-        }
+    rarest(tripleLists, 0, plan.triples, extraReads, byTriples);
+    if (byTriples.need != 0) {
+        addCountedGroup(search, byTriples, parts, plan.tripleLikeness[0]);
     }
     for (std::size_t length = 1; length <= kShortLength; ++length) {
         const std::size_t needPairs = plan.pairsByLength[length];
@@ -722,9 +472,6 @@ void TagIndex::searchFor(const analysis::TrackRecord& record, float threshold, f
     search.lists.clear();
     search.groups.clear();
     search.likeness.clear();
-    search.runs.clear();
-    search.after.clear();
-    search.ownAfter.clear();
     search.unnamed = {};
     std::u16string_view nameAsTag;
     const auto bySpace = textsBySpace(record, nameAsTag);
@@ -801,22 +548,10 @@ bool reachesCounted(const std::array<float, 4>& unnamed, const Marks& marks, std
 void TagIndex::count(const Search& search, unsigned texts, float threshold, std::uint32_t below,
                      std::vector<std::uint32_t>& out) const {
     thread_local Marks marks;
-    // Tracks a prefix group names, to be counted only when their other parts let them reach.
-    thread_local std::vector<std::pair<std::uint32_t, const Group*>> pending;
     marks.start(below);
-    pending.clear();
     for (const Group& group : search.groups) {
         const std::span<const List* const> lists(search.lists.data() + group.begin, group.end - group.begin);
-        if (group.byPrefix) {
-            const std::span<const std::vector<std::uint8_t>* const> after(search.after.data() + group.begin,
-                                                                          group.end - group.begin);
-            const std::span<const std::uint8_t> own(search.ownAfter.data() + group.begin,
-                                                    group.end - group.begin);
-            for (const std::uint32_t p : marks.touchByPrefix(lists, after, own, group.need)) {
-                marks.name(p, group.parts, 0); // its likeness comes from the count
-                pending.emplace_back(p, &group);
-            }
-        } else if (group.need <= 1 && group.likenessCount == 0) { // any entry names the track
+        if (group.need <= 1 && group.likenessCount == 0) { // any entry names the track
             for (const List* list : lists) {
                 marks.nameAll(*list, group.parts);
             }
@@ -828,9 +563,10 @@ void TagIndex::count(const Search& search, unsigned texts, float threshold, std:
     // Whether a track may reach the threshold, by the parts always counted and those it was named for.
     std::array<std::int8_t, 256> reaches;
     reaches.fill(-1);
-    const auto mayReach = [&](std::uint32_t p, unsigned& counted) {
+    out.clear();
+    for (const std::uint32_t p : marks.named()) {
         const unsigned parts = marks.partsOf(p);
-        counted = analysis::partsAlwaysCounted(texts, texts_[p]);
+        const unsigned counted = analysis::partsAlwaysCounted(texts, texts_[p]);
         const unsigned key = counted << 4 | parts;
         if (reaches[key] < 0) {
             const auto bound = [&](unsigned part) {
@@ -839,25 +575,7 @@ void TagIndex::count(const Search& search, unsigned texts, float threshold, std:
             reaches[key] =
                 analysis::tagsScoreWithParts(bound(0), bound(1), bound(2), bound(3), counted) >= threshold;
         }
-        return reaches[key] != 0;
-    };
-    unsigned counted = 0;
-    for (const auto& [p, group] : pending) {
-        if (mayReach(p, counted)) {
-            const std::size_t shared = mostShared({search.runs.data() + group->runsAt, group->runsCount}, p,
-                                                  group->space, group->need);
-            if (shared >= group->need) {
-                const std::span<const std::uint8_t> likeness(search.likeness.data() + group->likenessAt,
-                                                             group->likenessCount);
-                marks.name(p, group->parts,
-                           likeness.empty() ? 255 : likeness[std::min(shared, likeness.size() - 1)]);
-            }
-        }
-    }
-    out.clear();
-    for (const std::uint32_t p : marks.named()) {
-        if (mayReach(p, counted) &&
-            reachesCounted(search.unnamed, marks, p, marks.partsOf(p), counted, threshold)) {
+        if (reaches[key] != 0 && reachesCounted(search.unnamed, marks, p, parts, counted, threshold)) {
             out.push_back(p);
         }
     }

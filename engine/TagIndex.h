@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstdint>
-#include <span>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -30,19 +29,9 @@ namespace tonemirror::engine {
 // less, also by their runs of two and by their length, and each query reads for each such length
 // whichever of the three costs least. Texts the count cannot speak for (very long ones, ones that
 // repeat many runs) are in a list read whole. Not synchronised, like ContentIndex.
-//
-// Long texts are listed by prefix when the index was given an order of runs (orderRuns): each only
-// under its rarest runs, as many as let every partner of a query long enough to read by prefix share
-// one of them with that query's own rarest runs (the first shared run in the fixed order is among both),
-// and under its other runs in lists that only other queries read. A query by prefix checks the tracks
-// its lists name against their full sets of runs, so the count stays exact.
 class TagIndex {
 public:
     void clear();
-    // Fixes the order of runs, rarest first, from how many texts of `sample` have each (runs it lacks
-    // come first, ties by the run), and lists long texts by prefix for lookups at `threshold` or above
-    // (a lower one reads every list, as without an order). Only before the first add.
-    void orderRuns(std::span<const analysis::TrackRecord* const> sample, float threshold);
     // Adds the texts of the track at `position` (one more than the last added).
     void add(std::uint32_t position, const analysis::TrackRecord& record);
 
@@ -75,15 +64,6 @@ public:
     static constexpr std::size_t kLongest = 255;
     // The most repeated runs an indexed text of this length may have.
     static constexpr std::size_t repeatCap(std::size_t length) { return 3 + length / 8; }
-    // Queries at least this long read long texts by prefix: a shorter text may reach a long one with a
-    // shared run or two by the count alone, which would leave nearly every run in the prefix.
-    static constexpr std::size_t kPrefixQuery = 8;
-    // How many of its runs (in the fixed order) a long text of this shape is listed under so that every
-    // query by prefix looked up at `level` finds it when their likeness can reach the level.
-    static std::size_t prefixLength(analysis::RunShape triples, float level);
-    // The fewest distinct runs two texts of these shapes share when their likeness reaches t (kNone:
-    // no count up to their runs lets them).
-    static std::size_t fewestShared(analysis::RunShape x, analysis::RunShape y, float t);
 
     // What a query reads for one of its texts: for each short length, the fewest runs of two and of
     // three that a text of that length reaching the threshold shares with it (kNone: no such text
@@ -130,11 +110,8 @@ private:
     static std::uint64_t keyOf(std::uint64_t run, std::size_t runLength, std::size_t space);
     // The lists of one run, one for each length class (0: longer than kShortLength), as places in
     // lists_ (0: none), so that a query finds them all with one lookup.
-    // With an order, byClass[0] holds the long texts that have the run in their prefix and rest the
-    // others.
     struct RunLists {
         std::array<std::uint32_t, kShortLength + 1> byClass{};
-        std::uint32_t rest = 0;
     };
     List& listOf(std::uint64_t key, std::size_t lengthClass);
     // The RunLists of each of `runs` (null for a run no text has).
@@ -145,19 +122,7 @@ private:
     // missing title or artist (empty otherwise).
     static std::array<std::u16string_view, 4> textsBySpace(const analysis::TrackRecord& record,
                                                            std::u16string_view& nameAsTag);
-    // `slot`: which of the record's texts (title, artist, name, album) it is.
-    void addText(std::u16string_view text, std::size_t space, std::uint32_t position, std::size_t slot);
-    // Lists a long text under its runs, by prefix when ordered; keeps its runs for the count.
-    void addLongText(const std::vector<std::uint64_t>& triples, analysis::RunShape shape, std::size_t space,
-                     std::uint32_t position, std::size_t slot);
-    // The runs of a text of `space` sorted by the fixed order.
-    void sortByOrder(std::vector<std::uint64_t>& runs, std::size_t space) const;
-    // Whether a query text of this shape, looked up at `level`, reads long texts by prefix.
-    bool readsByPrefix(analysis::RunShape triples, float level) const;
-    // The most distinct runs of `runs` (sorted) that one long text of `position` in `space` has, when
-    // one has `need` or more (else some count under `need`).
-    std::size_t mostShared(std::span<const std::uint64_t> runs, std::uint32_t position, std::size_t space,
-                           std::size_t need) const;
+    void addText(std::u16string_view text, std::size_t space, std::uint32_t position);
     // What a query reads: groups of lists, each group with the entries a track needs among its lists
     // to have a text that reaches the group's level with the query text, and the parts
     // (analysis::TagPart bits) that text stands for; and for each part the bound of a track that no
@@ -174,22 +139,11 @@ private:
         std::size_t likenessAt = 0;
         std::size_t likenessCount = 0;
         std::size_t unread = 0;
-        // Read by prefix: a track's entries say nothing, its runs in the space are counted instead
-        // (Search::runs from runsAt, runsCount of them).
-        bool byPrefix = false;
-        std::size_t space = 0;
-        std::size_t runsAt = 0;
-        std::size_t runsCount = 0;
     };
     struct Search {
         std::vector<const List*> lists;
         std::vector<Group> groups;
         std::vector<std::uint8_t> likeness;
-        std::vector<std::uint64_t> runs;
-        // For the lists of prefix groups, by place in `lists`: the runs after each entry's run in its
-        // text, and after the list's run in the query text.
-        std::vector<const std::vector<std::uint8_t>*> after;
-        std::vector<std::uint8_t> ownAfter;
         std::array<float, 4> unnamed{};
         std::size_t entries = 0;
     };
@@ -219,10 +173,6 @@ private:
     };
     void rarest(const std::vector<const RunLists*>& runs, std::size_t lengthClass, std::size_t needed,
                 bool extraReads, Pick& pick) const;
-    // The group of long texts for a query text read by prefix: the lists of its first runs in the
-    // fixed order that every partner sharing `needed` runs has one of.
-    void addPrefixGroup(std::u16string_view text, std::size_t space, std::size_t needed, unsigned parts,
-                        const LikenessByShared& likeness, Search& search) const;
     static void addGroup(Search& search, const std::vector<const List*>& lists, std::size_t need,
                          unsigned parts);
     // A group of the lists `pick` chose, whose entries bound the likeness by `likeness`.
@@ -231,24 +181,9 @@ private:
 
     std::unordered_map<std::uint64_t, RunLists> runs_;
     std::vector<List> lists_{1}; // lists_[0] stays empty
-    // Beside each prefix list, for each entry, how many runs follow its run in its text's order (at
-    // most 255): two texts share at most one run more than the fewer runs after the first they share.
-    std::vector<std::vector<std::uint8_t>> after_{1};
     std::array<Space, kSpaces> spaces_;
     std::vector<std::uint8_t> texts_; // analysis::tagTextsOf of every position
     std::array<List, 16> byTexts_;    // the positions by their analysis::tagTextsOf
-
-    // The fixed order: how many texts of the sample have each run (by keyOf); none without an order.
-    std::unordered_map<std::uint64_t, std::uint32_t> order_;
-    bool ordered_ = false;
-    float prefixLevel_ = 0.0f; // the lowest level the prefixes serve
-    // The distinct runs of three of each listed long text (sorted), by position and slot.
-    struct LongRuns {
-        std::uint64_t begin = 0;
-        std::array<std::uint16_t, 4> count{};
-    };
-    std::vector<LongRuns> longRuns_;
-    std::vector<std::uint64_t> runStore_;
 };
 
 template <typename Visit>
