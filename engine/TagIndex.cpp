@@ -176,6 +176,11 @@ void TagIndex::clear() {
     }
 }
 
+std::size_t TagIndex::bandOf(std::size_t length) {
+    const auto after = std::upper_bound(kBandStarts.begin(), kBandStarts.end(), length);
+    return static_cast<std::size_t>(after - kBandStarts.begin()) - 1;
+}
+
 TagIndex::Plan TagIndex::planFor(analysis::RunShape pairs, analysis::RunShape triples, float threshold) {
     Plan plan;
     for (std::size_t length = 1; length <= kShortLength; ++length) {
@@ -189,16 +194,22 @@ TagIndex::Plan TagIndex::planFor(analysis::RunShape pairs, analysis::RunShape tr
                 likenessByShared(triples, length, length, plan.triplesByLength[length]);
         }
     }
-    for (std::size_t length = kShortLength + 1; length <= kLongest; ++length) {
-        const std::size_t shared = fewestSharedAtLength(triples, length, threshold);
-        if (shared == 0) {
-            plan.narrows = false;
-            return plan;
+    for (std::size_t band = 0; band < kBands; ++band) {
+        std::size_t& need = plan.triplesByBand[band];
+        need = kNone;
+        for (std::size_t length = kBandStarts[band]; length < kBandStarts[band + 1]; ++length) {
+            const std::size_t shared = fewestSharedAtLength(triples, length, threshold);
+            if (shared == 0) {
+                plan.narrows = false;
+                return plan;
+            }
+            need = std::min(need, shared);
         }
-        plan.triples = std::min(plan.triples, shared);
-    }
-    if (plan.triples != kNone) {
-        plan.tripleLikeness[0] = likenessByShared(triples, kShortLength + 1, kLongest, plan.triples);
+        plan.triples = std::min(plan.triples, need);
+        if (need != kNone) {
+            plan.tripleLikeness[bandClass(band)] =
+                likenessByShared(triples, kBandStarts[band], kBandStarts[band + 1] - 1, need);
+        }
     }
     return plan;
 }
@@ -270,7 +281,7 @@ void TagIndex::addText(std::u16string_view text, std::size_t space, std::uint32_
         post(own.whole, position);
         return;
     }
-    const std::size_t lengthClass = isShort ? text.size() : 0;
+    const std::size_t lengthClass = isShort ? text.size() : bandClass(bandOf(text.size()));
     for (const std::uint64_t run : triples) {
         post(listOf(keyOf(run, 3, space), lengthClass), position);
     }
@@ -399,9 +410,11 @@ bool TagIndex::addTextLists(std::u16string_view text, std::size_t space, float t
     findRuns(triples, 3, space, tripleLists);
     const Space& own = spaces_[space];
     addGroup(search, {&own.whole}, 1, parts);
-    rarest(tripleLists, 0, plan.triples, extraReads, byTriples);
-    if (byTriples.need != 0) {
-        addCountedGroup(search, byTriples, parts, plan.tripleLikeness[0]);
+    for (std::size_t band = 0; band < kBands; ++band) {
+        rarest(tripleLists, bandClass(band), plan.triplesByBand[band], extraReads, byTriples);
+        if (byTriples.need != 0) {
+            addCountedGroup(search, byTriples, parts, plan.tripleLikeness[bandClass(band)]);
+        }
     }
     for (std::size_t length = 1; length <= kShortLength; ++length) {
         const std::size_t needPairs = plan.pairsByLength[length];

@@ -25,10 +25,11 @@ namespace tonemirror::engine {
 // with the parts they were named for at the most the runs they were counted for allow and the others
 // at their levels are candidates, so a pair of look-alike titles or a shared artist alone makes none
 // where the other parts count, nor do file names that share only the artist. Texts are
-// listed by their runs of three units; texts up to kShortLength units, for which runs of three say
-// less, also by their runs of two and by their length, and each query reads for each such length
-// whichever of the three costs least. Texts the count cannot speak for (very long ones, ones that
-// repeat many runs) are in a list read whole. Not synchronised, like ContentIndex.
+// listed by their runs of three units, longer ones apart by bands of lengths; texts up to
+// kShortLength units, for which runs of three say less, also by their runs of two and by their
+// length, and each query reads for each such length whichever of the three costs least. Texts the
+// count cannot speak for (very long ones, ones that repeat many runs) are in a list read whole. Not
+// synchronised, like ContentIndex.
 class TagIndex {
 public:
     void clear();
@@ -62,16 +63,27 @@ public:
     static constexpr std::size_t kShortLength = 15;
     // Texts longer than this, or repeating more runs, are in the list read whole.
     static constexpr std::size_t kLongest = 255;
+    // Longer texts are listed apart by bands of lengths, from each band's first length to the next's:
+    // a query needs more shared runs with the longer bands, and none with bands it cannot reach.
+    static constexpr std::size_t kBands = 4;
+    static constexpr std::array<std::size_t, kBands + 1> kBandStarts = {kShortLength + 1, 24, 36, 56,
+                                                                        kLongest + 1};
+    // The lists of band b are those of length class bandClass(b): 0 for the first, after the short
+    // lengths for the others.
+    static constexpr std::size_t bandClass(std::size_t band) { return band == 0 ? 0 : kShortLength + band; }
+    static constexpr std::size_t kClasses = kShortLength + kBands;
+    // The band of a text longer than kShortLength (and up to kLongest).
+    static std::size_t bandOf(std::size_t length);
     // The most repeated runs an indexed text of this length may have.
     static constexpr std::size_t repeatCap(std::size_t length) { return 3 + length / 8; }
 
     // What a query reads for one of its texts: for each short length, the fewest runs of two and of
     // three that a text of that length reaching the threshold shares with it (kNone: no such text
     // reaches it; 0 for both: every text of that length is a candidate); for longer texts the fewest
-    // runs of three. narrows is false when a longer text could reach the threshold without a shared run.
-    // And for each length class (0: longer texts), by the runs of two and of three that a text of the
-    // class shares with the query text, the most their likeness can be (likenessByte; empty where the
-    // class is not read by that kind of run).
+    // runs of three, in all and by band. narrows is false when a longer text could reach the threshold
+    // without a shared run. And for each length class (bandClass: longer texts), by the runs of two and of
+    // three that a text of the class shares with the query text, the most their likeness can be
+    // (likenessByte; empty where the class is not read by that kind of run).
     static constexpr std::size_t kNone = SIZE_MAX;
     using LikenessByShared = std::vector<std::uint8_t>;
     struct Plan {
@@ -79,8 +91,9 @@ public:
         std::array<std::size_t, kShortLength + 1> pairsByLength{};
         std::array<std::size_t, kShortLength + 1> triplesByLength{};
         std::size_t triples = kNone;
+        std::array<std::size_t, kBands> triplesByBand{};
         std::array<LikenessByShared, kShortLength + 1> pairLikeness;
-        std::array<LikenessByShared, kShortLength + 1> tripleLikeness;
+        std::array<LikenessByShared, kClasses> tripleLikeness;
     };
     // `pairs` and `triples` are the query text's shapes for runs of two and of three units.
     static Plan planFor(analysis::RunShape pairs, analysis::RunShape triples, float threshold);
@@ -108,10 +121,10 @@ private:
                                      std::vector<std::uint64_t>& out);
     // The key of a run among the texts of a space.
     static std::uint64_t keyOf(std::uint64_t run, std::size_t runLength, std::size_t space);
-    // The lists of one run, one for each length class (0: longer than kShortLength), as places in
+    // The lists of one run, one for each length class (bandClass: longer than kShortLength), as places in
     // lists_ (0: none), so that a query finds them all with one lookup.
     struct RunLists {
-        std::array<std::uint32_t, kShortLength + 1> byClass{};
+        std::array<std::uint32_t, kClasses> byClass{};
     };
     List& listOf(std::uint64_t key, std::size_t lengthClass);
     // The RunLists of each of `runs` (null for a run no text has).

@@ -665,6 +665,7 @@ TEST(TagIndexLengths, TextsReachingTheThresholdShareWhatThePlanSays) {
                                    " against " + std::to_string(y.size());
             if (!pair.isShort) {
                 ASSERT_GE(sharedRuns(pair.tx, pair.ty), plan.triples) << at;
+                ASSERT_GE(sharedRuns(pair.tx, pair.ty), plan.triplesByBand[TagIndex::bandOf(y.size())]) << at;
                 continue;
             }
             ASSERT_NE(plan.pairsByLength[y.size()], TagIndex::kNone) << at;
@@ -692,7 +693,7 @@ TEST(TagIndexLengths, PlanCoversEveryIndexedShape) {
                 const bool isShort = length <= TagIndex::kShortLength;
                 for (const std::size_t q : {std::size_t{2}, std::size_t{3}}) {
                     const std::size_t needed =
-                        !isShort ? (q == 3 ? plan.triples : 0)
+                        !isShort ? (q == 3 ? plan.triplesByBand[TagIndex::bandOf(length)] : 0)
                                  : (q == 2 ? plan.pairsByLength[length] : plan.triplesByLength[length]);
                     const analysis::RunShape& x = q == 2 ? x2 : x3;
                     const std::size_t starts = length >= q ? length - q + 1 : 0;
@@ -761,7 +762,8 @@ TEST(TagIndexLengths, LikenessBySharedRunsBoundsTheLikeness) {
                 check(plan.pairLikeness[y.size()], sharedRuns(pair.px, pair.py));
                 check(plan.tripleLikeness[y.size()], sharedRuns(pair.tx, pair.ty));
             } else {
-                check(plan.tripleLikeness[0], sharedRuns(pair.tx, pair.ty));
+                check(plan.tripleLikeness[TagIndex::bandClass(TagIndex::bandOf(y.size()))],
+                      sharedRuns(pair.tx, pair.ty));
             }
         }
     }
@@ -787,6 +789,9 @@ TEST(TagIndexLengths, LongTextsReadFewLists) {
     const TagIndex::Plan plan = TagIndex::planFor({30, 0, 2}, {30, 0, 3}, 0.75f);
     ASSERT_TRUE(plan.narrows);
     EXPECT_GE(plan.triples, 14u) << "of 28 runs";
+    // Texts of other lengths than the query's need more in common, and far longer ones cannot reach it.
+    EXPECT_GT(plan.triplesByBand[TagIndex::bandOf(50)], plan.triplesByBand[TagIndex::bandOf(30)]);
+    EXPECT_EQ(plan.triplesByBand[TagIndex::bandOf(TagIndex::kLongest)], TagIndex::kNone);
     EXPECT_EQ(plan.pairsByLength[3], TagIndex::kNone) << "a text of 3 units is far from one of 30";
     EXPECT_FALSE(TagIndex::planFor({30, 0, 2}, {30, 0, 3}, 0.05f).narrows);
     // A text shorter than a run is alike to long texts made of its own units: the lists cannot tell.

@@ -230,6 +230,49 @@ TEST(TagIndexNarrows, TracksOfOneArtistWithOtherTitles) {
     EXPECT_LT(found.size(), 10u);
 }
 
+// Near copies of long titles, of each band of lengths and at its edges, are named among tracks of the
+// same lengths: each length is listed and read in its own band. The tracks have nothing but a title
+// and the same text as artist, so that no other part can name the copy.
+TEST(TagIndexNarrows, NearCopiesOfLongTitlesInEveryBand) {
+    std::mt19937 rng(43);
+    const auto textOf = [&](std::size_t length) {
+        std::u16string t; // random letters, so that few runs repeat and every text is listed by runs
+        for (std::size_t i = 0; i < length; ++i) {
+            t.push_back(static_cast<char16_t>(u'a' + rng() % 26));
+        }
+        return t;
+    };
+    std::deque<TrackRecord> tracks;
+    TagIndex index;
+    std::vector<std::size_t> originals;
+    for (const std::size_t length : {16u, 23u, 24u, 35u, 36u, 55u, 56u, 90u, 200u}) {
+        for (int i = 0; i < 20; ++i) {
+            TrackRecord r = analysis::realShapedRecord(rng);
+            r.titleText = textOf(length);
+            r.artistText = r.titleText;
+            r.albumText.clear();
+            r.nameText.clear();
+            tracks.push_back(std::move(r));
+            index.add(static_cast<std::uint32_t>(tracks.size() - 1), tracks.back());
+        }
+        originals.push_back(tracks.size() - 1 - rng() % 20);
+    }
+    const float threshold = 0.75f;
+    for (const std::size_t original : originals) {
+        TrackRecord copy = tracks[original];
+        copy.titleText.back() = u'#'; // the last unit changed: most substrings stay
+        copy.artistText = copy.titleText;
+        ASSERT_GE(analysis::compareTags(copy, tracks[original]), threshold);
+        std::vector<std::uint32_t> found;
+        ASSERT_TRUE(index.query(copy, threshold - PairScorer::kTagsIndexMargin,
+                                static_cast<std::uint32_t>(tracks.size()), SIZE_MAX,
+                                [&](std::uint32_t p) { found.push_back(p); }));
+        EXPECT_NE(std::find(found.begin(), found.end(), static_cast<std::uint32_t>(original)), found.end())
+            << "a copy of a title of " << copy.titleText.size() << " units";
+        EXPECT_LT(found.size(), 10u);
+    }
+}
+
 struct ShortTextCase {
     const char* name;
     const char16_t* title;
