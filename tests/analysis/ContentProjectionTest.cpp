@@ -328,25 +328,41 @@ ByteSteps stepsFor(Steps steps, const std::vector<ContentProjection>& projection
 
 class ByteBound : public ::testing::TestWithParam<ByteCase> {};
 
+// A library of the case's kind with its first stage in bytes, eight tracks a block.
+struct ByteLibrary {
+    std::vector<TrackRecord> records;
+    std::vector<ContentKey> keys; // point into the buffer of `records`, which a move keeps
+    ByteSteps steps;
+    std::vector<ByteBlock> blocks;
+    std::vector<ProjectionTail> tails;
+};
+
+ByteLibrary byteLibrary(const ByteCase& c, std::size_t tracks, unsigned seed) {
+    std::mt19937 rng(static_cast<unsigned>(c.kind) * 10 + static_cast<unsigned>(c.steps) + seed);
+    ByteLibrary lib;
+    lib.records = library(c.kind, tracks, rng);
+    lib.keys = keysOf(lib.records);
+    const SpectrumBasis basis = axesFor(c.axes, lib.keys, rng);
+    std::vector<ContentProjection> projections(tracks);
+    for (std::size_t i = 0; i < tracks; ++i) {
+        projections[i] = projectionOf(lib.keys[i], basis);
+    }
+    lib.steps = stepsFor(c.steps, projections);
+    lib.blocks.resize((tracks + 7) / 8);
+    lib.tails.resize(lib.blocks.size());
+    for (std::size_t i = 0; i < tracks; ++i) {
+        storeByteLane(projections[i], lib.steps, lib.blocks[i / 8], lib.tails[i / 8], i % 8);
+    }
+    return lib;
+}
+
 // The same for the stage the prefilter runs on every track, with its values in bytes: never below the
 // score of the keys or of the records (a track with itself too), however the steps fit the values, and
 // the eight-lane kernel passes a pair at its own score and agrees with the plain one.
 TEST_P(ByteBound, NeverBelowTheContentScore) {
     const ByteCase& c = GetParam();
-    std::mt19937 rng(static_cast<unsigned>(c.kind) * 10 + static_cast<unsigned>(c.steps) + 100);
-    const std::vector<TrackRecord> records = library(c.kind, 120, rng);
-    const std::vector<ContentKey> keys = keysOf(records);
-    const SpectrumBasis basis = axesFor(c.axes, keys, rng);
-    std::vector<ContentProjection> projections(records.size());
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        projections[i] = projectionOf(keys[i], basis);
-    }
-    const ByteSteps steps = stepsFor(c.steps, projections);
-    std::vector<ByteBlock> blocks((records.size() + 7) / 8);
-    std::vector<ProjectionTail> tails(blocks.size());
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        storeByteLane(projections[i], steps, blocks[i / 8], tails[i / 8], i % 8);
-    }
+    const ByteLibrary lib = byteLibrary(c, 120, 100);
+    const auto& [records, keys, steps, blocks, tails] = lib;
     std::size_t ruledOut = 0;
     std::size_t pairs = 0;
     for (std::size_t i = 0; i < records.size(); ++i) {
@@ -379,20 +395,8 @@ TEST_P(ByteBound, NeverBelowTheContentScore) {
 // the steps); and a group of one track is bounded about as tightly as that track alone.
 TEST_P(ByteBound, GroupBoxNeverBelowItsMembers) {
     const ByteCase& c = GetParam();
-    std::mt19937 rng(static_cast<unsigned>(c.kind) * 10 + static_cast<unsigned>(c.steps) + 300);
-    const std::vector<TrackRecord> records = library(c.kind, 96, rng);
-    const std::vector<ContentKey> keys = keysOf(records);
-    const SpectrumBasis basis = axesFor(c.axes, keys, rng);
-    std::vector<ContentProjection> projections(records.size());
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        projections[i] = projectionOf(keys[i], basis);
-    }
-    const ByteSteps steps = stepsFor(c.steps, projections);
-    std::vector<ByteBlock> blocks(records.size() / 8);
-    std::vector<ProjectionTail> tails(blocks.size());
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        storeByteLane(projections[i], steps, blocks[i / 8], tails[i / 8], i % 8);
-    }
+    const ByteLibrary lib = byteLibrary(c, 96, 300);
+    const auto& [records, keys, steps, blocks, tails] = lib;
     // Groups of one, two, eight (a block) and every track.
     for (const std::size_t size : {std::size_t{1}, std::size_t{2}, std::size_t{8}, records.size()}) {
         for (std::size_t from = 0; from < records.size(); from += size) {
