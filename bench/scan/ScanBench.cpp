@@ -764,54 +764,65 @@ int check(std::size_t n) {
     return differing;
 }
 
-} // namespace
+// What the command line asks for: timed scans of the given sizes (the default), or one of the modes.
+enum class Mode { Scans, Check, Add, Groups, GroupsOf, Reads, ReadsOf, ReadsVersions, Stages };
 
-int main(int argc, char** argv) {
+struct Options {
+    Mode mode = Mode::Scans;
     std::vector<std::size_t> sizes;
     bool verify = false;
     std::size_t allPairsUpTo = 30000;
-    bool groups = false;
-    bool stages = false;
-    bool reads = false;
+    fs::path folder; // --content-groups-of, --prefilter-reads-of
+    // --check: tracks; --add: files added; --prefilter-reads-of: tracks learned from;
+    // --prefilter-reads-versions: tracks.
+    std::size_t first = 0;
+    std::size_t second = 0; // --add: library; --prefilter-reads-versions: pieces
+};
+
+// The first mode named wins; the settings are taken wherever they stand.
+Options parseOptions(int argc, char** argv) {
+    Options o;
+    const auto mode = [&](Mode m) {
+        o.mode = o.mode == Mode::Scans ? m : o.mode;
+        return o.mode == m;
+    };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--verify") {
-            verify = true;
+            o.verify = true;
         } else if (arg == "--check" && i + 1 < argc) {
-            return check(std::stoul(argv[++i])) == 0 ? 0 : 1;
+            const std::size_t n = std::stoul(argv[++i]);
+            o.first = mode(Mode::Check) ? n : o.first;
         } else if (arg == "--add" && i + 2 < argc) {
             const std::size_t added = std::stoul(argv[++i]);
-            runAdd(std::stoul(argv[++i]), added);
-            return 0;
+            const std::size_t library = std::stoul(argv[++i]);
+            if (mode(Mode::Add)) {
+                o.first = added;
+                o.second = library;
+            }
         } else if (arg == "--content-groups") {
-            groups = true;
+            mode(Mode::Groups);
         } else if (arg == "--content-groups-of" && i + 1 < argc) {
-            engine::TrackStore store(storageIn(argv[++i]));
-            store.openCache();
-            std::vector<analysis::TrackRecord> records;
-            for (const auto& entry : store.table()) {
-                records.push_back(entry.second);
-            }
-            bench::printContentGroupPasses(records);
-            return 0;
+            const fs::path folder = argv[++i];
+            o.folder = mode(Mode::GroupsOf) ? folder : o.folder;
         } else if (arg == "--prefilter-reads-of" && i + 2 < argc) {
-            engine::TrackStore store(storageIn(argv[++i]));
-            store.openCache();
-            std::vector<analysis::TrackRecord> records;
-            for (const auto& entry : store.table()) {
-                records.push_back(entry.second);
+            const fs::path folder = argv[++i];
+            const std::size_t learnAt = std::stoul(argv[++i]);
+            if (mode(Mode::ReadsOf)) {
+                o.folder = folder;
+                o.first = learnAt;
             }
-            bench::printPrefilterReads(records, std::stoul(argv[++i]));
-            return 0;
         } else if (arg == "--prefilter-reads-versions" && i + 2 < argc) {
             const std::size_t n = std::stoul(argv[++i]);
-            bench::printPrefilterReads(versionRecords(n, std::stoul(argv[++i])),
-                                       engine::ContentPrefilter::kDefaultLearnAt);
-            return 0;
+            const std::size_t pieces = std::stoul(argv[++i]);
+            if (mode(Mode::ReadsVersions)) {
+                o.first = n;
+                o.second = pieces;
+            }
         } else if (arg == "--prefilter-reads") {
-            reads = true;
+            mode(Mode::Reads);
         } else if (arg == "--content-stages") {
-            stages = true;
+            mode(Mode::Stages);
         } else if (arg == "--method" && i + 1 < argc) {
             gMethod = std::stoi(argv[++i]);
         } else if (arg == "--progress") {
@@ -821,47 +832,87 @@ int main(int argc, char** argv) {
         } else if (arg == "--files-in" && i + 1 < argc) {
             gFilesIn = argv[++i];
         } else if (arg == "--all-pairs-up-to" && i + 1 < argc) {
-            allPairsUpTo = std::stoul(argv[++i]);
+            o.allPairsUpTo = std::stoul(argv[++i]);
         } else if (arg[0] != '-') {
-            sizes.push_back(std::stoul(arg));
+            o.sizes.push_back(std::stoul(arg));
         }
     }
-    if (sizes.empty()) {
-        sizes = {1000, 10000, 30000};
+    if (o.sizes.empty()) {
+        o.sizes = {1000, 10000, 30000};
     }
-    if (groups) {
-        for (std::size_t n : sizes) {
-            bench::printContentGroupPasses(sampleRecords(n));
-        }
-        return 0;
+    return o;
+}
+
+// Every record of the cache in `folder`.
+std::vector<analysis::TrackRecord> recordsIn(const fs::path& folder) {
+    engine::TrackStore store(storageIn(folder));
+    store.openCache();
+    std::vector<analysis::TrackRecord> records;
+    for (const auto& entry : store.table()) {
+        records.push_back(entry.second);
     }
-    if (reads) {
-        for (std::size_t n : sizes) {
-            bench::printPrefilterReads(sampleRecords(n), engine::ContentPrefilter::kDefaultLearnAt);
-        }
-        return 0;
-    }
-    if (stages) {
-        for (std::size_t n : sizes) {
-            bench::printContentStages(sampleRecords(n), 0.75f);
-        }
-        return 0;
-    }
+    return records;
+}
+
+// Each size in a child process of its own, so that one size's memory does not weigh on the next.
+void runScans(const Options& o) {
     std::printf("scan of a fully cached library, method %s, thresholds 75 %%, %s, %u threads\n",
                 gMethod == engine::ScanSettings::kByTags      ? "tags"
                 : gMethod == engine::ScanSettings::kByContent ? "content"
                                                               : "tags and content",
-                verify ? "matches verified by sound" : "no verification",
+                o.verify ? "matches verified by sound" : "no verification",
                 2 * std::thread::hardware_concurrency());
     std::fflush(stdout); // the children must not print the parent's buffered lines again
-    for (std::size_t n : sizes) {
+    for (std::size_t n : o.sizes) {
         const pid_t child = fork();
         if (child == 0) {
-            runOne(n, verify, allPairsUpTo);
+            runOne(n, o.verify, o.allPairsUpTo);
             _exit(0);
         }
         int status = 0;
         waitpid(child, &status, 0);
     }
+}
+
+int run(const Options& o) {
+    switch (o.mode) {
+    case Mode::Check:
+        return check(o.first) == 0 ? 0 : 1;
+    case Mode::Add:
+        runAdd(o.second, o.first);
+        return 0;
+    case Mode::GroupsOf:
+        bench::printContentGroupPasses(recordsIn(o.folder));
+        return 0;
+    case Mode::ReadsOf:
+        bench::printPrefilterReads(recordsIn(o.folder), o.first);
+        return 0;
+    case Mode::ReadsVersions:
+        bench::printPrefilterReads(versionRecords(o.first, o.second),
+                                   engine::ContentPrefilter::kDefaultLearnAt);
+        return 0;
+    case Mode::Groups:
+    case Mode::Reads:
+    case Mode::Stages:
+        for (std::size_t n : o.sizes) {
+            if (o.mode == Mode::Groups) {
+                bench::printContentGroupPasses(sampleRecords(n));
+            } else if (o.mode == Mode::Reads) {
+                bench::printPrefilterReads(sampleRecords(n), engine::ContentPrefilter::kDefaultLearnAt);
+            } else {
+                bench::printContentStages(sampleRecords(n), 0.75f);
+            }
+        }
+        return 0;
+    case Mode::Scans:
+        runScans(o);
+        return 0;
+    }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    return run(parseOptions(argc, argv));
 }
