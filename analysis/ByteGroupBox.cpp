@@ -6,6 +6,8 @@
 // As the byte stage's kernel: GCC only, which carries a function's target into what it inlines.
 #if defined(__x86_64__) && !defined(__clang__)
 #define TONEMIRROR_BOX_AVX2 1
+#include "analysis/CpuFeatures.h"
+
 #include <immintrin.h>
 #else
 #define TONEMIRROR_BOX_AVX2 0
@@ -74,10 +76,6 @@ static_assert(kFirstStageAxes == 32 && kProjectionLevelTerms == 8 && ByteGroupBo
     }
 }
 
-bool hasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
 #endif
 
 void largestDots(const ByteQuery& query, const ByteGroupBox& box, float (&dots)[kByteParts]) {
@@ -85,7 +83,7 @@ void largestDots(const ByteQuery& query, const ByteGroupBox& box, float (&dots)[
     std::copy(query.values, query.values + kByteValues, q);
     std::int32_t most[kByteParts];
 #if TONEMIRROR_BOX_AVX2
-    if (hasAvx2()) {
+    if (cpuHasAvx2()) {
         largestDotsAvx2(q, box, most);
     } else {
         largestDotsPlain(q, box, most);

@@ -10,7 +10,7 @@
 // inlines; other compilers (the fuzzing build) take the four-lane one.
 #if defined(__x86_64__) && !defined(__clang__)
 #define TONEMIRROR_PROJECTION_AVX2 1
-#include <cpuid.h>
+#include "analysis/CpuFeatures.h"
 #else
 #define TONEMIRROR_PROJECTION_AVX2 0
 #endif
@@ -229,19 +229,6 @@ inline void passMasks(const ContentProjection& query, std::span<const Projection
     passMasks<Lanes8>(query, blocks, tails, needed, masks);
 }
 
-// Not every compiler's __builtin_cpu_supports knows F16C, so that one comes from CPUID itself.
-bool hasF16c() {
-    unsigned eax = 0;
-    unsigned ebx = 0;
-    unsigned ecx = 0;
-    unsigned edx = 0;
-    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_F16C) != 0;
-}
-
-bool hasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && hasF16c();
-    return has;
-}
 #endif
 
 template <typename V>
@@ -394,7 +381,7 @@ void projectionPassMasks(const ContentProjection& query, std::span<const Project
         return;
     }
 #if TONEMIRROR_PROJECTION_AVX2
-    if (hasAvx2()) {
+    if (cpuHasAvx2FmaF16c()) {
         passMasksAvx2(query, blocks, tails, reach * reach, masks);
         return;
     }
@@ -438,7 +425,7 @@ bool fineReaches(const FineQuery& query, const FineProjection& other, float floo
         return true;
     }
 #if TONEMIRROR_PROJECTION_AVX2
-    if (hasAvx2()) {
+    if (cpuHasAvx2FmaF16c()) {
         return !(fineSquaresAvx2(query, other) < reach * reach);
     }
 #endif
@@ -455,7 +442,7 @@ std::size_t keepFineReaching(const FineQuery& query, std::span<const FineProject
     }
     float (*squares)(const FineQuery&, const FineProjection&) = fineSquaresBaseline;
 #if TONEMIRROR_PROJECTION_AVX2
-    squares = hasAvx2() ? fineSquaresAvx2 : squares;
+    squares = cpuHasAvx2FmaF16c() ? fineSquaresAvx2 : squares;
 #endif
     std::size_t kept = 0;
     for (std::size_t k = 0; k < positions.size(); ++k) {

@@ -8,6 +8,8 @@
 // compilers (the fuzzing build) take the plain one.
 #if defined(__x86_64__) && !defined(__clang__)
 #define TONEMIRROR_BYTES_AVX2 1
+#include "analysis/CpuFeatures.h"
+
 #include <immintrin.h>
 #else
 #define TONEMIRROR_BYTES_AVX2 0
@@ -279,10 +281,6 @@ constexpr std::size_t kPairs = kByteValues / 2;
     }
 }
 
-bool hasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    return has;
-}
 #endif
 
 } // namespace
@@ -370,7 +368,7 @@ void bytePassMasks(const ByteQuery& query, std::span<const ByteRange> ranges, fl
         return;
     }
 #if TONEMIRROR_BYTES_AVX2
-    if (hasAvx2()) {
+    if (cpuHasAvx2Fma()) {
         passMasksAvx2(query, ranges, reach * reach, masks);
         return;
     }
