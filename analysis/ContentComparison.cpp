@@ -1,5 +1,7 @@
 #include "analysis/ContentComparison.h"
 
+#include "analysis/HalfDot.h"
+#include "analysis/HalfFloat.h"
 #include "analysis/SignalMath.h"
 
 #include <algorithm>
@@ -21,25 +23,32 @@ float combine(float cs, float cl, float cc) {
     return std::min(1.0f, std::sqrt(static_cast<float>(sum)));
 }
 
-// The mean of values[0..n) and the inverse length of the mean-free values. False for an array without
-// variance; scale stays 0 then and for non-finite values (their lanes are all zero).
-bool measure(const float* values, std::size_t n, double& mean, double& scale) {
+// The mean of the n values value(0..n) and the inverse length of the mean-free values. False for an
+// array without variance; scale stays 0 then and for non-finite values (their lanes are all zero).
+template <typename Value>
+bool measure(Value value, std::size_t n, double& mean, double& scale) {
     mean = 0.0;
     scale = 0.0;
-    if (std::all_of(values, values + n, [&](float v) { return v == values[0]; })) {
+    bool constant = true;
+    bool finite = true;
+    for (std::size_t i = 0; i < n; ++i) {
+        constant = constant && value(i) == value(0);
+        finite = finite && std::isfinite(value(i));
+    }
+    if (constant) {
         return false;
     }
-    if (!std::all_of(values, values + n, [](float v) { return std::isfinite(v); })) {
+    if (!finite) {
         return true; // correlates as 0
     }
     double sum = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
-        sum += values[i];
+        sum += value(i);
     }
     mean = sum / static_cast<double>(n);
     double squares = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
-        const double d = values[i] - mean;
+        const double d = value(i) - mean;
         squares += d * d;
     }
     if (squares == 0.0) {
@@ -50,15 +59,24 @@ bool measure(const float* values, std::size_t n, double& mean, double& scale) {
     return true;
 }
 
-void fillLanes(const float* values, std::size_t n, double mean, double scale, float* lanes,
-               std::size_t laneCount) {
+template <typename Value>
+void fillLanes(Value value, std::size_t n, double mean, double scale, float* lanes, std::size_t laneCount) {
     std::fill(lanes, lanes + laneCount, 0.0f);
     if (scale == 0.0) {
         return;
     }
     for (std::size_t i = 0; i < n; ++i) {
-        lanes[i] = static_cast<float>((values[i] - mean) * scale);
+        lanes[i] = static_cast<float>((value(i) - mean) * scale);
     }
+}
+
+auto floatsOf(const float* values) {
+    return [values](std::size_t i) { return values[i]; };
+}
+
+// Lanes are made only of finite halves (a spectrum with others has scale 0).
+auto finiteHalvesOf(const std::uint16_t* halves) {
+    return [halves](std::size_t i) { return fromHalf(halves[i]); };
 }
 
 // Unit-length, mean-free copy of values[0..n) into lanes (zero beyond n). Returns false for an array
@@ -66,8 +84,8 @@ void fillLanes(const float* values, std::size_t n, double mean, double scale, fl
 bool normalise(const float* values, std::size_t n, float* lanes, std::size_t laneCount) {
     double mean = 0.0;
     double scale = 0.0;
-    const bool varies = measure(values, n, mean, scale);
-    fillLanes(values, n, mean, scale, lanes, laneCount);
+    const bool varies = measure(floatsOf(values), n, mean, scale);
+    fillLanes(floatsOf(values), n, mean, scale, lanes, laneCount);
     return varies;
 }
 
@@ -97,6 +115,15 @@ float centredDot(const ContentKey::Centred& a, const ContentKey::Centred& b, std
     return static_cast<float>(static_cast<double>(sum) * a.scale * b.scale);
 }
 
+float centredDot(const ContentKey::CentredHalves& a, const ContentKey::CentredHalves& b, std::size_t count) {
+    if (a.scale == 0.0 || b.scale == 0.0) {
+        return 0.0f;
+    }
+    const float sum =
+        centredHalvesDot(a.values, b.values, static_cast<float>(a.mean), static_cast<float>(b.mean), count);
+    return static_cast<float>(static_cast<double>(sum) * a.scale * b.scale);
+}
+
 float sectionsDot(const ContentKey& a, const ContentKey& b) {
     float sum = 0.0f;
     for (std::size_t i = 0; i < kSectionCount; ++i) {
@@ -112,14 +139,24 @@ float coefficient(float dot, std::uint32_t mask, std::uint32_t bit) {
 // The key's view of an array; false for one without variance.
 bool centre(const float* values, std::size_t n, ContentKey::Centred& out) {
     out.values = values;
-    return measure(values, n, out.mean, out.scale);
+    return measure(floatsOf(values), n, out.mean, out.scale);
+}
+
+bool centre(const HalfSpectrum& spectrum, ContentKey::CentredHalves& out) {
+    out.values = spectrum.halves();
+    // Without the power of two: a correlation does not depend on it, and the halves' range keeps the
+    // squares and sums of loud and quiet spectra alike within a float's.
+    const std::array<float, kComparedSpectrumBins> values = spectrum.unscaledValues();
+    return measure(floatsOf(values.data()), values.size(), out.mean, out.scale);
 }
 
 } // namespace
 
 float compareContent(const TrackRecord& first, const TrackRecord& second) {
-    const float cs =
-        std::fabs(correlation(first.meanSpectrum.data(), second.meanSpectrum.data(), kComparedSpectrumBins));
+    // The halves without their powers of two, as the key reads them.
+    const std::array<float, kComparedSpectrumBins> a = first.meanSpectrum.unscaledValues();
+    const std::array<float, kComparedSpectrumBins> b = second.meanSpectrum.unscaledValues();
+    const float cs = std::fabs(correlation(a.data(), b.data(), kComparedSpectrumBins));
     const float cl =
         std::fabs(correlation(first.levelProfile.data(), second.levelProfile.data(), kLevelProfileSize));
     const float cc = std::fabs(
@@ -128,18 +165,18 @@ float compareContent(const TrackRecord& first, const TrackRecord& second) {
 }
 
 void spectrumLanes(const ContentKey& key, float* lanes) {
-    fillLanes(key.spectrum.values, kComparedSpectrumBins, key.spectrum.mean, key.spectrum.scale, lanes,
-              ContentKey::kSpectrumLanes);
+    fillLanes(finiteHalvesOf(key.spectrum.values), kComparedSpectrumBins, key.spectrum.mean,
+              key.spectrum.scale, lanes, ContentKey::kSpectrumLanes);
 }
 
 void levelLanes(const ContentKey& key, float* lanes) {
-    fillLanes(key.level.values, kLevelProfileSize, key.level.mean, key.level.scale, lanes,
+    fillLanes(floatsOf(key.level.values), kLevelProfileSize, key.level.mean, key.level.scale, lanes,
               ContentKey::kLevelLanes);
 }
 
 void makeContentKey(const TrackRecord& record, ContentKey& key) {
     key.constantMask = 0;
-    if (!centre(record.meanSpectrum.data(), kComparedSpectrumBins, key.spectrum)) {
+    if (!centre(record.meanSpectrum, key.spectrum)) {
         key.constantMask |= kSpectrumConstant;
     }
     if (!centre(record.levelProfile.data(), kLevelProfileSize, key.level)) {

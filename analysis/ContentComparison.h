@@ -38,8 +38,16 @@ struct alignas(64) ContentKey {
         double scale;
     };
 
-    Centred spectrum; // kComparedSpectrumBins values
-    Centred level;    // kLevelProfileSize values
+    // The spectrum the same way over the record's halves (HalfSpectrum::halves(), without their common
+    // power of two, which no correlation depends on).
+    struct CentredHalves {
+        const std::uint16_t* values;
+        double mean;
+        double scale;
+    };
+
+    CentredHalves spectrum; // kComparedSpectrumBins values
+    Centred level;          // kLevelProfileSize values
     float sections[kSectionCount];
     // kSpectrumConstant, kLevelConstant and kSectionsConstant for the arrays without variance.
     std::uint32_t constantMask;

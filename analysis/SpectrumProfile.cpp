@@ -21,7 +21,8 @@ void averageAndTilt(float* spectrum, std::uint32_t blocks) {
 } // namespace
 
 void fullSpectrum(const TrackRecord& record, std::array<float, kSpectrumSize>& out) {
-    std::copy(record.meanSpectrum.begin(), record.meanSpectrum.end(), out.begin());
+    const std::array<float, kComparedSpectrumBins> kept = record.meanSpectrum.values();
+    std::copy(kept.begin(), kept.end(), out.begin());
     if (record.spectrumRest.size() == kSpectrumSize - kComparedSpectrumBins) {
         std::copy(record.spectrumRest.begin(), record.spectrumRest.end(),
                   out.begin() + kComparedSpectrumBins);
@@ -30,7 +31,7 @@ void fullSpectrum(const TrackRecord& record, std::array<float, kSpectrumSize>& o
     // A real signal's magnitudes mirror: |X[k]| = |X[N - k]|; only the tilt differs.
     for (std::size_t k = kComparedSpectrumBins; k < kSpectrumSize; ++k) {
         const std::size_t m = kSpectrumSize - k;
-        out[k] = record.meanSpectrum[m] / static_cast<float>(m + 1) * static_cast<float>(k + 1);
+        out[k] = kept[m] / static_cast<float>(m + 1) * static_cast<float>(k + 1);
     }
 }
 
@@ -41,7 +42,7 @@ HResult SpectrumProfile::compute(const std::vector<float>& samples, TrackRecord&
     sectionSpectra_.assign(kSpectrumSections * kSpectrumBlock, 0.0f);
     BlockCounts blocks{};
     averageAndTilt(mean_.data(), sumBlockSpectra(samples, mean_, blocks));
-    std::copy_n(mean_.begin(), kComparedSpectrumBins, record.meanSpectrum.begin());
+    record.meanSpectrum.assign(mean_.data());
     record.spectrumRest.assign(mean_.begin() + kComparedSpectrumBins, mean_.end());
     for (std::size_t s = 0; s < kSpectrumSections; ++s) {
         // A buffer of a few blocks leaves sections empty; they stay zero rather than 0 * inf.

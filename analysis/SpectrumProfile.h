@@ -13,8 +13,9 @@ namespace tonemirror::analysis {
 inline constexpr std::size_t kSpectrumBlock = 2048;
 inline constexpr std::size_t kSpectrumSections = 11;
 
-// All kSpectrumSize bins of a record's spectrum: the analysed ones, or where the record no longer holds
-// the upper ones, the mirror image of the lower bins with each bin's tilt ((k + 1) / kSpectrumSize).
+// All kSpectrumSize bins of a record's spectrum: the kept ones (rounded as the record holds them), then
+// the analysed upper ones, or where the record no longer holds them, the mirror image of the lower bins with
+// each bin's tilt ((k + 1) / kSpectrumSize).
 void fullSpectrum(const TrackRecord& record, std::array<float, kSpectrumSize>& out);
 
 // The spectral part of a content fingerprint: the mean magnitude spectrum of an excerpt's blocks of

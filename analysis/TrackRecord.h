@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/AcousticMatch.h"
+#include "analysis/HalfSpectrum.h"
 
 #include <array>
 #include <cstddef>
@@ -13,9 +14,6 @@ namespace tonemirror::analysis {
 inline constexpr std::size_t kLevelProfileSize = 100;
 inline constexpr std::size_t kSectionCount = 10;
 inline constexpr std::size_t kSpectrumSize = 2048;
-// Bins 0..1024 of the spectrum, up to the top of the band: all that comparisons and the quality check
-// read. The bins above mirror 1..1023.
-inline constexpr std::size_t kComparedSpectrumBins = 1025;
 
 // Size and modification time of a file when it was analysed. A cached analysis is trusted only while
 // its file still shows the same stamp; records written by older versions carry none (known false).
@@ -33,7 +31,9 @@ struct FileStamp {
 struct TrackRecord {
     std::array<float, kLevelProfileSize> levelProfile{};
     std::array<float, kSectionCount> sectionCorrelations{};
-    std::array<float, kComparedSpectrumBins> meanSpectrum{};
+    // Bins 0..kComparedSpectrumBins - 1, rounded as the track table keeps them from the analysis on, so
+    // that an analysed record and the same record read back from the cache file compare alike.
+    HalfSpectrum meanSpectrum;
     // Bins kComparedSpectrumBins.. of the spectrum as an analysis made them, kept only until the record
     // is written to the cache file (which holds all kSpectrumSize bins): nothing reads them, so the
     // track table drops them. Empty, or kSpectrumSize - kComparedSpectrumBins values.

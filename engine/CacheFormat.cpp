@@ -227,12 +227,23 @@ HResult sizeBuffer(std::vector<std::byte>& out, std::size_t size) {
 // The file holds every bin of the spectrum; the bins above the compared ones are passed over.
 constexpr std::size_t kSpectrumRestBytes = 4 * (analysis::kSpectrumSize - analysis::kComparedSpectrumBins);
 
+// The file keeps floats; the record keeps them rounded as an analysis rounds them. Spectra written by
+// this version come back unchanged, older ones are rounded here.
+bool readSpectrum(Reader& in, analysis::HalfSpectrum& spectrum) {
+    std::array<float, analysis::kComparedSpectrumBins> values;
+    if (!in.floats(values)) {
+        return false;
+    }
+    spectrum.assign(values);
+    return true;
+}
+
 bool readTrack(Reader& in, std::u16string& path, analysis::TrackRecord& record) {
     record.spectrumRest.clear();
     return in.text(path, 1) && in.floats(record.levelProfile) && in.floats(record.sectionCorrelations) &&
-           in.floats(record.meanSpectrum) && in.skip(kSpectrumRestBytes) && in.text(record.nameText, 0) &&
-           in.text(record.titleText, 0) && in.text(record.artistText, 0) && in.text(record.albumText, 0) &&
-           in.marker();
+           readSpectrum(in, record.meanSpectrum) && in.skip(kSpectrumRestBytes) &&
+           in.text(record.nameText, 0) && in.text(record.titleText, 0) && in.text(record.artistText, 0) &&
+           in.text(record.albumText, 0) && in.marker();
 }
 
 bool readPair(Reader& in, std::u16string& first, std::u16string& second) {

@@ -63,7 +63,10 @@ std::uint64_t trackIdentity(std::u16string_view path, const analysis::TrackRecor
     h.value(record.fileStamp.modifiedNanoseconds);
     h.value(record.levelProfile);
     h.value(record.sectionCorrelations);
-    h.value(record.meanSpectrum);
+    // The spectrum as the comparisons read it: the halves (and their power of two). Lists of versions
+    // that kept floats name other identities, so their pairs are worked out again once.
+    h.bytes(record.meanSpectrum.halves(), record.meanSpectrum.size() * sizeof(std::uint16_t));
+    h.value(record.meanSpectrum.exponent());
     for (const std::u16string* text :
          {&record.nameText, &record.titleText, &record.artistText, &record.albumText}) {
         h.bytes(text->data(), text->size() * sizeof(char16_t));

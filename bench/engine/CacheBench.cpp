@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
@@ -48,9 +49,11 @@ const Corpus& corpus() {
             for (auto& v : r.sectionCorrelations) {
                 v = d(rng);
             }
-            for (auto& v : r.meanSpectrum) {
+            std::array<float, analysis::kComparedSpectrumBins> spectrum;
+            for (auto& v : spectrum) {
                 v = d(rng);
             }
+            r.meanSpectrum.assign(spectrum);
             r.nameText = n + u" - a track title";
             r.titleText = u"a track title " + n;
             r.artistText = u"some artist";

@@ -240,7 +240,7 @@ void countAheadQuery(const Library& lib, std::size_t me, float floor, AheadCount
         [&](std::uint32_t v) {
             const analysis::ContentKey& key = lib.keys[v];
             fetchLines(&key, sizeof key);
-            fetchLines(key.spectrum.values, analysis::ContentKey::kBoundPrefix * sizeof(float));
+            fetchLines(key.spectrum.values, analysis::ContentKey::kBoundPrefix * sizeof(std::uint16_t));
             fetchLines(key.level.values, analysis::kLevelProfileSize * sizeof(float));
         });
     c.fine += fine.size();

@@ -46,6 +46,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -142,6 +143,7 @@ analysis::TrackRecord makeRecord(std::mt19937& rng, const std::vector<std::u16st
         decay[i] = 0.5f + 1.5f * u(rng);
         gain[i] = 0.3f + u(rng);
     }
+    std::array<float, analysis::kComparedSpectrumBins> spectrum;
     for (std::size_t k = 0; k <= 1024; ++k) {
         const float x = static_cast<float>(k);
         const float envelope = 1.0f / std::pow(1.0f + x / knee, slope);
@@ -152,8 +154,9 @@ analysis::TrackRecord makeRecord(std::mt19937& rng, const std::vector<std::u16st
             m += gain[i] * envelope * std::exp(-d * d) /
                  std::pow(std::max(1.0f, std::round(h)), decay[i] - 0.5f);
         }
-        r.meanSpectrum[k] = m * (x + 1.0f) / 2048.0f * 40.0f;
+        spectrum[k] = m * (x + 1.0f) / 2048.0f * 40.0f;
     }
+    r.meanSpectrum.assign(spectrum);
     float level = 0.05f + 0.2f * u(rng);
     for (std::size_t i = 0; i < analysis::kLevelProfileSize; ++i) {
         if (i % 12 == 0) {
@@ -291,12 +294,14 @@ analysis::TrackRecord nextRecord(const std::vector<analysis::TrackRecord>& recor
     std::normal_distribution<float> noise(0.0f, 0.02f);
     // A draw for every bin of the file's spectrum, so that a size makes the same library (and digest)
     // as when records held all of them.
+    std::array<float, analysis::kComparedSpectrumBins> spectrum = copy.meanSpectrum.values();
     for (std::size_t k = 0; k < analysis::kSpectrumSize; ++k) {
         const float f = 1.0f + noise(rng);
-        if (k < copy.meanSpectrum.size()) {
-            copy.meanSpectrum[k] *= f;
+        if (k < spectrum.size()) {
+            spectrum[k] *= f;
         }
     }
+    copy.meanSpectrum.assign(spectrum);
     for (float& v : copy.levelProfile) {
         v *= 1.0f + noise(rng);
     }

@@ -1,8 +1,10 @@
 #include "analysis/ContentComparison.h"
 #include "support/RealShapedRecord.h"
+#include "support/SpectrumEdit.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -14,14 +16,16 @@ namespace {
 TrackRecord uniform(std::mt19937& rng) {
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
     TrackRecord r;
-    for (auto* a : {r.meanSpectrum.data(), r.levelProfile.data(), r.sectionCorrelations.data()}) {
-        const std::size_t n = a == r.meanSpectrum.data()   ? r.meanSpectrum.size()
+    std::array<float, kComparedSpectrumBins> spectrum;
+    for (auto* a : {spectrum.data(), r.levelProfile.data(), r.sectionCorrelations.data()}) {
+        const std::size_t n = a == spectrum.data()         ? spectrum.size()
                               : a == r.levelProfile.data() ? r.levelProfile.size()
                                                            : r.sectionCorrelations.size();
         for (std::size_t i = 0; i < n; ++i) {
             a[i] = u(rng);
         }
     }
+    r.meanSpectrum.assign(spectrum);
     return r;
 }
 
@@ -29,9 +33,11 @@ TrackRecord uniform(std::mt19937& rng) {
 TrackRecord near(const TrackRecord& base, float strength, std::mt19937& rng) {
     std::normal_distribution<float> g(0.0f, 1.0f);
     TrackRecord r = base;
-    for (auto& v : r.meanSpectrum) {
-        v += strength * g(rng) * std::fabs(v);
-    }
+    editSpectrum(r, [&](auto& s) {
+        for (auto& v : s) {
+            v += strength * g(rng) * std::fabs(v);
+        }
+    });
     for (auto& v : r.levelProfile) {
         v += strength * 0.05f * g(rng);
     }
@@ -62,11 +68,16 @@ TEST(CompareContent, WorkedExamples) {
     EXPECT_NEAR(compareContent(a, b), std::sqrt(0.6f), 1e-6f);  // cs = 1, cl = cc = 0
 
     TrackRecord c = a;
-    alternate(c.meanSpectrum, 1);
     TrackRecord d = a;
-    alternate(d.meanSpectrum, 2);
-    d.meanSpectrum[1024] = 0.0f; // 1025 values: drop the odd one out so both stay mean-free
-    c.meanSpectrum[1024] = 0.0f;
+    // 1025 values: drop the odd one out so both stay mean-free
+    editSpectrum(c, [](auto& s) {
+        alternate(s, 1);
+        s[1024] = 0.0f;
+    });
+    editSpectrum(d, [](auto& s) {
+        alternate(s, 2);
+        s[1024] = 0.0f;
+    });
     EXPECT_NEAR(compareContent(c, d), std::sqrt(0.4f), 1e-6f); // cs = 0, cl = cc = 1
 
     EXPECT_EQ(compareContent(base, base), 1.0f);
@@ -76,9 +87,11 @@ TEST(CompareContent, AntiCorrelationCountsAsAlikeAndOrderDoesNotMatter) {
     std::mt19937 rng(2);
     const TrackRecord a = uniform(rng);
     TrackRecord negated = a;
-    for (auto& v : negated.meanSpectrum) {
-        v = -v;
-    }
+    editSpectrum(negated, [](auto& s) {
+        for (auto& v : s) {
+            v = -v;
+        }
+    });
     for (auto& v : negated.levelProfile) {
         v = -v;
     }
@@ -115,10 +128,10 @@ std::vector<TrackRecord> recordPool() {
     pool.push_back(flat);
     TrackRecord tenths = realShapedRecord(rng);
     tenths.levelProfile.fill(0.1f);
-    tenths.meanSpectrum.fill(0.3f);
+    fillSpectrum(tenths, 0.3f);
     pool.push_back(tenths);
     TrackRecord broken = realShapedRecord(rng);
-    broken.meanSpectrum[17] = std::numeric_limits<float>::quiet_NaN();
+    editSpectrum(broken, [](auto& s) { s[17] = std::numeric_limits<float>::quiet_NaN(); });
     broken.levelProfile[3] = std::numeric_limits<float>::infinity();
     pool.push_back(broken);
     return pool;
@@ -178,9 +191,11 @@ TEST_P(KeyOnRecordValues, FastScoreAndBoundKeepToTheDirectFormula) {
     std::mt19937 rng(17);
     const auto shaped = [&](const TrackRecord& r) {
         TrackRecord out = r;
-        for (float& v : out.meanSpectrum) {
-            v = (v + GetParam().offset) * GetParam().scale;
-        }
+        editSpectrum(out, [&](auto& s) {
+            for (float& v : s) {
+                v = (v + GetParam().offset) * GetParam().scale;
+            }
+        });
         for (float& v : out.levelProfile) {
             v = (v + GetParam().offset) * GetParam().scale;
         }
@@ -198,7 +213,7 @@ TEST_P(KeyOnRecordValues, FastScoreAndBoundKeepToTheDirectFormula) {
         ASSERT_GE(contentUpperBound(a, b), compareContent(a, b)) << i;
         ASSERT_GE(contentUpperBound(a, b), direct - 1e-5f) << i;
         // The key points at the record it was made from; it copies none of its values.
-        EXPECT_EQ(a.spectrum.values, x.meanSpectrum.data());
+        EXPECT_EQ(a.spectrum.values, x.meanSpectrum.halves());
     }
 }
 

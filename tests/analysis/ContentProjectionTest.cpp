@@ -4,6 +4,7 @@
 #include "analysis/ProjectionBytes.h"
 #include "analysis/SpectrumBasis.h"
 #include "support/SongRecord.h"
+#include "support/SpectrumEdit.h"
 
 #include <gtest/gtest.h>
 
@@ -22,12 +23,14 @@ TrackRecord copyOf(const TrackRecord& base, float strength, std::mt19937& rng) {
     std::normal_distribution<float> noise(0.0f, strength);
     TrackRecord r = base;
     // A draw for every bin of an analysed spectrum, so that the seeds keep their libraries.
-    for (std::size_t k = 0; k < kSpectrumSize; ++k) {
-        const float f = 1.0f + noise(rng);
-        if (k < r.meanSpectrum.size()) {
-            r.meanSpectrum[k] *= f;
+    editSpectrum(r, [&](auto& s) {
+        for (std::size_t k = 0; k < kSpectrumSize; ++k) {
+            const float f = 1.0f + noise(rng);
+            if (k < s.size()) {
+                s[k] *= f;
+            }
         }
-    }
+    });
     for (float& v : r.levelProfile) {
         v *= 1.0f + noise(rng);
     }
@@ -39,7 +42,7 @@ TrackRecord oddOne(const TrackRecord& base, unsigned kind) {
     TrackRecord r = base;
     switch (kind % 5) {
     case 0:
-        r.meanSpectrum.fill(0.5f);
+        fillSpectrum(r, 0.5f);
         break;
     case 1:
         r.levelProfile.fill(0.1f);
@@ -48,11 +51,11 @@ TrackRecord oddOne(const TrackRecord& base, unsigned kind) {
         r.sectionCorrelations.fill(1.0f);
         break;
     case 3:
-        r.meanSpectrum[7] = std::numeric_limits<float>::quiet_NaN();
+        editSpectrum(r, [](auto& s) { s[7] = std::numeric_limits<float>::quiet_NaN(); });
         break;
     default:
         r.levelProfile[3] = std::numeric_limits<float>::infinity();
-        r.meanSpectrum.fill(0.0f);
+        fillSpectrum(r, 0.0f);
         break;
     }
     return r;

@@ -1,8 +1,10 @@
 #include "analysis/ContentSketch.h"
 #include "analysis/ContentComparison.h"
+#include "support/SpectrumEdit.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -18,29 +20,32 @@ void fill(analysis::TrackRecord& r, std::mt19937& rng, Shape shape, const analys
     std::uniform_real_distribution<float> u(0.0f, 1.0f);
     const float f0 = 3.0f + 60.0f * u(rng);
     const float tilt = 0.5f + 1.5f * u(rng);
-    for (std::size_t k = 0; k < r.meanSpectrum.size(); ++k) {
+    std::array<float, analysis::kComparedSpectrumBins> spectrum;
+    const std::array<float, analysis::kComparedSpectrumBins> related =
+        base != nullptr ? base->meanSpectrum.values() : spectrum;
+    for (std::size_t k = 0; k < spectrum.size(); ++k) {
         const float x = static_cast<float>(k);
         switch (shape) {
         case Shape::Noise:
-            r.meanSpectrum[k] = u(rng);
+            spectrum[k] = u(rng);
             break;
         case Shape::Smooth:
-            r.meanSpectrum[k] = (x + 1.0f) / std::pow(1.0f + x / 20.0f, tilt);
+            spectrum[k] = (x + 1.0f) / std::pow(1.0f + x / 20.0f, tilt);
             break;
         case Shape::Peaky: {
             const float h = std::fmod(x, f0);
-            r.meanSpectrum[k] =
-                (x + 1.0f) / std::pow(1.0f + x / 30.0f, tilt) * (1.0f + 4.0f * std::exp(-h * h));
+            spectrum[k] = (x + 1.0f) / std::pow(1.0f + x / 30.0f, tilt) * (1.0f + 4.0f * std::exp(-h * h));
             break;
         }
         case Shape::Constant:
-            r.meanSpectrum[k] = 0.25f;
+            spectrum[k] = 0.25f;
             break;
         case Shape::Related:
-            r.meanSpectrum[k] = base->meanSpectrum[k] * (1.0f + 0.05f * g(rng));
+            spectrum[k] = related[k] * (1.0f + 0.05f * g(rng));
             break;
         }
     }
+    r.meanSpectrum.assign(spectrum);
     for (std::size_t i = 0; i < analysis::kLevelProfileSize; ++i) {
         r.levelProfile[i] = shape == Shape::Related ? base->levelProfile[i] + 0.01f * g(rng)
                             : shape == Shape::Constant
@@ -86,7 +91,7 @@ TEST(ContentSketch, NonFiniteFingerprintsNeverLookAlike) {
     std::mt19937 rng(3);
     fill(a, rng, Shape::Peaky, nullptr);
     b = a;
-    b.meanSpectrum[5] = std::numeric_limits<float>::quiet_NaN();
+    analysis::editSpectrum(b, [](auto& s) { s[5] = std::numeric_limits<float>::quiet_NaN(); });
     b.levelProfile[3] = std::numeric_limits<float>::infinity();
     analysis::ContentKey ka;
     analysis::ContentKey kb;

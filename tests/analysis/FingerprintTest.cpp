@@ -337,7 +337,7 @@ TEST(Spectra, ShortBuffers) {
         x[i] = static_cast<float>(i % 7) * 0.1f;
     }
     ASSERT_EQ(spectra.compute(x, record), S_OK);
-    for (float v : record.meanSpectrum) {
+    for (float v : record.meanSpectrum.values()) {
         ASSERT_TRUE(std::isfinite(v));
     }
     for (float v : record.sectionCorrelations) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <random>
 #include <string>
@@ -22,9 +23,11 @@ AcousticPrint randomPrint(std::mt19937& rng) {
 // A copy of `song`: the fingerprint mixed with `other` (weight 1 - mix), the same texts and print.
 TrackRecord copyOf(const TrackRecord& song, const TrackRecord& other, float mix) {
     TrackRecord copy = song;
-    for (std::size_t k = 0; k < copy.meanSpectrum.size(); ++k) {
-        copy.meanSpectrum[k] = mix * song.meanSpectrum[k] + (1.0f - mix) * other.meanSpectrum[k];
+    std::array<float, kComparedSpectrumBins> spectrum;
+    for (std::size_t k = 0; k < spectrum.size(); ++k) {
+        spectrum[k] = mix * song.meanSpectrum[k] + (1.0f - mix) * other.meanSpectrum[k];
     }
+    copy.meanSpectrum.assign(spectrum);
     for (std::size_t i = 0; i < copy.levelProfile.size(); ++i) {
         copy.levelProfile[i] = mix * song.levelProfile[i] + (1.0f - mix) * other.levelProfile[i];
     }

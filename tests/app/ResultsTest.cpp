@@ -31,6 +31,7 @@
 #include <QTest>
 #include <QUrl>
 
+#include <array>
 #include <chrono>
 #include <clocale>
 #include <filesystem>
@@ -715,10 +716,12 @@ private slots:
         QVERIFY(makeTone(honest, 440, 44100, 2, 12.0));
         QVERIFY(makeTone(mp3, 440, 44100, 2, 12.0, {QStringLiteral("-b:a"), QStringLiteral("128k")}));
         analysis::TrackRecord analysed; // music up to 5 kHz, then the flat tail a low-pass leaves
-        for (std::size_t k = 0; k < analysed.meanSpectrum.size(); ++k) {
+        std::array<float, analysis::kComparedSpectrumBins> spectrum;
+        for (std::size_t k = 0; k < spectrum.size(); ++k) {
             const float tilt = static_cast<float>(k + 1) / static_cast<float>(analysis::kSpectrumSize);
-            analysed.meanSpectrum[k] = tilt * (k < 465 ? 1.0f : 1e-4f); // 10.8 Hz a bin
+            spectrum[k] = tilt * (k < 465 ? 1.0f : 1e-4f); // 10.8 Hz a bin
         }
+        analysed.meanSpectrum.assign(spectrum);
         fixture.store().lock().lockExclusive();
         fixture.store().table().insert(app::toU16(made), analysed);
         fixture.store().lock().unlock();

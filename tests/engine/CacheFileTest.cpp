@@ -1,4 +1,6 @@
 #include "analysis/AcousticFingerprinter.h"
+#include "analysis/ContentComparison.h"
+#include "analysis/SpectrumProfile.h"
 #include "engine/CacheFormat.h"
 #include "engine/EngineResults.h"
 #include "engine/TestRecords.h"
@@ -9,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
@@ -245,9 +249,11 @@ class CacheSpectrum : public ::testing::TestWithParam<SpectrumCase> {};
 // (the track table's) their mirror image with each bin's tilt, which is what an analysis finds there.
 TEST_P(CacheSpectrum, TheFileHoldsEveryBin) {
     analysis::TrackRecord r = makeRecord(8);
-    for (std::size_t k = 0; k < r.meanSpectrum.size(); ++k) {
-        r.meanSpectrum[k] = static_cast<float>(k + 1) / 2048.0f * (1.0f + 0.001f * static_cast<float>(k % 7));
+    std::array<float, analysis::kComparedSpectrumBins> spectrum;
+    for (std::size_t k = 0; k < spectrum.size(); ++k) {
+        spectrum[k] = static_cast<float>(k + 1) / 2048.0f * (1.0f + 0.001f * static_cast<float>(k % 7));
     }
+    r.meanSpectrum.assign(spectrum);
     if (GetParam().analysed) {
         for (std::size_t k = analysis::kComparedSpectrumBins; k < analysis::kSpectrumSize; ++k) {
             r.spectrumRest.push_back(static_cast<float>(k) * 0.5f);
@@ -295,6 +301,57 @@ TEST_F(CacheFile, RecordsWithEveryBinLoadTheComparedOnes) {
     // Written back from the table, a record keeps its place in an older reader's layout.
     EXPECT_EQ(trackBytes(u"/m/a", *store.table().find(u"/m/a")).size(),
               trackBytes(u"/m/a", written[0]).size());
+}
+
+// An excerpt as the analysis reads one: a few tones over a little noise.
+std::vector<float> excerpt(float level) {
+    std::mt19937 rng(21);
+    std::normal_distribution<float> noise(0.0f, 0.01f);
+    std::vector<float> x(20 * 2048);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const double t = static_cast<double>(i) / 22050.0;
+        x[i] = level *
+               (static_cast<float>(0.4 * std::sin(2 * M_PI * 220 * t) + 0.2 * std::sin(2 * M_PI * 1375 * t)) +
+                noise(rng));
+    }
+    return x;
+}
+
+// A scan from the cache reports what the scan that analysed the files reported: an analysed record
+// read back from the file keeps its spectrum to the last bit. A file written by a version that kept
+// the spectrum as plain floats loads too, rounded as an analysis now rounds; written back, it stays so.
+TEST_F(CacheFile, SpectraReadBackCompareAsAnalysed) {
+    analysis::SpectrumProfile spectra;
+    analysis::TrackRecord analysed = makeRecord(1);
+    ASSERT_EQ(spectra.compute(excerpt(0.5f), analysed), S_OK);
+    analysis::TrackRecord quiet = makeRecord(1);
+    ASSERT_EQ(spectra.compute(excerpt(1e-20f), quiet), S_OK);
+    std::array<float, analysis::kComparedSpectrumBins> older;
+    for (std::size_t k = 0; k < older.size(); ++k) {
+        older[k] =
+            static_cast<float>(k + 1) / 2048.0f * (1.0f + 0.3f * std::sin(0.7f * static_cast<float>(k)));
+    }
+    std::vector<std::byte> olderBytes = trackBytes(u"/m/o", makeRecord(3));
+    std::memcpy(&olderBytes[8 + 2 + 2 * 4 + 400 + 40], older.data(), sizeof older);
+    writeBytes(file,
+               assemble({trackBytes(u"/m/a", analysed), trackBytes(u"/m/q", quiet), olderBytes}, 3).bytes);
+    TrackStore store(explicitCache(file));
+    ASSERT_EQ(store.openCache(), S_OK);
+    ASSERT_EQ(store.tracksKnown(), 3);
+    const analysis::TrackRecord& loaded = *store.table().find(u"/m/a");
+    const analysis::TrackRecord& loadedQuiet = *store.table().find(u"/m/q");
+    const analysis::TrackRecord& loadedOlder = *store.table().find(u"/m/o");
+    EXPECT_EQ(loaded.meanSpectrum, analysed.meanSpectrum);
+    EXPECT_EQ(loadedQuiet.meanSpectrum, quiet.meanSpectrum);
+    EXPECT_EQ(analysis::compareContent(loaded, loadedQuiet), analysis::compareContent(analysed, quiet));
+    EXPECT_GT(analysis::compareContent(analysed, quiet), 0.99f) << "the same music at another level";
+    for (std::size_t k = 0; k < older.size(); ++k) {
+        ASSERT_NEAR(loadedOlder.meanSpectrum[k], older[k], older[k] * 0x1p-11f) << "bin " << k;
+    }
+    analysis::HalfSpectrum writtenBack;
+    const std::vector<float> bins = storedSpectrum(trackBytes(u"/m/o", loadedOlder), 4);
+    writtenBack.assign(bins.data());
+    EXPECT_EQ(writtenBack, loadedOlder.meanSpectrum);
 }
 
 struct HeaderCase {

@@ -8,6 +8,7 @@
 #include "platform/os/Paths.h"
 #include "support/RealShapedRecord.h"
 #include "support/RecordingSink.h"
+#include "support/SpectrumEdit.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -45,9 +46,11 @@ analysis::TrackRecord nextRecord(const std::vector<analysis::TrackRecord>& earli
     if (!earlier.empty() && rng() % 3 == 0) {
         r = earlier[rng() % earlier.size()];
         const float strength = 0.005f * static_cast<float>(1 + rng() % 40);
-        for (float& v : r.meanSpectrum) {
-            v *= 1.0f + strength * noise(rng);
-        }
+        analysis::editSpectrum(r, [&](auto& s) {
+            for (float& v : s) {
+                v *= 1.0f + strength * noise(rng);
+            }
+        });
         for (float& v : r.levelProfile) {
             v *= 1.0f + strength * noise(rng);
         }
@@ -64,7 +67,7 @@ analysis::TrackRecord nextRecord(const std::vector<analysis::TrackRecord>& earli
         r.acousticPrintLong = true;
     }
     if (rng() % 30 == 0) {
-        r.meanSpectrum.fill(0.5f);
+        analysis::fillSpectrum(r, 0.5f);
     }
     if (rng() % 8 == 0) {
         r.acousticPrint.clear();

@@ -8,6 +8,7 @@
 #include "platform/os/Paths.h"
 #include "support/RealShapedRecord.h"
 #include "support/RecordingSink.h"
+#include "support/SpectrumEdit.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -42,9 +43,11 @@ analysis::TrackRecord nextRecord(const std::vector<analysis::TrackRecord>& earli
     if (!earlier.empty() && rng() % 3 == 0) {
         r = earlier[rng() % earlier.size()];
         const float strength = 0.005f * static_cast<float>(1 + rng() % 40);
-        for (float& v : r.meanSpectrum) {
-            v *= 1.0f + strength * noise(rng);
-        }
+        analysis::editSpectrum(r, [&](auto& s) {
+            for (float& v : s) {
+                v *= 1.0f + strength * noise(rng);
+            }
+        });
         r.titleText = rng() % 4 == 0 ? words(rng, 2) : r.titleText;
     } else {
         r = analysis::realShapedRecord(rng);
@@ -224,7 +227,7 @@ protected:
     void changeTrack(const PairSet& firstPairs) {
         EXPECT_EQ(firstPairs.count(u"track20.mp3|track3.mp3"), 0u) << "pick tracks that do not pair yet";
         analysis::TrackRecord copy = records_[3];
-        copy.meanSpectrum[5] *= 1.01f;
+        analysis::editSpectrum(copy, [](auto& s) { s[5] *= 1.01f; });
         addTrack("a", "track20", copy, "changed");
     }
 

@@ -4,12 +4,14 @@
 #include "analysis/TextLikeness.h"
 #include "engine/TagIndex.h"
 #include "support/RealShapedRecord.h"
+#include "support/SpectrumEdit.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <limits>
 #include <map>
 #include <optional>
@@ -70,12 +72,14 @@ std::deque<TrackRecord> randomLibrary(unsigned seed, std::size_t n) {
             r = library[rng() % library.size()];
             const float strength = 0.01f * static_cast<float>(1 + rng() % 40);
             // A draw for every bin of an analysed spectrum, so that the seeds keep their libraries.
-            for (std::size_t k = 0; k < analysis::kSpectrumSize; ++k) {
-                const float f = 1.0f + strength * noise(rng);
-                if (k < r.meanSpectrum.size()) {
-                    r.meanSpectrum[k] *= f;
+            analysis::editSpectrum(r, [&](auto& s) {
+                for (std::size_t k = 0; k < analysis::kSpectrumSize; ++k) {
+                    const float f = 1.0f + strength * noise(rng);
+                    if (k < s.size()) {
+                        s[k] *= f;
+                    }
                 }
-            }
+            });
             for (float& v : r.levelProfile) {
                 v *= 1.0f + strength * noise(rng);
             }
@@ -88,7 +92,7 @@ std::deque<TrackRecord> randomLibrary(unsigned seed, std::size_t n) {
             r.acousticPrint.assign(64, static_cast<std::uint32_t>(rng()));
         }
         if (rng() % 25 == 0) {
-            r.meanSpectrum.fill(0.5f); // silence: correlates as 1 with anything
+            analysis::fillSpectrum(r, 0.5f); // silence: correlates as 1 with anything
         }
         if (rng() % 5 == 0) {
             r.acousticPrint.clear();
@@ -269,9 +273,11 @@ struct PrefilterCase {
 
 TrackRecord noisyCopy(TrackRecord r, float strength, std::mt19937& rng) {
     std::normal_distribution<float> noise(0.0f, strength);
-    for (float& v : r.meanSpectrum) {
-        v *= 1.0f + noise(rng);
-    }
+    analysis::editSpectrum(r, [&](auto& s) {
+        for (float& v : s) {
+            v *= 1.0f + noise(rng);
+        }
+    });
     for (float& v : r.levelProfile) {
         v *= 1.0f + noise(rng);
     }
@@ -296,13 +302,14 @@ std::deque<TrackRecord> songsOf(Songs songs, std::size_t n, std::mt19937& rng) {
         } else if (songs == Songs::ConstantAndBroken && rng() % 2 == 0) {
             switch (rng() % 4) {
             case 0:
-                r.meanSpectrum.fill(0.5f);
+                analysis::fillSpectrum(r, 0.5f);
                 break;
             case 1:
                 r.levelProfile.fill(0.2f);
                 break;
             case 2:
-                r.meanSpectrum[rng() % r.meanSpectrum.size()] = std::numeric_limits<float>::quiet_NaN();
+                analysis::editSpectrum(
+                    r, [&](auto& s) { s[rng() % s.size()] = std::numeric_limits<float>::quiet_NaN(); });
                 break;
             default:
                 r.sectionCorrelations.fill(1.0f);

@@ -2,6 +2,7 @@
 
 #include "analysis/TrackRecord.h"
 
+#include <array>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -19,9 +20,11 @@ inline analysis::TrackRecord makeRecord(unsigned seed, std::u16string name = u"n
     for (auto& v : r.sectionCorrelations) {
         v = d(rng);
     }
-    for (auto& v : r.meanSpectrum) {
+    std::array<float, analysis::kComparedSpectrumBins> spectrum;
+    for (auto& v : spectrum) {
         v = d(rng);
     }
+    r.meanSpectrum.assign(spectrum);
     r.trackId = static_cast<std::int32_t>(seed);
     r.nameText = std::move(name);
     r.titleText = u"title " + std::u16string(1, static_cast<char16_t>(u'a' + seed % 26));

@@ -4,6 +4,7 @@
 
 #include "analysis/TrackRecord.h"
 
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <random>
@@ -19,6 +20,7 @@ inline TrackRecord songRecord(std::mt19937& rng) {
     const float slope = 0.8f + 1.2f * u(rng);
     const float f0 = 4.0f + 76.0f * u(rng);
     const float f1 = 4.0f + 76.0f * u(rng);
+    std::array<float, kComparedSpectrumBins> spectrum{};
     for (std::size_t k = 0; k < kSpectrumSize; ++k) {
         const float x = static_cast<float>(k <= 1024 ? k : 2048 - k);
         const float envelope = 1.0f / std::pow(1.0f + x / knee, slope);
@@ -27,10 +29,11 @@ inline TrackRecord songRecord(std::mt19937& rng) {
         // A draw for every bin of an analysed spectrum, so that a seed keeps giving the same songs.
         const float value =
             envelope * (0.2f * u(rng) + std::exp(-h0 * h0 / 4) + 0.5f * std::exp(-h1 * h1 / 4));
-        if (k < r.meanSpectrum.size()) {
-            r.meanSpectrum[k] = value;
+        if (k < spectrum.size()) {
+            spectrum[k] = value;
         }
     }
+    r.meanSpectrum.assign(spectrum);
     float level = 0.2f;
     for (std::size_t i = 0; i < kLevelProfileSize; ++i) {
         level = i % 12 == 0 ? 0.05f + 0.25f * u(rng) : level;
