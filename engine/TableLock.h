@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -25,11 +27,15 @@ public:
     struct State {
         std::int32_t waitingReaders;
         std::int32_t waitingWriters;
-        std::int32_t active;           // > 0 readers holding it, -1 a writer holds it, 0 free
-        std::uint64_t exclusiveGrants; // since the lock was made
-        std::uint64_t waitedGrants;    // of those, the ones that waited for the lock to be let go
+        std::int32_t active;                    // > 0 readers holding it, -1 a writer holds it, 0 free
+        std::uint64_t exclusiveGrants;          // since the lock was made
+        std::uint64_t waitedGrants;             // of those, the ones that waited for the lock to be let go
+        std::chrono::nanoseconds exclusiveHeld; // in all, by writers
+        std::chrono::nanoseconds draining;      // a writer waiting for readers to let go
     };
     State state() const;
+    // Whether a writer waits for the lock, read without its guard (a hint: it may change right away).
+    bool writerWaiting() const { return writerWaiting_.load(std::memory_order_relaxed); }
 
 private:
     // The waiters are let in by grants counted under guard_, not by semaphores: the standard library
@@ -41,9 +47,14 @@ private:
     std::int32_t writerGrants_ = 0;
     std::int32_t waitingReaders_ = 0;
     std::int32_t waitingWriters_ = 0;
+    std::atomic<bool> writerWaiting_{false}; // waitingWriters_ > 0
     std::int32_t active_ = 0;
     std::uint64_t exclusiveGrants_ = 0;
     std::uint64_t waitedGrants_ = 0;
+    std::chrono::steady_clock::time_point heldSince_;
+    std::chrono::steady_clock::time_point drainingSince_;
+    std::chrono::nanoseconds exclusiveHeld_{0};
+    std::chrono::nanoseconds draining_{0};
 };
 
 // Holds the lock exclusively from creation; can drop it early and take it again. Unlocks on
@@ -88,6 +99,18 @@ public:
     ~SharedTableLockHolder() { lock_.unlock(); }
     SharedTableLockHolder(const SharedTableLockHolder&) = delete;
     SharedTableLockHolder& operator=(const SharedTableLockHolder&) = delete;
+
+    // When a writer waits, lets it have the lock and takes it back shared after it. A long comparison
+    // calls this where it holds nothing a writer may move, so that the other workers need not stand
+    // idle until it ends. True when the lock was let go (what was read under it may have changed).
+    bool letWriterIn() {
+        if (!lock_.writerWaiting()) {
+            return false;
+        }
+        lock_.unlock();
+        lock_.lockShared();
+        return true;
+    }
 
 private:
     TableLock& lock_;

@@ -336,9 +336,11 @@ std::vector<analysis::TrackRecord> versionRecords(std::size_t n, std::size_t pie
     std::vector<analysis::TrackRecord> records;
     while (records.size() < n) {
         analysis::TrackRecord r = songs[rng() % songs.size()];
-        for (float& v : r.meanSpectrum) {
+        std::array<float, analysis::kComparedSpectrumBins> spectrum = r.meanSpectrum.values();
+        for (float& v : spectrum) {
             v *= 1.0f + noise(rng);
         }
+        r.meanSpectrum.assign(spectrum);
         for (float& v : r.levelProfile) {
             v *= 1.0f + noise(rng);
         }
@@ -425,6 +427,8 @@ struct ScanOutcome {
     std::size_t reused = 0;            // tracks whose pairs came from the last scan's list
     std::uint64_t exclusiveGrants = 0; // of the table lock, during the scan
     std::uint64_t waitedGrants = 0;    // of those, the ones that waited for comparisons to end
+    double exclusiveSeconds = 0.0;     // the lock held by writers
+    double drainSeconds = 0.0;         // a writer waiting for comparisons to end
     std::set<std::u16string> pairs;    // "name|name", kept only when asked for
 };
 
@@ -513,6 +517,9 @@ ScanOutcome timeCachedScan(engine::TrackStore& store, const std::vector<fs::path
     const engine::TableLock::State lockAfter = store.lock().state();
     out.exclusiveGrants = lockAfter.exclusiveGrants - lockBefore.exclusiveGrants;
     out.waitedGrants = lockAfter.waitedGrants - lockBefore.waitedGrants;
+    out.exclusiveSeconds =
+        std::chrono::duration<double>(lockAfter.exclusiveHeld - lockBefore.exclusiveHeld).count();
+    out.drainSeconds = std::chrono::duration<double>(lockAfter.draining - lockBefore.draining).count();
     return out;
 }
 
@@ -569,6 +576,8 @@ void printFirstScan(std::size_t n, double pairs, double baseline, const Loaded& 
     std::printf("  table lock: %.3f exclusive grants a track, %.3f after waiting for comparisons to end\n",
                 static_cast<double>(scan.exclusiveGrants) / static_cast<double>(n),
                 static_cast<double>(scan.waitedGrants) / static_cast<double>(n));
+    std::printf("  table lock: held by writers %.2f s, a writer waiting for comparisons %.2f s, of %.2f s\n",
+                scan.exclusiveSeconds, scan.drainSeconds, scan.seconds);
     std::fflush(stdout);
 }
 

@@ -61,6 +61,26 @@ TEST(TableLock, WaitingWriterKeepsNewReadersOutAndGetsTheLockFirst) {
     EXPECT_EQ(s.waitingWriters, 0);
 }
 
+// A long comparison lets a waiting join in and carries on, instead of keeping it, and every worker
+// behind it, waiting until it ends.
+TEST(TableLock, ReaderLetsAWaitingWriterInAndCarriesOn) {
+    TableLock lock;
+    SharedTableLockHolder reader(lock);
+    EXPECT_FALSE(reader.letWriterIn()) << "nobody waits: the reader keeps the lock";
+    std::atomic<bool> wrote{false};
+    std::thread writer([&] {
+        lock.lockExclusive();
+        wrote = true;
+        lock.unlock();
+    });
+    ASSERT_TRUE(waitFor(lock, [](const auto& s) { return s.waitingWriters == 1; }));
+    EXPECT_TRUE(reader.letWriterIn());
+    EXPECT_TRUE(wrote) << "the writer goes first";
+    EXPECT_EQ(lock.state().active, 1) << "the reader holds the lock again";
+    writer.join();
+    EXPECT_FALSE(reader.letWriterIn());
+}
+
 TEST(TableLock, ReleasedWriterAdmitsEveryWaitingReaderAtOnce) {
     TableLock lock;
     lock.lockExclusive();
