@@ -66,9 +66,10 @@ void ContentPrefilter::reserve(std::size_t tracks) {
 }
 
 void ContentPrefilter::add(std::span<const analysis::ContentKey> keys,
-                           std::span<const analysis::ContentSketch> sketches) {
+                           std::span<const analysis::ContentSketch> sketches, const Placed* placed) {
     if (ready()) {
-        store(projection(*basis_, keys.back(), sketches.back()), keys.size() - 1);
+        const Placed own = placed != nullptr ? *placed : place(keys.back(), sketches.back());
+        store(own.projection, own.group, keys.size() - 1);
         return;
     }
     if (keys.size() < learnAt_) {
@@ -134,9 +135,10 @@ void ContentPrefilter::install(Learned learned, std::span<const analysis::Conten
     centres_ = learned.centres.empty() ? std::vector<float>(kValues, 0.0f) : std::move(learned.centres);
     groups_.assign(centres_.size() / kValues, Group{});
     for (std::size_t p = 0; p < keys.size(); ++p) {
-        store(p < learned.projections.size() ? learned.projections[p]
-                                             : projection(*basis_, keys[p], sketches[p]),
-              p);
+        const analysis::ContentProjection own = p < learned.projections.size()
+                                                    ? learned.projections[p]
+                                                    : projection(*basis_, keys[p], sketches[p]);
+        store(own, nearestCentre(own), p);
     }
 }
 
@@ -155,9 +157,15 @@ std::size_t ContentPrefilter::nearestCentre(const analysis::ContentProjection& p
     return nearestOf(values, centres_);
 }
 
-void ContentPrefilter::store(const analysis::ContentProjection& p, std::size_t position) {
+ContentPrefilter::Placed ContentPrefilter::place(const analysis::ContentKey& key,
+                                                 const analysis::ContentSketch& sketch) const {
+    Placed placed{projection(*basis_, key, sketch), 0};
+    placed.group = static_cast<std::uint32_t>(nearestCentre(placed.projection));
+    return placed;
+}
+
+void ContentPrefilter::store(const analysis::ContentProjection& p, std::size_t g, std::size_t position) {
     constexpr std::size_t kLanes = analysis::ByteBlock::kLanes;
-    const std::size_t g = nearestCentre(p);
     Group& group = groups_[g];
     const std::size_t index = group.positions.size();
     if (index % kLanes == 0) {
@@ -170,6 +178,14 @@ void ContentPrefilter::store(const analysis::ContentProjection& p, std::size_t p
     group.positions.push_back(static_cast<std::uint32_t>(position));
     slots_.push_back({static_cast<std::uint32_t>(g), static_cast<std::uint32_t>(index)});
     fine_.push_back(analysis::fineProjection(p));
+}
+
+analysis::ByteQuery ContentPrefilter::ownQuery(std::size_t me) const {
+    constexpr std::size_t kLanes = analysis::ByteBlock::kLanes;
+    const Slot own = slots_[me];
+    const Group& home = groups_[own.group];
+    return analysis::byteQuery(home.blocks[own.index / kLanes], home.tails[own.index / kLanes],
+                               own.index % kLanes, steps_);
 }
 
 std::size_t ContentPrefilter::membersBefore(const Group& group, std::size_t below) {

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <utility>
@@ -63,9 +64,18 @@ public:
     void clear(std::size_t learnAt = kDefaultLearnAt, Boxes boxes = Boxes::WhereTheyPay);
     // Room for this many tracks, so that the arrays do not grow by doubling.
     void reserve(std::size_t tracks);
+    struct Placed {
+        analysis::ContentProjection projection;
+        std::uint32_t group;
+    };
     // Adds the track at position keys.size() - 1; `keys` and `sketches` hold every track so far. Learns
-    // the axes when that makes learnAt() tracks.
-    void add(std::span<const analysis::ContentKey> keys, std::span<const analysis::ContentSketch> sketches);
+    // the axes when that makes learnAt() tracks. `placed`, when given, is place() of that track's key
+    // and sketch, made since the prefilter got ready.
+    void add(std::span<const analysis::ContentKey> keys, std::span<const analysis::ContentSketch> sketches,
+             const Placed* placed = nullptr);
+    // The costly part of add, which reads the prefilter only: the track's projection and group. Only
+    // when ready().
+    Placed place(const analysis::ContentKey& key, const analysis::ContentSketch& sketch) const;
     bool ready() const { return basis_.has_value(); }
     std::size_t learnAt() const { return learnAt_; }
 
@@ -79,9 +89,15 @@ public:
                  std::span<const analysis::ContentSketch> sketches);
 
     // Calls take(position), in increasing order, for every track before `below` whose bound with the
-    // track at `me` reaches `floor`. Only when ready().
+    // track at `me` reaches `floor`. Only when ready(). `pause`, when given, is called between
+    // stretches of the search, where it holds nothing of the prefilter (so that tracks may be added
+    // meanwhile); when it returns false the search ends there, false, having taken none.
     template <typename Take>
-    void query(std::size_t me, float floor, std::size_t below, Take&& take) const;
+    bool query(std::size_t me, float floor, std::size_t below, Take&& take,
+               const std::function<bool()>& pause = {}) const;
+    // Blocks of eight tracks read between two pauses: about 20 microseconds.
+    static constexpr std::size_t kBlocksBetweenPauses = 512;
+    void pauseEvery(std::size_t blocks) { blocksBetweenPauses_ = std::max<std::size_t>(blocks, 1); } // tests
 
     // What the queries so far have read: tracks bounded one by one in the byte stage, and groups bounded
     // as a whole.
@@ -110,7 +126,8 @@ private:
                                                   const analysis::ContentSketch& sketch);
     static std::vector<float> centresOf(std::span<const analysis::ContentProjection> projections);
     std::size_t nearestCentre(const analysis::ContentProjection& p) const;
-    void store(const analysis::ContentProjection& p, std::size_t position);
+    analysis::ByteQuery ownQuery(std::size_t me) const;
+    void store(const analysis::ContentProjection& p, std::size_t group, std::size_t position);
     // The members of `group` before `below`.
     static std::size_t membersBefore(const Group& group, std::size_t below);
     // Whether this query bounds the groups' boxes, and whether it is one that measures what they spare.
@@ -119,6 +136,7 @@ private:
 
     std::size_t learnAt_ = kDefaultLearnAt;
     Boxes boxes_ = Boxes::WhereTheyPay;
+    std::size_t blocksBetweenPauses_ = kBlocksBetweenPauses;
     std::optional<analysis::SpectrumBasis> basis_;
     analysis::ByteSteps steps_{};
     std::vector<float> centres_;
@@ -133,52 +151,58 @@ private:
 };
 
 template <typename Take>
-void ContentPrefilter::query(std::size_t me, float floor, std::size_t below, Take&& take) const {
+bool ContentPrefilter::query(std::size_t me, float floor, std::size_t below, Take&& take,
+                             const std::function<bool()>& pause) const {
     constexpr std::size_t kLanes = analysis::ByteBlock::kLanes;
-    const Slot own = slots_[me];
-    const Group& home = groups_[own.group];
-    const analysis::ByteQuery mine = analysis::byteQuery(
-        home.blocks[own.index / kLanes], home.tails[own.index / kLanes], own.index % kLanes, steps_);
+    const analysis::ByteQuery mine = ownQuery(me);
     bool sampled = false;
     const bool boxes = boundsBoxes(sampled);
     const std::size_t boxFrom = boxes_ == Boxes::Always ? 1 : kBoxCostInTracks;
     thread_local std::vector<analysis::ByteRange> ranges;
     thread_local std::vector<std::pair<const Group*, std::size_t>> read; // with its members before `below`
-    ranges.clear();
-    read.clear();
-    std::size_t blocks = 0;
-    std::size_t bounded = 0;
-    std::size_t spared = 0;
-    for (const Group& group : groups_) {
-        const std::size_t members = membersBefore(group, below);
-        if (members == 0) {
-            continue;
-        }
-        if (boxes && members >= boxFrom) {
-            ++bounded;
-            if (!analysis::byteGroupReaches(mine, group.box, floor)) {
-                spared += members;
-                continue;
-            }
-        }
-        ranges.push_back({group.blocks.data(), group.tails.data(), (members + kLanes - 1) / kLanes});
-        read.emplace_back(&group, members);
-        blocks += ranges.back().count;
-    }
     thread_local std::vector<std::uint8_t> masks;
-    masks.resize(blocks);
-    analysis::bytePassMasks(mine, ranges, floor, masks.data());
     thread_local std::vector<std::uint32_t> passed;
     passed.clear();
     std::size_t tracks = 0;
-    const std::uint8_t* mask = masks.data();
-    for (const auto& [group, members] : read) {
-        tracks += members;
-        for (std::size_t b = 0; b < (members + kLanes - 1) / kLanes; ++b, ++mask) {
-            for (unsigned m = *mask; m != 0; m &= m - 1) {
-                const std::size_t index = b * kLanes + static_cast<std::size_t>(__builtin_ctz(m));
-                if (index < members) { // not the lanes of later tracks or the empty ones
-                    passed.push_back(group->positions[index]);
+    std::size_t bounded = 0;
+    std::size_t spared = 0;
+    for (std::size_t next = 0; next < groups_.size();) {
+        // A stretch of groups at a time, between which a waiting writer may go in: the groups' arrays
+        // may then have moved, so each stretch takes their places anew.
+        if (next > 0 && pause && !pause()) {
+            return false;
+        }
+        ranges.clear();
+        read.clear();
+        std::size_t blocks = 0;
+        for (; next < groups_.size() && blocks < blocksBetweenPauses_; ++next) {
+            const Group& group = groups_[next];
+            const std::size_t members = membersBefore(group, below);
+            if (members == 0) {
+                continue;
+            }
+            if (boxes && members >= boxFrom) {
+                ++bounded;
+                if (!analysis::byteGroupReaches(mine, group.box, floor)) {
+                    spared += members;
+                    continue;
+                }
+            }
+            ranges.push_back({group.blocks.data(), group.tails.data(), (members + kLanes - 1) / kLanes});
+            read.emplace_back(&group, members);
+            blocks += ranges.back().count;
+        }
+        masks.resize(blocks);
+        analysis::bytePassMasks(mine, ranges, floor, masks.data());
+        const std::uint8_t* mask = masks.data();
+        for (const auto& [group, members] : read) {
+            tracks += members;
+            for (std::size_t b = 0; b < (members + kLanes - 1) / kLanes; ++b, ++mask) {
+                for (unsigned m = *mask; m != 0; m &= m - 1) {
+                    const std::size_t index = b * kLanes + static_cast<std::size_t>(__builtin_ctz(m));
+                    if (index < members) { // not the lanes of later tracks or the empty ones
+                        passed.push_back(group->positions[index]);
+                    }
                 }
             }
         }
@@ -190,6 +214,7 @@ void ContentPrefilter::query(std::size_t me, float floor, std::size_t below, Tak
     for (std::size_t k = 0; k < kept; ++k) {
         take(passed[k]);
     }
+    return true;
 }
 
 } // namespace tonemirror::engine

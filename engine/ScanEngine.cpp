@@ -23,6 +23,8 @@ static_assert(ContentPrefilter::kDefaultLearnAt == ScanSettings::kDefaultContent
 
 // How often the comparison loop looks for a stop request.
 constexpr std::size_t kStopCheckInterval = 1024;
+// How many candidates the comparison loop bounds between two chances for a waiting join to go in.
+constexpr std::size_t kPauseInterval = 64;
 // Candidates whose forms are fetched ahead of their bounds: the forms of tracks named by an index lie
 // anywhere in memory, and a bound that waits for each of its cache lines in turn costs several times
 // its arithmetic.
@@ -299,7 +301,23 @@ void ScanEngine::finishIfDone() {
     }
 }
 
-ScanEngine::Known ScanEngine::joinKnownTrack(const std::u16string& path, const analysis::FileStamp& stamp) {
+std::optional<ScanEngine::PreparedJoin> ScanEngine::prepareJoin(const std::u16string& path,
+                                                                const analysis::FileStamp& stamp) const {
+    SharedTableLockHolder table(store_.lock());
+    const analysis::TrackRecord* known = store_.table().find(path);
+    if (known == nullptr || known->trackId != -1 || (known->fileStamp.known && known->fileStamp != stamp) ||
+        (settings_.verifyMatches.load() && !known->acousticPrintLong) || control_.isStopped()) {
+        return std::nullopt;
+    }
+    PreparedJoin prepared{index_.prepare(*known), std::nullopt};
+    if (known->fileStamp.known) { // else the join gives it one first
+        prepared.identity = trackIdentity(path, *known);
+    }
+    return prepared;
+}
+
+ScanEngine::Known ScanEngine::joinKnownTrack(const std::u16string& path, const analysis::FileStamp& stamp,
+                                             const PreparedJoin* prepared) {
     analysis::TrackRecord* known = store_.table().find(path);
     if (known == nullptr) {
         return Known::No;
@@ -319,7 +337,7 @@ ScanEngine::Known ScanEngine::joinKnownTrack(const std::u16string& path, const a
         return Known::NeedsPrint; // verification needs its long print: the file is analysed once more
     }
     // Known from the cache or an earlier scan: it joins this scan without decoding.
-    joinScan(path, *known);
+    joinScan(path, *known, prepared != nullptr && prepared->index.record == known ? prepared : nullptr);
     return Known::Joined;
 }
 
@@ -339,9 +357,10 @@ HResult ScanEngine::analyseFile(analysis::CComparer& comparer, const std::u16str
     bool stopped = false;
     bool done = false;
     std::optional<ScanIndex::AxesSample> sample;
+    const std::optional<PreparedJoin> prepared = prepareJoin(path, *stamp);
     writes_.run([&] {
         stopped = control_.isStopped();
-        known = stopped ? Known::No : joinKnownTrack(path, *stamp);
+        known = stopped ? Known::No : joinKnownTrack(path, *stamp, prepared ? &*prepared : nullptr);
         if (known == Known::Joined) {
             sample = index_.takeAxesSample();
             done = nothingToCompare(path);
@@ -414,19 +433,21 @@ void ScanEngine::learnAxesApart(std::optional<ScanIndex::AxesSample> sample) {
     index_.installAxes(std::move(learned), sample->generation);
 }
 
-void ScanEngine::joinRescan(const std::u16string& path, const analysis::TrackRecord& record) {
+void ScanEngine::joinRescan(const std::u16string& path, const analysis::TrackRecord& record,
+                            std::optional<std::uint64_t> identity) {
     // A track that cannot take its pairs from the last scan's list searches the indexes: they are
     // built for every track before it then, and kept up from there on. Until such a track comes,
     // the tracks join without them.
-    if (!rescan_.join(trackIdentity(path, record)) && !settings_.allPairs.load()) {
+    if (!rescan_.join(identity ? *identity : trackIdentity(path, record)) && !settings_.allPairs.load()) {
         index_.buildQueries();
     }
 }
 
-void ScanEngine::joinScan(const std::u16string& path, analysis::TrackRecord& record) {
+void ScanEngine::joinScan(const std::u16string& path, analysis::TrackRecord& record,
+                          const PreparedJoin* prepared) {
     record.trackId = store_.takeNextTrackId();
-    index_.append(store_.table().storedPath(path), record);
-    joinRescan(path, record);
+    index_.append(store_.table().storedPath(path), record, prepared != nullptr ? &prepared->index : nullptr);
+    joinRescan(path, record, prepared != nullptr ? prepared->identity : std::nullopt);
 }
 
 HResult ScanEngine::storeAnalysis(const std::u16string& path, analysis::TrackRecord& record) {
@@ -499,9 +520,15 @@ std::optional<HResult> ScanEngine::compareUnderLock(const std::u16string& path, 
     if (!(pairRule(rule) == rescan_.rule())) {
         rescan_.spoil(); // the settings changed during the scan: its pairs follow no one rule
     }
+    // A long search lets the joins waiting for the lock in between its stretches, where it holds
+    // nothing they move: the other workers then need not stand idle until it ends.
+    const std::uint64_t generation = index_.generation();
+    const std::function<bool()> pause = [&] {
+        return !table.letWriterIn() || (index_.generation() == generation && !control_.isStopped());
+    };
     std::vector<Match> matches;
     const Search search =
-        findRescanMatches(rule, *record, static_cast<std::size_t>(position), mayBuild, matches);
+        findRescanMatches(rule, *record, static_cast<std::size_t>(position), mayBuild, pause, matches);
     if (search == Search::NeedsQueries) {
         return std::nullopt;
     }
@@ -521,6 +548,7 @@ std::optional<HResult> ScanEngine::compareUnderLock(const std::u16string& path, 
 
 ScanEngine::Search ScanEngine::findRescanMatches(const Rule& rule, const analysis::TrackRecord& record,
                                                  std::size_t me, bool mayBuild,
+                                                 const std::function<bool()>& pause,
                                                  std::vector<Match>& matches) const {
     thread_local std::vector<std::uint32_t> direct;
     thread_local std::vector<std::uint32_t> offered;
@@ -529,7 +557,7 @@ ScanEngine::Search ScanEngine::findRescanMatches(const Rule& rule, const analysi
         if (!rule.allPairs && mayBuild && !index_.queriesReady() && needsQueries(rule, me)) {
             return Search::NeedsQueries;
         }
-        return findMatches(rule, record, me, matches) ? Search::Done : Search::Stopped;
+        return findMatches(rule, record, me, pause, matches) ? Search::Done : Search::Stopped;
     }
     rescan_.countReused();
     const analysis::PreparedTrack mine = index_.prepared(me);
@@ -575,20 +603,32 @@ bool ScanEngine::needsQueries(const Rule& rule, std::size_t me) const {
 }
 
 bool ScanEngine::findMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
-                             std::vector<Match>& matches) const {
-    const analysis::PreparedTrack mine = index_.prepared(me);
+                             const std::function<bool()>& pause, std::vector<Match>& matches) const {
+    analysis::PreparedTrack mine = index_.prepared(me);
     const auto consider = [&](std::size_t i, bool content) {
         considerPair(rule, record, mine, i, content, matches);
+    };
+    // After a pause the forms may lie elsewhere (the arrays grow with the joins).
+    bool alive = true;
+    const std::function<bool()> pauseHere = [&] {
+        alive = alive && pause();
+        mine = index_.prepared(me);
+        return alive;
     };
     thread_local std::vector<std::uint32_t> candidates;
     std::size_t contentNamed = 0;
     // Past a quarter of the earlier tracks, going through the indexes' lists costs more than the loop.
-    if (!rule.allPairs && index_.candidates(me, rule.scorer, candidates, me / 4, &contentNamed)) {
+    const bool narrowed =
+        !rule.allPairs && index_.candidates(me, rule.scorer, candidates, me / 4, &contentNamed, pauseHere);
+    if (!alive || !pauseHere()) {
+        return false;
+    }
+    if (narrowed) {
         for (std::size_t k = 0; k < std::min(kReadAhead, candidates.size()); ++k) {
             prefetchForms(index_.prepared(candidates[k]), k < contentNamed);
         }
         for (std::size_t k = 0; k < candidates.size(); ++k) {
-            if (k % kStopCheckInterval == kStopCheckInterval - 1 && control_.isStopped()) {
+            if (k % kPauseInterval == kPauseInterval - 1 && !pauseHere()) {
                 return false;
             }
             if (k + kReadAhead < candidates.size()) {
@@ -610,7 +650,7 @@ bool ScanEngine::findMatches(const Rule& rule, const analysis::TrackRecord& reco
         }
     }
     for (std::size_t i = 0; i < me; ++i) {
-        if (i % kStopCheckInterval == kStopCheckInterval - 1 && control_.isStopped()) {
+        if (i % kStopCheckInterval == kStopCheckInterval - 1 && (control_.isStopped() || !pauseHere())) {
             return false;
         }
         consider(i, true);

@@ -150,12 +150,25 @@ private:
     // Lets a track already in the table join this scan when its file is unchanged (caller holds the
     // TableLock exclusively). No: the file must be analysed (new, or changed since). NeedsPrint:
     // unchanged, but matches are verified and it has no long acoustic print yet.
-    Known joinKnownTrack(const std::u16string& path, const analysis::FileStamp& stamp);
+    // What a cached track's join works out, made under the lock held shared before the join takes it
+    // exclusively (prepareJoin).
+    struct PreparedJoin {
+        ScanIndex::Prepared index;
+        std::optional<std::uint64_t> identity; // trackIdentity, when the record has its stamp already
+    };
+    Known joinKnownTrack(const std::u16string& path, const analysis::FileStamp& stamp,
+                         const PreparedJoin* prepared);
+    // nullopt when the track will not join from the cache.
+    std::optional<PreparedJoin> prepareJoin(const std::u16string& path,
+                                            const analysis::FileStamp& stamp) const;
     void post(std::uint32_t message);
     // Caller holds the TableLock exclusively.
-    void joinScan(const std::u16string& path, analysis::TrackRecord& record);
+    // `prepared`: made of this very record (prepareJoin), or null.
+    void joinScan(const std::u16string& path, analysis::TrackRecord& record,
+                  const PreparedJoin* prepared = nullptr);
     // The rescan's part of joining, after the index's (caller holds the TableLock exclusively).
-    void joinRescan(const std::u16string& path, const analysis::TrackRecord& record);
+    void joinRescan(const std::u16string& path, const analysis::TrackRecord& record,
+                    std::optional<std::uint64_t> identity = std::nullopt);
     // Whether a track that just joined from the last scan's list has no earlier track to compare
     // with and no stored pair (caller holds the TableLock exclusively).
     bool nothingToCompare(const std::u16string& path) const;
@@ -168,8 +181,10 @@ private:
     Rule currentRule() const;
     // The earlier tracks of this scan that pair up with the one at `me`, from the index's candidates
     // (or all of them); false on a stop request.
+    // `pause` lets a waiting join in now and then (see compareUnderLock); false when the search must
+    // end there.
     bool findMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
-                     std::vector<Match>& matches) const;
+                     const std::function<bool()>& pause, std::vector<Match>& matches) const;
     // Every earlier track, each bound only for the positions its index names (in increasing order;
     // null: every position): for when one of the content and tag indexes narrows the search and the
     // other cannot.
@@ -186,7 +201,8 @@ private:
     // scan did not compare it with and the pairs it found, each scored again. NeedsQueries (only when
     // `mayBuild`) when findMatches would search indexes that are not built yet.
     Search findRescanMatches(const Rule& rule, const analysis::TrackRecord& record, std::size_t me,
-                             bool mayBuild, std::vector<Match>& matches) const;
+                             bool mayBuild, const std::function<bool()>& pause,
+                             std::vector<Match>& matches) const;
     // Whether the track at `me`, which cannot take its pairs from the list, has the indexes built
     // for its search (else it goes through every earlier track). Caller holds the TableLock shared.
     bool needsQueries(const Rule& rule, std::size_t me) const;

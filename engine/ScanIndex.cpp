@@ -41,28 +41,50 @@ void ScanIndex::reserve(std::size_t tracks) {
     prefilter_.reserve(tracks);
 }
 
-void ScanIndex::append(std::u16string_view path, const analysis::TrackRecord& record) {
+ScanIndex::Prepared ScanIndex::prepare(const analysis::TrackRecord& record) const {
+    Prepared out;
+    out.record = &record;
+    out.generation = generation_;
+    out.withPrints = printsIndexed_;
+    analysis::makeContentKey(record, out.contentKey);
+    analysis::makeContentSketch(out.contentKey, out.contentSketch);
+    out.tagSketch = analysis::makeTagSketch(record);
+    if (printsIndexed_) {
+        analysis::distinctPrintWords(record.acousticPrint, out.words, out.swapped);
+    }
+    if (queriesReady_) {
+        if (prefilter_.ready()) {
+            out.placed = prefilter_.place(out.contentKey, out.contentSketch);
+        }
+        TagIndex::postingsOf(record, out.postings.emplace());
+        tagIndex_.resolve(*out.postings);
+    }
+    return out;
+}
+
+void ScanIndex::append(std::u16string_view path, const analysis::TrackRecord& record,
+                       const Prepared* prepared) {
+    // Taken only when made of this record in this scan, with prints kept as they are kept now.
+    thread_local Prepared own;
+    if (prepared == nullptr || prepared->record != &record || prepared->generation != generation_ ||
+        prepared->withPrints != printsIndexed_) {
+        own = prepare(record);
+        prepared = &own;
+    }
     entries_.push_back({path, &record});
     ids_.push_back(record.trackId);
-    analysis::makeContentKey(record, contentKeys_.emplace_back());
-    analysis::makeContentSketch(contentKeys_.back(), contentSketches_.emplace_back());
-    tagSketches_.push_back(analysis::makeTagSketch(record));
-    thread_local std::vector<std::uint32_t> words;
-    thread_local std::vector<std::uint32_t> swapped;
-    words.clear();
-    swapped.clear();
-    if (printsIndexed_) {
-        analysis::distinctPrintWords(record.acousticPrint, words, swapped);
-    }
-    printWords_.insert(printWords_.end(), words.begin(), words.end());
-    printSwapped_.insert(printSwapped_.end(), swapped.begin(), swapped.end());
+    contentKeys_.push_back(prepared->contentKey);
+    contentSketches_.push_back(prepared->contentSketch);
+    tagSketches_.push_back(prepared->tagSketch);
+    printWords_.insert(printWords_.end(), prepared->words.begin(), prepared->words.end());
+    printSwapped_.insert(printSwapped_.end(), prepared->swapped.begin(), prepared->swapped.end());
     printWordStarts_.push_back(printWords_.size());
     if (queriesReady_) {
-        addToQueries(entries_.size() - 1);
+        addToQueries(entries_.size() - 1, prepared);
     }
 }
 
-void ScanIndex::addToQueries(std::size_t position) {
+void ScanIndex::addToQueries(std::size_t position, const Prepared* prepared) {
     const auto at = static_cast<std::uint32_t>(position);
     const std::span<const analysis::ContentKey> keys(contentKeys_.data(), position + 1);
     const std::span<const analysis::ContentSketch> sketches(contentSketches_.data(), position + 1);
@@ -71,9 +93,15 @@ void ScanIndex::addToQueries(std::size_t position) {
     }
     // On demand, the axes are learned apart (takeAxesSample) and only installed here.
     if (!onDemand_ || prefilter_.ready()) {
-        prefilter_.add(keys, sketches);
+        // Made before the axes came in, it has no placing: add places the track itself.
+        prefilter_.add(keys, sketches,
+                       prepared != nullptr && prepared->placed ? &*prepared->placed : nullptr);
     }
-    tagIndex_.add(at, *entries_[position].record);
+    if (prepared != nullptr && prepared->postings) {
+        tagIndex_.add(at, *prepared->postings);
+    } else {
+        tagIndex_.add(at, *entries_[position].record);
+    }
     const analysis::PrintWords words = printWords(position);
     printIndex_.add(at, words.words);
     if (printsIndexed_ && words.words.empty()) {
@@ -155,11 +183,10 @@ bool ScanIndex::collect(std::size_t me, std::vector<std::uint32_t>& out, Query&&
 
 template <typename Take>
 bool ScanIndex::offerContent(std::size_t me, const analysis::PairScorer& scorer, std::size_t budget,
-                             Take&& take) const {
+                             Take&& take, const std::function<bool()>& pause) const {
     const float floor = scorer.contentFloor() - analysis::PairScorer::kBoundMargin;
     if (prefilter_.ready()) {
-        prefilter_.query(me, floor, me, take);
-        return true;
+        return prefilter_.query(me, floor, me, take, pause);
     }
     return contentIndex_.query(contentSketches_[me], floor, static_cast<std::uint32_t>(me), budget, take);
 }
@@ -195,8 +222,8 @@ void ScanIndex::printlessCandidates(std::size_t me, const analysis::PairScorer& 
 }
 
 bool ScanIndex::candidates(std::size_t me, const analysis::PairScorer& scorer,
-                           std::vector<std::uint32_t>& out, std::size_t budget,
-                           std::size_t* contentNamed) const {
+                           std::vector<std::uint32_t>& out, std::size_t budget, std::size_t* contentNamed,
+                           const std::function<bool()>& pause) const {
     const auto below = static_cast<std::uint32_t>(me);
     const analysis::PairScorer::Rule& rule = scorer.rule();
     std::size_t named = SIZE_MAX;
@@ -218,13 +245,16 @@ bool ScanIndex::candidates(std::size_t me, const analysis::PairScorer& scorer,
     }
     // The content side first, so that its candidates lead the list.
     const bool narrowed = collect(me, out, [&](const auto& take, const auto&) {
-        if (rule.byContent && !offerContent(me, scorer, budget, take)) {
-            return false;
+        if (rule.byContent && !offerContent(me, scorer, budget, take, pause)) {
+            return false; // the content index gave up, or the search ends at a pause
         }
         named = out.size();
+        if (rule.byTags && pause && !pause()) {
+            return true; // the caller ends the search
+        }
         return !rule.byTags || tagIndex_.query(*entries_[me].record,
                                                rule.tagsThreshold - analysis::PairScorer::kTagsIndexMargin,
-                                               below, budget, take);
+                                               below, budget, take, pause);
     });
     if (contentNamed != nullptr) {
         *contentNamed = named;

@@ -11,6 +11,7 @@
 #include "engine/TagIndex.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -42,11 +43,30 @@ public:
     void clear(bool withPrints = false, std::size_t learnAxesAt = ContentPrefilter::kDefaultLearnAt,
                bool onDemand = false);
     bool printsIndexed() const { return printsIndexed_; }
+    // Counts the clears: a position means the same track while it stays the same.
+    std::uint64_t generation() const { return generation_; }
     // Room for this many tracks, so that the arrays do not grow by doubling (and copying) during a scan.
     void reserve(std::size_t tracks);
+    // What append works out of a track, made beforehand by prepare under the lock held shared (beside
+    // the other workers' comparisons), so that a join's exclusive section need only file it.
+    struct Prepared {
+        const analysis::TrackRecord* record = nullptr;
+        std::uint64_t generation = 0;
+        bool withPrints = false;
+        analysis::ContentKey contentKey{};
+        analysis::ContentSketch contentSketch{};
+        analysis::TagSketch tagSketch{};
+        std::vector<std::uint32_t> words;
+        std::vector<std::uint32_t> swapped;
+        std::optional<ContentPrefilter::Placed> placed; // when the prefilter was ready
+        std::optional<TagIndex::Postings> postings;     // when the queries were built
+    };
+    Prepared prepare(const analysis::TrackRecord& record) const;
     // Adds a track that has just received its id (ids grow with every append). The index keeps pointers
-    // to `path` and `record` (the track table's) until it is cleared.
-    void append(std::u16string_view path, const analysis::TrackRecord& record);
+    // to `path` and `record` (the track table's) until it is cleared. `prepared` is taken when it was
+    // made of this record since the last clear; otherwise the track is prepared here.
+    void append(std::u16string_view path, const analysis::TrackRecord& record,
+                const Prepared* prepared = nullptr);
     std::size_t size() const { return entries_.size(); }
 
     // Whether candidates() and the other queries may be asked: always, unless built on demand and not
@@ -91,8 +111,12 @@ public:
     // `contentNamed`, when given, receives how many of the first positions of `out` the content side
     // named (or the print index, or the bounds of the tracks without a print): the others came from
     // the tag index alone and cannot pass the content bounds.
+    // `pause`, when given, is called between stretches of the search (of the content prefilter's, and
+    // between the content and the tag side), where the query holds nothing of the index; when it
+    // returns false the query ends there, its list cut short.
     bool candidates(std::size_t me, const analysis::PairScorer& scorer, std::vector<std::uint32_t>& out,
-                    std::size_t budget, std::size_t* contentNamed = nullptr) const;
+                    std::size_t budget, std::size_t* contentNamed = nullptr,
+                    const std::function<bool()>& pause = {}) const;
     // The positions before `me` whose pair with it may pass scorer.isContentCandidate, in increasing
     // order, from the content prefilter. False until the prefilter is ready.
     bool contentCandidates(std::size_t me, const analysis::PairScorer& scorer,
@@ -116,13 +140,13 @@ private:
     // Offers take() the content candidates before `me` (the prefilter's, or the content index's before
     // the prefilter is ready); false when the content index gives up.
     template <typename Take>
-    bool offerContent(std::size_t me, const analysis::PairScorer& scorer, std::size_t budget,
-                      Take&& take) const;
+    bool offerContent(std::size_t me, const analysis::PairScorer& scorer, std::size_t budget, Take&& take,
+                      const std::function<bool()>& pause = {}) const;
     // Offers take() the tracks without a print before `me` that may pair with it.
     template <typename Take>
     void printlessCandidates(std::size_t me, const analysis::PairScorer& scorer, Take&& take) const;
     // Adds the track at `position` to the structures only queries read.
-    void addToQueries(std::size_t position);
+    void addToQueries(std::size_t position, const Prepared* prepared = nullptr);
 
     std::vector<Entry> entries_;
     std::vector<std::int32_t> ids_;

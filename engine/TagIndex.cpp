@@ -269,26 +269,27 @@ void TagIndex::post(List& list, std::uint32_t position) {
     }
 }
 
-void TagIndex::addText(std::u16string_view text, std::size_t space, std::uint32_t position) {
+void TagIndex::postText(std::u16string_view text, std::size_t space, Postings& out) {
     thread_local std::vector<std::uint64_t> pairs;
     thread_local std::vector<std::uint64_t> triples;
-    Space& own = spaces_[space];
+    const auto at = static_cast<std::uint8_t>(space);
     const analysis::RunShape pairShape = runsOf(text, 2, pairs);
     const analysis::RunShape tripleShape = runsOf(text, 3, triples);
     const bool isShort = text.size() <= kShortLength;
     if (text.size() > kLongest || tripleShape.repeats > repeatCap(text.size()) ||
         (isShort && pairShape.repeats > repeatCap(text.size()))) {
-        post(own.whole, position);
+        out.items.push_back({0, 0, at, Postings::kWhole});
         return;
     }
-    const std::size_t lengthClass = isShort ? text.size() : bandClass(bandOf(text.size()));
+    const auto lengthClass =
+        static_cast<std::uint16_t>(isShort ? text.size() : bandClass(bandOf(text.size())));
     for (const std::uint64_t run : triples) {
-        post(listOf(keyOf(run, 3, space), lengthClass), position);
+        out.items.push_back({keyOf(run, 3, space), lengthClass, at, Postings::kRun});
     }
     if (isShort) {
-        post(own.byLength[text.size()], position);
+        out.items.push_back({0, static_cast<std::uint16_t>(text.size()), at, Postings::kByLength});
         for (const std::uint64_t run : pairs) {
-            post(listOf(keyOf(run, 2, space), lengthClass), position);
+            out.items.push_back({keyOf(run, 2, space), lengthClass, at, Postings::kRun});
         }
     }
 }
@@ -303,21 +304,55 @@ std::array<std::u16string_view, 4> TagIndex::textsBySpace(const analysis::TrackR
             std::u16string_view(record.nameText), std::u16string_view(record.albumText)};
 }
 
-void TagIndex::add(std::uint32_t position, const analysis::TrackRecord& record) {
-    if (texts_.size() <= position) {
-        texts_.resize(position + std::size_t{1}, 0);
-    }
-    texts_[position] = static_cast<std::uint8_t>(analysis::tagTextsOf(record));
-    post(byTexts_[texts_[position]], position);
+void TagIndex::postingsOf(const analysis::TrackRecord& record, Postings& out) {
+    out.items.clear();
+    out.texts = static_cast<std::uint8_t>(analysis::tagTextsOf(record));
     std::u16string_view nameAsTag;
     const auto texts = textsBySpace(record, nameAsTag);
     for (std::size_t i = 0; i < texts.size(); ++i) {
         if (!texts[i].empty()) {
-            addText(texts[i], kSpaceOf[i], position);
+            postText(texts[i], kSpaceOf[i], out);
         }
     }
     if (!nameAsTag.empty()) {
-        addText(nameAsTag, kTagSpace, position);
+        postText(nameAsTag, kTagSpace, out);
+    }
+}
+
+void TagIndex::resolve(Postings& postings) const {
+    for (Postings::Item& item : postings.items) {
+        if (item.kind == Postings::kRun) {
+            const auto it = runs_.find(item.key);
+            item.list = it == runs_.end() ? 0 : it->second.byClass[item.lengthClass];
+        }
+    }
+}
+
+void TagIndex::add(std::uint32_t position, const analysis::TrackRecord& record) {
+    thread_local Postings postings;
+    postingsOf(record, postings);
+    add(position, postings);
+}
+
+void TagIndex::add(std::uint32_t position, const Postings& postings) {
+    if (texts_.size() <= position) {
+        texts_.resize(position + std::size_t{1}, 0);
+    }
+    texts_[position] = postings.texts;
+    post(byTexts_[postings.texts], position);
+    for (const Postings::Item& item : postings.items) {
+        Space& own = spaces_[item.space];
+        switch (item.kind) {
+        case Postings::kRun:
+            post(item.list != 0 ? lists_[item.list] : listOf(item.key, item.lengthClass), position);
+            break;
+        case Postings::kWhole:
+            post(own.whole, position);
+            break;
+        case Postings::kByLength:
+            post(own.byLength[item.lengthClass], position);
+            break;
+        }
     }
 }
 
@@ -558,11 +593,18 @@ bool reachesCounted(const std::array<float, 4>& unnamed, const Marks& marks, std
 
 } // namespace
 
-void TagIndex::count(const Search& search, unsigned texts, float threshold, std::uint32_t below,
-                     std::vector<std::uint32_t>& out) const {
+bool TagIndex::count(const Search& search, unsigned texts, float threshold, std::uint32_t below,
+                     std::vector<std::uint32_t>& out, const std::function<bool()>& pause) const {
     thread_local Marks marks;
     marks.start(below);
+    std::size_t read = 0;
     for (const Group& group : search.groups) {
+        if (pause && read >= entriesBetweenPauses_) {
+            read = 0;
+            if (!pause()) {
+                return false;
+            }
+        }
         const std::span<const List* const> lists(search.lists.data() + group.begin, group.end - group.begin);
         if (group.need <= 1 && group.likenessCount == 0) { // any entry names the track
             for (const List* list : lists) {
@@ -571,6 +613,9 @@ void TagIndex::count(const Search& search, unsigned texts, float threshold, std:
         } else {
             marks.nameCounted(lists, group.need, group.parts,
                               {search.likeness.data() + group.likenessAt, group.likenessCount}, group.unread);
+        }
+        for (const List* list : lists) {
+            read += list->size();
         }
     }
     // Whether a track may reach the threshold, by the parts always counted and those it was named for.
@@ -592,10 +637,12 @@ void TagIndex::count(const Search& search, unsigned texts, float threshold, std:
             out.push_back(p);
         }
     }
+    return true;
 }
 
 bool TagIndex::select(const analysis::TrackRecord& record, float threshold, std::uint32_t below,
-                      std::size_t budget, std::vector<std::uint32_t>& out) const {
+                      std::size_t budget, std::vector<std::uint32_t>& out,
+                      const std::function<bool()>& pause) const {
     out.clear();
     if (!(threshold > 0.0f)) {
         return false; // every pair reaches it
@@ -612,8 +659,7 @@ bool TagIndex::select(const analysis::TrackRecord& record, float threshold, std:
     if (!fits(level, true) && !fits(level, false) && !fits(threshold, false)) {
         return false;
     }
-    count(search, analysis::tagTextsOf(record), threshold, below, out);
-    return true;
+    return count(search, analysis::tagTextsOf(record), threshold, below, out, pause);
 }
 
 } // namespace tonemirror::engine

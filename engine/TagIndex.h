@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -33,8 +35,27 @@ namespace tonemirror::engine {
 class TagIndex {
 public:
     void clear();
+    // The lists a track's texts go in, worked out of the texts alone (postingsOf, on any thread and
+    // without the index), so that add need only file the track in them.
+    struct Postings {
+        enum Kind : std::uint8_t { kRun, kWhole, kByLength };
+        struct Item {
+            std::uint64_t key;         // of the run (kRun)
+            std::uint16_t lengthClass; // kRun: the list's length class; kByLength: the text's length
+            std::uint8_t space;
+            Kind kind;
+            std::uint32_t list = 0; // kRun: the list's place once found (resolve), else 0
+        };
+        std::uint8_t texts = 0; // analysis::tagTextsOf
+        std::vector<Item> items;
+    };
+    static void postingsOf(const analysis::TrackRecord& record, Postings& out);
+    // Finds the lists the runs of `postings` already have (reads the index only), so that add need not
+    // look them up. The places stay valid until the index is cleared.
+    void resolve(Postings& postings) const;
     // Adds the texts of the track at `position` (one more than the last added).
     void add(std::uint32_t position, const analysis::TrackRecord& record);
+    void add(std::uint32_t position, const Postings& postings);
 
     // Calls visit(position) for every added track before `below` whose tag score with `record` (the
     // newer track of the pair, as for analysis::compareTags) may reach `threshold` (and for some
@@ -42,13 +63,19 @@ public:
     // not above 0, or when the lists to read hold more than kReadsPerBudget x `budget` entries even
     // with every text looked up at the threshold (reading them would cost more than going through
     // every earlier track); then every earlier track is a candidate.
+    // `pause`, when given, is called between the groups of lists the query reads, where it holds no
+    // place in a list (tracks may be added meanwhile); when it returns false the query ends there,
+    // false, having visited none.
     template <typename Visit>
     bool query(const analysis::TrackRecord& record, float threshold, std::uint32_t below, std::size_t budget,
-               Visit&& visit) const;
+               Visit&& visit, const std::function<bool()>& pause = {}) const;
 
     // A list entry costs a small fraction of a tag bound: a query reads up to this many entries for
     // each candidate it may hand over before going through every earlier track is cheaper.
     static constexpr std::size_t kReadsPerBudget = 4;
+    // Entries a query reads, at least, between two pauses: some 30 microseconds.
+    static constexpr std::size_t kEntriesBetweenPauses = 4096;
+    void pauseEvery(std::size_t entries) { entriesBetweenPauses_ = entries; } // tests
     // A query reads lists beyond the ones it must while they hold at most this many times the entries
     // of those, plus kSmallList.
     static constexpr std::size_t kExtraReads = 3;
@@ -135,7 +162,7 @@ private:
     // missing title or artist (empty otherwise).
     static std::array<std::u16string_view, 4> textsBySpace(const analysis::TrackRecord& record,
                                                            std::u16string_view& nameAsTag);
-    void addText(std::u16string_view text, std::size_t space, std::uint32_t position);
+    static void postText(std::u16string_view text, std::size_t space, Postings& out);
     // What a query reads: groups of lists, each group with the entries a track needs among its lists
     // to have a text that reaches the group's level with the query text, and the parts
     // (analysis::TagPart bits) that text stands for; and for each part the bound of a track that no
@@ -168,11 +195,12 @@ private:
     void addUnboundedTracks(unsigned texts, float threshold, Search& search) const;
     // query without the visits.
     bool select(const analysis::TrackRecord& record, float threshold, std::uint32_t below, std::size_t budget,
-                std::vector<std::uint32_t>& out) const;
+                std::vector<std::uint32_t>& out, const std::function<bool()>& pause) const;
     // The positions before `below` that a search names for parts with which they may reach
     // `threshold`; `texts`: the query's analysis::tagTextsOf.
-    void count(const Search& search, unsigned texts, float threshold, std::uint32_t below,
-               std::vector<std::uint32_t>& out) const;
+    // False when `pause` ended it.
+    bool count(const Search& search, unsigned texts, float threshold, std::uint32_t below,
+               std::vector<std::uint32_t>& out, const std::function<bool()>& pause) const;
     // Adds the groups of one query text standing for `parts`; false when it does not narrow.
     bool addTextLists(std::u16string_view text, std::size_t space, float threshold, unsigned parts,
                       bool extraReads, Search& search) const;
@@ -193,7 +221,10 @@ private:
                                 const LikenessByShared& likeness);
 
     std::unordered_map<std::uint64_t, RunLists> runs_;
-    std::vector<List> lists_{1}; // lists_[0] stays empty
+    // lists_[0] stays empty. A deque, so that a list stays where it is while others are added (a
+    // query that pauses keeps its lists).
+    std::deque<List> lists_{1};
+    std::size_t entriesBetweenPauses_ = kEntriesBetweenPauses;
     std::array<Space, kSpaces> spaces_;
     std::vector<std::uint8_t> texts_; // analysis::tagTextsOf of every position
     std::array<List, 16> byTexts_;    // the positions by their analysis::tagTextsOf
@@ -201,9 +232,9 @@ private:
 
 template <typename Visit>
 bool TagIndex::query(const analysis::TrackRecord& record, float threshold, std::uint32_t below,
-                     std::size_t budget, Visit&& visit) const {
+                     std::size_t budget, Visit&& visit, const std::function<bool()>& pause) const {
     thread_local std::vector<std::uint32_t> found;
-    if (!select(record, threshold, below, budget, found)) {
+    if (!select(record, threshold, below, budget, found, pause)) {
         return false;
     }
     for (const std::uint32_t p : found) {

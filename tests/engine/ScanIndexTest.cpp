@@ -167,6 +167,18 @@ bool appendOnDemand(ScanIndex& index, const std::deque<TrackRecord>& library,
     return installed;
 }
 
+// Both thresholds at `threshold`, prints alike from 0.5 on.
+PairScorer::Rule ruleAt(float threshold, bool byContent, bool byTags, bool verify) {
+    PairScorer::Rule rule;
+    rule.byContent = byContent;
+    rule.byTags = byTags;
+    rule.verify = verify;
+    rule.contentThreshold = threshold;
+    rule.tagsThreshold = threshold;
+    rule.acousticThreshold = 0.5f;
+    return rule;
+}
+
 class CandidateSearch : public ::testing::TestWithParam<RuleCase> {};
 
 // Every pair that the scorer's cheap steps let through is among the index's candidates, for every
@@ -189,14 +201,7 @@ TEST_P(CandidateSearch, CandidatesHoldEveryPairTheAllPairsLoopWouldScore) {
     std::size_t narrowed = 0;
     std::size_t reported = 0;
     for (const float threshold : {0.3f, 0.5f, 0.6f, 0.75f, 0.9f, 0.99f}) {
-        PairScorer::Rule rule;
-        rule.byContent = c.byContent;
-        rule.byTags = c.byTags;
-        rule.verify = c.verify;
-        rule.contentThreshold = threshold;
-        rule.tagsThreshold = threshold;
-        rule.acousticThreshold = 0.5f;
-        const PairScorer scorer(rule);
+        const PairScorer scorer(ruleAt(threshold, c.byContent, c.byTags, c.verify));
         std::vector<std::uint32_t> found;
         std::vector<std::uint32_t> content;
         for (std::size_t me = 0; me < library.size(); ++me) {
@@ -257,6 +262,124 @@ INSTANTIATE_TEST_SUITE_P(
                       RuleCase{"TagsAndContentAxesPending", true, true, false, 60, Build::AxesPending},
                       RuleCase{"ContentVerifiedAxesPending", true, false, true, 60, Build::AxesPending}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// Joins that take forms worked out ahead (as a scan prepares them beside the other workers' searches)
+// leave the index as joins that work everything out themselves do: forms made before the queries
+// were built or before the axes came in are completed at the join, and forms made of another record
+// or before a clear are not taken.
+TEST(PreparedJoins, LeaveTheIndexAsJoinsThatWorkItAllOut) {
+    const std::deque<TrackRecord> library = randomLibrary(7, 300);
+    std::deque<std::u16string> paths;
+    for (std::size_t i = 0; i < library.size(); ++i) {
+        paths.push_back(u"/m/" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)));
+    }
+    ScanIndex plain;
+    ScanIndex ahead;
+    ScanIndex::Prepared beforeClear = ahead.prepare(library[0]); // no prints kept then
+    for (ScanIndex* index : {&plain, &ahead}) {
+        index->clear(true, 60, true);
+    }
+    std::deque<ScanIndex::Prepared> made; // made[k] of library[k], some joins before it is taken
+    std::optional<ScanIndex::AxesSample> sample;
+    for (std::size_t i = 0; i < library.size(); ++i) {
+        while (made.size() < std::min(library.size(), i + 1 + i % 4)) {
+            made.push_back(ahead.prepare(library[made.size()]));
+        }
+        const ScanIndex::Prepared* taken = &made[i];
+        if (i == 0) {
+            taken = &beforeClear;
+        } else if (i % 11 == 0) {
+            taken = &made[i - 1]; // another track's
+        }
+        plain.append(paths[i], library[i]);
+        ahead.append(paths[i], library[i], taken);
+        if (i + 1 == 40) {
+            plain.buildQueries();
+            ahead.buildQueries();
+        }
+        if (auto s = plain.takeAxesSample()) {
+            sample = std::move(s);
+            ASSERT_TRUE(ahead.takeAxesSample().has_value());
+        }
+        if (sample && i == 90) {
+            plain.installAxes(ScanIndex::learnAxes(*sample), sample->generation);
+            ahead.installAxes(ScanIndex::learnAxes(*sample), plain.generation());
+        }
+    }
+    ASSERT_TRUE(sample.has_value());
+    for (const bool verify : {false, true}) {
+        for (const float threshold : {0.5f, 0.75f, 0.9f}) {
+            const PairScorer scorer(ruleAt(threshold, true, true, verify));
+            std::vector<std::uint32_t> a;
+            std::vector<std::uint32_t> b;
+            for (std::size_t me = 0; me < library.size(); ++me) {
+                ASSERT_EQ(plain.candidates(me, scorer, a, SIZE_MAX),
+                          ahead.candidates(me, scorer, b, SIZE_MAX));
+                ASSERT_EQ(std::set<std::uint32_t>(a.begin(), a.end()),
+                          std::set<std::uint32_t>(b.begin(), b.end()))
+                    << "threshold " << threshold << ", track " << me;
+                ASSERT_EQ(plain.contentCandidates(me, scorer, a), ahead.contentCandidates(me, scorer, b));
+                ASSERT_EQ(a, b) << "threshold " << threshold << ", track " << me;
+            }
+        }
+    }
+}
+
+// A search that pauses between stretches of groups, while tracks keep joining (and the groups'
+// arrays move), names what a search without pauses names; one ended at a pause names none.
+TEST(ContentPrefilterSearch, PausedWhileTracksJoinNamesWhatAnUnpausedOneNames) {
+    const std::deque<TrackRecord> library = randomLibrary(11, 400);
+    std::vector<analysis::ContentKey> keys(library.size());
+    std::vector<analysis::ContentSketch> sketches(library.size());
+    ContentPrefilter whole;
+    ContentPrefilter growing;
+    for (ContentPrefilter* p : {&whole, &growing}) {
+        p->clear(64, ContentPrefilter::Boxes::Always);
+    }
+    growing.pauseEvery(1);
+    std::size_t added = 0;
+    const auto addTo = [&](ContentPrefilter& p, std::size_t n) {
+        analysis::makeContentKey(library[n], keys[n]);
+        analysis::makeContentSketch(keys[n], sketches[n]);
+        p.add({keys.data(), n + 1}, {sketches.data(), n + 1});
+    };
+    for (; added < 100; ++added) {
+        addTo(growing, added);
+    }
+    for (std::size_t n = 0; n < library.size(); ++n) {
+        addTo(whole, n);
+    }
+    std::size_t pauses = 0;
+    const std::function<bool()> joinSome = [&] {
+        ++pauses;
+        for (std::size_t k = 0; k < 3 && added < library.size(); ++k, ++added) {
+            addTo(growing, added);
+        }
+        return true;
+    };
+    std::vector<std::uint32_t> named;
+    std::vector<std::uint32_t> expected;
+    for (std::size_t me = 64; me < library.size(); me += 7) {
+        for (const float t : {0.5f, 0.75f, 0.95f}) {
+            named.clear();
+            expected.clear();
+            while (added <= me) {
+                addTo(growing, added++);
+            }
+            ASSERT_TRUE(growing.query(
+                me, t, me, [&](std::uint32_t p) { named.push_back(p); }, joinSome));
+            ASSERT_TRUE(whole.query(me, t, me, [&](std::uint32_t p) { expected.push_back(p); }));
+            ASSERT_EQ(named, expected) << "threshold " << t << ", track " << me;
+        }
+    }
+    EXPECT_GT(pauses, 100u);
+    std::size_t calls = 0;
+    named.clear();
+    EXPECT_FALSE(growing.query(
+        library.size() - 1, 0.5f, library.size() - 1, [&](std::uint32_t p) { named.push_back(p); },
+        [&] { return ++calls < 2; }));
+    EXPECT_TRUE(named.empty());
+}
 
 enum class Songs {
     Mixed,            // near copies of some songs, unrelated ones, silence

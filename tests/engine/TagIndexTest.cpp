@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <random>
 #include <set>
 #include <string>
@@ -191,6 +192,55 @@ INSTANTIATE_TEST_SUITE_P(Libraries, TagIndexExact,
                                            LibraryCase{"MostTextsMissing", 13, 8, 1, 3},
                                            LibraryCase{"FewCopies", 14, 30, 6, 20}),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// A query that pauses between its groups of lists, while tracks keep joining (and new lists come),
+// names what a query without pauses names; one ended at a pause names none.
+TEST(TagIndexPauses, PausedWhileTracksJoinNamesWhatAnUnpausedQueryNames) {
+    const std::deque<TrackRecord> tracks = library(LibraryCase{"SharedArtists", 21, 6, 4, 4}, 300);
+    TagIndex whole;
+    TagIndex growing;
+    growing.pauseEvery(1);
+    std::uint32_t added = 0;
+    for (; added < 50; ++added) {
+        growing.add(added, tracks[added]);
+    }
+    for (std::uint32_t i = 0; i < tracks.size(); ++i) {
+        whole.add(i, tracks[i]);
+    }
+    std::size_t pauses = 0;
+    const std::function<bool()> joinSome = [&] {
+        ++pauses;
+        for (int k = 0; k < 2 && added < tracks.size(); ++k, ++added) {
+            growing.add(added, tracks[added]);
+        }
+        return true;
+    };
+    for (std::uint32_t me = 50; me < tracks.size(); me += 3) {
+        for (const float threshold : {0.45f, 0.75f}) {
+            while (added <= me) {
+                growing.add(added, tracks[added]);
+                ++added;
+            }
+            std::vector<std::uint32_t> named;
+            std::vector<std::uint32_t> expected;
+            const bool narrowed = growing.query(
+                tracks[me], threshold, me, SIZE_MAX, [&](std::uint32_t p) { named.push_back(p); }, joinSome);
+            ASSERT_EQ(narrowed, whole.query(tracks[me], threshold, me, SIZE_MAX,
+                                            [&](std::uint32_t p) { expected.push_back(p); }));
+            std::sort(named.begin(), named.end());
+            std::sort(expected.begin(), expected.end());
+            ASSERT_EQ(named, expected) << "threshold " << threshold << ", track " << me;
+        }
+    }
+    EXPECT_GT(pauses, 100u);
+    std::vector<std::uint32_t> named;
+    std::size_t calls = 0;
+    EXPECT_FALSE(growing.query(
+        tracks.back(), 0.45f, static_cast<std::uint32_t>(tracks.size() - 1), SIZE_MAX,
+        [&](std::uint32_t p) { named.push_back(p); }, [&] { return ++calls < 2; }));
+    EXPECT_TRUE(named.empty());
+    EXPECT_EQ(calls, 2u);
+}
 
 // Tracks of one artist share the artist and the start of their file names ("artist - title"), so they
 // are named for two parts; how many runs their names share shows that the names are far from alike,
