@@ -79,18 +79,8 @@ static_assert(kFirstStageAxes == 32 && kProjectionLevelTerms == 8 && ByteGroupBo
 #endif
 
 void largestDots(const ByteQuery& query, const ByteGroupBox& box, float (&dots)[kByteParts]) {
-    std::int16_t q[ByteGroupBox::kValues] = {}; // zero beyond the values, as the box
-    std::copy(query.values, query.values + kByteValues, q);
     std::int32_t most[kByteParts];
-#if TONEMIRROR_BOX_AVX2
-    if (cpuHasAvx2()) {
-        largestDotsAvx2(q, box, most);
-    } else {
-        largestDotsPlain(q, box, most);
-    }
-#else
-    largestDotsPlain(q, box, most);
-#endif
+    largestByteDots(query, box, most);
     for (std::size_t part = 0; part < kByteParts; ++part) {
         dots[part] = query.unit[part] * static_cast<float>(most[part]);
     }
@@ -116,6 +106,24 @@ float boxSquares(const ByteQuery& q, const ByteGroupBox& box) {
 }
 
 } // namespace
+
+void largestByteDots(const ByteQuery& query, const ByteGroupBox& box, std::int32_t (&most)[kByteParts]) {
+    std::int16_t q[ByteGroupBox::kValues] = {}; // zero beyond the values, as the box
+    std::copy(query.values, query.values + kByteValues, q);
+#if TONEMIRROR_BOX_AVX2
+    if (cpuHasAvx2()) {
+        largestDotsAvx2(q, box, most);
+        return;
+    }
+#endif
+    largestDotsPlain(q, box, most);
+}
+
+void largestByteDotsPlain(const ByteQuery& query, const ByteGroupBox& box, std::int32_t (&most)[kByteParts]) {
+    std::int16_t q[ByteGroupBox::kValues] = {};
+    std::copy(query.values, query.values + kByteValues, q);
+    largestDotsPlain(q, box, most);
+}
 
 void widenByteGroup(ByteGroupBox& box, const ByteBlock& block, std::size_t lane) {
     for (std::size_t d = 0; d < kByteValues; ++d) {

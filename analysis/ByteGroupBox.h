@@ -37,4 +37,10 @@ float byteGroupBound(const ByteQuery& query, const ByteGroupBox& box);
 // Whether bytePassMasks could pass some member of the box at `floor`.
 bool byteGroupReaches(const ByteQuery& query, const ByteGroupBox& box, float floor);
 
+// The largest magnitude of the query's dot product of each part (spectrum, level, sections) with any
+// byte vector in the box, in the query's integer units: exact. The vector kernel where the processor
+// has one, and the plain one every processor runs; the two agree to the last bit.
+void largestByteDots(const ByteQuery& query, const ByteGroupBox& box, std::int32_t (&most)[kByteParts]);
+void largestByteDotsPlain(const ByteQuery& query, const ByteGroupBox& box, std::int32_t (&most)[kByteParts]);
+
 } // namespace tonemirror::analysis

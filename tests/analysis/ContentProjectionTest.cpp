@@ -446,6 +446,53 @@ INSTANTIATE_TEST_SUITE_P(
         ByteCase{"RandomAxes", Kind::OddArrays, Axes::FromNothing, Steps::FromLibrary}),
     [](const auto& p) { return std::string(p.param.name); });
 
+// The box's largest dot products come from the vector kernel where the processor has it; the plain
+// one, which runs elsewhere, must give the same integers, also at the extremes of both types, for
+// boxes that span a value's whole range or a single value of it, around zero or away from it.
+TEST(ByteGroupBoxKernels, VectorAndPlainAgreeOnEveryPart) {
+    std::mt19937 rng(23);
+    std::uniform_int_distribution<int> byte(-128, 127);
+    std::uniform_int_distribution<int> query(-32768, 32767);
+    for (int round = 0; round < 2000; ++round) {
+        ByteGroupBox box;
+        for (std::size_t d = 0; d < kByteValues; ++d) {
+            int a = byte(rng);
+            int b = byte(rng);
+            switch (round % 4) {
+            case 0: // the whole range
+                a = -128;
+                b = 127;
+                break;
+            case 1: // one value
+                b = a;
+                break;
+            case 2: // one side of zero
+                a = std::abs(a) / 2;
+                b = std::abs(b) / 2;
+                break;
+            default:
+                break;
+            }
+            box.lo[d] = static_cast<std::int8_t>(std::min(a, b));
+            box.hi[d] = static_cast<std::int8_t>(std::max(a, b));
+        }
+        box.empty = false;
+        ByteQuery q{};
+        for (std::size_t d = 0; d < kByteValues; ++d) {
+            const int extreme = d % 2 == 0 ? -32768 : 32767;
+            q.values[d] = static_cast<std::int16_t>(round % 8 == 7 ? extreme : query(rng));
+        }
+        std::int32_t vector[kByteParts];
+        std::int32_t plain[kByteParts];
+        largestByteDots(q, box, vector);
+        largestByteDotsPlain(q, box, plain);
+        for (std::size_t part = 0; part < kByteParts; ++part) {
+            ASSERT_EQ(vector[part], plain[part]) << "round " << round << ", part " << part;
+            ASSERT_GE(plain[part], 0) << "a magnitude";
+        }
+    }
+}
+
 // `count` values that each round down by almost half their step, the rest of a unit array beyond
 // them; returns the array's correlation with itself as far as these values carry it.
 double roundingDown(float* values, std::size_t count, const float* steps, float* rest) {
