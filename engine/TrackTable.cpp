@@ -5,24 +5,25 @@
 namespace tonemirror::engine {
 
 analysis::TrackRecord* TrackTable::find(std::u16string_view path) {
-    const auto it = map_.find(path);
-    return it == map_.end() ? nullptr : &it->second;
+    const auto it = byPath_.find(path);
+    return it == byPath_.end() ? nullptr : &it->second->second;
 }
 
 const analysis::TrackRecord* TrackTable::find(std::u16string_view path) const {
-    const auto it = map_.find(path);
-    return it == map_.end() ? nullptr : &it->second;
+    const auto it = byPath_.find(path);
+    return it == byPath_.end() ? nullptr : &it->second->second;
 }
 
 std::u16string_view TrackTable::storedPath(std::u16string_view path) const {
-    const auto it = map_.find(path);
-    return it == map_.end() ? std::u16string_view() : std::u16string_view(it->first);
+    const auto it = byPath_.find(path);
+    return it == byPath_.end() ? std::u16string_view() : it->first;
 }
 
 bool TrackTable::insert(std::u16string path, analysis::TrackRecord record) {
     record.spectrumRest = {};
-    const bool inserted = map_.try_emplace(std::move(path), std::move(record)).second;
+    const auto [it, inserted] = map_.try_emplace(std::move(path), std::move(record));
     if (inserted) {
+        byPath_.emplace(it->first, it);
         // The counter is 32-bit like the status display's; it saturates rather than wrapping.
         const std::size_t n = map_.size();
         const auto limit = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
@@ -43,6 +44,7 @@ bool TrackTable::replace(std::u16string_view path, const analysis::TrackRecord& 
 
 void TrackTable::clear() {
     tracksKnown_.store(0, std::memory_order_relaxed);
+    byPath_.clear();
     map_.clear();
 }
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace tonemirror::engine {
 
@@ -55,6 +56,10 @@ public:
 
 private:
     Map map_;
+    // The same entries by a hash of their paths: finding one in the ordered map compares long common
+    // prefixes along some twenty levels at a million tracks, and a scan finds every track several
+    // times, once under the exclusive lock. The views are of map_'s own keys, which stay in place.
+    std::unordered_map<std::u16string_view, Map::iterator> byPath_;
     std::atomic<std::int32_t> tracksKnown_{0};
 };
 

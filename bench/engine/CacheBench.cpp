@@ -3,12 +3,15 @@
 #include "engine/CacheFormat.h"
 #include "engine/FileIo.h"
 #include "engine/TrackStore.h"
+#include "engine/TrackTable.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -177,10 +180,55 @@ void BM_AppendRecords(benchmark::State& state) {
     }
 }
 
+// Finding a track by its path in a table of state.range(0) tracks laid out as a library is (some
+// fifteen tracks an album, long shared beginnings), against the same lookups in an ordered map of
+// the paths alone, which is how the table found them before it kept them by hash as well.
+std::vector<std::u16string> libraryPaths(std::size_t n) {
+    std::vector<std::u16string> paths;
+    paths.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::string p = "/home/someone/Music/Artist " + std::to_string(i / 150) + "/Album " +
+                              std::to_string(i / 15 % 10) + " (Deluxe Edition)/" + std::to_string(i % 15) +
+                              " Title of the song " + std::to_string(i) + ".flac";
+        paths.emplace_back(p.begin(), p.end());
+    }
+    std::shuffle(paths.begin(), paths.end(), std::mt19937(11));
+    return paths;
+}
+
+template <typename Find>
+void findEach(benchmark::State& state, const std::vector<std::u16string>& paths, Find&& find) {
+    std::size_t next = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(find(paths[next]));
+        next = next + 7919 < paths.size() ? next + 7919 : (next + 7919) % paths.size();
+    }
+}
+
+void BM_FindPathOrderedBaseline(benchmark::State& state) {
+    const std::vector<std::u16string> paths = libraryPaths(static_cast<std::size_t>(state.range(0)));
+    std::map<std::u16string, int, std::less<>> ordered;
+    for (const std::u16string& p : paths) {
+        ordered.emplace(p, 0);
+    }
+    findEach(state, paths, [&](const std::u16string& p) { return ordered.find(std::u16string_view(p)); });
+}
+
+void BM_FindTrack(benchmark::State& state) {
+    const std::vector<std::u16string> paths = libraryPaths(static_cast<std::size_t>(state.range(0)));
+    TrackTable table;
+    for (const std::u16string& p : paths) {
+        table.insert(p, analysis::TrackRecord{});
+    }
+    findEach(state, paths, [&](const std::u16string& p) { return table.find(p); });
+}
+
 BENCHMARK(BM_ReadFileBaseline)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_LoadCache)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_WriteRecordsBaseline)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_AppendRecords)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_FindPathOrderedBaseline)->Arg(100000)->Arg(1000000);
+BENCHMARK(BM_FindTrack)->Arg(100000)->Arg(1000000);
 
 } // namespace
 
