@@ -217,12 +217,47 @@ constexpr std::size_t kPairs = kByteValues / 2;
     return _mm256_movemask_ps(_mm256_cmp_ps(squares, needed, _CMP_NLT_UQ));
 }
 
+// Four sums, so that each multiply-add need not wait for the one before.
 [[TONEMIRROR_AVX2]] inline __m256 tailDot(const ByteQuery& q, const ProjectionTail& tail, __m256 head) {
-    __m256 sum = head;
-    for (std::size_t d = 0; d < kProjectionAxes - kFirstStageAxes; ++d) {
-        sum = _mm256_fmadd_ps(_mm256_set1_ps(q.tail[d]), _mm256_loadu_ps(tail.spectrum[d]), sum);
+    constexpr std::size_t kAxes = kProjectionAxes - kFirstStageAxes;
+    static_assert(kAxes % 4 == 0, "the axes are summed four at a time");
+    __m256 sum[4] = {head, _mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps()};
+    for (std::size_t d = 0; d < kAxes; d += 4) {
+        for (std::size_t k = 0; k < 4; ++k) {
+            sum[k] =
+                _mm256_fmadd_ps(_mm256_set1_ps(q.tail[d + k]), _mm256_loadu_ps(tail.spectrum[d + k]), sum[k]);
+        }
     }
-    return sum;
+    return _mm256_add_ps(_mm256_add_ps(sum[0], sum[1]), _mm256_add_ps(sum[2], sum[3]));
+}
+
+// A block that passed the first stage, waiting for its second: its tail (a kilobyte that the blocks'
+// stream does not bring in) is fetched ahead while the next blocks are bounded.
+struct PendingTail {
+    const ProjectionTail* tail;
+    std::uint8_t* mask;
+    __m256 head;
+    __m256 spread;
+    __m256 bounded;
+    __m256 first;
+    __m256 others;
+};
+constexpr std::size_t kTailsAhead = 8;
+
+[[TONEMIRROR_AVX2]] inline void fetchTail(const ProjectionTail& tail) {
+    const char* bytes = reinterpret_cast<const char*>(&tail);
+    for (std::size_t at = 0; at < sizeof(ProjectionTail); at += 64) {
+        _mm_prefetch(bytes + at, _MM_HINT_T0);
+    }
+}
+
+// The other axes of a block that passed the first stage.
+[[TONEMIRROR_AVX2]] inline void finishTail(const ByteQuery& q, const PendingTail& p, __m256 threshold) {
+    const __m256 rests = _mm256_mul_ps(_mm256_set1_ps(q.tailRest), _mm256_loadu_ps(p.tail->spectrumRest));
+    const __m256 cs = _mm256_min_ps(
+        p.first, coefficient8(tailDot(q, *p.tail, p.head), _mm256_add_ps(rests, p.spread), p.bounded));
+    *p.mask = static_cast<std::uint8_t>(
+        reaching8(_mm256_fmadd_ps(_mm256_set1_ps(0.6f), _mm256_mul_ps(cs, cs), p.others), threshold));
 }
 
 [[gnu::target("avx2,fma")]] void passMasksAvx2(const ByteQuery& q, std::span<const ByteRange> ranges,
@@ -236,6 +271,8 @@ constexpr std::size_t kPairs = kByteValues / 2;
     constexpr std::size_t kLevelPair = kFirstStageAxes / 2;
     constexpr std::size_t kSectionPair = (kFirstStageAxes + kProjectionLevelTerms) / 2;
     const __m256 threshold = _mm256_set1_ps(needed);
+    PendingTail pending[kTailsAhead];
+    std::size_t waiting = 0; // pending[waiting % kTailsAhead] is the oldest once the ring is full
     for (const ByteRange& range : ranges) {
         const std::span<const ByteBlock> blocks(range.blocks, range.count);
         const ProjectionTail* tails = range.tails;
@@ -263,21 +300,22 @@ constexpr std::size_t kPairs = kByteValues / 2;
             const __m256 cc = coefficient8(headC, spread[2], boundedLanes(block, q.boundedParts, 4));
             const __m256 others =
                 _mm256_mul_ps(_mm256_set1_ps(0.2f), _mm256_fmadd_ps(cl, cl, _mm256_mul_ps(cc, cc)));
-            int m = reaching8(_mm256_fmadd_ps(_mm256_set1_ps(0.6f), _mm256_mul_ps(first, first), others),
-                              threshold);
-            if (m != 0) {
-                // The other axes, while the block is at hand.
-                const __m256 rests =
-                    _mm256_mul_ps(_mm256_set1_ps(q.tailRest), _mm256_loadu_ps(tails[b].spectrumRest));
-                const __m256 cs =
-                    _mm256_min_ps(first, coefficient8(tailDot(q, tails[b], headS),
-                                                      _mm256_add_ps(rests, spread[0]), boundedS));
-                m = reaching8(_mm256_fmadd_ps(_mm256_set1_ps(0.6f), _mm256_mul_ps(cs, cs), others),
-                              threshold);
+            masks[b] = 0;
+            if (reaching8(_mm256_fmadd_ps(_mm256_set1_ps(0.6f), _mm256_mul_ps(first, first), others),
+                          threshold) != 0) {
+                fetchTail(tails[b]);
+                PendingTail& slot = pending[waiting % kTailsAhead];
+                if (waiting >= kTailsAhead) {
+                    finishTail(q, slot, threshold);
+                }
+                slot = {&tails[b], &masks[b], headS, spread[0], boundedS, first, others};
+                ++waiting;
             }
-            masks[b] = static_cast<std::uint8_t>(m);
         }
         masks += blocks.size();
+    }
+    for (std::size_t k = waiting > kTailsAhead ? waiting - kTailsAhead : 0; k < waiting; ++k) {
+        finishTail(q, pending[k % kTailsAhead], threshold);
     }
 }
 

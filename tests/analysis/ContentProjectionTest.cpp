@@ -393,6 +393,31 @@ TEST_P(ByteBound, NeverBelowTheContentScore) {
     }
 }
 
+// Many blocks in one call, in ranges of odd sizes as a query reads its groups: every block gets the
+// mask it gets alone, at floors where a few, some and nearly all blocks pass the first stage (those
+// wait for their second while later blocks are read).
+TEST_P(ByteBound, RangesOfManyBlocksAgreeWithBlocksAlone) {
+    const ByteCase& c = GetParam();
+    const ByteLibrary lib = byteLibrary(c, 200, 500);
+    const auto& [records, keys, steps, blocks, tails] = lib;
+    std::vector<ByteRange> ranges;
+    for (std::size_t from = 0, size = 1; from < blocks.size(); from += size, size = size % 5 + 2) {
+        ranges.push_back({blocks.data() + from, tails.data() + from, std::min(size, blocks.size() - from)});
+    }
+    for (std::size_t i = 0; i < records.size(); i += 7) {
+        const ByteQuery query = byteQuery(blocks[i / 8], tails[i / 8], i % 8, steps);
+        for (const float floor : {0.0f, 0.3f, 0.6f, 0.75f, 0.95f}) {
+            std::vector<std::uint8_t> together(blocks.size(), 0xAA);
+            bytePassMasks(query, ranges, floor, together.data());
+            for (std::size_t b = 0; b < blocks.size(); ++b) {
+                std::uint8_t alone = 0xAA;
+                bytePassMasks(query, {&blocks[b], 1}, {&tails[b], 1}, floor, &alone);
+                ASSERT_EQ(together[b], alone) << "query " << i << ", block " << b << " at " << floor;
+            }
+        }
+    }
+}
+
 // A group's box bounds every member as the first byte stage does, queried by members and by tracks
 // outside the group, whatever the group holds (copies, unrelated songs, broken arrays, values beyond
 // the steps); and a group of one track is bounded about as tightly as that track alone.
